@@ -1,0 +1,116 @@
+// Turns the sensor's data packets and compact scan packets into one
+// LidarDataSingleLine per revolution.
+//
+// A plain stateful class over bytes: no sockets, no threads, no Qt. The live
+// receiver and the capture player own one each and call it from their worker
+// thread; every member is to be called from that one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "LidarRecords.h"
+#include "PacketFormat.h"
+
+namespace z540k {
+
+// One GPS reading: taken once per block while readings are enabled, in the
+// strongest-return mode only.
+struct GpsReading {
+  GpsDateTime current;
+  GpsDateTime previous;  // the reading before this one (all zero after a reset)
+  int block = 0;         // 0..11 within its packet
+};
+
+class DataPacketDecoder {
+ public:
+  using RecordSink = std::function<void(const LidarDataSingleLine&)>;
+  using GpsSink = std::function<void(const GpsReading&)>;
+
+  // Compact scan records close only on a packet with a start angle of exactly
+  // 270.0 degrees. A stream that never brings one would grow the record without
+  // end, so it keeps at most this many measurements (a real revolution has
+  // 1000) and drops the oldest packet's worth when full.
+  static constexpr std::size_t kCompactRecordLimit = 100000;
+
+  explicit DataPacketDecoder(RecordSink sink = {});
+
+  // Receives every completed record. The reference is valid only during the
+  // call: the sink copies what it keeps.
+  void setRecordSink(RecordSink sink) { sink_ = std::move(sink); }
+
+  // Decodes a data packet (1206 bytes starting FF EE). Returns false, and
+  // changes nothing, for anything else.
+  bool decodeDataPacket(const std::uint8_t* data, std::size_t size);
+
+  // Decodes a compact scan packet (778 bytes starting A2 5C). Returns false,
+  // and changes nothing, for anything else.
+  bool decodeCompactScanPacket(const std::uint8_t* data, std::size_t size);
+
+  // Return mode 0..3; any other value makes data packets be ignored.
+  void setReturnMode(int mode) { returnMode_ = mode; }
+  int returnMode() const { return returnMode_; }
+
+  // The layout requested by the operator (0 = protocol 1.6, 1 = protocol 1.7).
+  // It becomes the active one when the strongest-return record is next
+  // emitted; until then blocks are read in the old layout.
+  void setPendingLayout(int layout) {
+    pendingLayout_ = layout == kLayoutProtocol17 ? kLayoutProtocol17 : kLayoutProtocol16;
+  }
+  int pendingLayout() const { return pendingLayout_; }
+  int activeLayout() const { return activeLayout_; }
+  // Sets both the active and the pending layout, for decoders that start on a
+  // known layout (the headless tool, tests).
+  void setLayout(int layout) {
+    setPendingLayout(layout);
+    activeLayout_ = pendingLayout_;
+  }
+
+  // GPS readings (the time-stamp test). While enabled, and only in return
+  // mode 0, every block yields one reading to the sink before the block's
+  // revolution test.
+  void setGpsReadingsEnabled(bool enabled) { gpsEnabled_ = enabled; }
+  bool gpsReadingsEnabled() const { return gpsEnabled_; }
+  void setGpsSink(GpsSink sink) { gpsSink_ = std::move(sink); }
+
+  // Empties all five lists of all three accumulators.
+  void clear();
+  // What a receiver does when its thread starts: clear() and set the current
+  // and previous GPS date-time bytes to zero.
+  void reset();
+
+  // The accumulators, for inspection.
+  const LidarDataSingleLine& mainRecord() const { return main_; }
+  const LidarDataSingleLine& secondReturnRecord() const { return second_; }
+  const LidarDataSingleLine& compactRecord() const { return compact_; }
+  const GpsDateTime& lastGpsDateTime() const { return gpsCurrent_; }
+
+ private:
+  void decodeStrongestBlock(const std::uint8_t* block, int b, double packetTime);
+  void decodeDualBlock(const std::uint8_t* packet, int b, double packetTime);
+  void takeGpsReading(const std::uint8_t* block, int b);
+  void closeStrongestRevolution(int measurementsPerBlock);
+  void closeDualRevolution();
+  void emit(const LidarDataSingleLine& record);
+
+  RecordSink sink_;
+  GpsSink gpsSink_;
+
+  LidarDataSingleLine main_;     // strongest return, or first return
+  LidarDataSingleLine second_;   // second return
+  LidarDataSingleLine compact_;  // compact scan packets
+
+  // Measurements moved from the end of one revolution to the start of the next.
+  LidarDataSingleLine carry_;
+
+  int returnMode_ = 0;
+  int activeLayout_ = kLayoutProtocol16;
+  int pendingLayout_ = kLayoutProtocol16;
+
+  bool gpsEnabled_ = false;
+  GpsDateTime gpsCurrent_;
+  GpsDateTime gpsPrevious_;
+};
+
+}  // namespace z540k

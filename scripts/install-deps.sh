@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need.
+# Idempotent and quiet: prints nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools
+  libpcl-dev libvtk9-dev libvtk9-qt-dev
+  libpcap-dev libboost-dev libeigen3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth tcpdump iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing missing Debian packages: ${missing[*]}"
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  if command -v sudo >/dev/null 2>&1; then
+    sudo_cmd=(sudo)
+  else
+    echo "error: packages missing (${missing[*]}) and not running as root; install them or run as root" >&2
+    exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "Packages installed."
