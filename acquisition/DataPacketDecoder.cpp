@@ -117,6 +117,23 @@ void dropFront(std::vector<T>& list, std::size_t count) {
   list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min(count, list.size())));
 }
 
+// Keeps a record that never closes within `limit` measurements: before
+// `incoming` more would overflow it, the older half goes, in whole blocks or
+// packets of `incoming`. Dropping the same count from the front of each list
+// keeps entry i of every list on the same measurement.
+void boundRecord(LidarDataSingleLine& record, std::size_t incoming, std::size_t limit) {
+  const std::size_t size = record.distance.size();
+  if (size + incoming <= limit) return;
+  const std::size_t excess = size - std::min(size, limit / 2);
+  const std::size_t drop = std::min(size, (excess + incoming - 1) / incoming * incoming);
+  dropFront(record.distance, drop);
+  dropFront(record.intensity, drop);
+  dropFront(record.azimuth, drop);
+  dropFront(record.timestamp, drop);
+  // Only the newest two block azimuths take part in the decoding.
+  if (record.blockAzimuth.size() > 2) dropFront(record.blockAzimuth, record.blockAzimuth.size() / 2);
+}
+
 // Reserve for a revolution's worth up front so the first revolutions do not
 // pay for growing; after that the accumulators keep their capacity.
 constexpr std::size_t kInitialCapacity = 16384;
@@ -176,6 +193,7 @@ void DataPacketDecoder::decodeStrongestBlock(const std::uint8_t* block, int b, d
   const bool protocol17 = activeLayout_ == kLayoutProtocol17;
   const int count = protocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
 
+  boundRecord(main_, count, kRecordLimit);
   main_.blockAzimuth.push_back(blockAzimuthDegrees(block));
   if (protocol17)
     appendMeasurements(main_, block, kProtocol17Slots.data(), count,
@@ -245,6 +263,7 @@ void DataPacketDecoder::decodeDualBlock(const std::uint8_t* packet, int b, doubl
   const std::uint8_t* block = packet + kBlockSize * b;
   const std::uint8_t* azimuthBlock = first ? block : block - kBlockSize;
 
+  boundRecord(record, kProtocol17MeasurementsPerBlock, kRecordLimit);
   record.blockAzimuth.push_back(blockAzimuthDegrees(azimuthBlock));
   appendMeasurements(record, block, kProtocol17Slots.data(), kProtocol17MeasurementsPerBlock,
                      firingOffsets().protocol17[b].data(), packetTime);
@@ -285,12 +304,7 @@ bool DataPacketDecoder::decodeCompactScanPacket(const std::uint8_t* data, std::s
   const std::uint32_t rawStart = loadBE32(data + kCompactStartAngleOffset);
   const float start = static_cast<float>(rawStart) / 10000.0f;
 
-  if (compact_.distance.size() + kCompactMeasurementsPerPacket > kCompactRecordLimit) {
-    dropFront(compact_.distance, kCompactMeasurementsPerPacket);
-    dropFront(compact_.intensity, kCompactMeasurementsPerPacket);
-    dropFront(compact_.azimuth, kCompactMeasurementsPerPacket);
-    dropFront(compact_.timestamp, kCompactMeasurementsPerPacket);
-  }
+  boundRecord(compact_, kCompactMeasurementsPerPacket, kCompactRecordLimit);
 
   const std::size_t n = compact_.distance.size();
   compact_.distance.resize(n + kCompactMeasurementsPerPacket);

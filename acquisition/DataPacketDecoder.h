@@ -31,8 +31,12 @@ class DataPacketDecoder {
   // Compact scan records close only on a packet with a start angle of exactly
   // 270.0 degrees. A stream that never brings one would grow the record without
   // end, so it keeps at most this many measurements (a real revolution has
-  // 1000) and drops the oldest packet's worth when full.
+  // 1000): when a packet would not fit, the older half is dropped.
   static constexpr std::size_t kCompactRecordLimit = 100000;
+  // The same guard for the data packet records, whose revolutions close only
+  // when the block azimuth wraps (a sensor whose motor stands still never
+  // wraps). Far above any real revolution.
+  static constexpr std::size_t kRecordLimit = 2000000;
 
   explicit DataPacketDecoder(RecordSink sink = {});
 

@@ -217,20 +217,52 @@ TEST(CompactScanTest, StartAngleInSinglePrecisionStepsInDouble) {
   EXPECT_GT(d.compactRecord().azimuth.back(), 360.0);
 }
 
-// Without a 270.0 start angle the compact record stays bounded: the oldest
-// packets are dropped.
+// Without a 270.0 start angle the compact record stays bounded: when full,
+// the older half is dropped, whole packets at a time.
 TEST(CompactScanTest, RecordIsBoundedWhenNoRevolutionCloses) {
   DataPacketDecoder d;
   const std::size_t packetsToFill = DataPacketDecoder::kCompactRecordLimit / kCompactMeasurementsPerPacket;
+  std::size_t largest = 0;
   for (std::size_t i = 0; i < packetsToFill + 3; ++i) {
     auto p = compactPacket(0, static_cast<std::uint16_t>(i));
     ASSERT_TRUE(d.decodeCompactScanPacket(p.data(), p.size()));
+    largest = std::max(largest, d.compactRecord().distance.size());
   }
+  EXPECT_EQ(largest, DataPacketDecoder::kCompactRecordLimit);
   const auto& r = d.compactRecord();
-  EXPECT_EQ(r.distance.size(), DataPacketDecoder::kCompactRecordLimit);
   expectEqualLengths(r);
-  EXPECT_EQ(r.distance.front(), 3.0);  // packets 0..2 dropped
+  // Packets 0 .. packetsToFill/2 - 1 were dropped when the next one came.
+  EXPECT_EQ(r.distance.size(), (packetsToFill / 2 + 3) * kCompactMeasurementsPerPacket);
+  EXPECT_EQ(r.distance.front(), static_cast<double>(packetsToFill / 2));
+  EXPECT_EQ(r.azimuth.front(), 0.0);
   EXPECT_EQ(r.distance.back(), static_cast<double>(packetsToFill + 2 + 249));
+}
+
+// A sensor whose azimuth never wraps (a standing motor) never closes a
+// revolution: the strongest record stays bounded too, its lists aligned.
+TEST(CompactScanTest, DataRecordIsBoundedWhenTheAzimuthNeverWraps) {
+  DataPacketDecoder d;
+  d.setLayout(kLayoutProtocol17);
+  DataPacketWriter w(kLayoutProtocol17);
+  for (int b = 0; b < 12; ++b)
+    for (int k = 0; k < 30; ++k)
+      w.setMeasurement(b, k, Measurement{static_cast<std::uint16_t>(k + 1), static_cast<std::uint8_t>(k)});
+  const std::size_t packets = DataPacketDecoder::kRecordLimit / 360 + 10;
+  std::size_t largest = 0;
+  for (std::size_t i = 0; i < packets; ++i) {
+    ASSERT_TRUE(d.decodeDataPacket(w.bytes().data(), w.bytes().size()));
+    largest = std::max(largest, d.mainRecord().distance.size());
+  }
+  EXPECT_LE(largest, DataPacketDecoder::kRecordLimit);
+  const auto& r = d.mainRecord();
+  EXPECT_LT(r.distance.size(), DataPacketDecoder::kRecordLimit);
+  EXPECT_EQ(r.distance.size(), r.azimuth.size() + 30);
+  // Still aligned: entry i of every list is measurement i % 30 of its block.
+  for (std::size_t i = 0; i < r.distance.size(); ++i) {
+    ASSERT_EQ(r.distance[i], static_cast<double>(i % 30 + 1)) << i;
+    ASSERT_EQ(r.intensity[i], static_cast<int>(i % 30)) << i;
+  }
+  EXPECT_LE(r.blockAzimuth.size(), DataPacketDecoder::kRecordLimit / 30);
 }
 
 TEST(CompactScanTest, RejectsOtherLengthsAndHeaders) {
