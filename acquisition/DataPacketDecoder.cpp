@@ -1,5 +1,7 @@
 #include "DataPacketDecoder.h"
 
+#include "RevolutionAssembly.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -7,105 +9,6 @@
 namespace z540k {
 
 namespace {
-
-// Firing offset of every measurement of a packet, in packet time stamp units,
-// relative to the packet time stamp. The slot number enters directly, so in
-// protocol 1.7 slot 30 of block b and slot 0 of block b + 1 share an offset.
-// All values are multiples of 1/8, so adding them to the (integral, 32-bit)
-// packet time is exact and equals the sensor's left-to-right formula.
-struct FiringOffsets {
-  std::array<std::array<double, kProtocol17MeasurementsPerBlock>, kBlocksPerPacket> protocol17{};
-  std::array<std::array<double, kProtocol16MeasurementsPerBlock>, kBlocksPerPacket> protocol16{};
-
-  FiringOffsets() {
-    for (int b = 0; b < kBlocksPerPacket; ++b) {
-      for (int k = 0; k < kProtocol17MeasurementsPerBlock; ++k)
-        protocol17[b][k] = (30 * b + kProtocol17Slots[k]) * kSlotPeriod - kTimestampOrigin;
-      for (int k = 0; k < kProtocol16MeasurementsPerBlock; ++k)
-        protocol16[b][k] = (kProtocol16Slots[k] + 2 * b) * kSlotPeriod - kTimestampOrigin;
-    }
-  }
-};
-
-const FiringOffsets& firingOffsets() {
-  static const FiringOffsets offsets;
-  return offsets;
-}
-
-// Early slots of a packet with a small time stamp come out negative: they are
-// clamped to 0 rather than wrapped into huge unsigned values.
-inline unsigned long long toTimestamp(double t) {
-  return t > 0.0 ? static_cast<unsigned long long>(t) : 0ULL;
-}
-
-// Appends the K measurements of one block to distance, intensity and timestamp.
-void appendMeasurements(LidarDataSingleLine& record, const std::uint8_t* block,
-                        const std::uint8_t* slots, int count, const double* offsets,
-                        double packetTime) {
-  const std::size_t n = record.distance.size();
-  record.distance.resize(n + count);
-  record.intensity.resize(n + count);
-  record.timestamp.resize(n + count);
-  double* distance = record.distance.data() + n;
-  int* intensity = record.intensity.data() + n;
-  unsigned long long* timestamp = record.timestamp.data() + n;
-  const std::uint8_t* slotBase = block + kBlockSlotsOffset;
-  for (int k = 0; k < count; ++k) {
-    const std::uint8_t* slot = slotBase + kSlotSize * slots[k];
-    distance[k] = loadLE16(slot);
-    intensity[k] = slot[2];
-    timestamp[k] = toTimestamp(packetTime + offsets[k]);
-  }
-}
-
-// The span from the second-newest to the newest block azimuth, in single
-// precision, taken forwards across the 0/360 wrap.
-inline float blockSpan(double prev, double last) {
-  float delta = static_cast<float>(last - prev);
-  if (delta < 0.0f) delta += 360.0f;
-  return delta;
-}
-
-// Gives the measurements of the second-newest block their azimuths, spread
-// evenly from its azimuth towards the newest block's. The per-measurement step
-// is computed in single precision.
-void interpolate(LidarDataSingleLine& record, int count) {
-  const std::size_t nb = record.blockAzimuth.size();
-  if (nb < 2) return;
-  const double prev = record.blockAzimuth[nb - 2];
-  const float step = blockSpan(prev, record.blockAzimuth[nb - 1]) / static_cast<float>(count);
-  const std::size_t n = record.azimuth.size();
-  record.azimuth.resize(n + count);
-  double* azimuth = record.azimuth.data() + n;
-  for (int k = 0; k < count; ++k) {
-    const double a = prev + static_cast<double>(step * static_cast<float>(k));
-    azimuth[k] = a < 360.0 ? a : a - 360.0;
-  }
-}
-
-// Gives the newest block's measurements azimuths by continuing the last
-// block span beyond the newest block azimuth (double precision). Without two
-// block azimuths there is no span and nothing is appended.
-void extrapolate(LidarDataSingleLine& record, int count) {
-  const std::size_t nb = record.blockAzimuth.size();
-  if (nb < 2) return;
-  const double last = record.blockAzimuth[nb - 1];
-  const double delta = blockSpan(record.blockAzimuth[nb - 2], last);
-  const std::size_t n = record.azimuth.size();
-  record.azimuth.resize(n + count);
-  double* azimuth = record.azimuth.data() + n;
-  for (int k = 0; k < count; ++k) {
-    const double a = last + delta / count * k;
-    azimuth[k] = a >= 360.0 ? a - 360.0 : a;
-  }
-}
-
-// A revolution closes when the two newest block azimuths are more than half a
-// turn apart: the scan wrapped past 0 degrees between them.
-inline bool revolutionWrapped(const LidarDataSingleLine& record) {
-  const std::size_t nb = record.blockAzimuth.size();
-  return nb >= 2 && std::fabs(record.blockAzimuth[nb - 1] - record.blockAzimuth[nb - 2]) > 180.0;
-}
 
 template <typename T>
 void appendList(std::vector<T>& to, const std::vector<T>& from) {
@@ -156,7 +59,6 @@ constexpr double kCarryBelowDegrees = 20.0;
 DataPacketDecoder::DataPacketDecoder(RecordSink sink) : sink_(std::move(sink)) {
   reserveRecord(main_);
   reserveRecord(second_);
-  firingOffsets();
 }
 
 void DataPacketDecoder::clear() {
@@ -171,7 +73,7 @@ void DataPacketDecoder::reset() {
   gpsPrevious_ = GpsDateTime{};
 }
 
-void DataPacketDecoder::emit(const LidarDataSingleLine& record) {
+void DataPacketDecoder::emitRecord(const LidarDataSingleLine& record) {
   if (sink_) sink_(record);
 }
 
@@ -197,10 +99,10 @@ void DataPacketDecoder::decodeStrongestBlock(const std::uint8_t* block, int b, d
   main_.blockAzimuth.push_back(blockAzimuthDegrees(block));
   if (protocol17)
     appendMeasurements(main_, block, kProtocol17Slots.data(), count,
-                       firingOffsets().protocol17[b].data(), packetTime);
+                       protocol17FiringOffsets(b), packetTime);
   else
     appendMeasurements(main_, block, kProtocol16Slots.data(), count,
-                       firingOffsets().protocol16[b].data(), packetTime);
+                       protocol16FiringOffsets(b), packetTime);
   if (gpsEnabled_) takeGpsReading(block, b);
   interpolate(main_, count);
   if (revolutionWrapped(main_)) closeStrongestRevolution(count);
@@ -244,7 +146,7 @@ void DataPacketDecoder::closeStrongestRevolution(int count) {
     }
   }
 
-  emit(main_);
+  emitRecord(main_);
   main_.clear();
   activeLayout_ = pendingLayout_;
 
@@ -266,7 +168,7 @@ void DataPacketDecoder::decodeDualBlock(const std::uint8_t* packet, int b, doubl
   boundRecord(record, kProtocol17MeasurementsPerBlock, kRecordLimit);
   record.blockAzimuth.push_back(blockAzimuthDegrees(azimuthBlock));
   appendMeasurements(record, block, kProtocol17Slots.data(), kProtocol17MeasurementsPerBlock,
-                     firingOffsets().protocol17[b].data(), packetTime);
+                     protocol17FiringOffsets(b), packetTime);
   interpolate(record, kProtocol17MeasurementsPerBlock);
 
   if (revolutionWrapped(main_)) closeDualRevolution();
@@ -284,13 +186,13 @@ void DataPacketDecoder::closeDualRevolution() {
       appendList(main_.intensity, second_.intensity);
       appendList(main_.azimuth, second_.azimuth);
       appendList(main_.timestamp, second_.timestamp);
-      emit(main_);
+      emitRecord(main_);
       break;
     case kReturnDualFirst:
-      emit(main_);
+      emitRecord(main_);
       break;
     case kReturnDualSecond:
-      emit(second_);
+      emitRecord(second_);
       break;
     default:
       break;
@@ -319,7 +221,7 @@ bool DataPacketDecoder::decodeCompactScanPacket(const std::uint8_t* data, std::s
   }
 
   if (start == 270.0f) {
-    emit(compact_);
+    emitRecord(compact_);
     clear();
   }
   return true;

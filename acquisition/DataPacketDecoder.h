@@ -96,7 +96,7 @@ class DataPacketDecoder {
   void takeGpsReading(const std::uint8_t* block, int b);
   void closeStrongestRevolution(int measurementsPerBlock);
   void closeDualRevolution();
-  void emit(const LidarDataSingleLine& record);
+  void emitRecord(const LidarDataSingleLine& record);
 
   RecordSink sink_;
   GpsSink gpsSink_;

@@ -156,6 +156,7 @@ StatusPacketBytes encodeStatusPacket(const SensorStatus& s, StatusLayout layout)
   storeBE16(p + at::kBoard2HighVoltage, s.board2HighVoltage);
   storeBE16(p + at::kBoard2HighVoltageAdjust, s.board2HighVoltageAdjust);
   p[at::kBoard2Threshold] = s.board2Threshold;
+  storeBE16(p + kHighReflectionOffset, s.highReflection);
   p[at::kRaw168] = s.raw168;
   p[at::kRaw169] = s.raw169;
   storeBytes(p + at::kRaw170, s.raw170);

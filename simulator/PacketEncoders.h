@@ -19,6 +19,11 @@ using DataPacketBytes = std::array<std::uint8_t, kDataPacketSize>;
 using CompactScanPacketBytes = std::array<std::uint8_t, kCompactScanPacketSize>;
 using StatusPacketBytes = std::array<std::uint8_t, kStatusPacketSize>;
 
+// Status bytes 104-105: the high-reflection compensation in millimetres
+// (BE16). The host's decoding does not read them; its advanced configuration
+// window shows them from the raw packet.
+constexpr std::size_t kHighReflectionOffset = 104;
+
 struct Measurement {
   std::uint16_t distance = 0;
   std::uint8_t intensity = 0;
@@ -93,6 +98,7 @@ struct SensorStatus {
   std::uint16_t board2HighVoltage = 0;
   std::uint16_t board2HighVoltageAdjust = 0;
   std::uint8_t board2Threshold = 0;
+  std::uint16_t highReflection = 0;      // mm, bytes 104-105
   std::uint8_t raw168 = 0;
   std::uint8_t raw169 = 0;
   std::array<std::uint8_t, 4> raw170{};

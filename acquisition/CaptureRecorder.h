@@ -1,0 +1,80 @@
+// The recorder: a worker thread that captures the data port's traffic with
+// libpcap on one network adapter and writes every packet into a capture file
+// until it is posted the stop message.
+//
+// Threads: start(), postStop(), wait() and the accessors are for the GUI
+// thread; the capture loop runs on the recorder's own thread, which owns the
+// capture handle and the dump file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace z540k {
+
+// A network adapter as libpcap lists it.
+struct CaptureAdapter {
+  std::string name;
+  std::string description;
+};
+
+std::vector<CaptureAdapter> listCaptureAdapters(std::string& error);
+
+// The adapter to record on: the one the operator named (program option
+// --capture-device or the environment variable Z540K_CAPTURE_DEVICE), else
+// the first whose description begins with R, I, B, A or Q (the sensor's
+// Windows adapters are described so), else Linux's "any" pseudo-adapter.
+// Empty, with a reason, when none of these exists.
+std::string chooseCaptureAdapter(const std::string& named, const std::vector<CaptureAdapter>& adapters,
+                                 std::string& reason);
+
+// The operator's named adapter from the environment (empty if unset).
+std::string captureDeviceFromEnvironment();
+
+class CaptureRecorder {
+ public:
+  struct Settings {
+    std::string dumpPath;  // the capture file to write
+    std::string filter;    // e.g. "port 2368"
+    std::string device;    // the adapter's name, as chooseCaptureAdapter gives it
+  };
+
+  CaptureRecorder() = default;
+  ~CaptureRecorder();
+  CaptureRecorder(const CaptureRecorder&) = delete;
+  CaptureRecorder& operator=(const CaptureRecorder&) = delete;
+
+  // Starts recording on a thread of its own. False when a recording is
+  // still running (that one goes on unchanged).
+  bool start(const Settings& settings);
+  // The stop message: the recorder writes what it has captured, closes the
+  // file and ends, without waiting for a further packet.
+  void postStop();
+  // Waits for the thread to end (after postStop); false on time-out.
+  bool wait(int timeoutMs);
+  bool isRunning() const { return running_; }
+
+  // Set once the capture is open and filtering (or failed: see error()).
+  bool isCapturing() const { return capturing_; }
+  // Why the recording could not start or ended early; empty when fine.
+  std::string error() const;
+  std::uint64_t packetsWritten() const { return packets_; }
+
+ private:
+  void run(Settings settings);
+  void fail(const std::string& reason);
+
+  std::thread thread_;
+  int stopEvent_ = -1;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> capturing_{false};
+  std::atomic<std::uint64_t> packets_{0};
+  mutable std::mutex errorMutex_;
+  std::string error_;
+};
+
+}  // namespace z540k

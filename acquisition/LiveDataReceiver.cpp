@@ -1,0 +1,161 @@
+#include "LiveDataReceiver.h"
+
+#include <QDateTime>
+
+#include "GpsTimeLog.h"
+#include "PacketFormat.h"
+
+using namespace z540k;
+
+namespace {
+
+// The idle wait per turn: a cleared `running` ends the loop within it, and an
+// idle receiver costs next to nothing.
+constexpr int kPollMilliseconds = 100;
+// Room for bursts and for the moments the machine stalls the process.
+constexpr int kReceiveBufferBytes = 8 << 20;
+// Datagrams longer than a data packet are read whole and then ignored.
+constexpr std::size_t kReceiveCapacity = 2048;
+
+}  // namespace
+
+GetlidarData_1::GetlidarData_1(QObject* parent) : QThread(parent) {
+  decoder_.setRecordSink([this](const LidarDataSingleLine& record) { emit SendData(record); });
+  decoder_.setGpsSink([this](const GpsReading& reading) { onGpsReading(reading); });
+}
+
+GetlidarData_1::~GetlidarData_1() {
+  running = false;
+  wait();
+  runCompletion_.joined();
+  socket_.close();
+}
+
+void GetlidarData_1::openSocket() {
+  // A previous run that was told to stop may still be in its last wait.
+  if (isRunning() && !running && wait()) runCompletion_.joined();
+  closeRequested_ = false;
+  QString error;
+  auto note = [&](bool ok) {
+    if (!ok && error.isEmpty()) error = QString::fromStdString(socket_.lastError());
+  };
+  note(socket_.create());
+  if (socket_.isOpen()) {
+    // The simulated sensor binds its own address's port on this machine: the
+    // pair is allowed when both sockets set SO_REUSEADDR.
+    note(socket_.setReuseAddress());
+    socket_.setReceiveBuffer(kReceiveBufferBytes);
+    socket_.enableDropCounter();
+    if (!multicastAddress.empty()) note(socket_.joinMulticast(multicastAddress));
+    note(socket_.setNonBlocking());
+    note(socket_.bind(static_cast<std::uint16_t>(port.load())));
+  }
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  socketError_ = error;
+}
+
+void GetlidarData_1::closeSocket() {
+  // A loop told to stop ends within one idle wait: close after it, so the
+  // socket is never closed under a receive in progress.
+  if (isRunning() && !running && wait(4 * kPollMilliseconds)) runCompletion_.joined();
+  if (isRunning())
+    closeRequested_ = true;
+  else
+    socket_.close();
+}
+
+QString GetlidarData_1::socketError() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return socketError_;
+}
+
+void GetlidarData_1::run() {
+  runCompletion_.joined();  // a restart continues where the previous run ended
+  decoder_.reset();
+  // The active layout survives a restart; whoever sets `layout` before the
+  // start (the headless tool) makes it active from the first packet.
+  decoder_.setLayout(layout);
+  std::vector<std::uint8_t> buffer(kReceiveCapacity);
+  while (running) {
+    const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
+    kernelDrops_ = socket_.kernelDrops();
+    if (n < 0) {
+      // No socket (set-up failed or closed): wait like an idle turn.
+      if (!socket_.isOpen()) QThread::msleep(kPollMilliseconds);
+      continue;
+    }
+    if (n == 0 || paused) continue;
+    handleDatagram(buffer.data(), static_cast<std::size_t>(n));
+  }
+  if (closeRequested_.exchange(false)) socket_.close();
+  runCompletion_.markEnded();
+}
+
+void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) {
+  switch (classifyDatagram(data, size)) {
+    case DatagramKind::DataPacket:
+      ++countData_;
+      decoder_.setReturnMode(returnMode);
+      decoder_.setPendingLayout(pendingLayout);
+      decoder_.setGpsReadingsEnabled(gpsTestActive);
+      decoder_.decodeDataPacket(data, size);
+      layout = decoder_.activeLayout();
+      break;
+    case DatagramKind::StatusPacket:
+      ++countStatus_;
+      if (!deliverStatus(this, handOver_, data)) ++statusDropped_;
+      break;
+    case DatagramKind::CompactScanPacket:
+      ++countCompact_;
+      decoder_.decodeCompactScanPacket(data, size);
+      break;
+    case DatagramKind::Other:
+      ++countOther_;
+      break;
+  }
+}
+
+void GetlidarData_1::onGpsReading(const GpsReading& reading) {
+  const std::string gpsText = gpsDateTimeText(reading.current);
+  const std::string localTime =
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toStdString();
+  const std::uint32_t seconds = gpsEpochSeconds(gpsText);
+  const bool jump = isGpsSecondJump(reading.previous.second, reading.current.second);
+  int count = 0;
+  {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    if (!gpsTestActive) return;  // the test was stopped while this packet was decoded
+    gpsLog_ << gps_log::reading(localTime, gpsText, seconds) << std::flush;
+    if (jump) {
+      const std::string previousText = gpsDateTimeText(reading.previous);
+      gpsLog_ << gps_log::jumpInGpsLog(previousText, gpsText) << std::flush;
+      jumpLog_ << gps_log::jumpInJumpLog(localTime, previousText, gpsText) << std::flush;
+      count = ++errorCount;
+    }
+    if (reading.block == kBlocksPerPacket - 1) gpsLog_ << gps_log::packetSeparator() << std::flush;
+  }
+  emit sendTimeStamp(QString::number(seconds));
+  if (jump) emit sendErrorCount(count);
+}
+
+void GetlidarData_1::Receive(int ReturnModel) { returnMode = ReturnModel; }
+
+void GetlidarData_1::createTestFile(QString path, QString pathError) {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  gpsLog_.close();
+  gpsLog_.clear();
+  gpsLog_.open(path.toLatin1().toStdString(), std::ios::out | std::ios::app | std::ios::binary);
+  gpsLog_ << gps_log::header() << std::flush;
+  jumpLog_.close();
+  jumpLog_.clear();
+  jumpLog_.open(pathError.toLatin1().toStdString(), std::ios::out | std::ios::app | std::ios::binary);
+  errorCount = 0;
+  gpsTestActive = true;
+}
+
+void GetlidarData_1::stopCheckGPSTime() {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  gpsTestActive = false;
+  gpsLog_.close();
+  jumpLog_.close();
+}

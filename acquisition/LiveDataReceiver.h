@@ -1,0 +1,103 @@
+// GetlidarData_1: the worker thread that receives the sensor's datagrams on
+// the data port, decodes data packets into one record per revolution, decodes
+// status packets arriving there too, and writes the GPS time-stamp test logs.
+//
+// Threads: the object lives in the GUI thread; run() is the worker. The GUI
+// thread writes port, multicastAddress, running, paused and pendingLayout and
+// calls openSocket()/closeSocket(); the slots run in the GUI thread. Every
+// member shared with the worker is atomic or guarded by logMutex_.
+#pragma once
+
+#include <sys/types.h>  // u_char
+
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DataPacketDecoder.h"
+#include "LidarRecords.h"
+#include "RunCompletion.h"
+#include "StatusHandOver.h"
+#include "UdpSocket.h"
+
+class GetlidarData_1 : public QThread {
+  Q_OBJECT
+
+ public:
+  explicit GetlidarData_1(QObject* parent = nullptr);
+  ~GetlidarData_1() override;
+
+  // Set by the main window before openSocket() (port) or at any time.
+  std::atomic<int> port{0};
+  std::string multicastAddress;  // written before openSocket() only
+  std::atomic<bool> running{true};
+  std::atomic<bool> paused{false};
+  std::atomic<int> returnMode{0};
+  // Active and requested data packet layout (0 = protocol 1.6, 1 = 1.7); the
+  // requested one takes effect at the next emitted revolution.
+  std::atomic<int> layout{0};
+  std::atomic<int> pendingLayout{0};
+  std::atomic<bool> gpsTestActive{false};
+  std::atomic<int> errorCount{0};
+
+  // Creates the socket, joins the multicast group, switches to non-blocking
+  // mode and binds, in that order. Failures are not reported to the operator;
+  // socketError() keeps the first one for tools and tests. Waits for a
+  // previous run that is still ending.
+  void openSocket();
+  // Closes the socket; when the loop still runs it closes it as it ends.
+  void closeSocket();
+  QString socketError() const;
+
+  // Datagrams the kernel dropped for the socket (receive buffer full).
+  quint32 kernelDrops() const { return kernelDrops_.load(); }
+  // Datagrams read since construction, by kind (paused ones are not counted).
+  struct DatagramCounts {
+    quint64 data = 0, status = 0, compact = 0, other = 0;
+  };
+  DatagramCounts datagramCounts() const {
+    return {countData_.load(), countStatus_.load(), countCompact_.load(), countOther_.load()};
+  }
+  // Status packets dropped because the GUI thread took none of the earlier ones.
+  quint64 statusDropped() const { return statusDropped_.load(); }
+
+ signals:
+  void SendData(LidarDataSingleLine lidardata);
+  void SendLidarStatusToSettingUI(SettingData* data, std::vector<int> Mac);
+  void SendDataDifo(const u_char* data);
+  void sendErrorCount(int);
+  void sendTimeStamp(QString);
+
+ public slots:
+  void Receive(int ReturnModel);
+  void createTestFile(QString path, QString pathError);
+  void stopCheckGPSTime();
+
+ protected:
+  void run() override;
+
+ private:
+  void handleDatagram(const std::uint8_t* data, std::size_t size);
+  void onGpsReading(const z540k::GpsReading& reading);
+
+  z540k::UdpSocket socket_;
+  std::atomic<bool> closeRequested_{false};
+  mutable std::mutex errorMutex_;
+  QString socketError_;
+  std::atomic<quint32> kernelDrops_{0};
+  std::atomic<quint64> statusDropped_{0};
+  std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0};
+
+  z540k::DataPacketDecoder decoder_;
+  z540k::StatusHandOver handOver_;
+
+  // The two GPS logs and their state, shared by the slots and the readings.
+  std::mutex logMutex_;
+  std::ofstream gpsLog_;
+  std::ofstream jumpLog_;
+  z540k::RunCompletion runCompletion_;
+};

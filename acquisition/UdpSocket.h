@@ -1,0 +1,69 @@
+// A small POSIX UDP socket layer for the receivers: create, multicast join,
+// non-blocking mode, bind, bounded-wait receive, close. The callers decide the
+// order of the set-up steps (the data receiver joins before it binds, the
+// status receiver after).
+//
+// A socket is used by one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace z540k {
+
+class UdpSocket {
+ public:
+  UdpSocket() = default;
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  // Each step returns false on failure and keeps the reason in lastError().
+  bool create();
+  // Lets several sockets bind the same port (the simulated sensor binds its
+  // own address's port 2368 on the same machine).
+  bool setReuseAddress();
+  // Asks for a receive buffer of `bytes` (the kernel caps it at rmem_max and
+  // doubles it); returns the size granted, or 0 on failure.
+  int setReceiveBuffer(int bytes);
+  // Asks the kernel to report how many datagrams it dropped for this socket
+  // (SO_RXQ_OVFL); receive() then keeps kernelDrops() up to date.
+  bool enableDropCounter();
+  // Joins an IPv4 multicast group on any interface. An empty or unparsable
+  // group fails (the socket still receives unicast and broadcast).
+  bool joinMulticast(const std::string& group);
+  bool setNonBlocking();
+  // Binds to `address` (empty: any local address) and `port`.
+  bool bind(std::uint16_t port, const std::string& address = std::string());
+
+  // Waits at most `timeoutMs` for a datagram and reads it into `buffer`.
+  // Returns the datagram's full length (which may exceed `capacity`: then
+  // only `capacity` bytes were stored and the datagram cannot be used), 0
+  // when nothing arrived in time, -1 on error or when the socket is closed.
+  long receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp = nullptr,
+               std::uint16_t* sourcePort = nullptr);
+
+  // Total datagrams the kernel dropped for this socket since it was created
+  // (needs enableDropCounter()).
+  std::uint32_t kernelDrops() const { return kernelDrops_; }
+
+  // The port actually bound (useful after binding port 0).
+  std::uint16_t localPort() const;
+  bool isOpen() const { return fd_ >= 0; }
+  void close();
+  const std::string& lastError() const { return lastError_; }
+
+ private:
+  bool fail(const char* what);
+
+  int fd_ = -1;
+  std::uint32_t kernelDrops_ = 0;
+  std::string lastError_;
+};
+
+// Parses dotted IPv4 text into host byte order; false if it is not one.
+bool parseIpv4(const std::string& text, std::uint32_t& address);
+std::string formatIpv4(std::uint32_t address);
+
+}  // namespace z540k

@@ -1,0 +1,34 @@
+// The headless tool's commands. Each takes the arguments after its name and
+// returns the process exit code; usage errors are thrown as UsageError.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "CsvExport.h"
+
+namespace z540k::cli {
+
+int exportCsvCommand(const std::vector<std::string>& args);
+int listenCommand(const std::vector<std::string>& args);
+int statusCommand(const std::vector<std::string>& args);
+
+// Set by SIGINT/SIGTERM: the live commands finish and print their summary.
+extern std::atomic<bool> stopRequested;
+
+// The decoding and CSV choices shared by export-csv and listen.
+struct DecodeSettings {
+  int layout = 0;      // 0 = protocol 1.6, 1 = protocol 1.7
+  int returnMode = 0;  // 0..3
+  CsvExportOptions csv;
+  long long frames = 0;  // 0: every frame
+};
+DecodeSettings decodeSettings(const CommandLine& line);
+
+// Option names of DecodeSettings, for the parsers.
+extern const char* const kDecodeOptionNames[6];
+extern const char* const kDecodeOptionsHelp;
+
+}  // namespace z540k::cli

@@ -1,0 +1,119 @@
+#include "StatusText.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "StatusPacket.h"
+
+namespace z540k::cli {
+
+const char* const kStatusValueNames[kStatusValueCount] = {
+    "mac0", "mac1", "mac2", "mac3", "mac4", "mac5", "ppsDeviation", "dataPort", "statusPort",
+    "measuringRange", "trailingThreshold", "trailingDistance", "zeroDegreePosition", "echoMode",
+    "horizontalOffset", "encoderZero", "board2HighVoltage", "board2HighVoltageAdjust", "board2Threshold"};
+
+namespace {
+
+const unsigned char* fieldBytes(const SettingData& s, const StatusField& f) {
+  return reinterpret_cast<const unsigned char*>(&s) + f.recordOffset;
+}
+
+std::int32_t int32Field(const SettingData& s, const StatusField& f) {
+  std::int32_t v;
+  std::memcpy(&v, fieldBytes(s, f), sizeof v);
+  return v;
+}
+
+std::string hexBytes(const unsigned char* p, std::size_t n) {
+  std::string out;
+  char b[4];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", p[i]);
+    if (i) out += ' ';
+    out += b;
+  }
+  return out;
+}
+
+// Text of a character field: printable ASCII as is, anything else escaped.
+std::string quotedText(const unsigned char* p, std::size_t n) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
+      out += static_cast<char>(p[i]);
+    } else {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\x%02x", p[i]);
+      out += b;
+    }
+  }
+  return out + "\"";
+}
+
+std::string fieldAsText(const SettingData& s, const StatusField& f) {
+  const unsigned char* p = fieldBytes(s, f);
+  if (f.kind == StatusFieldKind::BigEndian16) return std::to_string(int32Field(s, f));
+  if (f.kind == StatusFieldKind::Characters) return quotedText(p, f.size);
+  if (std::strcmp(f.name, "destIp") == 0)
+    return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." + std::to_string(p[3]);
+  if (f.size == 1) return std::to_string(p[0]);
+  std::string text = hexBytes(p, f.size);
+  if (f.size == 2) text += "  (" + std::to_string(p[0] * 256 + p[1]) + ")";
+  return text;
+}
+
+}  // namespace
+
+std::string statusAsText(const SettingData& status, const std::vector<int>& values) {
+  std::string out;
+  char line[256];
+  for (const StatusField& f : kSettingDataFields) {
+    std::snprintf(line, sizeof line, "  %-24s %s\n", f.name, fieldAsText(status, f).c_str());
+    out += line;
+  }
+  if (values.size() == kStatusValueCount) {
+    std::snprintf(line, sizeof line, "  %-24s %02x-%02x-%02x-%02x-%02x-%02x\n", "mac", values[0], values[1], values[2],
+                  values[3], values[4], values[5]);
+    out += line;
+  }
+  for (std::size_t i = 6; i < values.size() && i < kStatusValueCount; ++i) {
+    std::snprintf(line, sizeof line, "  %-24s %d\n", kStatusValueNames[i], values[i]);
+    out += line;
+  }
+  return out;
+}
+
+std::string statusAsJson(const SettingData& status, const std::vector<int>& values) {
+  std::string out = "{";
+  bool first = true;
+  for (const StatusField& f : kSettingDataFields) {
+    if (!first) out += ',';
+    first = false;
+    out += '"';
+    out += f.name;
+    out += "\":";
+    const unsigned char* p = fieldBytes(status, f);
+    if (f.kind == StatusFieldKind::BigEndian16) {
+      out += std::to_string(int32Field(status, f));
+    } else if (f.size == 1) {
+      out += std::to_string(p[0]);
+    } else {
+      out += '[';
+      for (std::size_t i = 0; i < f.size; ++i) {
+        if (i) out += ',';
+        out += std::to_string(p[i]);
+      }
+      out += ']';
+    }
+  }
+  out += ",\"values\":[";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i) out += ',';
+    out += std::to_string(values[i]);
+  }
+  out += "]}";
+  return out;
+}
+
+}  // namespace z540k::cli

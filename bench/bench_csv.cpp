@@ -1,0 +1,75 @@
+// CSV export speed: lines per second of the frame formatting against the
+// same lines written through an output stream, in the same run.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+
+#include "CsvExport.h"
+
+using namespace z540k;
+
+namespace {
+
+LidarDataSingleLine revolution() {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> raw(200, 20000), intensity(0, 255);
+  LidarDataSingleLine r;
+  for (int i = 0; i < 10800; ++i) {
+    r.distance.push_back(raw(random));
+    r.intensity.push_back(intensity(random));
+    r.azimuth.push_back(i / 30.0);
+    r.timestamp.push_back(1000000 + i * 3);
+  }
+  return r;
+}
+
+void BM_CsvFrame(benchmark::State& state) {
+  const LidarDataSingleLine r = revolution();
+  CsvExportOptions o;
+  o.layout = 1;
+  o.viewMode = static_cast<int>(state.range(0));
+  std::string out;
+  out.reserve(1 << 20);
+  std::size_t lines = 0;
+  for (auto _ : state) {
+    out.clear();
+    lines += appendCsvFrame(out, r, 1, o, CsvFrameKind::Arriving);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(lines));
+  state.SetLabel("lines");
+}
+
+// The reference: the same lines through std::ostream default formatting.
+void BM_CsvFrameOstream(benchmark::State& state) {
+  const LidarDataSingleLine r = revolution();
+  const int viewMode = static_cast<int>(state.range(0));
+  std::size_t lines = 0;
+  for (auto _ : state) {
+    std::ostringstream out;
+    for (std::size_t j = 0; j < r.distance.size(); ++j) {
+      const double d = r.distance[j] / 0.25;
+      const double rad = r.azimuth[j] * 3.14159 / 180;
+      float x = static_cast<float>(d * std::sin(rad) * 0.1), y = static_cast<float>(d * std::cos(rad) * 0.1), z = 0;
+      if (viewMode == 0) {
+        x = static_cast<float>(static_cast<int>(x));
+        y = static_cast<float>(static_cast<int>(y));
+      }
+      out << 1 << ',' << x << ',' << y << ',' << z << ',' << r.intensity[j] << ',' << r.azimuth[j] << ',' << d / 10
+          << ',' << r.timestamp[j] << '\n';
+      ++lines;
+    }
+    benchmark::DoNotOptimize(out.str().size());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(lines));
+  state.SetLabel("lines");
+}
+
+}  // namespace
+
+BENCHMARK(BM_CsvFrame)->Arg(0)->Arg(1);
+BENCHMARK(BM_CsvFrameOstream)->Arg(0)->Arg(1);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,111 @@
+// The simulated sensor on the network: one UDP socket bound to the sensor's
+// address and port, from which it sends its stream to the host and on which
+// it takes configuration packets, as a sensor does.
+//
+// The pace is a clock-based schedule: each datagram is due at its stream time
+// (or, with a fixed rate, at its index / rate); whatever is due is sent in a
+// batch, then the loop waits for the next due time or a configuration packet.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "GarbageDatagrams.h"
+#include "SensorState.h"
+#include "SensorStream.h"
+#include "SimulatorOptions.h"
+
+namespace z540k::sim {
+
+// One line of the simulator's log, without a line end.
+using SimulatorLog = std::function<void(const std::string&)>;
+
+struct RunSummary {
+  std::uint64_t data = 0;       // data and compact scan datagrams sent
+  std::uint64_t status = 0;
+  std::uint64_t garbage = 0;
+  std::uint64_t dropped = 0;    // sends the socket could not take (buffer full)
+  std::uint64_t sendFailures = 0;
+  std::uint64_t configurationsApplied = 0;
+  std::uint64_t configurationsRefused = 0;
+  double seconds = 0.0;
+};
+
+// The state a sensor started with these options has: its addresses, ports,
+// motor speed and echo mode.
+SensorState initialSensorState(const SimulatorOptions& options);
+StreamSettings streamSettingsFor(const SimulatorOptions& options, std::int64_t clockStartUs);
+// The UTC clock now, microseconds since 1970.
+std::int64_t utcNowMicroseconds();
+// "protocol 1.7, single return, 600 rpm: 10 packets per revolution, 100 per second"
+std::string describeStream(const SensorStream& stream);
+
+// A UDP socket on one local address and port.
+class UdpSocket {
+ public:
+  UdpSocket() = default;
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+  UdpSocket(UdpSocket&& other) noexcept;
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
+
+  // Binds with SO_REUSEADDR, so that receivers on the wildcard address may
+  // share the port; another socket bound to this very address and port is
+  // refused as "in use". Non-blocking.
+  bool bind(const Ipv4Address& address, std::uint16_t port, std::string& error);
+  int fd() const { return fd_; }
+  // 0, or the errno of the failed send.
+  int sendTo(const Ipv4Address& address, std::uint16_t port, const std::uint8_t* data, std::size_t size);
+  // The next pending datagram: its full length (which may exceed `capacity`;
+  // the bytes beyond are lost), or -1 when nothing is pending.
+  long receive(std::uint8_t* buffer, std::size_t capacity, Ipv4Address& from, std::uint16_t& fromPort);
+  void close();
+
+ private:
+  int fd_ = -1;
+};
+
+class SimulatedSensor {
+ public:
+  SimulatedSensor(const SimulatorOptions& options, SimulatorLog log, std::int64_t clockStartUs = utcNowMicroseconds());
+  ~SimulatedSensor();
+
+  // Binds the sensor's address and port. False with a one-line reason.
+  bool open(std::string& error);
+  // Sends until `stop` is set or the options' --seconds or --count limit is
+  // reached. Configuration packets are applied as they come. False, with a
+  // one-line reason, only for a failure that ends the run.
+  bool run(const std::atomic<bool>& stop, std::string& error);
+
+  const RunSummary& summary() const { return summary_; }
+  // The sensor's state; read it when run() has returned.
+  const SensorState& state() const { return state_; }
+  const SensorStream& stream() const { return stream_; }
+
+ private:
+  void send(const Datagram& d);
+  void sendTo(std::uint16_t port, const Datagram& d);
+  void takeConfigurationPackets(std::uint64_t streamNowUs);
+  void applyConfiguration(const std::uint8_t* data, std::size_t size, const std::string& from,
+                          std::uint64_t streamNowUs);
+  std::string moveTo(SensorState& next);
+  void note(const std::string& line);
+
+  SimulatorOptions options_;
+  SimulatorLog log_;
+  SensorState state_;
+  SensorStream stream_;
+  GarbageDatagrams garbage_;
+  UdpSocket socket_;
+  Ipv4Address boundAddress_{};
+  RunSummary summary_;
+  std::vector<std::uint8_t> receiveBuffer_;
+  std::vector<int> reportedErrors_;
+  std::uint64_t measurementSlots_ = 0;
+};
+
+}  // namespace z540k::sim

@@ -1,0 +1,155 @@
+// CSV rows of exported frames: values, rounding per export kind, the angle
+// range, and byte-for-byte agreement with output-stream formatting.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+
+#include "CsvExport.h"
+
+using namespace z540k;
+
+namespace {
+
+LidarDataSingleLine recordOf(std::initializer_list<std::tuple<double, int, double, unsigned long long>> rows) {
+  LidarDataSingleLine r;
+  for (const auto& [distance, intensity, azimuth, timestamp] : rows) {
+    r.distance.push_back(distance);
+    r.intensity.push_back(intensity);
+    r.azimuth.push_back(azimuth);
+    r.timestamp.push_back(timestamp);
+  }
+  return r;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::string frame(const LidarDataSingleLine& r, CsvExportOptions o, CsvFrameKind kind, int id = 1) {
+  std::string out;
+  appendCsvFrame(out, r, id, o, kind);
+  return out;
+}
+
+}  // namespace
+
+TEST(CsvExportTest, HeaderLine) {
+  EXPECT_STREQ(kCsvHeader, "FreamID,Points_X,Points_Y,Points_Z,intensity,azimuth,distance,timestamp");
+}
+
+// Raw 1000 in the 1.6 layout is 2000 mm; at azimuth 90 the point lies on +x.
+// The angle constant 3.14159 leaves y a little above zero.
+TEST(CsvExportTest, PointOnTheXAxisInBothViewModes) {
+  const auto r = recordOf({{1000.0, 77, 90.0, 123456789012ULL}});
+  CsvExportOptions o;
+  o.layout = 0;
+  o.viewMode = 1;
+  EXPECT_EQ(frame(r, o, CsvFrameKind::Arriving, 5), "5,200,0.000265359,0,77,90,200,123456789012\n");
+  o.viewMode = 0;
+  EXPECT_EQ(frame(r, o, CsvFrameKind::Arriving, 5), "5,200,0,0,77,90,200,123456789012\n");
+  // The 1.7 layout divides by 0.25.
+  o.layout = 1;
+  EXPECT_EQ(frame(r, o, CsvFrameKind::Arriving), "1,400,0,0,77,90,400,123456789012\n");
+}
+
+// View mode 1: the arriving-frame export truncates toward zero, the frozen
+// one adds 0.5 first; -2.7 gives -2 in both, 2.7 gives 2 and 3.
+TEST(CsvExportTest, WholeCentimetresPerExportKind) {
+  CsvExportOptions o;  // layout 1.6: 13.5 raw is 27 mm, 2.7 cm
+  const auto negative = recordOf({{13.5, 1, 270.0, 1}});
+  const auto positive = recordOf({{13.5, 1, 90.0, 1}});
+  EXPECT_EQ(linesOf(frame(negative, o, CsvFrameKind::Arriving))[0].substr(0, 5), "1,-2,");
+  EXPECT_EQ(linesOf(frame(negative, o, CsvFrameKind::Frozen))[0].substr(0, 5), "1,-2,");
+  EXPECT_EQ(linesOf(frame(positive, o, CsvFrameKind::Arriving))[0].substr(0, 4), "1,2,");
+  EXPECT_EQ(linesOf(frame(positive, o, CsvFrameKind::Frozen))[0].substr(0, 4), "1,3,");
+  // A small negative value becomes 0, not -0.
+  const auto nearZero = recordOf({{2.0, 1, 359.0, 1}});  // x = -0.07 cm
+  EXPECT_EQ(linesOf(frame(nearZero, o, CsvFrameKind::Arriving))[0].substr(0, 4), "1,0,");
+  o.viewMode = 1;
+  EXPECT_EQ(linesOf(frame(negative, o, CsvFrameKind::Arriving))[0].substr(0, 7), "1,-2.7,");
+}
+
+// The angle range is inclusive at both ends, compared in double precision;
+// measurements outside leave no line.
+TEST(CsvExportTest, AngleRangeIsInclusive) {
+  const auto r = recordOf({{100, 1, 9.4999, 1}, {100, 2, 9.5, 2}, {100, 3, 10.0, 3}, {100, 4, 10.5, 4}, {100, 5, 10.5001, 5}});
+  CsvExportOptions o;
+  o.angleMin = 9.5f;
+  o.angleMax = 10.5f;
+  std::string out;
+  EXPECT_EQ(appendCsvFrame(out, r, 1, o, CsvFrameKind::Arriving), 3u);
+  const auto lines = linesOf(out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find(",2,9.5,"), std::string::npos);
+  EXPECT_NE(lines[2].find(",4,10.5,"), std::string::npos);
+  // A range of one point, and an empty record.
+  o.angleMin = o.angleMax = 10.0f;
+  out.clear();
+  EXPECT_EQ(appendCsvFrame(out, r, 1, o, CsvFrameKind::Arriving), 1u);
+  EXPECT_EQ(appendCsvFrame(out, LidarDataSingleLine{}, 1, o, CsvFrameKind::Arriving), 0u);
+}
+
+// A record from forward playback lacks the newest block's azimuths: only
+// measurements with all four entries are written.
+TEST(CsvExportTest, PairsUpToTheShortestList) {
+  auto r = recordOf({{100, 1, 1.0, 1}, {100, 2, 2.0, 2}, {100, 3, 3.0, 3}});
+  r.azimuth.pop_back();
+  std::string out;
+  EXPECT_EQ(appendCsvFrame(out, r, 1, CsvExportOptions{}, CsvFrameKind::Arriving), 2u);
+  r.timestamp.resize(1);
+  out.clear();
+  EXPECT_EQ(appendCsvFrame(out, r, 1, CsvExportOptions{}, CsvFrameKind::Frozen), 1u);
+}
+
+// The fast formatting writes exactly what an output stream with its default
+// formatting writes, over many random measurements, in both layouts, view
+// modes and export kinds, and with a Windows line end.
+TEST(CsvExportTest, SameBytesAsStreamFormatting) {
+  std::mt19937_64 random(20261207);
+  std::uniform_real_distribution<double> azimuth(0.0, 360.0);
+  std::uniform_int_distribution<int> raw(0, 65535), intensity(0, 255);
+  LidarDataSingleLine r;
+  for (int i = 0; i < 20000; ++i) {
+    r.distance.push_back(i % 97 == 0 ? 0.0 : raw(random));
+    r.intensity.push_back(intensity(random));
+    r.azimuth.push_back(i % 50 == 0 ? std::floor(azimuth(random)) : azimuth(random));
+    r.timestamp.push_back(random() >> (i % 40));
+  }
+  for (int layout : {0, 1})
+    for (int viewMode : {0, 1})
+      for (CsvFrameKind kind : {CsvFrameKind::Arriving, CsvFrameKind::Frozen}) {
+        CsvExportOptions o;
+        o.layout = layout;
+        o.viewMode = viewMode;
+        o.angleMin = 20.25f;
+        o.angleMax = 300.5f;
+        std::ostringstream expected;
+        for (std::size_t j = 0; j < r.distance.size(); ++j) {
+          const double a = r.azimuth[j];
+          if (a < o.angleMin || a > o.angleMax) continue;
+          const double d = layout == 0 ? r.distance[j] / 0.5 : r.distance[j] / 0.25;
+          const double rad = a * 3.14159 / 180;
+          float x = kind == CsvFrameKind::Arriving ? static_cast<float>(d * std::sin(rad) * 0.1)
+                                                   : static_cast<float>(d * std::sin(rad) / 10);
+          float y = kind == CsvFrameKind::Arriving ? static_cast<float>(d * std::cos(rad) * 0.1)
+                                                   : static_cast<float>(d * std::cos(rad) / 10);
+          float z = 0.0f;
+          if (viewMode == 0) {
+            const double shift = kind == CsvFrameKind::Arriving ? 0.0 : 0.5;
+            x = static_cast<float>(static_cast<int>(x + shift));
+            y = static_cast<float>(static_cast<int>(y + shift));
+            z = static_cast<float>(static_cast<int>(z + shift));
+          }
+          expected << 42 << ',' << x << ',' << y << ',' << z << ',' << r.intensity[j] << ',' << a << ',' << d / 10
+                   << ',' << r.timestamp[j] << "\r\n";
+        }
+        std::string out;
+        appendCsvFrame(out, r, 42, o, kind, "\r\n");
+        ASSERT_EQ(out, expected.str()) << "layout " << layout << " view mode " << viewMode;
+      }
+}

@@ -1,0 +1,337 @@
+// The live data receiver and the status receiver on loopback: revolutions,
+// status packets on both ports, pausing, restarting, the safe hand-over of
+// status pointers and the GPS time-stamp test logs.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstring>
+
+#include "LiveDataReceiver.h"
+#include "LoopbackTestSupport.h"
+#include "PacketEncoders.h"
+#include "RecordMetaTypes.h"
+#include "ScanPacketStream.h"
+#include "StatusPacket.h"
+#include "SignalCollector.h"
+#include "StatusReceiver.h"
+
+using namespace z540k;
+using namespace z540k::test;
+
+namespace {
+
+// Copies what the status signals point at when the queued slot runs, as the
+// settings windows do.
+class StatusCopier : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<SettingData> records;
+  std::vector<std::vector<int>> values;
+  std::vector<std::array<std::uint8_t, 1206>> raw;
+ public slots:
+  void OnLidarStatusReceiving(SettingData* data, std::vector<int> Mac) {
+    records.push_back(*data);
+    values.push_back(Mac);
+  }
+  void OnLidarDifoData(const u_char* data) {
+    std::array<std::uint8_t, 1206> copy;
+    std::memcpy(copy.data(), data, copy.size());
+    raw.push_back(copy);
+  }
+};
+
+sim::StatusPacketBytes statusWithSpeed(std::uint16_t rpm) {
+  sim::SensorStatus s;
+  s.motorSpeed = rpm;
+  return sim::encodeStatusPacket(s);
+}
+
+template <typename Receiver>
+void startReceiver(Receiver& r, std::uint16_t port) {
+  r.port = port;
+  r.multicastAddress.clear();
+  r.running = true;
+  r.openSocket();
+  QVERIFY2(r.socketError().isEmpty(), qPrintable(r.socketError()));
+  r.start();
+}
+
+template <typename Receiver>
+void stopReceiver(Receiver& r) {
+  r.running = false;
+  r.closeSocket();
+  QVERIFY(r.wait(2000));
+}
+
+template <typename Receiver>
+void connectStatus(Receiver& r, StatusCopier& copier) {
+  QVERIFY(QObject::connect(&r, SIGNAL(SendLidarStatusToSettingUI(SettingData*, std::vector<int>)), &copier,
+                           SLOT(OnLidarStatusReceiving(SettingData*, std::vector<int>)), Qt::UniqueConnection));
+  QVERIFY(QObject::connect(&r, SIGNAL(SendDataDifo(const u_char*)), &copier, SLOT(OnLidarDifoData(const u_char*)),
+                           Qt::UniqueConnection));
+}
+
+}  // namespace
+
+class LiveReceiverTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { registerRecordMetaTypes(); }
+
+  // Every revolution sent arrives as one record of the expected size.
+  void revolutionsArriveWhole() {
+    GetlidarData_1 receiver;
+    SignalCollector records;
+    QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
+                     SLOT(onRecord(struct LidarDataSingleLine)));
+    const std::uint16_t port = freeUdpPort();
+    receiver.pendingLayout = 1;
+    startReceiver(receiver, port);
+    sim::ScanPattern pattern;
+    pattern.firingsPerRevolution = 360;  // 30 packets per turn
+    sim::ScanPacketStream stream(pattern);
+    LoopbackSender sender;
+    // The first revolution is read in the 1.6 layout (the request applies
+    // after the first emission); the next three in 1.7.
+    for (int i = 0; i < 4 * 30 + 1; ++i) QVERIFY(sender.send(port, stream.next()));
+    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 4, 5000);
+    QCOMPARE(receiver.layout.load(), 1);
+    const auto first = records.records[0];
+    QCOMPARE(first.distance.size(), std::size_t(361 * 2));
+    for (int r = 1; r < 4; ++r) {
+      const auto rec = records.records[r];
+      QCOMPARE(rec.azimuth.size(), rec.distance.size());
+      // 360 blocks of 30 after the measurements carried over from the
+      // previous close: the closing block's 2 in the 1.6 layout, then 30.
+      QCOMPARE(rec.distance.size(), std::size_t(r == 1 ? 360 * 30 + 2 : 361 * 30));
+    }
+    QCOMPARE(receiver.datagramCounts().data, quint64(121));
+    stopReceiver(receiver);
+  }
+
+  // Status packets on the data port are decoded and forwarded; what the
+  // pointers point at is still the packet's when the slot runs, even when the
+  // GUI thread is late.
+  void statusOnTheDataPortWithSafeHandOver() {
+    GetlidarData_1 receiver;
+    StatusCopier copier;
+    connectStatus(receiver, copier);
+    const std::uint16_t port = freeUdpPort();
+    startReceiver(receiver, port);
+    LoopbackSender sender;
+    const std::uint16_t speeds[] = {300, 600, 1200, 333, 444};
+    for (auto rpm : speeds) QVERIFY(sender.send(port, statusWithSpeed(rpm)));
+    // Let the worker emit all five before the GUI thread delivers any.
+    QThread::msleep(300);
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(5), 3000);
+    QCOMPARE(copier.raw.size(), std::size_t(5));
+    for (int i = 0; i < 5; ++i) {
+      QCOMPARE(copier.records[i].motorSpeed, int(speeds[i]));
+      QCOMPARE(copier.values[i].size(), std::size_t(19));
+      QCOMPARE(copier.raw[i][8] * 256 + copier.raw[i][9], int(speeds[i]));
+    }
+    QCOMPARE(receiver.datagramCounts().status, quint64(5));
+    stopReceiver(receiver);
+  }
+
+  // While paused every datagram is read and dropped.
+  void pausedDropsEverything() {
+    GetlidarData_1 receiver;
+    StatusCopier copier;
+    connectStatus(receiver, copier);
+    SignalCollector records;
+    QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
+                     SLOT(onRecord(struct LidarDataSingleLine)));
+    const std::uint16_t port = freeUdpPort();
+    receiver.paused = true;
+    startReceiver(receiver, port);
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    LoopbackSender sender;
+    for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
+    QVERIFY(sender.send(port, statusWithSpeed(600)));
+    QTest::qWait(300);
+    QCOMPARE(records.recordCount(), 0);
+    QCOMPARE(copier.records.size(), std::size_t(0));
+    // Unpaused, the stream goes on from where it is.
+    receiver.paused = false;
+    for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
+    QTRY_VERIFY_WITH_TIMEOUT(records.recordCount() >= 1, 3000);
+    stopReceiver(receiver);
+  }
+
+  // The same object stops promptly and starts again on the same port.
+  void stopAndRestart() {
+    GetlidarData_1 receiver;
+    SignalCollector records;
+    QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
+                     SLOT(onRecord(struct LidarDataSingleLine)));
+    const std::uint16_t port = freeUdpPort();
+    LoopbackSender sender;
+    for (int round = 0; round < 3; ++round) {
+      startReceiver(receiver, port);
+      sim::ScanPacketStream stream(sim::ScanPattern{});
+      for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
+      QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2 * (round + 1), 3000);
+      stopReceiver(receiver);
+    }
+    // Stopped: datagrams are no longer read.
+    const quint64 before = receiver.datagramCounts().data;
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    QVERIFY(sender.send(port, stream.next()));
+    QTest::qWait(200);
+    QCOMPARE(receiver.datagramCounts().data, before);
+  }
+
+  // A port in use by a socket without address reuse is reported.
+  void bindFailureIsKept() {
+    UdpSocket holder;
+    QVERIFY(holder.create() && holder.bind(0));
+    GetlidarData_1 receiver;
+    receiver.port = holder.localPort();
+    receiver.openSocket();
+    QVERIFY(receiver.socketError().contains("bind"));
+    receiver.closeSocket();
+  }
+
+  // The status receiver: status packets only, each with 19 values; a data
+  // packet or a short datagram on the status port is ignored.
+  void statusReceiver() {
+    GetSet receiver;
+    StatusCopier copier;
+    connectStatus(receiver, copier);
+    const std::uint16_t port = freeUdpPort();
+    startReceiver(receiver, port);
+    LoopbackSender sender;
+    sim::DataPacketWriter data(kLayoutProtocol17);
+    QVERIFY(sender.send(port, data.bytes()));
+    const auto status = statusWithSpeed(1200);
+    QVERIFY(sender.send(port, status.data(), 100));  // a short datagram with the header
+    QVERIFY(sender.send(port, status));
+    QVERIFY(sender.send(port, statusWithSpeed(300)));
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(2), 3000);
+    QTest::qWait(100);
+    QCOMPARE(copier.records.size(), std::size_t(2));
+    QCOMPARE(copier.records[0].motorSpeed, 1200);
+    QCOMPARE(copier.records[1].motorSpeed, 300);
+    QCOMPARE(copier.values[1].size(), std::size_t(19));
+    QCOMPARE(copier.raw[1][9], std::uint8_t(300 & 0xFF));
+    stopReceiver(receiver);
+  }
+
+  // Both receivers join their multicast group and receive what is sent to
+  // it. Only inside a private network namespace (see
+  // run_in_private_network.sh): joining a group elsewhere would send
+  // membership reports out of the machine.
+  void multicastInPrivateNamespace() {
+    if (qgetenv("Z540K_PRIVATE_NETWORK") != "1") QSKIP("needs a private network namespace");
+    const std::string group = "239.255.0.1";
+    GetlidarData_1 data;
+    GetSet status;
+    SignalCollector records;
+    QObject::connect(&data, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
+                     SLOT(onRecord(struct LidarDataSingleLine)));
+    StatusCopier copier;
+    connectStatus(status, copier);
+    const std::uint16_t dataPort = freeUdpPort(), statusPort = freeUdpPort();
+    data.port = dataPort;
+    data.multicastAddress = group;
+    data.running = true;
+    data.openSocket();
+    QVERIFY2(data.socketError().isEmpty(), qPrintable(data.socketError()));
+    data.start();
+    status.port = statusPort;
+    status.multicastAddress = group;
+    status.running = true;
+    status.openSocket();
+    QVERIFY2(status.socketError().isEmpty(), qPrintable(status.socketError()));
+    status.start();
+    LoopbackSender sender(group);
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    for (int i = 0; i < 61; ++i) QVERIFY(sender.send(dataPort, stream.next()));
+    QVERIFY(sender.send(statusPort, statusWithSpeed(1200)));
+    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 3000);
+    QCOMPARE(copier.records[0].motorSpeed, 1200);
+    stopReceiver(data);
+    stopReceiver(status);
+  }
+
+  // The GPS time-stamp test: one reading per block, a jump logged in both
+  // files, the count and the readings reported; nothing in dual return.
+  void gpsTestLogs() {
+    qputenv("TZ", "UTC");
+    tzset();
+    QTemporaryDir dir;
+    GetlidarData_1 receiver;
+    SignalCollector stamps, errors;
+    QObject::connect(&receiver, SIGNAL(sendTimeStamp(QString)), &stamps, SLOT(onText(QString)));
+    QObject::connect(&receiver, SIGNAL(sendErrorCount(int)), &errors, SLOT(onInt(int)));
+    const std::uint16_t port = freeUdpPort();
+    receiver.pendingLayout = 1;
+    startReceiver(receiver, port);
+    const QString gpsPath = dir.filePath("gps.txt"), jumpPath = dir.filePath("jump.txt");
+    receiver.createTestFile(gpsPath, jumpPath);
+
+    // Two packets of 1.6-layout blocks (the layout request waits for an
+    // emission). The first reading is compared with a second of 0 (a jump);
+    // then 58, 59, 0, 1 and repeated seconds are no jumps; 10 -> 12 and
+    // 19 -> 9 are.
+    LoopbackSender sender;
+    const int seconds[24] = {58, 59, 0, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 12, 13, 14, 15, 16, 17, 18, 19, 9};
+    for (int p = 0; p < 2; ++p) {
+      sim::DataPacketWriter w(kLayoutProtocol16);
+      for (int b = 0; b < 12; ++b) {
+        w.setBlockAzimuth(b, static_cast<std::uint16_t>(100 * (12 * p + b)));
+        const int s = seconds[12 * p + b];
+        const bool firstMinute = 12 * p + b < 2;
+        w.setGps(b, GpsDateTime{21, 11, 22, 10, static_cast<std::uint8_t>(firstMinute ? 0 : 1),
+                                static_cast<std::uint8_t>(s)});
+      }
+      QVERIFY(sender.send(port, w.bytes()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(stamps.textCount(), 24, 3000);
+    QCOMPARE(errors.intCount(), 3);
+    QCOMPARE(errors.ints[2], 3);
+    QCOMPARE(receiver.errorCount.load(), 3);
+    // 2021/11/22 10:00:58 UTC
+    QCOMPARE(stamps.texts[0], QString("1637575258"));
+
+    // Dual return: no readings.
+    receiver.Receive(1);
+    sim::DataPacketWriter w(kLayoutProtocol16);
+    QVERIFY(sender.send(port, w.bytes()));
+    QTest::qWait(200);
+    QCOMPARE(stamps.textCount(), 24);
+    receiver.stopCheckGPSTime();
+
+    QFile gps(gpsPath), jump(jumpPath);
+    QVERIFY(gps.open(QIODevice::ReadOnly) && jump.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = gps.readAll().split('\n');
+    // Header, 24 readings, 3 jump lines, 2 packet separators, and the empty
+    // piece after the last line end.
+    QCOMPARE(lines.size(), 1 + 24 + 3 + 2 + 1);
+    QCOMPARE(lines[0], QByteArray("\t\t\xB1\xBE\xB5\xD8\xCA\xB1\xBC\xE4\t\t\t\t\t\t GPS\xCA\xB1\xBC\xE4"));
+    const QRegularExpression reading(QString::fromLatin1(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}\t\t\tGPS\xCA\xB1\xBC\xE4 :2021/11/22 10:00:58\t\t1637575258$"));
+    QVERIFY2(reading.match(QString::fromLatin1(lines[1])).hasMatch(), lines[1].constData());
+    const QByteArray jumpText("-------------- GPS\xCA\xB1\xBC\xE4\xB7\xA2\xC9\xFA\xCC\xF8\xB1\xE4 : ");
+    QCOMPARE(lines[2], jumpText + "2000/00/00 00:00:00 -> 2021/11/22 10:00:58--------------");
+    QCOMPARE(lines[14], QByteArray("------------------------------------------"));
+    QVERIFY(lines[17].endsWith("GPS\xCA\xB1\xBC\xE4 :2021/11/22 10:01:12\t\t1637575272"));
+    QCOMPARE(lines[18], jumpText + "2021/11/22 10:01:10 -> 2021/11/22 10:01:12--------------");
+    QCOMPARE(lines[28], jumpText + "2021/11/22 10:01:19 -> 2021/11/22 10:01:09--------------");
+    QCOMPARE(lines[29], QByteArray("------------------------------------------"));
+    const QList<QByteArray> jumps = jump.readAll().split('\n');
+    QCOMPARE(jumps.size(), 4);
+    const QByteArray jumpMark("\t\t\tGPS\xCA\xB1\xBC\xE4\xB7\xA2\xC9\xFA\xCC\xF8\xB1\xE4 :");
+    QVERIFY(jumps[0].endsWith(jumpMark + "2000/00/00 00:00:00 -> 2021/11/22 10:00:58"));
+    QVERIFY(jumps[1].endsWith(jumpMark + "2021/11/22 10:01:10 -> 2021/11/22 10:01:12"));
+    QVERIFY(jumps[2].endsWith(jumpMark + "2021/11/22 10:01:19 -> 2021/11/22 10:01:09"));
+    stopReceiver(receiver);
+  }
+};
+
+QTEST_GUILESS_MAIN(LiveReceiverTest)
+#include "test_live_receiver.moc"

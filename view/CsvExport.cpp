@@ -1,0 +1,107 @@
+#include "CsvExport.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace z540k {
+
+namespace {
+
+// The angle constant of the point computation: 3.14159, not a more precise pi,
+// so exported coordinates match the points on screen.
+constexpr double kPi = 3.14159;
+
+// Default output-stream formatting of floating-point numbers: at most six
+// significant digits, fixed or exponent notation as the value needs, no
+// trailing zeros ("%g"). std::to_chars with precision 6 gives the same bytes.
+inline char* putGeneral(char* p, char* end, double v) {
+  return std::to_chars(p, end, v, std::chars_format::general, 6).ptr;
+}
+
+// A float prints as its value widened to double, with the same rule.
+inline char* putGeneral(char* p, char* end, float v) {
+  return std::to_chars(p, end, v, std::chars_format::general, 6).ptr;
+}
+
+template <typename Int>
+inline char* putInteger(char* p, char* end, Int v) {
+  return std::to_chars(p, end, v).ptr;
+}
+
+// Whole centimetres through an integer, as the points on screen get them:
+// -0.7 becomes 0 (not -0), and the frozen frame rounds half up first.
+inline float wholeCentimetres(float v, CsvFrameKind kind) {
+  const double shifted = kind == CsvFrameKind::Arriving ? v : static_cast<double>(v) + 0.5;
+  return static_cast<float>(static_cast<long long>(shifted));
+}
+
+}  // namespace
+
+std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
+                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd) {
+  const std::size_t n = record.pairedSize();
+  const std::size_t lineEndLength = std::strlen(lineEnd);
+  const double angleMin = options.angleMin;
+  const double angleMax = options.angleMax;
+  // A line is at most 8 fields of at most 24 characters.
+  constexpr std::size_t kMaxLine = 8 * 24 + 8;
+
+  char idText[16];
+  const std::size_t idLength = static_cast<std::size_t>(putInteger(idText, idText + sizeof idText, frameId) - idText);
+
+  std::size_t lines = 0;
+  std::size_t used = out.size();
+  for (std::size_t j = 0; j < n; ++j) {
+    const double a = record.azimuth[j];
+    if (!(a >= angleMin && a <= angleMax)) continue;
+
+    const double d = scaledDistance(record.distance[j], options.layout);
+    const double r = a * kPi / 180.0;
+    // The vertical angle is 0: cos 0 = 1, sin 0 = 0. The arriving-frame
+    // export multiplies by 0.1 where the frozen-frame export divides by 10.
+    float x, y, z;
+    if (kind == CsvFrameKind::Arriving) {
+      x = static_cast<float>(d * std::cos(0.0) * std::sin(r) * 0.1);
+      y = static_cast<float>(d * std::cos(0.0) * std::cos(r) * 0.1);
+      z = static_cast<float>(d * std::sin(0.0) * 0.1);
+    } else {
+      x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
+      y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
+      z = static_cast<float>(d * std::sin(0.0) / 10);
+    }
+    if (options.viewMode == 0) {
+      x = wholeCentimetres(x, kind);
+      y = wholeCentimetres(y, kind);
+      z = wholeCentimetres(z, kind);
+    }
+
+    if (out.size() < used + kMaxLine + lineEndLength) out.resize(std::max(out.size() * 2, used + 64 * kMaxLine));
+    char* p = out.data() + used;
+    char* const end = out.data() + out.size();
+    std::memcpy(p, idText, idLength);
+    p += idLength;
+    *p++ = ',';
+    p = putGeneral(p, end, x);
+    *p++ = ',';
+    p = putGeneral(p, end, y);
+    *p++ = ',';
+    p = putGeneral(p, end, z);
+    *p++ = ',';
+    p = putInteger(p, end, record.intensity[j]);
+    *p++ = ',';
+    p = putGeneral(p, end, a);
+    *p++ = ',';
+    p = putGeneral(p, end, d / 10);
+    *p++ = ',';
+    p = putInteger(p, end, record.timestamp[j]);
+    std::memcpy(p, lineEnd, lineEndLength);
+    p += lineEndLength;
+    used = static_cast<std::size_t>(p - out.data());
+    ++lines;
+  }
+  out.resize(used);
+  return lines;
+}
+
+}  // namespace z540k

@@ -1,0 +1,38 @@
+// The CSV rows of an exported frame: one line per measurement, with the
+// point's x, y, z in centimetres, its intensity, azimuth, scaled distance and
+// time stamp. Pure formatting over a record; the main window and the headless
+// tool write what it produces.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "LidarRecords.h"
+
+namespace z540k {
+
+constexpr const char* kCsvHeader = "FreamID,Points_X,Points_Y,Points_Z,intensity,azimuth,distance,timestamp";
+
+struct CsvExportOptions {
+  int layout = 0;           // 0 = protocol 1.6 (raw / 0.5), 1 = protocol 1.7 (raw / 0.25)
+  int viewMode = 0;         // 0 = "View Mode 1": whole centimetres; 1 = "View Mode 2": fractions kept
+  float angleMin = 0.0f;    // degrees, inclusive
+  float angleMax = 360.0f;  // degrees, inclusive
+};
+
+// The two exports round x, y and z differently in view mode 1: a frame
+// written as it arrives truncates toward zero, a frozen frame adds 0.5 first.
+enum class CsvFrameKind { Arriving, Frozen };
+
+// The distance in millimetres that the selected layout makes of a raw count.
+inline double scaledDistance(double raw, int layout) { return layout == 1 ? raw / 0.25 : raw / 0.5; }
+
+// Appends one line per measurement of `record` whose azimuth lies in the
+// options' range to `out`, each ending in `lineEnd`, with FreamID `frameId`.
+// Measurements are paired up to the shortest of the record's lists (a
+// record from forward playback can lack the newest block's azimuths).
+// Returns the number of lines appended.
+std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
+                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd = "\n");
+
+}  // namespace z540k
