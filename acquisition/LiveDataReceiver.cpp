@@ -28,46 +28,28 @@ GetlidarData_1::~GetlidarData_1() {
   running = false;
   wait();
   runCompletion_.joined();
-  socket_.close();
+  socket_.close(false);
 }
 
 void GetlidarData_1::openSocket() {
   // A previous run that was told to stop may still be in its last wait.
   if (isRunning() && !running && wait()) runCompletion_.joined();
-  closeRequested_ = false;
-  QString error;
-  auto note = [&](bool ok) {
-    if (!ok && error.isEmpty()) error = QString::fromStdString(socket_.lastError());
-  };
-  note(socket_.create());
-  if (socket_.isOpen()) {
-    // The simulated sensor binds its own address's port on this machine: the
-    // pair is allowed when both sockets set SO_REUSEADDR.
-    note(socket_.setReuseAddress());
-    socket_.setReceiveBuffer(kReceiveBufferBytes);
-    socket_.enableDropCounter();
-    if (!multicastAddress.empty()) note(socket_.joinMulticast(multicastAddress));
-    note(socket_.setNonBlocking());
-    note(socket_.bind(static_cast<std::uint16_t>(port.load())));
-  }
-  std::lock_guard<std::mutex> lock(errorMutex_);
-  socketError_ = error;
+  ReceiverSocket::Options options;
+  options.port = static_cast<std::uint16_t>(port.load());
+  options.multicastGroup = multicastAddress;
+  options.order = ReceiverSocket::Order::JoinThenBind;
+  options.receiveBufferBytes = kReceiveBufferBytes;
+  options.countDrops = true;
+  socket_.open(options);
 }
 
 void GetlidarData_1::closeSocket() {
-  // A loop told to stop ends within one idle wait: close after it, so the
-  // socket is never closed under a receive in progress.
+  // A loop told to stop ends within one idle wait: close after it.
   if (isRunning() && !running && wait(4 * kPollMilliseconds)) runCompletion_.joined();
-  if (isRunning())
-    closeRequested_ = true;
-  else
-    socket_.close();
+  socket_.close(isRunning());
 }
 
-QString GetlidarData_1::socketError() const {
-  std::lock_guard<std::mutex> lock(errorMutex_);
-  return socketError_;
-}
+QString GetlidarData_1::socketError() const { return QString::fromStdString(socket_.error()); }
 
 void GetlidarData_1::run() {
   runCompletion_.joined();  // a restart continues where the previous run ended
@@ -77,17 +59,17 @@ void GetlidarData_1::run() {
   decoder_.setLayout(layout);
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
   while (running) {
-    const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
-    kernelDrops_ = socket_.kernelDrops();
+    const long n = socket_.socket().receive(buffer.data(), buffer.size(), kPollMilliseconds);
+    kernelDrops_ = socket_.socket().kernelDrops();
     if (n < 0) {
       // No socket (set-up failed or closed): wait like an idle turn.
-      if (!socket_.isOpen()) QThread::msleep(kPollMilliseconds);
+      if (!socket_.socket().isOpen()) QThread::msleep(kPollMilliseconds);
       continue;
     }
     if (n == 0 || paused) continue;
     handleDatagram(buffer.data(), static_cast<std::size_t>(n));
   }
-  if (closeRequested_.exchange(false)) socket_.close();
+  socket_.loopEnded();
   runCompletion_.markEnded();
 }
 

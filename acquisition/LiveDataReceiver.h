@@ -22,7 +22,7 @@
 #include "LidarRecords.h"
 #include "RunCompletion.h"
 #include "StatusHandOver.h"
-#include "UdpSocket.h"
+#include "ReceiverSocket.h"
 
 class GetlidarData_1 : public QThread {
   Q_OBJECT
@@ -84,10 +84,7 @@ class GetlidarData_1 : public QThread {
   void handleDatagram(const std::uint8_t* data, std::size_t size);
   void onGpsReading(const z540k::GpsReading& reading);
 
-  z540k::UdpSocket socket_;
-  std::atomic<bool> closeRequested_{false};
-  mutable std::mutex errorMutex_;
-  QString socketError_;
+  z540k::ReceiverSocket socket_;
   std::atomic<quint32> kernelDrops_{0};
   std::atomic<quint64> statusDropped_{0};
   std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0};

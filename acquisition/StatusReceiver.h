@@ -18,7 +18,7 @@
 #include "LidarRecords.h"
 #include "RunCompletion.h"
 #include "StatusHandOver.h"
-#include "UdpSocket.h"
+#include "ReceiverSocket.h"
 
 class GetSet : public QThread {
   Q_OBJECT
@@ -48,10 +48,7 @@ class GetSet : public QThread {
   void run() override;
 
  private:
-  z540k::UdpSocket socket_;
-  std::atomic<bool> closeRequested_{false};
-  mutable std::mutex errorMutex_;
-  QString socketError_;
+  z540k::ReceiverSocket socket_;
   std::atomic<quint64> statusDropped_{0};
   z540k::StatusHandOver handOver_;
   z540k::RunCompletion runCompletion_;
