@@ -12,8 +12,10 @@ namespace {
 // The idle wait per turn: a cleared `running` ends the loop within it, and an
 // idle receiver costs next to nothing.
 constexpr int kPollMilliseconds = 100;
-// Room for bursts and for the moments the machine stalls the process.
-constexpr int kReceiveBufferBytes = 8 << 20;
+// Room for bursts and for the moments the machine stalls the process: at
+// 100,000 datagrams a second a 150 ms stall queues 15,000 of them, about 35 MB
+// of kernel buffers.
+constexpr int kReceiveBufferBytes = 24 << 20;
 // Datagrams longer than a data packet are read whole and then ignored.
 constexpr std::size_t kReceiveCapacity = 2048;
 

@@ -32,7 +32,10 @@ bool UdpSocket::setReuseAddress() {
 }
 
 int UdpSocket::setReceiveBuffer(int bytes) {
-  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) {
+  // With the right to (root, CAP_NET_ADMIN) the size may exceed rmem_max;
+  // otherwise the kernel caps it there.
+  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0 &&
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) {
     fail("SO_RCVBUF");
     return 0;
   }

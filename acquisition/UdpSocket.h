@@ -24,8 +24,9 @@ class UdpSocket {
   // Lets several sockets bind the same port (the simulated sensor binds its
   // own address's port 2368 on the same machine).
   bool setReuseAddress();
-  // Asks for a receive buffer of `bytes` (the kernel caps it at rmem_max and
-  // doubles it); returns the size granted, or 0 on failure.
+  // Asks for a receive buffer of `bytes` (without the right to exceed it the
+  // kernel caps it at rmem_max; it doubles what it grants); returns the size
+  // granted, or 0 on failure.
   int setReceiveBuffer(int bytes);
   // Asks the kernel to report how many datagrams it dropped for this socket
   // (SO_RXQ_OVFL); receive() then keeps kernelDrops() up to date.
