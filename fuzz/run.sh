@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang, ASan and UBSan into build-fuzz/, writes
-# the seed corpus and fuzzes the decoders for the given number of seconds
-# (default 60). The growing corpus stays in build-fuzz/corpus.
+# Builds the fuzz targets with clang, ASan and UBSan into build-fuzz/ and
+# fuzzes one of them for the given number of seconds (default 60):
+#   fuzz/run.sh [SECONDS] [decoders|capture_reader]
+# The decoders start from seeds the encoders write; the growing corpus of each
+# target stays in build-fuzz/corpus-TARGET.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+target=${2:-decoders}
 jobs=$(nproc 2>/dev/null || echo 2)
-if [[ ! -f build-fuzz/CMakeCache.txt ]]; then
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ540K_FUZZ=ON \
-    -DZ540K_BUILD_TESTS=OFF -DZ540K_BUILD_BENCHMARKS=OFF --log-level=WARNING
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ540K_FUZZ=ON \
+  -DZ540K_BUILD_TESTS=OFF -DZ540K_BUILD_BENCHMARKS=OFF --log-level=WARNING
+cmake --build build-fuzz --parallel "$jobs" --target "fuzz_$target" make_fuzz_seeds -- --no-print-directory
+mkdir -p "build-fuzz/corpus-$target" build-fuzz/seeds
+corpora=("corpus-$target")
+if [[ "$target" == decoders ]]; then
+  build-fuzz/fuzz/make_fuzz_seeds build-fuzz/seeds
+  corpora+=(seeds)
 fi
-cmake --build build-fuzz --parallel "$jobs" -- --no-print-directory
-mkdir -p build-fuzz/corpus build-fuzz/seeds
-build-fuzz/fuzz/make_fuzz_seeds build-fuzz/seeds
 cd build-fuzz
-exec ./fuzz/fuzz_decoders -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 \
-  -print_final_stats=1 corpus seeds
+exec "./fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 \
+  -print_final_stats=1 "${corpora[@]}"

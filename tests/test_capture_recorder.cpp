@@ -9,6 +9,8 @@
 #include "CaptureFile.h"
 #include "CaptureRecorder.h"
 #include "LoopbackTestSupport.h"
+#include "ProcessTestSupport.h"
+#include "UdpSocket.h"
 #include "ScanPacketStream.h"
 
 using namespace z540k;
@@ -80,6 +82,52 @@ TEST_F(CaptureRecorderTest, RecordsLoopbackTrafficPacketForPacket) {
   }
   EXPECT_EQ(n, sent.size());
   EXPECT_EQ(reader.damage(), "");
+}
+
+// The simulated sensor's traffic to the data port, recorded on the loopback
+// adapter, reads back packet for packet as a receiver got it.
+TEST_F(CaptureRecorderTest, RecordsTheSimulatedSensor) {
+  const std::uint16_t dataPort = freeUdpPort();
+  UdpSocket receiver;
+  ASSERT_TRUE(receiver.create() && receiver.setReuseAddress() && receiver.bind(dataPort));
+  receiver.setReceiveBuffer(8 << 20);
+  CaptureRecorder recorder;
+  ASSERT_TRUE(recorder.start({path_, "port " + std::to_string(dataPort), "lo"}));
+  for (int i = 0; i < 200 && !recorder.isCapturing() && recorder.isRunning(); ++i) usleep(10000);
+  if (!recorder.isCapturing()) {
+    recorder.postStop();
+    recorder.wait(2000);
+    GTEST_SKIP() << "cannot capture on lo here: " << recorder.error();
+  }
+  Process sim({Z540K_SIM_PATH, "--quiet", "--count", "60", "--status-to-data-port", "--data-port",
+               std::to_string(dataPort), "--status-port", std::to_string(freeUdpPort()), "--sensor-port",
+               std::to_string(freeUdpPort())});
+  std::vector<std::vector<std::uint8_t>> received;
+  std::uint8_t buffer[2048];
+  for (int idle = 0; idle < 10;) {
+    const long n = receiver.receive(buffer, sizeof buffer, 100);
+    if (n > 0)
+      received.emplace_back(buffer, buffer + n);
+    else
+      ++idle;
+  }
+  ASSERT_EQ(sim.wait(), 0) << sim.err();
+  recorder.postStop();
+  ASSERT_TRUE(recorder.wait(2000));
+  ASSERT_GE(received.size(), 60u);  // 60 data packets and the status packets sent meanwhile
+
+  CaptureReader reader;
+  ASSERT_TRUE(reader.open(path_)) << reader.error();
+  CapturedDatagram d;
+  std::size_t n = 0;
+  while (reader.next(d)) {
+    ASSERT_LT(n, received.size());
+    EXPECT_EQ(d.sourceIp, 0x7F000002u);  // from the sensor's address
+    ASSERT_EQ(d.size, received[n].size());
+    EXPECT_TRUE(std::equal(received[n].begin(), received[n].end(), d.payload)) << "packet " << n;
+    ++n;
+  }
+  EXPECT_EQ(n, received.size());
 }
 
 // With no traffic at all the stop message still ends the recording at once,

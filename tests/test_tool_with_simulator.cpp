@@ -176,6 +176,49 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
   std::remove(live.c_str());
 }
 
+// Bad capture files: a clear line naming the fault and a non-zero exit; a
+// capture damaged after some records still exports those records.
+TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
+  const std::string good = tempPath("good.pcap"), bad = tempPath("bad.pcap"), csv = tempPath("bad.csv");
+  Process write({kSim, "--quiet", "--write-pcap", good, "--seconds", "1", "--layout", "1.7"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string bytes = readFile(good);
+  ASSERT_GT(bytes.size(), 100000u);
+  auto writeBad = [&](const std::string& content) { std::ofstream(bad, std::ios::binary) << content; };
+  auto exportBad = [&](const std::string& says) {
+    Process run({kTool, "export-csv", bad, csv, "--layout", "1.7"});
+    EXPECT_EQ(run.wait(), 1) << says;
+    const auto errLines = lines(run.err());
+    EXPECT_EQ(errLines.size(), 1u) << run.err();
+    EXPECT_NE(run.err().find(says), std::string::npos) << run.err();
+    return run.out();
+  };
+  writeBad("");
+  exportBad("empty");
+  writeBad(std::string("\x0A\x0D\x0D\x0A", 4) + std::string(60, '\0'));
+  exportBad("pcapng");
+  std::string unknownLink = bytes.substr(0, 24);
+  unknownLink[20] = 99;
+  writeBad(unknownLink);
+  exportBad("link type");
+  // Cut in the middle of a record: the frames before it are written.
+  writeBad(bytes.substr(0, bytes.size() / 2 + 7));
+  const std::string summary = exportBad("record");
+  EXPECT_NE(summary.find("wrote 4 frames"), std::string::npos) << summary;
+  EXPECT_GT(lines(readFile(csv)).size(), 4u * 3600u);
+  // An absurd record length in the second record.
+  std::string absurd = bytes;
+  const std::size_t second = 24 + 16 + 1248;
+  absurd[second + 8] = '\xFF';
+  absurd[second + 9] = '\xFF';
+  absurd[second + 10] = '\xFF';
+  writeBad(absurd);
+  exportBad("record 1");
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+  std::remove(csv.c_str());
+}
+
 // Every failure is one clear line on stderr and a non-zero exit.
 TEST(ToolWithSimulatorTest, FailuresGiveOneLineAndNonZeroExit) {
   const std::string text = tempPath("not-a-capture.pcap");

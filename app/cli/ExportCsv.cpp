@@ -92,14 +92,17 @@ int exportCsvCommand(const std::vector<std::string>& args) {
 
   const bool written = csv.close(error);
   if (!written) std::fprintf(stderr, "z540k-tool export-csv: %s\n", error.c_str());
-  if (!reader.damage().empty())
-    std::fprintf(stderr, "z540k-tool export-csv: warning: %s; the records before it were exported\n",
+  // A damaged capture still gives the frames of the records before the
+  // damage, but the run is not a success.
+  const bool whole = reader.damage().empty();
+  if (!whole)
+    std::fprintf(stderr, "z540k-tool export-csv: %s; the records before it were exported\n",
                  reader.damage().c_str());
   std::printf("read %llu packets (%llu data, %llu compact), wrote %lld frames, %llu lines to %s\n",
               static_cast<unsigned long long>(dataPackets + compactPackets),
               static_cast<unsigned long long>(dataPackets), static_cast<unsigned long long>(compactPackets),
               csv.frames(), static_cast<unsigned long long>(csv.lines()), csvPath.c_str());
-  return written ? 0 : 1;
+  return written && whole ? 0 : 1;
 }
 
 }  // namespace z540k::cli
