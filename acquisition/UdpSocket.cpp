@@ -14,8 +14,27 @@ namespace z540k {
 
 UdpSocket::~UdpSocket() { close(); }
 
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept
+    : fd_(other.fd_), kernelDrops_(other.kernelDrops_), lastError_(std::move(other.lastError_)),
+      lastErrno_(other.lastErrno_) {
+  other.fd_ = -1;
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    kernelDrops_ = other.kernelDrops_;
+    lastError_ = std::move(other.lastError_);
+    lastErrno_ = other.lastErrno_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
 bool UdpSocket::fail(const char* what) {
-  lastError_ = std::string(what) + ": " + std::strerror(errno);
+  lastErrno_ = errno;
+  lastError_ = std::string(what) + ": " + std::strerror(lastErrno_);
   return false;
 }
 
@@ -53,6 +72,7 @@ bool UdpSocket::enableDropCounter() {
 bool UdpSocket::joinMulticast(const std::string& group) {
   ip_mreq request{};
   if (group.empty() || ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) != 1) {
+    lastErrno_ = EINVAL;
     lastError_ = "not a multicast address: \"" + group + "\"";
     return false;
   }
@@ -72,15 +92,25 @@ bool UdpSocket::bind(std::uint16_t port, const std::string& address) {
   local.sin_port = htons(port);
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
+    lastErrno_ = EINVAL;
     lastError_ = "not an IPv4 address: \"" + address + "\"";
     return false;
   }
   if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    const int err = errno;
-    lastError_ = "cannot bind UDP port " + std::to_string(port) + ": " + std::strerror(err);
+    lastErrno_ = errno;
+    lastError_ = "cannot bind UDP port " + std::to_string(port) + ": " + std::strerror(lastErrno_);
     return false;
   }
   return true;
+}
+
+int UdpSocket::sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* data, std::size_t size) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(ip);
+  const ssize_t sent = ::sendto(fd_, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  return sent < 0 ? errno : 0;
 }
 
 long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp,

@@ -18,6 +18,8 @@ class UdpSocket {
   ~UdpSocket();
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
+  UdpSocket(UdpSocket&& other) noexcept;
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
 
   // Each step returns false on failure and keeps the reason in lastError().
   bool create();
@@ -45,6 +47,9 @@ class UdpSocket {
   long receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp = nullptr,
                std::uint16_t* sourcePort = nullptr);
 
+  // Sends one datagram; 0, or the errno of the failed send.
+  int sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* data, std::size_t size);
+
   // Total datagrams the kernel dropped for this socket since it was created
   // (needs enableDropCounter()).
   std::uint32_t kernelDrops() const { return kernelDrops_; }
@@ -54,6 +59,9 @@ class UdpSocket {
   bool isOpen() const { return fd_ >= 0; }
   void close();
   const std::string& lastError() const { return lastError_; }
+  // The errno of the last failed step.
+  int lastErrno() const { return lastErrno_; }
+  int fd() const { return fd_; }
 
  private:
   bool fail(const char* what);
@@ -61,6 +69,7 @@ class UdpSocket {
   int fd_ = -1;
   std::uint32_t kernelDrops_ = 0;
   std::string lastError_;
+  int lastErrno_ = 0;
 };
 
 // Parses dotted IPv4 text into host byte order; false if it is not one.

@@ -112,7 +112,7 @@ bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, con
   Ipv4Address target{};
   parseIpv4(o.bindAddress, bind);
   parseIpv4(o.target, target);
-  UdpSocket socket;
+  SensorSocket socket;
   if (!socket.bind(bind, o.sensorPort, error)) return false;
 
   const double speed = o.speed.value_or(1.0);

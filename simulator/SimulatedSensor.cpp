@@ -36,14 +36,6 @@ constexpr std::int64_t kMaxWaitUs = 50000;
 // (a stopped process, an overloaded machine) and starts afresh from now.
 constexpr std::int64_t kMaxLagUs = 1000000;
 
-sockaddr_in socketAddress(const Ipv4Address& address, std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  std::memcpy(&a.sin_addr.s_addr, address.data(), address.size());  // network order
-  return a;
-}
-
 // Whether another socket of this machine is bound to exactly this address
 // and port. SO_REUSEADDR lets two UDP sockets share one, which would leave a
 // second simulator silently stealing the first one's configuration packets.
@@ -116,44 +108,29 @@ std::string describeStream(const SensorStream& stream) {
   return text.str();
 }
 
-// ---- UdpSocket -----------------------------------------------------------------
+// ---- SensorSocket --------------------------------------------------------------
 
-UdpSocket::~UdpSocket() { close(); }
+namespace {
 
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
+std::uint32_t hostOrder(const Ipv4Address& a) {
+  return (std::uint32_t{a[0]} << 24) | (std::uint32_t{a[1]} << 16) | (std::uint32_t{a[2]} << 8) | a[3];
 }
 
-void UdpSocket::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+}  // namespace
 
-bool UdpSocket::bind(const Ipv4Address& address, std::uint16_t port, std::string& error) {
-  close();
+bool SensorSocket::bind(const Ipv4Address& address, std::uint16_t port, std::string& error) {
   const std::string where = endpointText(address, port);
   if (port != 0 && exactBindingExists(address, port)) {
     error = where + " is in use by another program";
     return false;
   }
-  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) {
-    error = std::string("cannot open a UDP socket: ") + std::strerror(errno);
+  z540k::UdpSocket s;
+  if (!(s.create() && s.setReuseAddress() && s.setNonBlocking())) {
+    error = "cannot open a UDP socket: " + s.lastError();
     return false;
   }
-  const int on = 1;
-  ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const sockaddr_in a = socketAddress(address, port);
-  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    const int e = errno;
-    close();
+  if (!s.bind(port, formatIpv4(address))) {
+    const int e = s.lastErrno();
     if (e == EADDRINUSE)
       error = where + " is in use by another program";
     else if (e == EADDRNOTAVAIL)
@@ -164,23 +141,21 @@ bool UdpSocket::bind(const Ipv4Address& address, std::uint16_t port, std::string
       error = "cannot bind " + where + ": " + std::strerror(e);
     return false;
   }
+  socket_ = std::move(s);
   return true;
 }
 
-int UdpSocket::sendTo(const Ipv4Address& address, std::uint16_t port, const std::uint8_t* data, std::size_t size) {
-  const sockaddr_in a = socketAddress(address, port);
-  const ssize_t sent = ::sendto(fd_, data, size, 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-  return sent < 0 ? errno : 0;
+int SensorSocket::sendTo(const Ipv4Address& address, std::uint16_t port, const std::uint8_t* data, std::size_t size) {
+  return socket_.sendTo(hostOrder(address), port, data, size);
 }
 
-long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, Ipv4Address& from, std::uint16_t& fromPort) {
-  sockaddr_in a{};
-  socklen_t length = sizeof a;
-  const ssize_t n = ::recvfrom(fd_, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&a), &length);
-  if (n < 0) return -1;
-  std::memcpy(from.data(), &a.sin_addr.s_addr, from.size());
-  fromPort = ntohs(a.sin_port);
-  return static_cast<long>(n);
+long SensorSocket::receive(std::uint8_t* buffer, std::size_t capacity, Ipv4Address& from, std::uint16_t& fromPort) {
+  std::uint32_t ip = 0;
+  const long n = socket_.receive(buffer, capacity, 0, &ip, &fromPort);
+  if (n <= 0) return -1;
+  from = {static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16), static_cast<std::uint8_t>(ip >> 8),
+          static_cast<std::uint8_t>(ip)};
+  return n;
 }
 
 // ---- SimulatedSensor -----------------------------------------------------------
@@ -247,7 +222,7 @@ void SimulatedSensor::send(const Datagram& d) {
 std::string SimulatedSensor::moveTo(SensorState& next) {
   std::string notes;
   if (next.sensorIp != boundAddress_) {
-    UdpSocket moved;
+    SensorSocket moved;
     std::string error;
     if (moved.bind(next.sensorIp, options_.sensorPort, error)) {
       socket_ = std::move(moved);

@@ -15,6 +15,7 @@
 
 #include "GarbageDatagrams.h"
 #include "SensorState.h"
+#include "UdpSocket.h"
 #include "SensorStream.h"
 #include "SimulatorOptions.h"
 
@@ -43,30 +44,24 @@ std::int64_t utcNowMicroseconds();
 // "protocol 1.7, single return, 600 rpm: 10 packets per revolution, 100 per second"
 std::string describeStream(const SensorStream& stream);
 
-// A UDP socket on one local address and port.
-class UdpSocket {
+// The sensor's own socket: bound to its address and port, sending to the
+// host, reading the configuration packets sent to it.
+class SensorSocket {
  public:
-  UdpSocket() = default;
-  ~UdpSocket();
-  UdpSocket(const UdpSocket&) = delete;
-  UdpSocket& operator=(const UdpSocket&) = delete;
-  UdpSocket(UdpSocket&& other) noexcept;
-  UdpSocket& operator=(UdpSocket&& other) noexcept;
-
   // Binds with SO_REUSEADDR, so that receivers on the wildcard address may
   // share the port; another socket bound to this very address and port is
   // refused as "in use". Non-blocking.
   bool bind(const Ipv4Address& address, std::uint16_t port, std::string& error);
-  int fd() const { return fd_; }
+  int fd() const { return socket_.fd(); }
   // 0, or the errno of the failed send.
   int sendTo(const Ipv4Address& address, std::uint16_t port, const std::uint8_t* data, std::size_t size);
   // The next pending datagram: its full length (which may exceed `capacity`;
   // the bytes beyond are lost), or -1 when nothing is pending.
   long receive(std::uint8_t* buffer, std::size_t capacity, Ipv4Address& from, std::uint16_t& fromPort);
-  void close();
+  void close() { socket_.close(); }
 
  private:
-  int fd_ = -1;
+  z540k::UdpSocket socket_;
 };
 
 class SimulatedSensor {
@@ -100,7 +95,7 @@ class SimulatedSensor {
   SensorState state_;
   SensorStream stream_;
   GarbageDatagrams garbage_;
-  UdpSocket socket_;
+  SensorSocket socket_;
   Ipv4Address boundAddress_{};
   RunSummary summary_;
   std::vector<std::uint8_t> receiveBuffer_;
