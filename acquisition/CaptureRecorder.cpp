@@ -50,7 +50,13 @@ std::string chooseCaptureAdapter(const std::string& named, const std::vector<Cap
   return {};
 }
 
-std::string captureDeviceFromEnvironment() {
+std::string namedCaptureDevice(int argc, const char* const* argv) {
+  const std::string option = "--capture-device";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == option && i + 1 < argc) return argv[i + 1];
+    if (a.compare(0, option.size() + 1, option + "=") == 0) return a.substr(option.size() + 1);
+  }
   const char* named = std::getenv("Z540K_CAPTURE_DEVICE");
   return named ? named : "";
 }

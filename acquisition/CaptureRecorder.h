@@ -32,8 +32,10 @@ std::vector<CaptureAdapter> listCaptureAdapters(std::string& error);
 std::string chooseCaptureAdapter(const std::string& named, const std::vector<CaptureAdapter>& adapters,
                                  std::string& reason);
 
-// The operator's named adapter from the environment (empty if unset).
-std::string captureDeviceFromEnvironment();
+// The operator's named adapter: the program's option "--capture-device NAME"
+// (or "--capture-device=NAME") first, else the environment variable
+// Z540K_CAPTURE_DEVICE; empty when neither names one.
+std::string namedCaptureDevice(int argc, const char* const* argv);
 
 class CaptureRecorder {
  public:

@@ -31,6 +31,21 @@ TEST(CaptureAdapterTest, NamedThenDescriptionRuleThenAny) {
   EXPECT_FALSE(reason.empty());
 }
 
+// The operator names the adapter on the command line or in the environment.
+TEST(CaptureAdapterTest, NamedOnTheCommandLineOrInTheEnvironment) {
+  const char* separate[] = {"z540k-host", "--demo", "--capture-device", "lo"};
+  const char* joined[] = {"z540k-host", "--capture-device=eth1"};
+  const char* none[] = {"z540k-host", "--capture-device"};
+  ::unsetenv("Z540K_CAPTURE_DEVICE");
+  EXPECT_EQ(namedCaptureDevice(4, separate), "lo");
+  EXPECT_EQ(namedCaptureDevice(2, joined), "eth1");
+  EXPECT_EQ(namedCaptureDevice(2, none), "");
+  ::setenv("Z540K_CAPTURE_DEVICE", "any", 1);
+  EXPECT_EQ(namedCaptureDevice(2, none), "any");
+  EXPECT_EQ(namedCaptureDevice(4, separate), "lo");  // the command line first
+  ::unsetenv("Z540K_CAPTURE_DEVICE");
+}
+
 class CaptureRecorderTest : public ::testing::Test {
  protected:
   void SetUp() override {
