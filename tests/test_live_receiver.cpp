@@ -128,7 +128,7 @@ class LiveReceiverTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(5), 3000);
     QCOMPARE(copier.raw.size(), std::size_t(5));
     for (int i = 0; i < 5; ++i) {
-      QCOMPARE(int{copier.records[i].motorSpeed},int(speeds[i]));
+      QCOMPARE(int{copier.records[i].motorSpeed}, int(speeds[i]));
       QCOMPARE(copier.values[i].size(), std::size_t(19));
       QCOMPARE(copier.raw[i][8] * 256 + copier.raw[i][9], int(speeds[i]));
     }
@@ -213,8 +213,8 @@ class LiveReceiverTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(2), 3000);
     QTest::qWait(100);
     QCOMPARE(copier.records.size(), std::size_t(2));
-    QCOMPARE(int{copier.records[0].motorSpeed},1200);
-    QCOMPARE(int{copier.records[1].motorSpeed},300);
+    QCOMPARE(int{copier.records[0].motorSpeed}, 1200);
+    QCOMPARE(int{copier.records[1].motorSpeed}, 300);
     QCOMPARE(copier.values[1].size(), std::size_t(19));
     QCOMPARE(copier.raw[1][9], std::uint8_t(300 & 0xFF));
     stopReceiver(receiver);
@@ -253,7 +253,7 @@ class LiveReceiverTest : public QObject {
     QVERIFY(sender.send(statusPort, statusWithSpeed(1200)));
     QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 3000);
-    QCOMPARE(int{copier.records[0].motorSpeed},1200);
+    QCOMPARE(int{copier.records[0].motorSpeed}, 1200);
     stopReceiver(data);
     stopReceiver(status);
   }

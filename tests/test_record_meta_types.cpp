@@ -89,7 +89,7 @@ class RecordMetaTypeTest : public QObject {
     QCOMPARE(receiver.last.distance[1], 65535.0);
     QCOMPARE(receiver.last.intensity[1], 255);
     QCOMPARE(receiver.last.timestamp[0], 7ULL);
-    QTRY_COMPARE(int{receiver.motorSpeed},600);
+    QTRY_COMPARE(int{receiver.motorSpeed}, 600);
     QCOMPARE(receiver.values, std::size_t(19));
     QCOMPARE(spy.count(), 1);
     worker.quit();

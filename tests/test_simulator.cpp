@@ -577,7 +577,7 @@ TEST(SensorStreamTest, StatusOnceASecondWithTheGpsTime) {
     const Decoded s = decodeStatus(status[i]->data(), status[i]->size);
     EXPECT_EQ(s.record.utcTime[5], expectedSeconds[i]);
     EXPECT_EQ(s.record.utcTime[4], i < 2 ? 5 : 6);
-    EXPECT_EQ(int{s.record.motorSpeed},600);
+    EXPECT_EQ(int{s.record.motorSpeed}, 600);
   }
 }
 
@@ -728,7 +728,7 @@ TEST(ConfigurationPacketsTest, LongNetworkSettingsAreAppliedField_by_field) {
 
   SensorState s;
   const std::string changes = applyConfiguration(p.request, s);
-  EXPECT_EQ(int{s.motorSpeed},1200);
+  EXPECT_EQ(int{s.motorSpeed}, 1200);
   EXPECT_EQ(s.sensorIp, (Ipv4Address{127, 0, 0, 2}));
   EXPECT_EQ(s.destIp, (Ipv4Address{127, 0, 0, 1}));
   EXPECT_EQ(s.mac, (MacAddress{0x60, 0x76, 0x88, 0x00, 0x00, 0x07}));
@@ -736,7 +736,7 @@ TEST(ConfigurationPacketsTest, LongNetworkSettingsAreAppliedField_by_field) {
   EXPECT_EQ(s.statusPort, 2371);
   EXPECT_EQ(s.ntpIp, (Ipv4Address{10, 0, 0, 9}));
   EXPECT_EQ(s.subnetMask, (Ipv4Address{255, 255, 255, 0}));
-  EXPECT_EQ(int{s.interval},1);
+  EXPECT_EQ(int{s.interval}, 1);
   EXPECT_EQ(s.ppsSetAngle, 36000);
   EXPECT_TRUE(s.scanning());
   EXPECT_NE(changes.find("motor speed (rpm) 600 -> 1200"), std::string::npos) << changes;
@@ -749,7 +749,7 @@ TEST(ConfigurationPacketsTest, LongNetworkSettingsAreAppliedField_by_field) {
   putBE16(stop, 44, 1);
   ASSERT_TRUE(parse(stop).ok);
   applyConfiguration(parse(stop).request, s);
-  EXPECT_EQ(int{s.runState},kRunStateStopped);
+  EXPECT_EQ(int{s.runState}, kRunStateStopped);
   EXPECT_EQ(s.sensorState, kSensorStateSleep);
   EXPECT_FALSE(s.scanning());
 
@@ -837,7 +837,7 @@ TEST(ConfigurationPacketsTest, ShortNetworkSettingsSetAddressesPortsAndSpeed) {
   EXPECT_EQ(s.destIp, (Ipv4Address{127, 0, 0, 9}));
   EXPECT_EQ(s.dataPort, 3000);
   EXPECT_EQ(s.statusPort, 3001);
-  EXPECT_EQ(int{s.motorSpeed},300);
+  EXPECT_EQ(int{s.motorSpeed}, 300);
   // The short form carries nothing else.
   EXPECT_EQ(s.subnetMask, before.subnetMask);
   EXPECT_EQ(s.mac, before.mac);
@@ -850,8 +850,8 @@ TEST(ConfigurationPacketsTest, AdvancedSettingsSetTheFactoryValuesAndShowInTheSt
   EXPECT_EQ(p.request.kind, ConfigurationKind::AdvancedSettings);
   SensorState s;
   applyConfiguration(p.request, s);
-  EXPECT_EQ(int{s.motorSpeed},1200);
-  EXPECT_EQ(int{s.runState},kRunStateStopped);
+  EXPECT_EQ(int{s.motorSpeed}, 1200);
+  EXPECT_EQ(int{s.runState}, kRunStateStopped);
   EXPECT_EQ(s.highReflection, 100);
   EXPECT_EQ(s.measuringRange, 15000);
   EXPECT_EQ(s.trailingThreshold, 7);
@@ -874,15 +874,15 @@ TEST(ConfigurationPacketsTest, AdvancedSettingsSetTheFactoryValuesAndShowInTheSt
   EXPECT_EQ(d.values[15], 0xFFFE);
   EXPECT_EQ(status[104], 0x00);
   EXPECT_EQ(status[105], 100);
-  EXPECT_EQ(int{d.record.runState},1);
-  EXPECT_EQ(int{d.record.motorSpeed},0);  // a stopped motor reads 0
+  EXPECT_EQ(int{d.record.runState}, 1);
+  EXPECT_EQ(int{d.record.motorSpeed}, 0);  // a stopped motor reads 0
 
   // Run state 2: the host did not know it; the sensor keeps its own.
   SensorState running;
   const ParsedConfiguration unknown = parse(with16(advancedPacket(), 40, 2));
   ASSERT_TRUE(unknown.ok) << unknown.error;
   applyConfiguration(unknown.request, running);
-  EXPECT_EQ(int{running.runState},kRunStateRunning);
+  EXPECT_EQ(int{running.runState}, kRunStateRunning);
   EXPECT_EQ(running.measuringRange, 15000);
 }
 
@@ -895,7 +895,7 @@ TEST(ConfigurationPacketsTest, DefaultRestoreIsRecognisedAndApplied) {
   s.dataPort = 5000;
   s.ppsSetAngle = 100;
   applyConfiguration(p.request, s);
-  EXPECT_EQ(int{s.motorSpeed},300);
+  EXPECT_EQ(int{s.motorSpeed}, 300);
   EXPECT_EQ(s.sensorIp, (Ipv4Address{192, 168, 1, 222}));
   EXPECT_EQ(s.destIp, (Ipv4Address{192, 168, 1, 125}));
   EXPECT_EQ(s.dataPort, 2368);
@@ -921,7 +921,7 @@ TEST(SensorStatusTest, ReportsTheStateInTheLongAndTheShortLayout) {
 
   const Bytes longStatus = statusSnapshot(s);
   const Decoded d = decodeStatus(longStatus.data(), longStatus.size());
-  EXPECT_EQ(int{d.record.motorSpeed},0);  // asleep: the motor stands
+  EXPECT_EQ(int{d.record.motorSpeed}, 0);  // asleep: the motor stands
   EXPECT_EQ(longStatus[44] * 256 + longStatus[45], 1);
   EXPECT_EQ(d.values[7], 4000);
   EXPECT_EQ(d.values[8], 4001);
@@ -1053,7 +1053,7 @@ TEST(SimulatedSensorLoopbackTest, SendsDataAndStatusAndTakesANetworkSettingsPack
   EXPECT_EQ(firstStatus->from, (Ipv4Address{127, 0, 0, 2}));
   EXPECT_EQ(firstStatus->fromPort, o.sensorPort);
   const Decoded before = decodeStatus(firstStatus->bytes.data(), firstStatus->bytes.size());
-  EXPECT_EQ(int{before.record.motorSpeed},600);
+  EXPECT_EQ(int{before.record.motorSpeed}, 600);
   EXPECT_EQ(before.values[7], data.port());
   EXPECT_EQ(before.values[8], status.port());
 
@@ -1083,7 +1083,7 @@ TEST(SimulatedSensorLoopbackTest, SendsDataAndStatusAndTakesANetworkSettingsPack
   const auto after = newStatus.receiveUntil(2500, isStatus);
   ASSERT_TRUE(after);
   const Decoded changed = decodeStatus(after->bytes.data(), after->bytes.size());
-  EXPECT_EQ(int{changed.record.motorSpeed},1200);
+  EXPECT_EQ(int{changed.record.motorSpeed}, 1200);
   EXPECT_EQ(changed.values[8], newStatus.port());
   EXPECT_EQ(changed.record.ppsSetAngle[0] * 256 + changed.record.ppsSetAngle[1], 9000);
   EXPECT_EQ(changed.values[5], 0x07);  // the MAC the packet carried

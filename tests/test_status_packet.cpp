@@ -42,10 +42,10 @@ TEST(StatusPacketTest, EveryFieldFromItsPacketBytes) {
 
   expectBytes(s.destIp, p, 14, "destIp");
   expectBytes(s.dataPort, p, 24, "dataPort");
-  EXPECT_EQ(int{s.motorSpeed},be16(p, 8));
-  EXPECT_EQ(int{s.runState},be16(p, 40));
+  EXPECT_EQ(int{s.motorSpeed}, be16(p, 8));
+  EXPECT_EQ(int{s.runState}, be16(p, 40));
   expectBytes(s.utcTime, p, 52, "utcTime");
-  EXPECT_EQ(int{s.interval},be16(p, 42));
+  EXPECT_EQ(int{s.interval}, be16(p, 42));
   expectBytes(s.ppsSetAngle, p, 48, "ppsSetAngle");
   expectBytes(s.ppsDeviation, p, 50, "ppsDeviation");
   expectBytes(s.latitude, p, 58, "latitude");
@@ -119,7 +119,7 @@ TEST(StatusPacketTest, KnownValues) {
   SettingData s;
   std::vector<int> v;
   ASSERT_TRUE(decodeStatusPacket(p.data(), p.size(), s, v));
-  EXPECT_EQ(int{s.motorSpeed},600);
+  EXPECT_EQ(int{s.motorSpeed}, 600);
   EXPECT_EQ(s.verticalAngles[0], 0xFF);
   EXPECT_EQ(s.verticalAngles[1], 0x9C);
   EXPECT_EQ(static_cast<std::int16_t>((s.verticalAngles[0] << 8) | s.verticalAngles[1]), -100);
@@ -226,9 +226,9 @@ TEST(StatusEncoderTest, LongLayoutRoundTrip) {
   SettingData s;
   std::vector<int> v;
   ASSERT_TRUE(decodeStatusPacket(p.data(), p.size(), s, v));
-  EXPECT_EQ(int{s.motorSpeed},1200);
-  EXPECT_EQ(int{s.runState},1);
-  EXPECT_EQ(int{s.interval},1);
+  EXPECT_EQ(int{s.motorSpeed}, 1200);
+  EXPECT_EQ(int{s.runState}, 1);
+  EXPECT_EQ(int{s.interval}, 1);
   EXPECT_EQ(s.destIp[3], 102);
   EXPECT_EQ(s.dataPort[0], 0x09);  // 2368 = 09 40, high byte first
   EXPECT_EQ(s.dataPort[1], 0x40);

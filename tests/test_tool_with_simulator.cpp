@@ -108,7 +108,7 @@ TEST(ToolWithSimulatorTest, NetworkSettingsPacketChangesTheStatus) {
   };
   SettingData before;
   ASSERT_TRUE(nextStatus(before));
-  EXPECT_EQ(int{before.motorSpeed},600);
+  EXPECT_EQ(int{before.motorSpeed}, 600);
 
   std::array<std::uint8_t, 1206> packet;
   std::copy(buffer, buffer + packet.size(), packet.begin());
