@@ -38,6 +38,12 @@ struct LidarDataSingleLine {
     timestamp.clear();
   }
 
+  // A measurement moved to the next revolution at the close leaves all four
+  // of its entries zero in the emitted record.
+  bool isPlaceholder(std::size_t i) const {
+    return distance[i] == 0.0 && azimuth[i] == 0.0 && intensity[i] == 0 && timestamp[i] == 0;
+  }
+
   // Number of complete measurements: the shortest of the four
   // per-measurement lists.
   std::size_t pairedSize() const {

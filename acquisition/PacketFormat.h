@@ -76,8 +76,6 @@ constexpr std::size_t kCompactStartAngleOffset = 20;  // BE32, ten-thousandths o
 constexpr std::size_t kCompactMeasurementsOffset = 28;
 constexpr int kCompactMeasurementsPerPacket = 250;
 constexpr double kCompactAngleStep = 0.36;
-// The start angle that closes a compact-scan revolution, in its raw unit.
-constexpr std::uint32_t kCompactClosingStartAngle = 2700000;
 
 // ---- Status packet ---------------------------------------------------------
 constexpr std::size_t kStatusPacketSize = 1206;

@@ -113,16 +113,8 @@ int UdpSocket::sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* 
   return sent < 0 ? errno : 0;
 }
 
-long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp,
-                        std::uint16_t* sourcePort) {
-  const int fd = fd_;
-  if (fd < 0) return -1;
-  pollfd waiting{fd, POLLIN, 0};
-  const int ready = ::poll(&waiting, 1, timeoutMs);
-  if (ready == 0) return 0;
-  if (ready < 0) return errno == EINTR ? 0 : -1;
-  if (waiting.revents & (POLLERR | POLLNVAL)) return -1;
-
+long UdpSocket::readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp,
+                            std::uint16_t* sourcePort) {
   sockaddr_in from{};
   iovec io{buffer, capacity};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
@@ -135,7 +127,7 @@ long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutM
   message.msg_controllen = sizeof control;
   // MSG_TRUNC: the result is the datagram's real length, so a datagram longer
   // than the buffer is recognised instead of being read cut to size.
-  const ssize_t n = ::recvmsg(fd, &message, MSG_TRUNC | MSG_DONTWAIT);
+  const ssize_t n = ::recvmsg(fd_, &message, MSG_TRUNC | MSG_DONTWAIT);
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
@@ -144,6 +136,20 @@ long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutM
   if (sourceIp) *sourceIp = ntohl(from.sin_addr.s_addr);
   if (sourcePort) *sourcePort = ntohs(from.sin_port);
   return static_cast<long>(n);
+}
+
+long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp,
+                        std::uint16_t* sourcePort) {
+  if (fd_ < 0) return -1;
+  // Under load a datagram is nearly always waiting: one read, no wait.
+  const long n = readPending(buffer, capacity, sourceIp, sourcePort);
+  if (n != 0 || timeoutMs == 0) return n;
+  pollfd waiting{fd_, POLLIN, 0};
+  const int ready = ::poll(&waiting, 1, timeoutMs);
+  if (ready == 0) return 0;
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  if (waiting.revents & (POLLERR | POLLNVAL)) return -1;
+  return readPending(buffer, capacity, sourceIp, sourcePort);
 }
 
 std::uint16_t UdpSocket::localPort() const {

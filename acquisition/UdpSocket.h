@@ -65,6 +65,8 @@ class UdpSocket {
 
  private:
   bool fail(const char* what);
+  // Reads a datagram that is already waiting; 0 when none is.
+  long readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp, std::uint16_t* sourcePort);
 
   int fd_ = -1;
   std::uint32_t kernelDrops_ = 0;

@@ -27,10 +27,7 @@ struct RecordingDecoder {
   }
 };
 
-// A measurement moved to the next revolution leaves all four entries zero.
-inline bool isPlaceholder(const LidarDataSingleLine& r, std::size_t i) {
-  return r.distance[i] == 0.0 && r.azimuth[i] == 0.0 && r.intensity[i] == 0 && r.timestamp[i] == 0;
-}
+inline bool isPlaceholder(const LidarDataSingleLine& r, std::size_t i) { return r.isPlaceholder(i); }
 
 inline void expectEqualLengths(const LidarDataSingleLine& r) {
   EXPECT_EQ(r.distance.size(), r.intensity.size());

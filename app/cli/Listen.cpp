@@ -31,17 +31,13 @@ const char* const kHelp =
     "  --seconds S            stop after S seconds (default: until Ctrl+C)\n"
     "  --csv OUT.csv          also write the revolutions as export-csv writes them\n";
 
-bool isPlaceholder(const LidarDataSingleLine& r, std::size_t i) {
-  return r.distance[i] == 0.0 && r.azimuth[i] == 0.0 && r.intensity[i] == 0 && r.timestamp[i] == 0;
-}
-
 void printRevolution(unsigned long long number, const LidarDataSingleLine& r) {
   const std::size_t n = r.pairedSize();
   double lo = 0, hi = 0;
   unsigned long long first = 0, last = 0;
   bool any = false;
   for (std::size_t i = 0; i < n; ++i) {
-    if (isPlaceholder(r, i)) continue;
+    if (r.isPlaceholder(i)) continue;
     if (!any) {
       lo = hi = r.azimuth[i];
       first = r.timestamp[i];
