@@ -11,7 +11,38 @@
 
 namespace z540k::test {
 
-// A UDP port nobody uses right now (the kernel's pick for port 0).
+// A UDP port held for one test: a socket bound at 127.0.0.2 (where the
+// simulated sensor lives) on a port the kernel picks, with address reuse, so
+// the port stays reserved for as long as the object lives. Receivers under
+// test bind the same port on the wildcard address beside it, as the program
+// binds beside the simulated sensor; traffic to 127.0.0.1 reaches them.
+class HeldUdpPort {
+ public:
+  HeldUdpPort() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    const int on = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~HeldUdpPort() { ::close(fd_); }
+  HeldUdpPort(const HeldUdpPort&) = delete;
+  HeldUdpPort& operator=(const HeldUdpPort&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  operator std::uint16_t() const { return port_; }
+
+ private:
+  int fd_;
+  std::uint16_t port_ = 0;
+};
+
+// A UDP port nobody uses right now (the kernel's pick for port 0). Probed and
+// released: prefer HeldUdpPort, which keeps it reserved.
 inline std::uint16_t freeUdpPort() {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};
