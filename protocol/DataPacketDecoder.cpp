@@ -15,28 +15,6 @@ void appendList(std::vector<T>& to, const std::vector<T>& from) {
   to.insert(to.end(), from.begin(), from.end());
 }
 
-template <typename T>
-void dropFront(std::vector<T>& list, std::size_t count) {
-  list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min(count, list.size())));
-}
-
-// Keeps a record that never closes within `limit` measurements: before
-// `incoming` more would overflow it, the older half goes, in whole blocks or
-// packets of `incoming`. Dropping the same count from the front of each list
-// keeps entry i of every list on the same measurement.
-void boundRecord(LidarDataSingleLine& record, std::size_t incoming, std::size_t limit) {
-  const std::size_t size = record.distance.size();
-  if (size + incoming <= limit) return;
-  const std::size_t excess = size - std::min(size, limit / 2);
-  const std::size_t drop = std::min(size, (excess + incoming - 1) / incoming * incoming);
-  dropFront(record.distance, drop);
-  dropFront(record.intensity, drop);
-  dropFront(record.azimuth, drop);
-  dropFront(record.timestamp, drop);
-  // Only the newest two block azimuths take part in the decoding.
-  if (record.blockAzimuth.size() > 2) dropFront(record.blockAzimuth, record.blockAzimuth.size() / 2);
-}
-
 // Reserve for a revolution's worth up front so the first revolutions do not
 // pay for growing; after that the accumulators keep their capacity.
 constexpr std::size_t kInitialCapacity = 16384;
@@ -92,19 +70,8 @@ bool DataPacketDecoder::decodeDataPacket(const std::uint8_t* data, std::size_t s
 
 void DataPacketDecoder::decodeStrongestBlock(const std::uint8_t* block, int b, double packetTime) {
   // The layout may change inside a packet, when a block closes a revolution.
-  const bool protocol17 = activeLayout_ == kLayoutProtocol17;
-  const int count = protocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
-
-  boundRecord(main_, count, kRecordLimit);
-  main_.blockAzimuth.push_back(blockAzimuthDegrees(block));
-  if (protocol17)
-    appendMeasurements(main_, block, kProtocol17Slots.data(), count,
-                       protocol17FiringOffsets(b), packetTime);
-  else
-    appendMeasurements(main_, block, kProtocol16Slots.data(), count,
-                       protocol16FiringOffsets(b), packetTime);
+  const int count = appendBlock(main_, block, blockAzimuthDegrees(block), b, activeLayout_, packetTime);
   if (gpsEnabled_) takeGpsReading(block, b);
-  interpolate(main_, count);
   if (revolutionWrapped(main_)) closeStrongestRevolution(count);
 }
 
@@ -165,11 +132,7 @@ void DataPacketDecoder::decodeDualBlock(const std::uint8_t* packet, int b, doubl
   const std::uint8_t* block = packet + kBlockSize * b;
   const std::uint8_t* azimuthBlock = first ? block : block - kBlockSize;
 
-  boundRecord(record, kProtocol17MeasurementsPerBlock, kRecordLimit);
-  record.blockAzimuth.push_back(blockAzimuthDegrees(azimuthBlock));
-  appendMeasurements(record, block, kProtocol17Slots.data(), kProtocol17MeasurementsPerBlock,
-                     protocol17FiringOffsets(b), packetTime);
-  interpolate(record, kProtocol17MeasurementsPerBlock);
+  appendBlock(record, block, blockAzimuthDegrees(azimuthBlock), b, kLayoutProtocol17, packetTime);
 
   if (revolutionWrapped(main_)) closeDualRevolution();
 }

@@ -12,6 +12,7 @@
 
 #include "LidarRecords.h"
 #include "PacketFormat.h"
+#include "RevolutionAssembly.h"
 
 namespace z540k {
 
@@ -35,8 +36,8 @@ class DataPacketDecoder {
   static constexpr std::size_t kCompactRecordLimit = 100000;
   // The same guard for the data packet records, whose revolutions close only
   // when the block azimuth wraps (a sensor whose motor stands still never
-  // wraps). Far above any real revolution.
-  static constexpr std::size_t kRecordLimit = 2000000;
+  // wraps). Far above any real revolution; the capture player's too.
+  static constexpr std::size_t kRecordLimit = z540k::kRecordLimit;
 
   explicit DataPacketDecoder(RecordSink sink = {});
 

@@ -1,5 +1,6 @@
 #include "RevolutionAssembly.h"
 
+#include <algorithm>
 #include <array>
 
 namespace z540k {
@@ -88,20 +89,56 @@ void interpolate(LidarDataSingleLine& record, int count) {
 }
 
 // Gives the newest block's measurements azimuths by continuing the last
-// block span beyond the newest block azimuth (double precision). Without two
-// block azimuths there is no span and nothing is appended.
+// block span beyond the newest block azimuth. The step Delta / K x k is the
+// interpolation's single-precision value; only the sum is formed in double.
 void extrapolate(LidarDataSingleLine& record, int count) {
   const std::size_t nb = record.blockAzimuth.size();
   if (nb < 2) return;
   const double last = record.blockAzimuth[nb - 1];
-  const double delta = blockSpan(record.blockAzimuth[nb - 2], last);
+  const float step = blockSpan(record.blockAzimuth[nb - 2], last) / static_cast<float>(count);
   const std::size_t n = record.azimuth.size();
   record.azimuth.resize(n + count);
   double* azimuth = record.azimuth.data() + n;
   for (int k = 0; k < count; ++k) {
-    const double a = last + delta / count * k;
+    const double a = last + static_cast<double>(step * static_cast<float>(k));
     azimuth[k] = a >= 360.0 ? a - 360.0 : a;
   }
+}
+
+namespace {
+
+template <typename T>
+void dropFront(std::vector<T>& list, std::size_t count) {
+  list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min(count, list.size())));
+}
+
+}  // namespace
+
+void boundRecord(LidarDataSingleLine& record, std::size_t incoming, std::size_t limit) {
+  const std::size_t size = record.distance.size();
+  if (size + incoming <= limit) return;
+  const std::size_t excess = size - std::min(size, limit / 2);
+  const std::size_t drop = std::min(size, (excess + incoming - 1) / incoming * incoming);
+  dropFront(record.distance, drop);
+  dropFront(record.intensity, drop);
+  dropFront(record.azimuth, drop);
+  dropFront(record.timestamp, drop);
+  // Only the newest two block azimuths take part in the decoding.
+  if (record.blockAzimuth.size() > 2) dropFront(record.blockAzimuth, record.blockAzimuth.size() / 2);
+}
+
+int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, int layout,
+                double packetTime) {
+  const bool protocol17 = layout == kLayoutProtocol17;
+  const int count = measurementsPerBlock(layout);
+  boundRecord(record, static_cast<std::size_t>(count), kRecordLimit);
+  record.blockAzimuth.push_back(blockAzimuth);
+  if (protocol17)
+    appendMeasurements(record, block, kProtocol17Slots.data(), count, protocol17FiringOffsets(b), packetTime);
+  else
+    appendMeasurements(record, block, kProtocol16Slots.data(), count, protocol16FiringOffsets(b), packetTime);
+  interpolate(record, count);
+  return count;
 }
 
 }  // namespace z540k

@@ -27,9 +27,31 @@ void appendMeasurements(LidarDataSingleLine& record, const std::uint8_t* block, 
 void interpolate(LidarDataSingleLine& record, int count);
 
 // Gives the newest block's measurements azimuths by continuing the last
-// block span beyond the newest block azimuth (double precision). Needs two
-// block azimuths, else does nothing.
+// block span beyond the newest block azimuth: the step is the interpolation's
+// single-precision one, added to the newest block azimuth in double
+// precision. Needs two block azimuths, else does nothing.
 void extrapolate(LidarDataSingleLine& record, int count);
+
+// Measurements per block of a layout (30 in protocol 1.7, 2 in protocol 1.6).
+inline int measurementsPerBlock(int layout) {
+  return layout == kLayoutProtocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
+}
+
+// A record whose revolution never closes (a sensor whose motor stands still
+// never wraps) keeps at most `limit` measurements: before `incoming` more
+// would overflow it, the older half goes, in whole blocks or packets of
+// `incoming`, the same count from every list so entry i stays one measurement.
+void boundRecord(LidarDataSingleLine& record, std::size_t incoming, std::size_t limit);
+
+// Far above any real revolution (1000 to 12,000 measurements).
+constexpr std::size_t kRecordLimit = 2000000;
+
+// One block of the strongest-return form, as the live decoder and the capture
+// player read it: bound the record, append `blockAzimuth` and the block's
+// measurements in `layout` (block b of its packet, for the firing times), and
+// interpolate the block before it. Returns the measurements per block.
+int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, int layout,
+                double packetTime);
 
 // A revolution closes when the two newest block azimuths are more than half
 // a turn apart: the scan wrapped past 0 degrees between them.

@@ -17,10 +17,6 @@ using sim::ScanPattern;
 
 namespace {
 
-int measurementsPerBlock(int layout) {
-  return layout == kLayoutProtocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
-}
-
 int slotOf(int layout, int k) {
   return layout == kLayoutProtocol17 ? kProtocol17Slots[k] : kProtocol16Slots[k];
 }
@@ -139,7 +135,8 @@ TEST(InterpolationTest, AzimuthsOfABlockUseSinglePrecisionSteps) {
 }
 
 // At the wrap: the block before it is interpolated across 360 (and wrapped),
-// the closing block is extrapolated with the same span in double precision.
+// the closing block is extrapolated with the same single-precision step,
+// added to its block azimuth in double precision.
 TEST(InterpolationTest, WrapInterpolationAndCloseExtrapolation) {
   RecordingDecoder rec;
   rec.decoder.setLayout(kLayoutProtocol17);
@@ -164,8 +161,12 @@ TEST(InterpolationTest, WrapInterpolationAndCloseExtrapolation) {
   EXPECT_EQ(next.azimuth[16], 0x1.51ed1p-1);  // block 2, k = 29: 0.66
   EXPECT_EQ(next.distance[16], 230.0);
   EXPECT_EQ(next.azimuth[17], 0x1.666666p-1);  // 0.70 in single precision, k = 0
-  EXPECT_EQ(next.azimuth[18], 0x1.7ae154eeeeeefp-1);
-  EXPECT_EQ(next.azimuth[46], 0x1.dc29bb8888889p+0);
+  EXPECT_EQ(next.azimuth[18], 0x1.7ae154ep-1);  // k = 1
+  EXPECT_EQ(next.azimuth[38], 0x1.8a3dffp+0);   // k = 21: 1.540008
+  EXPECT_EQ(next.azimuth[46], 0x1.dc29bbp+0);   // k = 29
+  // The step in double precision would give 0x1.8a3dffccccccdp+0 for k = 21,
+  // which prints as 1.540009: a different sixth digit in an export.
+  EXPECT_NE(next.azimuth[38], 0x1.8a3dffccccccdp+0);
   EXPECT_EQ(next.distance[17], 301.0);
   EXPECT_EQ(next.distance[46], 330.0);
   EXPECT_EQ(next.blockAzimuth.size(), 8u);  // blocks 4..11 of the packet
