@@ -4,7 +4,9 @@
 //
 // Threads: the object lives in the GUI thread, which hands over the packets
 // (setPackets, only while the player is not running), writes the playback
-// settings and takes and gives back the gate; run() is the worker.
+// settings, closes and opens the gate and stops the player; run() is the
+// worker. No call of the GUI thread waits longer than the decoding of one
+// packet.
 #pragma once
 
 #include <QThread>
@@ -12,52 +14,53 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
+#include "CaptureFile.h"
 #include "LidarRecords.h"
+#include "PacketFormat.h"
 #include "RunCompletion.h"
 
 namespace z540k {
 
-// A binary semaphore with first-come, first-served taking: a GUI thread that
-// waits to take it gets it before the player, which gives it back and asks
-// for it again at every packet. Giving opens it, however often it is given.
-class BinaryGate {
+// The gate between the GUI thread and the player. The GUI closes it to pause
+// playback and opens it to resume or single-step; the player passes it before
+// every packet and, after the revolution of a single step, closes it itself
+// and waits. Closing waits only while the player is decoding a packet, never
+// while it waits at the gate or sleeps between revolutions, so no sequence of
+// pause, resume, step and stop can leave the GUI thread waiting on the player.
+class PlaybackGate {
  public:
-  void take() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const unsigned long long ticket = nextTicket_++;
-    turn_.wait(lock, [&] { return open_ && serving_ == ticket; });
-    open_ = false;
-    ++serving_;
-    turn_.notify_all();
-  }
-  bool tryTake() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_ || serving_ != nextTicket_) return false;
-    open_ = false;
-    ++nextTicket_;
-    ++serving_;
-    return true;
-  }
-  void give() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      open_ = true;
-    }
-    turn_.notify_all();
-  }
-  bool isOpen() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_;
-  }
+  // GUI thread: close the gate; returns once the player is not decoding (it
+  // waits at the gate, or its run has ended).
+  void close();
+  // GUI thread: open the gate (however often it is opened, once is enough).
+  void open();
+  bool isOpen() const;
+
+  // GUI thread: ask a run to end at its next packet or wait; clearStop()
+  // once that run has ended.
+  void requestStop();
+  void clearStop();
+
+  // Player thread. passAt(): wait until the gate is open, then mark the
+  // player decoding; false when a stop was asked for. closeBehindStep(): the
+  // single step's end, closing the gate and waiting like passAt(). sleep():
+  // the pause between revolutions, cut short by a stop or a closing gate.
+  // idle(): the player is not decoding (a packet done, or the run ends).
+  bool passAt();
+  bool closeBehindStep();
+  void sleep(int milliseconds);
+  void idle();
+  bool stopRequested() const;
 
  private:
   mutable std::mutex mutex_;
-  std::condition_variable turn_;
+  std::condition_variable changed_;
   bool open_ = true;
-  unsigned long long nextTicket_ = 0;
-  unsigned long long serving_ = 0;
+  bool decoding_ = false;
+  bool stop_ = false;
 };
 
 }  // namespace z540k
@@ -69,27 +72,34 @@ class ReadLiveOffData : public QThread {
   explicit ReadLiveOffData(QObject* parent = nullptr);
   ~ReadLiveOffData() override;
 
-  // The packets to play: `count` data packets of 1206 bytes, one after the
-  // other from `packets`. They must stay unchanged while the player runs;
-  // while it runs a new list is refused (returns false).
-  bool setPackets(const std::uint8_t* packets, std::size_t count);
+  // The packets to play (sensor data packets of 1206 bytes, in capture
+  // order). The player shares the list, so it stays valid while the player
+  // can use it whatever the window does with its own reference. Refused
+  // (false) while the player runs, paused or not: stop() it first.
+  bool setPackets(std::shared_ptr<const z540k::DataPacketList> packets);
 
   // Shared playback settings, read on every block.
   std::atomic<int> direction{1};    // +1 forwards, -1 backwards
   std::atomic<int> speedIndex{0};   // pause after each revolution: 110, 80, 50, 130, else 150 ms
   std::atomic<int> stepRequest{0};  // 1: stop at the gate after the next revolution
+  // The data packet layout chosen in the window (0 = protocol 1.6, 1 =
+  // protocol 1.7), as the live receiver reads it: taken when a run starts and
+  // after every emitted revolution.
+  std::atomic<int> layout{z540k::kLayoutProtocol17};
+  // When 0 or more, replaces the speed pause (milliseconds): tests and
+  // benchmarks play as fast as the records are decoded.
+  std::atomic<int> pauseOverrideMs{-1};
 
-  // The gate: the player holds it while it decodes a packet. The GUI pauses
-  // playback by taking it (waiting, if need be, for the current packet) and
-  // resumes or single-steps by giving it back; either thread may give it back.
-  void takeGate() { gate_.take(); }
-  bool tryTakeGate() { return gate_.tryTake(); }
-  void giveGate() { gate_.give(); }
+  // The gate: the GUI pauses playback by taking it (waiting, if need be, for
+  // the packet being decoded) and resumes or single-steps by giving it back.
+  void takeGate() { gate_.close(); }
+  void giveGate() { gate_.open(); }
   bool gateOpen() const { return gate_.isOpen(); }
 
-  // Ends a running playback at its next packet, without signals (used when
-  // the program closes); also lets a player waiting at the gate go.
-  void requestStop();
+  // Ends a running or paused playback without signals and waits for it: at
+  // most the decoding of one packet (used before another capture is loaded
+  // and when the program closes). The gate stays as it was.
+  void stop();
 
   // The pause after an emitted revolution for a speed index.
   static int pauseMilliseconds(int speedIndex);
@@ -102,10 +112,11 @@ class ReadLiveOffData : public QThread {
   void run() override;
 
  private:
-  z540k::BinaryGate gate_;
-  const std::uint8_t* packets_ = nullptr;
-  std::size_t count_ = 0;
-  LidarDataSingleLine record_;
-  std::atomic<bool> stopRequested_{false};
+  // Emits the record, clears it, pauses and, for a single step, waits at the
+  // gate. False when a stop was asked for meanwhile.
+  bool endRevolution(LidarDataSingleLine& record, int& measurementsPerBlock);
+
+  z540k::PlaybackGate gate_;
+  std::shared_ptr<const z540k::DataPacketList> packets_;
   z540k::RunCompletion runCompletion_;
 };

@@ -1,41 +1,61 @@
-// The capture player: forward and backward play, the speed pause, the gate,
-// single steps, the end of the capture and restarting.
-#include <QElapsedTimer>
+// The capture player: forward and backward play, the layout, the end of the
+// capture, restarting, single steps, and a watchdog over every sequence of
+// the window's playback controls.
 #include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
 
 #include "CapturePlayer.h"
+#include "DataPacketDecoder.h"
 #include "RecordMetaTypes.h"
 #include "ScanPacketStream.h"
-#include "SignalCollector.h"
 
 using namespace z540k;
 
 namespace {
 
-// `count` data packets of a turning sensor, 30 packets per revolution.
-std::vector<std::uint8_t> capturePackets(int count) {
+// `count` data packets of a turning sensor, 30 packets per revolution, each
+// revolution starting at 0 degrees with the first block of a packet.
+std::shared_ptr<DataPacketList> capturePackets(int count, int layout = kLayoutProtocol17) {
   sim::ScanPattern pattern;
+  pattern.layout = layout;
   pattern.firingsPerRevolution = 360;
   sim::ScanPacketStream stream(pattern);
-  std::vector<std::uint8_t> bytes;
+  auto list = std::make_shared<DataPacketList>();
   for (int i = 0; i < count; ++i) {
     const auto p = stream.next();
-    bytes.insert(bytes.end(), p.begin(), p.end());
+    list->bytes.insert(list->bytes.end(), p.begin(), p.end());
   }
-  return bytes;
+  return list;
 }
 
-// Collects the player's records and end signals as the main window gets them.
+// What the window receives from the player, in arrival order: 'R' for a
+// record, 'E' for the end. `emitted` counts records as the player emits them
+// (on its own thread), so a test can tell what happened while it was paused.
 struct PlayerSignals {
-  SignalCollector collector;
+  QObject context;
+  QString order;
+  std::vector<LidarDataSingleLine> records;
+  std::atomic<int> emitted{0};
+
   explicit PlayerSignals(ReadLiveOffData& player) {
-    QObject::connect(&player, SIGNAL(SendData(struct LidarDataSingleLine)), &collector,
-                     SLOT(onRecord(struct LidarDataSingleLine)));
-    QObject::connect(&player, SIGNAL(SendBool(bool)), &collector, SLOT(onBool(bool)));
+    QObject::connect(&player, &ReadLiveOffData::SendData, &context, [this](const LidarDataSingleLine& r) {
+      records.push_back(r);
+      order += 'R';
+    });
+    QObject::connect(&player, &ReadLiveOffData::SendBool, &context, [this](bool) { order += 'E'; });
+    QObject::connect(
+        &player, &ReadLiveOffData::SendData, &context, [this](const LidarDataSingleLine&) { ++emitted; },
+        Qt::DirectConnection);
   }
-  int records() const { return collector.recordCount(); }
-  int ends() const { return collector.boolCount(); }
-  const LidarDataSingleLine& record(int i) const { return collector.records[i]; }
+  int ends() const { return order.count('E'); }
 };
 
 }  // namespace
@@ -47,43 +67,161 @@ class CapturePlayerTest : public QObject {
   void initTestCase() { registerRecordMetaTypes(); }
 
   // Forwards: one record per revolution, the newest block of each without
-  // azimuths, then the end signalled once while the last packet is read.
+  // azimuths; the end is signalled once, after the last record; the list is
+  // never replaced while the player runs.
   void forwardPlayToTheEnd() {
-    const auto packets = capturePackets(95);
     ReadLiveOffData player;
-    QVERIFY(player.setPackets(packets.data(), 95));
-    player.speedIndex = 2;
+    QVERIFY(player.setPackets(capturePackets(95)));
+    player.pauseOverrideMs = 0;
     PlayerSignals emitted(player);
+    player.takeGate();
     player.start();
-    QVERIFY(!player.setPackets(packets.data(), 10));  // never replaced while playing
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 5000);
-    QVERIFY(player.wait(1000));
-    QCOMPARE(emitted.collector.bools[0], true);
-    QCOMPARE(emitted.records(), 3);
+    QVERIFY(!player.setPackets(capturePackets(10)));  // refused while it runs, paused or not
+    player.giveGate();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
+    QVERIFY(player.wait(5000));
+    QCOMPARE(emitted.order, QString("RRRE"));
     for (int r = 0; r < 3; ++r) {
-      const auto rec = emitted.record(r);
+      const auto& rec = emitted.records[r];
       const std::size_t blocks = r == 0 ? 361 : 360;
       QCOMPARE(rec.distance.size(), blocks * 30);
       QCOMPARE(rec.azimuth.size(), (blocks - 1) * 30);
-      QCOMPARE(rec.blockAzimuth.size(), blocks);
+    }
+    QCOMPARE(player.direction.load(), 1);
+    // Played again after the end, it starts from the first packet.
+    player.start();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 2, 10000);
+    QCOMPARE(emitted.order, QString("RRRERRRE"));
+    QCOMPARE(emitted.records[3].distance, emitted.records[0].distance);
+  }
+
+  // Backwards, a revolution also ends when the wrap falls between two
+  // packets (each revolution here starts with a packet at 0 degrees): a
+  // whole revolution per record, back to the first packet, whose partial
+  // revolution is emitted before the end; play turns forwards again.
+  void backwardsEndsRevolutionsBetweenPackets() {
+    ReadLiveOffData player;
+    QVERIFY(player.setPackets(capturePackets(125)));
+    player.pauseOverrideMs = 0;
+    PlayerSignals emitted(player);
+    // Three single steps forwards: the third revolution ends at packet 90.
+    player.stepRequest = 1;
+    player.start();
+    for (int step = 1; step <= 3; ++step) {
+      QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), step, 10000);
+      player.takeGate();  // returns at once: the player waits behind the step
+      QCOMPARE(player.stepRequest.load(), 0);
+      if (step < 3) {
+        player.stepRequest = 1;
+        player.giveGate();
+      }
+    }
+    player.direction = -1;
+    player.giveGate();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
+    QVERIFY(player.wait(5000));
+    QCOMPARE(emitted.order, QString("RRRRRRE"));
+    // Packets 89..60 with the rest of packet 90 played forwards, then 59..30
+    // and 29..0: whole revolutions, every measurement with its azimuth.
+    QCOMPARE(emitted.records[3].distance.size(), std::size_t((11 + 360) * 30));
+    for (int r = 4; r < 6; ++r) {
+      const auto& rec = emitted.records[r];
+      QCOMPARE(rec.distance.size(), std::size_t(360 * 30));
+      QCOMPARE(rec.azimuth.size(), rec.distance.size());
+      const auto range = std::minmax_element(rec.azimuth.begin(), rec.azimuth.end());
+      QVERIFY(*range.first < 1.0 && *range.second > 359.0);
     }
     QCOMPARE(player.direction.load(), 1);
   }
 
-  // Played again after the end, it starts from the first packet.
-  void restartReplaysFromTheStart() {
-    const auto packets = capturePackets(65);
+  // A capture of a sensor in the protocol 1.6 layout plays back in that
+  // layout, measurement for measurement as the live decoder reads it.
+  void protocol16CapturePlaysInItsLayout() {
+    const auto packets = capturePackets(40, kLayoutProtocol16);
+    DataPacketDecoder live;
+    live.setLayout(kLayoutProtocol16);
+    std::vector<LidarDataSingleLine> liveRecords;
+    live.setRecordSink([&](const LidarDataSingleLine& r) { liveRecords.push_back(r); });
+    for (std::size_t i = 0; i < packets->count(); ++i) live.decodeDataPacket(packets->packet(i), kDataPacketSize);
+    QCOMPARE(liveRecords.size(), std::size_t(1));
+
     ReadLiveOffData player;
-    player.setPackets(packets.data(), 65);
-    player.speedIndex = 2;
+    player.layout = kLayoutProtocol16;
+    player.pauseOverrideMs = 0;
+    QVERIFY(player.setPackets(packets));
     PlayerSignals emitted(player);
-    for (int round = 1; round <= 2; ++round) {
-      player.start();
-      QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), round, 5000);
-      QVERIFY(player.wait(1000));
-      QCOMPARE(emitted.records(), 2 * round);
-      QCOMPARE(emitted.record(2 * round - 2).distance.size(), std::size_t(361 * 30));
+    player.start();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
+    QCOMPARE(emitted.order, QString("RE"));
+    const auto& played = emitted.records[0];
+    const auto& expected = liveRecords[0];
+    QCOMPARE(played.distance.size(), std::size_t(361 * 2));
+    QCOMPARE(played.distance.size(), expected.distance.size());
+    // The live decoder moves measurements past the wrap to the next
+    // revolution (zeros here); the player has no carry-over.
+    for (std::size_t i = 0; i < played.distance.size(); ++i) {
+      if (expected.isPlaceholder(i)) continue;
+      QCOMPARE(played.distance[i], expected.distance[i]);
+      QCOMPARE(played.intensity[i], expected.intensity[i]);
+      QCOMPARE(played.timestamp[i], expected.timestamp[i]);
+      if (i < played.azimuth.size()) QCOMPARE(played.azimuth[i], expected.azimuth[i]);
     }
+  }
+
+  // An empty list signals its end at once, so the window never waits for it.
+  void emptyListSignalsItsEnd() {
+    ReadLiveOffData player;
+    PlayerSignals emitted(player);
+    QVERIFY(player.setPackets(std::make_shared<DataPacketList>()));
+    player.start();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 5000);
+    QCOMPARE(emitted.order, QString("E"));
+  }
+
+  // The player keeps its packets alive while it can use them: the window
+  // may drop its own list while playback is paused.
+  void packetsOutliveTheWindowsReference() {
+    auto packets = capturePackets(65);
+    const std::weak_ptr<DataPacketList> watch = packets;
+    ReadLiveOffData player;
+    player.pauseOverrideMs = 0;
+    QVERIFY(player.setPackets(packets));
+    PlayerSignals emitted(player);
+    player.stepRequest = 1;
+    player.start();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), 1, 10000);
+    player.takeGate();
+    packets.reset();
+    QVERIFY(!watch.expired());
+    QVERIFY(!player.setPackets(capturePackets(5)));
+    player.giveGate();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
+    QCOMPARE(emitted.order, QString("RRE"));
+  }
+
+  // Stopping ends playback without an end signal, whether it plays, waits at
+  // the gate or waits behind a step; a stop asked for right after the start
+  // is not lost.
+  void stopEndsPlaybackInEveryState() {
+    ReadLiveOffData player;
+    player.setPackets(capturePackets(95));
+    PlayerSignals emitted(player);
+    player.takeGate();
+    player.start();
+    player.stop();
+    QVERIFY(!player.isRunning());
+    player.giveGate();
+    player.start();
+    player.stop();  // possibly before run() began
+    QVERIFY(!player.isRunning());
+    player.stepRequest = 1;
+    player.pauseOverrideMs = 0;
+    player.start();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), 1, 10000);
+    player.stop();
+    QVERIFY(!player.isRunning());
+    QCoreApplication::processEvents();
+    QCOMPARE(emitted.ends(), 0);
   }
 
   // The pause after each revolution follows the speed index.
@@ -94,108 +232,108 @@ class CapturePlayerTest : public QObject {
     QCOMPARE(ReadLiveOffData::pauseMilliseconds(3), 130);
     QCOMPARE(ReadLiveOffData::pauseMilliseconds(4), 150);
     QCOMPARE(ReadLiveOffData::pauseMilliseconds(7), 150);
-    // Two revolutions at speed 4 take at least two pauses.
+  }
+
+  // Every sequence of four of the window's playback controls, each carried
+  // out as the window does it: none may keep the GUI thread waiting (a
+  // watchdog ends the test if one does), a pause stops the records until
+  // playback goes on, and the player can always be stopped.
+  void noSequenceOfControlsBlocks() {
+    enum Control { Play, Pause, StepForward, StepBackward, SeekForward, SeekBackward, Stop, kControls };
+    const char* const names[kControls] = {"play", "pause", "step>", "step<", "seek>", "seek<", "stop"};
     const auto packets = capturePackets(65);
-    ReadLiveOffData player;
-    player.setPackets(packets.data(), 65);
-    player.speedIndex = 4;
-    PlayerSignals emitted(player);
-    QElapsedTimer clock;
-    clock.start();
-    player.start();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 5000);
-    QVERIFY(clock.elapsed() >= 2 * 150);
+    std::mt19937 random(7);
+    int sequences = 0;
+    for (int code = 0; code < kControls * kControls * kControls * kControls; ++code) {
+      ReadLiveOffData player;
+      player.setPackets(packets);
+      player.pauseOverrideMs = 1;
+      PlayerSignals emitted(player);
+      bool paused = false;
+      QString sequence;
+      for (int n = 0, c = code; n < 4; ++n, c /= kControls) {
+        const Control control = static_cast<Control>(c % kControls);
+        sequence += QString(names[control]) + " ";
+        Watchdog watchdog(sequence);
+        switch (control) {
+          case Play:
+            if (!player.isRunning()) {
+              player.direction = 1;
+              player.stepRequest = 0;
+              player.start();
+            }
+            player.giveGate();
+            paused = false;
+            break;
+          case Pause:
+            player.takeGate();
+            paused = true;
+            break;
+          case StepForward:
+          case StepBackward:
+            player.direction = control == StepForward ? 1 : -1;
+            player.stepRequest = 1;
+            player.giveGate();
+            paused = false;
+            break;
+          case SeekForward:
+          case SeekBackward:
+            player.direction = control == SeekForward ? 1 : -1;
+            player.speedIndex = static_cast<int>(random() % 5);
+            break;
+          case Stop:
+            player.stop();
+            break;
+          default:
+            break;
+        }
+        if (paused) {
+          // Nothing is emitted while the gate is held.
+          const int before = emitted.emitted;
+          std::this_thread::yield();
+          QCoreApplication::processEvents();
+          QCOMPARE(emitted.emitted.load(), before);
+        }
+        QCoreApplication::processEvents();
+      }
+      Watchdog watchdog(sequence + "and the final stop");
+      player.stop();
+      QVERIFY(!player.isRunning());
+      ++sequences;
+    }
+    QCOMPARE(sequences, 7 * 7 * 7 * 7);
   }
 
-  // Holding the gate pauses playback; giving it back resumes it.
-  void gatePausesAndResumes() {
-    const auto packets = capturePackets(95);
-    ReadLiveOffData player;
-    player.setPackets(packets.data(), 95);
-    player.speedIndex = 2;
-    PlayerSignals emitted(player);
-    player.takeGate();
-    player.start();
-    QTest::qWait(300);
-    QCOMPARE(emitted.records(), 0);
-    player.giveGate();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 5000);
-    QCOMPARE(emitted.records(), 3);
-  }
+ private:
+  // Ends the test process with the sequence that blocked if a control keeps
+  // the GUI thread longer than any decoding of one packet could.
+  class Watchdog {
+   public:
+    explicit Watchdog(const QString& what) : what_(what.toStdString()) {
+      thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!done_.wait_for(lock, std::chrono::seconds(20), [this] { return finished_; })) {
+          std::fprintf(stderr, "the GUI thread was kept waiting by: %s\n", what_.c_str());
+          std::abort();
+        }
+      });
+    }
+    ~Watchdog() {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+      }
+      done_.notify_all();
+      thread_.join();
+    }
 
-  // A single step plays exactly up to the end of the next revolution and
-  // waits at the gate again.
-  void singleStep() {
-    const auto packets = capturePackets(125);
-    ReadLiveOffData player;
-    player.setPackets(packets.data(), 125);
-    player.speedIndex = 2;
-    PlayerSignals emitted(player);
-    player.start();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.records(), 1, 3000);
-    player.takeGate();  // paused, after the packet in progress
-    QTest::qWait(100);  // what was emitted before the pause arrives
-    const int before = emitted.records();
-    player.stepRequest = 1;
-    player.giveGate();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.records(), before + 1, 3000);
-    QTest::qWait(300);
-    QCOMPARE(emitted.records(), before + 1);
-    QCOMPARE(player.stepRequest.load(), 0);
-    QVERIFY(player.isRunning());
-    player.giveGate();
-    QVERIFY(player.wait(5000));
-    QTRY_COMPARE(emitted.records(), 4);
-  }
-
-  // Turned backwards in the middle, it plays back to the first packet, emits
-  // what it collected there, signals the end and leaves the direction
-  // forwards.
-  void backwardsToTheStart() {
-    const auto packets = capturePackets(95);
-    ReadLiveOffData player;
-    player.setPackets(packets.data(), 95);
-    player.speedIndex = 2;
-    PlayerSignals emitted(player);
-    player.start();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.records(), 1, 3000);
-    player.takeGate();
-    player.direction = -1;
-    player.giveGate();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 5000);
-    QVERIFY(player.wait(1000));
-    QCOMPARE(player.direction.load(), 1);
-    // Going back, no revolution closes (each packet's azimuths ascend and
-    // are closed at its last block): the last record holds every packet
-    // played back. Only the first packet's block 0 has no azimuths yet.
-    QVERIFY(emitted.records() >= 2);
-    const auto last = emitted.record(emitted.records() - 1);
-    QVERIFY(last.distance.size() >= std::size_t(30 * 360));
-    QCOMPARE(last.distance.size() - last.azimuth.size(), std::size_t(30));
-    QCOMPARE(last.blockAzimuth.size(), std::size_t(1));
-  }
-
-  void emptyListEndsAtOnce() {
-    ReadLiveOffData player;
-    PlayerSignals emitted(player);
-    player.setPackets(nullptr, 0);
-    player.start();
-    QVERIFY(player.wait(1000));
-    QCOMPARE(emitted.records(), 0);
-    QCOMPARE(emitted.ends(), 0);
-  }
-
-  // A player waiting at its gate can be stopped (the program closing).
-  void stopWhileWaitingAtTheGate() {
-    const auto packets = capturePackets(95);
-    ReadLiveOffData player;
-    player.setPackets(packets.data(), 95);
-    player.takeGate();
-    player.start();
-    QTest::qWait(50);
-    player.requestStop();
-    QVERIFY(player.wait(2000));
-  }
+   private:
+    std::string what_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+  };
 };
 
 QTEST_GUILESS_MAIN(CapturePlayerTest)
