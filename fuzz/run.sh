@@ -2,8 +2,9 @@
 # Builds the fuzz targets with clang, ASan and UBSan into build-fuzz/ and
 # fuzzes one of them for the given number of seconds (default 60):
 #   fuzz/run.sh [SECONDS] [decoders|capture_reader]
-# The decoders start from seeds the encoders write; the growing corpus of each
-# target stays in build-fuzz/corpus-TARGET.
+# The decoders start from seeds the encoders write, the capture reader from
+# the real captures in fuzz/capture-seeds/ (fuzz/make_capture_seeds.sh records
+# them); the growing corpus of each target stays in build-fuzz/corpus-TARGET.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -17,6 +18,8 @@ corpora=("corpus-$target")
 if [[ "$target" == decoders ]]; then
   build-fuzz/fuzz/make_fuzz_seeds build-fuzz/seeds
   corpora+=(seeds)
+else
+  corpora+=(../fuzz/capture-seeds)
 fi
 cd build-fuzz
 exec "./fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 \
