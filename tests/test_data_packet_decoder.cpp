@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "DecoderTestSupport.h"
+#include "GpsTimeLog.h"
 
 using namespace z540k;
 using namespace z540k::test;
@@ -449,3 +450,18 @@ TEST_P(GpsReadingTest, OneReadingPerBlockWithThePreviousOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, GpsReadingTest, ::testing::Values(kLayoutProtocol16, kLayoutProtocol17));
+
+// The GPS text read back as UTC seconds (with the machine on UTC): a date
+// that does not exist, or a byte that gives a three-digit field, reads as
+// 4294967295, as does a time past the 32-bit range.
+TEST(GpsTimeTextTest, EpochSecondsOfTheGpsText) {
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  EXPECT_EQ(gpsDateTimeText(GpsDateTime{21, 11, 22, 10, 0, 10}), "2021/11/22 10:00:10");
+  EXPECT_EQ(gpsEpochSeconds("2021/11/22 10:00:10"), 1637575210u);
+  EXPECT_EQ(gpsEpochSeconds("2024/02/29 23:59:59"), 1709251199u);
+  for (const char* bad : {"2023/02/29 00:00:00", "2021/13/01 00:00:00", "2021/11/22 24:00:00",
+                          "2021/11/22 10:60:00", "2106/02/07 06:28:15", "2000/00/00 00:00:00"})
+    EXPECT_EQ(gpsEpochSeconds(bad), 4294967295u) << bad;
+  EXPECT_EQ(gpsEpochSeconds(gpsDateTimeText(GpsDateTime{21, 11, 22, 10, 0, 100})), 4294967295u);
+}
