@@ -1,12 +1,17 @@
 #include "CaptureRecorder.h"
 
+#include <linux/if_packet.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace z540k {
 
@@ -15,6 +20,34 @@ namespace {
 // capture handle is looked at at least this often.
 constexpr int kPollMilliseconds = 100;
 constexpr int kSnapshotLength = 65535;
+
+// Link types of kernel network interfaces (ARPHRD_*). Ethernet cards, Wi-Fi
+// in managed mode, bridges, bonds, VLANs, veth and tap devices all report
+// Ethernet.
+constexpr int kHardwareEthernet = 1;
+constexpr int kHardwareLoopback = 772;
+
+// The ARPHRD_* type of the kernel network interface `name`; -1 when there
+// is none of that name.
+int kernelHardwareType(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return -1;
+  std::FILE* f = std::fopen(("/sys/class/net/" + name + "/type").c_str(), "r");
+  if (!f) return -1;
+  int type = -1;
+  if (std::fscanf(f, "%d", &type) != 1) type = -1;
+  std::fclose(f);
+  return type;
+}
+
+// Whether the sensor's traffic can arrive on the adapter: a kernel network
+// interface that is up and running, with Ethernet or loopback framing. This
+// leaves out "any" and the monitors libpcap also lists (Bluetooth, USB,
+// D-Bus, netfilter), whose descriptions may begin with the letters below.
+bool canCarrySensorTraffic(const CaptureAdapter& a) {
+  const std::uint32_t upAndRunning = PCAP_IF_UP | PCAP_IF_RUNNING;
+  if ((a.flags & upAndRunning) != upAndRunning) return false;
+  return a.hardwareType == kHardwareEthernet || a.hardwareType == kHardwareLoopback;
+}
 }  // namespace
 
 std::vector<CaptureAdapter> listCaptureAdapters(std::string& error) {
@@ -25,8 +58,11 @@ std::vector<CaptureAdapter> listCaptureAdapters(std::string& error) {
     error = errbuf;
     return adapters;
   }
-  for (pcap_if_t* d = all; d; d = d->next)
-    adapters.push_back({d->name ? d->name : "", d->description ? d->description : ""});
+  for (pcap_if_t* d = all; d; d = d->next) {
+    CaptureAdapter a{d->name ? d->name : "", d->description ? d->description : "", d->flags};
+    a.hardwareType = kernelHardwareType(a.name);
+    adapters.push_back(std::move(a));
+  }
   pcap_freealldevs(all);
   return adapters;
 }
@@ -40,7 +76,7 @@ std::string chooseCaptureAdapter(const std::string& named, const std::vector<Cap
     return {};
   }
   for (const auto& a : adapters) {
-    if (a.description.empty()) continue;
+    if (a.description.empty() || !canCarrySensorTraffic(a)) continue;
     const char c = a.description[0];
     if (c == 'R' || c == 'I' || c == 'B' || c == 'A' || c == 'Q') return a.name;
   }
@@ -79,6 +115,8 @@ bool CaptureRecorder::start(const Settings& settings) {
     error_.clear();
   }
   packets_ = 0;
+  dropped_ = 0;
+  adapterDrops_ = 0;
   capturing_ = false;
   running_ = true;
   thread_ = std::thread(&CaptureRecorder::run, this, settings);
@@ -114,13 +152,29 @@ namespace {
 
 struct DumpTarget {
   pcap_dumper_t* dumper;
-  std::atomic<std::uint64_t>* packets;
+  std::uint64_t pending;  // handed to the dump file, not yet flushed
+  int writeError;         // errno of the first failed write, 0 while fine
 };
 
+// pcap_dump() reports nothing: a failed write shows only in the file's error
+// state, checked after each packet while errno still tells why.
 void dumpPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto* target = reinterpret_cast<DumpTarget*>(user);
   pcap_dump(reinterpret_cast<u_char*>(target->dumper), header, bytes);
-  ++*target->packets;
+  ++target->pending;
+  if (!target->writeError && std::ferror(pcap_dump_file(target->dumper)))
+    target->writeError = errno ? errno : EIO;
+}
+
+// Hands what the dump file buffers to the operating system. 0, or the errno
+// of a failed write (EIO when the system did not say).
+int flushDump(DumpTarget& target) {
+  errno = 0;
+  const bool flushed = pcap_dump_flush(target.dumper) == 0;
+  const int error = errno;
+  if (flushed && !target.writeError && !std::ferror(pcap_dump_file(target.dumper))) return 0;
+  if (!target.writeError) target.writeError = error ? error : EIO;
+  return target.writeError;
 }
 
 }  // namespace
@@ -129,9 +183,27 @@ void CaptureRecorder::run(Settings settings) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   pcap_t* capture = pcap_create(settings.device.c_str(), errbuf);
   pcap_dumper_t* dumper = nullptr;
+  DumpTarget target{nullptr, 0, 0};
+  // Flushes and counts what was handed to the file; false (reported) when the
+  // file cannot be written.
+  const auto flush = [&] {
+    if (const int error = flushDump(target)) {
+      fail("cannot write " + settings.dumpPath + ": " + std::strerror(error));
+      return false;
+    }
+    packets_ += target.pending;
+    target.pending = 0;
+    return true;
+  };
+  const auto updateDrops = [&] {
+    pcap_stat stats{};
+    if (pcap_stats(capture, &stats) != 0) return;
+    dropped_ = stats.ps_drop;
+    adapterDrops_ = stats.ps_ifdrop;
+  };
   auto finish = [&] {
     if (dumper) {
-      pcap_dump_flush(dumper);
+      flush();
       pcap_dump_close(dumper);
     }
     if (capture) pcap_close(capture);
@@ -146,10 +218,20 @@ void CaptureRecorder::run(Settings settings) {
   pcap_set_timeout(capture, kPollMilliseconds);
   // Hand every packet over as it arrives, so a stop finds it written.
   pcap_set_immediate_mode(capture, 1);
-  pcap_set_buffer_size(capture, 16 << 20);
+  pcap_set_buffer_size(capture, settings.bufferBytes);
   if (pcap_activate(capture) < 0) {
     fail(std::string("cannot capture on ") + settings.device + ": " + pcap_geterr(capture));
     return finish();
+  }
+  // On a loopback interface every packet passes the capture twice, sent and
+  // received; libpcap hands over the received copy only, but the kernel
+  // counts a drop for each copy that finds the buffer full. Leaving the sent
+  // copies out in the kernel keeps the drop count true (and the buffer free
+  // for the packets that are kept). Where the system cannot, drops of
+  // loopback traffic may be counted twice.
+  if (kernelHardwareType(settings.device) == kHardwareLoopback) {
+    const int on = 1;
+    ::setsockopt(pcap_fileno(capture), SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);
   }
   bpf_u_int32 net = 0, mask = PCAP_NETMASK_UNKNOWN;
   if (pcap_lookupnet(settings.device.c_str(), &net, &mask, errbuf) != 0) mask = PCAP_NETMASK_UNKNOWN;
@@ -161,15 +243,23 @@ void CaptureRecorder::run(Settings settings) {
     return finish();
   }
   pcap_freecode(&program);
+  // The loop below reads whatever is waiting and must never block in the
+  // library, or the stop message would wait for a packet.
+  if (pcap_setnonblock(capture, 1, errbuf) != 0) {
+    fail(std::string("cannot capture on ") + settings.device + " without blocking: " + errbuf);
+    return finish();
+  }
   dumper = pcap_dump_open(capture, settings.dumpPath.c_str());
   if (!dumper) {
     fail("cannot write " + settings.dumpPath + ": " + pcap_geterr(capture));
     return finish();
   }
-  pcap_setnonblock(capture, 1, errbuf);
+  target.dumper = dumper;
+  // The file header goes out now: a file that cannot be written is known
+  // before the recording counts as started.
+  if (!flush()) return finish();
   capturing_ = true;
 
-  DumpTarget target{dumper, &packets_};
   const int captureFd = pcap_get_selectable_fd(capture);
   pollfd waits[2] = {{stopEvent_, POLLIN, 0}, {captureFd, POLLIN, 0}};
   bool stop = false;
@@ -181,11 +271,11 @@ void CaptureRecorder::run(Settings settings) {
     int n;
     while ((n = pcap_dispatch(capture, -1, dumpPacket, reinterpret_cast<u_char*>(&target))) > 0) {
     }
-    if (n == PCAP_ERROR) {
-      fail(std::string("capture failed: ") + pcap_geterr(capture));
-      break;
-    }
-    pcap_dump_flush(dumper);
+    if (n == PCAP_ERROR) fail(std::string("capture failed: ") + pcap_geterr(capture));
+    updateDrops();
+    // A file that cannot be written ends the recording: what follows would
+    // be lost too.
+    if (n == PCAP_ERROR || !flush()) break;
   }
   finish();
 }

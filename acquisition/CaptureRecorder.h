@@ -16,19 +16,28 @@
 
 namespace z540k {
 
-// A network adapter as libpcap lists it.
+// A network adapter as libpcap lists it, with what the adapter choice needs
+// to know about it.
 struct CaptureAdapter {
   std::string name;
   std::string description;
+  std::uint32_t flags = 0;  // libpcap's PCAP_IF_* flags (PCAP_IF_UP, PCAP_IF_RUNNING, ...)
+  // The kernel's link type of the network interface of this name (ARPHRD_*,
+  // as /sys/class/net/NAME/type gives it: 1 Ethernet, 772 loopback); -1 when
+  // the adapter is no kernel network interface (libpcap's "any", Bluetooth,
+  // USB, D-Bus and netfilter monitors).
+  int hardwareType = -1;
 };
 
 std::vector<CaptureAdapter> listCaptureAdapters(std::string& error);
 
 // The adapter to record on: the one the operator named (program option
-// --capture-device or the environment variable Z540K_CAPTURE_DEVICE), else
-// the first whose description begins with R, I, B, A or Q (the sensor's
-// Windows adapters are described so), else Linux's "any" pseudo-adapter.
-// Empty, with a reason, when none of these exists.
+// --capture-device or the environment variable Z540K_CAPTURE_DEVICE), else,
+// among the adapters that can carry the sensor's traffic (up and running,
+// Ethernet or loopback), the first whose description begins with R, I, B, A
+// or Q (the sensor's Windows adapters are described so), else Linux's "any"
+// pseudo-adapter. Empty, with a reason, when none of these exists.
+// A pure function of the list: it opens nothing.
 std::string chooseCaptureAdapter(const std::string& named, const std::vector<CaptureAdapter>& adapters,
                                  std::string& reason);
 
@@ -43,6 +52,9 @@ class CaptureRecorder {
     std::string dumpPath;  // the capture file to write
     std::string filter;    // e.g. "port 2368"
     std::string device;    // the adapter's name, as chooseCaptureAdapter gives it
+    // The kernel's capture buffer; what arrives while it is full is dropped
+    // (and counted in packetsDropped()).
+    int bufferBytes = 16 << 20;
   };
 
   CaptureRecorder() = default;
@@ -62,9 +74,21 @@ class CaptureRecorder {
 
   // Set once the capture is open and filtering (or failed: see error()).
   bool isCapturing() const { return capturing_; }
-  // Why the recording could not start or ended early; empty when fine.
+  // Why the recording could not start or ended early (adapter, filter, a
+  // dump file that cannot be written, e.g. a full disk); empty when fine.
+  // A recording that cannot write its file ends at once.
   std::string error() const;
+  // Counters of the current (or last) recording, kept up to date while it
+  // runs (at least every 100 ms) and final once the thread has ended:
+  // packets known to be in the file (handed to the operating system);
   std::uint64_t packetsWritten() const { return packets_; }
+  // packets that passed the filter but were dropped because the capture
+  // buffer was full: missing from the file (on "any", a packet between two
+  // programs of this machine passes twice, and its drop may count twice);
+  std::uint64_t packetsDropped() const { return dropped_; }
+  // packets of any traffic the adapter itself dropped meanwhile (some may be
+  // the sensor's); 0 where the system does not tell, as on "any".
+  std::uint64_t adapterDrops() const { return adapterDrops_; }
 
  private:
   void run(Settings settings);
@@ -75,6 +99,8 @@ class CaptureRecorder {
   std::atomic<bool> running_{false};
   std::atomic<bool> capturing_{false};
   std::atomic<std::uint64_t> packets_{0};
+  std::atomic<std::uint64_t> dropped_{0};
+  std::atomic<std::uint64_t> adapterDrops_{0};
   mutable std::mutex errorMutex_;
   std::string error_;
 };
