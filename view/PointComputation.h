@@ -1,0 +1,119 @@
+// What the main window makes of one record: each measurement's point in
+// centimetres, whether it is shown, its colour, the point table's rows and
+// the split between the view's two clouds; and the cursor readout. Pure
+// functions over values: no widgets, no point cloud types. The window's slot
+// strings them together and hands the result to the 3-D view.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "LidarRecords.h"
+
+namespace z540k {
+
+// The angle constant of the point computation (not a more precise pi), the
+// same in the view and in the exports.
+constexpr double kPointPi = 3.14159;
+
+struct Rgb {
+  std::uint8_t r = 0, g = 0, b = 0;
+};
+inline bool operator==(const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+// The colour modes of the window's colour list, by index.
+enum ColourMode : int { kColourIntensity = 0, kColourSolid = 1, kColourElevation = 2, kColourAzimuth = 3, kColourLaserId = 4 };
+
+// A point's colour in a colour mode, from its intensity (0..255), height in
+// centimetres and azimuth in degrees. Every channel is an integer stored in 8
+// bits, so values outside 0..255 wrap modulo 256, as the map was drawn.
+Rgb pointColour(int colourMode, int intensity, float z, double azimuth);
+
+// Whether an azimuth lies within the display angle limit: at most `limit`
+// degrees either side of 0 (with 180 every azimuth does).
+inline bool withinAngleLimit(double azimuth, float limit) {
+  return azimuth <= limit || azimuth >= 360.0 - limit;
+}
+
+// A measurement's point in centimetres (x east of the sensor at azimuth 90,
+// y ahead at azimuth 0, z up; the scan plane is horizontal), from the distance
+// already scaled by the layout (millimetres). View mode 0 ("View Mode 1")
+// truncates each coordinate toward zero to whole centimetres, view mode 1
+// keeps the fractions.
+struct ScenePoint {
+  float x = 0, y = 0, z = 0;
+};
+ScenePoint scenePoint(double scaledDistance, double azimuth, int viewMode);
+
+// A region of the scene, bounds included: x, y and z minimum and maximum.
+struct SelectionBox {
+  float xMin = 0, xMax = 0, yMin = 0, yMax = 0, zMin = 0, zMax = 0;
+  bool contains(const ScenePoint& p) const {
+    return p.x >= xMin && p.x <= xMax && p.y >= yMin && p.y <= yMax && p.z >= zMin && p.z <= zMax;
+  }
+};
+
+// The point table: its header and one row's cell texts.
+constexpr int kPointTableColumns = 6;
+extern const std::array<const char*, kPointTableColumns> kPointTableHeader;
+using PointTableRow = std::array<std::string, kPointTableColumns>;
+PointTableRow pointTableRow(int pointId, const ScenePoint& p, double azimuth, double scaledDistance, int intensity,
+                            unsigned long long timestamp);
+
+// The window's choices that shape a frame.
+struct FrameSettings {
+  int layout = 0;              // 0 = protocol 1.6, 1 = protocol 1.7
+  int viewMode = 0;            // 0 whole centimetres, 1 fractions kept
+  int colourMode = kColourIntensity;
+  float angleLimit = 180.0f;   // degrees either side of 0
+  bool areaPicked = false;     // a region is marked: no first-30 table rows
+  SelectionBox box;            // the marked region (all zero when none)
+};
+
+// A shown point with its colour.
+struct ColouredPoint {
+  ScenePoint p;
+  Rgb colour;
+};
+
+// A shown measurement that fell into the marked region: the point and what
+// the statistics and the table need of it.
+struct RegionMeasurement {
+  ScenePoint p;
+  double azimuth = 0;
+  double scaledDistance = 0;
+  int intensity = 0;
+  unsigned long long timestamp = 0;
+};
+
+// Everything a frame gives the view. The vectors keep their capacity when a
+// result is reused for the next frame.
+struct FramePoints {
+  std::vector<ColouredPoint> display;        // drawn with their colours
+  std::vector<RegionMeasurement> selection;  // inside the marked region, drawn green
+  std::vector<PointTableRow> tableRows;      // the first 30 shown measurements (none while a region is marked)
+  std::size_t measurements = 0;              // measurements in the record
+};
+
+// The first rows of a frame that reach the point table.
+constexpr int kFrameTableRows = 30;
+
+// Every measurement of `record` (paired up to its shortest list): scaled by
+// the layout, placed, dropped when its distance is 0 or it lies outside the
+// angle limit, listed among the first 30 rows while no region is marked,
+// coloured, and put into the display or the selection.
+void computeFramePoints(const LidarDataSingleLine& record, const FrameSettings& settings, FramePoints& out);
+
+// The cursor readout's azimuth of a scene position, in degrees: A = asin(|y|
+// / sqrt(x^2 + y^2)) in degrees, then 180 + A for x < 0 < y, 180 - A for
+// x < 0 and y < 0, 360 - A for x >= 0 and y >= 0 (A as it is otherwise). The
+// readout has its own convention, not the points' azimuth. A position on the
+// z axis (x = y = 0), which has no angle, reads 0.
+double readoutAzimuth(double x, double y);
+// "Distance:<d>    Azimuth:<a>", both with 6 decimals.
+std::string readoutText(double x, double y, double z);
+
+}  // namespace z540k
