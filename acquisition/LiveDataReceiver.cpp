@@ -9,8 +9,9 @@ using namespace z540k;
 
 namespace {
 
-// The idle wait per turn: a cleared `running` ends the loop within it, and an
-// idle receiver costs next to nothing.
+// The idle wait per turn: a cleared `running` ends the loop within it (a stop
+// through closeSocket() or openSocket() wakes it at once), and an idle
+// receiver costs next to nothing.
 constexpr int kPollMilliseconds = 100;
 // Room for bursts and for the moments the machine stalls the process: at
 // 100,000 datagrams a second a 150 ms stall queues 15,000 of them, about 35 MB
@@ -22,20 +23,33 @@ constexpr std::size_t kReceiveCapacity = 2048;
 }  // namespace
 
 GetlidarData_1::GetlidarData_1(QObject* parent) : QThread(parent) {
-  decoder_.setRecordSink([this](const LidarDataSingleLine& record) { emit SendData(record); });
+  decoder_.setRecordSink([this](const LidarDataSingleLine& record) {
+    if (!deliverRecord(this, recordPlaces_, maxRecordsInFlight, record)) ++recordsDropped_;
+  });
   decoder_.setGpsSink([this](const GpsReading& reading) { onGpsReading(reading); });
 }
 
 GetlidarData_1::~GetlidarData_1() {
   running = false;
-  wait();
+  endRun();
+  socket_.close();
+}
+
+void GetlidarData_1::endRun() {
+  if (isRunning()) {
+    stopRequested_ = true;
+    socket_.wake();
+    wait();
+  }
   runCompletion_.joined();
-  socket_.close(false);
 }
 
 void GetlidarData_1::openSocket() {
-  // A previous run that was told to stop may still be in its last wait.
-  if (isRunning() && !running && wait()) runCompletion_.joined();
+  // The window stops (running = false, closeSocket) and starts again
+  // (running = true, openSocket, start) at once: a loop that has not yet
+  // seen the stop is ended here, never left running on a replaced socket.
+  endRun();
+  stopRequested_ = false;
   ReceiverSocket::Options options;
   options.port = static_cast<std::uint16_t>(port.load());
   options.multicastGroup = multicastAddress;
@@ -46,9 +60,8 @@ void GetlidarData_1::openSocket() {
 }
 
 void GetlidarData_1::closeSocket() {
-  // A loop told to stop ends within one idle wait: close after it.
-  if (isRunning() && !running && wait(4 * kPollMilliseconds)) runCompletion_.joined();
-  socket_.close(isRunning());
+  endRun();
+  socket_.close();
 }
 
 QString GetlidarData_1::socketError() const { return QString::fromStdString(socket_.error()); }
@@ -60,18 +73,17 @@ void GetlidarData_1::run() {
   // start (the headless tool) makes it active from the first packet.
   decoder_.setLayout(layout);
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
-  while (running) {
-    const long n = socket_.socket().receive(buffer.data(), buffer.size(), kPollMilliseconds);
-    kernelDrops_ = socket_.socket().kernelDrops();
-    if (n < 0) {
-      // No socket (set-up failed or closed): wait like an idle turn.
-      if (!socket_.socket().isOpen()) QThread::msleep(kPollMilliseconds);
+  while (running && !stopRequested_) {
+    // Without a socket (set-up failed) this waits like an idle turn.
+    const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
+    kernelDrops_ = socket_.kernelDrops();
+    if (n <= 0) continue;
+    if (paused) {
+      ++countPaused_;
       continue;
     }
-    if (n == 0 || paused) continue;
     handleDatagram(buffer.data(), static_cast<std::size_t>(n));
   }
-  socket_.loopEnded();
   runCompletion_.markEnded();
 }
 

@@ -5,7 +5,8 @@
 // Threads: the object lives in the GUI thread; run() is the worker. The GUI
 // thread writes port, multicastAddress, running, paused and pendingLayout and
 // calls openSocket()/closeSocket(); the slots run in the GUI thread. Every
-// member shared with the worker is atomic or guarded by logMutex_.
+// member shared with the worker is atomic or guarded by logMutex_. The socket
+// is opened, replaced and closed only while no loop runs on it.
 #pragma once
 
 #include <sys/types.h>  // u_char
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "DataPacketDecoder.h"
+#include "InFlightLimit.h"
 #include "LidarRecords.h"
 #include "RunCompletion.h"
 #include "StatusHandOver.h"
@@ -43,27 +45,41 @@ class GetlidarData_1 : public QThread {
   std::atomic<int> pendingLayout{0};
   std::atomic<bool> gpsTestActive{false};
   std::atomic<int> errorCount{0};
+  // Revolutions on their way to the GUI thread at most at once (emitted, and
+  // their queued slots not yet run); the ones finished meanwhile are dropped
+  // and counted in recordsDropped(). 0 lifts the limit: a CSV export, which
+  // needs every revolution, sets 0 while it writes and restores the value
+  // after.
+  static constexpr std::size_t kDefaultRecordsInFlight = 8;
+  std::atomic<std::size_t> maxRecordsInFlight{kDefaultRecordsInFlight};
 
   // Creates the socket, joins the multicast group, switches to non-blocking
   // mode and binds, in that order. Failures are not reported to the operator;
-  // socketError() keeps the first one for tools and tests. Waits for a
-  // previous run that is still ending.
+  // socketError() keeps the first one for tools and tests (a port another
+  // program receives on is refused: "port N is already in use by another
+  // program"). A loop that still runs or is still ending is ended first (it
+  // ends within one turn), so start() then begins a new run on the new socket.
   void openSocket();
-  // Closes the socket; when the loop still runs it closes it as it ends.
+  // Ends a loop that still runs, then closes the socket: on return the port
+  // is free.
   void closeSocket();
   QString socketError() const;
 
   // Datagrams the kernel dropped for the socket (receive buffer full).
   quint32 kernelDrops() const { return kernelDrops_.load(); }
   // Datagrams read since construction, by kind (paused ones are not counted).
+  // `paused` counts the datagrams read and dropped while paused.
   struct DatagramCounts {
-    quint64 data = 0, status = 0, compact = 0, other = 0;
+    quint64 data = 0, status = 0, compact = 0, other = 0, paused = 0;
   };
   DatagramCounts datagramCounts() const {
-    return {countData_.load(), countStatus_.load(), countCompact_.load(), countOther_.load()};
+    return {countData_.load(), countStatus_.load(), countCompact_.load(), countOther_.load(), countPaused_.load()};
   }
   // Status packets dropped because the GUI thread took none of the earlier ones.
   quint64 statusDropped() const { return statusDropped_.load(); }
+  // Revolutions dropped because maxRecordsInFlight were still on their way.
+  quint64 recordsDropped() const { return recordsDropped_.load(); }
+  std::size_t recordsInFlight() const { return recordPlaces_.inFlight(); }
 
  signals:
   void SendData(LidarDataSingleLine lidardata);
@@ -83,14 +99,21 @@ class GetlidarData_1 : public QThread {
  private:
   void handleDatagram(const std::uint8_t* data, std::size_t size);
   void onGpsReading(const z540k::GpsReading& reading);
+  // GUI thread: ends the run that still goes on, if any, and waits for it.
+  void endRun();
 
   z540k::ReceiverSocket socket_;
+  // Set by endRun(), cleared by openSocket(): unlike `running`, which the
+  // window sets again right after a stop, it cannot be undone before the
+  // loop has seen it.
+  std::atomic<bool> stopRequested_{false};
   std::atomic<quint32> kernelDrops_{0};
-  std::atomic<quint64> statusDropped_{0};
-  std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0};
+  std::atomic<quint64> statusDropped_{0}, recordsDropped_{0};
+  std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0}, countPaused_{0};
 
   z540k::DataPacketDecoder decoder_;
   z540k::StatusHandOver handOver_;
+  z540k::InFlightLimit recordPlaces_;
 
   // The two GPS logs and their state, shared by the slots and the readings.
   std::mutex logMutex_;

@@ -1,7 +1,5 @@
 #include "StatusHandOver.h"
 
-#include <QMetaObject>
-
 namespace z540k {
 
 StatusHandOver::~StatusHandOver() {
@@ -12,9 +10,8 @@ StatusHandOver::~StatusHandOver() {
 }
 
 StatusHandOver::Block* StatusHandOver::acquire() {
+  if (!places_.tryAcquire(kMaxInFlight)) return nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (inFlight_ >= kMaxInFlight) return nullptr;
-  ++inFlight_;
   if (free_.empty()) return new Block;
   Block* b = free_.back();
   free_.pop_back();
@@ -23,17 +20,13 @@ StatusHandOver::Block* StatusHandOver::acquire() {
 
 void StatusHandOver::release(Block* block) {
   std::lock_guard<std::mutex> lock(mutex_);
-  --inFlight_;
   free_.push_back(block);
 }
 
 void StatusHandOver::releaseAfterDelivery(QObject* guiObject, Block* block) {
-  QMetaObject::invokeMethod(guiObject, [this, block] { release(block); }, Qt::QueuedConnection);
+  places_.releaseAfterDelivery(guiObject, [this, block] { release(block); });
 }
 
-std::size_t StatusHandOver::inFlight() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return inFlight_;
-}
+std::size_t StatusHandOver::inFlight() const { return places_.inFlight(); }
 
 }  // namespace z540k

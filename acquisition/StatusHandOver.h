@@ -2,10 +2,9 @@
 // through signals that carry bare pointers (SettingData*, const u_char*).
 //
 // Each status packet gets a block of its own from a pool. After emitting the
-// signals, the receiver asks for the block back through an event posted to an
-// object of the GUI thread; since Qt delivers the events of one thread in the
-// order they were posted, every queued slot that received the pointers has run
-// (and copied the bytes) before the block is reused.
+// signals, the receiver asks for the block back through the release event of
+// an InFlightLimit: every queued slot that received the pointers has run (and
+// copied the bytes) before the block is reused.
 #pragma once
 
 #include <QObject>
@@ -14,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "InFlightLimit.h"
 #include "LidarRecords.h"
 #include "PacketFormat.h"
 #include "StatusPacket.h"
@@ -47,9 +47,9 @@ class StatusHandOver {
  private:
   void release(Block* block);
 
-  mutable std::mutex mutex_;
+  InFlightLimit places_;
+  std::mutex mutex_;
   std::vector<Block*> free_;
-  std::size_t inFlight_ = 0;
 };
 
 // What both receivers do with a status packet (1206 bytes, header checked):

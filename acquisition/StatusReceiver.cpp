@@ -13,13 +13,22 @@ GetSet::GetSet(QObject* parent) : QThread(parent) {}
 
 GetSet::~GetSet() {
   running = false;
-  wait();
+  endRun();
+  socket_.close();
+}
+
+void GetSet::endRun() {
+  if (isRunning()) {
+    stopRequested_ = true;
+    socket_.wake();
+    wait();
+  }
   runCompletion_.joined();
-  socket_.close(false);
 }
 
 void GetSet::openSocket() {
-  if (isRunning() && !running && wait()) runCompletion_.joined();
+  endRun();  // a stop the loop has not seen yet (see GetlidarData_1)
+  stopRequested_ = false;
   ReceiverSocket::Options options;
   options.port = static_cast<std::uint16_t>(port.load());
   options.multicastGroup = multicastAddress;
@@ -28,8 +37,8 @@ void GetSet::openSocket() {
 }
 
 void GetSet::closeSocket() {
-  if (isRunning() && !running && wait(4 * kPollMilliseconds)) runCompletion_.joined();
-  socket_.close(isRunning());
+  endRun();
+  socket_.close();
 }
 
 QString GetSet::socketError() const { return QString::fromStdString(socket_.error()); }
@@ -37,15 +46,14 @@ QString GetSet::socketError() const { return QString::fromStdString(socket_.erro
 void GetSet::run() {
   runCompletion_.joined();  // a restart continues where the previous run ended
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
-  while (running) {
-    const long n = socket_.socket().receive(buffer.data(), buffer.size(), kPollMilliseconds);
-    if (n < 0 && !socket_.socket().isOpen()) QThread::msleep(kPollMilliseconds);
+  while (running && !stopRequested_) {
+    // Without a socket (set-up failed) this waits like an idle turn.
+    const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
     if (n <= 0) continue;
     // Only whole status packets: a shorter datagram would be decoded with the
     // tail of an earlier one.
     if (!isStatusPacket(buffer.data(), static_cast<std::size_t>(n))) continue;
     if (!deliverStatus(this, handOver_, buffer.data())) ++statusDropped_;
   }
-  socket_.loopEnded();
   runCompletion_.markEnded();
 }

@@ -3,7 +3,8 @@
 //
 // Threads: the object lives in the GUI thread, which writes port,
 // multicastAddress and running and calls openSocket()/closeSocket(); run() is
-// the worker.
+// the worker. The socket is opened, replaced and closed only while no loop
+// runs on it.
 #pragma once
 
 #include <sys/types.h>  // u_char
@@ -33,8 +34,10 @@ class GetSet : public QThread {
 
   // Creates the socket, binds it, then joins the multicast group and switches
   // to non-blocking mode. Failures are not reported to the operator;
-  // socketError() keeps the first one.
+  // socketError() keeps the first one (a port another program receives on is
+  // refused). A loop that still runs or is still ending is ended first.
   void openSocket();
+  // Ends a loop that still runs, then closes the socket.
   void closeSocket();
   QString socketError() const;
 
@@ -48,7 +51,11 @@ class GetSet : public QThread {
   void run() override;
 
  private:
+  // GUI thread: ends the run that still goes on, if any, and waits for it.
+  void endRun();
+
   z540k::ReceiverSocket socket_;
+  std::atomic<bool> stopRequested_{false};  // set by endRun(), cleared by openSocket()
   std::atomic<quint64> statusDropped_{0};
   z540k::StatusHandOver handOver_;
   z540k::RunCompletion runCompletion_;

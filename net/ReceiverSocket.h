@@ -1,13 +1,17 @@
 // The socket of a receiver thread: set up on the GUI thread before the thread
-// starts, in the order the receiver needs; used by the receive loop; closed by
-// the GUI thread at once, or, while the loop still runs, by the loop as it
-// ends, so it is never closed under a receive in progress.
+// starts, in the order the receiver needs; read by the receive loop while it
+// runs; closed or replaced only when no loop runs on it. The owner ends the
+// loop first (wake() cuts the loop's wait short), then closes or reopens.
+//
+// A port that another program already receives on is refused: with address
+// reuse both sockets would bind, and the kernel would hand each unicast
+// datagram to one of them only.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "UdpSocket.h"
 
@@ -27,25 +31,53 @@ class ReceiverSocket {
     bool countDrops = false;     // report the kernel's drops for this socket
   };
 
-  // Creates, sets address reuse (the simulated sensor binds its own
-  // address's port on the same machine: the pair is allowed when both sockets
-  // set it), joins and binds in the given order and switches to non-blocking
-  // mode. The first failure is kept in error(), empty when all went well.
+  ReceiverSocket();
+  ~ReceiverSocket();
+  ReceiverSocket(const ReceiverSocket&) = delete;
+  ReceiverSocket& operator=(const ReceiverSocket&) = delete;
+
+  // No loop may run on the socket. Closes the previous socket, then creates,
+  // sets address reuse (the simulated sensor binds its own address's port on
+  // the same machine: the pair is allowed when both sockets set it), joins and
+  // binds in the given order and switches to non-blocking mode. If another
+  // socket receives on the port (see udpReceiversOnPort) the new socket is
+  // closed again and error() reads "port N is already in use by another
+  // program". The first failure is kept in error(), empty when all went well.
   void open(const Options& options);
   std::string error() const;
+  bool isOpen() const { return socket_.isOpen(); }
 
-  UdpSocket& socket() { return socket_; }
+  // The loop's read: like UdpSocket::receive, but returns 0 at once after
+  // wake(). Without a socket it waits the same way and returns -1.
+  long receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs);
+  std::uint32_t kernelDrops() const { return socket_.kernelDrops(); }
 
-  // From the GUI thread: closes now, or asks the running loop to close it.
-  void close(bool loopRunning);
-  // From the loop, as it ends.
-  void loopEnded();
+  // From any thread: ends the loop's current and every later wait at once,
+  // until the next open() or close().
+  void wake();
+  // No loop may run on the socket.
+  void close();
 
  private:
+  void clearWake();
+
   UdpSocket socket_;
-  std::atomic<bool> closeRequested_{false};
+  int wakeFd_ = -1;
   mutable std::mutex errorMutex_;
   std::string error_;
 };
+
+// The text a receiver reports for a port another program receives on.
+std::string portInUseText(std::uint16_t port);
+
+// The sockets (by inode) of this machine's network namespace that take the
+// unicast datagrams sent to `port` on one of the machine's addresses, read
+// from /proc/net/udp and /proc/net/udp6: those bound to the port on the
+// wildcard address (0.0.0.0, or :: which also receives IPv4 unless
+// IPV6_V6ONLY is set), or on a specific address of one of the machine's
+// interfaces that is not a loopback address. A socket bound to one loopback
+// address (the simulated sensor at 127.0.0.2) only receives what is sent to
+// that address, and is not one. Empty where /proc cannot be read.
+std::vector<unsigned long> udpReceiversOnPort(std::uint16_t port);
 
 }  // namespace z540k

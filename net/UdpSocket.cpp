@@ -140,15 +140,25 @@ long UdpSocket::readPending(std::uint8_t* buffer, std::size_t capacity, std::uin
 
 long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp,
                         std::uint16_t* sourcePort) {
+  return receiveWaiting(buffer, capacity, timeoutMs, -1, sourceIp, sourcePort);
+}
+
+long UdpSocket::receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd) {
+  return receiveWaiting(buffer, capacity, timeoutMs, wakeFd, nullptr, nullptr);
+}
+
+long UdpSocket::receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,
+                               std::uint32_t* sourceIp, std::uint16_t* sourcePort) {
   if (fd_ < 0) return -1;
   // Under load a datagram is nearly always waiting: one read, no wait.
   const long n = readPending(buffer, capacity, sourceIp, sourcePort);
   if (n != 0 || timeoutMs == 0) return n;
-  pollfd waiting{fd_, POLLIN, 0};
-  const int ready = ::poll(&waiting, 1, timeoutMs);
+  pollfd waiting[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  const int ready = ::poll(waiting, wakeFd >= 0 ? 2 : 1, timeoutMs);
   if (ready == 0) return 0;
   if (ready < 0) return errno == EINTR ? 0 : -1;
-  if (waiting.revents & (POLLERR | POLLNVAL)) return -1;
+  if (waiting[0].revents & (POLLERR | POLLNVAL)) return -1;
+  if (!(waiting[0].revents & POLLIN)) return 0;  // woken
   return readPending(buffer, capacity, sourceIp, sourcePort);
 }
 

@@ -46,6 +46,9 @@ class UdpSocket {
   // when nothing arrived in time, -1 on error or when the socket is closed.
   long receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp = nullptr,
                std::uint16_t* sourcePort = nullptr);
+  // As receive(), but the wait also ends, returning 0, as soon as `wakeFd`
+  // is readable (it is not read here).
+  long receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd);
 
   // Sends one datagram; 0, or the errno of the failed send.
   int sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* data, std::size_t size);
@@ -65,6 +68,8 @@ class UdpSocket {
 
  private:
   bool fail(const char* what);
+  long receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd, std::uint32_t* sourceIp,
+                      std::uint16_t* sourcePort);
   // Reads a datagram that is already waiting; 0 when none is.
   long readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp, std::uint16_t* sourcePort);
 

@@ -1,6 +1,8 @@
 // The live data receiver and the status receiver on loopback: revolutions,
-// status packets on both ports, pausing, restarting, the safe hand-over of
-// status pointers and the GPS time-stamp test logs.
+// status packets on both ports, pausing, restarting at once, a port another
+// receiver holds, the bounded hand-over of revolutions and status pointers,
+// and the GPS time-stamp test logs.
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,6 +17,7 @@
 #include "StatusPacket.h"
 #include "SignalCollector.h"
 #include "StatusReceiver.h"
+#include "UdpSocket.h"
 
 using namespace z540k;
 using namespace z540k::test;
@@ -47,6 +50,7 @@ sim::StatusPacketBytes statusWithSpeed(std::uint16_t rpm) {
   return sim::encodeStatusPacket(s);
 }
 
+// What the main window does on the "Lidar" button: start, and stop.
 template <typename Receiver>
 void startReceiver(Receiver& r, std::uint16_t port) {
   r.port = port;
@@ -61,8 +65,28 @@ template <typename Receiver>
 void stopReceiver(Receiver& r) {
   r.running = false;
   r.closeSocket();
-  QVERIFY(r.wait(2000));
+  QVERIFY(r.isFinished());
 }
+
+// Polls `done` without letting the test's (the GUI) thread take any event.
+template <typename Condition>
+bool pollWithoutEvents(Condition done) {
+  QDeadlineTimer deadline(20000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+// True when nothing is bound to the port on the wildcard address or on
+// 127.0.0.1: a fresh socket binds it there without address reuse.
+bool bindsExclusively(std::uint16_t port) {
+  UdpSocket s;
+  return s.create() && s.bind(port, "127.0.0.1");
+}
+
+QString inUse(std::uint16_t port) { return QString("port %1 is already in use by another program").arg(port); }
 
 template <typename Receiver>
 void connectStatus(Receiver& r, StatusCopier& copier) {
@@ -86,7 +110,7 @@ class LiveReceiverTest : public QObject {
     SignalCollector records;
     QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
                      SLOT(onRecord(struct LidarDataSingleLine)));
-    const std::uint16_t port = freeUdpPort();
+    const HeldUdpPort port;
     receiver.pendingLayout = 1;
     startReceiver(receiver, port);
     sim::ScanPattern pattern;
@@ -96,7 +120,7 @@ class LiveReceiverTest : public QObject {
     // The first revolution is read in the 1.6 layout (the request applies
     // after the first emission); the next three in 1.7.
     for (int i = 0; i < 4 * 30 + 1; ++i) QVERIFY(sender.send(port, stream.next()));
-    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 4, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 4, 10000);
     QCOMPARE(receiver.layout.load(), 1);
     const auto first = records.records[0];
     QCOMPARE(first.distance.size(), std::size_t(361 * 2));
@@ -118,14 +142,14 @@ class LiveReceiverTest : public QObject {
     GetlidarData_1 receiver;
     StatusCopier copier;
     connectStatus(receiver, copier);
-    const std::uint16_t port = freeUdpPort();
+    const HeldUdpPort port;
     startReceiver(receiver, port);
     LoopbackSender sender;
     const std::uint16_t speeds[] = {300, 600, 1200, 333, 444};
     for (auto rpm : speeds) QVERIFY(sender.send(port, statusWithSpeed(rpm)));
-    // Let the worker emit all five before the GUI thread delivers any.
-    QThread::msleep(300);
-    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(5), 3000);
+    // The worker reads all five before the GUI thread delivers any.
+    QVERIFY(pollWithoutEvents([&] { return receiver.datagramCounts().status == 5; }));
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(5), 10000);
     QCOMPARE(copier.raw.size(), std::size_t(5));
     for (int i = 0; i < 5; ++i) {
       QCOMPARE(int{copier.records[i].motorSpeed}, int(speeds[i]));
@@ -136,7 +160,8 @@ class LiveReceiverTest : public QObject {
     stopReceiver(receiver);
   }
 
-  // While paused every datagram is read and dropped.
+  // While paused every datagram is read and dropped: what arrives after the
+  // pause, up to a status packet sent last, is all there is.
   void pausedDropsEverything() {
     GetlidarData_1 receiver;
     StatusCopier copier;
@@ -144,55 +169,146 @@ class LiveReceiverTest : public QObject {
     SignalCollector records;
     QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
                      SLOT(onRecord(struct LidarDataSingleLine)));
-    const std::uint16_t port = freeUdpPort();
+    const HeldUdpPort port;
     receiver.paused = true;
     startReceiver(receiver, port);
     sim::ScanPacketStream stream(sim::ScanPattern{});
     LoopbackSender sender;
     for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
     QVERIFY(sender.send(port, statusWithSpeed(600)));
-    QTest::qWait(300);
-    QCOMPARE(records.recordCount(), 0);
-    QCOMPARE(copier.records.size(), std::size_t(0));
-    // Unpaused, the stream goes on from where it is.
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.datagramCounts().paused, quint64(62), 10000);
+    // Unpaused, the stream goes on from where it is: packets 61 to 121 close
+    // two revolutions (at the wraps in packets 90 and 120).
     receiver.paused = false;
     for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
-    QTRY_VERIFY_WITH_TIMEOUT(records.recordCount() >= 1, 3000);
+    QVERIFY(sender.send(port, statusWithSpeed(999)));
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 10000);
+    QCOMPARE(int{copier.records[0].motorSpeed}, 999);
+    QCOMPARE(records.recordCount(), 2);
     stopReceiver(receiver);
   }
 
-  // The same object stops promptly and starts again on the same port.
-  void stopAndRestart() {
+  // The window's "Lidar" button pressed off and on twenty times in a row,
+  // at once: each start runs a new loop on a new socket (none refused for the
+  // previous one), data and status arrive after the last start, and after
+  // the final stop neither port stays bound.
+  void restartAtOnce() {
+    GetlidarData_1 data;
+    GetSet status;
+    SignalCollector records;
+    QObject::connect(&data, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
+                     SLOT(onRecord(struct LidarDataSingleLine)));
+    StatusCopier copier;
+    connectStatus(status, copier);
+    const HeldUdpPort dataPort, statusPort;
+    LoopbackSender sender;
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    for (int round = 1; round <= 2; ++round) {
+      startReceiver(data, dataPort);
+      startReceiver(status, statusPort);
+      for (int i = 0; i < 20; ++i) {
+        data.running = false;
+        data.closeSocket();
+        status.running = false;
+        status.closeSocket();
+        startReceiver(data, dataPort);
+        startReceiver(status, statusPort);
+      }
+      for (int i = 0; i < 61; ++i) QVERIFY(sender.send(dataPort, stream.next()));
+      QVERIFY(sender.send(statusPort, statusWithSpeed(300)));
+      QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2 * round, 10000);
+      QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(round), 10000);
+      stopReceiver(data);
+      stopReceiver(status);
+      QVERIFY(bindsExclusively(dataPort));
+      QVERIFY(bindsExclusively(statusPort));
+    }
+  }
+
+  // A port another receiver takes is refused, with the reason, by either
+  // receiver, and the one that has it keeps all of its traffic; a socket at
+  // 127.0.0.2 on the port (the held port, as the simulated sensor's) is no
+  // such receiver.
+  void portOfAnotherReceiverIsRefused() {
+    const HeldUdpPort port;
+    GetlidarData_1 first, second;
+    SignalCollector records;
+    QObject::connect(&first, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
+                     SLOT(onRecord(struct LidarDataSingleLine)));
+    startReceiver(first, port);
+    second.port = port.port();
+    second.openSocket();
+    QCOMPARE(second.socketError(), inUse(port));
+    second.start();
+    GetSet status;
+    status.port = port.port();
+    status.openSocket();
+    QCOMPARE(status.socketError(), inUse(port));
+    status.start();
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    LoopbackSender sender;
+    for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
+    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2, 10000);
+    QCOMPARE(first.datagramCounts().data, quint64(61));
+    QCOMPARE(second.datagramCounts().data, quint64(0));
+    stopReceiver(second);
+    stopReceiver(status);
+    // Free again once the first stops.
+    stopReceiver(first);
+    startReceiver(status, port);
+    stopReceiver(status);
+
+    // Another program's sockets: a wildcard one without address reuse, an
+    // IPv6 wildcard one (dual-stack) with it.
+    UdpSocket plain;
+    QVERIFY(plain.create() && plain.bind(0));
+    status.port = plain.localPort();
+    status.openSocket();
+    QCOMPARE(status.socketError(), inUse(plain.localPort()));
+    const int v6 = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (v6 >= 0) {
+      const int on = 1;
+      ::setsockopt(v6, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+      sockaddr_in6 any{};
+      any.sin6_family = AF_INET6;
+      any.sin6_port = htons(port.port());
+      if (::bind(v6, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0) {
+        first.openSocket();
+        QCOMPARE(first.socketError(), inUse(port));
+      }
+      ::close(v6);
+    }
+  }
+
+  // A GUI thread that takes no events while many revolutions arrive has at
+  // most the limit of them on their way; the rest are dropped and counted.
+  // Once it takes events again, revolutions flow again.
+  void slowGuiThreadBoundsRecordsInFlight() {
     GetlidarData_1 receiver;
     SignalCollector records;
     QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
                      SLOT(onRecord(struct LidarDataSingleLine)));
-    const std::uint16_t port = freeUdpPort();
-    LoopbackSender sender;
-    for (int round = 0; round < 3; ++round) {
-      startReceiver(receiver, port);
-      sim::ScanPacketStream stream(sim::ScanPattern{});
-      for (int i = 0; i < 61; ++i) QVERIFY(sender.send(port, stream.next()));
-      QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2 * (round + 1), 3000);
-      stopReceiver(receiver);
-    }
-    // Stopped: datagrams are no longer read.
-    const quint64 before = receiver.datagramCounts().data;
+    const HeldUdpPort port;
+    startReceiver(receiver, port);
+    const int limit = static_cast<int>(receiver.maxRecordsInFlight.load());
+    QVERIFY(limit > 0 && limit < 20);
     sim::ScanPacketStream stream(sim::ScanPattern{});
+    LoopbackSender sender;
     QVERIFY(sender.send(port, stream.next()));
-    QTest::qWait(200);
-    QCOMPARE(receiver.datagramCounts().data, before);
-  }
-
-  // A port in use by a socket without address reuse is reported.
-  void bindFailureIsKept() {
-    UdpSocket holder;
-    QVERIFY(holder.create() && holder.bind(0));
-    GetlidarData_1 receiver;
-    receiver.port = holder.localPort();
-    receiver.openSocket();
-    QVERIFY(receiver.socketError().contains("bind"));
-    receiver.closeSocket();
+    // Twenty revolutions, one at a time so that no receive buffer overflows.
+    for (quint64 sent = 1; sent <= 20 * 30;) {
+      for (int i = 0; i < 30; ++i, ++sent) QVERIFY(sender.send(port, stream.next()));
+      QVERIFY(pollWithoutEvents([&] { return receiver.datagramCounts().data == sent; }));
+    }
+    QVERIFY(pollWithoutEvents([&] { return receiver.recordsDropped() + receiver.recordsInFlight() == 20; }));
+    QCOMPARE(receiver.recordsInFlight(), std::size_t(limit));
+    QCOMPARE(receiver.recordsDropped(), quint64(20 - limit));
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.recordsInFlight(), std::size_t(0), 10000);
+    QCOMPARE(records.recordCount(), limit);
+    for (int i = 0; i < 60; ++i) QVERIFY(sender.send(port, stream.next()));
+    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), limit + 2, 10000);
+    QCOMPARE(receiver.recordsDropped(), quint64(20 - limit));
+    stopReceiver(receiver);
   }
 
   // The status receiver: status packets only, each with 19 values; a data
@@ -201,7 +317,7 @@ class LiveReceiverTest : public QObject {
     GetSet receiver;
     StatusCopier copier;
     connectStatus(receiver, copier);
-    const std::uint16_t port = freeUdpPort();
+    const HeldUdpPort port;
     startReceiver(receiver, port);
     LoopbackSender sender;
     sim::DataPacketWriter data(kLayoutProtocol17);
@@ -210,9 +326,8 @@ class LiveReceiverTest : public QObject {
     QVERIFY(sender.send(port, status.data(), 100));  // a short datagram with the header
     QVERIFY(sender.send(port, status));
     QVERIFY(sender.send(port, statusWithSpeed(300)));
-    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(2), 3000);
-    QTest::qWait(100);
-    QCOMPARE(copier.records.size(), std::size_t(2));
+    // Sent first, the data packet and the short datagram would come first.
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(2), 10000);
     QCOMPARE(int{copier.records[0].motorSpeed}, 1200);
     QCOMPARE(int{copier.records[1].motorSpeed}, 300);
     QCOMPARE(copier.values[1].size(), std::size_t(19));
@@ -234,7 +349,7 @@ class LiveReceiverTest : public QObject {
                      SLOT(onRecord(struct LidarDataSingleLine)));
     StatusCopier copier;
     connectStatus(status, copier);
-    const std::uint16_t dataPort = freeUdpPort(), statusPort = freeUdpPort();
+    const HeldUdpPort dataPort, statusPort;
     data.port = dataPort;
     data.multicastAddress = group;
     data.running = true;
@@ -251,8 +366,8 @@ class LiveReceiverTest : public QObject {
     sim::ScanPacketStream stream(sim::ScanPattern{});
     for (int i = 0; i < 61; ++i) QVERIFY(sender.send(dataPort, stream.next()));
     QVERIFY(sender.send(statusPort, statusWithSpeed(1200)));
-    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2, 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 10000);
     QCOMPARE(int{copier.records[0].motorSpeed}, 1200);
     stopReceiver(data);
     stopReceiver(status);
@@ -268,7 +383,9 @@ class LiveReceiverTest : public QObject {
     SignalCollector stamps, errors;
     QObject::connect(&receiver, SIGNAL(sendTimeStamp(QString)), &stamps, SLOT(onText(QString)));
     QObject::connect(&receiver, SIGNAL(sendErrorCount(int)), &errors, SLOT(onInt(int)));
-    const std::uint16_t port = freeUdpPort();
+    StatusCopier copier;
+    connectStatus(receiver, copier);
+    const HeldUdpPort port;
     receiver.pendingLayout = 1;
     startReceiver(receiver, port);
     const QString gpsPath = dir.filePath("gps.txt"), jumpPath = dir.filePath("jump.txt");
@@ -291,18 +408,20 @@ class LiveReceiverTest : public QObject {
       }
       QVERIFY(sender.send(port, w.bytes()));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(stamps.textCount(), 24, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(stamps.textCount(), 24, 10000);
     QCOMPARE(errors.intCount(), 3);
     QCOMPARE(errors.ints[2], 3);
     QCOMPARE(receiver.errorCount.load(), 3);
     // 2021/11/22 10:00:58 UTC
     QCOMPARE(stamps.texts[0], QString("1637575258"));
 
-    // Dual return: no readings.
+    // Dual return: no readings (a status packet sent after the data packet
+    // arrives after anything the data packet gave).
     receiver.Receive(1);
     sim::DataPacketWriter w(kLayoutProtocol16);
     QVERIFY(sender.send(port, w.bytes()));
-    QTest::qWait(200);
+    QVERIFY(sender.send(port, statusWithSpeed(600)));
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 10000);
     QCOMPARE(stamps.textCount(), 24);
     receiver.stopCheckGPSTime();
 
