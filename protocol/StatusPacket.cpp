@@ -82,6 +82,22 @@ std::vector<int> decodeStatusValues(const std::uint8_t* packet) {
   return values;
 }
 
+bool isShortStatusPacket(const std::uint8_t* data, std::size_t size) {
+  return isStatusPacket(data, size) &&
+         data[status_offset::kConfigurationFormat] == status_offset::kShortConfigurationFormat;
+}
+
+bool decodeShortStatus(const std::uint8_t* data, std::size_t size, ShortStatus& status) {
+  if (!isShortStatusPacket(data, size)) return false;
+  namespace at = status_offset;
+  std::memcpy(status.sensorIp.data(), data + at::kShortSensorIp, status.sensorIp.size());
+  status.dataPort = loadBE16(data + at::kShortDataPort);
+  std::memcpy(status.destIp.data(), data + at::kShortDestIp, status.destIp.size());
+  status.devicePort = loadBE16(data + at::kShortStatusPort);
+  status.motorSpeed = loadBE16(data + at::kShortMotorSpeed);
+  return true;
+}
+
 bool decodeStatusPacket(const std::uint8_t* data, std::size_t size, SettingData& record,
                         std::vector<int>& values) {
   if (!isStatusPacket(data, size)) return false;

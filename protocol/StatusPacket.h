@@ -100,6 +100,24 @@ constexpr std::size_t kShortStatusPort = 18;
 constexpr std::size_t kShortMotorSpeed = 20;
 }  // namespace status_offset
 
+// What a sensor reporting the short status layout says about itself. Such a
+// packet fills only these bytes (besides the header and the version bytes);
+// the long layout's fields hold nothing meaningful there.
+struct ShortStatus {
+  std::array<std::uint8_t, 4> sensorIp{};  // bytes 8-11, first octet first
+  std::uint16_t dataPort = 0;              // bytes 12-13
+  std::array<std::uint8_t, 4> destIp{};    // bytes 14-17
+  std::uint16_t devicePort = 0;            // bytes 18-19, where the status goes
+  std::uint16_t motorSpeed = 0;            // bytes 20-21, revolutions per minute
+};
+
+// True for a status packet (1206 bytes, status header) whose byte 1202 is 3.
+bool isShortStatusPacket(const std::uint8_t* data, std::size_t size);
+
+// Reads the short layout's fields. Returns false, and changes nothing, unless
+// `data` is a status packet in the short layout.
+bool decodeShortStatus(const std::uint8_t* data, std::size_t size, ShortStatus& status);
+
 // Fills every field of `record` from a status packet of kStatusPacketSize
 // bytes (the caller has recognised it); no field keeps an earlier value.
 void decodeSettingData(const std::uint8_t* packet, SettingData& record);

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,6 +26,22 @@ inline std::string readFile(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// True when some UDP socket is bound to `port` on the wildcard address
+// (0.0.0.0) in this network namespace.
+inline bool wildcardUdpBound(std::uint16_t port) {
+  char local[16];
+  std::snprintf(local, sizeof local, "00000000:%04X", port);
+  std::istringstream table(readFile("/proc/net/udp"));
+  std::string line;
+  std::getline(table, line);  // the column names
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, address;
+    if (fields >> slot >> address && address == local) return true;
+  }
+  return false;
 }
 
 class Process {
@@ -57,16 +75,11 @@ class Process {
 
   // The exit code once it ended within `timeoutMs` (it is killed otherwise
   // and -1 returned); 128 + n for a signal n.
-  int wait(int timeoutMs = 20000) {
+  int wait(int timeoutMs = 60000) {
     if (pid_ <= 0) return -1;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (exitCode_ == kRunning) {
-      int status = 0;
-      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        break;
-      }
+      if (ended()) break;
       if (std::chrono::steady_clock::now() > deadline) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
@@ -77,8 +90,45 @@ class Process {
     }
     return exitCode_;
   }
-  void interrupt() {
-    if (pid_ > 0 && exitCode_ == kRunning) ::kill(pid_, SIGINT);
+  void interrupt() { signal(SIGINT); }
+  void signal(int number) {
+    if (pid_ > 0 && exitCode_ == kRunning) ::kill(pid_, number);
+  }
+  // True once the process has ended (its exit code is then kept for wait()).
+  bool ended() {
+    if (pid_ <= 0) return true;
+    if (exitCode_ != kRunning) return true;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+  }
+  // True while the process is stopped (SIGSTOP): it reads nothing then.
+  bool stopped() const {
+    const std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+    const auto paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'T';
+  }
+  // Polls until `done()` holds or the process ends; false when the deadline
+  // passed or the process ended first.
+  template <typename Condition>
+  bool waitFor(Condition done, int timeoutMs = 60000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (done()) return true;
+      if (ended()) return done();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  // Waits until the process has a UDP socket bound on `port` at the wildcard
+  // address (from then on datagrams to the port queue for it).
+  bool waitForUdpBind(std::uint16_t port, int timeoutMs = 60000) {
+    return waitFor([&] { return wildcardUdpBound(port); }, timeoutMs);
+  }
+  // Waits until the process's standard output holds `text`.
+  bool waitForOutput(const std::string& text, int timeoutMs = 60000) {
+    return waitFor([&] { return out().find(text) != std::string::npos; }, timeoutMs);
   }
   std::string out() const { return readFile(outPath_); }
   std::string err() const { return readFile(errPath_); }

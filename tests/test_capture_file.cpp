@@ -789,8 +789,8 @@ class Tcpdump {
     }
     // tcpdump says "listening on ..." once its capture is set up.
     std::string said;
-    for (int tries = 0; tries < 250; ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
       std::ifstream in(logPath);
       said.assign(std::istreambuf_iterator<char>(in), {});
       if (said.find("listening on") != std::string::npos) return {};
@@ -809,7 +809,8 @@ class Tcpdump {
     if (pid_ <= 0) return;
     kill(pid_, SIGINT);
     int status = 0;
-    for (int i = 0; i < 300; ++i) {
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         std::chrono::steady_clock::now() < deadline;) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = 0;
         return;
@@ -883,10 +884,11 @@ void captureLoopbackTraffic(const std::vector<std::string>& interfaceArguments, 
   // tcpdump -U writes each packet as it comes; wait until all are there.
   std::vector<CapturedDatagram> got;
   CaptureReader reader;
-  for (int tries = 0; tries < 100 && got.size() < sent.size(); ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       got.size() < sent.size() && std::chrono::steady_clock::now() < deadline;) {
     got.clear();
     if (reader.open(path)) got = readAll(reader);
+    if (got.size() < sent.size()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   tcpdump.stop();
 

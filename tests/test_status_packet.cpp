@@ -280,4 +280,38 @@ TEST(StatusEncoderTest, ShortLayoutPositions) {
   std::vector<int> v;
   ASSERT_TRUE(decodeStatusPacket(p.data(), p.size(), s, v));
   EXPECT_EQ(s.board3Version[4], 3);
+  ShortStatus shortStatus;
+  ASSERT_TRUE(decodeShortStatus(p.data(), p.size(), shortStatus));
+  EXPECT_EQ(shortStatus.sensorIp, st.sensorIp);
+  EXPECT_EQ(shortStatus.destIp, st.destIp);
+  EXPECT_EQ(shortStatus.dataPort, 6699);
+  EXPECT_EQ(shortStatus.devicePort, 7788);
+  EXPECT_EQ(shortStatus.motorSpeed, 300);
+  EXPECT_FALSE(decodeShortStatus(sim::encodeStatusPacket(st).data(), p.size(), shortStatus));  // long layout
+}
+
+// The short layout's fields from their own bytes (16-bit values high byte
+// first), and only for a status packet whose byte 1202 is 3.
+TEST(StatusPacketTest, ShortLayoutFields) {
+  auto p = patternedStatusPacket();
+  p[1202] = 3;
+  ShortStatus s;
+  ASSERT_TRUE(decodeShortStatus(p.data(), p.size(), s));
+  EXPECT_EQ(s.sensorIp, (std::array<std::uint8_t, 4>{p[8], p[9], p[10], p[11]}));
+  EXPECT_EQ(s.dataPort, be16(p, 12));
+  EXPECT_EQ(s.destIp, (std::array<std::uint8_t, 4>{p[14], p[15], p[16], p[17]}));
+  EXPECT_EQ(s.devicePort, be16(p, 18));
+  EXPECT_EQ(s.motorSpeed, be16(p, 20));
+
+  const ShortStatus before = s;
+  for (std::uint8_t other : {0, 1, 2, 4, 0xFF}) {
+    p[1202] = other;
+    EXPECT_FALSE(decodeShortStatus(p.data(), p.size(), s)) << int{other};
+  }
+  p[1202] = 3;
+  EXPECT_FALSE(decodeShortStatus(p.data(), p.size() - 1, s));
+  p[7] = 0x54;
+  EXPECT_FALSE(decodeShortStatus(p.data(), p.size(), s));
+  EXPECT_EQ(s.motorSpeed, before.motorSpeed);  // unchanged by a refusal
+  EXPECT_EQ(s.sensorIp, before.sensorIp);
 }

@@ -61,6 +61,48 @@ TEST(StatusTextTest, ReadableTextNamesEveryField) {
   EXPECT_NE(text.find("\"12\\x2234\\x00"), std::string::npos);  // quotes and zeros escaped
 }
 
+// A short-layout packet shows the fields that layout carries, marked as such.
+TEST(StatusTextTest, ShortLayout) {
+  sim::SensorStatus s;
+  s.sensorIp = {10, 0, 0, 7};
+  s.destIp = {10, 0, 0, 1};
+  s.dataPort = 6699;
+  s.statusPort = 7788;
+  s.motorSpeed = 1200;
+  const auto p = sim::encodeStatusPacket(s, sim::StatusLayout::Short);
+  ShortStatus st;
+  ASSERT_TRUE(decodeShortStatus(p.data(), p.size(), st));
+  EXPECT_EQ(shortStatusAsJson(st),
+            "{\"layout\":\"short\",\"sensorIp\":[10,0,0,7],\"dataPort\":6699,\"destIp\":[10,0,0,1],"
+            "\"devicePort\":7788,\"motorSpeed\":1200}");
+  const std::string text = shortStatusAsText(st);
+  for (const char* line : {"layout                   short", "sensorIp                 10.0.0.7",
+                           "dataPort                 6699", "destIp                   10.0.0.1",
+                           "devicePort               7788", "motorSpeed               1200"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+}
+
+// Durations and counts: 0 is "no limit"; anything not a sane value is refused
+// with the option's name.
+TEST(CommandLineTest, DurationsAndCounts) {
+  const std::set<std::string> names = {"--seconds", "--count"};
+  EXPECT_EQ(CommandLine({}, names, {}).seconds("--seconds"), 0.0);
+  EXPECT_EQ(CommandLine({}, names, {}).count("--count"), 0);
+  EXPECT_EQ(CommandLine({"--seconds", "2.5"}, names, {}).seconds("--seconds"), 2.5);
+  EXPECT_EQ(CommandLine({"--seconds", "3000000"}, names, {}).seconds("--seconds"), 3e6);  // past an int of ms
+  EXPECT_EQ(CommandLine({"--count=0"}, names, {}).count("--count"), 0);
+  for (const char* bad : {"-1", "-0.5", "nan", "inf", "1e300", "31622401", "", "5s"}) {
+    try {
+      CommandLine({"--seconds", bad}, names, {}).seconds("--seconds");
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find("--seconds"), std::string::npos) << e.what();
+    }
+  }
+  for (const char* bad : {"-1", "1.5", "2000000000000", "x"})
+    EXPECT_THROW(CommandLine({"--count", bad}, names, {}).count("--count"), UsageError) << bad;
+}
+
 TEST(CommandLineTest, ValuesFlagsAndErrors) {
   const CommandLine line({"in.pcap", "--layout", "1.7", "--frames=3", "--json", "out.csv"}, {"--layout", "--frames"},
                          {"--json"});

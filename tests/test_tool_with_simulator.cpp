@@ -4,6 +4,8 @@
 // refusals.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <cmath>
 #include <regex>
 #include <sstream>
@@ -22,10 +24,23 @@ namespace {
 const std::string kSim = Z540K_SIM_PATH;
 const std::string kTool = Z540K_TOOL_PATH;
 
+// A UDP port held at the wildcard address with address reuse. The simulated
+// sensor refuses a port some socket binds exactly at its own address
+// (127.0.0.2), so its port is held here instead; it binds beside.
+UdpSocket heldAtWildcard() {
+  UdpSocket s;
+  if (!(s.create() && s.setReuseAddress() && s.bind(0))) ADD_FAILURE() << s.lastError();
+  return s;
+}
+
+// Ports held for the whole test: the tools bind the data and status ports
+// beside HeldUdpPort's socket.
 struct Ports {
-  std::string data = std::to_string(freeUdpPort());
-  std::string status = std::to_string(freeUdpPort());
-  std::string sensor = std::to_string(freeUdpPort());
+  HeldUdpPort dataPort, statusPort;
+  UdpSocket sensorHolder = heldAtWildcard();
+  std::string data = std::to_string(dataPort.port());
+  std::string status = std::to_string(statusPort.port());
+  std::string sensor = std::to_string(sensorHolder.localPort());
 };
 
 std::vector<std::string> lines(const std::string& text) {
@@ -37,6 +52,29 @@ std::vector<std::string> lines(const std::string& text) {
 
 std::string tempPath(const std::string& name) { return "/tmp/z540k-" + std::to_string(::getpid()) + "-" + name; }
 
+// Files the CSV writer left beside `path` (its temporary files).
+std::vector<std::string> leftoversBeside(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string prefix = "." + path.substr(slash + 1) + ".";
+  std::vector<std::string> found;
+  if (DIR* dir = ::opendir(path.substr(0, slash).c_str())) {
+    while (const dirent* e = ::readdir(dir))
+      if (std::string(e->d_name).rfind(prefix, 0) == 0) found.push_back(e->d_name);
+    ::closedir(dir);
+  }
+  return found;
+}
+
+// A status packet in the short layout (byte 1202 = 3) with this motor speed.
+std::array<std::uint8_t, kStatusPacketSize> shortStatusPacket(std::uint16_t rpm) {
+  std::array<std::uint8_t, kStatusPacketSize> p{};
+  std::copy(kStatusHeader.begin(), kStatusHeader.end(), p.begin());
+  p[status_offset::kShortMotorSpeed] = static_cast<std::uint8_t>(rpm >> 8);
+  p[status_offset::kShortMotorSpeed + 1] = static_cast<std::uint8_t>(rpm);
+  p[status_offset::kConfigurationFormat] = status_offset::kShortConfigurationFormat;
+  return p;
+}
+
 }  // namespace
 
 // Every revolution the simulator sends arrives with its point count: 120
@@ -44,8 +82,8 @@ std::string tempPath(const std::string& name) { return "/tmp/z540k-" + std::to_s
 // block carried between records.
 TEST(ToolWithSimulatorTest, ListenReceivesEveryRevolution) {
   const Ports p;
-  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--seconds", "15", "--frames", "10"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--seconds", "120", "--frames", "10"});
+  ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
   Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
                "--status-to-data-port", "--count", "101"});
   ASSERT_EQ(sim.wait(), 0) << sim.err();
@@ -67,26 +105,137 @@ TEST(ToolWithSimulatorTest, ListenReceivesEveryRevolution) {
   EXPECT_NE(out.back().find("10 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
 }
 
-// status --json shows the status the simulator was started with.
-TEST(ToolWithSimulatorTest, StatusAsJson) {
+// listen with its stdout in a pipe that nobody reads, fed far faster than it
+// prints: --seconds still ends it, its memory stays flat and the revolutions
+// it could not take are counted. A second listen on the port is refused.
+TEST(ToolWithSimulatorTest, ListenEndsOnTimeIntoAnUnreadPipe) {
   const Ports p;
-  Process status({kTool, "status", "--port", p.status, "--json", "--count", "1", "--seconds", "10"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
-               "--rpm", "1200", "--seconds", "3"});
-  ASSERT_EQ(status.wait(), 0) << status.err();
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+  ::fcntl(pipeEnds[0], F_SETPIPE_SZ, 4096);  // full after the first lines
+  const std::string errPath = tempPath("unread-pipe.err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const char* argv[] = {kTool.c_str(), "listen", "--port", p.data.c_str(), "--seconds", "3", nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, kTool.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  ASSERT_EQ(spawned, 0);
+  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rate",
+               "50000", "--seconds", "120"});
+  int status = 0;
+  bool ended = false, secondRefused = false;
+  long peakKb = 0;  // the last peak memory use seen before it ended
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    if (!secondRefused && wildcardUdpBound(p.dataPort)) {
+      Process second({kTool, "listen", "--port", p.data, "--seconds", "1"});
+      EXPECT_EQ(second.wait(), 1);
+      EXPECT_EQ(second.err(), "z540k-tool listen: port " + p.data + " is already in use by another program\n");
+      secondRefused = true;
+    }
+    const std::string proc = readFile("/proc/" + std::to_string(pid) + "/status");
+    const auto at = proc.find("VmHWM:");
+    if (at != std::string::npos) peakKb = std::stol(proc.substr(at + 6));
+    ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
   sim.interrupt();
-  EXPECT_EQ(sim.wait(), 0);
+  EXPECT_EQ(sim.wait(), 0) << sim.err();
+  std::string out(65536, '\0');
+  ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+  out.resize(std::max<ssize_t>(0, ::read(pipeEnds[0], out.data(), out.size())));
+  ::close(pipeEnds[0]);
+  const std::string err = readFile(errPath);
+  std::remove(errPath.c_str());
+  ASSERT_TRUE(ended) << "listen --seconds 3 still ran after 15 s";
+  EXPECT_TRUE(secondRefused);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
+  EXPECT_GT(peakKb, 0);
+  EXPECT_LT(peakKb, 100 * 1024);
+  EXPECT_NE(out.find("revolution 1: "), std::string::npos) << out;
+  // The summary, on stdout or (found no room there) on stderr.
+  std::smatch m;
+  const std::string summaries = out + err;
+  ASSERT_TRUE(std::regex_search(summaries, m, std::regex("(\\d+) revolutions dropped while the output was behind")))
+      << err;
+  EXPECT_GT(std::stoull(m[1]), 0u) << err;
+}
+
+// status --json shows the status the simulator was started with, one object
+// per line, in either layout; the short layout only with the fields it
+// carries. The summary goes to stderr. A long --seconds is honoured.
+TEST(ToolWithSimulatorTest, StatusAsJson) {
+  for (const bool shortLayout : {false, true}) {
+    SCOPED_TRACE(shortLayout ? "short layout" : "long layout");
+    const Ports p;
+    Process status({kTool, "status", "--port", p.status, "--json", "--count", "1", "--seconds", "3000000"});
+    ASSERT_TRUE(status.waitForUdpBind(p.statusPort)) << status.err();
+    std::vector<std::string> simArgs = {kSim,           "--quiet", "--data-port", p.data, "--status-port", p.status,
+                                        "--sensor-port", p.sensor, "--rpm",       "1200", "--seconds",     "120"};
+    if (shortLayout) simArgs.push_back("--short-status");
+    Process sim(simArgs);
+    ASSERT_EQ(status.wait(), 0) << status.err();
+    sim.interrupt();
+    EXPECT_EQ(sim.wait(), 0);
+    const auto out = lines(status.out());
+    ASSERT_EQ(out.size(), 1u) << status.out();
+    const std::string& json = out[0];
+    EXPECT_NE(status.err().find("status packets: 1 (" + std::string(shortLayout ? "1" : "0") + " short layout)"),
+              std::string::npos)
+        << status.err();
+    if (shortLayout) {
+      EXPECT_EQ(json, "{\"layout\":\"short\",\"sensorIp\":[127,0,0,2],\"dataPort\":" + p.data +
+                          ",\"destIp\":[127,0,0,1],\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
+      continue;
+    }
+    EXPECT_EQ(json.find("layout"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"destIp\":[127,0,0,1]"), std::string::npos) << json;
+    const int data = std::stoi(p.data);
+    EXPECT_NE(json.find("\"dataPort\":[" + std::to_string(data >> 8) + "," + std::to_string(data & 0xFF) + "]"),
+              std::string::npos);
+    EXPECT_NE(json.find("\"motorSpeed\":1200,\"runState\":0"), std::string::npos) << json;
+    EXPECT_NE(json.find("," + p.data + "," + p.status + ","), std::string::npos) << json;  // values 7 and 8
+  }
+}
+
+// status reports the datagrams the kernel dropped while it did not read:
+// stopped, it misses a flood; the first packet after it says how many went.
+TEST(ToolWithSimulatorTest, StatusReportsKernelDrops) {
+  const HeldUdpPort port;
+  Process status({kTool, "status", "--port", std::to_string(port.port())});
+  ASSERT_TRUE(status.waitForUdpBind(port)) << status.err();
+  LoopbackSender sender;
+  ASSERT_TRUE(sender.send(port, shortStatusPacket(300)));
+  ASSERT_TRUE(status.waitForOutput("motorSpeed               300\n")) << status.out() << status.err();
+  EXPECT_NE(status.out().find("layout                   short"), std::string::npos) << status.out();
+
+  status.signal(SIGSTOP);
+  ASSERT_TRUE(status.waitFor([&] { return status.stopped(); }));
+  const auto flood = shortStatusPacket(600);
+  for (int i = 0; i < 4000; ++i) sender.send(port, flood);  // far more than a receive buffer holds
+  status.signal(SIGCONT);
+  const auto last = shortStatusPacket(1234);
+  ASSERT_TRUE(status.waitFor([&] {
+    sender.send(port, last);
+    return status.out().find("motorSpeed               1234\n") != std::string::npos;
+  })) << status.err();
+  status.interrupt();
+  ASSERT_EQ(status.wait(), 0) << status.err();
   const auto out = lines(status.out());
-  ASSERT_EQ(out.size(), 1u) << status.out();
-  const std::string& json = out[0];
-  EXPECT_NE(json.find("\"destIp\":[127,0,0,1]"), std::string::npos) << json;
-  const int data = std::stoi(p.data), st = std::stoi(p.status);
-  EXPECT_NE(json.find("\"dataPort\":[" + std::to_string(data >> 8) + "," + std::to_string(data & 0xFF) + "]"),
-            std::string::npos);
-  EXPECT_NE(json.find("\"motorSpeed\":1200,\"runState\":0"), std::string::npos) << json;
-  EXPECT_NE(json.find("," + p.data + "," + p.status + ","), std::string::npos) << json;  // values 7 and 8
-  (void)st;
+  ASSERT_FALSE(out.empty());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(out.back(), m, std::regex("status packets: (\\d+) \\(\\1 short layout\\), other "
+                                                          "datagrams: 0; (\\d+) dropped by the kernel")))
+      << out.back();
+  EXPECT_GT(std::stoul(m[2]), 0u) << out.back();
 }
 
 // A network settings packet built on the last status packet and sent to the
@@ -96,11 +245,12 @@ TEST(ToolWithSimulatorTest, NetworkSettingsPacketChangesTheStatus) {
   UdpSocket statusSocket;
   ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(std::stoi(p.status)));
   Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
-               "--rpm", "600", "--seconds", "12"});
+               "--rpm", "600", "--seconds", "120"});
   std::uint8_t buffer[2048];
   auto nextStatus = [&](SettingData& s) {
     std::vector<int> values;
-    for (int tries = 0; tries < 60; ++tries) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
       const long n = statusSocket.receive(buffer, sizeof buffer, 100);
       if (n > 0 && decodeStatusPacket(buffer, static_cast<std::size_t>(n), s, values)) return true;
     }
@@ -164,8 +314,8 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
 
   // The same datagrams live: replayed, received by listen --csv.
   Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--view-mode", "2", "--csv", live,
-                  "--seconds", "15", "--frames", "9"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                  "--seconds", "120", "--frames", "9"});
+  ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
   Process replay({kSim, "--quiet", "--replay", capture, "--speed", "4", "--data-port", p.data, "--status-port",
                   p.status, "--sensor-port", p.sensor});
   ASSERT_EQ(replay.wait(), 0) << replay.err();
@@ -177,7 +327,8 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
 }
 
 // Bad capture files: a clear line naming the fault and a non-zero exit; a
-// capture damaged after some records still exports those records.
+// capture damaged after some records still exports those records, one damaged
+// before any frame leaves an existing CSV as it was.
 TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   const std::string good = tempPath("good.pcap"), bad = tempPath("bad.pcap"), csv = tempPath("bad.csv");
   Process write({kSim, "--quiet", "--write-pcap", good, "--seconds", "1", "--layout", "1.7"});
@@ -193,6 +344,8 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
     EXPECT_NE(run.err().find(says), std::string::npos) << run.err();
     return run.out();
   };
+  const std::string kept = "an earlier export\n";
+  std::ofstream(csv) << kept;
   writeBad("");
   exportBad("empty");
   writeBad(std::string("\x0A\x0D\x0D\x0A", 4) + std::string(60, '\0'));
@@ -201,6 +354,7 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   unknownLink[20] = 99;
   writeBad(unknownLink);
   exportBad("link type");
+  EXPECT_EQ(readFile(csv), kept);
   // Cut in the middle of a record: the frames before it are written.
   writeBad(bytes.substr(0, bytes.size() / 2 + 7));
   const std::string summary = exportBad("record");
@@ -212,11 +366,60 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   absurd[second + 8] = '\xFF';
   absurd[second + 9] = '\xFF';
   absurd[second + 10] = '\xFF';
+  std::ofstream(csv) << kept;
   writeBad(absurd);
   exportBad("record 1");
+  EXPECT_EQ(readFile(csv), kept);
+  EXPECT_TRUE(leftoversBeside(csv).empty());
   std::remove(good.c_str());
   std::remove(bad.c_str());
   std::remove(csv.c_str());
+}
+
+// export-csv never loses a file: it refuses to write over its capture under
+// any name, and a failed write leaves the target as it was, with no summary
+// and no temporary file.
+TEST(ToolWithSimulatorTest, ExportNeverLosesAFile) {
+  const std::string capture = tempPath("own.pcap"), link = tempPath("own-link.pcap"), symlink = tempPath("own-sym"),
+                    csv = tempPath("own.csv"), fresh = tempPath("fresh.csv");
+  Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "1", "--layout", "1.7"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string bytes = readFile(capture);
+  ASSERT_EQ(::link(capture.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::symlink(capture.c_str(), symlink.c_str()), 0);
+  const std::string viaDots = "/tmp/../tmp/" + capture.substr(5);
+  for (const std::string& out : {capture, viaDots, link, symlink}) {
+    Process run({kTool, "export-csv", capture, out});
+    EXPECT_EQ(run.wait(), 2) << out;
+    EXPECT_EQ(lines(run.err()).size(), 1u) << run.err();
+    EXPECT_NE(run.err().find("itself"), std::string::npos) << run.err();
+  }
+  EXPECT_EQ(readFile(capture), bytes);
+
+  // Writes fail past a small file size limit (the signal it raises ignored,
+  // as a full disk fails them).
+  const std::string kept = "an earlier export\n";
+  std::ofstream(csv) << kept;
+  for (const std::string& out : {csv, fresh}) {
+    Process run({"/bin/sh", "-c", "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"", kTool, "export-csv", capture,
+                 out, "--layout", "1.7"});
+    const int code = run.wait();
+    if (code == 126 || code == 127) GTEST_SKIP() << "cannot limit the file size: " << run.err();
+    EXPECT_EQ(code, 1) << run.err();
+    EXPECT_EQ(lines(run.err()).size(), 1u) << run.err();
+    EXPECT_NE(run.err().find("failed"), std::string::npos) << run.err();
+    EXPECT_EQ(run.out().find("wrote"), std::string::npos) << run.out();
+    EXPECT_TRUE(leftoversBeside(out).empty());
+  }
+  EXPECT_EQ(readFile(csv), kept);
+  EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
+
+  // Without the limit the same export replaces the earlier one.
+  Process run({kTool, "export-csv", symlink, csv, "--layout", "1.7"});
+  EXPECT_EQ(run.wait(), 0) << run.err();
+  EXPECT_EQ(readFile(csv).rfind("FreamID,", 0), 0u);
+  EXPECT_TRUE(leftoversBeside(csv).empty());
+  for (const std::string& f : {capture, link, symlink, csv}) std::remove(f.c_str());
 }
 
 // Every failure is one clear line on stderr and a non-zero exit.
@@ -238,8 +441,14 @@ TEST(ToolWithSimulatorTest, FailuresGiveOneLineAndNonZeroExit) {
       {{kTool, "export-csv", text, "/tmp/x.csv", "--layout", "1.8"}, 2, "--layout"},
       {{kTool, "export-csv", text, "/tmp/x.csv", "--return-mode", "4"}, 2, "--return-mode"},
       {{kTool, "listen", "--port", "70000"}, 2, "--port"},
-      {{kTool, "listen", "--port", heldPort, "--seconds", "1"}, 1, "bind"},
+      {{kTool, "listen", "--port", heldPort, "--seconds", "1"}, 1, "port " + heldPort + " is already in use"},
       {{kTool, "status", "--bogus"}, 2, "--bogus"},
+      {{kTool, "status", "--seconds", "-1"}, 2, "--seconds"},
+      {{kTool, "status", "--count", "1.5"}, 2, "--count"},
+      {{kTool, "listen", "--seconds", "1e12"}, 2, "--seconds"},
+      {{kTool, "listen", "--seconds", "nan"}, 2, "--seconds"},
+      {{kTool, "listen", "--frames", "-1"}, 2, "--frames"},
+      {{kTool, "export-csv", text, "/tmp/x.csv", "--frames", "-3"}, 2, "--frames"},
       {{kTool, "frobnicate"}, 2, "unknown command"},
   };
   for (const Case& c : cases) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace z540k::cli {
@@ -63,6 +64,21 @@ double CommandLine::number(const std::string& name, double fallback) const {
   const double v = std::strtod(s.c_str(), &end);
   if (s.empty() || *end != '\0' || !std::isfinite(v))
     throw UsageError("bad value for " + name + ": \"" + s + "\" (expected a number)");
+  return v;
+}
+
+double CommandLine::seconds(const std::string& name) const {
+  const auto it = values_.find(name);
+  if (it == values_.end()) return 0.0;
+  const std::string& s = it->second;
+  char* end = nullptr;
+  const double v = s.empty() ? 0.0 : std::strtod(s.c_str(), &end);
+  if (s.empty() || *end != '\0' || !std::isfinite(v) || v < 0 || v > kMaxSeconds) {
+    char bound[32];
+    std::snprintf(bound, sizeof bound, "%.0f", kMaxSeconds);
+    throw UsageError("bad value for " + name + ": \"" + s + "\" (expected seconds from 0 to " + bound +
+                     ", 0 for no limit)");
+  }
   return v;
 }
 

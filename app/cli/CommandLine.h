@@ -29,6 +29,15 @@ class CommandLine {
   // Whole numbers within [min, max]; a bad value throws UsageError naming it.
   long long integer(const std::string& name, long long fallback, long long min, long long max) const;
   double number(const std::string& name, double fallback) const;
+  // A duration in seconds: a finite number from 0 to kMaxSeconds; absent
+  // gives 0, which means "no time limit" everywhere.
+  double seconds(const std::string& name) const;
+  // A count of packets or frames: a whole number from 0 to kMaxCount; absent
+  // gives 0, which means "no limit" everywhere.
+  long long count(const std::string& name) const { return integer(name, 0, 0, kMaxCount); }
+
+  static constexpr double kMaxSeconds = 366.0 * 24 * 3600;  // a year
+  static constexpr long long kMaxCount = 1LL << 40;
   // One of the listed texts; returns its index.
   int choice(const std::string& name, const std::vector<std::string>& choices, int fallback) const;
 

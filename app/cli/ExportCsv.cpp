@@ -1,6 +1,7 @@
 // export-csv: every datagram of a capture that the live receiver would take
 // (data packets, compact scan packets), decoded as live, each completed
 // revolution written as the program's frame-by-frame CSV export writes it.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +22,9 @@ const char* const kHelp =
     "\n"
     "Decodes every data packet (1206 bytes, FF EE) and compact scan packet (778 bytes, A2 5C) of a pcap\n"
     "capture in file order and writes one CSV frame per completed revolution, FreamID counting from 1.\n"
+    "The CSV is written beside OUT.csv and put in its place only when it is complete: a failed export\n"
+    "leaves an existing OUT.csv as it was. A capture damaged part way is exported up to the damage\n"
+    "(exit code 1); with no frame before the damage OUT.csv is left as it was.\n"
     "\n"
     "options:\n";
 
@@ -60,6 +64,12 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   const DecodeSettings settings = decodeSettings(line);
   const std::string& capturePath = line.positional()[0];
   const std::string& csvPath = line.positional()[1];
+  // The capture is read through a mapping: writing over it would destroy it
+  // and fault the reading. Caught under any name (another path, a link).
+  struct stat in {}, out {};
+  if (::stat(capturePath.c_str(), &in) == 0 && ::stat(csvPath.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+      in.st_ino == out.st_ino)
+    throw UsageError(csvPath + " is the capture " + capturePath + " itself; choose another output file");
 
   CaptureReader reader;
   if (!reader.open(capturePath)) {
@@ -80,7 +90,7 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   Progress progress(reader.fileSize());
   std::uint64_t dataPackets = 0, compactPackets = 0, datagrams = 0;
   CapturedDatagram d;
-  while (!csv.complete() && reader.next(d)) {
+  while (!csv.complete() && !stopRequested && reader.next(d)) {
     ++datagrams;
     if (decoder.decodeDataPacket(d.payload, d.size))
       ++dataPackets;
@@ -90,19 +100,34 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   }
   progress.finish();
 
-  const bool written = csv.close(error);
-  if (!written) std::fprintf(stderr, "z540k-tool export-csv: %s\n", error.c_str());
+  if (stopRequested) {
+    csv.discard();
+    std::fprintf(stderr, "z540k-tool export-csv: interrupted; %s was left unchanged\n", csvPath.c_str());
+    return 1;
+  }
   // A damaged capture still gives the frames of the records before the
-  // damage, but the run is not a success.
+  // damage, written in place of the target, but the run is not a success.
+  // With no frame before the damage there is nothing to keep: the target
+  // stays as it was.
   const bool whole = reader.damage().empty();
+  if (!whole && csv.frames() == 0) {
+    csv.discard();
+    std::fprintf(stderr, "z540k-tool export-csv: %s; no frame before it, %s was left unchanged\n",
+                 reader.damage().c_str(), csvPath.c_str());
+    return 1;
+  }
+  if (!csv.close(error)) {
+    std::fprintf(stderr, "z540k-tool export-csv: %s\n", error.c_str());
+    return 1;
+  }
   if (!whole)
-    std::fprintf(stderr, "z540k-tool export-csv: %s; the records before it were exported\n",
-                 reader.damage().c_str());
+    std::fprintf(stderr, "z540k-tool export-csv: %s; the %lld frames before it were exported\n",
+                 reader.damage().c_str(), csv.frames());
   std::printf("read %llu packets (%llu data, %llu compact), wrote %lld frames, %llu lines to %s\n",
               static_cast<unsigned long long>(dataPackets + compactPackets),
               static_cast<unsigned long long>(dataPackets), static_cast<unsigned long long>(compactPackets),
               csv.frames(), static_cast<unsigned long long>(csv.lines()), csvPath.c_str());
-  return written && whole ? 0 : 1;
+  return whole ? 0 : 1;
 }
 
 }  // namespace z540k::cli

@@ -1,10 +1,20 @@
 // listen: live data port reception with the program's decoding; one line per
 // revolution and the counts of datagrams by kind at the end.
+//
+// A reader that does not keep up does not make the tool grow: the receiver
+// hands over only a few revolutions at a time and drops (and counts) the rest,
+// and with --seconds no write to stdout waits past the end.
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -29,9 +39,61 @@ const char* const kHelp =
     "  --multicast GROUP      join this IPv4 multicast group (default: none)\n"
     "  --frames N             stop after N revolutions (default: until Ctrl+C)\n"
     "  --seconds S            stop after S seconds (default: until Ctrl+C)\n"
-    "  --csv OUT.csv          also write the revolutions as export-csv writes them\n";
+    "  --csv OUT.csv          also write the revolutions as export-csv writes them; the file gets every\n"
+    "                         revolution, and the lines on stdout that find no room at once are skipped\n";
 
-void printRevolution(unsigned long long number, const LidarDataSingleLine& r) {
+using Clock = std::chrono::steady_clock;
+
+// Lines to stdout that wait for room no longer than allowed: until the
+// deadline when there is one, not at all once a stop was asked (Ctrl+C,
+// SIGTERM) or when told never to wait, else as long as it takes. A line that
+// finds no room in time is dropped and counted.
+class StdoutLines {
+ public:
+  StdoutLines(std::optional<Clock::time_point> deadline, bool neverWait)
+      : deadline_(deadline), neverWait_(neverWait) {}
+
+  bool write(const std::string& line) {
+    std::size_t done = 0;
+    while (done < line.size()) {
+      if (!waitForRoom()) break;
+      // At most PIPE_BUF bytes: a pipe with room takes them without blocking.
+      const ssize_t n = ::write(STDOUT_FILENO, line.data() + done, std::min<std::size_t>(line.size() - done, 512));
+      if (n > 0)
+        done += static_cast<std::size_t>(n);
+      else if (n < 0 && errno != EINTR && errno != EAGAIN)
+        break;
+    }
+    if (done == line.size()) return true;
+    ++dropped_;
+    return false;
+  }
+  unsigned long long dropped() const { return dropped_; }
+
+ private:
+  bool waitForRoom() const {
+    for (;;) {
+      int timeoutMs = 100;  // a slice: a stop asked meanwhile ends the wait
+      if (neverWait_ || stopRequested) {
+        timeoutMs = 0;
+      } else if (deadline_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
+        timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, timeoutMs));
+      }
+      pollfd out{STDOUT_FILENO, POLLOUT, 0};
+      const int ready = ::poll(&out, 1, timeoutMs);
+      if (ready > 0) return true;  // room, or an error the write reports
+      if (ready < 0 && errno != EINTR) return false;
+      if (timeoutMs == 0) return false;
+    }
+  }
+
+  std::optional<Clock::time_point> deadline_;
+  bool neverWait_;
+  unsigned long long dropped_ = 0;
+};
+
+std::string revolutionLine(unsigned long long number, const LidarDataSingleLine& r) {
   const std::size_t n = r.pairedSize();
   double lo = 0, hi = 0;
   unsigned long long first = 0, last = 0;
@@ -47,8 +109,10 @@ void printRevolution(unsigned long long number, const LidarDataSingleLine& r) {
     hi = std::max(hi, r.azimuth[i]);
     last = r.timestamp[i];
   }
-  std::printf("revolution %llu: %zu points, azimuth %.2f..%.2f, time %llu..%llu\n", number, n, lo, hi, first, last);
-  std::fflush(stdout);
+  char line[200];
+  std::snprintf(line, sizeof line, "revolution %llu: %zu points, azimuth %.2f..%.2f, time %llu..%llu\n", number, n, lo,
+                hi, first, last);
+  return line;
 }
 
 }  // namespace
@@ -65,8 +129,7 @@ int listenCommand(const std::vector<std::string>& args) {
   const DecodeSettings settings = decodeSettings(line);
   const auto port = static_cast<int>(line.integer("--port", 2368, 1, 65535));
   const std::string group = line.text("--multicast", "");
-  const double seconds = line.number("--seconds", 0.0);
-  if (seconds < 0) throw UsageError("--seconds must not be negative");
+  const double seconds = line.seconds("--seconds");
 
   std::unique_ptr<CsvFrameFile> csv;
   std::string error;
@@ -92,41 +155,61 @@ int listenCommand(const std::vector<std::string>& args) {
   // The chosen layout is active from the first packet.
   receiver.pendingLayout = settings.layout;
   receiver.layout = settings.layout;
+  // The CSV file needs every revolution; without it a stalled reader of stdout
+  // only costs the revolutions it misses.
+  if (csv) receiver.maxRecordsInFlight = 0;
   receiver.openSocket();
   if (!receiver.socketError().isEmpty()) {
     std::fprintf(stderr, "z540k-tool listen: %s\n", receiver.socketError().toLocal8Bit().constData());
     return 1;
   }
 
+  // The end of --seconds, as a time point: any duration the option accepts.
+  std::optional<Clock::time_point> deadline;
+  if (seconds > 0)
+    deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  auto pastDeadline = [&] { return deadline && Clock::now() >= *deadline; };
+  StdoutLines output(deadline, csv != nullptr);
+
   unsigned long long revolutions = 0;
   auto enough = [&] { return settings.frames > 0 && revolutions >= static_cast<unsigned long long>(settings.frames); };
   QObject::connect(&receiver, &GetlidarData_1::SendData, &app, [&](const LidarDataSingleLine& record) {
-    if (enough()) return;
+    if (enough() || pastDeadline()) {
+      app.quit();
+      return;
+    }
     ++revolutions;
-    printRevolution(revolutions, record);
+    output.write(revolutionLine(revolutions, record));
     if (csv) csv->writeFrame(record);
     if (enough()) app.quit();
   });
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, &app, [&] {
-    if (stopRequested) app.quit();
+    if (stopRequested || pastDeadline()) app.quit();
   });
   watch.start(50);
-  if (seconds > 0) QTimer::singleShot(static_cast<int>(seconds * 1000), &app, [&] { app.quit(); });
   receiver.start();
   app.exec();
 
   receiver.running = false;
   receiver.closeSocket();
-  receiver.wait();
 
   bool written = true;
   if (csv && !(written = csv->close(error))) std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
   const auto counts = receiver.datagramCounts();
-  std::printf("datagrams: %llu data, %llu status, %llu compact, %llu other; %llu revolutions; %u dropped by the kernel\n",
-              static_cast<unsigned long long>(counts.data), static_cast<unsigned long long>(counts.status),
-              static_cast<unsigned long long>(counts.compact), static_cast<unsigned long long>(counts.other),
-              revolutions, receiver.kernelDrops());
+  char summary[300];
+  std::snprintf(summary, sizeof summary,
+                "datagrams: %llu data, %llu status, %llu compact, %llu other; %llu revolutions; %u dropped by the "
+                "kernel, %llu revolutions dropped while the output was behind\n",
+                static_cast<unsigned long long>(counts.data), static_cast<unsigned long long>(counts.status),
+                static_cast<unsigned long long>(counts.compact), static_cast<unsigned long long>(counts.other),
+                revolutions, receiver.kernelDrops(), static_cast<unsigned long long>(receiver.recordsDropped()));
+  const bool summaryWritten = output.write(summary);
+  if (output.dropped() > 0) {
+    std::fprintf(stderr, "z540k-tool listen: %llu lines found no room on stdout in time and were dropped\n",
+                 output.dropped());
+    if (!summaryWritten) std::fprintf(stderr, "z540k-tool listen: %s", summary);
+  }
   return written ? 0 : 1;
 }
 

@@ -15,13 +15,16 @@ namespace {
 const char* const kHelp =
     "usage: z540k-tool status [options]\n"
     "\n"
-    "Receives the sensor's status packets and prints every field of each.\n"
+    "Receives the sensor's status packets and prints every field of each. A packet in the short layout\n"
+    "(byte 1202 = 3) shows the fields that layout carries: sensor IP, data port, destination IP, device\n"
+    "port and motor speed. At the end: the packets received and those the kernel dropped.\n"
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2369)\n"
-    "  --seconds S            stop after S seconds (default: until Ctrl+C)\n"
-    "  --count N              stop after N status packets (default: until Ctrl+C)\n"
-    "  --json                 one JSON object per line: the fields in record order and \"values\"\n";
+    "  --seconds S            stop after S seconds (default 0: until Ctrl+C)\n"
+    "  --count N              stop after N status packets (default 0: until Ctrl+C)\n"
+    "  --json                 one JSON object per line: the fields in record order and \"values\";\n"
+    "                         {\"layout\":\"short\",...} for the short layout; the summary goes to stderr\n";
 
 }  // namespace
 
@@ -33,24 +36,26 @@ int statusCommand(const std::vector<std::string>& args) {
   }
   if (!line.positional().empty()) throw UsageError("unexpected argument \"" + line.positional()[0] + "\"");
   const auto port = static_cast<std::uint16_t>(line.integer("--port", 2369, 1, 65535));
-  const double seconds = line.number("--seconds", 0.0);
-  const long long count = line.integer("--count", 0, 0, 1LL << 40);
+  const double seconds = line.seconds("--seconds");
+  const long long count = line.count("--count");
   const bool json = line.has("--json");
 
   UdpSocket socket;
-  if (!(socket.create() && socket.setReuseAddress() && socket.bind(port))) {
+  if (!(socket.create() && socket.setReuseAddress() && socket.enableDropCounter() && socket.bind(port))) {
     std::fprintf(stderr, "z540k-tool status: %s\n", socket.lastError().c_str());
     return 1;
   }
 
-  long long received = 0;
+  long long received = 0, shortLayout = 0, others = 0;
   std::uint8_t buffer[2048];
   SettingData status{};
+  ShortStatus shortStatus;
   std::vector<int> values;
-  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(seconds));
   while (!stopRequested && (count == 0 || received < count)) {
-    if (seconds > 0 && std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds)
-      break;
+    if (seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
     std::uint32_t from = 0;
     std::uint16_t fromPort = 0;
     const long n = socket.receive(buffer, sizeof buffer, 100, &from, &fromPort);
@@ -58,16 +63,35 @@ int statusCommand(const std::vector<std::string>& args) {
       std::fprintf(stderr, "z540k-tool status: receiving failed\n");
       return 1;
     }
-    if (n == 0 || !decodeStatusPacket(buffer, static_cast<std::size_t>(n), status, values)) continue;
+    if (n == 0) continue;
+    const auto size = static_cast<std::size_t>(n);
+    // A sensor that reports in the short layout fills only that layout's
+    // bytes: the long layout's fields would be read from the wrong places.
+    const bool isShort = decodeShortStatus(buffer, size, shortStatus);
+    if (!isShort && !decodeStatusPacket(buffer, size, status, values)) {
+      ++others;
+      continue;
+    }
     ++received;
+    if (isShort) ++shortLayout;
     if (json) {
-      std::printf("%s\n", statusAsJson(status, values).c_str());
+      std::printf("%s\n", (isShort ? shortStatusAsJson(shortStatus) : statusAsJson(status, values)).c_str());
     } else {
       std::printf("status packet %lld from %s:%u\n%s\n", received, formatIpv4(from).c_str(), fromPort,
-                  statusAsText(status, values).c_str());
+                  (isShort ? shortStatusAsText(shortStatus) : statusAsText(status, values)).c_str());
     }
     std::fflush(stdout);
   }
+  // As listen reports them: the datagrams the kernel dropped because they
+  // were not read in time. With --json stdout keeps one object per line.
+  char summary[200];
+  std::snprintf(summary, sizeof summary,
+                "status packets: %lld (%lld short layout), other datagrams: %lld; %u dropped by the kernel\n",
+                received, shortLayout, others, socket.kernelDrops());
+  if (json)
+    std::fprintf(stderr, "z540k-tool status: %s", summary);
+  else
+    std::printf("%s", summary);
   return 0;
 }
 

@@ -116,4 +116,43 @@ std::string statusAsJson(const SettingData& status, const std::vector<int>& valu
   return out;
 }
 
+namespace {
+
+std::string dotted(const std::array<std::uint8_t, 4>& ip) {
+  return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+         std::to_string(ip[3]);
+}
+
+std::string jsonArray(const std::array<std::uint8_t, 4>& ip) {
+  return "[" + std::to_string(ip[0]) + "," + std::to_string(ip[1]) + "," + std::to_string(ip[2]) + "," +
+         std::to_string(ip[3]) + "]";
+}
+
+}  // namespace
+
+std::string shortStatusAsText(const ShortStatus& status) {
+  std::string out;
+  char line[128];
+  std::snprintf(line, sizeof line, "  %-24s %s\n", "layout", "short (byte 1202 = 3)");
+  out += line;
+  std::snprintf(line, sizeof line, "  %-24s %s\n", "sensorIp", dotted(status.sensorIp).c_str());
+  out += line;
+  std::snprintf(line, sizeof line, "  %-24s %u\n", "dataPort", unsigned{status.dataPort});
+  out += line;
+  std::snprintf(line, sizeof line, "  %-24s %s\n", "destIp", dotted(status.destIp).c_str());
+  out += line;
+  std::snprintf(line, sizeof line, "  %-24s %u\n", "devicePort", unsigned{status.devicePort});
+  out += line;
+  std::snprintf(line, sizeof line, "  %-24s %u\n", "motorSpeed", unsigned{status.motorSpeed});
+  out += line;
+  return out;
+}
+
+std::string shortStatusAsJson(const ShortStatus& status) {
+  return "{\"layout\":\"short\",\"sensorIp\":" + jsonArray(status.sensorIp) +
+         ",\"dataPort\":" + std::to_string(status.dataPort) + ",\"destIp\":" + jsonArray(status.destIp) +
+         ",\"devicePort\":" + std::to_string(status.devicePort) +
+         ",\"motorSpeed\":" + std::to_string(status.motorSpeed) + "}";
+}
+
 }  // namespace z540k::cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LidarRecords.h"
+#include "StatusPacket.h"
 
 namespace z540k::cli {
 
@@ -19,5 +20,12 @@ std::string statusAsText(const SettingData& status, const std::vector<int>& valu
 // and character arrays as arrays of numbers, the 32-bit fields as numbers)
 // and "values", the 19-entry list.
 std::string statusAsJson(const SettingData& status, const std::vector<int>& values);
+
+// A status packet in the short layout, which carries only these fields:
+// readable, one "name  value" line each after a line naming the layout, and
+// as one JSON object {"layout":"short","sensorIp":[..],"dataPort":N,
+// "destIp":[..],"devicePort":N,"motorSpeed":N}.
+std::string shortStatusAsText(const ShortStatus& status);
+std::string shortStatusAsJson(const ShortStatus& status);
 
 }  // namespace z540k::cli

@@ -34,7 +34,7 @@ DecodeSettings decodeSettings(const CommandLine& line) {
   s.csv.angleMax = static_cast<float>(line.number("--angle-max", 360.0));
   if (s.csv.angleMin > s.csv.angleMax)
     throw UsageError("--angle-min must not be larger than --angle-max");
-  s.frames = line.integer("--frames", 0, 0, 1LL << 40);
+  s.frames = line.count("--frames");
   return s;
 }
 
