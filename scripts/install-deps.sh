@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
   libpcl-dev libvtk9-dev libvtk9-qt-dev
   libpcap-dev libboost-dev libeigen3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth tcpdump iproute2
+  fonts-wqy-microhei
 )
 
 missing=()
