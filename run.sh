@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds in Release, and starts the program.
-#   ./run.sh                 the program (options are passed on to it)
+#   ./run.sh                 the program (options are passed on to it; --help lists them)
 #   ./run.sh --demo          the program fed by a simulated sensor on loopback
+# The build prints nothing when nothing changed, and its errors when it fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
-./scripts/build.sh
+[[ -x build/app/z540k-host ]] || echo "Building the program (a few minutes the first time)..."
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! ./scripts/build.sh > "$log" 2>&1; then
+  grep -E 'error|Error|failed|FAILED' "$log" | head -40 >&2 || cat "$log" >&2
+  echo "The build failed (the whole log: ./scripts/build.sh)." >&2
+  exit 1
+fi
 
 program=build/app/z540k-host
 simulator=build/simulator/z540k-sim
-tool=build/app/cli/z540k-tool
 
 demo=0
 args=()
@@ -19,29 +26,14 @@ done
 
 if [[ $demo -eq 1 ]]; then
   # The simulated sensor lives at 127.0.0.2 and sends to 127.0.0.1, data
-  # port 2368, status port 2369, in the protocol 1.7 layout.
-  "$simulator" --layout 1.7 &
+  # port 2368, status port 2369, in the protocol 1.7 layout. The window
+  # receives at once, with no multicast group (joining one here would send
+  # membership reports off the machine).
+  "$simulator" --layout 1.7 --quiet &
   sim_pid=$!
-  trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true' EXIT
-  sleep 0.3
-  if [[ -x "$program" ]]; then
-    "$program" "${args[@]}"
-  else
-    echo "The window is not built yet: the simulated sensor's revolutions as z540k-tool receives them (Ctrl+C stops)."
-    "$tool" listen --layout 1.7 "${args[@]}"
-  fi
-  exit 0
+  trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true; rm -f "$log"' EXIT
+  "$program" --start --layout 1.7 --multicast "" "${args[@]}"
+  exit $?
 fi
 
-if [[ -x "$program" ]]; then
-  exec "$program" "${args[@]}"
-fi
-
-cat <<'MSG'
-Built in build/ (the window is not built yet):
-  simulator/z540k-sim   a simulated sensor on loopback (z540k-sim --help)
-  app/cli/z540k-tool    the sensor's data without the window: export-csv, listen, status
-                        (z540k-tool --help)
-  tests/, bench/        ./test.sh runs every test; the benchmarks run by hand
-Try ./run.sh --demo to see a simulated sensor's revolutions arrive.
-MSG
+exec "$program" "${args[@]}"

@@ -1,0 +1,32 @@
+// The program's command line: initial values of the form's port and
+// multicast fields, pressing "Lidar" at start-up, the recorder's adapter, and
+// a screenshot of the window before quitting (for scripts and tests).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace z540k {
+
+struct StartupOptions {
+  std::optional<int> dataPort;           // --port N
+  std::optional<int> telemetryPort;      // --telemetry-port N
+  std::optional<std::string> multicast;  // --multicast ADDR ("" for none)
+  std::optional<int> layout;             // --layout 1.6|1.7 (0 or 1, the protocol list's index)
+  bool start = false;                    // --start
+  std::string captureDevice;             // --capture-device NAME
+  std::string screenshot;                // --screenshot FILE
+  double quitAfterSeconds = 0;           // --quit-after SECONDS (0: never)
+  bool help = false;                     // --help
+};
+
+// Parses the arguments after the program name. Options take their value as
+// the next argument or after "=". False with a one-line reason on a bad or
+// unknown option; Qt's own options (-platform, -style ...) are left to Qt
+// and passed over here.
+bool parseStartupOptions(const std::vector<std::string>& args, StartupOptions& options, std::string& error);
+
+extern const char* const kStartupHelp;
+
+}  // namespace z540k

@@ -1,0 +1,360 @@
+#include "manwindow.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPalette>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "CapturePlayer.h"
+#include "LiveDataReceiver.h"
+#include "PointCloudView.h"
+#include "RecordMetaTypes.h"
+#include "ResourceImage.h"
+#include "StatusLine.h"
+#include "StatusReceiver.h"
+
+using namespace z540k;
+
+namespace {
+
+constexpr int kMaxPointSize = 10;
+constexpr int kStatusLineMilliseconds = 1000;
+
+}  // namespace
+
+manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
+  // The member defaults are set where they are declared.
+  registerImages();  // the form's icons live in the program's resources
+  ui.setupUi(this);
+  registerRecordMetaTypes();
+  returnModeIndex = 0;
+  angleLimit = 180;
+
+  QPalette palette;
+  palette.setColor(QPalette::Window, QColor(230, 230, 230));
+  palette.setColor(QPalette::WindowText, Qt::black);
+  palette.setColor(QPalette::Base, Qt::white);
+  palette.setColor(QPalette::AlternateBase, QColor(105, 105, 105));
+  palette.setColor(QPalette::ToolTipBase, Qt::black);
+  palette.setColor(QPalette::ToolTipText, Qt::black);
+  palette.setColor(QPalette::Text, Qt::black);
+  palette.setColor(QPalette::Button, QColor(105, 105, 105));
+  palette.setColor(QPalette::ButtonText, Qt::black);
+  palette.setColor(QPalette::BrightText, Qt::red);
+  palette.setColor(QPalette::Highlight, QColor(142, 45, 197).lighter(150));
+  palette.setColor(QPalette::HighlightedText, Qt::black);
+  QApplication::setPalette(palette);
+
+  showMaximized();
+  frameIndex = 0;
+  for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_GoToEnd),
+                     static_cast<QWidget*>(ui.toolButton_GoToStart), static_cast<QWidget*>(ui.toolButton_SeekBackward),
+                     static_cast<QWidget*>(ui.toolButton_SeekForward)})
+    w->setEnabled(false);
+
+  // The auxiliary windows and threads, in their order of creation.
+  player_ = new ReadLiveOffData;
+  liveReceiver_ = new GetlidarData_1;
+  statusReceiver_ = new GetSet;
+
+  setUpView();
+
+  for (QWidget* w : {static_cast<QWidget*>(ui.showAngle_lineEdit), static_cast<QWidget*>(ui.label_3),
+                     static_cast<QWidget*>(ui.Btn_ACWPSetting), static_cast<QWidget*>(ui.CBox_Echo),
+                     static_cast<QWidget*>(ui.toolButton_User), static_cast<QWidget*>(ui.toolButton_Develop),
+                     static_cast<QWidget*>(ui.Btn_Channel), static_cast<QWidget*>(ui.setVerticalPushButton)})
+    w->hide();
+
+  makeConnections();
+
+  // Start-up options: the form's initial values, then the actions.
+  if (options.dataPort) ui.lineEdit_portNumber->setText(QString::number(*options.dataPort));
+  if (options.telemetryPort) ui.lineEdit->setText(QString::number(*options.telemetryPort));
+  if (options.multicast) ui.lineEdit_2->setText(QString::fromStdString(*options.multicast));
+  if (options.layout) ui.comboBox_agree->setCurrentIndex(*options.layout);
+  if (options.start) QTimer::singleShot(0, this, [this] { ui.toolButton_Lidar->click(); });
+}
+
+manwindow::~manwindow() {
+  // The workers end before the window's members go.
+  player_->stop();
+  liveReceiver_->running = false;
+  liveReceiver_->closeSocket();
+  statusReceiver_->running = false;
+  statusReceiver_->closeSocket();
+  view_.reset();
+  delete player_;
+  delete liveReceiver_;
+  delete statusReceiver_;
+}
+
+void manwindow::setUpView() {
+  view_ = std::make_unique<PointCloudView>(ui.screen);
+  view_->onKeyDown([this](const std::string& keySym, char key) { onViewKey(keySym, key); });
+
+  statusLabel_ = new QLabel(this);
+  statusLabel_->setTextFormat(Qt::RichText);
+  statusLabel_->setOpenExternalLinks(true);
+  // White text, on a dark ground so that it can be read.
+  statusLabel_->setStyleSheet("QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }");
+  ui.statusBar->addPermanentWidget(statusLabel_, 1);
+  statusTimer_ = new QTimer(this);
+  connect(statusTimer_, &QTimer::timeout, this, &manwindow::updateStatusLine);
+  statusTimer_->start(kStatusLineMilliseconds);
+  updateStatusLine();
+}
+
+void manwindow::makeConnections() {
+  connect(ui.showAngle_lineEdit, &QLineEdit::returnPressed, this, &manwindow::showAngleLinedit_pressed);
+  connect(ui.setVerticalPushButton, &QPushButton::clicked, this, &manwindow::showVerticalSetting);
+  connect(ui.toolButton_clear, &QToolButton::clicked, this, &manwindow::clearView);
+  connect(ui.comboBox_View, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::view);
+  connect(ui.toolButton_Coor, &QToolButton::clicked, this, &manwindow::toggleAxes);
+  connect(ui.toolButton_selectCloud, &QToolButton::clicked, this, &manwindow::SelectPoints);
+  connect(ui.toolButton_Lidar, &QToolButton::clicked, this, &manwindow::onLidarClicked);
+  connect(ui.toolButton_MeaGrid, &QToolButton::clicked, this, &manwindow::toggleGrid);
+  connect(ui.tolbtn_LidarDataList, &QToolButton::clicked, this,
+          [this] { ui.LidraDataDock->setVisible(ui.LidraDataDock->isHidden()); });
+  connect(ui.Slider_Frame, &QSlider::valueChanged, ui.Spbox_Frame, &QSpinBox::setValue);
+  connect(ui.Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), ui.Slider_Frame, &QSlider::setValue);
+  connect(this, &manwindow::Sig_SaveCSV, this, &manwindow::On_SaveCSV, Qt::DirectConnection);
+  connect(ui.tolbtn_offdata, &QToolButton::clicked, this, &manwindow::onDisplayPauseClicked);
+  connect(ui.CBox_Echo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Mode);
+  connect(ui.comboBox_degree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Degree);
+  connect(ui.comboBox_agree, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &manwindow::OnAgreeIndexChange);
+
+  const auto unique = static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection);
+  connect(liveReceiver_, &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates, unique);
+  connect(this, &manwindow::SendModel, liveReceiver_, &GetlidarData_1::Receive, unique);
+}
+
+// ---- Live start and stop ---------------------------------------------------
+
+void manwindow::onLidarClicked() {
+  if (liveRunning) {
+    liveReceiver_->running = false;
+    liveReceiver_->closeSocket();
+    statusReceiver_->running = false;
+    statusReceiver_->closeSocket();
+    // A capture that plays (or waits, paused) would never end by itself:
+    // stop it rather than wait for its end.
+    if (player_->isRunning()) {
+      qDebug() << "whit。。。";
+      player_->stop();
+    }
+    qDebug() << "SetLidar。。。";
+    liveRunning = false;
+    setupError_.clear();
+    updateStatusLine();
+    return;
+  }
+  ensurePointTable();
+  liveRunning = true;
+  liveStartedOnce = true;
+  liveReceiver_->port = ui.lineEdit_portNumber->text().toInt();
+  statusReceiver_->port = ui.lineEdit->text().toInt();
+  liveReceiver_->multicastAddress = ui.lineEdit_2->text().toStdString();
+  statusReceiver_->multicastAddress = ui.lineEdit_2->text().toStdString();
+  liveReceiver_->running = true;
+  statusReceiver_->running = true;
+  liveReceiver_->pendingLayout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
+  liveReceiver_->openSocket();
+  statusReceiver_->openSocket();
+  liveReceiver_->start(QThread::InheritPriority);
+  statusReceiver_->start(QThread::InheritPriority);
+  const QString dataError = liveReceiver_->socketError();
+  const QString statusError = statusReceiver_->socketError();
+  setupError_ = !dataError.isEmpty() ? "data port: " + dataError
+                                     : (!statusError.isEmpty() ? "status port: " + statusError : QString());
+  updateStatusLine();
+}
+
+// ---- Small slots -------------------------------------------------------------
+
+void manwindow::Return_Mode() {
+  returnModeIndex = ui.CBox_Echo->currentIndex();
+  emit SendModel(returnModeIndex);
+}
+
+void manwindow::Return_Degree() {
+  degreeModeIndex = ui.comboBox_degree->currentIndex();
+  emit SendDegreeMode(degreeModeIndex);
+}
+
+void manwindow::showVerticalSetting() {
+  degreeModeIndex = ui.comboBox_degree->currentIndex();
+  emit SendDegreeMode(degreeModeIndex);
+}
+
+void manwindow::showAngleLinedit_pressed() { angleLimit = ui.showAngle_lineEdit->text().toFloat(); }
+
+void manwindow::OnAgreeIndexChange(int index) {
+  if (liveRunning) liveReceiver_->pendingLayout = index;
+}
+
+void manwindow::onCodeData(QString) {}
+
+void manwindow::onDisplayPauseClicked() {
+  if (displayRunning) {
+    ui.tolbtn_offdata->setText("Paly ");
+    ui.tolbtn_offdata->setIcon(QIcon(":/image/Resources/images/Green.png"));
+  } else {
+    ui.tolbtn_offdata->setText("Pause");
+    ui.tolbtn_offdata->setIcon(QIcon(":/image/Resources/images/Red.png"));
+  }
+  displayRunning = !displayRunning;
+}
+
+void manwindow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_F4:
+    case Qt::Key_F5:
+    case Qt::Key_F6:
+      return;
+    default:
+      QMainWindow::keyPressEvent(event);
+  }
+}
+
+// Filled in with the playback controls, the CSV export and region picking.
+void manwindow::SelectPoints() {}
+void manwindow::FinshorStart(bool) {}
+void manwindow::receiveSaveDataOption(bool, int, float, float, QList<int>) {}
+void manwindow::On_SaveCSV() {}
+
+// ---- Frames ----------------------------------------------------------------
+
+void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
+  if (!displayRunning) return;
+  lastFrame = std::move(lidardata);
+  ++framesArrived_;
+  ui.comboBox_4->setEnabled(true);
+  // Playback frame counter.
+  if (stepMode) {
+    if (stepBackward) ui.Spbox_Frame->setValue(--frameIndex);
+    if (stepForward) ui.Spbox_Frame->setValue(++frameIndex);
+  }
+  // The frame is drawn once the records already waiting have been taken:
+  // when several wait, only the newest is drawn.
+  if (drawQueued_) {
+    ++framesCoalesced_;
+    return;
+  }
+  drawQueued_ = true;
+  QMetaObject::invokeMethod(this, [this] { drawLatestFrame(); }, Qt::QueuedConnection);
+}
+
+void manwindow::drawLatestFrame() {
+  drawQueued_ = false;
+  FrameSettings s;
+  s.layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
+  s.viewMode = ui.comboBox_degree->currentIndex() == 0 ? 0 : 1;
+  s.colourMode = ui.comboBox_4->currentIndex();
+  s.angleLimit = angleLimit;
+  s.areaPicked = areaPicked;
+  s.box = selectionBox;
+  computeFramePoints(lastFrame, s, framePoints_);
+
+  tableRows = static_cast<int>(framePoints_.tableRows.size());
+  if (pointTable) {
+    for (int row = 0; row < tableRows; ++row)
+      for (int column = 0; column < kPointTableColumns; ++column)
+        pointTable->setItem(row, column,
+                            new QStandardItem(QString::fromStdString(framePoints_.tableRows[row][column])));
+  }
+  view_->showFrame(framePoints_, pointSize);
+  if (mouseReadout) refreshReadout();
+  ++framesDrawn_;
+}
+
+void manwindow::refreshReadout() {
+  if (areaPicked) return;
+  double x = 0, y = 0, z = 0;
+  if (!view_->pickAtCursor(x, y, z)) return;
+  view_->setTextLine(readoutText(x, y, z));
+}
+
+// ---- View aids -------------------------------------------------------------
+
+void manwindow::view() { view_->setCameraPreset(ui.comboBox_View->currentIndex()); }
+
+void manwindow::toggleAxes() {
+  view_->setAxesShown(!axesShown);
+  axesShown = !axesShown;
+}
+
+void manwindow::toggleGrid() {
+  if (gridHidden) {
+    gridHidden = false;
+    view_->showGrid();
+  } else {
+    view_->removeAllShapes();
+    gridHidden = true;
+  }
+}
+
+void manwindow::clearView() {
+  selectionBox = SelectionBox{};
+  areaPicked = false;
+  pickedCount = 0;
+  resetPointTable();
+  view_->clear();
+}
+
+void manwindow::onViewKey(const std::string& keySym, char key) {
+  if (key == '+' || keySym == "plus" || keySym == "KP_Add")
+    pointSize = std::min(pointSize + 1, kMaxPointSize);
+  else if (key == '-' || keySym == "minus" || keySym == "KP_Subtract")
+    pointSize = std::max(pointSize - 1, 1);
+}
+
+// ---- Point table -------------------------------------------------------------
+
+void manwindow::ensurePointTable() {
+  if (pointTable) return;
+  pointTable = new QStandardItemModel(this);
+  ui.tableView->setModel(pointTable);
+  resetPointTable();
+}
+
+void manwindow::resetPointTable() {
+  if (!pointTable) return;
+  pointTable->clear();
+  pointTable->setColumnCount(kPointTableColumns);
+  QStringList header;
+  for (const char* h : kPointTableHeader) header << h;
+  pointTable->setHorizontalHeaderLabels(header);
+  // Shown axes are added again (the table reset leaves them as they were).
+  toggleAxes();
+  toggleAxes();
+}
+
+// ---- Status line -------------------------------------------------------------
+
+QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text() : QString(); }
+
+void manwindow::updateStatusLine() {
+  const auto counts = liveReceiver_->datagramCounts();
+  const quint64 datagrams = counts.data + counts.status + counts.compact + counts.other;
+  ReceptionFigures f;
+  f.lidarOn = liveRunning;
+  f.playing = player_->isRunning();
+  f.dataPort = liveReceiver_->port;
+  f.revolutionsPerSecond = static_cast<double>(framesArrived_ - framesAtLastTick_) * 1000.0 / kStatusLineMilliseconds;
+  f.datagramsLastSecond = datagrams - datagramsAtLastTick_;
+  f.pointsPerFrame = lastFrame.pairedSize();
+  f.datagrams = datagrams;
+  f.unrecognised = counts.other;
+  f.kernelDrops = liveReceiver_->kernelDrops();
+  f.displayDrops = framesCoalesced_ + liveReceiver_->recordsDropped();
+  f.setupError = setupError_.toStdString();
+  framesAtLastTick_ = framesArrived_;
+  datagramsAtLastTick_ = datagrams;
+  statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
+}

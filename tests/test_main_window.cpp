@@ -1,0 +1,297 @@
+// The main window: construction, live start and stop with the simulated
+// sensor on loopback, the view aids and keys, the display pause, and a
+// screenshot of the simulated room with the grid on.
+#include <QLabel>
+#include <QLineEdit>
+#include <QStandardItemModel>
+#include <QToolButton>
+#include <QVTKOpenGLNativeWidget.h>
+#include <QtTest>
+#include <cmath>
+#include <set>
+
+#include "CaptureFile.h"
+#include "CapturePlayer.h"
+#include "DataPacketDecoder.h"
+#include "LiveDataReceiver.h"
+#include "LoopbackTestSupport.h"
+#include "PointCloudView.h"
+#include "ProcessTestSupport.h"
+#include "RecordMetaTypes.h"
+#include "StatusReceiver.h"
+#include "UdpSocket.h"
+#include "manwindow.h"
+
+using namespace z540k;
+using namespace z540k::test;
+
+namespace {
+
+template <typename W = QWidget>
+W* child(QObject& window, const char* name) {
+  W* w = window.findChild<W*>(name);
+  if (!w) qFatal("no widget %s", name);
+  return w;
+}
+
+// Revolutions of the simulated room as the live decoder makes them from a
+// capture the simulator writes.
+std::vector<LidarDataSingleLine> simulatedRevolutions(int layout) {
+  const std::string path = "/tmp/z540k-window-" + std::to_string(::getpid()) + ".pcap";
+  Process sim({Z540K_SIM_PATH, "--quiet", "--count", "40", "--layout", layout == 1 ? "1.7" : "1.6",
+               "--write-pcap", path});
+  if (sim.wait() != 0) qFatal("the simulator could not write %s", path.c_str());
+  std::vector<LidarDataSingleLine> records;
+  DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
+  decoder.setLayout(layout);
+  CaptureReader reader;
+  if (!reader.open(path)) qFatal("%s", reader.error().c_str());
+  CapturedDatagram d;
+  while (reader.next(d)) decoder.decodeDataPacket(d.payload, d.size);
+  std::remove(path.c_str());
+  return records;
+}
+
+bool sameImage(const QIcon& icon, const char* resource) {
+  return icon.pixmap(32, 32).toImage() == QIcon(resource).pixmap(32, 32).toImage();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { registerRecordMetaTypes(); }
+
+  // Built in order: the hidden controls stay hidden, the playback buttons
+  // wait for a capture, the palette is the window's own.
+  void construction() {
+    manwindow w;
+    QCOMPARE(w.windowTitle(), QString("QK-Z540-K"));
+    for (const char* hidden : {"showAngle_lineEdit", "label_3", "Btn_ACWPSetting", "CBox_Echo", "toolButton_User",
+                               "toolButton_Develop", "Btn_Channel", "setVerticalPushButton"})
+      QVERIFY2(child(w, hidden)->isHidden(), hidden);
+    for (const char* disabled : {"toolButton_Play", "toolButton_GoToEnd", "toolButton_GoToStart",
+                                 "toolButton_SeekBackward", "toolButton_SeekForward"})
+      QVERIFY2(!child(w, disabled)->isEnabled(), disabled);
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(230, 230, 230));
+    QCOMPARE(QApplication::palette().color(QPalette::Highlight), QColor(142, 45, 197).lighter(150));
+    QVERIFY(!w.isLiveRunning());
+    QVERIFY(w.statusLine().contains("Not receiving"));
+  }
+
+  // "Lidar" starts both receivers with the fields' values, again stops them,
+  // and a third press starts them anew; the simulated sensor's revolutions
+  // reach the view as the point computation makes them.
+  void lidarStartStopAndStartAgain() {
+    HeldUdpPort data, status;
+    UdpSocket sensorPort;  // the simulated sensor's own port, held beside it
+    QVERIFY(sensorPort.create() && sensorPort.setReuseAddress() && sensorPort.bind(0));
+    Process sim({Z540K_SIM_PATH, "--quiet", "--seconds", "60", "--layout", "1.7", "--data-port",
+                 std::to_string(data.port()), "--status-port", std::to_string(status.port()), "--sensor-port",
+                 std::to_string(sensorPort.localPort())});
+    StartupOptions options;
+    options.dataPort = data.port();
+    options.telemetryPort = status.port();
+    options.multicast = "";
+    options.layout = 1;
+    manwindow w(options);
+    auto* lidar = child<QToolButton>(w, "toolButton_Lidar");
+    for (int press = 1; press <= 3; ++press) {
+      lidar->click();
+      const bool on = press != 2;
+      QCOMPARE(w.isLiveRunning(), on);
+      QCOMPARE(w.liveReceiver().isRunning(), on);
+      QCOMPARE(w.statusReceiver().isRunning(), on);
+      if (!on) continue;
+      QCOMPARE(w.liveReceiver().port.load(), int(data.port()));
+      QCOMPARE(w.statusReceiver().port.load(), int(status.port()));
+      QCOMPARE(w.liveReceiver().pendingLayout.load(), 1);
+      const quint64 drawn = w.framesDrawn();
+      QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2, 20000);
+      // What the view holds is what the point computation makes of the frame.
+      FrameSettings s;
+      s.layout = 1;
+      FramePoints expected;
+      computeFramePoints(w.latestFrame(), s, expected);
+      QVERIFY(expected.display.size() > 1000);
+      QCOMPARE(w.cloudView().cloudSize(PointCloudView::kDisplayCloudId), expected.display.size());
+      QVERIFY(w.cloudView().contains(PointCloudView::kSelectionCloudId));
+      QCOMPARE(w.pointTableModel()->rowCount(), kFrameTableRows);
+      QCOMPARE(w.pointTableModel()->item(0, 1)->text(), QString::fromStdString(expected.tableRows[0][1]));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains("Receiving on port " + QString::number(data.port())), 5000);
+  }
+
+  // A second program on the data port: the window says so in its status
+  // line instead of silently sharing the traffic.
+  void portInUseIsShown() {
+    UdpSocket other;
+    QVERIFY(other.create() && other.setReuseAddress() && other.bind(0));
+    HeldUdpPort status;
+    StartupOptions options;
+    options.dataPort = other.localPort();
+    options.telemetryPort = status.port();
+    options.multicast = "";
+    manwindow w(options);
+    child<QToolButton>(w, "toolButton_Lidar")->click();
+    QVERIFY(w.statusLine().contains("already in use by another program"));
+  }
+
+  void functionKeysAreSwallowed() {
+    manwindow w;
+    for (int key : {Qt::Key_F4, Qt::Key_F5, Qt::Key_F6, Qt::Key_F7}) {
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QApplication::sendEvent(&w, &press);
+      QCOMPARE(press.isAccepted(), key != Qt::Key_F7);
+    }
+  }
+
+  void pointSizeKeysStayWithinOneToTen() {
+    manwindow w;
+    QCOMPARE(w.currentPointSize(), 1);
+    for (int i = 0; i < 12; ++i) w.cloudView().pressKey('+', "plus");
+    QCOMPARE(w.currentPointSize(), 10);
+    for (int i = 0; i < 12; ++i) w.cloudView().pressKey('-', "minus");
+    QCOMPARE(w.currentPointSize(), 1);
+  }
+
+  void cameraPresets() {
+    manwindow w;
+    auto* combo = child<QComboBox>(w, "comboBox_View");
+    const std::array<std::array<double, 9>, 3> presets = {{{0, -1, 0, 0, 0.2, -0.2, 0, 0, 1},
+                                                          {0, 0, 1, 0, 0, 0, 0, 1, 0},
+                                                          {-1, 0, 0, 0, 0, -0.2, 0, 0, 1}}};
+    for (int index : {1, 2, 0}) {
+      combo->setCurrentIndex(index);
+      const auto c = w.cloudView().camera();
+      for (int i = 0; i < 9; ++i) QVERIFY2(std::fabs(c[i] - presets[index][i]) < 1e-9, qPrintable(QString::number(i)));
+    }
+  }
+
+  // The grid: 102 lines, 25 rings of 36 segments, 13 labels, with their ids;
+  // hidden again, every shape goes; "Clear" removes clouds and shapes.
+  void gridAxesAndClear() {
+    manwindow w;
+    auto* grid = child<QToolButton>(w, "toolButton_MeaGrid");
+    grid->click();
+    const auto ids = w.cloudView().shapeIds();
+    const std::set<std::string> set(ids.begin(), ids.end());
+    QCOMPARE(set.size(), std::size_t(102 + 25 * 36 + 13));
+    for (const char* id : {"Line-5000", "Line5000", "Line-4959", "Line5041", "Circle2000", "Circle20010",
+                           "Circle5000350", "Circle2", "Circle50"})
+      QVERIFY2(set.count(id), id);
+    grid->click();
+    QVERIFY(w.cloudView().shapeIds().empty());
+
+    child<QToolButton>(w, "toolButton_Coor")->click();
+    QVERIFY(w.cloudView().contains(PointCloudView::kAxesId));
+    child<QToolButton>(w, "toolButton_Coor")->click();
+    QVERIFY(!w.cloudView().contains(PointCloudView::kAxesId));
+
+    grid->click();
+    w.CalculateCoordinates(simulatedRevolutions(1).at(1));
+    QTRY_VERIFY(w.framesDrawn() == 1);
+    QVERIFY(w.cloudView().cloudCount() == 2);
+    child<QToolButton>(w, "toolButton_clear")->click();
+    QCOMPARE(w.cloudView().cloudCount(), std::size_t(0));
+    QVERIFY(w.cloudView().shapeIds().empty());
+  }
+
+  // The display pause: its text and icon swap, and records are ignored
+  // (the picture and the last frame stay) until it is pressed again.
+  void displayPauseIgnoresRecords() {
+    manwindow w;
+    const auto revolutions = simulatedRevolutions(1);
+    auto* pause = child<QToolButton>(w, "tolbtn_offdata");
+    w.CalculateCoordinates(revolutions.at(1));
+    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    pause->click();
+    QCOMPARE(pause->text(), QString("Paly "));
+    QVERIFY(sameImage(pause->icon(), ":/image/Resources/images/Green.png"));
+    QVERIFY(!w.isDisplayRunning());
+    w.CalculateCoordinates(revolutions.at(2));
+    QCoreApplication::processEvents();
+    QCOMPARE(w.latestFrame().timestamp, revolutions.at(1).timestamp);
+    QCOMPARE(w.framesDrawn(), quint64(1));
+    pause->click();
+    QCOMPARE(pause->text(), QString("Pause"));
+    QVERIFY(sameImage(pause->icon(), ":/image/Resources/images/Red.png"));
+    w.CalculateCoordinates(revolutions.at(2));
+    QTRY_COMPARE(w.framesDrawn(), quint64(2));
+  }
+
+  // Records that arrive faster than the window draws: the newest wins, the
+  // others are counted as dropped for display.
+  void framesComeFasterThanTheyAreDrawn() {
+    manwindow w;
+    const auto revolutions = simulatedRevolutions(1);
+    for (int i = 0; i < 5; ++i) w.CalculateCoordinates(revolutions.at(1 + i % 2));
+    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    QCOMPARE(w.framesDroppedForDisplay(), quint64(4));
+    QCOMPARE(w.latestFrame().timestamp, revolutions.at(1).timestamp);
+  }
+
+  // The simulated room with the grid on, as an operator sees it: saved as a
+  // PNG beside the test, and checked to show the room's points in their
+  // colours where they belong.
+  void screenshotOfTheSimulatedRoom() {
+    StartupOptions options;
+    options.layout = 1;
+    manwindow w(options);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    child<QToolButton>(w, "toolButton_MeaGrid")->click();
+    for (int i = 0; i < 2; ++i) w.cloudView().pressKey('+', "plus");  // 3-pixel points
+    child<QComboBox>(w, "comboBox_View")->setCurrentIndex(1);  // from above
+    w.CalculateCoordinates(simulatedRevolutions(1).at(1));
+    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    w.cloudView().resetCamera();
+    w.cloudView().repaint();
+
+    auto* screen = child<QVTKOpenGLNativeWidget>(w, "screen");
+    const QImage shot = screen->grab().toImage();
+    const QString dir = QCoreApplication::applicationDirPath();
+    QVERIFY(w.grab().save(dir + "/main_window_room.png"));
+    QVERIFY(shot.save(dir + "/main_window_room_view.png"));
+
+    const auto points = w.cloudView().displayedPoints();
+    QVERIFY(points.size() > 1000);
+    int inside = 0, matching = 0;
+    for (const auto& p : points) {
+      double px = 0, py = 0;
+      if (!w.cloudView().sceneToWidget(p.p.x, p.p.y, p.p.z, px, py)) continue;
+      ++inside;
+      // The point's colour within a pixel of where it lands.
+      bool found = false;
+      for (int dy = -1; dy <= 1 && !found; ++dy)
+        for (int dx = -1; dx <= 1 && !found; ++dx) {
+          const QPoint at(int(std::lround(px)) + dx, int(std::lround(py)) + dy);
+          if (!shot.rect().contains(at)) continue;
+          const QColor c = shot.pixelColor(at);
+          found = std::abs(c.red() - p.colour.r) <= 8 && std::abs(c.green() - p.colour.g) <= 8 &&
+                  std::abs(c.blue() - p.colour.b) <= 8;
+        }
+      matching += found;
+    }
+    QVERIFY2(inside > int(points.size() * 9 / 10), qPrintable(QString("%1 of %2 in view").arg(inside).arg(points.size())));
+    QVERIFY2(matching > inside * 8 / 10, qPrintable(QString("%1 of %2 shown in their colour").arg(matching).arg(inside)));
+    // Far from the room the view is black or grid lines, not points.
+    int coloured = 0;
+    for (int x = 0; x < 40; ++x) {
+      const QColor c = shot.pixelColor(x, shot.height() / 2);
+      coloured += c.red() != c.green() || c.green() != c.blue();
+    }
+    QCOMPARE(coloured, 0);
+  }
+};
+
+int main(int argc, char** argv) {
+  PointCloudView::prepareSurfaceFormat();
+  QApplication app(argc, argv);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main_window.moc"

@@ -1,0 +1,102 @@
+// The main window's 3-D view: a PCL visualizer ("viewer") rendering into the
+// window's QVTKOpenGLNativeWidget `screen`, with the two clouds of a frame
+// ("realTime_points" in their own colours, "clicked_points" in green), the
+// camera presets, the coordinate system, the measuring grid, the cursor
+// readout's text and the orientation marker.
+//
+// The only place that includes PCL's and VTK's heavy headers: the window
+// talks to the view through this interface. GUI thread only.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PointComputation.h"
+
+class QVTKOpenGLNativeWidget;
+
+namespace z540k {
+
+class PointCloudView {
+ public:
+  // Ids of the view's items.
+  static constexpr const char* kDisplayCloudId = "realTime_points";
+  static constexpr const char* kSelectionCloudId = "clicked_points";
+  static constexpr const char* kAxesId = "coordinate";
+  static constexpr const char* kTextId = "0";
+  static constexpr int kSelectionPointSize = 5;
+
+  // Creates the visualizer without an interactor of its own, hands its render
+  // window to `screen`, sets up the interaction on the widget's interactor
+  // and adds the orientation marker.
+  explicit PointCloudView(QVTKOpenGLNativeWidget* screen);
+  // Before the application object: the widget's surface format, without
+  // multisampling (several times the drawing time for points under a
+  // software renderer, and nothing gained for one-pixel points).
+  static void prepareSurfaceFormat();
+  ~PointCloudView();
+  PointCloudView(const PointCloudView&) = delete;
+  PointCloudView& operator=(const PointCloudView&) = delete;
+
+  // Replaces both clouds with a frame's points and repaints: the display
+  // cloud with its colours at `pointSize`, the selection cloud in green at 5.
+  void showFrame(const FramePoints& frame, int pointSize);
+  // The same for points already picked out of a cloud (the marked region).
+  void showSelection(const std::vector<ScenePoint>& points);
+
+  // Camera presets: 0 front, 1 top, 2 left.
+  void setCameraPreset(int preset);
+  void resetCamera();
+
+  // The coordinate system of scale 50 at the origin.
+  void setAxesShown(bool shown);
+  // The measuring grid in the ground plane: lines every 2 m out to 50 m,
+  // rings every 2 m, labels every 4 m. Hiding it removes every shape (the
+  // texts of the readout and the statistics too).
+  void showGrid();
+  void removeAllShapes();
+  // Removes every cloud and every shape.
+  void clear();
+
+  // The world position under the interactor's last event position; false
+  // when nothing lies under it.
+  bool pickAtCursor(double& x, double& y, double& z);
+  // The text line (the readout or the region statistics): id "0" at (150, 0)
+  // pixels, size 20, blue.
+  void setTextLine(const std::string& text);
+
+  // Key-down events in the view (the key symbol, such as "plus" or "minus",
+  // and the character).
+  void onKeyDown(std::function<void(const std::string& keySym, char key)> handler);
+  // The points of the display cloud inside a rectangle the operator dragged
+  // in the area-selection mode.
+  void onAreaPicked(std::function<void(const std::vector<int>& indices)> handler);
+  // Switches the viewer's area-selection mode on or off, as its "x" key does.
+  void toggleAreaSelection();
+  // Hands the view a key press and release, as the keyboard would.
+  void pressKey(char key, const std::string& keySym);
+
+  void repaint();
+
+  // For tests and the status line: what the view holds.
+  bool contains(const std::string& id) const;
+  std::size_t cloudSize(const std::string& id) const;
+  std::vector<std::string> shapeIds() const;
+  std::size_t cloudCount() const;
+  std::array<double, 9> camera() const;  // position, focal point, view-up
+  // The display cloud's points and colours as drawn (tests).
+  std::vector<ColouredPoint> displayedPoints() const;
+  // Where a scene position lands in the widget, in pixels from its top left
+  // (tests: what a screenshot shows there).
+  bool sceneToWidget(double x, double y, double z, double& px, double& py) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace z540k
