@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMetaObject>
@@ -259,7 +260,10 @@ void manwindow::drawLatestFrame() {
   s.angleLimit = angleLimit;
   s.areaPicked = areaPicked;
   s.box = selectionBox;
+  QElapsedTimer clock;
+  clock.start();
   computeFramePoints(lastFrame, s, framePoints_);
+  computeSeconds_ += clock.nsecsElapsed() * 1e-9;
 
   tableRows = static_cast<int>(framePoints_.tableRows.size());
   if (pointTable) {

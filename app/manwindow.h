@@ -48,6 +48,8 @@ class manwindow : public QMainWindow {
   quint64 framesDroppedForDisplay() const { return framesCoalesced_; }
   QStandardItemModel* pointTableModel() const { return pointTable; }
   QString statusLine() const;
+  // Time the window spent computing the points of the frames it drew.
+  double computeSeconds() const { return computeSeconds_; }
 
  signals:
   void SendModel(int ReturnMode);
@@ -139,6 +141,7 @@ class manwindow : public QMainWindow {
   quint64 framesDrawn_ = 0;
   quint64 framesCoalesced_ = 0;
   quint64 framesArrived_ = 0;
+  double computeSeconds_ = 0;
 
   // The status line.
   QLabel* statusLabel_ = nullptr;

@@ -17,6 +17,7 @@
 #include <vtkWorldPointPicker.h>
 
 #include <QSurfaceFormat>
+#include <chrono>
 #include <cmath>
 
 namespace z540k {
@@ -48,6 +49,7 @@ struct PointCloudView::Impl {
   // Until the operator chooses a view, the first frame with points is shown
   // from above, fitted to the window.
   bool cameraChosen = false;
+  FrameTimes times;
 
   // Replaces the cloud `id` with `cloud` in its own colours, or in one
   // colour when `single` is set.
@@ -111,6 +113,7 @@ PointCloudView::~PointCloudView() {
 
 void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
   Impl& v = *impl_;
+  const auto start = std::chrono::steady_clock::now();
   Cloud& display = *v.displayCloud;
   display.resize(frame.display.size());
   for (std::size_t i = 0; i < frame.display.size(); ++i) {
@@ -141,8 +144,15 @@ void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
     v.viewer->setCameraPosition(0, 0, 1, 0, 0, 0, 0, 1, 0);
     v.viewer->resetCamera();
   }
+  const auto updated = std::chrono::steady_clock::now();
   repaint();
+  const auto rendered = std::chrono::steady_clock::now();
+  v.times.updateSeconds += std::chrono::duration<double>(updated - start).count();
+  v.times.renderSeconds += std::chrono::duration<double>(rendered - updated).count();
+  ++v.times.frames;
 }
+
+PointCloudView::FrameTimes PointCloudView::frameTimes() const { return impl_->times; }
 
 void PointCloudView::showSelection(const std::vector<ScenePoint>& points) {
   Impl& v = *impl_;

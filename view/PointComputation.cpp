@@ -81,27 +81,66 @@ PointTableRow pointTableRow(int pointId, const ScenePoint& p, double azimuth, do
           fixed(static_cast<double>(timestamp), 0)};
 }
 
+namespace {
+
+// The distance scale of a layout as a factor: dividing by 0.5 or 0.25 is
+// multiplying by 2 or 4, exactly (powers of two), and much cheaper.
+inline double distanceFactor(int layout) { return layout == 1 ? 4.0 : 2.0; }
+
+// The per-measurement loop, with the colour mode fixed at compile time so the
+// colour rule is inlined.
+template <int Mode>
+void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, FramePoints& out) {
+  const std::size_t n = record.pairedSize();
+  const double factor = distanceFactor(s.layout);
+  const double* azimuths = record.azimuth.data();
+  const double* distances = record.distance.data();
+  const int* intensities = record.intensity.data();
+  const unsigned long long* timestamps = record.timestamp.data();
+  const bool wantRows = !s.areaPicked;
+  const double limit = s.angleLimit;
+  const double upper = 360.0 - s.angleLimit;
+  // A box of all zeros (nothing marked) still takes points at exactly 0, 0, 0.
+  const SelectionBox box = s.box;
+
+  out.display.resize(n);
+  ColouredPoint* display = out.display.data();
+  std::size_t shown = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double az = azimuths[j];
+    const double d = distances[j] * factor;
+    // No return, or outside the display angle: not shown.
+    if (!(d > 0) || !(az <= limit || az >= upper)) continue;
+    const ScenePoint p = scenePoint(d, az, s.viewMode);
+    const int intensity = intensities[j];
+    if (wantRows && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
+      out.tableRows.push_back(pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity,
+                                            timestamps[j]));
+    if (box.contains(p)) {
+      out.selection.push_back(RegionMeasurement{p, az, d, intensity, timestamps[j]});
+    } else {
+      display[shown].p = p;
+      display[shown].colour = pointColour(Mode, intensity, p.z, az);
+      ++shown;
+    }
+  }
+  out.display.resize(shown);
+}
+
+}  // namespace
+
 void computeFramePoints(const LidarDataSingleLine& record, const FrameSettings& s, FramePoints& out) {
   out.display.clear();
   out.selection.clear();
   out.tableRows.clear();
-  const std::size_t n = record.pairedSize();
-  out.measurements = n;
-  out.display.reserve(n);
-  for (std::size_t j = 0; j < n; ++j) {
-    const double az = record.azimuth[j];
-    const double d = scaledDistance(record.distance[j], s.layout);
-    // No return, or outside the display angle: not shown.
-    if (!(d > 0) || !withinAngleLimit(az, s.angleLimit)) continue;
-    const ScenePoint p = scenePoint(d, az, s.viewMode);
-    const int intensity = record.intensity[j];
-    if (!s.areaPicked && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
-      out.tableRows.push_back(pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity,
-                                            record.timestamp[j]));
-    if (s.box.contains(p))
-      out.selection.push_back(RegionMeasurement{p, az, d, intensity, record.timestamp[j]});
-    else
-      out.display.push_back(ColouredPoint{p, pointColour(s.colourMode, intensity, p.z, az)});
+  out.measurements = record.pairedSize();
+  switch (s.colourMode) {
+    case kColourIntensity: framePointsIn<kColourIntensity>(record, s, out); break;
+    case kColourSolid: framePointsIn<kColourSolid>(record, s, out); break;
+    case kColourElevation: framePointsIn<kColourElevation>(record, s, out); break;
+    case kColourAzimuth: framePointsIn<kColourAzimuth>(record, s, out); break;
+    case kColourLaserId: framePointsIn<kColourLaserId>(record, s, out); break;
+    default: framePointsIn<-1>(record, s, out); break;
   }
 }
 
