@@ -105,7 +105,7 @@ void manwindow::setUpView() {
   statusLabel_->setStyleSheet("QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }");
   ui.statusBar->addPermanentWidget(statusLabel_, 1);
   statusTimer_ = new QTimer(this);
-  connect(statusTimer_, &QTimer::timeout, this, &manwindow::updateStatusLine);
+  connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);
   statusTimer_->start(kStatusLineMilliseconds);
   updateStatusLine();
 }
@@ -343,22 +343,30 @@ void manwindow::resetPointTable() {
 
 QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text() : QString(); }
 
-void manwindow::updateStatusLine() {
+// Once a second: the rates of the last second, then the line.
+void manwindow::onStatusTick() {
   const auto counts = liveReceiver_->datagramCounts();
   const quint64 datagrams = counts.data + counts.status + counts.compact + counts.other;
+  revolutionsPerSecond_ = static_cast<double>(framesArrived_ - framesAtLastTick_) * 1000.0 / kStatusLineMilliseconds;
+  datagramsLastSecond_ = datagrams - datagramsAtLastTick_;
+  framesAtLastTick_ = framesArrived_;
+  datagramsAtLastTick_ = datagrams;
+  updateStatusLine();
+}
+
+void manwindow::updateStatusLine() {
+  const auto counts = liveReceiver_->datagramCounts();
   ReceptionFigures f;
   f.lidarOn = liveRunning;
   f.playing = player_->isRunning();
   f.dataPort = liveReceiver_->port;
-  f.revolutionsPerSecond = static_cast<double>(framesArrived_ - framesAtLastTick_) * 1000.0 / kStatusLineMilliseconds;
-  f.datagramsLastSecond = datagrams - datagramsAtLastTick_;
+  f.revolutionsPerSecond = revolutionsPerSecond_;
+  f.datagramsLastSecond = datagramsLastSecond_;
   f.pointsPerFrame = lastFrame.pairedSize();
-  f.datagrams = datagrams;
+  f.datagrams = counts.data + counts.status + counts.compact + counts.other;
   f.unrecognised = counts.other;
   f.kernelDrops = liveReceiver_->kernelDrops();
   f.displayDrops = framesCoalesced_ + liveReceiver_->recordsDropped();
   f.setupError = setupError_.toStdString();
-  framesAtLastTick_ = framesArrived_;
-  datagramsAtLastTick_ = datagrams;
   statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
 }

@@ -88,6 +88,7 @@ class manwindow : public QMainWindow {
   void drawLatestFrame();
   void refreshReadout();
   void updateStatusLine();
+  void onStatusTick();
   void onViewKey(const std::string& keySym, char key);
 
   Ui::manwindowClass ui;
@@ -148,5 +149,7 @@ class manwindow : public QMainWindow {
   QTimer* statusTimer_ = nullptr;
   quint64 framesAtLastTick_ = 0;
   quint64 datagramsAtLastTick_ = 0;
+  double revolutionsPerSecond_ = 0;
+  quint64 datagramsLastSecond_ = 0;
   QString setupError_;
 };
