@@ -1,0 +1,32 @@
+// Every message box of the program goes through here: modal information,
+// warning, error and question boxes with a title and a text. Tests install a
+// responder that records each box and answers it without showing anything,
+// so no test ever waits on a modal dialog.
+//
+// GUI thread only.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+namespace z540k {
+
+enum class MessageKind { Information, Warning, Critical, Question };
+
+// Answers a box instead of the operator: gets its kind, title and text, and
+// returns the button pressed.
+using MessageResponder =
+    std::function<QMessageBox::StandardButton(MessageKind kind, const QString& title, const QString& text)>;
+
+// Installs a responder (an empty one restores the real boxes); returns the
+// previous one.
+MessageResponder setMessageResponder(MessageResponder responder);
+
+// Shows a modal box and returns the button pressed. A box without a parent
+// is modal to the whole application.
+QMessageBox::StandardButton showMessage(QWidget* parent, MessageKind kind, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+}  // namespace z540k
