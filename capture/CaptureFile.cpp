@@ -119,7 +119,8 @@ constexpr std::size_t kDataPacketRecordLength = kDataPacketPayloadOffset + kData
 // The fewest file bytes one data packet can take, whatever the link type (raw
 // IPv4 without options); loadDataPackets reserves by it.
 constexpr std::size_t kMinDataPacketFootprint = kRecordHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize + kDataPacketSize;
-constexpr std::uint64_t kProgressEveryBytes = 16u * 1024 * 1024;
+// How often a load reports its progress, and so how soon it notices a cancel.
+constexpr std::uint64_t kProgressEveryBytes = 4u * 1024 * 1024;
 
 // ---- Writer ------------------------------------------------------------------
 constexpr std::uint32_t kWriterSnapLength = 65535;
@@ -182,9 +183,7 @@ CaptureReader::CaptureReader() = default;
 CaptureReader::~CaptureReader() { release(); }
 
 void CaptureReader::release() {
-  if (mapping_) munmap(mapping_, mappingSize_);
-  mapping_ = nullptr;
-  mappingSize_ = 0;
+  mapping_.reset();
   data_ = nullptr;
   size_ = 0;
   offset_ = 0;
@@ -237,8 +236,7 @@ bool CaptureReader::open(const std::string& path) {
   if (mapping == MAP_FAILED) return fail(std::string("cannot map the file: ") + std::strerror(err));
   // One forward pass: let the kernel read ahead generously.
   madvise(mapping, length, MADV_SEQUENTIAL);
-  mapping_ = mapping;
-  mappingSize_ = length;
+  mapping_ = std::shared_ptr<const void>(mapping, [length](const void* at) { munmap(const_cast<void*>(at), length); });
   data_ = static_cast<const std::uint8_t*>(mapping);
   size_ = length;
   return checkFileHeader();
@@ -461,8 +459,8 @@ bool CaptureReader::nextDataPacket(CapturedDatagram& out) {
 }
 
 bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
-                     const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
-  list.bytes.clear();
+                     const LoadProgress& progress) {
+  list = DataPacketList();
   error.clear();
   damage.clear();
   CaptureReader reader;
@@ -471,25 +469,45 @@ bool loadDataPackets(const std::string& path, DataPacketList& list, std::string&
     return false;
   }
   // No data packet takes fewer file bytes than kMinDataPacketFootprint, so
-  // this bounds the list and the block never grows while loading.
+  // this bounds the list: it never grows while loading, and pages of it
+  // that no packet fills are never touched.
   const std::uint64_t mostPackets = reader.fileSize() / kMinDataPacketFootprint;
+  std::vector<const std::uint8_t*> packets;
   try {
-    list.bytes.reserve(static_cast<std::size_t>(mostPackets * kDataPacketSize));
+    packets.reserve(static_cast<std::size_t>(mostPackets));
   } catch (const std::exception&) {
-    error = path + ": not enough memory to load up to " + std::to_string(mostPackets) + " data packets";
+    error = path + ": not enough memory to list up to " + std::to_string(mostPackets) + " data packets";
     return false;
   }
+  const auto cancelled = [&] {
+    error = path + ": loading was cancelled";
+    return false;
+  };
   std::uint64_t nextProgress = kProgressEveryBytes;
   CapturedDatagram packet;
   while (reader.nextDataPacket(packet)) {
-    list.bytes.insert(list.bytes.end(), packet.payload, packet.payload + kDataPacketSize);
+    packets.push_back(packet.payload);
     if (progress && reader.bytesRead() >= nextProgress) {
-      progress(reader.bytesRead(), reader.fileSize());
+      if (!progress(reader.bytesRead(), reader.fileSize())) return cancelled();
       nextProgress = reader.bytesRead() + kProgressEveryBytes;
     }
   }
-  if (progress) progress(reader.bytesRead(), reader.fileSize());
+  if (progress && !progress(reader.bytesRead(), reader.fileSize())) return cancelled();
   damage = reader.damage();
+  if (packets.empty()) return true;  // nothing to keep the file mapped for
+
+  // A capture mostly of other traffic: give back what the bound overshot.
+  if (packets.capacity() / 2 > packets.size()) {
+    try {
+      packets.shrink_to_fit();
+    } catch (const std::exception&) {
+    }
+  }
+  // Playback reads the packets again, in either direction, for as long as
+  // the list lives: no longer a single forward pass.
+  std::shared_ptr<const void> mapping = reader.mappedFile();
+  madvise(const_cast<void*>(mapping.get()), static_cast<std::size_t>(reader.fileSize()), MADV_NORMAL);
+  list = DataPacketList(std::move(mapping), std::move(packets));
   return true;
 }
 

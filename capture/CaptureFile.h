@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "DataPacketList.h"
+
 namespace z540k {
 
 // One UDP datagram of a capture.
@@ -78,6 +80,12 @@ class CaptureReader {
   // payload of exactly 1206 bytes starting FF EE. Ends like next().
   bool nextDataPacket(CapturedDatagram& out);
 
+  // The mapping of a file opened with open(): it stays mapped while the
+  // returned owner lives, after the reader is reopened or destroyed, so the
+  // payloads handed out stay readable. Empty when nothing is mapped (after
+  // openMemory, or a failed open).
+  std::shared_ptr<const void> mappedFile() const { return mapping_; }
+
  private:
   struct Record;
   bool nextRecord(Record& record);
@@ -88,8 +96,7 @@ class CaptureReader {
   void release();
 
   std::string name_;  // the path, or a stand-in for bytes in memory, for messages
-  void* mapping_ = nullptr;
-  std::size_t mappingSize_ = 0;
+  std::shared_ptr<const void> mapping_;  // unmapped when the last owner lets go
   bool ended_ = true;  // nothing open, end of file reached, or damage found
   std::uint32_t recordLengthLimit_ = 0;
   std::string error_;
@@ -104,18 +111,19 @@ class CaptureReader {
   std::uint32_t snapLength_ = 0;
 };
 
-// Reads a whole capture's sensor data packets for the player, in file order,
-// into one block of memory (1206 bytes each). `progress` (may be empty) is
-// called now and then with bytes read and file size. Returns false with a
-// one-line reason when the file cannot be read; damage after some records
-// keeps the records before it and is reported in `damage`.
-struct DataPacketList {
-  std::vector<std::uint8_t> bytes;  // count() x 1206 bytes
-  std::size_t count() const { return bytes.size() / 1206; }
-  const std::uint8_t* packet(std::size_t i) const { return bytes.data() + i * 1206; }
-};
+// Loads a capture's sensor data packets for the player, in file order, by
+// nextDataPacket()'s rule, in one pass over the mapped file: the list points
+// at the payloads where they lie and keeps the mapping alive, so it costs a
+// pointer per packet, not the file. `progress` (may be empty) is called now
+// and then, and once at the end, with the bytes read so far and the file
+// size; when it returns false the load stops. Returns false with a one-line
+// reason in `error` (and an empty list) when the file cannot be read or the
+// load was stopped; damage after some records keeps the packets before it and
+// is described in `damage`. Any thread may load, into a list that no other
+// thread reads meanwhile.
+using LoadProgress = std::function<bool(std::uint64_t bytesRead, std::uint64_t fileSize)>;
 bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
-                     const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
+                     const LoadProgress& progress = {});
 
 // Writes datagrams into a classic pcap file (microsecond time stamps,
 // Ethernet link type) with Ethernet, IPv4 (valid header checksum) and UDP

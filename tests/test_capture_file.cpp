@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -166,6 +167,11 @@ std::vector<CapturedDatagram> readAll(CaptureReader& reader) {
 }
 
 Bytes bytesOf(const CapturedDatagram& d) { return Bytes(d.payload, d.payload + d.size); }
+Bytes bytesOf(const DataPacketList& list) {
+  Bytes all;
+  for (std::size_t i = 0; i < list.count(); ++i) all.insert(all.end(), list.packet(i), list.packet(i) + 1206);
+  return all;
+}
 
 class TempDir {
  public:
@@ -612,11 +618,12 @@ TEST(LoadDataPacketsTest, LoadsTheDataPacketsInFileOrderWithProgress) {
     lastRead = read;
     lastSize = size;
     ++calls;
+    return true;
   }));
   EXPECT_TRUE(error.empty());
   EXPECT_TRUE(damage.empty());
   EXPECT_EQ(list.count(), 300u);
-  EXPECT_EQ(list.bytes, expected);
+  EXPECT_EQ(bytesOf(list), expected);
   EXPECT_GE(calls, 1);
   EXPECT_EQ(lastRead, lastSize);
   EXPECT_EQ(lastSize, readFile(path).size());
@@ -631,8 +638,132 @@ TEST(LoadDataPacketsTest, LoadsTheDataPacketsInFileOrderWithProgress) {
   ASSERT_TRUE(loadDataPackets(statusOnly, list, error, damage));
   EXPECT_EQ(list.count(), 0u);
 
+  ASSERT_TRUE(loadDataPackets(path, list, error, damage));
   EXPECT_FALSE(loadDataPackets(dir.file("missing.pcap"), list, error, damage));
   EXPECT_NE(error.find("missing.pcap"), std::string::npos) << error;
+  EXPECT_EQ(list.count(), 0u);
+}
+
+// The list points into the mapped file and keeps it mapped; damage keeps the
+// packets before it; a progress callback that answers false stops the load
+// at once and leaves nothing behind.
+TEST(LoadDataPacketsTest, KeepsTheFileMappedStopsAtDamageAndCancels) {
+  TempDir dir;
+  const std::string path = dir.file("large.pcap");
+  constexpr int kPackets = 5000;  // about 6 MB: progress comes before the end
+  CaptureWriter writer;
+  ASSERT_TRUE(writer.open(path));
+  sim::ScanPacketStream stream(sim::ScanPattern{});
+  Bytes expected;
+  for (int i = 0; i < kPackets; ++i) {
+    const auto p = stream.next();
+    ASSERT_TRUE(writer.write(p.data(), p.size(), kSensorIp, 2368, kHostIp, 2368, i, 0));
+    expected.insert(expected.end(), p.begin(), p.end());
+  }
+  ASSERT_TRUE(writer.close());
+  const std::uint64_t fileSize = readFile(path).size();
+
+  DataPacketList list;
+  std::string error, damage;
+  ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
+  DataPacketList kept = list;  // the last owner of the mapping
+  list = DataPacketList();
+  EXPECT_EQ(bytesOf(kept), expected);
+
+  // Cut in the middle of the last record.
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(fileSize - 100)), 0);
+  ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
+  EXPECT_EQ(list.count(), kPackets - 1u);
+  EXPECT_NE(damage.find("cut short"), std::string::npos) << damage;
+  EXPECT_TRUE(std::equal(expected.end() - 2 * 1206, expected.end() - 1206, list.packet(kPackets - 2)));
+
+  std::vector<std::uint64_t> reports;
+  EXPECT_FALSE(loadDataPackets(path, list, error, damage, [&](std::uint64_t read, std::uint64_t) {
+    reports.push_back(read);
+    return false;
+  }));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_GT(reports[0], 0u);
+  EXPECT_LT(reports[0], fileSize - 1264);  // before the end of the records: stopped during the pass
+  EXPECT_NE(error.find("cancelled"), std::string::npos) << error;
+  EXPECT_EQ(list.count(), 0u);
+}
+
+// ---- Packets per frame and the frame total -------------------------------------
+
+namespace {
+
+// Data packets whose first block has the given azimuths (hundredths of a degree).
+DataPacketList packetsWithAzimuths(const std::vector<int>& azimuths) {
+  Bytes bytes;
+  for (const int azimuth : azimuths) {
+    Bytes packet(1206, 0);
+    packet[0] = 0xFF;
+    packet[1] = 0xEE;
+    packet[2] = static_cast<std::uint8_t>(azimuth);
+    packet[3] = static_cast<std::uint8_t>(azimuth >> 8);
+    bytes.insert(bytes.end(), packet.begin(), packet.end());
+  }
+  return DataPacketList::fromBytes(bytes);
+}
+
+// `count` packets: packets 0..10 at `first`, each later one `steps[i - 10]`
+// after packet i - 1 (wrapping at 360 degrees), then `step` after that.
+std::vector<int> azimuthsBySteps(std::size_t count, int first, const std::vector<int>& steps, int step) {
+  std::vector<int> azimuths(count, first);
+  for (std::size_t i = 11; i < count; ++i) {
+    const std::size_t k = i - 11;
+    azimuths[i] = (azimuths[i - 1] + (k < steps.size() ? steps[k] : step)) % 36000;
+  }
+  return azimuths;
+}
+
+}  // namespace
+
+TEST(PacketsPerFrameTest, EstimatesFromTheStepsOfPackets10To30) {
+  // 12-degree steps across 0 degrees: 360 / 12 + 8.
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(azimuthsBySteps(31, 30000, {}, 1200))), 38);
+  // 359.50 then 0.30 degrees is a step of 0.8 like the others: 360 / 0.8 + 8,
+  // exactly (in floating point the quotient falls just short of 450).
+  auto wrapping = azimuthsBySteps(40, 35950 - 10 * 80, {}, 80);
+  EXPECT_EQ(wrapping[20], 35950);
+  EXPECT_EQ(wrapping[21], 30);
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(wrapping)), 458);
+  // A step of 64.4 degrees is left out, one just below is counted; packets
+  // before 10 and after 30 do not matter.
+  std::vector<int> steps(20, 1200);
+  steps[5] = 6440;
+  steps[6] = 6439;
+  auto gap = azimuthsBySteps(60, 0, steps, 17);
+  for (int i = 0; i < 10; ++i) gap[i] = 7 * i;
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(gap)), 36000 * 19 / (18 * 1200 + 6439) + 8);
+}
+
+// Where the figures cannot say: the default, never a division by zero nor a
+// read past the list nor a count below 1.
+TEST(PacketsPerFrameTest, FallsBackToThirtyWhenThePacketsCannotTell) {
+  EXPECT_EQ(estimatePacketsPerFrame(DataPacketList()), 30);
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(azimuthsBySteps(30, 0, {}, 1200))), 30);  // one short
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(azimuthsBySteps(31, 0, {}, 9000))), 30);  // only gaps
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(std::vector<int>(31, 12345))), 30);       // standing still
+  // Azimuths past 360 degrees (65535 then 0): the steps go below 0 even after
+  // a turn is added; they are no steps and cannot make the mean 0 or less.
+  std::vector<int> broken(31, 0);
+  for (std::size_t i = 0; i < broken.size(); i += 2) broken[i] = 65535;
+  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(broken)), 30);
+}
+
+TEST(PacketsPerFrameTest, FrameTotalCountsAPartialLastFrame) {
+  const FrameTotal frames = frameTotalOf(95, 30);
+  EXPECT_EQ(frames.total, 4u);
+  EXPECT_EQ(frames.remainder, 5u);
+  EXPECT_TRUE(frames.partial());
+  const FrameTotal whole = frameTotalOf(90, 30);
+  EXPECT_EQ(whole.total, 3u);
+  EXPECT_FALSE(whole.partial());
+  EXPECT_EQ(frameTotalOf(0, 38).total, 0u);
+  EXPECT_EQ(frameTotalOf(95, 0).total, 4u);  // no count below 1: the default
+  EXPECT_EQ(frameTotalOf(95, -7).remainder, 5u);
 }
 
 // ---- Bad files and damage ------------------------------------------------------

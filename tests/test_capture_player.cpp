@@ -28,12 +28,12 @@ std::shared_ptr<DataPacketList> capturePackets(int count, int layout = kLayoutPr
   pattern.layout = layout;
   pattern.firingsPerRevolution = 360;
   sim::ScanPacketStream stream(pattern);
-  auto list = std::make_shared<DataPacketList>();
+  std::vector<std::uint8_t> bytes;
   for (int i = 0; i < count; ++i) {
     const auto p = stream.next();
-    list->bytes.insert(list->bytes.end(), p.begin(), p.end());
+    bytes.insert(bytes.end(), p.begin(), p.end());
   }
-  return list;
+  return std::make_shared<DataPacketList>(DataPacketList::fromBytes(std::move(bytes)));
 }
 
 // What the window receives from the player, in arrival order: 'R' for a
