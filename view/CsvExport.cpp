@@ -36,7 +36,33 @@ inline float wholeCentimetres(float v, CsvFrameKind kind) {
   return static_cast<float>(static_cast<long long>(shifted));
 }
 
+inline CsvPoint pointOf(double d, double a, int viewMode, CsvFrameKind kind) {
+  const double r = a * kPi / 180.0;
+  // The vertical angle is 0: cos 0 = 1, sin 0 = 0. The arriving-frame
+  // export multiplies by 0.1 where the frozen-frame export divides by 10.
+  CsvPoint p;
+  if (kind == CsvFrameKind::Arriving) {
+    p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) * 0.1);
+    p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) * 0.1);
+    p.z = static_cast<float>(d * std::sin(0.0) * 0.1);
+  } else {
+    p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
+    p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
+    p.z = static_cast<float>(d * std::sin(0.0) / 10);
+  }
+  if (viewMode == 0) {
+    p.x = wholeCentimetres(p.x, kind);
+    p.y = wholeCentimetres(p.y, kind);
+    p.z = wholeCentimetres(p.z, kind);
+  }
+  return p;
+}
+
 }  // namespace
+
+CsvPoint csvPoint(double scaledDistance, double azimuth, int viewMode, CsvFrameKind kind) {
+  return pointOf(scaledDistance, azimuth, viewMode, kind);
+}
 
 std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
                            const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd) {
@@ -57,24 +83,8 @@ std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, 
     if (!(a >= angleMin && a <= angleMax)) continue;
 
     const double d = scaledDistance(record.distance[j], options.layout);
-    const double r = a * kPi / 180.0;
-    // The vertical angle is 0: cos 0 = 1, sin 0 = 0. The arriving-frame
-    // export multiplies by 0.1 where the frozen-frame export divides by 10.
-    float x, y, z;
-    if (kind == CsvFrameKind::Arriving) {
-      x = static_cast<float>(d * std::cos(0.0) * std::sin(r) * 0.1);
-      y = static_cast<float>(d * std::cos(0.0) * std::cos(r) * 0.1);
-      z = static_cast<float>(d * std::sin(0.0) * 0.1);
-    } else {
-      x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
-      y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
-      z = static_cast<float>(d * std::sin(0.0) / 10);
-    }
-    if (options.viewMode == 0) {
-      x = wholeCentimetres(x, kind);
-      y = wholeCentimetres(y, kind);
-      z = wholeCentimetres(z, kind);
-    }
+    const CsvPoint point = pointOf(d, a, options.viewMode, kind);
+    const float x = point.x, y = point.y, z = point.z;
 
     if (out.size() < used + kMaxLine + lineEndLength) out.resize(std::max(out.size() * 2, used + 64 * kMaxLine));
     char* p = out.data() + used;

@@ -27,6 +27,15 @@ enum class CsvFrameKind { Arriving, Frozen };
 // The distance in millimetres that the selected layout makes of a raw count.
 inline double scaledDistance(double raw, int layout) { return layout == 1 ? raw / 0.25 : raw / 0.5; }
 
+// A measurement's point as an export computes it, in centimetres, from the
+// scaled distance (millimetres) and the azimuth (degrees): whole centimetres
+// in view mode 0, rounded as `kind` says. The frozen frame's region listing
+// uses the same rule.
+struct CsvPoint {
+  float x = 0, y = 0, z = 0;
+};
+CsvPoint csvPoint(double scaledDistance, double azimuth, int viewMode, CsvFrameKind kind);
+
 // Appends one line per measurement of `record` whose azimuth lies in the
 // options' range to `out`, each ending in `lineEnd`, with FreamID `frameId`.
 // Measurements are paired up to the shortest of the record's lists (a
