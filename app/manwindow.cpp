@@ -10,8 +10,12 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdlib>
 
 #include "CapturePlayer.h"
+#include "CaptureRecorder.h"
+#include "CsvFrameFile.h"
+#include "SaveDataOptions.h"
 #include "LiveDataReceiver.h"
 #include "PointCloudView.h"
 #include "RecordMetaTypes.h"
@@ -59,6 +63,8 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
     w->setEnabled(false);
 
   // The auxiliary windows and threads, in their order of creation.
+  saveDataOptions_ = new SaveDataOptions;
+  saveDataOptions_->setWindowModality(Qt::ApplicationModal);
   player_ = new ReadLiveOffData;
   liveReceiver_ = new GetlidarData_1;
   statusReceiver_ = new GetSet;
@@ -78,11 +84,23 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   if (options.telemetryPort) ui.lineEdit->setText(QString::number(*options.telemetryPort));
   if (options.multicast) ui.lineEdit_2->setText(QString::fromStdString(*options.multicast));
   if (options.layout) ui.comboBox_agree->setCurrentIndex(*options.layout);
+  // The recorder's adapter: named on the command line, else in the
+  // environment.
+  captureDevice_ = options.captureDevice;
+  if (captureDevice_.empty()) {
+    if (const char* named = std::getenv("Z540K_CAPTURE_DEVICE")) captureDevice_ = named;
+  }
   if (options.start) QTimer::singleShot(0, this, [this] { ui.toolButton_Lidar->click(); });
 }
 
 manwindow::~manwindow() {
-  // The workers end before the window's members go.
+  // The workers end before the window's members go; a recording keeps what
+  // it captured, an unfinished CSV export leaves an existing file as it was.
+  if (recorder_) {
+    recorder_->postStop();
+    recorder_->wait(5000);
+  }
+  csvFile_.reset();
   player_->stop();
   liveReceiver_->running = false;
   liveReceiver_->closeSocket();
@@ -92,11 +110,13 @@ manwindow::~manwindow() {
   delete player_;
   delete liveReceiver_;
   delete statusReceiver_;
+  delete saveDataOptions_;
 }
 
 void manwindow::setUpView() {
   view_ = std::make_unique<PointCloudView>(ui.screen);
   view_->onKeyDown([this](const std::string& keySym, char key) { onViewKey(keySym, key); });
+  view_->onAreaPicked([this](const std::vector<int>& indices) { onAreaPicked(indices); });
 
   statusLabel_ = new QLabel(this);
   statusLabel_->setTextFormat(Qt::RichText);
@@ -107,11 +127,15 @@ void manwindow::setUpView() {
   statusTimer_ = new QTimer(this);
   connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);
   statusTimer_->start(kStatusLineMilliseconds);
+  recorderWatch_ = new QTimer(this);
+  recorderWatch_->setInterval(250);
+  connect(recorderWatch_, &QTimer::timeout, this, &manwindow::checkRecorder);
   updateStatusLine();
 }
 
 void manwindow::makeConnections() {
   connect(ui.showAngle_lineEdit, &QLineEdit::returnPressed, this, &manwindow::showAngleLinedit_pressed);
+  connect(saveDataOptions_, &SaveDataOptions::sendOptions, this, &manwindow::receiveSaveDataOption);
   connect(ui.setVerticalPushButton, &QPushButton::clicked, this, &manwindow::showVerticalSetting);
   connect(ui.toolButton_clear, &QToolButton::clicked, this, &manwindow::clearView);
   connect(ui.comboBox_View, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::view);
@@ -121,8 +145,16 @@ void manwindow::makeConnections() {
   connect(ui.toolButton_MeaGrid, &QToolButton::clicked, this, &manwindow::toggleGrid);
   connect(ui.tolbtn_LidarDataList, &QToolButton::clicked, this,
           [this] { ui.LidraDataDock->setVisible(ui.LidraDataDock->isHidden()); });
+  connect(ui.toolButton_SavePcapData, &QToolButton::clicked, this, &manwindow::onRecordClicked);
+  connect(ui.toolButton_Open, &QToolButton::clicked, this, &manwindow::onOpenClicked);
+  connect(ui.toolButton_Play, &QToolButton::clicked, this, &manwindow::onPlayClicked);
+  connect(ui.toolButton_GoToStart, &QToolButton::clicked, this, &manwindow::onGoToStartClicked);
+  connect(ui.toolButton_SeekForward, &QToolButton::clicked, this, &manwindow::onSeekForwardClicked);
+  connect(ui.toolButton_SeekBackward, &QToolButton::clicked, this, &manwindow::onSeekBackwardClicked);
+  connect(ui.toolButton_GoToEnd, &QToolButton::clicked, this, &manwindow::onGoToEndClicked);
   connect(ui.Slider_Frame, &QSlider::valueChanged, ui.Spbox_Frame, &QSpinBox::setValue);
   connect(ui.Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), ui.Slider_Frame, &QSlider::setValue);
+  connect(ui.Btn_SaveCSV, &QToolButton::clicked, this, &manwindow::onSaveCsvClicked);
   connect(this, &manwindow::Sig_SaveCSV, this, &manwindow::On_SaveCSV, Qt::DirectConnection);
   connect(ui.tolbtn_offdata, &QToolButton::clicked, this, &manwindow::onDisplayPauseClicked);
   connect(ui.CBox_Echo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Mode);
@@ -147,7 +179,7 @@ void manwindow::onLidarClicked() {
     // stop it rather than wait for its end.
     if (player_->isRunning()) {
       qDebug() << "whit。。。";
-      player_->stop();
+      stopPlayback();
     }
     qDebug() << "SetLidar。。。";
     liveRunning = false;
@@ -223,11 +255,6 @@ void manwindow::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-// Filled in with the playback controls, the CSV export and region picking.
-void manwindow::SelectPoints() {}
-void manwindow::FinshorStart(bool) {}
-void manwindow::receiveSaveDataOption(bool, int, float, float, QList<int>) {}
-void manwindow::On_SaveCSV() {}
 
 // ---- Frames ----------------------------------------------------------------
 
@@ -236,6 +263,10 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   lastFrame = std::move(lidardata);
   ++framesArrived_;
   ui.comboBox_4->setEnabled(true);
+  // A frame for the CSV file is written, not drawn: the view shows empty
+  // clouds for it.
+  const bool exported = csvActive;
+  if (exported) writeCsvFrame(lastFrame);
   // Playback frame counter.
   if (stepMode) {
     if (stepBackward) ui.Spbox_Frame->setValue(--frameIndex);
@@ -243,8 +274,9 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   }
   // The frame is drawn once the records already waiting have been taken:
   // when several wait, only the newest is drawn.
+  drawEmpty_ = exported;
   if (drawQueued_) {
-    ++framesCoalesced_;
+    if (!exported) ++framesCoalesced_;
     return;
   }
   drawQueued_ = true;
@@ -262,16 +294,15 @@ void manwindow::drawLatestFrame() {
   s.box = selectionBox;
   QElapsedTimer clock;
   clock.start();
-  computeFramePoints(lastFrame, s, framePoints_);
+  if (drawEmpty_)
+    computeFramePoints(LidarDataSingleLine{}, s, framePoints_);
+  else
+    computeFramePoints(lastFrame, s, framePoints_);
   computeSeconds_ += clock.nsecsElapsed() * 1e-9;
 
   tableRows = static_cast<int>(framePoints_.tableRows.size());
-  if (pointTable) {
-    for (int row = 0; row < tableRows; ++row)
-      for (int column = 0; column < kPointTableColumns; ++column)
-        pointTable->setItem(row, column,
-                            new QStandardItem(QString::fromStdString(framePoints_.tableRows[row][column])));
-  }
+  for (int row = 0; row < tableRows; ++row) writeTableRow(row, framePoints_.tableRows[row]);
+  measureRegion(framePoints_.selection);
   view_->showFrame(framePoints_, pointSize);
   if (mouseReadout) refreshReadout();
   ++framesDrawn_;
@@ -307,6 +338,7 @@ void manwindow::clearView() {
   selectionBox = SelectionBox{};
   areaPicked = false;
   pickedCount = 0;
+  regionStatistics_.reset();
   resetPointTable();
   view_->clear();
 }

@@ -14,6 +14,7 @@
 
 #include "LidarRecords.h"
 #include "PointComputation.h"
+#include "RegionMeasurement.h"
 #include "StartupOptions.h"
 #include "ui_manwindow.h"
 
@@ -23,9 +24,13 @@ class QTimer;
 class GetlidarData_1;
 class GetSet;
 class ReadLiveOffData;
+class SaveDataOptions;
 
 namespace z540k {
 class PointCloudView;
+class CaptureRecorder;
+class CsvFrameFile;
+struct DataPacketList;
 }
 
 class manwindow : public QMainWindow {
@@ -47,7 +52,26 @@ class manwindow : public QMainWindow {
   quint64 framesDrawn() const { return framesDrawn_; }
   quint64 framesDroppedForDisplay() const { return framesCoalesced_; }
   QStandardItemModel* pointTableModel() const { return pointTable; }
+  SaveDataOptions& saveDataOptions() { return *saveDataOptions_; }
+  bool isRecording() const { return recording; }
+  bool isPlayPaused() const { return playPaused; }
+  bool isPlayerFinished() const { return playerFinished; }
+  bool isCsvActive() const { return csvActive; }
+  int currentFrameIndex() const { return frameIndex; }
+  int currentFrameTotal() const { return frameTotal; }
+  int currentPacketsPerFrame() const { return packetsPerFrame; }
+  int currentFrameRemainder() const { return frameRemainder; }
+  // The recorder of the present (or last) recording; null before the first.
+  const z540k::CaptureRecorder* captureRecorder() const { return recorder_.get(); }
+  int currentSpeedIndex() const;
+  std::size_t loadedPacketCount() const;
   QString statusLine() const;
+  // The area-picking callback: the indices of the display cloud's points
+  // inside the rectangle the operator dragged.
+  void onAreaPicked(const std::vector<int>& indices);
+  const z540k::SelectionBox& markedRegion() const { return selectionBox; }
+  bool isAreaPicked() const { return areaPicked; }
+  bool isSelectionMode() const { return selectionMode; }
   // Time the window spent computing the points of the frames it drew.
   double computeSeconds() const { return computeSeconds_; }
 
@@ -91,9 +115,32 @@ class manwindow : public QMainWindow {
   void onStatusTick();
   void onViewKey(const std::string& keySym, char key);
 
+  // The Offline tab.
+  void onRecordClicked();
+  void checkRecorder();
+  void onOpenClicked();
+  bool loadCapture(const QString& path, std::shared_ptr<const z540k::DataPacketList>& packets);
+  void onPlayClicked();
+  void onSeekForwardClicked();
+  void onSeekBackwardClicked();
+  void onGoToStartClicked();
+  void onGoToEndClicked();
+  void resetSeekButtons();
+  void stopPlayback();
+
+  // Region picking.
+  void writeTableRow(int row, const z540k::PointTableRow& cells);
+  void measureRegion(const std::vector<z540k::RegionMeasurement>& inRegion);
+
+  // The CSV export.
+  void onSaveCsvClicked();
+  void writeCsvFrame(const LidarDataSingleLine& record);
+  void finishCsvExport();
+
   Ui::manwindowClass ui;
 
   // Auxiliary windows and threads, created once and kept for the window's life.
+  SaveDataOptions* saveDataOptions_ = nullptr;
   ReadLiveOffData* player_ = nullptr;
   GetlidarData_1* liveReceiver_ = nullptr;
   GetSet* statusReceiver_ = nullptr;
@@ -131,14 +178,38 @@ class manwindow : public QMainWindow {
   int frameTotal = 0;
   float angleLimit = 180.0f;
 
+  // Recording and playback.
+  std::unique_ptr<z540k::CaptureRecorder> recorder_;
+  QTimer* recorderWatch_ = nullptr;
+  QString recordPath;
+  std::string captureDevice_;  // the operator's adapter for recording, if named
+  QString captureFilter;
+  QString capturePath;
+  std::shared_ptr<const z540k::DataPacketList> playerPackets;
+  int frameRemainder = 0;
+  bool framePartial = false;
+  bool playing = false;
+  bool playerFinished = false;
+  bool lastSeekForward = false;
+  int forwardSpeedStep = 1;
+  int backwardSpeedStep = 1;
+
+  // The CSV export.
+  std::unique_ptr<z540k::CsvFrameFile> csvFile_;
+  QList<int> csvLines;
+  int csvFrameCounter = 0;
+  std::size_t recordsInFlightBeforeCsv_ = 0;
+
   // Data.
   LidarDataSingleLine lastFrame;
   z540k::FramePoints framePoints_;
+  z540k::RegionStatistics regionStatistics_;
   QStandardItemModel* pointTable = nullptr;
 
   // Keeping up: a draw is queued behind the records already waiting; the
   // records that arrive before it runs replace each other.
   bool drawQueued_ = false;
+  bool drawEmpty_ = false;  // the newest frame went to the CSV file
   quint64 framesDrawn_ = 0;
   quint64 framesCoalesced_ = 0;
   quint64 framesArrived_ = 0;

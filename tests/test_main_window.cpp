@@ -18,39 +18,16 @@
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
+#include "SimulatedRevolutions.h"
 #include "StatusReceiver.h"
 #include "UdpSocket.h"
+#include "WindowTestSupport.h"
 #include "manwindow.h"
 
 using namespace z540k;
 using namespace z540k::test;
 
 namespace {
-
-template <typename W = QWidget>
-W* child(QObject& window, const char* name) {
-  W* w = window.findChild<W*>(name);
-  if (!w) qFatal("no widget %s", name);
-  return w;
-}
-
-// Revolutions of the simulated room as the live decoder makes them from a
-// capture the simulator writes.
-std::vector<LidarDataSingleLine> simulatedRevolutions(int layout) {
-  const std::string path = "/tmp/z540k-window-" + std::to_string(::getpid()) + ".pcap";
-  Process sim({Z540K_SIM_PATH, "--quiet", "--count", "40", "--layout", layout == 1 ? "1.7" : "1.6",
-               "--write-pcap", path});
-  if (sim.wait() != 0) qFatal("the simulator could not write %s", path.c_str());
-  std::vector<LidarDataSingleLine> records;
-  DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
-  decoder.setLayout(layout);
-  CaptureReader reader;
-  if (!reader.open(path)) qFatal("%s", reader.error().c_str());
-  CapturedDatagram d;
-  while (reader.next(d)) decoder.decodeDataPacket(d.payload, d.size);
-  std::remove(path.c_str());
-  return records;
-}
 
 bool sameImage(const QIcon& icon, const char* resource) {
   return icon.pixmap(32, 32).toImage() == QIcon(resource).pixmap(32, 32).toImage();

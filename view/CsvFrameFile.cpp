@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace z540k::cli {
+namespace z540k {
 
 namespace {
 
@@ -89,10 +89,10 @@ bool CsvFrameFile::open(const std::string& path, std::string& error) {
   return true;
 }
 
-void CsvFrameFile::writeFrame(const LidarDataSingleLine& record) {
+void CsvFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind) {
   if (!file_ || complete()) return;
   ++frames_;
-  lines_ += appendCsvFrame(buffer_, record, static_cast<int>(frames_), options_, CsvFrameKind::Arriving);
+  lines_ += appendCsvFrame(buffer_, record, static_cast<int>(frames_), options_, kind);
   if (buffer_.size() >= kFlushAt) flush();
 }
 
@@ -155,4 +155,4 @@ void CsvFrameFile::removeTemporary() {
   tempPath_.clear();
 }
 
-}  // namespace z540k::cli
+}  // namespace z540k

@@ -16,7 +16,7 @@
 
 #include "CsvExport.h"
 
-namespace z540k::cli {
+namespace z540k {
 
 class CsvFrameFile {
  public:
@@ -29,8 +29,10 @@ class CsvFrameFile {
   // Creates the temporary file for `path` and writes the header; false with
   // a reason (a directory, no right to create a file beside the target...).
   bool open(const std::string& path, std::string& error);
-  // Writes one revolution unless the frame limit is reached.
-  void writeFrame(const LidarDataSingleLine& record);
+  // Writes one revolution unless the frame limit is reached; a frozen frame
+  // rounds whole centimetres half up, as the export of the frame on screen
+  // does.
+  void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving);
   // True once maxFrames frames are written (never with maxFrames 0).
   bool complete() const { return maxFrames_ > 0 && frames_ >= maxFrames_; }
   // Finishes the file: writes what is buffered, syncs it and puts it in place
@@ -60,4 +62,4 @@ class CsvFrameFile {
   int writeErrno_ = 0;
 };
 
-}  // namespace z540k::cli
+}  // namespace z540k

@@ -50,6 +50,7 @@ struct PointCloudView::Impl {
   // from above, fitted to the window.
   bool cameraChosen = false;
   FrameTimes times;
+  std::string text;  // the text line's content
 
   // Replaces the cloud `id` with `cloud` in its own colours, or in one
   // colour when `single` is set.
@@ -249,7 +250,12 @@ bool PointCloudView::pickAtCursor(double& x, double& y, double& z) {
   return true;
 }
 
+std::string PointCloudView::textLine() const {
+  return impl_->viewer->contains(kTextId) ? impl_->text : std::string();
+}
+
 void PointCloudView::setTextLine(const std::string& text) {
+  impl_->text = text;
   auto& viewer = *impl_->viewer;
   if (!viewer.contains(kTextId)) viewer.addText(text, 150, 0, 20, 0, 0, 1, kTextId);
   viewer.updateText(text, 150, 0, 20, 0, 0, 1, kTextId);

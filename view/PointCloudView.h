@@ -68,6 +68,8 @@ class PointCloudView {
   // The text line (the readout or the region statistics): id "0" at (150, 0)
   // pixels, size 20, blue.
   void setTextLine(const std::string& text);
+  // The text line as last set (empty when it was removed with the shapes).
+  std::string textLine() const;
 
   // Key-down events in the view (the key symbol, such as "plus" or "minus",
   // and the character).

@@ -1,6 +1,7 @@
 #include "PointComputation.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <cstdint>
@@ -23,10 +24,12 @@ inline Rgb rgb(int r, int g, int b) { return Rgb{wrap8(r), wrap8(g), wrap8(b)}; 
 // Whole centimetres toward zero, through an integer (so -0.7 becomes 0).
 inline float truncated(float v) { return static_cast<float>(static_cast<long long>(v)); }
 
+// Fixed notation with a point for the decimals whatever the locale (the
+// window runs with the user's, which may write a comma).
 std::string fixed(double v, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  return text;
+  char text[352];  // the longest double in fixed notation, with 6 decimals
+  const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, decimals).ptr;
+  return std::string(text, end);
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+// manwindow's CSV export: the frame frozen on screen at once, or a number of
+// frames as they arrive.
+#include <QDateTime>
+#include <QTimer>
+
+#include "CsvFrameFile.h"
+#include "FileDialogs.h"
+#include "LiveDataReceiver.h"
+#include "MessageBoxes.h"
+#include "PointCloudView.h"
+#include "SaveDataOptions.h"
+#include "manwindow.h"
+
+using namespace z540k;
+
+namespace {
+const QString kTipsTitle = QStringLiteral("提示");
+const QString kConnectFirst = QStringLiteral("请先连接雷达！");
+const QString kCsvDone = QStringLiteral("保存CSV文件完成！");
+}  // namespace
+
+void manwindow::onSaveCsvClicked() {
+  if (!liveRunning) {
+    showMessage(this, MessageKind::Information, kTipsTitle, kConnectFirst);
+    return;
+  }
+  saveDataOptions_->show();
+}
+
+void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, float angleMax, QList<int> lines) {
+  // A new export while one is being written would lose the file in progress.
+  if (isSave && csvActive) {
+    showMessage(this, MessageKind::Warning, "Warning",
+                QString("A CSV export is still being written (%1 of %2 frames): wait for it to complete.")
+                    .arg(csvFrameCounter)
+                    .arg(csvFrames));
+    return;
+  }
+  csvFrames = freams;
+  csvAngleMin = angleMin;
+  csvAngleMax = angleMax;
+  csvLines = lines;
+  if (!isSave) return;
+  if (freams < 1) {  // such an export would never complete
+    showMessage(this, MessageKind::Warning, "Warning", "Fream count must be 1 or more");
+    return;
+  }
+
+  const QString proposed = QDateTime::currentDateTime().toString("yyyy-MM-dd-hh-mm") + ".csv";
+  const QString path = askSaveFileName(this, "Save CSV", proposed, QString());
+  if (path.isEmpty()) return;  // cancelled: nothing is exported
+
+  CsvExportOptions options;
+  options.layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
+  options.viewMode = ui.comboBox_degree->currentIndex() == 0 ? 0 : 1;
+  options.angleMin = csvAngleMin;
+  options.angleMax = csvAngleMax;
+  const bool frozen = !displayRunning;
+  csvFile_ = std::make_unique<CsvFrameFile>(options, frozen ? 1 : csvFrames);
+  std::string error;
+  if (!csvFile_->open(path.toLocal8Bit().toStdString(), error)) {
+    csvFile_.reset();
+    showMessage(this, MessageKind::Critical, "error", "Cannot write the CSV file: " + QString::fromStdString(error));
+    return;
+  }
+  csvActive = true;
+
+  if (frozen) {
+    // The frame on screen, at once.
+    csvFile_->writeFrame(lastFrame, CsvFrameKind::Frozen);
+    csvActive = false;
+    const bool written = csvFile_->close(error);
+    csvFile_.reset();
+    if (!written)
+      showMessage(this, MessageKind::Critical, "error",
+                  "The CSV file could not be written: " + QString::fromStdString(error));
+    return;
+  }
+  // Frame by frame: every revolution is needed, none is dropped on its way.
+  recordsInFlightBeforeCsv_ = liveReceiver_->maxRecordsInFlight;
+  liveReceiver_->maxRecordsInFlight = 0;
+  updateStatusLine();
+}
+
+// One arriving record into the file; the last one completes the export.
+void manwindow::writeCsvFrame(const LidarDataSingleLine& record) {
+  ++csvFrameCounter;
+  csvFile_->writeFrame(record, CsvFrameKind::Arriving);
+  if (csvFrameCounter == csvFrames && csvFrameCounter != 0) finishCsvExport();
+}
+
+void manwindow::finishCsvExport() {
+  csvActive = false;
+  csvFrameCounter = 0;
+  liveReceiver_->maxRecordsInFlight = recordsInFlightBeforeCsv_;
+  std::string error;
+  const bool written = csvFile_->close(error);
+  csvFile_.reset();
+  if (written)
+    emit Sig_SaveCSV();
+  else
+    showMessage(this, MessageKind::Critical, "error",
+                "The CSV file could not be written: " + QString::fromStdString(error));
+}
+
+void manwindow::On_SaveCSV() { showMessage(this, MessageKind::Information, kTipsTitle, kCsvDone); }

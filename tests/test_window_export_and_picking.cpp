@@ -1,0 +1,277 @@
+// The main window's CSV export (the frozen frame, frame by frame, and what
+// it refuses) driven through the save-data options window, and the marked
+// region: its box, its table rows and its statistics line.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QToolButton>
+#include <QtTest>
+#include <fstream>
+#include <sstream>
+
+#include "CsvExport.h"
+#include "FileDialogs.h"
+#include "LiveDataReceiver.h"
+#include "LoopbackTestSupport.h"
+#include "MessageRecorder.h"
+#include "PointCloudView.h"
+#include "RecordMetaTypes.h"
+#include "SaveDataOptions.h"
+#include "WindowTestSupport.h"
+#include "manwindow.h"
+
+using namespace z540k;
+using namespace z540k::test;
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A frame with measurements at known places (protocol 1.6: a raw count is
+// half a millimetre): two 2.7 cm either side of the sensor (azimuths 90 and
+// 270), and a ring of 36 at one metre.
+LidarDataSingleLine knownFrame(unsigned long long firstTime) {
+  LidarDataSingleLine r;
+  auto add = [&](double azimuth, double raw, int intensity) {
+    r.azimuth.push_back(azimuth);
+    r.distance.push_back(raw);
+    r.intensity.push_back(intensity);
+    r.timestamp.push_back(firstTime + r.timestamp.size());
+  };
+  add(90, 13.5, 10);
+  add(270, 13.5, 20);
+  for (int i = 0; i < 36; ++i) add(i * 10.0 + 5, 2000, 100 + i);
+  return r;
+}
+
+// The window with "Lidar" pressed (on held ports, nothing sent to them):
+// exports need the receivers running.
+struct LiveWindow {
+  HeldUdpPort data, status;
+  std::unique_ptr<manwindow> window;
+  LiveWindow() {
+    StartupOptions options;
+    options.dataPort = data.port();
+    options.telemetryPort = status.port();
+    options.multicast = "";
+    window = std::make_unique<manwindow>(options);
+    child<QToolButton>(*window, "toolButton_Lidar")->click();
+  }
+  manwindow& operator*() { return *window; }
+  manwindow* operator->() { return window.get(); }
+
+  // "SaveData", then the options window filled and confirmed.
+  void exportWith(const QString& frames, const QString& angleMin, const QString& angleMax) {
+    child<QToolButton>(*window, "Btn_SaveCSV")->click();
+    SaveDataOptions& options = window->saveDataOptions();
+    QVERIFY(options.isVisible());
+    for (auto [name, text] : {std::pair<const char*, QString>{"lineEdit_freamCount", frames},
+                              {"lineEdit_AngleMin", angleMin},
+                              {"lineEdit_AngleMax", angleMax}}) {
+      auto* edit = child<QLineEdit>(options, name);
+      edit->clear();
+      QTest::keyClicks(edit, text);
+    }
+    QTest::mouseClick(child<QPushButton>(options, "pushButton_ok"), Qt::LeftButton);
+  }
+};
+
+// The file dialogs answer with a path in a folder of the test's own.
+struct SavePath {
+  QTemporaryDir dir;
+  QString path = dir.filePath("export.csv");
+  FileDialogResponder previous;
+  explicit SavePath(bool cancel = false) {
+    previous = setFileDialogResponder(
+        [this, cancel](FileDialogKind, const QString&, const QString&, const QString&) { return cancel ? QString() : path; });
+  }
+  ~SavePath() { setFileDialogResponder(previous); }
+};
+
+std::string expectedFile(const std::vector<LidarDataSingleLine>& frames, CsvFrameKind kind, CsvExportOptions options) {
+  std::string text = std::string(kCsvHeader) + "\n";
+  int id = 1;
+  for (const auto& f : frames) appendCsvFrame(text, f, id++, options, kind);
+  return text;
+}
+
+}  // namespace
+
+class WindowExportAndPickingTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { registerRecordMetaTypes(); }
+
+  // Before "Lidar" the export is refused with its message.
+  void exportNeedsTheReceivers() {
+    MessageRecorder messages;
+    manwindow w;
+    child<QToolButton>(w, "Btn_SaveCSV")->click();
+    QCOMPARE(messages.messages.size(), std::size_t(1));
+    QCOMPARE(messages.last().title, QString("提示"));
+    QCOMPARE(messages.last().text, QString("请先连接雷达！"));
+    QVERIFY(!w.saveDataOptions().isVisible());
+  }
+
+  // The display paused: the frame on screen is written at once, rounded half
+  // up to whole centimetres (2.7 becomes 3, -2.7 becomes -2), with no
+  // message.
+  void frozenFrame() {
+    MessageRecorder messages;
+    SavePath file;
+    LiveWindow w;
+    const LidarDataSingleLine frame = knownFrame(500);
+    w->CalculateCoordinates(frame);
+    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    child<QToolButton>(*w, "tolbtn_offdata")->click();
+    w.exportWith("1", "0", "360");
+    QVERIFY(!w->isCsvActive());
+    CsvExportOptions options;  // protocol 1.6, view mode 1 (whole centimetres)
+    const std::string written = readAll(file.path.toStdString());
+    QCOMPARE(written, expectedFile({frame}, CsvFrameKind::Frozen, options));
+    QVERIFY(written.find("\n1,3,0,0,10,90,") != std::string::npos);
+    QVERIFY(written.find("\n1,-2,0,0,20,270,") != std::string::npos);
+    QVERIFY(messages.messages.empty());
+  }
+
+  // Frame by frame: the next three records go to the file (truncated toward
+  // zero: 2.7 becomes 2), the view shows empty clouds meanwhile, and the
+  // completion message follows the third. A range of 5 to 5 is widened to
+  // 4.5 to 5.5 by the options window.
+  void frameByFrame() {
+    MessageRecorder messages;
+    SavePath file;
+    LiveWindow w;
+    w.exportWith("3", "5", "5");
+    QVERIFY(w->isCsvActive());
+    QCOMPARE(w->liveReceiver().maxRecordsInFlight.load(), std::size_t(0));  // none dropped on the way
+    std::vector<LidarDataSingleLine> frames;
+    for (int i = 0; i < 3; ++i) {
+      frames.push_back(knownFrame(1000 * (i + 1)));
+      w->CalculateCoordinates(frames.back());
+      QTRY_COMPARE(w->framesDrawn(), quint64(i + 1));
+      QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), std::size_t(0));
+    }
+    QVERIFY(!w->isCsvActive());
+    QCOMPARE(messages.messages.size(), std::size_t(1));
+    QCOMPARE(messages.last().title, QString("提示"));
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
+    CsvExportOptions options;
+    options.angleMin = 4.5f;
+    options.angleMax = 5.5f;
+    const std::string written = readAll(file.path.toStdString());
+    QCOMPARE(written, expectedFile(frames, CsvFrameKind::Arriving, options));
+    QVERIFY(written.find("\n3,") != std::string::npos && written.find("\n4,") == std::string::npos);
+    QVERIFY(w->liveReceiver().maxRecordsInFlight.load() > 0);
+    // Drawn again once the export is over.
+    w->CalculateCoordinates(frames[0]);
+    QTRY_COMPARE(w->framesDrawn(), quint64(4));
+    QVERIFY(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId) > 0);
+  }
+
+  // A cancelled file dialog exports nothing; a file that cannot be written
+  // is reported and nothing is counted; a new export while one runs is
+  // refused and the running one goes on.
+  void refusals() {
+    MessageRecorder messages;
+    LiveWindow w;
+    {
+      SavePath cancelled(true);
+      w.exportWith("2", "0", "360");
+      QVERIFY(!w->isCsvActive());
+      QVERIFY(messages.messages.empty());
+    }
+    {
+      SavePath unwritable;
+      unwritable.path = unwritable.dir.filePath("no-such-folder/export.csv");
+      w.exportWith("2", "0", "360");
+      QVERIFY(!w->isCsvActive());
+      QCOMPARE(messages.messages.size(), std::size_t(1));
+      QCOMPARE(messages.last().title, QString("error"));
+    }
+    SavePath file;
+    w.exportWith("2", "0", "360");
+    QVERIFY(w->isCsvActive());
+    w.exportWith("5", "0", "360");
+    QCOMPARE(messages.messages.size(), std::size_t(2));
+    QCOMPARE(messages.last().title, QString("Warning"));
+    w->CalculateCoordinates(knownFrame(1));
+    w->CalculateCoordinates(knownFrame(2));
+    QVERIFY(!w->isCsvActive());
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
+  }
+
+  // Picking four points of the ring marks their box; with the picture
+  // frozen the matching measurements are listed; the statistics line shows
+  // the first window of four once the fifth in-box measurement arrives;
+  // "Clear" forgets the region.
+  void pickedRegionAndItsStatistics() {
+    LiveWindow w;
+    const LidarDataSingleLine frame = knownFrame(1);
+    w->CalculateCoordinates(frame);
+    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    const auto shown = w->cloudView().displayedPoints();
+    // The ring's points at azimuths 5, 15, 25 and 35 (after the two near ones).
+    const std::vector<int> picked = {2, 3, 4, 5};
+    float xMin = 1e9, xMax = -1e9, yMin = 1e9, yMax = -1e9;
+    for (int i : picked) {
+      xMin = std::min(xMin, shown[i].p.x);
+      xMax = std::max(xMax, shown[i].p.x);
+      yMin = std::min(yMin, shown[i].p.y);
+      yMax = std::max(yMax, shown[i].p.y);
+    }
+    child<QToolButton>(*w, "tolbtn_offdata")->click();  // frozen: rows listed at once
+    w->onAreaPicked(picked);
+    QVERIFY(w->isAreaPicked());
+    const SelectionBox box = w->markedRegion();
+    QCOMPARE(box.xMin, xMin);
+    QCOMPARE(box.xMax, xMax);
+    QCOMPARE(box.yMin, yMin);
+    QCOMPARE(box.yMax, yMax);
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kSelectionCloudId), picked.size());
+    QCOMPARE(w->pointTableModel()->rowCount(), 4);
+    QCOMPARE(w->pointTableModel()->item(0, 2)->text(), QString("5.000"));
+
+    // Live again: the region's measurements of each frame feed the statistics.
+    child<QToolButton>(*w, "tolbtn_offdata")->click();
+    w->CalculateCoordinates(frame);
+    QTRY_COMPARE(w->framesDrawn(), quint64(2));
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kSelectionCloudId), std::size_t(4));
+    QVERIFY(w->cloudView().textLine().find("x_Min") == std::string::npos);  // four counted, none shown yet
+    w->CalculateCoordinates(frame);
+    QTRY_COMPARE(w->framesDrawn(), quint64(3));
+    double xSum = 0, ySum = 0;
+    for (int i : picked) xSum += shown[i].p.x, ySum += shown[i].p.y;
+    const QString expected = QString("x_Min:%1    x_Max:%2    x_Average:%3    x_Error:%4\ny_Min:%5    y_Max:%6    "
+                                     "y_Average:%7    y_Error:%8")
+                                 .arg(xMin, 0, 'f', 6)
+                                 .arg(xMax, 0, 'f', 6)
+                                 .arg(xSum / 4, 0, 'f', 6)
+                                 .arg(xMax - xMin, 0, 'f', 6)
+                                 .arg(yMin, 0, 'f', 6)
+                                 .arg(yMax, 0, 'f', 6)
+                                 .arg(ySum / 4, 0, 'f', 6)
+                                 .arg(yMax - yMin, 0, 'f', 6);
+    QCOMPARE(QString::fromStdString(w->cloudView().textLine()), expected);
+
+    child<QToolButton>(*w, "toolButton_clear")->click();
+    QVERIFY(!w->isAreaPicked());
+    QCOMPARE(w->markedRegion().xMax, 0.0f);
+    QCOMPARE(w->cloudView().cloudCount(), std::size_t(0));
+  }
+};
+
+int main(int argc, char** argv) {
+  PointCloudView::prepareSurfaceFormat();
+  QApplication app(argc, argv);
+  WindowExportAndPickingTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_window_export_and_picking.moc"
