@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QToolButton>
+#include <QVTKOpenGLNativeWidget.h>
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -264,6 +265,32 @@ class WindowExportAndPickingTest : public QObject {
     QVERIFY(!w->isAreaPicked());
     QCOMPARE(w->markedRegion().xMax, 0.0f);
     QCOMPARE(w->cloudView().cloudCount(), std::size_t(0));
+  }
+
+  // "Select", then a rectangle dragged over the view: the viewer's own area
+  // picking hands the points under it to the window, which marks the region
+  // and leaves the selection mode.
+  void draggingARectanglePicksPoints() {
+    LiveWindow w;
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+    w->CalculateCoordinates(knownFrame(1));
+    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    child<QToolButton>(*w, "toolButton_selectCloud")->click();
+    QVERIFY(w->isSelectionMode());
+    auto* screen = child<QVTKOpenGLNativeWidget>(*w, "screen");
+    const QPoint from(2, 2), to(screen->width() - 3, screen->height() - 3);
+    auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+      QMouseEvent e(type, at, screen->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+      QApplication::sendEvent(screen, &e);
+    };
+    mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    mouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    mouse(QEvent::MouseMove, to, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    QTRY_VERIFY(w->isAreaPicked());
+    QVERIFY(!w->isSelectionMode());
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kSelectionCloudId), w->cloudView().displayedPoints().size());
   }
 };
 
