@@ -40,7 +40,8 @@ std::size_t manwindow::loadedPacketCount() const { return playerPackets ? player
 // ---- Record ------------------------------------------------------------------
 
 void manwindow::onRecordClicked() {
-  if (!liveRunning) {
+  // A recording can always be stopped, also after "Lidar" was stopped.
+  if (!liveRunning && !recording) {
     showMessage(this, MessageKind::Information, kTipsTitle, kConnectFirst);
   } else if (recording) {
     // The stop takes effect at once; everything captured until now is in the
@@ -82,9 +83,13 @@ void manwindow::onRecordClicked() {
       } else {
         recordPath = path;
         if (!recorder_) recorder_ = std::make_unique<CaptureRecorder>();
-        recorder_->start({path.toLocal8Bit().toStdString(), captureFilter.toStdString(), device});
-        recording = true;
-        recorderWatch_->start();
+        if (recorder_->start({path.toLocal8Bit().toStdString(), captureFilter.toStdString(), device})) {
+          recording = true;
+          recorderWatch_->start();
+        } else {
+          showMessage(this, MessageKind::Critical, "error",
+                      "The previous recording is still ending: try again in a moment.");
+        }
       }
     }
   }
@@ -212,7 +217,9 @@ void manwindow::stopPlayback() {
   ui.toolButton_Open->setEnabled(true);
   ui.toolButton_GoToEnd->setEnabled(true);
   ui.toolButton_GoToStart->setEnabled(true);
-  if (liveStartedOnce && liveReceiver_->isRunning()) liveReceiver_->paused = false;
+  // Live data shows again, also when the receiver is being stopped (Lidar):
+  // a flag left set would drop everything of its next start.
+  liveReceiver_->paused = false;
 }
 
 // ---- Playback ----------------------------------------------------------------
@@ -239,6 +246,8 @@ void manwindow::onPlayClicked() {
     stepBackward = false;
     player_->stepRequest = 0;
     player_->direction = 1;
+    // Playing forwards at normal speed: the next Seek forward goes to 2x.
+    lastSeekForward = true;
     if (playCount == 1) {
       ensurePointTable();
       player_->setPackets(playerPackets);
@@ -246,6 +255,9 @@ void manwindow::onPlayClicked() {
       connect(player_, &ReadLiveOffData::SendData, this, &manwindow::CalculateCoordinates, unique);
       connect(player_, &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart, unique);
       player_->layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
+      // A new run starts with the gate open, also when a Pause pressed as
+      // the previous capture ended closed it behind that run.
+      player_->giveGate();
       player_->start();
       forwardSpeedStep = 1;
     } else if (!player_->isRunning() || playerFinished) {
