@@ -183,6 +183,30 @@ bool parseIpv4(const std::string& text, std::uint32_t& address) {
   return true;
 }
 
+bool sendDatagram(const std::string& ipv4Text, std::uint16_t port, const std::uint8_t* data, std::size_t size,
+                  std::string& error) {
+  std::uint32_t address = 0;
+  if (!parseIpv4(ipv4Text, address)) {
+    error = "\"" + ipv4Text + "\" is not an IPv4 address";
+    return false;
+  }
+  if (address == 0 || port == 0) {
+    error = "cannot send to " + ipv4Text + ":" + std::to_string(port) + ": not a destination";
+    return false;
+  }
+  UdpSocket socket;
+  if (!socket.create()) {
+    error = socket.lastError();
+    return false;
+  }
+  const int failed = socket.sendTo(address, port, data, size);
+  if (failed != 0) {
+    error = "cannot send to " + ipv4Text + ":" + std::to_string(port) + ": " + std::strerror(failed);
+    return false;
+  }
+  return true;
+}
+
 std::string formatIpv4(std::uint32_t address) {
   return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
          std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);

@@ -79,6 +79,14 @@ class UdpSocket {
   int lastErrno_ = 0;
 };
 
+// Sends one datagram to `ipv4Text`:`port` from a socket of its own, opened
+// and closed here. False, with a one-line reason in `error`, when the text is
+// not a dotted IPv4 address, names no host (0.0.0.0) or the port is 0, when no
+// socket can be opened, or when the send fails.
+// Broadcast addresses fail: the socket does not ask for broadcast.
+bool sendDatagram(const std::string& ipv4Text, std::uint16_t port, const std::uint8_t* data, std::size_t size,
+                  std::string& error);
+
 // Parses dotted IPv4 text into host byte order; false if it is not one.
 bool parseIpv4(const std::string& text, std::uint32_t& address);
 std::string formatIpv4(std::uint32_t address);

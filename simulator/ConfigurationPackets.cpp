@@ -178,25 +178,25 @@ ParsedConfiguration parseLongNetworkSettings(const std::uint8_t* p) {
 }
 
 ParsedConfiguration parseShortNetworkSettings(const std::uint8_t* p) {
-  namespace shortAt = short_network_offset;
+  namespace shortAt = network_settings_offset;
   ConfigurationRequest r;
   r.kind = ConfigurationKind::ShortNetworkSettings;
   std::string why;
 
-  const std::uint16_t speed = loadBE16(p + shortAt::kMotorSpeed);
+  const std::uint16_t speed = loadBE16(p + shortAt::kShortMotorSpeed);
   if (!(why = checkMotorSpeed(speed)).empty()) return refused(why);
   r.motorSpeed = speed;
 
-  const Ipv4Address sensorIp = ipAt(p + shortAt::kSensorIp);
-  const Ipv4Address destIp = ipAt(p + shortAt::kDestIp);
+  const Ipv4Address sensorIp = ipAt(p + shortAt::kShortSensorIp);
+  const Ipv4Address destIp = ipAt(p + shortAt::kShortDestIp);
   if (!(why = checkSensorAddress(sensorIp)).empty()) return refused(why);
   if (!(why = checkDestination(destIp)).empty()) return refused(why);
   if (sensorIp == destIp) return refused("sensor and destination address are both " + formatIpv4(sensorIp));
   r.sensorIp = sensorIp;
   r.destIp = destIp;
 
-  const std::uint16_t dataPort = loadBE16(p + shortAt::kDataPort);
-  const std::uint16_t statusPort = loadBE16(p + shortAt::kStatusPort);
+  const std::uint16_t dataPort = loadBE16(p + shortAt::kShortDataPort);
+  const std::uint16_t statusPort = loadBE16(p + shortAt::kShortDevicePort);
   if (!(why = checkPort("data port", dataPort)).empty()) return refused(why);
   if (!(why = checkPort("status port", statusPort)).empty()) return refused(why);
   r.dataPort = dataPort;
@@ -290,8 +290,8 @@ ParsedConfiguration parseConfigurationPacket(const std::uint8_t* data, std::size
                    " at bytes 6-7, expected AA AA (network) or BB BB (advanced)");
   }
   if (size == kShortNetworkSettingsSize && shortHeader) {
-    if (!bytesEqual(data + short_network_offset::kTail, kShortNetworkSettingsTail))
-      return refused("tail at 32 is " + hexBytes(data + short_network_offset::kTail, kShortNetworkSettingsTail.size()) +
+    if (!bytesEqual(data + network_settings_offset::kShortTail, kShortNetworkSettingsTail))
+      return refused("tail at 32 is " + hexBytes(data + network_settings_offset::kShortTail, kShortNetworkSettingsTail.size()) +
                      ", expected A5 5A 0F F0");
     return parseShortNetworkSettings(data);
   }

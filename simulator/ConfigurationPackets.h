@@ -13,20 +13,20 @@
 #include <optional>
 #include <string>
 
+#include "NetworkSettingsPacket.h"
 #include "SensorState.h"
 
 namespace z540k::sim {
 
 // ---- Framing ----------------------------------------------------------------
 constexpr std::size_t kLongConfigurationSize = 1206;
-constexpr std::size_t kShortNetworkSettingsSize = 36;
+constexpr std::size_t kShortNetworkSettingsSize = kNetworkSettingsShortSize;
 
 // Bytes 0-5 are common to the long forms; bytes 6-7 tell them apart.
-constexpr std::array<std::uint8_t, 8> kNetworkSettingsHeader = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA};
 constexpr std::array<std::uint8_t, 8> kAdvancedSettingsHeader = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xBB, 0xBB};
 constexpr std::size_t kLongHeaderKindOffset = 6;
 constexpr std::size_t kLongTailOffset = 1204;
-constexpr std::array<std::uint8_t, 2> kLongTail = {0x0F, 0xF0};
+constexpr std::array<std::uint8_t, 2> kLongTail = kConfigurationTail;
 
 // The advanced settings packet carries this marker at 160.
 constexpr std::size_t kAdvancedMarkerOffset = 160;
@@ -34,19 +34,8 @@ constexpr std::array<std::uint8_t, 8> kAdvancedMarker = {0x55, 0xAA, 0xAA, 0x55,
 
 // The long network settings packet and the advanced settings packet keep
 // every field at its status packet position (the host builds them on a copy
-// of a status packet), so their offsets are those of status_offset. The
-// fields of the 36-byte short form:
-namespace short_network_offset {
-constexpr std::size_t kSensorIp = 9;
-constexpr std::size_t kDataPort = 17;
-constexpr std::size_t kDestIp = 19;
-constexpr std::size_t kStatusPort = 23;
-constexpr std::size_t kMotorSpeed = 29;
-constexpr std::size_t kTail = 32;
-}  // namespace short_network_offset
-constexpr std::array<std::uint8_t, 9> kShortNetworkSettingsHeader = {0xFF, 0x00, 0x00, 0xA2, 0xFF,
-                                                                     0xFF, 0x00, 0x00, 0xA3};
-constexpr std::array<std::uint8_t, 4> kShortNetworkSettingsTail = {0xA5, 0x5A, 0x0F, 0xF0};
+// of a status packet), so their offsets are those of status_offset; the
+// short form's and the frames are the host's (NetworkSettingsPacket.h).
 
 // The advanced settings packet's run state byte: 2 says the host did not know
 // the run state; the sensor keeps its own.

@@ -1,7 +1,7 @@
 // The headless tool against the simulated sensor, each as its own process on
 // loopback with ports of its own: live revolutions, status packets, a
-// configuration change, a capture written and exported, and the tool's
-// refusals.
+// configuration change, configure and its snapshots, a capture written and
+// exported, and the tool's refusals.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "LoopbackTestSupport.h"
+#include "StatusSnapshots.h"
+#include "NetworkSettingsPacket.h"
 #include "PacketFormat.h"
 #include "ProcessTestSupport.h"
 #include "StatusPacket.h"
@@ -464,4 +466,226 @@ TEST(ToolWithSimulatorTest, FailuresGiveOneLineAndNonZeroExit) {
     EXPECT_NE(help.out().find("usage: z540k-tool"), std::string::npos);
   }
   std::remove(text.c_str());
+}
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+
+std::string writeSnapshot(const std::string& name, const StatusSnapshot& s) {
+  const std::string path = tempPath(name);
+  std::ofstream(path) << statusDumpText(s.data(), s.size());
+  return path;
+}
+
+std::string dumpLine(const Bytes& packet) { return statusDumpText(packet.data(), packet.size()) + "\n"; }
+
+// The long packet on `snapshot` with its header, tail and no time.
+Bytes longPacketOf(const StatusSnapshot& snapshot) {
+  Bytes p(snapshot.begin(), snapshot.end());
+  const Bytes header = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA};
+  std::copy(header.begin(), header.end(), p.begin());
+  std::fill(p.begin() + 52, p.begin() + 58, 0);
+  p[1204] = 0x0F;
+  p[1205] = 0xF0;
+  return p;
+}
+
+// The next status packet on `socket` that `accept` takes, within 60 s.
+template <typename Accept>
+bool nextStatusWhere(UdpSocket& socket, Accept accept, int tries = 5) {
+  std::uint8_t buffer[2048];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (tries > 0 && std::chrono::steady_clock::now() < deadline) {
+    const long n = socket.receive(buffer, sizeof buffer, 100);
+    if (n != static_cast<long>(kStatusPacketSize)) continue;
+    --tries;
+    if (accept(buffer)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// configure --dry-run prints the packet the window would send: every option
+// gives the packet tests' full packet; no option gives back what the status
+// says, as after a Refresh; the window's silent fallbacks are told.
+TEST(ToolWithSimulatorTest, ConfigureDryRunBuildsTheWindowsPacket) {
+  const StatusSnapshot snapshot = longSnapshot();
+  const std::string longFile = writeSnapshot("long.snapshot", snapshot);
+  const std::string shortFile = writeSnapshot("short.snapshot", shortSnapshot());
+  const std::string destination = "destination 192.168.1.200:2368\n";
+
+  Process full({kTool, "configure", "--snapshot", longFile, "--dry-run", "--sensor-ip", "10.1.2.3", "--dest-ip",
+                "10.1.2.200", "--subnet", "255.255.0.0", "--gateway", "10.1.0.1", "--ntp", "10.1.2.9", "--mac",
+                "60-76-88-0a-Bc-FE", "--data-port", "2370", "--device-port", "65535", "--interval", "1",
+                "--pps-angle", "90", "--rpm", "1200", "--motor", "stop", "--state", "sleep", "--time", "yes",
+                "--local-time", "2024-03-09 08:05:30"});
+  ASSERT_EQ(full.wait(), 0) << full.err();
+  Bytes expected = longPacketOf(snapshot);
+  const Bytes head = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA, 0x04, 0xB0, 0x0A, 0x01, 0x02, 0x03, 0x0A,
+                      0x01, 0x02, 0xC8, 0x60, 0x76, 0x88, 0x0A, 0xBC, 0xFE, 0x09, 0x42, 0xFF, 0xFF, 0x0A, 0x01,
+                      0x02, 0x09, 0x0A, 0x01, 0x00, 0x01, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
+                      0x01, 0x42, 0x49, 0x23, 0x28, 0x5E, 0x65, 0x18, 0x03, 0x09, 0x08, 0x05, 0x1E};
+  std::copy(head.begin(), head.end(), expected.begin());
+  EXPECT_EQ(full.out(), dumpLine(expected) + destination);
+  EXPECT_EQ(full.err(), "");
+
+  Process unchanged({kTool, "configure", "--snapshot", longFile, "--dry-run", "--time", "no"});
+  ASSERT_EQ(unchanged.wait(), 0) << unchanged.err();
+  EXPECT_EQ(unchanged.out(), dumpLine(longPacketOf(snapshot)) + destination);
+  EXPECT_EQ(unchanged.err(), "");
+
+  Process fallbacks({kTool, "configure", "--snapshot", longFile, "--dry-run", "--time", "no", "--data-port", "1024",
+                     "--mac", "60-76-88-00-00-1"});
+  ASSERT_EQ(fallbacks.wait(), 0) << fallbacks.err();
+  expected = longPacketOf(snapshot);
+  expected[23] = 0x00;  // the default MAC 60-76-88-00-00-00; the data port stays 2368
+  EXPECT_EQ(fallbacks.out(), dumpLine(expected) + destination);
+  const auto told = lines(fallbacks.err());
+  ASSERT_EQ(told.size(), 2u) << fallbacks.err();
+  EXPECT_NE(told[0].find("--data-port \"1024\" is not a port from 1025 to 65535: the sensor keeps its data port"),
+            std::string::npos);
+  EXPECT_NE(told[1].find("sends the default MAC 60-76-88-00-00-00"), std::string::npos);
+
+  Process shortPacket({kTool, "configure", "--snapshot", shortFile, "--dry-run", "--sensor-ip", "10.1.2.3",
+                       "--dest-ip", "10.1.2.200", "--data-port", "2370", "--device-port", "65535", "--rpm", "300",
+                       "--subnet", "255.0.0.0"});
+  ASSERT_EQ(shortPacket.wait(), 0) << shortPacket.err();
+  const Bytes expectedShort = {0xFF, 0x00, 0x00, 0xA2, 0xFF, 0xFF, 0x00, 0x00, 0xA3, 0x0A, 0x01, 0x02,
+                               0x03, 0x00, 0x00, 0x00, 0x00, 0x09, 0x42, 0x0A, 0x01, 0x02, 0xC8, 0xFF,
+                               0xFF, 0x00, 0x00, 0x00, 0x00, 0x01, 0x2C, 0x00, 0xA5, 0x5A, 0x0F, 0xF0};
+  EXPECT_EQ(shortPacket.out(), dumpLine(expectedShort) + destination);
+  EXPECT_NE(shortPacket.err().find("--subnet is ignored"), std::string::npos) << shortPacket.err();
+  std::remove(longFile.c_str());
+  std::remove(shortFile.c_str());
+}
+
+// configure against the simulated sensor changes only what it names: the
+// sensor's log lists exactly those changes and its next status shows them.
+// A short-layout sensor, configured from a snapshot status --save-snapshot
+// wrote, sends its next status to the new device port.
+TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
+  {
+    const Ports p;
+    Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
+                 "--rpm", "600", "--seconds", "120"});
+    Process configure({kTool, "configure", "--status-port", p.status, "--timeout", "60", "--sensor-port", p.sensor,
+                       "--rpm", "1200", "--ntp", "127.0.0.9", "--gateway", "127.0.0.254"});
+    ASSERT_EQ(configure.wait(), 0) << configure.err();
+    EXPECT_EQ(configure.out(), "sent the 1206-byte long network settings packet to 127.0.0.2:" + p.sensor + "\n");
+    EXPECT_EQ(configure.err(), "");
+    UdpSocket statusSocket;
+    ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(p.statusPort));
+    EXPECT_TRUE(nextStatusWhere(statusSocket, [](const std::uint8_t* s) {
+      return loadBE16(s + status_offset::kMotorSpeed) == 1200 &&
+             Bytes(s + status_offset::kNtpIp, s + status_offset::kNtpIp + 8) == Bytes{127, 0, 0, 9, 127, 0, 0, 254};
+    }));
+    sim.interrupt();
+    EXPECT_EQ(sim.wait(), 0);
+    EXPECT_NE(sim.err().find(": NTP server 0.0.0.0 -> 127.0.0.9, gateway 127.0.0.1 -> 127.0.0.254, motor speed "
+                             "(rpm) 600 -> 1200\n"),
+              std::string::npos)
+        << sim.err();
+  }
+  {
+    const Ports p;
+    const HeldUdpPort newStatusPort;
+    const std::string file = tempPath("sim.snapshot");
+    Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
+                 "--rpm", "1200", "--short-status", "--seconds", "120"});
+    Process save({kTool, "status", "--port", p.status, "--save-snapshot", file, "--seconds", "60"});
+    ASSERT_EQ(save.wait(), 0) << save.err();
+    EXPECT_EQ(readFile(file).size(), 3618u);
+    Process configure({kTool, "configure", "--snapshot", file, "--sensor-port", p.sensor, "--rpm", "300",
+                       "--device-port", std::to_string(newStatusPort.port())});
+    ASSERT_EQ(configure.wait(), 0) << configure.err();
+    EXPECT_EQ(configure.out(), "sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor + "\n");
+    UdpSocket statusSocket;
+    ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(newStatusPort));
+    ShortStatus status;
+    EXPECT_TRUE(nextStatusWhere(statusSocket, [&](const std::uint8_t* s) {
+      return decodeShortStatus(s, kStatusPacketSize, status);
+    }, 1));
+    EXPECT_EQ(status.motorSpeed, 300);
+    EXPECT_EQ(status.devicePort, newStatusPort.port());
+    EXPECT_EQ(std::to_string(status.dataPort), p.data);
+    EXPECT_EQ(status.sensorIp, (std::array<std::uint8_t, 4>{127, 0, 0, 2}));
+    sim.interrupt();
+    EXPECT_EQ(sim.wait(), 0);
+    std::remove(file.c_str());
+  }
+}
+
+// What the window would not send, or could not know, is refused: one line on
+// stderr, nothing on stdout, a non-zero exit, nothing sent.
+TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
+  const StatusSnapshot good = longSnapshot();
+  StatusSnapshot oddSpeed = good, oddRunState = good, oddSensorState = good, nowhere = good, dataPacket = good;
+  oddSpeed[9] = 0x90;  // 0x0290 = 656 rpm: none of the three
+  oddRunState[41] = 2;
+  oddSensorState[45] = 7;
+  std::fill(nowhere.begin() + 10, nowhere.begin() + 14, 0);
+  dataPacket[0] = 0xFF;
+  dataPacket[1] = 0xEE;
+  const std::string goodFile = writeSnapshot("good.snapshot", good);
+  const std::vector<std::string> files = {goodFile,
+                                          writeSnapshot("odd-speed.snapshot", oddSpeed),
+                                          writeSnapshot("odd-run.snapshot", oddRunState),
+                                          writeSnapshot("odd-state.snapshot", oddSensorState),
+                                          writeSnapshot("nowhere.snapshot", nowhere),
+                                          writeSnapshot("data.snapshot", dataPacket),
+                                          tempPath("text.snapshot")};
+  std::ofstream(files[6]) << "a5 ff 00 5a hello\n";
+  const HeldUdpPort silent;
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const auto configure = [&](const std::string& file, std::vector<std::string> more) {
+    std::vector<std::string> args = {kTool, "configure", "--snapshot", file, "--dry-run"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string same = "The Lidar local IP cannot be set to the same as the destination IP.Please reset it !";
+  const std::vector<Case> cases = {
+      {configure(goodFile, {"--sensor-ip", "192.168.1"}), 2, "it needs four parts"},
+      {configure(goodFile, {"--gateway", "192.168.1."}), 2, "it needs four parts"},
+      {configure(goodFile, {"--dest-ip", "192.168.1.256"}), 2, "not an IPv4 address"},
+      {configure(goodFile, {"--mac", "60-76-88-00-00-0g"}), 2, "two hexadecimal digits"},
+      {configure(goodFile, {"--sensor-ip", "192.168.1.102"}), 1, same},
+      {configure(goodFile, {"--sensor-ip", "10.0.0.01", "--dest-ip", "10.0.0.1"}), 1, same},
+      {configure(goodFile, {"--data-port", "23x"}), 2, "--data-port"},
+      {configure(goodFile, {"--interval", "2"}), 2, "--interval"},
+      {configure(goodFile, {"--pps-angle", "361"}), 2, "--pps-angle"},
+      {configure(goodFile, {"--rpm", "900"}), 2, "--rpm"},
+      {configure(goodFile, {"--local-time", "2023-02-29 10:00:00"}), 2, "--local-time"},
+      {configure(files[1], {}), 1, "motor speed of 656 rpm, none of 300, 600, 1200: give --rpm"},
+      {configure(files[2], {"--rpm", "600"}), 1, "give --motor"},
+      {configure(files[3], {}), 1, "give --state"},
+      {configure(files[5], {}), 1, "holds no status packet"},
+      {configure(files[6], {}), 1, "byte 5 is \"hello\""},
+      {configure("/nonexistent/x.snapshot", {}), 1, "cannot read /nonexistent/x.snapshot"},
+      {{kTool, "configure", "--snapshot", files[4]}, 1, "cannot send to 0.0.0.0:2368"},
+      {{kTool, "configure", "--status-port", std::to_string(silent.port()), "--timeout", "0.2"},
+       1,
+       "no status packet on port " + std::to_string(silent.port()) + " within 0.2 s"},
+      {{kTool, "status", "--save-snapshot", "/nonexistent/x.snapshot", "--seconds", "1"}, 1, "/nonexistent/"},
+  };
+  for (const Case& c : cases) {
+    Process run(c.args);
+    std::string shown;
+    for (std::size_t i = 1; i < c.args.size(); ++i) shown += " " + c.args[i];
+    EXPECT_EQ(run.wait(), c.code) << shown << ": " << run.err();
+    EXPECT_EQ(run.out(), "") << shown;
+    const auto errLines = lines(run.err());
+    ASSERT_EQ(errLines.size(), 1u) << shown << ": " << run.err();
+    EXPECT_NE(errLines[0].find(c.says), std::string::npos) << shown << ": " << errLines[0];
+  }
+  Process help({kTool, "configure", "--help"});
+  EXPECT_EQ(help.wait(), 0);
+  EXPECT_NE(help.out().find("usage: z540k-tool configure"), std::string::npos);
+  for (const auto& f : files) std::remove(f.c_str());
 }

@@ -1,9 +1,19 @@
 // status: live status port reception; every status packet decoded and
-// printed, readable or as one JSON object per line.
+// printed, readable or as one JSON object per line; the first one saved in
+// the status dump format on request.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "Commands.h"
+#include "NetworkSettingsPacket.h"
 #include "StatusPacket.h"
 #include "StatusText.h"
 #include "UdpSocket.h"
@@ -24,12 +34,85 @@ const char* const kHelp =
     "  --seconds S            stop after S seconds (default 0: until Ctrl+C)\n"
     "  --count N              stop after N status packets (default 0: until Ctrl+C)\n"
     "  --json                 one JSON object per line: the fields in record order and \"values\";\n"
-    "                         {\"layout\":\"short\",...} for the short layout; the summary goes to stderr\n";
+    "                         {\"layout\":\"short\",...} for the short layout; the summary goes to stderr\n"
+    "  --save-snapshot FILE   write the first status packet to FILE in the status dump format (what\n"
+    "                         \"configure --snapshot\" reads); stops after it unless --count says more\n";
+
+// The snapshot file: created beside the target at once (so a path that
+// cannot be written fails before any waiting), written and renamed over the
+// target when the packet is there; removed, the target untouched, otherwise.
+class SnapshotFile {
+ public:
+  ~SnapshotFile() {
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+  }
+
+  bool open(const std::string& path, std::string& error) {
+    path_ = path;
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0) {
+      if (S_ISDIR(target.st_mode)) {
+        error = "cannot write " + path + ": it is a directory";
+        return false;
+      }
+      if (::access(path.c_str(), W_OK) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+      }
+      // Through a symbolic link the file it points to is replaced.
+      char resolved[PATH_MAX];
+      if (::realpath(path.c_str(), resolved)) final_ = resolved;
+    }
+    if (final_.empty()) final_ = path;
+    const auto slash = final_.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : final_.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? final_ : final_.substr(slash + 1);
+    std::string temp = (slash == std::string::npos ? "./." : directory + ".") + name + ".XXXXXX";
+    fd_ = ::mkstemp(&temp[0]);
+    if (fd_ < 0) {
+      error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    temp_ = temp;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    return true;
+  }
+
+  bool commit(const std::string& text, std::string& error) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return fail("writing " + path_ + " failed: ", error);
+      done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd_) != 0) return fail("writing " + path_ + " failed: ", error);
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0) return fail("writing " + path_ + " failed: ", error);
+    if (std::rename(temp_.c_str(), final_.c_str()) != 0) return fail("cannot put the file in place of " + path_ + ": ", error);
+    temp_.clear();
+    return true;
+  }
+
+ private:
+  bool fail(const std::string& what, std::string& error) {
+    error = what + std::strerror(errno);
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+
+  std::string path_, final_, temp_;
+  int fd_ = -1;
+};
 
 }  // namespace
 
 int statusCommand(const std::vector<std::string>& args) {
-  const CommandLine line(args, {"--port", "--seconds", "--count"}, {"--json", "--help"});
+  const CommandLine line(args, {"--port", "--seconds", "--count", "--save-snapshot"}, {"--json", "--help"});
   if (line.has("--help")) {
     std::fputs(kHelp, stdout);
     return 0;
@@ -37,8 +120,18 @@ int statusCommand(const std::vector<std::string>& args) {
   if (!line.positional().empty()) throw UsageError("unexpected argument \"" + line.positional()[0] + "\"");
   const auto port = static_cast<std::uint16_t>(line.integer("--port", 2369, 1, 65535));
   const double seconds = line.seconds("--seconds");
-  const long long count = line.count("--count");
+  const bool saving = line.has("--save-snapshot");
+  const long long count = saving && !line.has("--count") ? 1 : line.count("--count");
   const bool json = line.has("--json");
+  SnapshotFile snapshotFile;
+  bool saved = false;
+  if (saving) {
+    std::string error;
+    if (!snapshotFile.open(line.text("--save-snapshot", ""), error)) {
+      std::fprintf(stderr, "z540k-tool status: %s\n", error.c_str());
+      return 1;
+    }
+  }
 
   UdpSocket socket;
   if (!(socket.create() && socket.setReuseAddress() && socket.enableDropCounter() && socket.bind(port))) {
@@ -74,6 +167,14 @@ int statusCommand(const std::vector<std::string>& args) {
     }
     ++received;
     if (isShort) ++shortLayout;
+    if (saving && !saved) {
+      std::string error;
+      if (!snapshotFile.commit(statusDumpText(buffer, size), error)) {
+        std::fprintf(stderr, "z540k-tool status: %s\n", error.c_str());
+        return 1;
+      }
+      saved = true;
+    }
     if (json) {
       std::printf("%s\n", (isShort ? shortStatusAsJson(shortStatus) : statusAsJson(status, values)).c_str());
     } else {
@@ -92,6 +193,11 @@ int statusCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "z540k-tool status: %s", summary);
   else
     std::printf("%s", summary);
+  if (saving && !saved) {
+    std::fprintf(stderr, "z540k-tool status: no status packet arrived: %s was not written\n",
+                 line.text("--save-snapshot", "").c_str());
+    return 1;
+  }
   return 0;
 }
 

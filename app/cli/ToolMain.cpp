@@ -1,6 +1,7 @@
 // z540k-tool: the sensor's data without the window, with the program's own
 // decoding. Commands: export-csv (capture file to CSV), listen (live
-// revolutions), status (live status packets).
+// revolutions), status (live status packets), configure (the network
+// settings packet).
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +63,7 @@ const char* const kUsage =
     "  export-csv CAPTURE OUT.csv [options]   write the revolutions of a capture file as CSV\n"
     "  listen [options]                       receive live data packets and report each revolution\n"
     "  status [options]                       receive live status packets and print them\n"
+    "  configure [options]                    write the sensor's network and motor settings\n"
     "\n"
     "z540k-tool COMMAND --help shows the options of a command.\n";
 
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     if (command == "export-csv") return exportCsvCommand(args);
     if (command == "listen") return listenCommand(args);
     if (command == "status") return statusCommand(args);
+    if (command == "configure") return configureCommand(args);
     std::fprintf(stderr, "z540k-tool: unknown command \"%s\" (see z540k-tool --help)\n", command.c_str());
     return 2;
   } catch (const UsageError& e) {

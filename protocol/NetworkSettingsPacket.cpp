@@ -1,0 +1,292 @@
+#include "NetworkSettingsPacket.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace z540k {
+
+namespace {
+
+namespace at = network_settings_offset;
+
+constexpr std::array<std::uint8_t, 6> kDefaultMac = {0x60, 0x76, 0x88, 0x00, 0x00, 0x00};
+
+// A sensor that reports 255.255.255.255 as its own address is at its
+// factory address.
+constexpr std::array<std::uint8_t, 4> kUnsetSensorIp = {0xFF, 0xFF, 0xFF, 0xFF};
+constexpr std::array<std::uint8_t, 4> kFactorySensorIp = {192, 168, 1, 200};
+
+// Snapshot places the short build falls back to: where the short status
+// layout reports each field.
+constexpr std::size_t kShortStatusSensorIp = 8;
+constexpr std::size_t kShortStatusDataPort = 12;
+constexpr std::size_t kShortStatusDestIp = 14;
+constexpr std::size_t kShortStatusDevicePort = 18;
+constexpr std::size_t kLongStatusSensorIp = 10;
+constexpr std::size_t kConfigurationFormat = 1202;
+constexpr std::uint8_t kShortConfigurationFormat = 3;
+
+constexpr std::uint32_t kLowestPort = 1025;  // the bound 1024 itself is excluded
+constexpr std::uint32_t kHighestPort = 65535;
+constexpr std::size_t kPortDigits = 5;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool allDigits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), isDigit);
+}
+
+// A text of decimal digits, modulo `modulus` (exact for any length).
+std::uint32_t digitsModulo(const std::string& text, std::uint32_t modulus) {
+  std::uint32_t v = 0;
+  for (const char c : text) v = (v * 10 + static_cast<std::uint32_t>(c - '0')) % modulus;
+  return v;
+}
+
+// The low 8 bits of the number atoi reads: leading white space, an optional
+// sign, then decimal digits; no digits give 0.
+std::uint8_t atoiLowByte(const std::string& part) {
+  std::size_t i = 0;
+  while (i < part.size() && (part[i] == ' ' || (part[i] >= '\t' && part[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < part.size() && (part[i] == '+' || part[i] == '-')) negative = part[i++] == '-';
+  unsigned v = 0;
+  for (; i < part.size() && isDigit(part[i]); ++i) v = (v * 10 + static_cast<unsigned>(part[i] - '0')) & 0xFF;
+  return static_cast<std::uint8_t>(negative ? (256 - v) & 0xFF : v);
+}
+
+std::vector<std::string> splitAtDots(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const auto dot = text.find('.', start);
+    parts.push_back(text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    if (dot == std::string::npos) return parts;
+    start = dot + 1;
+  }
+}
+
+void store16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v & 0xFF);
+}
+
+template <std::size_t N>
+void storeBytes(std::uint8_t* p, const std::array<std::uint8_t, N>& bytes) {
+  std::copy(bytes.begin(), bytes.end(), p);
+}
+
+// An address field: the typed address, or `fallback` (4 bytes) when empty.
+void storeAddress(std::uint8_t* p, const std::string& text, const std::uint8_t* fallback) {
+  if (text.empty())
+    std::copy(fallback, fallback + 4, p);
+  else
+    storeBytes(p, ipv4TextBytes(text));
+}
+
+// A port field: the typed port within 1025-65535, else the 2 bytes at
+// `fallback`.
+void storePort(std::uint8_t* p, const std::string& text, const std::uint8_t* fallback) {
+  std::uint16_t port = 0;
+  if (portTextValue(text, port))
+    store16(p, port);
+  else
+    std::copy(fallback, fallback + 2, p);
+}
+
+std::string dotted(const std::uint8_t* p) {
+  return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." +
+         std::to_string(p[3]);
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 4> ipv4TextBytes(const std::string& text) {
+  const auto parts = splitAtDots(text + ".");
+  std::array<std::uint8_t, 4> bytes{};
+  for (std::size_t i = 0; i < bytes.size() && i < parts.size(); ++i) bytes[i] = atoiLowByte(parts[i]);
+  return bytes;
+}
+
+bool ipv4TextHasFourParts(const std::string& text) {
+  const auto parts = splitAtDots(text);
+  return parts.size() == 4 &&
+         std::none_of(parts.begin(), parts.end(), [](const std::string& p) { return p.empty(); });
+}
+
+bool macTextUsable(const std::string& text) {
+  if (text.size() != 17) return false;
+  for (std::size_t i = 0; i < 17; i += 3)
+    if (hexValue(text[i]) < 0 || hexValue(text[i + 1]) < 0) return false;
+  return true;
+}
+
+std::array<std::uint8_t, 6> macTextBytes(const std::string& text) {
+  std::array<std::uint8_t, 6> bytes{};
+  if (!macTextUsable(text)) return bytes;
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(hexValue(text[3 * i]) * 16 + hexValue(text[3 * i + 1]));
+  return bytes;
+}
+
+bool portTextValue(const std::string& text, std::uint16_t& value) {
+  if (!allDigits(text)) return false;
+  const auto firstDigit = text.find_first_not_of('0');
+  if (firstDigit == std::string::npos || text.size() - firstDigit > kPortDigits) return false;
+  const std::uint32_t v = digitsModulo(text, 1000000);
+  if (v < kLowestPort || v > kHighestPort) return false;
+  value = static_cast<std::uint16_t>(v);
+  return true;
+}
+
+std::uint16_t motorSpeedRpm(const std::string& choice) {
+  if (choice == " 5 HZ") return 300;
+  if (choice == " 20 HZ") return 1200;
+  return 600;  // " 10 HZ" and anything unrecognised
+}
+
+std::uint16_t intervalValue(const std::string& text) {
+  return allDigits(text) ? static_cast<std::uint16_t>(digitsModulo(text, 65536)) : 0;
+}
+
+std::uint16_t ppsAngleValue(const std::string& text) {
+  return static_cast<std::uint16_t>(intervalValue(text) * 100u);
+}
+
+bool isShortStatusFormat(const StatusSnapshot& snapshot) {
+  return snapshot[kConfigurationFormat] == kShortConfigurationFormat;
+}
+
+std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(
+    const NetworkSettingsInput& in, StatusSnapshot& snapshot, const LocalDateTime& now) {
+  std::array<std::uint8_t, kNetworkSettingsLongSize> packet;
+  std::copy(snapshot.begin(), snapshot.end(), packet.begin());
+  std::uint8_t* p = packet.data();
+  const std::uint8_t* s = snapshot.data();
+
+  storeBytes(p, kNetworkSettingsHeader);
+  store16(p + at::kMotorSpeed, motorSpeedRpm(in.motorSpeed));
+  if (std::equal(kUnsetSensorIp.begin(), kUnsetSensorIp.end(), s + at::kSensorIp))
+    storeBytes(snapshot.data() + at::kSensorIp, kFactorySensorIp);
+  storeAddress(p + at::kSensorIp, in.sensorIp, s + at::kSensorIp);
+  storeAddress(p + at::kDestIp, in.destIp, s + at::kDestIp);
+
+  if (in.mac.size() != 17)
+    storeBytes(p + at::kMac, kDefaultMac);
+  else if (macTextUsable(in.mac))
+    storeBytes(p + at::kMac, macTextBytes(in.mac));
+  else  // refused by the callers; never sends a half-read address
+    std::copy(s + at::kMac, s + at::kMac + 6, p + at::kMac);
+
+  storePort(p + at::kDataPort, in.dataPort, s + at::kDataPort);
+  storePort(p + at::kDevicePort, in.devicePort, s + at::kDevicePort);
+
+  static const std::uint8_t kZeroAddress[4] = {0, 0, 0, 0};
+  storeAddress(p + at::kNtpIp, in.ntp, kZeroAddress);
+  storeAddress(p + at::kGateway, in.gateway, kZeroAddress);
+  storeAddress(p + at::kSubnetMask, in.subnet, kZeroAddress);
+
+  store16(p + at::kMotorState, in.motorState == "Stop" ? 1 : 0);
+  store16(p + at::kInterval, in.interval.empty() ? 0 : intervalValue(in.interval));
+  store16(p + at::kSensorState, in.sensorState == 1 ? 1 : 0);
+  if (in.ppsAngle.empty())
+    std::copy(s + at::kPpsAngle, s + at::kPpsAngle + 2, p + at::kPpsAngle);
+  else
+    store16(p + at::kPpsAngle, ppsAngleValue(in.ppsAngle));
+
+  std::array<std::uint8_t, 6> time{};
+  if (in.writeTime)
+    time = {static_cast<std::uint8_t>(now.year - 2000), static_cast<std::uint8_t>(now.month),
+            static_cast<std::uint8_t>(now.day),         static_cast<std::uint8_t>(now.hour),
+            static_cast<std::uint8_t>(now.minute),      static_cast<std::uint8_t>(now.second)};
+  storeBytes(p + at::kTime, time);
+  storeBytes(p + at::kTail, kConfigurationTail);
+  return packet;
+}
+
+std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPacket(
+    const NetworkSettingsInput& in, const StatusSnapshot& snapshot) {
+  std::array<std::uint8_t, kNetworkSettingsShortSize> packet{};
+  std::uint8_t* p = packet.data();
+  const std::uint8_t* s = snapshot.data();
+  storeBytes(p, kShortNetworkSettingsHeader);
+  storeAddress(p + at::kShortSensorIp, in.sensorIp, s + kShortStatusSensorIp);
+  storeAddress(p + at::kShortDestIp, in.destIp, s + kShortStatusDestIp);
+  storePort(p + at::kShortDataPort, in.dataPort, s + kShortStatusDataPort);
+  storePort(p + at::kShortDevicePort, in.devicePort, s + kShortStatusDevicePort);
+  store16(p + at::kShortMotorSpeed, motorSpeedRpm(in.motorSpeed));
+  storeBytes(p + at::kShortTail, kShortNetworkSettingsTail);
+  return packet;
+}
+
+std::string networkSettingsDestination(const StatusSnapshot& snapshot, bool shortFormat) {
+  if (shortFormat) return dotted(snapshot.data() + kShortStatusSensorIp);
+  const std::uint8_t* ip = snapshot.data() + kLongStatusSensorIp;
+  if (std::equal(kUnsetSensorIp.begin(), kUnsetSensorIp.end(), ip)) return dotted(kFactorySensorIp.data());
+  return dotted(ip);
+}
+
+std::string statusDumpText(const std::uint8_t* packet, std::size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(size * 3);
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[packet[i] >> 4];
+    text += kDigits[packet[i] & 0x0F];
+    text += ' ';
+  }
+  return text;
+}
+
+bool parseStatusDump(const std::string& text, StatusSnapshot& out, std::string& error) {
+  const auto isSeparator = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  // A word as the message shows it: at most 12 characters, printable ASCII.
+  const auto shown = [](const std::string& word) {
+    std::string s;
+    for (std::size_t i = 0; i < word.size() && i < 12; ++i) {
+      const auto c = static_cast<unsigned char>(word[i]);
+      s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    return word.size() > 12 ? s + "..." : s;
+  };
+  StatusSnapshot bytes{};
+  std::size_t count = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (isSeparator(text[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < text.size() && !isSeparator(text[end])) ++end;
+    const std::string word = text.substr(i, end - i);
+    if (word.size() != 2 || hexValue(word[0]) < 0 || hexValue(word[1]) < 0) {
+      error = "byte " + std::to_string(count + 1) + " is \"" + shown(word) +
+              "\", expected two hexadecimal digits";
+      return false;
+    }
+    if (count == bytes.size()) {
+      error = "more than " + std::to_string(bytes.size()) + " bytes, expected a status packet of exactly " +
+              std::to_string(bytes.size());
+      return false;
+    }
+    bytes[count++] = static_cast<std::uint8_t>(hexValue(word[0]) * 16 + hexValue(word[1]));
+    i = end;
+  }
+  if (count != bytes.size()) {
+    error = std::to_string(count) + " bytes, expected a status packet of exactly " + std::to_string(bytes.size());
+    return false;
+  }
+  out = bytes;
+  return true;
+}
+
+}  // namespace z540k
