@@ -15,6 +15,9 @@
 #include "CapturePlayer.h"
 #include "CaptureRecorder.h"
 #include "CsvFrameFile.h"
+#include "About.h"
+#include "CodeDialog.h"
+#include "InetactionSetupWidget.h"
 #include "SaveDataOptions.h"
 #include "LiveDataReceiver.h"
 #include "PointCloudView.h"
@@ -65,9 +68,12 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   // The auxiliary windows and threads, in their order of creation.
   saveDataOptions_ = new SaveDataOptions;
   saveDataOptions_->setWindowModality(Qt::ApplicationModal);
+  networkSettings_ = new InetactionSetupWidget;
+  codeDialog_ = new CodeDialog;
   player_ = new ReadLiveOffData;
   liveReceiver_ = new GetlidarData_1;
   statusReceiver_ = new GetSet;
+  about_ = new About;
 
   setUpView();
 
@@ -111,6 +117,9 @@ manwindow::~manwindow() {
   delete liveReceiver_;
   delete statusReceiver_;
   delete saveDataOptions_;
+  delete networkSettings_;
+  delete codeDialog_;
+  delete about_;
 }
 
 void manwindow::setUpView() {
@@ -157,14 +166,28 @@ void manwindow::makeConnections() {
   connect(ui.Btn_SaveCSV, &QToolButton::clicked, this, &manwindow::onSaveCsvClicked);
   connect(this, &manwindow::Sig_SaveCSV, this, &manwindow::On_SaveCSV, Qt::DirectConnection);
   connect(ui.tolbtn_offdata, &QToolButton::clicked, this, &manwindow::onDisplayPauseClicked);
+  connect(ui.Btn_Setting, &QToolButton::clicked, this, [this] {
+    networkSettings_->show();
+    networkSettings_->onCleanUCWPControl();
+  });
+  connect(codeDialog_, &CodeDialog::sendCode, this, &manwindow::onCodeData);
   connect(ui.CBox_Echo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Mode);
   connect(ui.comboBox_degree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Degree);
+  connect(ui.toolButton_About, &QToolButton::clicked, about_, &QWidget::show);
   connect(ui.comboBox_agree, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
           &manwindow::OnAgreeIndexChange);
 
   const auto unique = static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection);
   connect(liveReceiver_, &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates, unique);
   connect(this, &manwindow::SendModel, liveReceiver_, &GetlidarData_1::Receive, unique);
+  connect(statusReceiver_, &GetSet::SendDataDifo, networkSettings_, &InetactionSetupWidget::OnLidarDifoData, unique);
+  connect(liveReceiver_, &GetlidarData_1::SendDataDifo, networkSettings_, &InetactionSetupWidget::OnLidarDifoData,
+          unique);
+  connect(statusReceiver_, &GetSet::SendLidarStatusToSettingUI, networkSettings_,
+          &InetactionSetupWidget::OnLidarStatusReceiving, unique);
+  connect(liveReceiver_, &GetlidarData_1::SendLidarStatusToSettingUI, networkSettings_,
+          &InetactionSetupWidget::OnLidarStatusReceiving, unique);
+  connect(networkSettings_, &InetactionSetupWidget::sVersionsToHelp, about_, &About::sSetVersion, unique);
 }
 
 // ---- Live start and stop ---------------------------------------------------
@@ -262,6 +285,7 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   if (!displayRunning) return;
   lastFrame = std::move(lidardata);
   ++framesArrived_;
+  about_->setDataSeen(true);
   ui.comboBox_4->setEnabled(true);
   // A frame for the CSV file is written, not drawn: the view shows empty
   // clouds for it.

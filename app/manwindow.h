@@ -25,6 +25,9 @@ class GetlidarData_1;
 class GetSet;
 class ReadLiveOffData;
 class SaveDataOptions;
+class CodeDialog;
+class InetactionSetupWidget;
+class About;
 
 namespace z540k {
 class PointCloudView;
@@ -53,6 +56,9 @@ class manwindow : public QMainWindow {
   quint64 framesDroppedForDisplay() const { return framesCoalesced_; }
   QStandardItemModel* pointTableModel() const { return pointTable; }
   SaveDataOptions& saveDataOptions() { return *saveDataOptions_; }
+  CodeDialog& codeDialog() { return *codeDialog_; }
+  InetactionSetupWidget& networkSettings() { return *networkSettings_; }
+  About& about() { return *about_; }
   bool isRecording() const { return recording; }
   bool isPlayPaused() const { return playPaused; }
   bool isPlayerFinished() const { return playerFinished; }
@@ -141,6 +147,9 @@ class manwindow : public QMainWindow {
 
   // Auxiliary windows and threads, created once and kept for the window's life.
   SaveDataOptions* saveDataOptions_ = nullptr;
+  InetactionSetupWidget* networkSettings_ = nullptr;
+  CodeDialog* codeDialog_ = nullptr;
+  About* about_ = nullptr;
   ReadLiveOffData* player_ = nullptr;
   GetlidarData_1* liveReceiver_ = nullptr;
   GetSet* statusReceiver_ = nullptr;

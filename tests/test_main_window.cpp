@@ -19,6 +19,8 @@
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
 #include "SimulatedRevolutions.h"
+#include "About.h"
+#include "InetactionSetupWidget.h"
 #include "StatusReceiver.h"
 #include "UdpSocket.h"
 #include "WindowTestSupport.h"
@@ -99,6 +101,16 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.pointTableModel()->item(0, 1)->text(), QString::fromStdString(expected.tableRows[0][1]));
     }
     QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains("Receiving on port " + QString::number(data.port())), 5000);
+    // The sensor's status reaches the settings window, which "Parameter"
+    // shows, and the versions it decodes reach About, which has seen data.
+    QTRY_VERIFY_WITH_TIMEOUT(w.networkSettings().decodedStatusReady(), 20000);
+    child<QToolButton>(w, "Btn_Setting")->click();
+    QVERIFY(w.networkSettings().isVisible());
+    QVERIFY(w.about().dataSeen());
+    child<QToolButton>(w, "toolButton_About")->click();
+    QVERIFY(w.about().isVisible());
+    w.networkSettings().close();
+    w.about().close();
   }
 
   // A second program on the data port: the window says so in its status

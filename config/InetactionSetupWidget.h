@@ -1,0 +1,99 @@
+// The network and device settings window: shows the sensor's live state from
+// every decoded status (OnLidarStatusReceiving) and keeps the last raw status
+// packet (OnLidarDifoData); "Refresh state" fills the editable fields from
+// them, "Set" writes the network settings packet, built on that raw packet, to
+// the sensor's current address. It also hands the sensor's version texts to
+// the About dialog (sVersionsToHelp).
+//
+// The receivers reach it through queued signals whose pointers point into
+// their own buffers; both slots copy the bytes before anything else.
+//
+// GUI thread only.
+#pragma once
+
+#include <sys/types.h>  // u_char
+
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "LidarRecords.h"
+#include "NetworkSettingsPacket.h"
+
+class QLineEdit;
+
+namespace Ui {
+class InetactionSetupWidget;
+}
+
+class InetactionSetupWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit InetactionSetupWidget(QWidget* parent = nullptr);
+  ~InetactionSetupWidget() override;
+
+  // What the window holds, for the main window and the tests.
+  // The last raw status packet (zeros until one arrived).
+  const z540k::StatusSnapshot& statusSnapshot() const { return snapshot_; }
+  // True while the last decoded status announced the short format (byte 1202 = 3).
+  bool shortFormat() const { return shortFormat_; }
+  // A raw status packet arrived since the last send / the last refresh; a
+  // decoded status arrived since the last refresh that read it.
+  bool sendReady() const { return sendReady_; }
+  bool refreshReady() const { return refreshReady_; }
+  bool decodedStatusReady() const { return decodedStatusReady_; }
+  // The version list last emitted with sVersionsToHelp (empty before any status).
+  const QStringList& versions() const { return versions_; }
+
+ signals:
+  void sVersionsToHelp(QStringList m_Versions);
+
+ private slots:
+  void onOK_Clicked();
+  void onCancel_Clicked();
+
+ public slots:
+  void OnLidarStatusReceiving(SettingData* data, std::vector<int> Mac);
+  void OnLidarDifoData(const u_char* data);
+  void onRefreshCilcked();
+  bool isLegalLidarIP();
+  bool isLegalLocalIP();
+  bool isLegalSubNetMask();
+  bool isLegalGateway();
+  // Empties the address, port, GPS, motor speed, MAC and interval fields
+  // (public so the main window may connect it either way).
+  void onCleanUCWPControl();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void showStatus(const std::vector<int>& values);
+  QStringList versionList() const;
+  void selectRotateSpeed(int rpm);
+  void refreshLong();
+  void refreshShort();
+  // The refusals Set adds to the Part's own: a half-typed address, a MAC
+  // whose pairs are not hexadecimal. True when the fields can be sent.
+  bool fieldsUsable();
+  z540k::NetworkSettingsInput settingsInput() const;
+  void fillSubnetMask();
+  void fillGateway();
+  bool firstOctetLegal(QLineEdit* field);
+
+  std::unique_ptr<Ui::InetactionSetupWidget> ui;
+  SettingData status_{};             // the last decoded status, motor speed 100 or less as 0
+  int dataPortValue_ = 0;            // status value 7, or the short layout's data port
+  int devicePortValue_ = 0;          // status value 8, or the short layout's device port
+  z540k::StatusSnapshot snapshot_{};  // the last raw status packet
+  std::array<std::uint8_t, 1206> packet_{};  // the long packet being (last) built
+  bool shortFormat_ = false;
+  bool sendReady_ = false;
+  bool refreshReady_ = false;
+  bool decodedStatusReady_ = false;
+  QStringList versions_;
+};
