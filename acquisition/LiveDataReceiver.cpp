@@ -1,6 +1,7 @@
 #include "LiveDataReceiver.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include "GpsTimeLog.h"
 #include "PacketFormat.h"
@@ -140,11 +141,13 @@ void GetlidarData_1::createTestFile(QString path, QString pathError) {
   std::lock_guard<std::mutex> lock(logMutex_);
   gpsLog_.close();
   gpsLog_.clear();
-  gpsLog_.open(path.toLatin1().toStdString(), std::ios::out | std::ios::app | std::ios::binary);
+  // The paths in the file system's own encoding: a home folder with
+  // non-Latin characters works.
+  gpsLog_.open(QFile::encodeName(path).toStdString(), std::ios::out | std::ios::app | std::ios::binary);
   gpsLog_ << gps_log::header() << std::flush;
   jumpLog_.close();
   jumpLog_.clear();
-  jumpLog_.open(pathError.toLatin1().toStdString(), std::ios::out | std::ios::app | std::ios::binary);
+  jumpLog_.open(QFile::encodeName(pathError).toStdString(), std::ios::out | std::ios::app | std::ios::binary);
   errorCount = 0;
   gpsTestActive = true;
 }

@@ -15,8 +15,10 @@
 #include "CapturePlayer.h"
 #include "CaptureRecorder.h"
 #include "CsvFrameFile.h"
+#include "ACWPSettingWidget.h"
 #include "About.h"
 #include "CodeDialog.h"
+#include "Form_QLaserSelection.h"
 #include "InetactionSetupWidget.h"
 #include "SaveDataOptions.h"
 #include "LiveDataReceiver.h"
@@ -69,7 +71,9 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   saveDataOptions_ = new SaveDataOptions;
   saveDataOptions_->setWindowModality(Qt::ApplicationModal);
   networkSettings_ = new InetactionSetupWidget;
+  laserSelection_ = new Form_QLaserSelection;
   codeDialog_ = new CodeDialog;
+  advancedSettings_ = new ACWPSettingWidget;
   player_ = new ReadLiveOffData;
   liveReceiver_ = new GetlidarData_1;
   statusReceiver_ = new GetSet;
@@ -118,7 +122,9 @@ manwindow::~manwindow() {
   delete statusReceiver_;
   delete saveDataOptions_;
   delete networkSettings_;
+  delete laserSelection_;
   delete codeDialog_;
+  delete advancedSettings_;
   delete about_;
 }
 
@@ -170,6 +176,14 @@ void manwindow::makeConnections() {
     networkSettings_->show();
     networkSettings_->onCleanUCWPControl();
   });
+  connect(ui.Btn_Channel, &QToolButton::clicked, laserSelection_, &QWidget::show);
+  connect(ui.Btn_ACWPSetting, &QToolButton::clicked, this, [this] {
+    advancedSettings_->setCaptureDevice(QString::fromStdString(captureDevice_));
+    advancedSettings_->setStatusPort(ui.lineEdit->text().toInt());
+    advancedSettings_->onCleanACWPControl();
+    advancedSettings_->show();
+    advancedSettings_->clearRefreshedMark();
+  });
   connect(codeDialog_, &CodeDialog::sendCode, this, &manwindow::onCodeData);
   connect(ui.CBox_Echo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Mode);
   connect(ui.comboBox_degree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Degree);
@@ -188,6 +202,19 @@ void manwindow::makeConnections() {
   connect(liveReceiver_, &GetlidarData_1::SendLidarStatusToSettingUI, networkSettings_,
           &InetactionSetupWidget::OnLidarStatusReceiving, unique);
   connect(networkSettings_, &InetactionSetupWidget::sVersionsToHelp, about_, &About::sSetVersion, unique);
+  connect(this, &manwindow::SendDegreeMode, laserSelection_, &Form_QLaserSelection::ReceiveDegreeMode, unique);
+  connect(statusReceiver_, &GetSet::SendLidarStatusToSettingUI, advancedSettings_,
+          &ACWPSettingWidget::onLidarStatusReceiving, unique);
+  connect(liveReceiver_, &GetlidarData_1::SendLidarStatusToSettingUI, advancedSettings_,
+          &ACWPSettingWidget::onLidarStatusReceiving, unique);
+  connect(advancedSettings_, &ACWPSettingWidget::sendTestFileName, liveReceiver_, &GetlidarData_1::createTestFile,
+          unique);
+  connect(advancedSettings_, &ACWPSettingWidget::sendStopTest, liveReceiver_, &GetlidarData_1::stopCheckGPSTime,
+          unique);
+  connect(liveReceiver_, &GetlidarData_1::sendErrorCount, advancedSettings_, &ACWPSettingWidget::recvErrorCount,
+          unique);
+  connect(liveReceiver_, &GetlidarData_1::sendTimeStamp, advancedSettings_, &ACWPSettingWidget::recvTimeStamp,
+          unique);
 }
 
 // ---- Live start and stop ---------------------------------------------------

@@ -27,6 +27,8 @@ class ReadLiveOffData;
 class SaveDataOptions;
 class CodeDialog;
 class InetactionSetupWidget;
+class Form_QLaserSelection;
+class ACWPSettingWidget;
 class About;
 
 namespace z540k {
@@ -58,6 +60,8 @@ class manwindow : public QMainWindow {
   SaveDataOptions& saveDataOptions() { return *saveDataOptions_; }
   CodeDialog& codeDialog() { return *codeDialog_; }
   InetactionSetupWidget& networkSettings() { return *networkSettings_; }
+  Form_QLaserSelection& laserSelection() { return *laserSelection_; }
+  ACWPSettingWidget& advancedSettings() { return *advancedSettings_; }
   About& about() { return *about_; }
   bool isRecording() const { return recording; }
   bool isPlayPaused() const { return playPaused; }
@@ -148,7 +152,9 @@ class manwindow : public QMainWindow {
   // Auxiliary windows and threads, created once and kept for the window's life.
   SaveDataOptions* saveDataOptions_ = nullptr;
   InetactionSetupWidget* networkSettings_ = nullptr;
+  Form_QLaserSelection* laserSelection_ = nullptr;
   CodeDialog* codeDialog_ = nullptr;
+  ACWPSettingWidget* advancedSettings_ = nullptr;
   About* about_ = nullptr;
   ReadLiveOffData* player_ = nullptr;
   GetlidarData_1* liveReceiver_ = nullptr;

@@ -689,3 +689,130 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
   EXPECT_NE(help.out().find("usage: z540k-tool configure"), std::string::npos);
   for (const auto& f : files) std::remove(f.c_str());
 }
+
+// advanced --dry-run and restore-defaults --dry-run print the packet tests'
+// bytes; without field options advanced shows what a Refresh shows; a
+// trailing threshold of 0 is sent with a warning.
+TEST(ToolWithSimulatorTest, AdvancedAndRestoreDryRunBuildTheWindowsPackets) {
+  const StatusSnapshot snapshot = longSnapshot();
+  const std::string file = writeSnapshot("advanced.snapshot", snapshot);
+  const std::vector<std::string> base = {kTool,       "advanced",  "--snapshot",   file,
+                                         "--sensor",  "10.0.0.7:2369", "--host-ip", "10.0.0.1",
+                                         "--local-time", "2024-03-09 14:05:30"};
+  auto full = base;
+  for (const char* a : {"--dry-run", "--high-reflect", "25", "--zero-degree", "1", "--echo", "single",
+                        "--deviation-angle", "-1.5", "--range", "150", "--trail-threshold", "3", "--trail-distance",
+                        "10", "--encoder-zero", "-1", "--rpm", "600"})
+    full.push_back(a);
+  Process advanced(full);
+  ASSERT_EQ(advanced.wait(), 0) << advanced.err();
+  Bytes expected(snapshot.begin(), snapshot.end());
+  const auto put = [&](std::size_t at, std::initializer_list<int> bytes) {
+    for (int b : bytes) expected[at++] = static_cast<std::uint8_t>(b);
+  };
+  put(0, {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xBB, 0xBB, 0x02, 0x58, 10, 0, 0, 7, 10, 0, 0, 1});
+  put(40, {0x00, 0x00});
+  put(52, {24, 3, 9, 14, 5, 30});
+  put(104, {0x00, 0x19});
+  put(160, {0x55, 0xAA, 0xAA, 0x55, 0x33, 0x33, 0x11, 0x11});
+  put(178, {0x3A, 0x98, 0x00, 0x03, 0x00, 0x0A, 1, 0, 0xFF, 0x6A});
+  put(194, {0xFF, 0x9B});
+  put(1204, {0x0F, 0xF0});
+  EXPECT_EQ(advanced.out(), dumpLine(expected) + "destination 10.0.0.7:2369\n");
+  EXPECT_EQ(advanced.err(), "");
+
+  auto zero = base;
+  for (const char* a : {"--dry-run", "--trail-threshold", "0"}) zero.push_back(a);
+  Process warned(zero);
+  ASSERT_EQ(warned.wait(), 0) << warned.err();
+  EXPECT_EQ(lines(warned.out()).size(), 2u);
+  EXPECT_NE(warned.err().find("warning: the trailing-removal threshold or distance is 0"), std::string::npos);
+
+  Process shown(base);
+  ASSERT_EQ(shown.wait(), 0) << shown.err();
+  const std::string view = shown.out();
+  EXPECT_NE(view.find("sensor: 10.0.0.7:2369\n"), std::string::npos) << view;
+  EXPECT_NE(view.find("motor speed: 600 rpm (\" 10 HZ\")\n"), std::string::npos) << view;
+
+  Process restore({kTool, "restore-defaults", "--to", "192.168.1.222:2368", "--local-time", "2024-03-09 14:05:30",
+                   "--dry-run"});
+  ASSERT_EQ(restore.wait(), 0) << restore.err();
+  Bytes restorePacket(1206, 0);
+  const Bytes head = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA, 0x01, 0x2C, 0xC0, 0xA8, 0x01, 0xDE,
+                      0xC0, 0xA8, 0x01, 0x7D, 0,    0,    0,    0,    0,    0,    0x09, 0x40, 0x09, 0x41};
+  std::copy(head.begin(), head.end(), restorePacket.begin());
+  const Bytes time = {24, 3, 9, 14, 5, 30};
+  std::copy(time.begin(), time.end(), restorePacket.begin() + 52);
+  restorePacket[1204] = 0x0F;
+  restorePacket[1205] = 0xF0;
+  EXPECT_EQ(restore.out(), dumpLine(restorePacket) + "destination 192.168.1.222:2368\n");
+  std::remove(file.c_str());
+}
+
+// advanced captures the simulator's status frame on loopback and sends the
+// packet to the frame's source, which the simulator applies; restore-defaults
+// is applied too. Skipped where this machine cannot capture.
+TEST(ToolWithSimulatorTest, AdvancedAndRestoreAreAppliedBySimulator) {
+  const Ports p;
+  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
+               "--seconds", "120"});
+  Process advanced({kTool, "advanced", "--capture-device", "lo", "--status-port", p.status, "--timeout", "30",
+                    "--range", "150", "--deviation-angle", "-1.5", "--trail-threshold", "7"});
+  const int code = advanced.wait();
+  if (code == 1 && advanced.err().find("cannot capture") != std::string::npos) {
+    sim.interrupt();
+    sim.wait();
+    GTEST_SKIP() << advanced.err();
+  }
+  ASSERT_EQ(code, 0) << advanced.err();
+  EXPECT_EQ(advanced.out(), "sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n");
+  Process restore({kTool, "restore-defaults", "--to", "127.0.0.2:" + p.sensor});
+  ASSERT_EQ(restore.wait(), 0) << restore.err();
+  EXPECT_EQ(restore.out(), "sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor + "\n");
+  sim.interrupt();
+  EXPECT_EQ(sim.wait(), 0);
+  const std::string log = sim.err();
+  const auto at = log.find("applied advanced settings from");
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::string applied = log.substr(at, log.find('\n', at) - at);
+  EXPECT_NE(applied.find("-> 150"), std::string::npos) << applied;
+  EXPECT_NE(applied.find("horizontal offset"), std::string::npos) << applied;
+  EXPECT_NE(applied.find("trailing threshold"), std::string::npos) << applied;
+  EXPECT_NE(log.find("applied default restore from"), std::string::npos) << log;
+}
+
+// What neither command would send is refused: one line on stderr, nothing
+// on stdout, a non-zero exit.
+TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
+  const std::string file = writeSnapshot("refusals.snapshot", longSnapshot());
+  const std::vector<std::string> withFile = {kTool, "advanced", "--snapshot", file, "--sensor", "10.0.0.7:2369",
+                                             "--host-ip", "10.0.0.1", "--dry-run"};
+  const auto more = [&](std::vector<std::string> extra) {
+    auto args = withFile;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{kTool, "restore-defaults", "--to", "127.0.0.2:70000", "--dry-run"}, "1 to 65535"},
+      {{kTool, "restore-defaults", "--to", "127.0.0.2:0", "--dry-run"}, "1 to 65535"},
+      {{kTool, "restore-defaults", "--to", "192.168.1:2368", "--dry-run"}, "not an IPv4 address"},
+      {{kTool, "restore-defaults", "--dry-run"}, "needs --to"},
+      {{kTool, "advanced", "--snapshot", file, "--dry-run"}, "needs --sensor"},
+      {{kTool, "advanced", "--host-ip", "10.0.0.1"}, "go with --snapshot"},
+      {{kTool, "advanced", "--timeout", "0"}, "bounded"},
+      {more({"--deviation-angle", ""}), "--deviation-angle is empty"},
+      {more({"--range", ""}), "--range is empty"},
+      {more({"--rpm", "900"}), "--rpm"},
+      {more({"--echo", "triple"}), "--echo"},
+      {{kTool, "advanced", "--snapshot", file, "--sensor", "10.0.0.7:99999", "--host-ip", "10.0.0.1"}, "--sensor"},
+  };
+  for (const auto& [args, says] : cases) {
+    Process run(args);
+    EXPECT_NE(run.wait(), 0) << args[1] << " " << run.err();
+    EXPECT_EQ(run.out(), "");
+    const auto errLines = lines(run.err());
+    ASSERT_EQ(errLines.size(), 1u) << run.err();
+    EXPECT_NE(errLines[0].find(says), std::string::npos) << errLines[0];
+  }
+  std::remove(file.c_str());
+}

@@ -15,6 +15,8 @@ int exportCsvCommand(const std::vector<std::string>& args);
 int listenCommand(const std::vector<std::string>& args);
 int statusCommand(const std::vector<std::string>& args);
 int configureCommand(const std::vector<std::string>& args);
+int advancedCommand(const std::vector<std::string>& args);
+int restoreDefaultsCommand(const std::vector<std::string>& args);
 
 // Set by SIGINT/SIGTERM: the live commands finish and print their summary.
 extern std::atomic<bool> stopRequested;

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "ConfigurationInputs.h"
 #include "NetworkSettingsPacket.h"
 #include "PacketFormat.h"
 #include "StatusPacket.h"
@@ -95,64 +96,6 @@ std::string motorSpeedChoiceFor(unsigned rpm) {
   if (rpm >= 550 && rpm <= 650) return kMotorSpeedChoices[1];
   if (rpm >= 1150 && rpm <= 1250) return kMotorSpeedChoices[2];
   return {};
-}
-
-bool isLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-// "yyyy-MM-dd hh:mm:ss", a real date; the year must fit the packet's byte
-// (2000-2255).
-LocalDateTime parseLocalTime(const std::string& text) {
-  LocalDateTime t;
-  char tail = 0;
-  const bool shaped = text.size() == 19 && text[4] == '-' && text[7] == '-' && text[10] == ' ' &&
-                      text[13] == ':' && text[16] == ':' &&
-                      std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
-                                  &t.minute, &t.second, &tail) == 6;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool valid = shaped && t.year >= 2000 && t.year <= 2255 && t.month >= 1 && t.month <= 12 &&
-                     t.day >= 1 && t.day <= kDays[t.month - 1] + (t.month == 2 && isLeapYear(t.year)) &&
-                     t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
-                     t.second <= 59;
-  if (!valid)
-    throw UsageError("bad value for --local-time: \"" + text +
-                     "\" (expected \"yyyy-MM-dd hh:mm:ss\", a date from 2000 to 2255)");
-  return t;
-}
-
-LocalDateTime localTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  localtime_r(&now, &t);
-  return LocalDateTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-}
-
-// Thrown for a refusal that is not about the command line's shape; main
-// prints it on one line and exits with 1.
-struct Refusal : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-StatusSnapshot snapshotFromFile(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
-  if (S_ISDIR(info.st_mode)) throw Refusal("cannot read " + path + ": it is a directory");
-  // A dump is 3618 characters; anything far larger is not one.
-  constexpr std::streamsize kLargestDump = 64 * 1024;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
-  std::string text(kLargestDump + 1, '\0');
-  in.read(&text[0], kLargestDump + 1);
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) throw Refusal("cannot read " + path);
-  if (text.size() > static_cast<std::size_t>(kLargestDump))
-    throw Refusal(path + " is not a status dump: it is larger than 64 KiB");
-  StatusSnapshot snapshot{};
-  std::string error;
-  if (!parseStatusDump(text, snapshot, error)) throw Refusal(path + " is not a status dump: " + error);
-  if (!std::equal(kStatusHeader.begin(), kStatusHeader.end(), snapshot.begin()))
-    throw Refusal(path + " holds no status packet: it starts " + statusDumpText(snapshot.data(), 8) +
-                  "instead of a5 ff 00 5a 11 11 55 55");
-  return snapshot;
 }
 
 StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
@@ -281,7 +224,7 @@ int configureCommand(const std::vector<std::string>& args) {
   const int motor = line.choice("--motor", {"run", "stop"}, -1);
   const int state = line.choice("--state", {"running", "sleep"}, -1);
   const bool writeTime = line.choice("--time", {"yes", "no"}, 0) == 0;
-  const LocalDateTime now = line.has("--local-time") ? parseLocalTime(line.text("--local-time", "")) : localTimeNow();
+  const LocalDateTime now = localTimeOption(line);
   const auto sensorPort = static_cast<std::uint16_t>(line.integer("--sensor-port", kConfigurationPort, 1, 65535));
   const auto statusPort = static_cast<std::uint16_t>(line.integer("--status-port", 2369, 1, 65535));
   const double timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;

@@ -1,7 +1,8 @@
 // z540k-tool: the sensor's data without the window, with the program's own
 // decoding. Commands: export-csv (capture file to CSV), listen (live
 // revolutions), status (live status packets), configure (the network
-// settings packet).
+// settings packet), advanced (the factory values), restore-defaults (the
+// sensor's default network settings).
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -64,6 +65,8 @@ const char* const kUsage =
     "  listen [options]                       receive live data packets and report each revolution\n"
     "  status [options]                       receive live status packets and print them\n"
     "  configure [options]                    write the sensor's network and motor settings\n"
+    "  advanced [options]                     show or write the sensor's factory values\n"
+    "  restore-defaults --to IP:PORT          restore the sensor's default network settings\n"
     "\n"
     "z540k-tool COMMAND --help shows the options of a command.\n";
 
@@ -84,6 +87,8 @@ int main(int argc, char** argv) {
     if (command == "listen") return listenCommand(args);
     if (command == "status") return statusCommand(args);
     if (command == "configure") return configureCommand(args);
+    if (command == "advanced") return advancedCommand(args);
+    if (command == "restore-defaults") return restoreDefaultsCommand(args);
     std::fprintf(stderr, "z540k-tool: unknown command \"%s\" (see z540k-tool --help)\n", command.c_str());
     return 2;
   } catch (const UsageError& e) {

@@ -1,0 +1,385 @@
+#include "ACWPSettingWidget.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QIcon>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <QThread>
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "AdvancedSettingsPacket.h"
+#include "CaptureRecorder.h"
+#include "FileDialogs.h"
+#include "MessageBoxes.h"
+#include "ResourceImage.h"
+#include "StatusFrameCapture.h"
+#include "UdpSocket.h"
+#include "ui_ACWPSettingWidget.h"
+
+using z540k::MessageKind;
+using z540k::showMessage;
+
+namespace {
+
+// The motor speed items of comboBox_rotateSpeed and their icons.
+const std::pair<const char*, const char*> kSpeedItems[] = {
+    {" 5 HZ", "./Resources/images/5.png"}, {" 10 HZ", "./Resources/images/10.png"}, {" 20 HZ", "./Resources/images/20.png"}};
+
+// Frames looked at before a capture gives up: Refresh, then Set and save.
+constexpr std::size_t kRefreshFrameLimit = 1000;
+constexpr std::size_t kSendFrameLimit = 3000;
+
+// Pauses that give the sensor time to take a packet before the next one.
+constexpr unsigned long kAfterSendMs = 200;
+constexpr unsigned long kAfterSetMs = 50;
+
+int valueAt(const std::vector<int>& values, std::size_t i) { return i < values.size() ? values[i] : 0; }
+
+// A signed 16-bit status value as the sensor reports it: above 32767 less 65535.
+int signedValue(int value) { return value > 32767 ? value - 65535 : value; }
+
+z540k::LocalDateTime localTimeOf(const QDateTime& t) {
+  return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
+}
+
+QString text(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+ACWPSettingWidget::ACWPSettingWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ACWPSettingWidget) {
+  ui->setupUi(this);  // the form's texts go through tr
+  ui->pushButton_OK->setEnabled(false);
+  for (const auto& [label, icon] : kSpeedItems)
+    ui->comboBox_rotateSpeed->addItem(QIcon(z540k::resourceImage(QString::fromLatin1(icon))), tr(label));
+
+  connect(ui->pushButton_OK, &QPushButton::clicked, this, &ACWPSettingWidget::onOK_Clicked, Qt::UniqueConnection);
+  connect(ui->pushButton_Cancel, &QPushButton::clicked, this, &ACWPSettingWidget::onCancel_Clicked,
+          Qt::UniqueConnection);
+  connect(ui->pushButton_Refreshlidar, &QPushButton::clicked, this, &ACWPSettingWidget::onRefreshbutton_clicked,
+          Qt::UniqueConnection);
+  connect(ui->pushButton_SaveSettingfile, &QPushButton::clicked, this, &ACWPSettingWidget::onSaveSettingFile,
+          Qt::UniqueConnection);
+  connect(ui->pushButton_RecoverSetting, &QPushButton::clicked, this, &ACWPSettingWidget::onRecoverSetting,
+          Qt::UniqueConnection);
+  connect(ui->pushButton_startCheck, &QPushButton::clicked, this, &ACWPSettingWidget::onStartCheck_Clicked,
+          Qt::UniqueConnection);
+  setAttribute(Qt::WA_QuitOnClose, false);
+
+  for (QWidget* hidden : std::initializer_list<QWidget*>{ui->label_SerialNumber, ui->lineEdit_SerialNumber,
+                                                         ui->label_VersionNumber, ui->lineEdit_Version})
+    hidden->setVisible(false);
+}
+
+ACWPSettingWidget::~ACWPSettingWidget() = default;
+
+// ---- Status from the receivers ----------------------------------------------
+
+void ACWPSettingWidget::onLidarStatusReceiving(SettingData* data, std::vector<int> Mac) {
+  if (!data) return;
+  // The record is the receiver's: copy the bytes before anything else.
+  std::memcpy(&status_, data, sizeof status_);
+  values_ = std::move(Mac);
+  ui->lineEdit_board2HV->setText(QString::number(valueAt(values_, 16)));
+  ui->lineEdit_board2HV_adjust->setText(QString::number(signedValue(valueAt(values_, 17))));
+  ui->lineEdit_board2HV_sill->setText(QString::number(signedValue(valueAt(values_, 18))));
+}
+
+// ---- Capturing the status frame -----------------------------------------------
+
+QString ACWPSettingWidget::captureAdapter(CaptureUse use) {
+  const std::string named =
+      captureDevice_.isEmpty() ? z540k::namedCaptureDevice(0, nullptr) : captureDevice_.toStdString();
+  std::string reason;
+  const std::string device = z540k::chooseStatusCaptureAdapter(named, reason);
+  if (!device.empty()) return text(device);
+  showMessage(this, MessageKind::Information, tr("error"),
+              use == CaptureUse::Send ? tr("抓包失败！!") : tr("抓包失败,没有找到网卡！!"));
+  return {};
+}
+
+ACWPSettingWidget::CaptureOutcome ACWPSettingWidget::captureStatus(CaptureUse use, const QString& device,
+                                                                   z540k::CapturedStatusFrame& out) {
+  z540k::StatusFrameCaptureSettings settings;
+  settings.device = device.toStdString();
+  settings.statusPort = static_cast<std::uint16_t>(statusPort_);
+  settings.headerBytes = use == CaptureUse::Refresh ? 2 : 4;
+  settings.timeoutMs = std::max(1, captureTimeoutMs_);
+  settings.frameLimit = use == CaptureUse::Refresh ? kRefreshFrameLimit : kSendFrameLimit;
+
+  // The wait is bounded; the box shows it and lets the operator end it.
+  QProgressDialog progress(tr("Waiting for the Lidar's status packet on %1 ...").arg(device), tr("Cancel"), 0,
+                           settings.timeoutMs, this);
+  progress.setWindowTitle(tr("Tips"));
+  progress.setWindowModality(Qt::ApplicationModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoReset(false);
+  progress.setValue(0);
+  QElapsedTimer clock;
+  clock.start();
+  settings.keepWaiting = [&] {
+    progress.setValue(static_cast<int>(std::min<qint64>(clock.elapsed(), settings.timeoutMs - 1)));
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  };
+
+  std::string error;
+  const z540k::StatusFrameResult result = z540k::captureStatusFrame(settings, out, error);
+  progress.close();
+  switch (result) {
+    case z540k::StatusFrameResult::Captured:
+      return CaptureOutcome::Captured;
+    case z540k::StatusFrameResult::NoFrame:
+      return CaptureOutcome::NoFrame;
+    case z540k::StatusFrameResult::Cancelled:
+      return CaptureOutcome::Stopped;
+    case z540k::StatusFrameResult::Failed:
+      break;
+  }
+  showMessage(this, MessageKind::Information, tr("error"),
+              (use == CaptureUse::Send ? tr("抓包失败！!") : tr("抓包失败,没有找到网卡！!")) + "\n" + text(error));
+  return CaptureOutcome::Stopped;
+}
+
+void ACWPSettingWidget::showNoLidar() {
+  showMessage(nullptr, MessageKind::Information, tr("warring"), tr("You didn't connect Lidar."));
+}
+
+// ---- Refresh ----------------------------------------------------------------
+
+void ACWPSettingWidget::onRefreshbutton_clicked() {
+  if (busy_) return;
+  const QString device = captureAdapter(CaptureUse::Refresh);
+  if (device.isEmpty()) return;
+  if (values_.empty()) {
+    showMessage(this, MessageKind::Information, tr("error"), tr("设备包端口错误请检查!"));
+    return;
+  }
+  busy_ = true;
+  z540k::CapturedStatusFrame frame;
+  const CaptureOutcome outcome = captureStatus(CaptureUse::Refresh, device, frame);
+  busy_ = false;
+  if (outcome == CaptureOutcome::Stopped) return;
+  if (outcome == CaptureOutcome::NoFrame)
+    showNoLidar();
+  else
+    showRefreshedFields(frame);
+  // Set captures again before it sends; it needs a refresh attempt first.
+  ui->pushButton_OK->setEnabled(true);
+  refreshed_ = true;
+}
+
+void ACWPSettingWidget::showRefreshedFields(const z540k::CapturedStatusFrame& frame) {
+  // The fields show the frame just captured: the one Set builds on.
+  const z540k::AdvancedSettingsView view = z540k::advancedSettingsView(frame.payload);
+  ui->lineEdit_22->setEnabled(false);
+  ui->lineEdit_21->setText(text(view.range));
+  ui->lineEdit_22->setText(text(view.range));
+  ui->lineEdit_tw->setText(text(view.trailThreshold));
+  ui->lineEdit_twjl->setText(text(view.trailDistance));
+  ui->lineEdit_HighReflect->setText(text(view.highReflect));
+  if (view.zeroDegreeIndex >= 0) ui->comboBox_Zero_degree_position->setCurrentIndex(view.zeroDegreeIndex);
+  if (view.echoIndex >= 0) ui->comboBox_SingleOrDouble->setCurrentIndex(view.echoIndex);
+  ui->lineEdit_deviationAngle->setText(text(view.deviationAngle));
+  ui->lineEdit_MaPanAngle->setText(text(view.encoderZero));
+  ui->lineEdit_Board_2->setText(text(view.board2Version));
+  ui->lineEdit_Board_3->setText(text(view.board3Version));
+  if (!view.motorSpeed.empty()) {
+    const int index = ui->comboBox_rotateSpeed->findText(text(view.motorSpeed));
+    if (index >= 0) ui->comboBox_rotateSpeed->setCurrentIndex(index);
+  }
+  showMessage(this, MessageKind::Information, tr("Tips"), tr("Resresh completed"));
+}
+
+// ---- Set --------------------------------------------------------------------
+
+bool ACWPSettingWidget::sendPacket(const std::uint8_t* data, std::size_t size, const std::string& address,
+                                   std::uint16_t port, const QString& what) {
+  std::string error;
+  if (z540k::sendDatagram(address, port, data, size, error)) return true;
+  showMessage(this, MessageKind::Critical, tr("error"),
+              tr("The %1 could not be sent to %2:%3: %4").arg(what, text(address)).arg(port).arg(text(error)));
+  return false;
+}
+
+void ACWPSettingWidget::onOK_Clicked() {
+  if (busy_) return;
+  if (!refreshed_) {
+    showMessage(this, MessageKind::Information, tr("error"), tr("请先刷新数据否则再进行设置!"));
+    return;
+  }
+  const QString device = captureAdapter(CaptureUse::Send);
+  if (device.isEmpty()) return;
+
+  busy_ = true;
+  z540k::CapturedStatusFrame frame;
+  const CaptureOutcome outcome = captureStatus(CaptureUse::Send, device, frame);
+  busy_ = false;
+  if (outcome == CaptureOutcome::Stopped) return;
+  if (outcome == CaptureOutcome::Captured) {
+    z540k::AdvancedSettingsInput input;
+    input.highReflect = ui->lineEdit_HighReflect->text().toStdString();
+    input.zeroDegreeIndex = ui->comboBox_Zero_degree_position->currentIndex();
+    input.echoIndex = ui->comboBox_SingleOrDouble->currentIndex();
+    input.deviationAngle = ui->lineEdit_deviationAngle->text().toStdString();
+    input.range = ui->lineEdit_21->text().toStdString();
+    input.trailThreshold = ui->lineEdit_tw->text().toStdString();
+    input.trailDistance = ui->lineEdit_twjl->text().toStdString();
+    input.encoderZero = ui->lineEdit_MaPanAngle->text().toStdString();
+    input.motorSpeed = ui->comboBox_rotateSpeed->currentText().toStdString();
+    if (!values_.empty()) input.runState = static_cast<unsigned>(status_.runState);
+
+    switch (z540k::checkAdvancedSettings(input)) {
+      case z540k::AdvancedSettingsRefusal::DeviationAngleEmpty:
+        showMessage(this, MessageKind::Information, tr("error"), tr("请输入水平偏移角度!"));
+        return;
+      case z540k::AdvancedSettingsRefusal::RangeEmpty:
+        showMessage(this, MessageKind::Information, tr("error"), tr("请输入量程!"));
+        return;
+      case z540k::AdvancedSettingsRefusal::None:
+        break;
+    }
+    if (z540k::trailingRemovalSendsZero(input, frame.payload) &&
+        showMessage(this, MessageKind::Question, tr("error"), tr("拖尾数据为0,或拖尾距离为0?"),
+                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok)
+      return;
+
+    packet_ = z540k::buildAdvancedSettingsPacket(input, frame.payload, frame.addresses,
+                                                 localTimeOf(QDateTime::currentDateTime()));
+    lastSent_ = packet_;
+    const auto& ip = frame.addresses.sensorIp;
+    const std::string sensor = std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) +
+                               "." + std::to_string(ip[3]);
+    if (sendPacket(packet_.data(), packet_.size(), sensor, frame.addresses.sensorPort, tr("settings"))) {
+      QThread::msleep(kAfterSendMs);
+      showMessage(this, MessageKind::Information, tr("Tips"), tr("Setup completed"));
+    }
+  } else {
+    showNoLidar();
+  }
+  // Every send attempt that reached the capture needs a new refresh.
+  refreshed_ = false;
+  QThread::msleep(kAfterSetMs);
+}
+
+void ACWPSettingWidget::onCancel_Clicked() { close(); }
+
+// ---- Save set file ------------------------------------------------------------
+
+void ACWPSettingWidget::onSaveSettingFile() {
+  if (busy_) return;
+  const QString device = captureAdapter(CaptureUse::Save);
+  if (device.isEmpty()) return;
+  busy_ = true;
+  z540k::CapturedStatusFrame frame;
+  const CaptureOutcome outcome = captureStatus(CaptureUse::Save, device, frame);
+  busy_ = false;
+  if (outcome == CaptureOutcome::Stopped) return;
+  if (outcome == CaptureOutcome::NoFrame) {
+    showMessage(this, MessageKind::Information, tr("error"), tr("抓包失败,请设置发包间隔为0!"));
+    return;
+  }
+
+  const QString path =
+      z540k::askSaveFileName(this, tr("WireSharkCaptureFile"), QString(), tr("Supported Files (*.ini)"));
+  if (path.isEmpty()) return;
+  // Written beside the target and renamed when complete: a failed write
+  // leaves an earlier file of that name as it was.
+  QSaveFile file(path);
+  const std::string dump = z540k::statusDumpText(frame.payload.data(), frame.payload.size());
+  if (!file.open(QIODevice::WriteOnly) || file.write(dump.data(), static_cast<qint64>(dump.size())) !=
+                                              static_cast<qint64>(dump.size()) ||
+      !file.commit())
+    showMessage(this, MessageKind::Information, tr("error"), tr("打开文件失败,请检查!"));
+}
+
+// ---- Restore Laser set --------------------------------------------------------
+
+void ACWPSettingWidget::onRecoverSetting() {
+  if (busy_) return;
+  std::string address, reason;
+  std::uint16_t port = 0;
+  if (!z540k::restoreDestination(ui->lineEdit_DestIP->text().toStdString(), ui->lineEdit_DestPort->text().toStdString(),
+                                 address, port, reason)) {
+    showMessage(this, MessageKind::Warning, tr("warring"), text(reason));
+    return;
+  }
+  const auto packet = z540k::buildDefaultRestorePacket(localTimeOf(QDateTime::currentDateTime()));
+  if (!sendPacket(packet.data(), packet.size(), address, port, tr("restore packet"))) return;
+  QThread::msleep(kAfterSendMs);
+  showMessage(this, MessageKind::Information, tr("Tips"), tr("Reset completed !"));
+}
+
+// ---- GPS time-stamp test --------------------------------------------------------
+
+bool ACWPSettingWidget::gpsTestRunning() const { return ui->pushButton_startCheck->text() != tr("Start"); }
+
+QString ACWPSettingWidget::gpsTestFolder(const QDate& date) {
+  return QDir::homePath() + QStringLiteral("/QK_Z540-K_GPSTimeTest/") + date.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+void ACWPSettingWidget::onStartCheck_Clicked() {
+  if (gpsTestRunning()) {
+    ui->lineEdit_IDNumber->setEnabled(true);
+    ui->pushButton_startCheck->setText(tr("Start"));
+    emit sendStopTest();
+    return;
+  }
+  const QString number = ui->lineEdit_IDNumber->text();
+  if (number.isEmpty()) {
+    showMessage(nullptr, MessageKind::Warning, tr("warring"), tr("The number can not be empty!"));
+    return;
+  }
+  // The number becomes part of the file names: it must not lead elsewhere.
+  if (number.contains(QChar('/')) || number.contains(QChar('\\')) || number.contains(QStringLiteral("..")) ||
+      number.contains(QChar(0))) {
+    showMessage(nullptr, MessageKind::Warning, tr("warring"),
+                tr("The number \"%1\" cannot be used in a file name: it must not contain \"/\", \"\\\" or \"..\" !")
+                    .arg(number));
+    return;
+  }
+
+  const QDateTime now = QDateTime::currentDateTime();
+  const QString folder = gpsTestFolder(now.date());
+  const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd-hh-mm-ss"));
+  const QString log = folder + "/Z540-K_" + number + "_" + stamp + ".txt";
+  const QString errors = folder + "/Z540-K_" + number + "_Error_" + stamp + ".txt";
+
+  // The receiver only appends to the files: whether they can be written is
+  // found out here, before a test that would log nothing.
+  if (!QDir().mkpath(folder)) {
+    showMessage(this, MessageKind::Critical, tr("error"),
+                tr("The GPS test folder %1 cannot be created !").arg(QDir::toNativeSeparators(folder)));
+    return;
+  }
+  for (const QString& path : {log, errors}) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+      showMessage(this, MessageKind::Critical, tr("error"),
+                  tr("The GPS test log %1 cannot be created: %2").arg(QDir::toNativeSeparators(path),
+                                                                      file.errorString()));
+      return;
+    }
+  }
+
+  ui->lineEdit_IDNumber->setEnabled(false);
+  ui->pushButton_startCheck->setText(tr("Stop"));
+  emit sendTestFileName(log, errors);
+  ui->lineEdit_ErrorNumber->setText(QStringLiteral("0"));
+}
+
+void ACWPSettingWidget::recvErrorCount(int count) { ui->lineEdit_ErrorNumber->setText(QString::number(count)); }
+
+void ACWPSettingWidget::recvTimeStamp(QString stamp) { ui->lineEdit_timeStamp->setText(stamp); }
+
+// ---- Clear ------------------------------------------------------------------
+
+void ACWPSettingWidget::onCleanACWPControl() {
+  ui->lineEdit_SerialNumber->clear();
+  ui->lineEdit_Version->clear();
+}

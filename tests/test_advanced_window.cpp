@@ -1,0 +1,466 @@
+// The advanced (factory) configuration window: its form, the status display,
+// Refresh, Set and "Save set file" with status frames captured on the
+// loopback adapter from the simulated sensor (skipped where this process
+// cannot capture), the default-restore packet, every message box it shows
+// (read through MessageRecorder) and the GPS time-stamp test controls driving
+// a live receiver.
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <ctime>
+
+#include "ACWPSettingWidget.h"
+#include "AdvancedSettingsPacket.h"
+#include "FileDialogs.h"
+#include "LiveDataReceiver.h"
+#include "LoopbackTestSupport.h"
+#include "MessageRecorder.h"
+#include "PacketEncoders.h"
+#include "ProcessTestSupport.h"
+#include "RecordMetaTypes.h"
+#include "StatusFrameCapture.h"
+#include "StatusPacket.h"
+#include "UdpSocket.h"
+#include "WindowTestSupport.h"
+
+using namespace z540k;
+using namespace z540k::test;
+
+namespace {
+
+const std::string kSim = Z540K_SIM_PATH;
+
+QStringList shown(const MessageRecorder& messages) {
+  QStringList list;
+  for (const auto& m : messages.messages) list << m.title + "|" + m.text;
+  return list;
+}
+
+QString shownText(ACWPSettingWidget& window, const char* name) {
+  QWidget* w = child(window, name);
+  if (auto* combo = qobject_cast<QComboBox*>(w)) return combo->currentText();
+  return w->property("text").toString();
+}
+void setText(ACWPSettingWidget& window, const char* name, const QString& text) {
+  child<QLineEdit>(window, name)->setText(text);
+}
+void click(ACWPSettingWidget& window, const char* name) { child<QPushButton>(window, name)->click(); }
+
+// Hands one status to the window as the receivers do.
+void feed(ACWPSettingWidget& window, const sim::StatusPacketBytes& packet) {
+  SettingData record;
+  std::vector<int> values;
+  QVERIFY(decodeStatusPacket(packet.data(), packet.size(), record, values));
+  window.onLidarStatusReceiving(&record, values);
+}
+
+// A UDP socket on 127.0.0.1 that takes what is sent to its port.
+UdpSocket boundAt(const std::string& address, std::uint16_t port = 0, bool reuse = false) {
+  UdpSocket s;
+  if (!(s.create() && (!reuse || s.setReuseAddress()) && s.bind(port, address))) qWarning("%s", s.lastError().c_str());
+  return s;
+}
+
+// Empty when this process can capture on the loopback adapter, else why not.
+QString captureUnavailable() {
+  StatusFrameCaptureSettings settings;
+  settings.device = "lo";
+  settings.timeoutMs = 50;
+  CapturedStatusFrame frame;
+  std::string error;
+  return captureStatusFrame(settings, frame, error) == StatusFrameResult::Failed ? QString::fromStdString(error)
+                                                                                  : QString();
+}
+
+QByteArray bytes(const std::uint8_t* data, std::size_t size) {
+  return QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(size));
+}
+
+LocalDateTime localTimeOf(const QDateTime& t) {
+  return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
+}
+
+const QString kNoLidar = "warring|You didn't connect Lidar.";
+const QString kRefreshed = "Tips|Resresh completed";
+const QString kTrailingQuestion = "error|拖尾数据为0,或拖尾距离为0?";
+
+}  // namespace
+
+class AdvancedWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { registerRecordMetaTypes(); }
+
+  void form() {
+    ACWPSettingWidget window;
+    QCOMPARE(window.windowTitle(), QString("ACWPSet"));
+    QVERIFY(!window.windowIcon().isNull());
+    QVERIFY(window.size() == QSize(586, 541) && window.minimumSize() == QSize(580, 460) &&
+            window.maximumSize() == QSize(600, 550));
+    QVERIFY(!window.testAttribute(Qt::WA_QuitOnClose));
+    QCOMPARE(child<QGroupBox>(window, "groupBox_NumberSetting")->title(), QString("Version Num"));
+    const std::pair<const char*, const char*> buttons[] = {
+        {"pushButton_SaveSettingfile", "Save set file"}, {"pushButton_RecoverSetting", "Restore Laser set"},
+        {"pushButton_Refreshlidar", "Refresh state"},    {"pushButton_OK", "Set"},
+        {"pushButton_Cancel", "Cancel"},                 {"pushButton_startCheck", "Start"}};
+    for (const auto& [name, text] : buttons) QCOMPARE(child<QPushButton>(window, name)->text(), QString(text));
+
+    // Field, its label, the label's text; D disabled, H hidden (with its
+    // label), R read-only.
+    struct Field {
+      const char *field, *label, *text, *flags;
+    };
+    const Field fields[] = {
+        {"lineEdit_SerialNumber", "label_SerialNumber", "Serial Num：", "H"},
+        {"lineEdit_Version", "label_VersionNumber", "固件版本：", "H"},
+        {"lineEdit_Board_2", "label_Board_4", "2号版版本：", ""},
+        {"lineEdit_Board_3", "label_Board_3", "3号版版本：", ""},
+        {"lineEdit_DestIP", "label_rangeselector_2", "Dest IP：", ""},
+        {"lineEdit_DestPort", "label_rangeselector_3", "Dest Port：", ""},
+        {"lineEdit_board2HV", "label", "2号板高压值：", "R"},
+        {"lineEdit_board2HV_adjust", "label_2", "2号板高压调节值：", "R"},
+        {"lineEdit_board2HV_sill", "label_3", "2号板阈值调节值：", "R"},
+        {"lineEdit_HighReflect", "label_Board_5", "高反补偿值（mm）：", ""},
+        {"comboBox_SingleOrDouble", "label_SingleOrDouble", "单双回波：", ""},
+        {"comboBox_Zero_degree_position", "label_12", "零度位置:", ""},
+        {"lineEdit_tw", "label_15", "消拖尾阈值：", ""},
+        {"lineEdit_twjl", "label_16", "消拖尾距离(cm)：", ""},
+        {"lineEdit_21", "label_11", "测量量程：", ""},
+        {"lineEdit_MaPanAngle", "label__MaPanAngle", "码盘零度校准：", ""},
+        {"lineEdit_deviationAngle", "label_deviationAngle", "水平偏移角度：", ""},
+        {"comboBox_rotateSpeed", "label_rotateSpeed", "电机转速(RPM)：", ""},
+        {"lineEdit_IDNumber", "label_4", "序列号：", ""},
+        {"lineEdit_timeStamp", "label_5", "GPS时间戳:", "D"},
+        {"lineEdit_ErrorNumber", "label_7", "错误记数：", "D"},
+    };
+    for (const Field& f : fields) {
+      const QString flags(f.flags);
+      QWidget* field = child(window, f.field);
+      auto* label = child<QLabel>(window, f.label);
+      QVERIFY2(label->text() == QString(f.text), f.label);
+      QVERIFY2(field->isEnabled() == !flags.contains('D'), f.field);
+      QVERIFY2(field->isVisibleTo(&window) == !flags.contains('H'), f.field);
+      QVERIFY2(label->isVisibleTo(&window) == !flags.contains('H'), f.label);
+      if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+        QVERIFY2(edit->isReadOnly() == flags.contains('R'), f.field);
+        QVERIFY2(!edit->validator(), f.field);
+      }
+    }
+    QVERIFY(child(window, "lineEdit_22")->isEnabled());
+    QVERIFY(!child(window, "pushButton_OK")->isEnabled());
+    QCOMPARE(shownText(window, "lineEdit_DestIP"), QString("192.168.1.222"));
+    QCOMPARE(shownText(window, "lineEdit_DestPort"), QString("2368"));
+
+    const std::pair<const char*, QStringList> items[] = {
+        {"comboBox_SingleOrDouble", {"单回波", "双回波"}},
+        {"comboBox_Zero_degree_position", {"线端为0°", "正前方为0°"}},
+        {"comboBox_rotateSpeed", {" 5 HZ", " 10 HZ", " 20 HZ"}}};
+    for (const auto& [name, texts] : items) {
+      auto* combo = child<QComboBox>(window, name);
+      QStringList actual;
+      for (int i = 0; i < combo->count(); ++i) actual << combo->itemText(i);
+      QCOMPARE(actual, texts);
+    }
+    for (int i = 0; i < 3; ++i) QVERIFY(!child<QComboBox>(window, "comboBox_rotateSpeed")->itemIcon(i).isNull());
+  }
+
+  // The board-2 values of every status, the refusals before any status or
+  // refresh, the clear and Cancel.
+  void statusAndRefusals() {
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    window.setCaptureDevice("lo");
+    window.show();
+    QVERIFY(QMetaObject::invokeMethod(&window, "onOK_Clicked"));
+    click(window, "pushButton_Refreshlidar");
+    QCOMPARE(shown(messages),
+             (QStringList{"error|请先刷新数据否则再进行设置!", "error|设备包端口错误请检查!"}));
+    QVERIFY(!window.refreshed() && !child(window, "pushButton_OK")->isEnabled());
+
+    SettingData record{};
+    std::vector<int> values(19, 0);
+    values[16] = 300, values[17] = 65534, values[18] = 32767;
+    window.onLidarStatusReceiving(&record, values);
+    QCOMPARE(shownText(window, "lineEdit_board2HV"), QString("300"));
+    QCOMPARE(shownText(window, "lineEdit_board2HV_adjust"), QString("-1"));
+    QCOMPARE(shownText(window, "lineEdit_board2HV_sill"), QString("32767"));
+
+    setText(window, "lineEdit_SerialNumber", "x");
+    setText(window, "lineEdit_Version", "y");
+    setText(window, "lineEdit_tw", "7");
+    window.onCleanACWPControl();
+    QVERIFY(shownText(window, "lineEdit_SerialNumber").isEmpty() && shownText(window, "lineEdit_Version").isEmpty());
+    QCOMPARE(shownText(window, "lineEdit_tw"), QString("7"));
+    click(window, "pushButton_Cancel");
+    QVERIFY(!window.isVisible());
+  }
+
+  // No sensor answers: Refresh still enables Set, which fails the same way
+  // and wants a new refresh; Save says so in its own words.
+  void noSensor() {
+    const QString why = captureUnavailable();
+    if (!why.isEmpty()) QSKIP(qPrintable("cannot capture on lo: " + why));
+    UdpSocket quiet = boundAt("127.0.0.1");
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    window.setCaptureDevice("lo");
+    window.setStatusPort(quiet.localPort());
+    window.setCaptureTimeout(300);
+    feed(window, sim::encodeStatusPacket(sim::SensorStatus{}));
+    click(window, "pushButton_Refreshlidar");
+    QCOMPARE(shown(messages), QStringList{kNoLidar});
+    QVERIFY(window.refreshed() && child(window, "pushButton_OK")->isEnabled());
+    click(window, "pushButton_OK");
+    QCOMPARE(shown(messages), (QStringList{kNoLidar, kNoLidar}));
+    QVERIFY(!window.refreshed());
+    click(window, "pushButton_SaveSettingfile");
+    QCOMPARE(shown(messages).last(), QString("error|抓包失败,请设置发包间隔为0!"));
+  }
+
+  // The simulated sensor on loopback: Refresh shows its factory values from a
+  // captured status frame; Set asks about a zero trailing value (Cancel
+  // sends nothing, OK sends), the simulator applies the packet and the next
+  // Refresh shows the new values; "Save set file" dumps the frame.
+  void withSimulator() {
+    const QString why = captureUnavailable();
+    if (!why.isEmpty()) QSKIP(qPrintable("cannot capture on lo: " + why));
+    UdpSocket dataSink = boundAt("127.0.0.1"), statusSink = boundAt("127.0.0.1");
+    UdpSocket simulatorPort = boundAt("", 0, true);
+    Process sim({kSim, "--data-port", std::to_string(dataSink.localPort()), "--status-port",
+                 std::to_string(statusSink.localPort()), "--sensor-port", std::to_string(simulatorPort.localPort()),
+                 "--rpm", "600", "--seconds", "120"});
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    window.setCaptureDevice("lo");
+    window.setStatusPort(statusSink.localPort());
+    window.setCaptureTimeout(10000);
+    window.show();
+    feed(window, sim::encodeStatusPacket(sim::SensorStatus{}));
+    child<QComboBox>(window, "comboBox_rotateSpeed")->setCurrentIndex(0);
+
+    click(window, "pushButton_Refreshlidar");
+    QCOMPARE(shown(messages), QStringList{kRefreshed});
+    const std::pair<const char*, const char*> factory[] = {
+        {"lineEdit_21", "50"}, {"lineEdit_22", "50"},  {"lineEdit_tw", "10"},           {"lineEdit_twjl", "30"},
+        {"lineEdit_HighReflect", "0"}, {"lineEdit_deviationAngle", "0"}, {"lineEdit_MaPanAngle", "0"},
+        {"comboBox_rotateSpeed", " 10 HZ"}, {"comboBox_SingleOrDouble", "单回波"},
+        {"comboBox_Zero_degree_position", "线端为0°"}};
+    for (const auto& [field, expected] : factory) QCOMPARE(shownText(window, field), QString(expected));
+    QVERIFY(!child(window, "lineEdit_22")->isEnabled());
+    QVERIFY(shownText(window, "lineEdit_Board_2").startsWith('V'));
+    QVERIFY(shownText(window, "lineEdit_Board_3").contains("-V"));
+
+    const std::pair<const char*, const char*> edits[] = {
+        {"lineEdit_21", "150"}, {"lineEdit_tw", "0"}, {"lineEdit_twjl", "40"}, {"lineEdit_HighReflect", "12"},
+        {"lineEdit_deviationAngle", "2.5"}, {"lineEdit_MaPanAngle", "-1"}};
+    for (const auto& [field, text] : edits) setText(window, field, text);
+    child<QComboBox>(window, "comboBox_rotateSpeed")->setCurrentIndex(2);
+    child<QComboBox>(window, "comboBox_SingleOrDouble")->setCurrentIndex(1);
+    child<QComboBox>(window, "comboBox_Zero_degree_position")->setCurrentIndex(1);
+
+    messages.messages.clear();
+    messages.answerWith(QMessageBox::Cancel);
+    click(window, "pushButton_OK");
+    QCOMPARE(shown(messages), QStringList{kTrailingQuestion});
+    QVERIFY(window.refreshed());  // nothing was sent
+    QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
+
+    messages.answerWith(QMessageBox::Ok);
+    click(window, "pushButton_OK");
+    QCOMPARE(shown(messages), (QStringList{kTrailingQuestion, kTrailingQuestion, "Tips|Setup completed"}));
+    QVERIFY(!window.refreshed());
+    const auto& sent = window.lastSent();
+    const auto at = [&](std::size_t offset, int size) { return bytes(sent.data() + offset, size).toHex(' '); };
+    QCOMPARE(at(0, 18), QByteArray("aa 00 ff 11 22 22 bb bb 04 b0 7f 00 00 02 7f 00 00 01"));
+    QCOMPARE(at(104, 2), QByteArray("00 0c"));
+    QCOMPARE(at(178, 10), QByteArray("3a 98 00 00 00 28 01 01 00 fa"));
+    QCOMPARE(at(194, 2), QByteArray("ff 9b"));
+    QVERIFY2(sim.waitFor([&] { return sim.err().find("applied advanced settings") != std::string::npos; }, 20000),
+             sim.err().c_str());
+
+    click(window, "pushButton_Refreshlidar");
+    QCOMPARE(shown(messages).last(), kRefreshed);
+    const std::pair<const char*, const char*> applied[] = {
+        {"lineEdit_21", "150"}, {"lineEdit_tw", "0"}, {"lineEdit_twjl", "40"}, {"lineEdit_HighReflect", "12"},
+        {"lineEdit_deviationAngle", "2.5"}, {"lineEdit_MaPanAngle", "-1"}, {"comboBox_rotateSpeed", " 20 HZ"},
+        {"comboBox_SingleOrDouble", "双回波"}, {"comboBox_Zero_degree_position", "正前方为0°"}};
+    for (const auto& [field, expected] : applied) QCOMPARE(shownText(window, field), QString(expected));
+
+    // Save: the dump of a fresh frame; a file that cannot be written and a
+    // cancelled dialog.
+    QTemporaryDir dir;
+    QString answer = dir.filePath("status.ini");
+    QStringList asked;
+    setFileDialogResponder([&](FileDialogKind kind, const QString& caption, const QString&, const QString& filter) {
+      asked << QString("%1|%2|%3").arg(int(kind)).arg(caption, filter);
+      return answer;
+    });
+    messages.messages.clear();
+    click(window, "pushButton_SaveSettingfile");
+    answer = dir.filePath("missing/status.ini");
+    click(window, "pushButton_SaveSettingfile");
+    answer.clear();
+    click(window, "pushButton_SaveSettingfile");
+    setFileDialogResponder({});
+    const QString dialog = QString("%1|WireSharkCaptureFile|Supported Files (*.ini)").arg(int(FileDialogKind::Save));
+    QCOMPARE(asked, (QStringList{dialog, dialog, dialog}));
+    QCOMPARE(shown(messages), QStringList{"error|打开文件失败,请检查!"});
+    QFile file(dir.filePath("status.ini"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray dump = file.readAll();
+    QCOMPARE(dump.size(), 3618);
+    QVERIFY(!dump.contains('\n'));
+    StatusSnapshot saved{};
+    std::string error;
+    QVERIFY2(parseStatusDump(dump.toStdString(), saved, error), error.c_str());
+    QVERIFY(isStatusPacket(saved.data(), saved.size()));
+    QCOMPARE(bytes(saved.data() + 178, 2).toHex(), QByteArray("3a98"));
+
+    sim.interrupt();
+    QCOMPARE(sim.wait(), 0);
+  }
+
+  // The default-restore packet to the typed destination, byte for byte; the
+  // destinations refused before anything is sent, and a send that fails.
+  void restore() {
+    UdpSocket sensor = boundAt("127.0.0.2");
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    setText(window, "lineEdit_DestIP", "127.0.0.2");
+    setText(window, "lineEdit_DestPort", QString::number(sensor.localPort()));
+    const QDateTime before = QDateTime::currentDateTime();
+    click(window, "pushButton_RecoverSetting");
+    const QDateTime after = QDateTime::currentDateTime();
+    QCOMPARE(shown(messages), QStringList{"Tips|Reset completed !"});
+    std::array<std::uint8_t, 2048> received{};
+    const long n = sensor.receive(received.data(), received.size(), 5000);
+    QCOMPARE(n, 1206L);
+    auto expected = buildDefaultRestorePacket(localTimeOf(before));
+    if (bytes(received.data(), 1206) != bytes(expected.data(), expected.size()))
+      expected = buildDefaultRestorePacket(localTimeOf(after));
+    QCOMPARE(bytes(received.data(), 1206), bytes(expected.data(), expected.size()));
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"127.0.0.2", "70000"}, {"127.0.0.2", "0"}, {"127.0.0.2", ""}, {"300.1.1.1", "2368"}, {"0.0.0.0", "2368"}};
+    for (const auto& [ip, port] : refused) {
+      messages.messages.clear();
+      setText(window, "lineEdit_DestIP", ip);
+      setText(window, "lineEdit_DestPort", port);
+      click(window, "pushButton_RecoverSetting");
+      QVERIFY2(messages.messages.size() == 1 && messages.last().title == "warring", port);
+    }
+    messages.messages.clear();
+    setText(window, "lineEdit_DestIP", "255.255.255.255");
+    setText(window, "lineEdit_DestPort", "2368");
+    click(window, "pushButton_RecoverSetting");
+    QCOMPARE(messages.messages.size(), std::size_t(1));
+    QVERIFY2(messages.last().title == "error" && messages.last().text.contains("255.255.255.255:2368"),
+             qPrintable(messages.last().text));
+    QCOMPARE(sensor.receive(received.data(), received.size(), 0), 0L);
+  }
+
+  // Start names the two logs in the dated folder under the home folder and a
+  // live receiver fed GPS readings with one jump reports back; Stop ends the
+  // logging. Refused numbers and a root that cannot be created change nothing.
+  void gpsTest() {
+    qputenv("TZ", "UTC");
+    tzset();
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    GetlidarData_1 receiver;
+    QVERIFY(connect(&window, SIGNAL(sendTestFileName(QString, QString)), &receiver,
+                    SLOT(createTestFile(QString, QString)), Qt::UniqueConnection));
+    QVERIFY(connect(&window, SIGNAL(sendStopTest()), &receiver, SLOT(stopCheckGPSTime()), Qt::UniqueConnection));
+    QVERIFY(connect(&receiver, SIGNAL(sendErrorCount(int)), &window, SLOT(recvErrorCount(int)), Qt::UniqueConnection));
+    QVERIFY(connect(&receiver, SIGNAL(sendTimeStamp(QString)), &window, SLOT(recvTimeStamp(QString)),
+                    Qt::UniqueConnection));
+    QSignalSpy started(&window, &ACWPSettingWidget::sendTestFileName);
+    QSignalSpy stopped(&window, &ACWPSettingWidget::sendStopTest);
+    auto* start = child<QPushButton>(window, "pushButton_startCheck");
+    auto* number = child<QLineEdit>(window, "lineEdit_IDNumber");
+
+    for (const char* refused : {"../17", "a/b", "a\\b", ".."}) {
+      messages.messages.clear();
+      number->setText(refused);
+      start->click();
+      QVERIFY2(messages.messages.size() == 1 && messages.last().title == "warring", refused);
+    }
+    QCOMPARE(shown(messages).size(), 1);
+    number->clear();
+    start->click();
+    QCOMPARE(shown(messages).last(), QString("warring|The number can not be empty!"));
+
+    const HeldUdpPort port;
+    receiver.port = port.port();
+    receiver.running = true;
+    receiver.openSocket();
+    QVERIFY2(receiver.socketError().isEmpty(), qPrintable(receiver.socketError()));
+    receiver.start();
+
+    number->setText("17");
+    const QDateTime before = QDateTime::currentDateTime();
+    start->click();
+    const QDateTime after = QDateTime::currentDateTime();
+    QCOMPARE(started.count(), 1);
+    QCOMPARE(start->text(), QString("Stop"));
+    QVERIFY(!number->isEnabled() && window.gpsTestRunning());
+    QCOMPARE(child<QLineEdit>(window, "lineEdit_ErrorNumber")->text(), QString("0"));
+    const auto names = [&](const QDateTime& t) {
+      const QString folder = home.path() + "/QK_Z540-K_GPSTimeTest/" + t.toString("yyyy-MM-dd");
+      const QString stamp = t.toString("yyyy-MM-dd-hh-mm-ss");
+      return QVariantList{folder + "/Z540-K_17_" + stamp + ".txt", folder + "/Z540-K_17_Error_" + stamp + ".txt"};
+    };
+    const QVariantList paths = started.at(0);
+    QVERIFY2(paths == names(before) || paths == names(after), qPrintable(paths.at(0).toString()));
+
+    // Twelve readings 2021/11/22 10:00:01 .. :13 with :07 skipped: one jump.
+    sim::DataPacketWriter w(kLayoutProtocol16);
+    for (int b = 0; b < 12; ++b) {
+      w.setBlockAzimuth(b, static_cast<std::uint16_t>(100 * b));
+      w.setGps(b, GpsDateTime{21, 11, 22, 10, 0, static_cast<std::uint8_t>(b < 6 ? b + 1 : b + 2)});
+    }
+    LoopbackSender sender;
+    QVERIFY(sender.send(port, w.bytes()));
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>(window, "lineEdit_timeStamp")->text(), QString("1637575213"), 10000);
+    QCOMPARE(child<QLineEdit>(window, "lineEdit_ErrorNumber")->text(), QString("1"));
+
+    start->click();
+    QCOMPARE(stopped.count(), 1);
+    QVERIFY(number->isEnabled() && !window.gpsTestRunning() && start->text() == "Start");
+    receiver.running = false;
+    receiver.closeSocket();
+    QFile errors(paths.at(1).toString());
+    QVERIFY(errors.open(QIODevice::ReadOnly));
+    const QByteArray jump = errors.readAll();
+    QCOMPARE(jump.count('\n'), 1);
+    QVERIFY(jump.contains("2021/11/22 10:00:06 -> 2021/11/22 10:00:08"));
+
+    // A home folder that is a file: nothing can be created below it.
+    QFile blocker(home.filePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    qputenv("HOME", home.filePath("file").toLocal8Bit());
+    messages.messages.clear();
+    start->click();
+    QCOMPARE(messages.messages.size(), std::size_t(1));
+    QVERIFY2(messages.last().title == "error" && messages.last().text.contains("QK_Z540-K_GPSTimeTest"),
+             qPrintable(messages.last().text));
+    QCOMPARE(started.count(), 1);
+    QVERIFY(number->isEnabled() && start->text() == "Start");
+    qputenv("HOME", oldHome);
+  }
+};
+
+QTEST_MAIN(AdvancedWindowTest)
+#include "test_advanced_window.moc"
