@@ -22,8 +22,9 @@ void manwindow::SelectPoints() {
 
 void manwindow::onAreaPicked(const std::vector<int>& indices) {
   if (indices.empty()) return;
-  // The picked points of the display cloud, as drawn.
-  const std::vector<ColouredPoint> shown = view_->displayedPoints();
+  // The picked points of the display cloud: the frame drawn last, in the
+  // order the cloud holds them.
+  const std::vector<ColouredPoint>& shown = framePoints_.display;
   std::vector<ScenePoint> picked;
   picked.reserve(indices.size());
   for (int i : indices)

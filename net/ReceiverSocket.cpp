@@ -65,23 +65,22 @@ bool takesUnicast(const std::uint8_t* bytes, std::size_t size, const std::vector
   return a == 0 || std::find(ownAddresses.begin(), ownAddresses.end(), a) != ownAddresses.end();
 }
 
-void collectReceivers(const char* path, std::size_t addressSize, std::uint16_t port,
-                      const std::vector<std::uint32_t>& ownAddresses, std::vector<unsigned long>& out) {
+void collectBindings(const char* path, std::size_t addressSize, std::vector<UdpBinding>& out) {
   std::ifstream table(path);
   std::string line;
   std::getline(table, line);  // the column titles
   while (std::getline(table, line)) {
     std::istringstream fields(line);
     std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
-    unsigned long inode = 0;
-    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+    UdpBinding b;
+    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> b.inode))
       continue;
     const std::size_t colon = local.find(':');
     if (colon == std::string::npos) continue;
-    if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) != port) continue;
-    std::uint8_t bytes[16];
-    if (!parseProcAddress(local.substr(0, colon), bytes, addressSize)) continue;
-    if (takesUnicast(bytes, addressSize, ownAddresses)) out.push_back(inode);
+    b.port = static_cast<std::uint16_t>(std::strtoul(local.c_str() + colon + 1, nullptr, 16));
+    b.addressSize = addressSize;
+    if (!parseProcAddress(local.substr(0, colon), b.address.data(), addressSize)) continue;
+    out.push_back(b);
   }
 }
 
@@ -91,11 +90,18 @@ std::string portInUseText(std::uint16_t port) {
   return "port " + std::to_string(port) + " is already in use by another program";
 }
 
+std::vector<UdpBinding> udpBindings() {
+  std::vector<UdpBinding> out;
+  collectBindings("/proc/net/udp", 4, out);
+  collectBindings("/proc/net/udp6", 16, out);
+  return out;
+}
+
 std::vector<unsigned long> udpReceiversOnPort(std::uint16_t port) {
   const std::vector<std::uint32_t> ownAddresses = nonLoopbackAddresses();
   std::vector<unsigned long> out;
-  collectReceivers("/proc/net/udp", 4, port, ownAddresses, out);
-  collectReceivers("/proc/net/udp6", 16, port, ownAddresses, out);
+  for (const UdpBinding& b : udpBindings())
+    if (b.port == port && takesUnicast(b.address.data(), b.addressSize, ownAddresses)) out.push_back(b.inode);
   return out;
 }
 

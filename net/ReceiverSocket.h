@@ -8,6 +8,7 @@
 // datagram to one of them only.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -69,6 +70,18 @@ class ReceiverSocket {
 
 // The text a receiver reports for a port another program receives on.
 std::string portInUseText(std::uint16_t port);
+
+// A UDP socket of this machine's network namespace as the kernel lists it
+// (/proc/net/udp and /proc/net/udp6): the local address in network order (4
+// or 16 bytes), the port and the socket's inode.
+struct UdpBinding {
+  std::array<std::uint8_t, 16> address{};
+  std::size_t addressSize = 4;
+  std::uint16_t port = 0;
+  unsigned long inode = 0;
+};
+// Every bound UDP socket; empty where /proc cannot be read.
+std::vector<UdpBinding> udpBindings();
 
 // The sockets (by inode) of this machine's network namespace that take the
 // unicast datagrams sent to `port` on one of the machine's addresses, read

@@ -1,5 +1,7 @@
 #include "NetworkSettingsPacket.h"
 
+#include "PacketFormat.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -100,11 +102,6 @@ void storePort(std::uint8_t* p, const std::string& text, const std::uint8_t* fal
     store16(p, port);
   else
     std::copy(fallback, fallback + 2, p);
-}
-
-std::string dotted(const std::uint8_t* p) {
-  return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." +
-         std::to_string(p[3]);
 }
 
 }  // namespace
@@ -228,10 +225,10 @@ std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPac
 }
 
 std::string networkSettingsDestination(const StatusSnapshot& snapshot, bool shortFormat) {
-  if (shortFormat) return dotted(snapshot.data() + kShortStatusSensorIp);
+  if (shortFormat) return dottedIpv4(snapshot.data() + kShortStatusSensorIp);
   const std::uint8_t* ip = snapshot.data() + kLongStatusSensorIp;
-  if (std::equal(kUnsetSensorIp.begin(), kUnsetSensorIp.end(), ip)) return dotted(kFactorySensorIp.data());
-  return dotted(ip);
+  if (std::equal(kUnsetSensorIp.begin(), kUnsetSensorIp.end(), ip)) return dottedIpv4(kFactorySensorIp.data());
+  return dottedIpv4(ip);
 }
 
 std::string statusDumpText(const std::uint8_t* packet, std::size_t size) {

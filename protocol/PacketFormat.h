@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace z540k {
 
@@ -95,6 +96,12 @@ inline std::uint16_t loadBE16(const std::uint8_t* p) {
 inline std::uint32_t loadBE32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
          (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+// Four address bytes in packet order as dotted text ("192.168.1.200").
+inline std::string dottedIpv4(const std::uint8_t* bytes) {
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
+         std::to_string(bytes[3]);
 }
 
 // ---- Recognition -----------------------------------------------------------

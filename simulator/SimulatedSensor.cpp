@@ -1,5 +1,7 @@
 #include "SimulatedSensor.h"
 
+#include "ReceiverSocket.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -40,20 +42,9 @@ constexpr std::int64_t kMaxLagUs = 1000000;
 // and port. SO_REUSEADDR lets two UDP sockets share one, which would leave a
 // second simulator silently stealing the first one's configuration packets.
 bool exactBindingExists(const Ipv4Address& address, std::uint16_t port) {
-  std::ifstream table("/proc/net/udp");
-  if (!table) return false;
-  std::uint32_t wanted = 0;
-  std::memcpy(&wanted, address.data(), sizeof wanted);  // as the kernel prints it
-  std::string line;
-  std::getline(table, line);  // column titles
-  while (std::getline(table, line)) {
-    unsigned slot = 0;
-    unsigned localAddress = 0;
-    unsigned localPort = 0;
-    if (std::sscanf(line.c_str(), " %u: %8X:%4X", &slot, &localAddress, &localPort) == 3 &&
-        localAddress == wanted && localPort == port)
+  for (const z540k::UdpBinding& b : z540k::udpBindings())
+    if (b.addressSize == 4 && b.port == port && std::equal(address.begin(), address.end(), b.address.begin()))
       return true;
-  }
   return false;
 }
 

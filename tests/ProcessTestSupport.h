@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "ReceiverSocket.h"
+
 extern char** environ;
 
 namespace z540k::test {
@@ -31,16 +33,10 @@ inline std::string readFile(const std::string& path) {
 // True when some UDP socket is bound to `port` on the wildcard address
 // (0.0.0.0) in this network namespace.
 inline bool wildcardUdpBound(std::uint16_t port) {
-  char local[16];
-  std::snprintf(local, sizeof local, "00000000:%04X", port);
-  std::istringstream table(readFile("/proc/net/udp"));
-  std::string line;
-  std::getline(table, line);  // the column names
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, address;
-    if (fields >> slot >> address && address == local) return true;
-  }
+  for (const UdpBinding& b : udpBindings())
+    if (b.addressSize == 4 && b.port == port && b.address[0] == 0 && b.address[1] == 0 && b.address[2] == 0 &&
+        b.address[3] == 0)
+      return true;
   return false;
 }
 

@@ -18,7 +18,7 @@
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
-#include "SimulatedRevolutions.h"
+#include "SimulatorTestSupport.h"
 #include "About.h"
 #include "InetactionSetupWidget.h"
 #include "StatusReceiver.h"
@@ -64,18 +64,10 @@ class MainWindowTest : public QObject {
   // and a third press starts them anew; the simulated sensor's revolutions
   // reach the view as the point computation makes them.
   void lidarStartStopAndStartAgain() {
-    HeldUdpPort data, status;
-    UdpSocket sensorPort;  // the simulated sensor's own port, held beside it
-    QVERIFY(sensorPort.create() && sensorPort.setReuseAddress() && sensorPort.bind(0));
-    Process sim({Z540K_SIM_PATH, "--quiet", "--seconds", "60", "--layout", "1.7", "--data-port",
-                 std::to_string(data.port()), "--status-port", std::to_string(status.port()), "--sensor-port",
-                 std::to_string(sensorPort.localPort())});
-    StartupOptions options;
-    options.dataPort = data.port();
-    options.telemetryPort = status.port();
-    options.multicast = "";
-    options.layout = 1;
-    manwindow w(options);
+    SimulatedSensorFeed sensor(60);
+    const HeldUdpPort& data = sensor.data;
+    const HeldUdpPort& status = sensor.status;
+    manwindow w(sensor.options());
     auto* lidar = child<QToolButton>(w, "toolButton_Lidar");
     for (int press = 1; press <= 3; ++press) {
       lidar->click();

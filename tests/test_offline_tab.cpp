@@ -21,6 +21,7 @@
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
+#include "SimulatorTestSupport.h"
 #include "UdpSocket.h"
 #include "manwindow.h"
 
@@ -416,19 +417,10 @@ class OfflineTabTest : public QObject {
   // is pressed once more.
   void recordThenOpenTheRecording() {
     qputenv("Z540K_CAPTURE_DEVICE", "lo");
-    HeldUdpPort data, status;
-    UdpSocket sensorPort;
-    QVERIFY(sensorPort.create() && sensorPort.setReuseAddress() && sensorPort.bind(0));
-    Process sim({Z540K_SIM_PATH, "--quiet", "--seconds", "120", "--layout", "1.7", "--data-port",
-                 std::to_string(data.port()), "--status-port", std::to_string(status.port()), "--sensor-port",
-                 std::to_string(sensorPort.localPort())});
-    StartupOptions options;
-    options.dataPort = data.port();
-    options.telemetryPort = status.port();
-    options.multicast = "";
-    options.layout = 1;
+    SimulatedSensorFeed sensor(120);
+    Process& sim = sensor.sim;
     MessageRecorder messages;
-    manwindow w(options);
+    manwindow w(sensor.options());
     Tab tab(w);
     auto* lidar = tab.button("toolButton_Lidar");
 

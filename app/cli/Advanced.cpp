@@ -69,10 +69,6 @@ const char* const kFieldOptions[] = {"--rpm",   "--high-reflect",    "--zero-deg
                                      "--encoder-zero"};
 const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
-std::string dotted(const std::array<std::uint8_t, 4>& b) {
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
-}
-
 // "IP:PORT" with a dotted IPv4 address and a port of 1-65535.
 void addressAndPort(const std::string& name, const std::string& text, std::string& ip, std::uint16_t& port) {
   const auto colon = text.rfind(':');
@@ -98,8 +94,8 @@ void printOrSend(const CommandLine& line, const char* what, const std::uint8_t* 
 void printRefresh(const StatusSnapshot& s, const StatusFrameAddresses& frame) {
   const AdvancedSettingsView v = advancedSettingsView(s);
   const unsigned rpm = static_cast<unsigned>(s[8] << 8 | s[9]);
-  std::printf("sensor: %s:%u\nhost: %s\n", dotted(frame.sensorIp).c_str(), frame.sensorPort,
-              dotted(frame.hostIp).c_str());
+  std::printf("sensor: %s:%u\nhost: %s\n", dottedIpv4(frame.sensorIp.data()).c_str(), frame.sensorPort,
+              dottedIpv4(frame.hostIp.data()).c_str());
   std::printf("motor speed: %u rpm%s\n", rpm,
               v.motorSpeed.empty() ? " (none of 300, 600, 1200)" : (" (\"" + v.motorSpeed + "\")").c_str());
   std::printf("high reflection (mm): %s\n", v.highReflect.c_str());
@@ -210,7 +206,7 @@ int advancedCommand(const std::vector<std::string>& args) {
     if (trailingRemovalSendsZero(in, snapshot))
       std::fprintf(stderr, "z540k-tool advanced: warning: the trailing-removal threshold or distance is 0\n");
     const auto packet = buildAdvancedSettingsPacket(in, snapshot, frame, now);
-    printOrSend(line, "advanced settings", packet.data(), packet.size(), dotted(frame.sensorIp), frame.sensorPort);
+    printOrSend(line, "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()), frame.sensorPort);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool advanced: %s\n", e.what());

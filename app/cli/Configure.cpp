@@ -65,11 +65,6 @@ const char* const kSameAddress =
 // The motor speed entries, in the order of --rpm 300, 600, 1200.
 const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
-std::string dotted(const std::uint8_t* p) {
-  return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." +
-         std::to_string(p[3]);
-}
-
 std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
 bool allDigits(const std::string& s) {
@@ -138,8 +133,8 @@ Refreshed refresh(const StatusSnapshot& s, bool shortFormat) {
   Refreshed r;
   NetworkSettingsInput& in = r.input;
   if (shortFormat) {
-    in.sensorIp = dotted(&s[at::kShortSensorIp]);
-    in.destIp = dotted(&s[at::kShortDestIp]);
+    in.sensorIp = dottedIpv4(&s[at::kShortSensorIp]);
+    in.destIp = dottedIpv4(&s[at::kShortDestIp]);
     in.dataPort = std::to_string(be16(&s[at::kShortDataPort]));
     in.devicePort = std::to_string(be16(&s[at::kShortStatusPort]));
     r.motorSpeed = be16(&s[at::kShortMotorSpeed]);
@@ -148,11 +143,11 @@ Refreshed refresh(const StatusSnapshot& s, bool shortFormat) {
     // the packet goes: the empty field keeps that address.
     static const std::uint8_t kUnset[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     r.unsetSensorIp = std::equal(kUnset, kUnset + 4, &s[at::kSensorIp]);
-    in.sensorIp = r.unsetSensorIp ? "" : dotted(&s[at::kSensorIp]);
-    in.destIp = dotted(&s[at::kDestIp]);
-    in.ntp = dotted(&s[at::kNtpIp]);
-    in.gateway = dotted(&s[at::kGateway]);
-    in.subnet = dotted(&s[at::kSubnetMask]);
+    in.sensorIp = r.unsetSensorIp ? "" : dottedIpv4(&s[at::kSensorIp]);
+    in.destIp = dottedIpv4(&s[at::kDestIp]);
+    in.ntp = dottedIpv4(&s[at::kNtpIp]);
+    in.gateway = dottedIpv4(&s[at::kGateway]);
+    in.subnet = dottedIpv4(&s[at::kSubnetMask]);
     in.dataPort = std::to_string(be16(&s[at::kDataPort]));
     in.devicePort = std::to_string(be16(&s[at::kStatusPort]));
     in.interval = std::to_string(be16(&s[at::kInterval]));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "PacketFormat.h"
 #include "StatusPacket.h"
 
 namespace z540k::cli {
@@ -118,11 +119,6 @@ std::string statusAsJson(const SettingData& status, const std::vector<int>& valu
 
 namespace {
 
-std::string dotted(const std::array<std::uint8_t, 4>& ip) {
-  return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
-         std::to_string(ip[3]);
-}
-
 std::string jsonArray(const std::array<std::uint8_t, 4>& ip) {
   return "[" + std::to_string(ip[0]) + "," + std::to_string(ip[1]) + "," + std::to_string(ip[2]) + "," +
          std::to_string(ip[3]) + "]";
@@ -135,11 +131,11 @@ std::string shortStatusAsText(const ShortStatus& status) {
   char line[128];
   std::snprintf(line, sizeof line, "  %-24s %s\n", "layout", "short (byte 1202 = 3)");
   out += line;
-  std::snprintf(line, sizeof line, "  %-24s %s\n", "sensorIp", dotted(status.sensorIp).c_str());
+  std::snprintf(line, sizeof line, "  %-24s %s\n", "sensorIp", dottedIpv4(status.sensorIp.data()).c_str());
   out += line;
   std::snprintf(line, sizeof line, "  %-24s %u\n", "dataPort", unsigned{status.dataPort});
   out += line;
-  std::snprintf(line, sizeof line, "  %-24s %s\n", "destIp", dotted(status.destIp).c_str());
+  std::snprintf(line, sizeof line, "  %-24s %s\n", "destIp", dottedIpv4(status.destIp.data()).c_str());
   out += line;
   std::snprintf(line, sizeof line, "  %-24s %u\n", "devicePort", unsigned{status.devicePort});
   out += line;

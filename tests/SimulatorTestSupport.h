@@ -1,0 +1,66 @@
+// The simulated sensor in the window tests: its room as revolutions the live
+// decoder makes from a capture it writes, and the sensor itself on loopback.
+#pragma once
+
+#include <QtGlobal>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "CaptureFile.h"
+#include "DataPacketDecoder.h"
+#include "LoopbackTestSupport.h"
+#include "ProcessTestSupport.h"
+#include "StartupOptions.h"
+#include "UdpSocket.h"
+
+namespace z540k::test {
+
+inline std::vector<LidarDataSingleLine> simulatedRevolutions(int layout, int packets = 40) {
+  const std::string path = "/tmp/z540k-window-" + std::to_string(::getpid()) + ".pcap";
+  Process sim({Z540K_SIM_PATH, "--quiet", "--count", std::to_string(packets), "--layout", layout == 1 ? "1.7" : "1.6",
+               "--write-pcap", path});
+  if (sim.wait() != 0) qFatal("the simulator could not write %s", path.c_str());
+  std::vector<LidarDataSingleLine> records;
+  DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
+  decoder.setLayout(layout);
+  CaptureReader reader;
+  if (!reader.open(path)) qFatal("%s", reader.error().c_str());
+  CapturedDatagram d;
+  while (reader.next(d)) decoder.decodeDataPacket(d.payload, d.size);
+  std::remove(path.c_str());
+  return records;
+}
+
+// The simulated sensor on loopback (protocol 1.7) for `seconds`, sending to
+// ports held for the test, and the start-up options of a window that
+// receives it (no multicast group).
+struct SimulatedSensorFeed {
+  HeldUdpPort data, status;
+  UdpSocket sensorPort;  // the sensor's own port, held beside it
+  Process sim;
+
+  explicit SimulatedSensorFeed(int seconds)
+      : sim({Z540K_SIM_PATH, "--quiet", "--seconds", std::to_string(seconds), "--layout", "1.7", "--data-port",
+             std::to_string(data.port()), "--status-port", std::to_string(status.port()), "--sensor-port",
+             std::to_string(heldSensorPort())}) {}
+
+  StartupOptions options() const {
+    StartupOptions o;
+    o.dataPort = data.port();
+    o.telemetryPort = status.port();
+    o.multicast = "";
+    o.layout = 1;
+    return o;
+  }
+
+ private:
+  std::uint16_t heldSensorPort() {
+    if (!(sensorPort.create() && sensorPort.setReuseAddress() && sensorPort.bind(0)))
+      qFatal("cannot hold a port for the simulated sensor: %s", sensorPort.lastError().c_str());
+    return sensorPort.localPort();
+  }
+};
+
+}  // namespace z540k::test
