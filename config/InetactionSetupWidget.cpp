@@ -27,17 +27,9 @@ const char* const kIpv4Pattern =
 
 // The motor speed items, in their order in comboBox_rotateSpeed, and the
 // measured speeds (rpm) each stands for.
-struct SpeedItem {
-  const char* text;
-  int low, high;
-};
-constexpr SpeedItem kSpeedItems[] = {{" 5 HZ", 250, 350}, {" 10 HZ", 550, 650}, {" 20 HZ", 1150, 1250}};
+constexpr const char* kSpeedItems[] = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
-int be16(const std::uint8_t* p) { return (p[0] << 8) | p[1]; }
-
-QString dotted(const std::uint8_t* p) {
-  return QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]);
-}
+QString dotted(const std::uint8_t* p) { return QString::fromStdString(z540k::dottedIpv4(p)); }
 
 // Status value i, 0 when the list is shorter than the receivers make it.
 int valueAt(const std::vector<int>& values, std::size_t i) { return i < values.size() ? values[i] : 0; }
@@ -78,7 +70,7 @@ InetactionSetupWidget::InetactionSetupWidget(QWidget* parent) : QWidget(parent),
                                   tr(" Yes"));
   ui->comboBox_localTime->addItem(QIcon(z540k::resourceImage(QStringLiteral("./Resources/images/NO.png"))),
                                   tr(" No"));
-  for (const SpeedItem& speed : kSpeedItems) ui->comboBox_rotateSpeed->addItem(QString::fromLatin1(speed.text));
+  for (const char* speed : kSpeedItems) ui->comboBox_rotateSpeed->addItem(QString::fromLatin1(speed));
 
   connect(ui->pushButton_OK, &QPushButton::clicked, this, &InetactionSetupWidget::onOK_Clicked, Qt::UniqueConnection);
   connect(ui->pushButton_Cancel, &QPushButton::clicked, this, &InetactionSetupWidget::onCancel_Clicked,
@@ -160,7 +152,7 @@ void InetactionSetupWidget::showStatus(const std::vector<int>& values) {
                                      .arg(t[4])
                                      .arg(t[5]));
 
-  ui->lineEdit_PPS_Set_Angle->setText(QString::number(be16(status_.ppsSetAngle) / 100.0, 'f', 2));
+  ui->lineEdit_PPS_Set_Angle->setText(QString::number(z540k::loadBE16(status_.ppsSetAngle) / 100.0, 'f', 2));
 
   ui->lineEdit_GPS_Position_longitude->clear();
   ui->lineEdit_GPS_Position_latitude->clear();
@@ -180,7 +172,7 @@ void InetactionSetupWidget::showStatus(const std::vector<int>& values) {
   ui->lineEdit->setText(d >= -15 && d <= 15 ? QStringLiteral("0") : QStringLiteral("1"));
   ui->lineEdit_2->setText(QString::number(d));
 
-  const auto plate2 = static_cast<std::int16_t>(be16(status_.plate2Temperature) - 50);
+  const auto plate2 = static_cast<std::int16_t>(z540k::loadBE16(status_.plate2Temperature) - 50);
   ui->lineEdit_Plate_2_T->setText(QString::number(static_cast<double>(plate2), 'f', 2));
 
   ui->comboBox_LVDS_Valuse->setCurrentIndex(status_.lvdsSetting[1] % 2 == 1 ? 1 : 0);
@@ -189,7 +181,7 @@ void InetactionSetupWidget::showStatus(const std::vector<int>& values) {
   ui->lineEdit_PPS_State->setText(QString::number(status_.ppsState));
   ui->lineEdit_High_T_Pause->setText(QString::number(status_.highTemperaturePause));
 
-  const int stop = be16(status_.machineStopTemperature);
+  const int stop = z540k::loadBE16(status_.machineStopTemperature);
   ui->lineEdit_Machine_Stop_T->setText(QString::number(stop == 0 ? 0.0 : stop / 4096.0 * 330.0 - 50.0, 'f', 2));
 
   QString voltage;
@@ -232,11 +224,9 @@ void InetactionSetupWidget::onRefreshCilcked() {
 }
 
 void InetactionSetupWidget::selectRotateSpeed(int rpm) {
-  for (int i = 0; i < static_cast<int>(std::size(kSpeedItems)); ++i)
-    if (rpm >= kSpeedItems[i].low && rpm <= kSpeedItems[i].high) {
-      ui->comboBox_rotateSpeed->setCurrentIndex(i);
-      return;
-    }
+  if (rpm < 0) return;
+  const int index = ui->comboBox_rotateSpeed->findText(QString::fromStdString(z540k::motorSpeedChoice(rpm)));
+  if (index >= 0) ui->comboBox_rotateSpeed->setCurrentIndex(index);
 }
 
 void InetactionSetupWidget::refreshLong() {
@@ -259,7 +249,7 @@ void InetactionSetupWidget::refreshLong() {
   selectRotateSpeed(speed);
   // Only the two states the list holds; anything else would leave the list
   // without a choice and the next Set without a sensor state.
-  const int sensorState = be16(snapshot_.data() + at::kSensorState);
+  const int sensorState = z540k::loadBE16(snapshot_.data() + at::kSensorState);
   if (sensorState >= 0 && sensorState < ui->comboBox_LidarStatus->count())
     ui->comboBox_LidarStatus->setCurrentIndex(sensorState);
   if (runState == 0)
@@ -273,13 +263,13 @@ void InetactionSetupWidget::refreshLong() {
 void InetactionSetupWidget::refreshShort() {
   ui->lineEdit_DefaultIP->setText(dotted(snapshot_.data() + at::kShortSensorIp));
   ui->lineEdit_DestIP->setText(dotted(snapshot_.data() + at::kShortDestIp));
-  dataPortValue_ = be16(snapshot_.data() + at::kShortDataPort);
-  devicePortValue_ = be16(snapshot_.data() + at::kShortStatusPort);
+  dataPortValue_ = z540k::loadBE16(snapshot_.data() + at::kShortDataPort);
+  devicePortValue_ = z540k::loadBE16(snapshot_.data() + at::kShortStatusPort);
   ui->lineEdit_defaultPort->setText(QString::number(dataPortValue_));
   ui->lineEdit_destPort->setText(QString::number(devicePortValue_));
   if (!decodedStatusReady_) return;
 
-  const int speed = be16(snapshot_.data() + at::kShortMotorSpeed);
+  const int speed = z540k::loadBE16(snapshot_.data() + at::kShortMotorSpeed);
   ui->lineEdit_Motor_State->setText(QString::number(speed));
   selectRotateSpeed(speed);
   showMessage(this, MessageKind::Information, tr("Tips"), tr("Resresh completed"));

@@ -1,5 +1,7 @@
 #include "AdvancedSettingsPacket.h"
 
+#include "PacketFormat.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -105,7 +107,6 @@ long long decimalReading(const std::string& text, int shift) {
   return scaledDecimal(text, shift, v) ? v : 0;
 }
 
-std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
 void store16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 8);
@@ -161,8 +162,8 @@ AdvancedSettingsRefusal checkAdvancedSettings(const AdvancedSettingsInput& in) {
 }
 
 bool trailingRemovalSendsZero(const AdvancedSettingsInput& in, const StatusSnapshot& status) {
-  const std::uint16_t threshold = in.trailThreshold ? trailField(*in.trailThreshold) : be16(&status[at::kTrailThreshold]);
-  const std::uint16_t distance = in.trailDistance ? trailField(*in.trailDistance) : be16(&status[at::kTrailDistance]);
+  const std::uint16_t threshold = in.trailThreshold ? trailField(*in.trailThreshold) : loadBE16(&status[at::kTrailThreshold]);
+  const std::uint16_t distance = in.trailDistance ? trailField(*in.trailDistance) : loadBE16(&status[at::kTrailDistance]);
   return threshold == 0 || distance == 0;
 }
 
@@ -178,7 +179,7 @@ std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(cons
   if (in.motorSpeed) store16(p + at::kMotorSpeed, advancedMotorSpeed(*in.motorSpeed));
   storeBytes(p + at::kSensorIp, frame.sensorIp);
   storeBytes(p + at::kHostIp, frame.hostIp);
-  const unsigned runState = in.runState ? *in.runState : be16(&status[at::kRunState]);
+  const unsigned runState = in.runState ? *in.runState : loadBE16(&status[at::kRunState]);
   p[at::kRunState] = 0;
   p[at::kRunState + 1] = static_cast<std::uint8_t>(runState <= 1 ? runState : 2);
   storeTime(p + at::kTime, now);
@@ -254,26 +255,23 @@ bool restoreDestination(const std::string& ipText, const std::string& portText, 
 
 AdvancedSettingsView advancedSettingsView(const StatusSnapshot& s) {
   AdvancedSettingsView v;
-  v.range = shortNumber(be16(&s[at::kRange]) / 100.0);
-  v.trailThreshold = std::to_string(be16(&s[at::kTrailThreshold]));
-  v.trailDistance = std::to_string(be16(&s[at::kTrailDistance]));
-  v.highReflect = std::to_string(be16(&s[at::kHighReflect]));
+  v.range = shortNumber(loadBE16(&s[at::kRange]) / 100.0);
+  v.trailThreshold = std::to_string(loadBE16(&s[at::kTrailThreshold]));
+  v.trailDistance = std::to_string(loadBE16(&s[at::kTrailDistance]));
+  v.highReflect = std::to_string(loadBE16(&s[at::kHighReflect]));
   if (s[at::kZeroDegree] <= 1) v.zeroDegreeIndex = s[at::kZeroDegree];
   if (s[at::kEcho] <= 1) v.echoIndex = s[at::kEcho];
-  v.deviationAngle = shortNumber(static_cast<double>(signedReading(be16(&s[at::kDeviationAngle]))) / 100.0);
-  v.encoderZero = shortNumber(static_cast<double>(signedReading(be16(&s[at::kEncoderZero]))) / 100.0);
+  v.deviationAngle = shortNumber(static_cast<double>(signedReading(loadBE16(&s[at::kDeviationAngle]))) / 100.0);
+  v.encoderZero = shortNumber(static_cast<double>(signedReading(loadBE16(&s[at::kEncoderZero]))) / 100.0);
   const std::uint8_t* b2 = &s[kBoard2Version];
   v.board2Version = "V" + std::to_string(b2[0]) + "." + std::to_string(b2[1] >> 4) + "." + std::to_string(b2[1] & 15);
   const std::uint8_t* b3 = &s[kBoard3Version];
   v.board3Version = std::to_string(b3[0]) + std::to_string(b3[1]) + "." + std::to_string(b3[2]) + "." +
                     std::to_string(b3[3]) + "-V" + std::to_string(b3[4]) + "." + std::to_string(b3[5] >> 4) + "." +
                     std::to_string(b3[5] & 15);
-  const unsigned rpm = be16(&s[at::kMotorSpeed]);
-  if (rpm >= 250 && rpm <= 350) v.motorSpeed = " 5 HZ";
-  else if (rpm >= 550 && rpm <= 650) v.motorSpeed = " 10 HZ";
-  else if (rpm >= 1150 && rpm <= 1250) v.motorSpeed = " 20 HZ";
-  v.board2HighVoltage = std::to_string(be16(&s[kBoard2HighVoltage]));
-  v.board2HighVoltageAdjust = std::to_string(signedReading(be16(&s[kBoard2HighVoltageAdjust])));
+  v.motorSpeed = motorSpeedChoice(loadBE16(&s[at::kMotorSpeed]));
+  v.board2HighVoltage = std::to_string(loadBE16(&s[kBoard2HighVoltage]));
+  v.board2HighVoltageAdjust = std::to_string(signedReading(loadBE16(&s[kBoard2HighVoltageAdjust])));
   v.board2ThresholdAdjust = std::to_string(s[kBoard2ThresholdAdjust]);
   return v;
 }

@@ -286,4 +286,11 @@ bool parseStatusDump(const std::string& text, StatusSnapshot& out, std::string& 
   return true;
 }
 
+std::string motorSpeedChoice(unsigned rpm) {
+  if (rpm >= 250 && rpm <= 350) return " 5 HZ";
+  if (rpm >= 550 && rpm <= 650) return " 10 HZ";
+  if (rpm >= 1150 && rpm <= 1250) return " 20 HZ";
+  return {};
+}
+
 }  // namespace z540k

@@ -90,6 +90,11 @@ std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacke
 std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPacket(
     const NetworkSettingsInput& input, const StatusSnapshot& snapshot);
 
+// The motor speed entry (" 5 HZ", " 10 HZ", " 20 HZ") that a speed the
+// sensor reports falls in: within 50 rpm of 300, 600 or 1200. Empty for any
+// other speed.
+std::string motorSpeedChoice(unsigned rpm);
+
 // Where the packet goes: the sensor's current address from the snapshot (not
 // the new one entered), "A.B.C.D". Long format: bytes 10-13 (after the long
 // build's replacement); short format: bytes 8-11.

@@ -1,5 +1,7 @@
 #include "CsvExport.h"
 
+#include "PointComputation.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -8,19 +10,19 @@ namespace z540k {
 
 namespace {
 
-// The angle constant of the point computation: 3.14159, not a more precise pi,
-// so exported coordinates match the points on screen.
-constexpr double kPi = 3.14159;
-
 // Default output-stream formatting of floating-point numbers: at most six
 // significant digits, fixed or exponent notation as the value needs, no
 // trailing zeros ("%g"). std::to_chars with precision 6 gives the same bytes.
-inline char* putGeneral(char* p, char* end, double v) {
-  return std::to_chars(p, end, v, std::chars_format::general, 6).ptr;
-}
-
+// A whole number below a million prints as that integer under this rule,
+// which the integer conversion writes several times faster (the whole
+// centimetres of view mode 1); -0 keeps its sign through the general path.
 // A float prints as its value widened to double, with the same rule.
-inline char* putGeneral(char* p, char* end, float v) {
+template <typename F>
+inline char* putGeneral(char* p, char* end, F v) {
+  if (v > -1e6 && v < 1e6) {
+    const long long whole = static_cast<long long>(v);
+    if (static_cast<F>(whole) == v && !(whole == 0 && std::signbit(v))) return std::to_chars(p, end, whole).ptr;
+  }
   return std::to_chars(p, end, v, std::chars_format::general, 6).ptr;
 }
 
@@ -36,20 +38,20 @@ inline float wholeCentimetres(float v, CsvFrameKind kind) {
   return static_cast<float>(static_cast<long long>(shifted));
 }
 
+// A frame written as it arrives holds the points the view draws; the frozen
+// frame divides by 10 where the view multiplies by 0.1, and rounds half up.
 inline CsvPoint pointOf(double d, double a, int viewMode, CsvFrameKind kind) {
-  const double r = a * kPi / 180.0;
-  // The vertical angle is 0: cos 0 = 1, sin 0 = 0. The arriving-frame
-  // export multiplies by 0.1 where the frozen-frame export divides by 10.
-  CsvPoint p;
   if (kind == CsvFrameKind::Arriving) {
-    p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) * 0.1);
-    p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) * 0.1);
-    p.z = static_cast<float>(d * std::sin(0.0) * 0.1);
-  } else {
-    p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
-    p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
-    p.z = static_cast<float>(d * std::sin(0.0) / 10);
+    const ScenePoint s = scenePoint(d, a, viewMode);
+    return CsvPoint{s.x, s.y, s.z};
   }
+  // The angle constant 3.14159 and the vertical angle 0 (cos 0 = 1,
+  // sin 0 = 0), as for the points on screen.
+  const double r = a * kPointPi / 180.0;
+  CsvPoint p;
+  p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
+  p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
+  p.z = static_cast<float>(d * std::sin(0.0) / 10);
   if (viewMode == 0) {
     p.x = wholeCentimetres(p.x, kind);
     p.y = wholeCentimetres(p.y, kind);

@@ -65,7 +65,6 @@ const char* const kSameAddress =
 // The motor speed entries, in the order of --rpm 300, 600, 1200.
 const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
-std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
 bool allDigits(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -86,13 +85,6 @@ void checkAddressOption(const CommandLine& line, const std::string& name) {
 }
 
 // The motor speed entry a speed selects on Refresh; empty when none does.
-std::string motorSpeedChoiceFor(unsigned rpm) {
-  if (rpm >= 250 && rpm <= 350) return kMotorSpeedChoices[0];
-  if (rpm >= 550 && rpm <= 650) return kMotorSpeedChoices[1];
-  if (rpm >= 1150 && rpm <= 1250) return kMotorSpeedChoices[2];
-  return {};
-}
-
 StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
   UdpSocket socket;
   if (!(socket.create() && socket.setReuseAddress() && socket.bind(port))) throw Refusal(socket.lastError());
@@ -135,9 +127,9 @@ Refreshed refresh(const StatusSnapshot& s, bool shortFormat) {
   if (shortFormat) {
     in.sensorIp = dottedIpv4(&s[at::kShortSensorIp]);
     in.destIp = dottedIpv4(&s[at::kShortDestIp]);
-    in.dataPort = std::to_string(be16(&s[at::kShortDataPort]));
-    in.devicePort = std::to_string(be16(&s[at::kShortStatusPort]));
-    r.motorSpeed = be16(&s[at::kShortMotorSpeed]);
+    in.dataPort = std::to_string(loadBE16(&s[at::kShortDataPort]));
+    in.devicePort = std::to_string(loadBE16(&s[at::kShortStatusPort]));
+    r.motorSpeed = loadBE16(&s[at::kShortMotorSpeed]);
   } else {
     // A sensor that reports 255.255.255.255 is at its factory address, where
     // the packet goes: the empty field keeps that address.
@@ -148,24 +140,24 @@ Refreshed refresh(const StatusSnapshot& s, bool shortFormat) {
     in.ntp = dottedIpv4(&s[at::kNtpIp]);
     in.gateway = dottedIpv4(&s[at::kGateway]);
     in.subnet = dottedIpv4(&s[at::kSubnetMask]);
-    in.dataPort = std::to_string(be16(&s[at::kDataPort]));
-    in.devicePort = std::to_string(be16(&s[at::kStatusPort]));
-    in.interval = std::to_string(be16(&s[at::kInterval]));
+    in.dataPort = std::to_string(loadBE16(&s[at::kDataPort]));
+    in.devicePort = std::to_string(loadBE16(&s[at::kStatusPort]));
+    in.interval = std::to_string(loadBE16(&s[at::kInterval]));
     char mac[18];
     std::snprintf(mac, sizeof mac, "%02x-%02x-%02x-%02x-%02x-%02x", s[at::kMac], s[at::kMac + 1],
                   s[at::kMac + 2], s[at::kMac + 3], s[at::kMac + 4], s[at::kMac + 5]);
     in.mac = mac;
     // The window shows a speed of 100 rpm or less as 0.
-    r.motorSpeed = be16(&s[at::kMotorSpeed]);
+    r.motorSpeed = loadBE16(&s[at::kMotorSpeed]);
     if (r.motorSpeed <= 100) r.motorSpeed = 0;
-    r.runState = be16(&s[at::kRunState]);
+    r.runState = loadBE16(&s[at::kRunState]);
     r.runStateKnown = r.runState <= 1;
     in.motorState = r.runState == 1 ? "Stop" : "Run";
-    r.sensorState = be16(&s[at::kSensorState]);
+    r.sensorState = loadBE16(&s[at::kSensorState]);
     r.sensorStateKnown = r.sensorState <= 1;
     in.sensorState = r.sensorState == 1 ? 1 : 0;
   }
-  in.motorSpeed = motorSpeedChoiceFor(r.motorSpeed);
+  in.motorSpeed = motorSpeedChoice(r.motorSpeed);
   r.speedKnown = !in.motorSpeed.empty();
   return r;
 }
