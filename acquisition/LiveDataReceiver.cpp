@@ -1,7 +1,13 @@
 #include "LiveDataReceiver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 
 #include "GpsTimeLog.h"
 #include "PacketFormat.h"
@@ -119,37 +125,54 @@ void GetlidarData_1::onGpsReading(const GpsReading& reading) {
   const std::uint32_t seconds = gpsEpochSeconds(gpsText);
   const bool jump = isGpsSecondJump(reading.previous.second, reading.current.second);
   int count = 0;
+  std::optional<LogFailure> failure;
   {
     std::lock_guard<std::mutex> lock(logMutex_);
     if (!gpsTestActive) return;  // the test was stopped while this packet was decoded
-    gpsLog_ << gps_log::reading(localTime, gpsText, seconds) << std::flush;
+    const LogFile* failed = nullptr;
+    const auto write = [&failed](LogFile& log, const std::string& line) {
+      if (!failed && !log.append(line)) failed = &log;
+    };
+    write(gpsLog_, gps_log::reading(localTime, gpsText, seconds));
     if (jump) {
       const std::string previousText = gpsDateTimeText(reading.previous);
-      gpsLog_ << gps_log::jumpInGpsLog(previousText, gpsText) << std::flush;
-      jumpLog_ << gps_log::jumpInJumpLog(localTime, previousText, gpsText) << std::flush;
+      write(gpsLog_, gps_log::jumpInGpsLog(previousText, gpsText));
+      write(jumpLog_, gps_log::jumpInJumpLog(localTime, previousText, gpsText));
       count = ++errorCount;
     }
-    if (reading.block == kBlocksPerPacket - 1) gpsLog_ << gps_log::packetSeparator() << std::flush;
+    if (reading.block == kBlocksPerPacket - 1) write(gpsLog_, gps_log::packetSeparator());
+    if (failed) failure = endTestOnFailure(*failed);
+  }
+  if (failure) {
+    emit sendLogWriteError(failure->file, failure->reason);
+    return;
   }
   emit sendTimeStamp(QString::number(seconds));
   if (jump) emit sendErrorCount(count);
 }
 
+GetlidarData_1::LogFailure GetlidarData_1::endTestOnFailure(const LogFile& failed) {
+  LogFailure failure{failed.path(), failed.error()};
+  gpsTestActive = false;
+  gpsLog_.close();
+  jumpLog_.close();
+  return failure;
+}
+
 void GetlidarData_1::Receive(int ReturnModel) { returnMode = ReturnModel; }
 
 void GetlidarData_1::createTestFile(QString path, QString pathError) {
-  std::lock_guard<std::mutex> lock(logMutex_);
-  gpsLog_.close();
-  gpsLog_.clear();
-  // The paths in the file system's own encoding: a home folder with
-  // non-Latin characters works.
-  gpsLog_.open(QFile::encodeName(path).toStdString(), std::ios::out | std::ios::app | std::ios::binary);
-  gpsLog_ << gps_log::header() << std::flush;
-  jumpLog_.close();
-  jumpLog_.clear();
-  jumpLog_.open(QFile::encodeName(pathError).toStdString(), std::ios::out | std::ios::app | std::ios::binary);
-  errorCount = 0;
-  gpsTestActive = true;
+  std::optional<LogFailure> failure;
+  {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    if (!gpsLog_.open(path) || !gpsLog_.append(gps_log::header()))
+      failure = endTestOnFailure(gpsLog_);
+    else if (!jumpLog_.open(pathError))
+      failure = endTestOnFailure(jumpLog_);
+    errorCount = 0;
+    gpsTestActive = !failure;
+  }
+  if (failure) emit sendLogWriteError(failure->file, failure->reason);
 }
 
 void GetlidarData_1::stopCheckGPSTime() {
@@ -158,3 +181,41 @@ void GetlidarData_1::stopCheckGPSTime() {
   gpsLog_.close();
   jumpLog_.close();
 }
+
+// ---- GPS test log files ---------------------------------------------------------
+
+bool GetlidarData_1::LogFile::open(const QString& path) {
+  close();
+  path_ = path;
+  // The path in the file system's own encoding (a home folder with
+  // non-Latin characters works); without blocking, so that a FIFO never
+  // holds up the window that starts the test.
+  fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+  errno_ = fd_ < 0 ? errno : 0;
+  return fd_ >= 0;
+}
+
+bool GetlidarData_1::LogFile::append(const std::string& line) {
+  if (fd_ < 0) {
+    errno_ = EBADF;
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      errno_ = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void GetlidarData_1::LogFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+QString GetlidarData_1::LogFile::error() const { return QString::fromLocal8Bit(std::strerror(errno_)); }

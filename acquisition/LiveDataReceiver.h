@@ -1,6 +1,8 @@
 // GetlidarData_1: the worker thread that receives the sensor's datagrams on
 // the data port, decodes data packets into one record per revolution, decodes
 // status packets arriving there too, and writes the GPS time-stamp test logs.
+// A log line that cannot be written ends the test: both logs are closed, no
+// more readings are taken, and sendLogWriteError says which file and why.
 //
 // Threads: the object lives in the GUI thread; run() is the worker. The GUI
 // thread writes port, multicastAddress, running, paused and pendingLayout and
@@ -14,7 +16,6 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -87,6 +88,10 @@ class GetlidarData_1 : public QThread {
   void SendDataDifo(const u_char* data);
   void sendErrorCount(int);
   void sendTimeStamp(QString);
+  // The GPS test ended because `file` could not be opened or written
+  // (`reason`, e.g. "No space left on device"). Emitted from the worker or,
+  // for a log that cannot be opened, from createTestFile: connect it queued.
+  void sendLogWriteError(QString file, QString reason);
 
  public slots:
   void Receive(int ReturnModel);
@@ -99,6 +104,33 @@ class GetlidarData_1 : public QThread {
  private:
   void handleDatagram(const std::uint8_t* data, std::size_t size);
   void onGpsReading(const z540k::GpsReading& reading);
+
+  // One GPS test log, appended to with each line written straight to the
+  // file, so that a line that could not be written is known with its reason.
+  class LogFile {
+   public:
+    LogFile() = default;
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    ~LogFile() { close(); }
+    bool open(const QString& path);
+    bool append(const std::string& line);
+    void close();
+    const QString& path() const { return path_; }
+    // The reason the last open or append failed.
+    QString error() const;
+
+   private:
+    int fd_ = -1;
+    int errno_ = 0;
+    QString path_;
+  };
+  struct LogFailure {
+    QString file, reason;
+  };
+  // Under logMutex_: ends the test because `failed` could not be written.
+  LogFailure endTestOnFailure(const LogFile& failed);
+
   // GUI thread: ends the run that still goes on, if any, and waits for it.
   void endRun();
 
@@ -117,7 +149,7 @@ class GetlidarData_1 : public QThread {
 
   // The two GPS logs and their state, shared by the slots and the readings.
   std::mutex logMutex_;
-  std::ofstream gpsLog_;
-  std::ofstream jumpLog_;
+  LogFile gpsLog_;
+  LogFile jumpLog_;
   z540k::RunCompletion runCompletion_;
 };

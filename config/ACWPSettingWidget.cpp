@@ -325,8 +325,7 @@ QString ACWPSettingWidget::gpsTestFolder(const QDate& date) {
 
 void ACWPSettingWidget::onStartCheck_Clicked() {
   if (gpsTestRunning()) {
-    ui->lineEdit_IDNumber->setEnabled(true);
-    ui->pushButton_startCheck->setText(tr("Start"));
+    showGpsTestStopped();
     emit sendStopTest();
     return;
   }
@@ -369,6 +368,7 @@ void ACWPSettingWidget::onStartCheck_Clicked() {
 
   ui->lineEdit_IDNumber->setEnabled(false);
   ui->pushButton_startCheck->setText(tr("Stop"));
+  gpsTestLogs_ = QStringList{log, errors};
   emit sendTestFileName(log, errors);
   ui->lineEdit_ErrorNumber->setText(QStringLiteral("0"));
 }
@@ -376,6 +376,19 @@ void ACWPSettingWidget::onStartCheck_Clicked() {
 void ACWPSettingWidget::recvErrorCount(int count) { ui->lineEdit_ErrorNumber->setText(QString::number(count)); }
 
 void ACWPSettingWidget::recvTimeStamp(QString stamp) { ui->lineEdit_timeStamp->setText(stamp); }
+
+void ACWPSettingWidget::recvLogWriteError(QString file, QString reason) {
+  // The receiver has ended the test already. A report that comes after the
+  // operator stopped that test and started another leaves the new one be.
+  if (gpsTestRunning() && gpsTestLogs_.contains(file)) showGpsTestStopped();
+  showMessage(this, MessageKind::Critical, tr("error"),
+              tr("The GPS time-stamp test stopped: cannot write %1: %2").arg(QDir::toNativeSeparators(file), reason));
+}
+
+void ACWPSettingWidget::showGpsTestStopped() {
+  ui->lineEdit_IDNumber->setEnabled(true);
+  ui->pushButton_startCheck->setText(tr("Start"));
+}
 
 // ---- Clear ------------------------------------------------------------------
 

@@ -13,12 +13,15 @@
 // It also hosts the GPS time-stamp test controls: Start names the two log
 // files under the user's home folder and hands them to the live receiver
 // (sendTestFileName), Stop ends the test (sendStopTest); the receiver's error
-// count and last time stamp come back through recvErrorCount/recvTimeStamp.
+// count and last time stamp come back through recvErrorCount/recvTimeStamp;
+// a log the receiver cannot write ends the test (recvLogWriteError): an error
+// box names the file and the reason, and the controls show the test stopped.
 //
 // GUI thread only.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -82,6 +85,7 @@ class ACWPSettingWidget : public QWidget {
   void recvErrorCount(int count);
   void recvTimeStamp(QString stamp);
   void onCleanACWPControl();
+  void recvLogWriteError(QString file, QString reason);
 
  private:
   enum class CaptureUse { Refresh, Send, Save };
@@ -97,6 +101,8 @@ class ACWPSettingWidget : public QWidget {
   bool sendPacket(const std::uint8_t* data, std::size_t size, const std::string& address, std::uint16_t port,
                   const QString& what);
   void showNoLidar();
+  // The GPS test controls in the stopped state: number editable, "Start".
+  void showGpsTestStopped();
 
   std::unique_ptr<Ui::ACWPSettingWidget> ui;
   bool refreshed_ = false;
@@ -108,4 +114,5 @@ class ACWPSettingWidget : public QWidget {
   QString captureDevice_;
   int captureTimeoutMs_ = 3000;
   int statusPort_ = 2369;
+  QStringList gpsTestLogs_;  // the two logs of the running or last GPS test
 };

@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "ACWPSettingWidget.h"
@@ -43,6 +45,14 @@ QStringList shown(const MessageRecorder& messages) {
   for (const auto& m : messages.messages) list << m.title + "|" + m.text;
   return list;
 }
+
+// A fresh home folder (where the GPS test logs go) while it lives.
+struct TemporaryHome {
+  QTemporaryDir dir;
+  QByteArray previous = qgetenv("HOME");
+  TemporaryHome() { qputenv("HOME", dir.path().toLocal8Bit()); }
+  ~TemporaryHome() { qputenv("HOME", previous); }
+};
 
 QString shownText(ACWPSettingWidget& window, const char* name) {
   QWidget* w = child(window, name);
@@ -374,9 +384,7 @@ class AdvancedWindowTest : public QObject {
   void gpsTest() {
     qputenv("TZ", "UTC");
     tzset();
-    QTemporaryDir home;
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toLocal8Bit());
+    const TemporaryHome home;
     MessageRecorder messages;
     ACWPSettingWidget window;
     GetlidarData_1 receiver;
@@ -418,7 +426,7 @@ class AdvancedWindowTest : public QObject {
     QVERIFY(!number->isEnabled() && window.gpsTestRunning());
     QCOMPARE(child<QLineEdit>(window, "lineEdit_ErrorNumber")->text(), QString("0"));
     const auto names = [&](const QDateTime& t) {
-      const QString folder = home.path() + "/QK_Z540-K_GPSTimeTest/" + t.toString("yyyy-MM-dd");
+      const QString folder = home.dir.path() + "/QK_Z540-K_GPSTimeTest/" + t.toString("yyyy-MM-dd");
       const QString stamp = t.toString("yyyy-MM-dd-hh-mm-ss");
       return QVariantList{folder + "/Z540-K_17_" + stamp + ".txt", folder + "/Z540-K_17_Error_" + stamp + ".txt"};
     };
@@ -448,9 +456,9 @@ class AdvancedWindowTest : public QObject {
     QVERIFY(jump.contains("2021/11/22 10:00:06 -> 2021/11/22 10:00:08"));
 
     // A home folder that is a file: nothing can be created below it.
-    QFile blocker(home.filePath("file"));
+    QFile blocker(home.dir.filePath("file"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
-    qputenv("HOME", home.filePath("file").toLocal8Bit());
+    qputenv("HOME", home.dir.filePath("file").toLocal8Bit());
     messages.messages.clear();
     start->click();
     QCOMPARE(messages.messages.size(), std::size_t(1));
@@ -458,7 +466,33 @@ class AdvancedWindowTest : public QObject {
              qPrintable(messages.last().text));
     QCOMPARE(started.count(), 1);
     QVERIFY(number->isEnabled() && start->text() == "Start");
-    qputenv("HOME", oldHome);
+  }
+
+  // A log the receiver cannot write (the window's log file made a link to
+  // /dev/full, a full disk) ends the test: an error box names the file and
+  // the reason, and the controls return to "Start".
+  void gpsTestStopsOnAnUnwritableLog() {
+    const TemporaryHome home;
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    GetlidarData_1 receiver;
+    connect(&window, &ACWPSettingWidget::sendTestFileName, &receiver, [&](const QString& log, const QString& errors) {
+      QFile::remove(log);
+      QVERIFY(QFile::link("/dev/full", log));
+      receiver.createTestFile(log, errors);
+    });
+    QVERIFY(connect(&receiver, SIGNAL(sendLogWriteError(QString, QString)), &window,
+                    SLOT(recvLogWriteError(QString, QString)), Qt::QueuedConnection));
+    QSignalSpy started(&window, &ACWPSettingWidget::sendTestFileName);
+    auto* number = child<QLineEdit>(window, "lineEdit_IDNumber");
+    number->setText("17");
+    click(window, "pushButton_startCheck");
+    QCOMPARE(started.count(), 1);
+    QTRY_COMPARE(messages.messages.size(), std::size_t(1));
+    QCOMPARE(shown(messages).last(), "error|The GPS time-stamp test stopped: cannot write " +
+                                         started.at(0).at(0).toString() + ": " +
+                                         QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    QVERIFY(!window.gpsTestRunning() && number->isEnabled() && !receiver.gpsTestActive);
   }
 };
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 #include <cstring>
 
 #include "LiveDataReceiver.h"
@@ -448,6 +449,55 @@ class LiveReceiverTest : public QObject {
     QVERIFY(jumps[0].endsWith(jumpMark + "2000/00/00 00:00:00 -> 2021/11/22 10:00:58"));
     QVERIFY(jumps[1].endsWith(jumpMark + "2021/11/22 10:01:10 -> 2021/11/22 10:01:12"));
     QVERIFY(jumps[2].endsWith(jumpMark + "2021/11/22 10:01:19 -> 2021/11/22 10:01:09"));
+    stopReceiver(receiver);
+  }
+
+  // A log that cannot be written (a full disk: /dev/full) ends the test and
+  // names the file with the reason: at once when the GPS log's header does
+  // not fit, or on the worker when a jump cannot go into the jump log. No
+  // reading is reported or logged after it.
+  void gpsLogWriteFailureEndsTheTest() {
+    QTemporaryDir dir;
+    GetlidarData_1 receiver;
+    SignalCollector stamps;
+    QObject::connect(&receiver, SIGNAL(sendTimeStamp(QString)), &stamps, SLOT(onText(QString)));
+    QObject context;
+    QStringList failures;
+    QObject::connect(&receiver, &GetlidarData_1::sendLogWriteError, &context,
+                     [&](const QString& file, const QString& reason) { failures << file + ": " + reason; });
+    const QString full = QStringLiteral("/dev/full");
+    const QString failed = full + ": " + QString::fromLocal8Bit(std::strerror(ENOSPC));
+    const QString gpsPath = dir.filePath("gps.txt");
+
+    receiver.createTestFile(full, dir.filePath("jump.txt"));
+    QTRY_COMPARE(failures, QStringList{failed});
+    QVERIFY(!receiver.gpsTestActive);
+
+    StatusCopier copier;
+    connectStatus(receiver, copier);
+    const HeldUdpPort port;
+    startReceiver(receiver, port);
+    receiver.createTestFile(gpsPath, full);
+    QVERIFY(receiver.gpsTestActive);
+    // The first reading jumps (from a second of 0 to 5): its jump log line fails.
+    LoopbackSender sender;
+    for (int p = 0; p < 2; ++p) {
+      sim::DataPacketWriter w(kLayoutProtocol16);
+      for (int b = 0; b < 12; ++b) {
+        w.setBlockAzimuth(b, static_cast<std::uint16_t>(100 * (12 * p + b)));
+        w.setGps(b, GpsDateTime{21, 11, 22, 10, 0, static_cast<std::uint8_t>(5 + 12 * p + b)});
+      }
+      QVERIFY(sender.send(port, w.bytes()));
+    }
+    QVERIFY(sender.send(port, statusWithSpeed(600)));  // arrives after all the data packets gave
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 10000);
+    QCOMPARE(failures, (QStringList{failed, failed}));
+    QVERIFY(!receiver.gpsTestActive);
+    QCOMPARE(stamps.textCount(), 0);
+    QFile gps(gpsPath);
+    QVERIFY(gps.open(QIODevice::ReadOnly));
+    // The header, the reading and its jump line: nothing after the failure.
+    QCOMPARE(gps.readAll().count('\n'), 3);
     stopReceiver(receiver);
   }
 };

@@ -1,13 +1,14 @@
 #include "ConfigurationInputs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 
 #include "PacketFormat.h"
 
@@ -43,19 +44,31 @@ LocalDateTime localTimeOption(const CommandLine& line) {
 }
 
 StatusSnapshot snapshotFromFile(const std::string& path) {
+  // Opened without blocking, so that a FIFO given by mistake is refused
+  // rather than waited on for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
+  if (::fstat(fd, &info) != 0) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
   if (S_ISDIR(info.st_mode)) throw Refusal("cannot read " + path + ": it is a directory");
+  if (!S_ISREG(info.st_mode)) throw Refusal("cannot read " + path + ": it is not a regular file");
   // A dump is 3618 characters; anything far larger is not one.
-  constexpr std::streamsize kLargestDump = 64 * 1024;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
+  constexpr std::size_t kLargestDump = 64 * 1024;
   std::string text(kLargestDump + 1, '\0');
-  in.read(&text[0], kLargestDump + 1);
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) throw Refusal("cannot read " + path);
-  if (text.size() > static_cast<std::size_t>(kLargestDump))
-    throw Refusal(path + " is not a status dump: it is larger than 64 KiB");
+  std::size_t size = 0;
+  while (size < text.size()) {
+    const ssize_t n = ::read(fd, &text[size], text.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw Refusal("cannot read " + path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  text.resize(size);
+  if (text.size() > kLargestDump) throw Refusal(path + " is not a status dump: it is larger than 64 KiB");
   StatusSnapshot snapshot{};
   std::string error;
   if (!parseStatusDump(text, snapshot, error)) throw Refusal(path + " is not a status dump: " + error);

@@ -22,7 +22,8 @@ struct Refusal : std::runtime_error {
 LocalDateTime localTimeOption(const CommandLine& line);
 
 // A status packet saved by "Save set file" or status --save-snapshot
-// (Refusal with the reason when it is not one).
+// (Refusal with the reason when it is not one). Only a regular file is read:
+// a FIFO or a device is refused at once, never waited on.
 StatusSnapshot snapshotFromFile(const std::string& path);
 
 }  // namespace z540k::cli
