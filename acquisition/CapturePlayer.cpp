@@ -2,7 +2,9 @@
 
 #include <cmath>
 
-#include "RevolutionAssembly.h"
+#include <algorithm>
+
+#include "CaptureFrames.h"
 
 using namespace z540k;
 
@@ -13,6 +15,7 @@ namespace z540k {
 void PlaybackGate::close() {
   std::unique_lock<std::mutex> lock(mutex_);
   open_ = false;
+  ++closings_;
   changed_.notify_all();  // cuts a pause between revolutions short
   changed_.wait(lock, [this] { return !decoding_ || stop_; });
 }
@@ -62,9 +65,17 @@ bool PlaybackGate::closeBehindStep() {
   return passAt();
 }
 
-void PlaybackGate::sleep(int milliseconds) {
+std::uint64_t PlaybackGate::closings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closings_;
+}
+
+void PlaybackGate::sleep(int milliseconds, std::uint64_t closingsBefore) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return !open_ || stop_; });
+  // A closing since the frame was sent cuts the pause short, even when the
+  // gate is open again before this thread sleeps or wakes.
+  changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                    [this, closingsBefore] { return !open_ || stop_ || closings_ != closingsBefore; });
 }
 
 void PlaybackGate::idle() {
@@ -104,84 +115,76 @@ int ReadLiveOffData::pauseMilliseconds(int speedIndex) {
   }
 }
 
-bool ReadLiveOffData::endRevolution(LidarDataSingleLine& record, int& activeLayout) {
-  emit SendData(record);
-  record.clear();
-  const int override = pauseOverrideMs;
-  gate_.sleep(override >= 0 ? override : pauseMilliseconds(speedIndex));
-  // A layout chosen meanwhile applies from the next revolution on.
-  activeLayout = layout;
-  int step = 1;
-  if (stepRequest.compare_exchange_strong(step, 0)) return gate_.closeBehindStep();
-  return !gate_.stopRequested();
-}
-
 void ReadLiveOffData::run() {
-  runCompletion_.joined();  // a restart continues where the previous run ended
+  runCompletion_.joined();  // a restart begins where the previous run ended
   // setPackets() refuses while the thread runs: the list stays as it is.
-  const std::shared_ptr<const DataPacketList> list = packets_;
-  const std::size_t count = list ? list->count() : 0;
+  CaptureFrames frames(packets_);
+  frames.setLayout(layout);
+  frames.setReturnMode(returnMode);
   bool ended = false;  // the end of the capture was reached (not a stop)
+  QString failure;
+  long long shown = -1;  // the frame on screen, from 0
   LidarDataSingleLine record;
-  int activeLayout = layout;
-  // Going back, the first block azimuth of the packet played before, which
-  // follows the current packet in time.
-  bool previousPlayedBackwards = false;
-  double previousFirstAzimuth = 0.0;
 
-  std::size_t i = 0;
-  if (count == 0) ended = !gate_.stopRequested();
-  while (count > 0 && gate_.passAt()) {
-    const std::uint8_t* packet = list->packet(i);
-    const bool backwards = direction == -1;
-    bool stopped = false;
-    if (packet[0] == kBlockFlag0 && packet[1] == kBlockFlag1) {
-      const double packetTime = loadLE32(packet + kPacketTimestampOffset);
-      if (backwards && !previousPlayedBackwards) {
-        // Turned backwards: the forward azimuth sequence ends here, as each
-        // backward packet's does at its last block.
-        extrapolate(record, measurementsPerBlock(activeLayout));
-        record.blockAzimuth.clear();
-      } else if (backwards && !record.distance.empty()) {
-        // Going back, a wrap that falls between this packet and the one
-        // played before it ends the revolution before this packet's blocks.
-        const double newest = blockAzimuthDegrees(packet + kBlockSize * (kBlocksPerPacket - 1));
-        if (std::fabs(newest - previousFirstAzimuth) > 180.0) stopped = !endRevolution(record, activeLayout);
-      }
-      for (int b = 0; b < kBlocksPerPacket && !stopped; ++b) {
-        const std::uint8_t* block = packet + kBlockSize * b;
-        appendBlock(record, block, blockAzimuthDegrees(block), b, activeLayout, packetTime);
-        if (revolutionWrapped(record)) stopped = !endRevolution(record, activeLayout);
-        // Going back, each packet's azimuth sequence is closed at its last
-        // block, so interpolation never spans two packets.
-        if (backwards && b == kBlocksPerPacket - 1) {
-          extrapolate(record, measurementsPerBlock(activeLayout));
-          record.blockAzimuth.clear();
-        }
-      }
-      previousPlayedBackwards = backwards;
-      previousFirstAzimuth = blockAzimuthDegrees(packet);
+  while (true) {
+    frames.setReturnMode(returnMode);
+    const auto total = static_cast<long long>(frames.frameTotal());
+    // The frame wanted now: one asked for, else the next one in the
+    // direction of play.
+    const auto next = [&] { return shown < 0 ? 0 : shown + (direction == -1 ? -1 : 1); };
+    const int seek = seekRequest_.exchange(0);
+    const long long target = seek > 0 ? std::min<long long>(seek, total) - 1 : next();
+    if (target < 0 || target >= total) {
+      // Past the first frame going backwards, or the last going forwards.
+      if (target < 0) direction = 1;
+      ended = !gate_.stopRequested();
+      break;
     }
-    if (stopped) break;
-
-    // The end lies in the direction of play: the last packet going forwards
-    // (its unfinished revolution is dropped), the first going backwards
-    // (what was collected is emitted, and play turns forwards again).
-    if (direction != -1 && i == count - 1) {
+    const auto result = frames.frame(static_cast<std::size_t>(target), record, [&] {
+      if (!gate_.passAt()) return false;
+      frames.setLayout(layout);
+      // Another frame was asked for meanwhile (a seek, a turn): this one is
+      // not needed any more.
+      return seekRequest_ == 0 && (seek > 0 || next() == target);
+    });
+    if (result == CaptureFrames::Result::Failed) {
+      failure = QString::fromStdString(frames.error());
+      break;
+    }
+    if (result == CaptureFrames::Result::Abandoned) {
+      if (gate_.stopRequested()) break;
+      continue;
+    }
+    shown = target;
+    // A single step asked for before this frame went out ends with it; one
+    // asked for from now on ends with the next.
+    const bool stepEnds = stepRequest.exchange(0) == 1;
+    const std::uint64_t closings = gate_.closings();
+    emit SendData(record);
+    emit SendFrame(static_cast<int>(target + 1), static_cast<int>(total));
+    gate_.idle();
+    const int override = pauseOverrideMs;
+    gate_.sleep(override >= 0 ? override : pauseMilliseconds(speedIndex), closings);
+    if (stepEnds) {
+      // The end is found when playback goes on from this frame.
+      if (!gate_.closeBehindStep()) break;
+      gate_.idle();
+    } else if (gate_.stopRequested()) {
+      break;
+    } else if (seekRequest_ == 0 && (direction == -1 ? target == 0 : target == total - 1)) {
+      if (direction == -1) direction = 1;
       ended = true;
       break;
     }
-    if (direction == -1 && i == 0) {
-      emit SendData(record);
-      direction = 1;
-      ended = true;
-      break;
-    }
-    i = direction == -1 ? i - 1 : i + 1;
   }
   gate_.idle();
   // Signalled after every record of the run, so the window never sees the
   // end before the last frame.
-  if (ended) emit SendBool(true);
+  if (!failure.isEmpty()) {
+    emit SendError(failure);
+    emit SendBool(false);
+  } else if (ended) {
+    emit SendBool(true);
+  }
   runCompletion_.markEnded();
 }

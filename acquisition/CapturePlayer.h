@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "CaptureFile.h"
+#include "DataPacketList.h"
 #include "LidarRecords.h"
 #include "PacketFormat.h"
 #include "RunCompletion.h"
@@ -47,11 +47,13 @@ class PlaybackGate {
   // Player thread. passAt(): wait until the gate is open, then mark the
   // player decoding; false when a stop was asked for. closeBehindStep(): the
   // single step's end, closing the gate and waiting like passAt(). sleep():
-  // the pause between revolutions, cut short by a stop or a closing gate.
+  // the pause between revolutions, cut short by a stop, a closed gate, or a
+  // closing since closings() was read.
   // idle(): the player is not decoding (a packet done, or the run ends).
   bool passAt();
   bool closeBehindStep();
-  void sleep(int milliseconds);
+  std::uint64_t closings() const;
+  void sleep(int milliseconds, std::uint64_t closingsBefore);
   void idle();
   bool stopRequested() const;
 
@@ -61,6 +63,7 @@ class PlaybackGate {
   bool open_ = true;
   bool decoding_ = false;
   bool stop_ = false;
+  std::uint64_t closings_ = 0;
 };
 
 }  // namespace z540k
@@ -73,22 +76,30 @@ class ReadLiveOffData : public QThread {
   ~ReadLiveOffData() override;
 
   // The packets to play (sensor data packets of 1206 bytes, in capture
-  // order). The player shares the list, so it stays valid while the player
-  // can use it whatever the window does with its own reference. Refused
-  // (false) while the player runs, paused or not: stop() it first.
+  // order, with the index of their revolutions). The player shares the list,
+  // so it stays valid while the player can use it whatever the window does
+  // with its own reference. Refused (false) while the player runs, paused or
+  // not: stop() it first.
   bool setPackets(std::shared_ptr<const z540k::DataPacketList> packets);
 
-  // Shared playback settings, read on every block.
+  // Shared playback settings, read before every packet and frame.
   std::atomic<int> direction{1};    // +1 forwards, -1 backwards
   std::atomic<int> speedIndex{0};   // pause after each revolution: 110, 80, 50, 130, else 150 ms
   std::atomic<int> stepRequest{0};  // 1: stop at the gate after the next revolution
   // The data packet layout chosen in the window (0 = protocol 1.6, 1 =
-  // protocol 1.7), as the live receiver reads it: taken when a run starts and
-  // after every emitted revolution.
+  // protocol 1.7), as the live receiver reads it: it applies from the next
+  // revolution on.
   std::atomic<int> layout{z540k::kLayoutProtocol17};
+  // The return mode chosen in the window (0..3), as the live receiver reads it.
+  std::atomic<int> returnMode{z540k::kReturnStrongest};
   // When 0 or more, replaces the speed pause (milliseconds): tests and
   // benchmarks play as fast as the records are decoded.
   std::atomic<int> pauseOverrideMs{-1};
+
+  // The frame to show next (1 = the capture's first revolution), whichever
+  // way playback goes; play goes on from there. A run starts at the first
+  // frame unless one was asked for before it started.
+  void seekTo(int frame) { seekRequest_ = frame; }
 
   // The gate: the GUI pauses playback by taking it (waiting, if need be, for
   // the packet being decoded) and resumes or single-steps by giving it back.
@@ -107,16 +118,19 @@ class ReadLiveOffData : public QThread {
  signals:
   void SendData(LidarDataSingleLine lidardata);
   void SendBool(bool Finsh);
+  // After each SendData: which frame it was (1 = the first revolution) of how
+  // many the capture holds.
+  void SendFrame(int frame, int frameTotal);
+  // The capture cannot be read any more (it changed on disk): the run ends
+  // with SendBool(false) after this.
+  void SendError(QString message);
 
  protected:
   void run() override;
 
  private:
-  // Emits the record, clears it, pauses and, for a single step, waits at the
-  // gate. False when a stop was asked for meanwhile.
-  bool endRevolution(LidarDataSingleLine& record, int& measurementsPerBlock);
-
   z540k::PlaybackGate gate_;
   std::shared_ptr<const z540k::DataPacketList> packets_;
+  std::atomic<int> seekRequest_{0};
   z540k::RunCompletion runCompletion_;
 };

@@ -24,6 +24,7 @@
 #include "LiveDataReceiver.h"
 #include "PointCloudView.h"
 #include "RecordMetaTypes.h"
+#include "DataPacketList.h"
 #include "ResourceImage.h"
 #include "StatusLine.h"
 #include "StatusReceiver.h"
@@ -61,7 +62,6 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   QApplication::setPalette(palette);
 
   showMaximized();
-  frameIndex = 0;
   for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_GoToEnd),
                      static_cast<QWidget*>(ui.toolButton_GoToStart), static_cast<QWidget*>(ui.toolButton_SeekBackward),
                      static_cast<QWidget*>(ui.toolButton_SeekForward)})
@@ -167,8 +167,12 @@ void manwindow::makeConnections() {
   connect(ui.toolButton_SeekForward, &QToolButton::clicked, this, &manwindow::onSeekForwardClicked);
   connect(ui.toolButton_SeekBackward, &QToolButton::clicked, this, &manwindow::onSeekBackwardClicked);
   connect(ui.toolButton_GoToEnd, &QToolButton::clicked, this, &manwindow::onGoToEndClicked);
+  // Moving the slider or the spin box moves playback to that frame; a typed
+  // number counts once it is complete.
+  ui.Spbox_Frame->setKeyboardTracking(false);
   connect(ui.Slider_Frame, &QSlider::valueChanged, ui.Spbox_Frame, &QSpinBox::setValue);
   connect(ui.Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), ui.Slider_Frame, &QSlider::setValue);
+  connect(ui.Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), this, &manwindow::onFrameChosen);
   connect(ui.Btn_SaveCSV, &QToolButton::clicked, this, &manwindow::onSaveCsvClicked);
   connect(this, &manwindow::Sig_SaveCSV, this, &manwindow::On_SaveCSV, Qt::DirectConnection);
   connect(ui.tolbtn_offdata, &QToolButton::clicked, this, &manwindow::onDisplayPauseClicked);
@@ -193,6 +197,10 @@ void manwindow::makeConnections() {
 
   const auto unique = static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection);
   connect(liveReceiver_, &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates, unique);
+  connect(player_, &ReadLiveOffData::SendData, this, &manwindow::CalculateCoordinates, unique);
+  connect(player_, &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart, unique);
+  connect(player_, &ReadLiveOffData::SendFrame, this, &manwindow::onPlayerFrame, unique);
+  connect(player_, &ReadLiveOffData::SendError, this, &manwindow::onPlayerError, unique);
   connect(this, &manwindow::SendModel, liveReceiver_, &GetlidarData_1::Receive, unique);
   connect(statusReceiver_, &GetSet::SendDataDifo, networkSettings_, &InetactionSetupWidget::OnLidarDifoData, unique);
   connect(liveReceiver_, &GetlidarData_1::SendDataDifo, networkSettings_, &InetactionSetupWidget::OnLidarDifoData,
@@ -214,6 +222,8 @@ void manwindow::makeConnections() {
   connect(liveReceiver_, &GetlidarData_1::sendErrorCount, advancedSettings_, &ACWPSettingWidget::recvErrorCount,
           unique);
   connect(liveReceiver_, &GetlidarData_1::sendTimeStamp, advancedSettings_, &ACWPSettingWidget::recvTimeStamp,
+          unique);
+  connect(liveReceiver_, &GetlidarData_1::sendLogWriteError, advancedSettings_, &ACWPSettingWidget::recvLogWriteError,
           unique);
 }
 
@@ -263,6 +273,13 @@ void manwindow::onLidarClicked() {
 void manwindow::Return_Mode() {
   returnModeIndex = ui.CBox_Echo->currentIndex();
   emit SendModel(returnModeIndex);
+  // A capture plays in the return mode chosen, as the live view decodes.
+  player_->returnMode = returnModeIndex;
+  if (playback_.loaded() && playerPackets) {
+    const int total = static_cast<int>(playerPackets->revolutions().frameCount(z540k::returnFamilyOf(returnModeIndex)));
+    playback_.frameShown(std::min(playback_.frame(), total), total);
+    showFrameCounter();
+  }
 }
 
 void manwindow::Return_Degree() {
@@ -279,6 +296,7 @@ void manwindow::showAngleLinedit_pressed() { angleLimit = ui.showAngle_lineEdit-
 
 void manwindow::OnAgreeIndexChange(int index) {
   if (liveRunning) liveReceiver_->pendingLayout = index;
+  player_->layout = index == 0 ? 0 : 1;
 }
 
 void manwindow::onCodeData(QString) {}
@@ -318,11 +336,6 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   // clouds for it.
   const bool exported = csvActive;
   if (exported) writeCsvFrame(lastFrame);
-  // Playback frame counter.
-  if (stepMode) {
-    if (stepBackward) ui.Spbox_Frame->setValue(--frameIndex);
-    if (stepForward) ui.Spbox_Frame->setValue(++frameIndex);
-  }
   // The frame is drawn once the records already waiting have been taken:
   // when several wait, only the newest is drawn.
   drawEmpty_ = exported;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "LidarRecords.h"
+#include "PlaybackControl.h"
 #include "PointComputation.h"
 #include "RegionMeasurement.h"
 #include "StartupOptions.h"
@@ -35,7 +36,7 @@ namespace z540k {
 class PointCloudView;
 class CaptureRecorder;
 class CsvFrameFile;
-struct DataPacketList;
+class DataPacketList;
 }
 
 class manwindow : public QMainWindow {
@@ -64,16 +65,11 @@ class manwindow : public QMainWindow {
   ACWPSettingWidget& advancedSettings() { return *advancedSettings_; }
   About& about() { return *about_; }
   bool isRecording() const { return recording; }
-  bool isPlayPaused() const { return playPaused; }
-  bool isPlayerFinished() const { return playerFinished; }
   bool isCsvActive() const { return csvActive; }
-  int currentFrameIndex() const { return frameIndex; }
-  int currentFrameTotal() const { return frameTotal; }
-  int currentPacketsPerFrame() const { return packetsPerFrame; }
-  int currentFrameRemainder() const { return frameRemainder; }
+  // What playback of the loaded capture is doing.
+  const z540k::PlaybackControl& playback() const { return playback_; }
   // The recorder of the present (or last) recording; null before the first.
   const z540k::CaptureRecorder* captureRecorder() const { return recorder_.get(); }
-  int currentSpeedIndex() const;
   std::size_t loadedPacketCount() const;
   QString statusLine() const;
   // The area-picking callback: the indices of the display cloud's points
@@ -135,8 +131,13 @@ class manwindow : public QMainWindow {
   void onSeekBackwardClicked();
   void onGoToStartClicked();
   void onGoToEndClicked();
-  void resetSeekButtons();
   void stopPlayback();
+  void carryOut(const z540k::PlayerOrder& order);
+  void showPlaybackControls();
+  void showFrameCounter();
+  void onFrameChosen(int frame);
+  void onPlayerFrame(int frame, int total);
+  void onPlayerError(QString message);
 
   // Region picking.
   void writeTableRow(int row, const z540k::PointTableRow& cells);
@@ -172,25 +173,17 @@ class manwindow : public QMainWindow {
   bool mouseReadout = true;
   bool csvActive = false;
   bool recording = false;
-  bool playPaused = false;
-  bool stepMode = false;
-  bool stepForward = true;
-  bool stepBackward = false;
 
   // Numbers.
   int pointSize = 1;
   int pickedCount = 0;
   z540k::SelectionBox selectionBox;
   int tableRows = 0;
-  int packetsPerFrame = 30;
-  int playCount = 1;
   int csvFrames = 1;
   float csvAngleMin = 0.0f;
   float csvAngleMax = 360.0f;
   int returnModeIndex = 0;
   int degreeModeIndex = 0;
-  int frameIndex = 0;
-  int frameTotal = 0;
   float angleLimit = 180.0f;
 
   // Recording and playback.
@@ -201,13 +194,7 @@ class manwindow : public QMainWindow {
   QString captureFilter;
   QString capturePath;
   std::shared_ptr<const z540k::DataPacketList> playerPackets;
-  int frameRemainder = 0;
-  bool framePartial = false;
-  bool playing = false;
-  bool playerFinished = false;
-  bool lastSeekForward = false;
-  int forwardSpeedStep = 1;
-  int backwardSpeedStep = 1;
+  z540k::PlaybackControl playback_;
 
   // The CSV export.
   std::unique_ptr<z540k::CsvFrameFile> csvFile_;

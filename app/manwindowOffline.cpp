@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "LiveDataReceiver.h"
 #include "MessageBoxes.h"
 #include "PointCloudView.h"
+#include "RevolutionIndex.h"
 #include "ResourceImage.h"
 #include "manwindow.h"
 
@@ -32,8 +34,6 @@ const QString kConnectFirst = QStringLiteral("请先连接雷达！");
 const QString kRecordingDone = QStringLiteral("录制pcap文件完成！");
 
 }  // namespace
-
-int manwindow::currentSpeedIndex() const { return player_->speedIndex; }
 
 std::size_t manwindow::loadedPacketCount() const { return playerPackets ? playerPackets->count() : 0; }
 
@@ -165,7 +165,7 @@ bool manwindow::loadCapture(const QString& path, std::shared_ptr<const DataPacke
 }
 
 void manwindow::onOpenClicked() {
-  const QString path = askOpenFileName(this, "WireSharkCaptureFile", "", "Supported Files (*.pcap)");
+  const QString path = askOpenFileName(this, "WireSharkCaptureFile", "", "Supported Files (*.pcap *.pcapng)");
   QCoreApplication::processEvents();
   if (path.isEmpty()) return;
 
@@ -173,259 +173,111 @@ void manwindow::onOpenClicked() {
   // of the present playback is let go.
   std::shared_ptr<const DataPacketList> packets;
   if (!loadCapture(path, packets)) return;
+  const auto total = packets->revolutions().frameCount(returnFamilyOf(returnModeIndex));
+  if (total == 0) {
+    showMessage(this, MessageKind::Critical, "error",
+                "The capture " + path + " holds no complete revolution of the sensor (" +
+                    QString::number(packets->count()) + " data packets).");
+    return;
+  }
 
   // A capture that plays, or waits paused, stops before its packets go.
   stopPlayback();
-  if (playCount > 1) {
-    playCount = 1;
-    view_->clear();
-  }
+  if (playback_.loaded()) view_->clear();
   capturePath = path;
   playerPackets = std::move(packets);
-  ui.toolButton_Play->setIcon(image("./Resources/images/Play.png"));
-  playPaused = true;
-  playerFinished = false;
-
-  packetsPerFrame = estimatePacketsPerFrame(*playerPackets);
-  for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_GoToEnd),
-                     static_cast<QWidget*>(ui.toolButton_GoToStart), static_cast<QWidget*>(ui.toolButton_SeekBackward),
-                     static_cast<QWidget*>(ui.toolButton_SeekForward), static_cast<QWidget*>(ui.Spbox_Frame)})
-    w->setEnabled(true);
-  const FrameTotal frames = frameTotalOf(playerPackets->count(), packetsPerFrame);
-  frameTotal = static_cast<int>(frames.total);
-  frameRemainder = static_cast<int>(frames.remainder);
-  framePartial = frames.partial();
-  frameIndex = 0;
-  ui.Spbox_Frame->setRange(0, frameTotal);
-  ui.Slider_Frame->setRange(0, frameTotal);
-  ui.Spbox_Frame->setValue(0);
-  ui.Slider_Frame->setEnabled(true);
-  updateStatusLine();
+  playback_.load(static_cast<int>(total));
+  showPlaybackControls();
+  showFrameCounter();
 }
 
-// Ends a playback that runs or waits paused, so its packets can go; the
-// controls return to the state of a capture just loaded.
+// Ends a playback that runs or waits paused, so its packets can go; the next
+// Play starts from the first frame.
 void manwindow::stopPlayback() {
   if (!player_->isRunning()) return;
   player_->stop();
   player_->giveGate();
-  playing = false;
-  stepMode = false;
-  playPaused = true;
-  playerFinished = true;  // the next Play starts from the first packet
-  ui.toolButton_Play->setIcon(image("./Resources/images/Play.png"));
-  ui.toolButton_Open->setEnabled(true);
-  ui.toolButton_GoToEnd->setEnabled(true);
-  ui.toolButton_GoToStart->setEnabled(true);
-  // Live data shows again, also when the receiver is being stopped (Lidar):
-  // a flag left set would drop everything of its next start.
-  liveReceiver_->paused = false;
+  playback_.stopped();
+  showPlaybackControls();
 }
 
 // ---- Playback ----------------------------------------------------------------
 
-void manwindow::resetSeekButtons() {
-  ui.toolButton_SeekForward->setIcon(image("./Resources/images/Seekforward.png"));
-  forwardSpeedStep = 1;
-  player_->speedIndex = 0;
-  ui.toolButton_SeekBackward->setIcon(image("./Resources/images/Seekbackward.png"));
-  backwardSpeedStep = 1;
+void manwindow::carryOut(const PlayerOrder& order) {
+  player_->direction = playback_.direction();
+  player_->speedIndex = playback_.speedIndex();
+  if (order.clearStepRequest) player_->stepRequest = 0;
+  if (order.stepRequest) player_->stepRequest = 1;
+  if (order.seekFrame > 0) player_->seekTo(order.seekFrame);
+  if (order.start) {
+    // A run that signalled its end is ending: wait for it, then start anew.
+    player_->wait();
+    player_->setPackets(playerPackets);
+    player_->layout = ui.comboBox_agree->currentIndex() == 0 ? kLayoutProtocol16 : kLayoutProtocol17;
+    player_->returnMode = returnModeIndex;
+    ensurePointTable();
+    // A new run starts with the gate open, also when a pause closed it
+    // behind the previous run.
+    player_->giveGate();
+    player_->start();
+  } else if (order.gate == PlayerOrder::Gate::Open) {
+    player_->giveGate();
+  } else if (order.gate == PlayerOrder::Gate::Close) {
+    player_->takeGate();
+  }
+  showPlaybackControls();
 }
 
-void manwindow::onPlayClicked() {
-  resetSeekButtons();
-  ui.toolButton_Open->setEnabled(false);
-  if (playPaused) {
-    // Live data is read and dropped while a capture plays.
-    if (liveStartedOnce && liveReceiver_->isRunning()) liveReceiver_->paused = true;
-    ui.toolButton_Play->setIcon(image("./Resources/images/Pause.png"));
-    playPaused = false;
-    stepMode = true;
-    playing = true;
-    stepForward = true;
-    stepBackward = false;
-    player_->stepRequest = 0;
-    player_->direction = 1;
-    // Playing forwards at normal speed: the next Seek forward goes to 2x.
-    lastSeekForward = true;
-    if (playCount == 1) {
-      ensurePointTable();
-      player_->setPackets(playerPackets);
-      const auto unique = static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection);
-      connect(player_, &ReadLiveOffData::SendData, this, &manwindow::CalculateCoordinates, unique);
-      connect(player_, &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart, unique);
-      player_->layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
-      // A new run starts with the gate open, also when a Pause pressed as
-      // the previous capture ended closed it behind that run.
-      player_->giveGate();
-      player_->start();
-      forwardSpeedStep = 1;
-    } else if (!player_->isRunning() || playerFinished) {
-      // The end was signalled: the run is ending or has ended; a new run
-      // plays from the first packet.
-      player_->wait();
-      player_->layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
-      player_->giveGate();
-      player_->start();
-      if (playerFinished) {
-        frameIndex = 0;
-        ui.Spbox_Frame->setValue(frameIndex);
-      }
-      playerFinished = false;
-    } else {
-      player_->giveGate();
-    }
-    ++playCount;
-    ui.toolButton_GoToEnd->setEnabled(false);
-    ui.toolButton_GoToStart->setEnabled(false);
-  } else {
-    ui.toolButton_Play->setIcon(image("./Resources/images/Play.png"));
-    playPaused = true;
-    stepForward = true;
-    if (playCount > 1) {
-      if (playerFinished) {
-        frameIndex = 0;
-        ui.Spbox_Frame->setValue(frameIndex);
-        playerFinished = false;
-        forwardSpeedStep = 1;
-        player_->speedIndex = 0;
-        ui.toolButton_SeekForward->setIcon(image("./Resources/images/Seekforward.png"));
-      } else {
-        player_->takeGate();
-      }
-    }
-    ui.toolButton_GoToEnd->setEnabled(true);
-    ui.toolButton_GoToStart->setEnabled(true);
-  }
+// The buttons as the playback state has them. Live data is read and dropped
+// while a capture's run holds the view.
+void manwindow::showPlaybackControls() {
+  ui.toolButton_Play->setIcon(image(playback_.playIcon().c_str()));
+  ui.toolButton_SeekForward->setIcon(image(playback_.seekForwardIcon().c_str()));
+  ui.toolButton_SeekBackward->setIcon(image(playback_.seekBackwardIcon().c_str()));
+  ui.toolButton_Open->setEnabled(playback_.openEnabled());
+  const bool on = playback_.controlsEnabled();
+  for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_SeekBackward),
+                     static_cast<QWidget*>(ui.toolButton_SeekForward), static_cast<QWidget*>(ui.Spbox_Frame),
+                     static_cast<QWidget*>(ui.Slider_Frame)})
+    w->setEnabled(on);
+  ui.toolButton_GoToEnd->setEnabled(on && playback_.stepsEnabled());
+  ui.toolButton_GoToStart->setEnabled(on && playback_.stepsEnabled());
+  liveReceiver_->paused = playback_.holdsView() && liveStartedOnce && liveReceiver_->isRunning();
+  showFrameCounter();
   updateStatusLine();
 }
 
-void manwindow::onSeekForwardClicked() {
-  if (!lastSeekForward) {
-    ui.toolButton_SeekBackward->setIcon(image("./Resources/images/Seekbackward.png"));
-    forwardSpeedStep = 5;
-  }
-  lastSeekForward = true;
-  stepForward = true;
-  if (playerFinished) {
-    ui.toolButton_SeekForward->setIcon(image("./Resources/images/Seekforward.png"));
-    forwardSpeedStep = 1;
-    player_->speedIndex = 0;
-  } else if (playPaused) {
-    ui.toolButton_SeekForward->setIcon(image("./Resources/images/Seekforward.png"));
-    forwardSpeedStep = 1;
-    stepBackward = false;
-    player_->direction = 1;
-    player_->speedIndex = 0;
-  } else {
-    // Each press steps to the next speed: 2x, 3x, 0.5x, 0.25x, normal.
-    static const struct {
-      const char* icon;
-      int speed;
-      int next;
-    } kSteps[] = {{"./Resources/images/Seekforward_2x.png", 1, 2},
-                  {"./Resources/images/Seekforward_3x.png", 2, 3},
-                  {"./Resources/images/Seekforward_0.5x.png", 3, 4},
-                  {"./Resources/images/Seekforward_0.25x.png.", 4, 5},
-                  {"./Resources/images/Seekforward.png", 0, 1}};
-    const auto& step = kSteps[std::clamp(forwardSpeedStep, 1, 5) - 1];
-    stepBackward = false;
-    player_->direction = 1;
-    ui.toolButton_SeekForward->setIcon(image(step.icon));
-    player_->speedIndex = step.speed;
-    forwardSpeedStep = step.next;
-  }
+// The counter and the slider show the frame on screen; setting them here is
+// not a choice of the operator.
+void manwindow::showFrameCounter() {
+  const QSignalBlocker blockSpin(ui.Spbox_Frame), blockSlider(ui.Slider_Frame);
+  ui.Spbox_Frame->setRange(0, playback_.frameTotal());
+  ui.Slider_Frame->setRange(0, playback_.frameTotal());
+  ui.Spbox_Frame->setValue(playback_.frame());
+  ui.Slider_Frame->setValue(playback_.frame());
 }
 
-void manwindow::onSeekBackwardClicked() {
-  if (lastSeekForward) {
-    ui.toolButton_SeekForward->setIcon(image("./Resources/images/Seekforward.png"));
-    backwardSpeedStep = 1;
-    player_->direction = -1;
-    stepForward = false;
-  }
-  lastSeekForward = false;
-  stepBackward = true;
-  if (frameIndex < 2 || playerFinished) {
-    ui.toolButton_SeekBackward->setIcon(image("./Resources/images/Seekbackward.png"));
-    backwardSpeedStep = 1;
-    player_->speedIndex = 0;
-  }
-  if (playPaused) {
-    ui.toolButton_SeekBackward->setIcon(image("./Resources/images/Seekbackward.png"));
-    backwardSpeedStep = 2;
-    player_->direction = -1;
-    player_->speedIndex = 0;
-    stepForward = false;
-  } else {
-    static const struct {
-      const char* icon;
-      int speed;
-      int next;
-    } kSteps[] = {{"./Resources/images/Seekbackward.png", 0, 2},
-                  {"./Resources/images/Seekbackward_2x.png", 1, 3},
-                  {"./Resources/images/Seekbackward_3x.png", 2, 4},
-                  {"./Resources/images/Seekbackward_0.5x.png", 3, 5},
-                  {"./Resources/images/Seekbackward_0.25x.png", 4, 1}};
-    const auto& step = kSteps[std::clamp(backwardSpeedStep, 1, 5) - 1];
-    player_->direction = -1;
-    stepForward = false;
-    ui.toolButton_SeekBackward->setIcon(image(step.icon));
-    player_->speedIndex = step.speed;
-    backwardSpeedStep = step.next;
-  }
+void manwindow::onPlayClicked() { carryOut(playback_.play()); }
+void manwindow::onSeekForwardClicked() { carryOut(playback_.seekForward()); }
+void manwindow::onSeekBackwardClicked() { carryOut(playback_.seekBackward()); }
+void manwindow::onGoToStartClicked() { carryOut(playback_.stepBackward()); }
+void manwindow::onGoToEndClicked() { carryOut(playback_.stepForward()); }
+void manwindow::onFrameChosen(int frame) { carryOut(playback_.seek(frame)); }
+
+void manwindow::onPlayerFrame(int frame, int total) {
+  playback_.frameShown(frame, total);
+  showFrameCounter();
 }
 
-// One frame backward while paused.
-void manwindow::onGoToStartClicked() {
-  if (frameIndex != 0 && !playerFinished) {
-    stepBackward = true;
-    if (playPaused) {
-      ui.toolButton_SeekBackward->setIcon(image("./Resources/images/Seekbackward.png"));
-      backwardSpeedStep = 1;
-      player_->direction = -1;
-      player_->stepRequest = 1;
-      stepForward = false;
-      player_->giveGate();
-    } else if (player_->stepRequest != 0) {
-      player_->stepRequest = 0;
-    }
-  }
-}
-
-// One frame forward while paused.
-void manwindow::onGoToEndClicked() {
-  if (frameIndex != 0 && !playerFinished) {
-    stepForward = true;
-    if (playPaused) {
-      ui.toolButton_SeekForward->setIcon(image("./Resources/images/Seekforward.png"));
-      forwardSpeedStep = 1;
-      player_->direction = 1;
-      player_->stepRequest = 1;
-      stepBackward = false;
-      player_->giveGate();
-    } else if (player_->stepRequest != 0) {
-      player_->stepRequest = 0;
-    }
-  }
+void manwindow::onPlayerError(QString message) {
+  playback_.failed();
+  showPlaybackControls();
+  showMessage(this, MessageKind::Critical, "error", message + "; open it again to play it.");
+  // A frame-by-frame export of the capture keeps the frames written before.
+  if (csvActive) finishCsvExport();
 }
 
 void manwindow::FinshorStart(bool Finshone) {
-  if (Finshone) {
-    playerFinished = true;
-    frameIndex = 0;
-    ui.Spbox_Frame->setValue(frameIndex);
-    player_->speedIndex = 0;
-    ui.toolButton_Open->setEnabled(true);
-    resetSeekButtons();
-  }
-  stepForward = true;
-  stepMode = false;
-  playing = false;
-  playPaused = true;
-  ui.toolButton_Play->setIcon(image("./Resources/images/Play.png"));
-  ui.toolButton_GoToEnd->setEnabled(true);
-  ui.toolButton_GoToStart->setEnabled(true);
-  if (liveStartedOnce && liveReceiver_->isRunning()) liveReceiver_->paused = false;
-  updateStatusLine();
+  playback_.finished(Finshone);
+  showPlaybackControls();
 }

@@ -1,25 +1,29 @@
-// Classic pcap capture files: the reader over a read-only mapping, the
-// player's loading rule, and the writer.
+// Capture files: the reader (classic pcap and pcapng, read through a buffer
+// of its own), the player's loading rule, and the writer.
 //
-// File layout (every field in the writer's byte order, told by the magic):
+// Classic pcap (every field in the writer's byte order, told by the magic):
 //   file header, 24 bytes: magic, version 2.4, time zone, accuracy, snapshot
 //     length, link type;
 //   then records: a 16-byte header (seconds, microseconds or nanoseconds,
 //     captured length, original length) followed by the captured bytes.
+// pcapng: blocks of type, total length, body, total length again (fields in
+// the byte order of their section, told by the section header's byte-order
+// magic), the length a multiple of 4. A section header starts each section;
+// interface descriptions give link type, snapshot length and time
+// resolution; packets come in enhanced, simple or (obsolete) packet blocks.
 #include "CaptureFile.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 
 #include "PacketFormat.h"
+#include "PacketSource.h"
 
 namespace z540k {
 
@@ -41,9 +45,6 @@ constexpr std::uint32_t kMagicMicroseconds = 0xA1B2C3D4;
 constexpr std::uint32_t kMagicNanoseconds = 0xA1B23C4D;
 constexpr std::uint32_t kMagicMicrosecondsSwapped = 0xD4C3B2A1;
 constexpr std::uint32_t kMagicNanosecondsSwapped = 0x4D3CB2A1;
-// A pcapng file starts with its section header block type, the same in both
-// byte orders.
-constexpr std::uint32_t kPcapngSectionHeader = 0x0A0D0D0A;
 
 // The link type is the low 16 bits; newer writers keep the frame check
 // sequence length in the high bits.
@@ -117,10 +118,63 @@ constexpr std::size_t kMaxUdpPayload = 65507;  // 65535 - IPv4 20 - UDP 8
 constexpr std::size_t kDataPacketPayloadOffset = kEthernetHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize;
 constexpr std::size_t kDataPacketRecordLength = kDataPacketPayloadOffset + kDataPacketSize;
 // The fewest file bytes one data packet can take, whatever the link type (raw
-// IPv4 without options); loadDataPackets reserves by it.
+// IPv4 without options) and format (a classic record header and a pcapng
+// simple packet block's framing are both 16 bytes); loadDataPackets reserves
+// by it.
 constexpr std::size_t kMinDataPacketFootprint = kRecordHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize + kDataPacketSize;
 // How often a load reports its progress, and so how soon it notices a cancel.
 constexpr std::uint64_t kProgressEveryBytes = 4u * 1024 * 1024;
+
+// ---- pcapng -----------------------------------------------------------------
+constexpr std::uint32_t kBlockSectionHeader = 0x0A0D0D0A;  // the same in both byte orders
+constexpr std::uint32_t kBlockInterface = 1;
+constexpr std::uint32_t kBlockObsoletePacket = 2;
+constexpr std::uint32_t kBlockSimplePacket = 3;
+constexpr std::uint32_t kBlockEnhancedPacket = 6;
+constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
+constexpr std::uint32_t kByteOrderMagicSwapped = 0x4D3C2B1A;
+constexpr std::uint16_t kPcapngVersionMajor = 1;
+// Type, length, trailing length.
+constexpr std::size_t kBlockFrameSize = 12;
+constexpr std::size_t kBlockLengthOffset = 4;
+// Section header: byte-order magic, version, section length (8 bytes).
+constexpr std::size_t kSectionMinLength = 28;
+constexpr std::size_t kSectionMagicOffset = 8;
+constexpr std::size_t kSectionVersionMajorOffset = 12;
+constexpr std::size_t kSectionVersionMinorOffset = 14;
+// Interface description: link type (2), reserved (2), snapshot length, options.
+constexpr std::size_t kInterfaceMinLength = 20;
+constexpr std::size_t kInterfaceLinkTypeOffset = 8;
+constexpr std::size_t kInterfaceSnapLengthOffset = 12;
+constexpr std::size_t kInterfaceOptionsOffset = 16;
+constexpr std::uint16_t kOptionEnd = 0;
+constexpr std::uint16_t kOptionTimeResolution = 9;  // if_tsresol: 10^-n, or 2^-n with the top bit set
+constexpr std::uint16_t kOptionTimeOffset = 14;     // if_tsoffset: seconds added to every time stamp
+constexpr std::uint8_t kResolutionBinary = 0x80;
+constexpr int kDefaultResolution = 6;  // microseconds
+constexpr int kMaxDecimalResolution = 19;
+constexpr int kMaxBinaryResolution = 63;
+// Enhanced packet (and the obsolete packet block, whose interface field is
+// 16 bits followed by a 16-bit drop count): interface, time stamp high and
+// low, captured and original length, data.
+constexpr std::size_t kPacketMinLength = 32;
+constexpr std::size_t kPacketInterfaceOffset = 8;
+constexpr std::size_t kPacketTimeHighOffset = 12;
+constexpr std::size_t kPacketTimeLowOffset = 16;
+constexpr std::size_t kPacketCapturedOffset = 20;
+constexpr std::size_t kPacketDataOffset = 28;
+// Simple packet: original length, data (captured length implied).
+constexpr std::size_t kSimplePacketMinLength = 16;
+constexpr std::size_t kSimplePacketOriginalOffset = 8;
+constexpr std::size_t kSimplePacketDataOffset = 12;
+
+// The reader's buffer: records and the blocks the reader looks into must fit
+// in it; a longer block is damage. Blocks of other types are passed over
+// without being read, whatever their length. Half a MiB: the bytes copied in
+// are still in the core's cache when they are parsed (a buffer of several
+// MiB makes a load of a large capture some 15% slower), and the file is
+// checked for changes twice per MiB.
+constexpr std::size_t kBufferSize = 512u << 10;
 
 // ---- Writer ------------------------------------------------------------------
 constexpr std::uint32_t kWriterSnapLength = 65535;
@@ -131,7 +185,10 @@ constexpr std::uint8_t kWriterDestMac[6] = {0x02, 0x5A, 0x54, 0x00, 0x00, 0x01};
 
 std::uint32_t loadLE32Or(bool swapped, const std::uint8_t* p) { return swapped ? loadBE32(p) : loadLE32(p); }
 std::uint16_t loadLE16Or(bool swapped, const std::uint8_t* p) { return swapped ? loadBE16(p) : loadLE16(p); }
-
+std::uint64_t loadLE64Or(bool swapped, const std::uint8_t* p) {
+  const std::uint64_t first = loadLE32Or(swapped, p), second = loadLE32Or(swapped, p + 4);
+  return swapped ? first << 32 | second : second << 32 | first;
+}
 void storeLE16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -166,6 +223,31 @@ const char* linkTypeName(std::uint32_t type) {
   }
 }
 
+
+// The link types the reader reads (the low 16 bits of the field), as read.
+bool readableLinkType(std::uint32_t type, LinkType& out) {
+  switch (type) {
+    case static_cast<std::uint32_t>(LinkType::Null):
+    case static_cast<std::uint32_t>(LinkType::Ethernet):
+    case static_cast<std::uint32_t>(LinkType::Raw):
+    case static_cast<std::uint32_t>(LinkType::LinuxCooked):
+    case static_cast<std::uint32_t>(LinkType::LinuxCooked2):
+      out = static_cast<LinkType>(type);
+      return true;
+    case kLinkTypeIPv4:
+      out = LinkType::Raw;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string unsupportedLinkType(std::uint32_t type) {
+  const char* known = linkTypeName(type);
+  return "unsupported link type " + std::to_string(type) + (known ? std::string(" (") + known + ")" : std::string()) +
+         "; readable are Ethernet, Linux cooked v1/v2, BSD loopback and raw IP";
+}
+
 }  // namespace
 
 // ============================================================================
@@ -177,18 +259,91 @@ struct CaptureReader::Record {
   std::int64_t seconds = 0;
   std::uint32_t microseconds = 0;
   std::uint64_t index = 0;
+  std::uint64_t offset = 0;  // of bytes[0] in the file
+  LinkType linkType = LinkType::Ethernet;
+  // pcapng: the time stamp in its interface's units, turned into seconds
+  // only for a datagram handed out (null for a classic record or a simple
+  // packet block, whose time is in seconds and microseconds).
+  std::uint64_t stamp = 0;
+  const Interface* interface = nullptr;
 };
 
+// A pcapng interface: how to read its packets, or that they are passed over.
+struct CaptureReader::Interface {
+  std::uint32_t type = 0;  // as described
+  bool readable = false;
+  LinkType linkType = LinkType::Ethernet;
+  std::uint32_t snapLength = 0;  // 0: no limit
+  bool binaryResolution = false;
+  int resolution = kDefaultResolution;  // time stamp units of 10^-n (or 2^-n) seconds
+  std::int64_t offsetSeconds = 0;
+};
+
+namespace {
+
+std::uint64_t powerOfTen(int n) {
+  std::uint64_t p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+
+// A pcapng time stamp in its interface's units, as seconds and microseconds
+// (rounded down); seconds saturate rather than wrap.
+template <typename Interface>
+void pcapngTime(std::uint64_t stamp, const Interface& i, std::int64_t& seconds, std::uint32_t& microseconds) {
+  std::uint64_t whole = 0;
+  if (i.binaryResolution) {
+    whole = i.resolution == 0 ? stamp : stamp >> i.resolution;
+    const std::uint64_t fraction = i.resolution == 0 ? 0 : stamp & ((std::uint64_t{1} << i.resolution) - 1);
+    microseconds = static_cast<std::uint32_t>((static_cast<unsigned __int128>(fraction) * 1000000) >> i.resolution);
+  } else if (i.resolution == 6) {  // the usual resolutions, with divisions the compiler makes cheap
+    whole = stamp / 1000000;
+    microseconds = static_cast<std::uint32_t>(stamp % 1000000);
+  } else if (i.resolution == 9) {
+    whole = stamp / 1000000000;
+    microseconds = static_cast<std::uint32_t>(stamp % 1000000000 / 1000);
+  } else {
+    const std::uint64_t unit = powerOfTen(i.resolution);
+    whole = stamp / unit;
+    const std::uint64_t fraction = stamp % unit;
+    microseconds = static_cast<std::uint32_t>(i.resolution <= 6 ? fraction * powerOfTen(6 - i.resolution)
+                                                                 : fraction / powerOfTen(i.resolution - 6));
+  }
+  const __int128 total = static_cast<__int128>(whole) + i.offsetSeconds;
+  constexpr auto kMost = std::numeric_limits<std::int64_t>::max();
+  constexpr auto kLeast = std::numeric_limits<std::int64_t>::min();
+  seconds = total > kMost ? kMost : total < kLeast ? kLeast : static_cast<std::int64_t>(total);
+}
+
+template <typename Record>
+void setTime(const Record& record, CapturedDatagram& out) {
+  if (record.interface) {
+    pcapngTime(record.stamp, *record.interface, out.seconds, out.microseconds);
+  } else {
+    out.seconds = record.seconds;
+    out.microseconds = record.microseconds;
+  }
+}
+
+}  // namespace
+
 CaptureReader::CaptureReader() = default;
-CaptureReader::~CaptureReader() { release(); }
+CaptureReader::~CaptureReader() = default;
 
 void CaptureReader::release() {
-  mapping_.reset();
-  data_ = nullptr;
+  file_.reset();
+  window_ = nullptr;
+  windowOffset_ = 0;
+  windowSize_ = 0;
   size_ = 0;
   offset_ = 0;
   records_ = 0;
+  blocks_ = 0;
   ended_ = true;
+  changed_ = false;
+  pcapng_ = false;
+  interfaces_.clear();
+  linkType_ = LinkType::Ethernet;
   error_.clear();
   damage_.clear();
 }
@@ -205,40 +360,32 @@ bool CaptureReader::endWithDamage(const std::string& what) {
   return false;
 }
 
+bool CaptureReader::endWithBlockDamage(const std::string& what) {
+  damage_ = name_ + ": block " + std::to_string(blocks_) + " at byte offset " + std::to_string(offset_) + ": " + what;
+  ended_ = true;
+  return false;
+}
+
+bool CaptureReader::endChanged() {
+  changed_ = true;
+  damage_ = file_->changedMessage();
+  ended_ = true;
+  return false;
+}
+
 bool CaptureReader::open(const std::string& path) {
   release();
   name_ = path;
-  // Non-blocking, so that a FIFO given by mistake does not hang the open.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
-  struct stat status {};
-  if (fstat(fd, &status) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return fail(std::string("cannot read: ") + std::strerror(err));
+  std::string reason;
+  std::shared_ptr<const PacketSource> file = PacketSource::openFile(path, reason);
+  if (!file) return fail(reason);
+  if (!buffer_) {
+    buffer_.reset(new (std::nothrow) std::uint8_t[kBufferSize]);
+    if (!buffer_) return fail("not enough memory to read it");
   }
-  if (S_ISDIR(status.st_mode)) {
-    ::close(fd);
-    return fail("is a directory, not a capture file");
-  }
-  if (!S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return fail("is not a regular file");
-  }
-  if (status.st_size == 0) {
-    ::close(fd);
-    return fail("the file is empty");
-  }
-  const auto length = static_cast<std::size_t>(status.st_size);
-  void* mapping = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-  const int err = errno;
-  ::close(fd);
-  if (mapping == MAP_FAILED) return fail(std::string("cannot map the file: ") + std::strerror(err));
-  // One forward pass: let the kernel read ahead generously.
-  madvise(mapping, length, MADV_SEQUENTIAL);
-  mapping_ = std::shared_ptr<const void>(mapping, [length](const void* at) { munmap(const_cast<void*>(at), length); });
-  data_ = static_cast<const std::uint8_t*>(mapping);
-  size_ = length;
+  file_ = std::move(file);
+  size_ = file_->size();
+  window_ = buffer_.get();
   return checkFileHeader();
 }
 
@@ -246,17 +393,58 @@ bool CaptureReader::openMemory(const std::uint8_t* data, std::size_t size) {
   release();
   name_ = "capture in memory";
   if (size == 0 || data == nullptr) return fail("the capture is empty");
-  data_ = data;
+  window_ = data;
+  windowSize_ = size;
   size_ = size;
   return checkFileHeader();
 }
 
-bool CaptureReader::checkFileHeader() {
-  const std::uint8_t* h = data_;
-  if (size_ >= 4 && loadLE32(h + kMagicOffset) == kPcapngSectionHeader)
-    return fail("pcapng files are not supported; convert with: editcap -F pcap IN OUT");
-  if (size_ < 4) return fail("not a pcap capture file (" + std::to_string(size_) + " bytes)");
+// `bytes` from offset_ on at hand in the window; the caller has made sure
+// the file (as it was opened) holds them. False when the file changed or
+// cannot be read, the reading ended.
+bool CaptureReader::ensure(std::size_t bytes) {
+  if (offset_ >= windowOffset_ && offset_ + bytes <= windowOffset_ + windowSize_) return true;
+  return refill(bytes);
+}
 
+bool CaptureReader::refill(std::size_t bytes) {
+  if (!file_ || bytes > kBufferSize) return endWithDamage("internal: read past the bytes at hand");
+  // What is left of the window goes to the front (a record straddling the
+  // end); a block passed over leaves nothing to keep.
+  const std::uint64_t windowEnd = windowOffset_ + windowSize_;
+  const std::size_t keep = offset_ < windowEnd ? static_cast<std::size_t>(windowEnd - offset_) : 0;
+  if (keep > 0) std::memmove(buffer_.get(), at(), keep);
+  windowOffset_ = offset_;
+  windowSize_ = keep;
+  const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, size_ - windowOffset_));
+  while (windowSize_ < want) {
+    const ssize_t n = ::pread(file_->fd(), buffer_.get() + windowSize_, want - windowSize_,
+                              static_cast<off_t>(windowOffset_ + windowSize_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return endWithDamage(std::string("cannot read: ") + std::strerror(errno));
+    if (n == 0) return endChanged();  // ends before the size it had when opened
+    windowSize_ += static_cast<std::size_t>(n);
+  }
+  // Checked after the read: bytes read while the file was being rewritten
+  // are never delivered.
+  if (!file_->unchanged()) return endChanged();
+  if (refillObserver_) refillObserver_();
+  return windowSize_ >= bytes;
+}
+
+bool CaptureReader::checkFileHeader() {
+  if (size_ < 4) return fail("not a pcap capture file (" + std::to_string(size_) + " bytes)");
+  if (!ensure(static_cast<std::size_t>(std::min<std::uint64_t>(size_, kFileHeaderSize)))) {
+    error_ = damage_;  // changed or unreadable before the header was read
+    damage_.clear();
+    return false;
+  }
+  if (loadLE32(at()) == kBlockSectionHeader) return checkPcapngHeader();
+  return checkClassicHeader();
+}
+
+bool CaptureReader::checkClassicHeader() {
+  const std::uint8_t* h = at();
   const std::uint32_t magic = loadLE32(h + kMagicOffset);
   switch (magic) {
     case kMagicMicroseconds: swapped_ = false; nanoseconds_ = false; break;
@@ -274,24 +462,7 @@ bool CaptureReader::checkFileHeader() {
     return fail("unsupported pcap version " + std::to_string(major) + "." + std::to_string(minor));
 
   const std::uint32_t linkType = loadLE32Or(swapped_, h + kLinkTypeOffset) & kLinkTypeMask;
-  switch (linkType) {
-    case static_cast<std::uint32_t>(LinkType::Null):
-    case static_cast<std::uint32_t>(LinkType::Ethernet):
-    case static_cast<std::uint32_t>(LinkType::Raw):
-    case static_cast<std::uint32_t>(LinkType::LinuxCooked):
-    case static_cast<std::uint32_t>(LinkType::LinuxCooked2):
-      linkType_ = static_cast<LinkType>(linkType);
-      break;
-    case kLinkTypeIPv4:
-      linkType_ = LinkType::Raw;
-      break;
-    default: {
-      const char* known = linkTypeName(linkType);
-      return fail("unsupported link type " + std::to_string(linkType) +
-                  (known ? std::string(" (") + known + ")" : std::string()) +
-                  "; readable are Ethernet, Linux cooked v1/v2, BSD loopback and raw IP");
-    }
-  }
+  if (!readableLinkType(linkType, linkType_)) return fail(unsupportedLinkType(linkType));
 
   snapLength_ = loadLE32Or(swapped_, h + kSnapLengthOffset);
   if (snapLength_ > kMaxSnapLength)
@@ -307,8 +478,34 @@ bool CaptureReader::checkFileHeader() {
   return true;
 }
 
+// The first section header, then the interface descriptions that follow it
+// (writers put them first): the file's link type is its first interface's,
+// and a file none of whose interfaces can be read is refused at once, as a
+// classic file of such a link type is.
+bool CaptureReader::checkPcapngHeader() {
+  pcapng_ = true;
+  ended_ = false;
+  Record none;
+  nextPcapngRecord(none, true);
+  if (blocks_ == 0) {  // the section header itself is damaged, or the file changed
+    error_ = damage_;
+    damage_.clear();
+    ended_ = true;
+    return false;
+  }
+  const auto readable =
+      std::find_if(interfaces_.begin(), interfaces_.end(), [](const Interface& i) { return i.readable; });
+  if (!interfaces_.empty() && readable == interfaces_.end()) return fail(unsupportedLinkType(interfaces_[0].type));
+  if (readable != interfaces_.end()) linkType_ = readable->linkType;
+  return true;
+}
+
 bool CaptureReader::nextRecord(Record& record) {
   if (ended_) return false;
+  return pcapng_ ? nextPcapngRecord(record) : nextClassicRecord(record);
+}
+
+bool CaptureReader::nextClassicRecord(Record& record) {
   const std::uint64_t left = size_ - offset_;
   if (left == 0) {
     ended_ = true;
@@ -316,8 +513,9 @@ bool CaptureReader::nextRecord(Record& record) {
   }
   if (left < kRecordHeaderSize)
     return endWithDamage("record header cut short (" + std::to_string(left) + " of 16 bytes)");
+  if (!ensure(kRecordHeaderSize)) return false;
 
-  const std::uint8_t* h = data_ + offset_;
+  const std::uint8_t* h = at();
   const std::uint32_t captured = loadLE32Or(swapped_, h + kRecordCapturedLengthOffset);
   const std::uint32_t original = loadLE32Or(swapped_, h + kRecordOriginalLengthOffset);
   if (captured > recordLengthLimit_) {
@@ -333,6 +531,8 @@ bool CaptureReader::nextRecord(Record& record) {
   if (left - kRecordHeaderSize < captured)
     return endWithDamage("record data cut short (" + std::to_string(left - kRecordHeaderSize) + " of " +
                          std::to_string(captured) + " bytes)");
+  if (!ensure(kRecordHeaderSize + captured)) return false;
+  h = at();
 
   std::uint64_t seconds = loadLE32Or(swapped_, h + kRecordSecondsOffset);
   std::uint32_t fraction = loadLE32Or(swapped_, h + kRecordFractionOffset);
@@ -344,12 +544,192 @@ bool CaptureReader::nextRecord(Record& record) {
   }
 
   record.bytes = h + kRecordHeaderSize;
+  record.offset = offset_ + kRecordHeaderSize;
   record.capturedLength = captured;
   record.seconds = static_cast<std::int64_t>(seconds);
   record.microseconds = fraction;
   record.index = records_;
+  record.linkType = linkType_;
   offset_ += kRecordHeaderSize + captured;
   ++records_;
+  return true;
+}
+
+// Blocks up to the next packet block of a readable interface. Blocks of
+// other types are passed over; their trailing length is still checked.
+// `header`: only the first section header and the interface descriptions
+// right after it, stopping before any other block.
+bool CaptureReader::nextPcapngRecord(Record& record, bool header) {
+  for (;;) {
+    const std::uint64_t left = size_ - offset_;
+    if (left == 0) {
+      ended_ = true;
+      return false;
+    }
+    if (left < kBlockFrameSize)
+      return endWithBlockDamage("block header cut short (" + std::to_string(left) + " of 12 bytes)");
+    if (!ensure(kBlockFrameSize)) return false;
+    const std::uint8_t* h = at();
+    const std::uint32_t type = loadLE32Or(swapped_, h);
+    bool swapped = swapped_;
+    if (type == kBlockSectionHeader) {
+      // A new section may be in the other byte order.
+      const std::uint32_t magic = loadLE32(h + kSectionMagicOffset);
+      if (magic == kByteOrderMagic)
+        swapped = false;
+      else if (magic == kByteOrderMagicSwapped)
+        swapped = true;
+      else
+        return endWithBlockDamage("not a pcapng section header (byte-order magic " +
+                                  hexWord(loadBE32(h + kSectionMagicOffset)) + ")");
+    } else if (blocks_ == 0) {
+      return endWithBlockDamage("a pcapng file starts with a section header");
+    } else if (header && type != kBlockInterface) {
+      return false;
+    }
+    const std::uint32_t length = loadLE32Or(swapped, h + kBlockLengthOffset);
+    if (length < kBlockFrameSize)
+      return endWithBlockDamage("block length " + std::to_string(length) + " (less than 12)");
+    if (length % 4 != 0)
+      return endWithBlockDamage("block length " + std::to_string(length) + " is not a multiple of 4");
+    if (length > left)
+      return endWithBlockDamage("block of " + std::to_string(length) + " bytes runs past the end of the file (" +
+                                std::to_string(left) + " bytes left)");
+    const bool lookedInto = type == kBlockSectionHeader || type == kBlockInterface || type == kBlockEnhancedPacket ||
+                            type == kBlockSimplePacket || type == kBlockObsoletePacket;
+    const std::uint64_t start = offset_;
+    const std::uint8_t* trailerAt = nullptr;
+    if (lookedInto) {
+      if (length > kBufferSize) return endWithBlockDamage("absurd block length " + std::to_string(length));
+      if (!ensure(length)) return false;
+      trailerAt = at() + length - 4;
+    } else {
+      // Passed over unread: only its trailing length is read.
+      offset_ = start + length - 4;
+      const bool trailerRead = ensure(4);
+      if (trailerRead) trailerAt = at();
+      offset_ = start;
+      if (!trailerRead) return false;
+    }
+    const std::uint32_t trailer = loadLE32Or(swapped, trailerAt);
+    if (trailer != length)
+      return endWithBlockDamage("trailing block length " + std::to_string(trailer) + " does not match " +
+                                std::to_string(length));
+
+    bool deliver = false;
+    switch (type) {
+      case kBlockSectionHeader:
+        swapped_ = swapped;
+        if (!sectionHeader(length)) return false;
+        break;
+      case kBlockInterface:
+        if (!interfaceDescription(length)) return false;
+        break;
+      case kBlockEnhancedPacket:
+      case kBlockSimplePacket:
+      case kBlockObsoletePacket:
+        if (!packetBlock(type, length, record)) return false;
+        deliver = record.bytes != nullptr;
+        ++records_;
+        break;
+      default:
+        break;
+    }
+    offset_ = start + length;
+    ++blocks_;
+    if (deliver) return true;
+  }
+}
+
+bool CaptureReader::sectionHeader(std::uint32_t length) {
+  if (length < kSectionMinLength)
+    return endWithBlockDamage("section header of " + std::to_string(length) + " bytes (less than 28)");
+  const std::uint8_t* h = at();
+  const std::uint16_t major = loadLE16Or(swapped_, h + kSectionVersionMajorOffset);
+  const std::uint16_t minor = loadLE16Or(swapped_, h + kSectionVersionMinorOffset);
+  if (major != kPcapngVersionMajor)
+    return endWithBlockDamage("unsupported pcapng version " + std::to_string(major) + "." + std::to_string(minor));
+  interfaces_.clear();  // interface numbers count anew in every section
+  return true;
+}
+
+bool CaptureReader::interfaceDescription(std::uint32_t length) {
+  if (length < kInterfaceMinLength)
+    return endWithBlockDamage("interface description of " + std::to_string(length) + " bytes (less than 20)");
+  const std::uint8_t* h = at();
+  Interface i;
+  i.type = loadLE16Or(swapped_, h + kInterfaceLinkTypeOffset);
+  i.readable = readableLinkType(i.type, i.linkType);
+  i.snapLength = loadLE32Or(swapped_, h + kInterfaceSnapLengthOffset);
+  const std::size_t end = length - 4;
+  for (std::size_t p = kInterfaceOptionsOffset; p + 4 <= end;) {
+    const std::uint16_t code = loadLE16Or(swapped_, h + p);
+    const std::uint16_t size = loadLE16Or(swapped_, h + p + 2);
+    if (code == kOptionEnd) break;
+    if (size > end - p - 4)
+      return endWithBlockDamage("interface description option " + std::to_string(code) + " runs past the block");
+    const std::uint8_t* value = h + p + 4;
+    if (code == kOptionTimeResolution && size >= 1) {
+      i.binaryResolution = (value[0] & kResolutionBinary) != 0;
+      i.resolution = value[0] & ~kResolutionBinary & 0xFF;
+      if (i.resolution > (i.binaryResolution ? kMaxBinaryResolution : kMaxDecimalResolution))
+        return endWithBlockDamage("unusable time resolution " + std::to_string(value[0]) + " (if_tsresol)");
+    } else if (code == kOptionTimeOffset && size >= 8) {
+      i.offsetSeconds = static_cast<std::int64_t>(loadLE64Or(swapped_, value));
+    }
+    p += 4 + ((static_cast<std::size_t>(size) + 3) & ~std::size_t{3});
+  }
+  interfaces_.push_back(i);
+  return true;
+}
+
+// Fills `record` for a packet of a readable interface; leaves its bytes null
+// for one of an interface of another link type.
+bool CaptureReader::packetBlock(std::uint32_t type, std::uint32_t length, Record& record) {
+  const std::uint8_t* h = at();
+  std::uint32_t interface = 0, captured = 0;
+  std::size_t dataOffset = kPacketDataOffset, room = 0;
+  std::uint64_t stamp = 0;
+  if (type == kBlockSimplePacket) {
+    if (length < kSimplePacketMinLength)
+      return endWithBlockDamage("simple packet block of " + std::to_string(length) + " bytes (less than 16)");
+    if (interfaces_.empty()) return endWithBlockDamage("simple packet block before any interface description");
+    dataOffset = kSimplePacketDataOffset;
+    room = length - kSimplePacketMinLength;
+    captured = loadLE32Or(swapped_, h + kSimplePacketOriginalOffset);
+    const std::uint32_t snap = interfaces_[0].snapLength;
+    if (snap != 0) captured = std::min(captured, snap);
+    captured = static_cast<std::uint32_t>(std::min<std::size_t>(captured, room));
+  } else {
+    if (length < kPacketMinLength)
+      return endWithBlockDamage("packet block of " + std::to_string(length) + " bytes (less than 32)");
+    interface = type == kBlockEnhancedPacket ? loadLE32Or(swapped_, h + kPacketInterfaceOffset)
+                                             : loadLE16Or(swapped_, h + kPacketInterfaceOffset);
+    if (interface >= interfaces_.size())
+      return endWithBlockDamage("packet of interface " + std::to_string(interface) + ", which is not described");
+    stamp = static_cast<std::uint64_t>(loadLE32Or(swapped_, h + kPacketTimeHighOffset)) << 32 |
+            loadLE32Or(swapped_, h + kPacketTimeLowOffset);
+    captured = loadLE32Or(swapped_, h + kPacketCapturedOffset);
+    room = length - kPacketMinLength;
+    if (captured > room)
+      return endWithBlockDamage("captured length " + std::to_string(captured) + " is more than the block holds (" +
+                                std::to_string(room) + " bytes)");
+  }
+  if (captured > kMaxRecordLength)
+    return endWithBlockDamage("absurd captured length " + std::to_string(captured) + " (more than " +
+                              std::to_string(kMaxRecordLength) + ")");
+  const Interface& i = interfaces_[interface];
+  record = Record{};
+  if (!i.readable) return true;
+  record.bytes = h + dataOffset;
+  record.offset = offset_ + dataOffset;
+  record.capturedLength = captured;
+  if (type != kBlockSimplePacket) {
+    record.stamp = stamp;
+    record.interface = &i;
+  }
+  record.index = records_;
+  record.linkType = i.linkType;
   return true;
 }
 
@@ -358,7 +738,7 @@ bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
   std::size_t n = record.capturedLength;
 
   // Step over the link layer to the IPv4 header.
-  switch (linkType_) {
+  switch (record.linkType) {
     case LinkType::Ethernet: {
       if (n < kEthernetHeaderSize) return false;
       std::uint16_t type = loadBE16(p + kEthernetTypeOffset);
@@ -418,9 +798,9 @@ bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
   out.destIp = destIp;
   out.sourcePort = loadBE16(p + kUdpSourcePortOffset);
   out.destPort = loadBE16(p + kUdpDestPortOffset);
-  out.seconds = record.seconds;
-  out.microseconds = record.microseconds;
+  setTime(record, out);
   out.recordIndex = record.index;
+  out.payloadOffset = record.offset + static_cast<std::uint64_t>(out.payload - record.bytes);
   return true;
 }
 
@@ -431,28 +811,29 @@ bool CaptureReader::next(CapturedDatagram& out) {
   return false;
 }
 
-bool CaptureReader::nextDataPacket(CapturedDatagram& out) {
-  if (linkType_ != LinkType::Ethernet) {
-    while (next(out))
-      if (isDataPacket(out.payload, out.size)) return true;
-    return false;
-  }
-  // The player's rule looks at fixed places of the record, whatever its
-  // headers say: the addresses and ports are filled when the headers are
-  // plain Ethernet/IPv4/UDP, left 0 otherwise.
+bool CaptureReader::nextDataPacket(CapturedDatagram& out) { return nextDataPacket(out, true); }
+
+bool CaptureReader::nextDataPacket(CapturedDatagram& out, bool full) {
   Record record;
   while (nextRecord(record)) {
+    if (record.linkType != LinkType::Ethernet) {
+      if (udpOf(record, out) && isDataPacket(out.payload, out.size)) return true;
+      continue;
+    }
+    // The player's rule looks at fixed places of an Ethernet record, whatever
+    // its headers say: the addresses and ports are filled when the headers
+    // are plain Ethernet/IPv4/UDP, left 0 otherwise.
     if (record.capturedLength != kDataPacketRecordLength) continue;
     const std::uint8_t* payload = record.bytes + kDataPacketPayloadOffset;
     if (!isDataPacket(payload, kDataPacketSize)) continue;
     CapturedDatagram found;
-    if (!udpOf(record, found)) found = CapturedDatagram{};
+    if (!full || !udpOf(record, found)) found = CapturedDatagram{};
     out = found;
     out.payload = payload;
     out.size = kDataPacketSize;
-    out.seconds = record.seconds;
-    out.microseconds = record.microseconds;
+    if (full) setTime(record, out);
     out.recordIndex = record.index;
+    out.payloadOffset = record.offset + kDataPacketPayloadOffset;
     return true;
   }
   return false;
@@ -472,9 +853,9 @@ bool loadDataPackets(const std::string& path, DataPacketList& list, std::string&
   // this bounds the list: it never grows while loading, and pages of it
   // that no packet fills are never touched.
   const std::uint64_t mostPackets = reader.fileSize() / kMinDataPacketFootprint;
-  std::vector<const std::uint8_t*> packets;
+  std::vector<std::uint64_t> offsets;
   try {
-    packets.reserve(static_cast<std::size_t>(mostPackets));
+    offsets.reserve(static_cast<std::size_t>(mostPackets));
   } catch (const std::exception&) {
     error = path + ": not enough memory to list up to " + std::to_string(mostPackets) + " data packets";
     return false;
@@ -483,31 +864,34 @@ bool loadDataPackets(const std::string& path, DataPacketList& list, std::string&
     error = path + ": loading was cancelled";
     return false;
   };
+  RevolutionIndex revolutions;
   std::uint64_t nextProgress = kProgressEveryBytes;
   CapturedDatagram packet;
-  while (reader.nextDataPacket(packet)) {
-    packets.push_back(packet.payload);
+  while (reader.nextDataPacket(packet, false)) {
+    offsets.push_back(packet.payloadOffset);
+    revolutions.addPacket(packet.payload);
     if (progress && reader.bytesRead() >= nextProgress) {
       if (!progress(reader.bytesRead(), reader.fileSize())) return cancelled();
       nextProgress = reader.bytesRead() + kProgressEveryBytes;
     }
   }
   if (progress && !progress(reader.bytesRead(), reader.fileSize())) return cancelled();
+  // Offsets into a file that changed would play another file's bytes.
+  if (reader.changedOnDisk() || !reader.file_->unchanged()) {
+    error = reader.file_->changedMessage();
+    return false;
+  }
   damage = reader.damage();
-  if (packets.empty()) return true;  // nothing to keep the file mapped for
+  if (offsets.empty()) return true;  // nothing to keep the file open for
 
   // A capture mostly of other traffic: give back what the bound overshot.
-  if (packets.capacity() / 2 > packets.size()) {
+  if (offsets.capacity() / 2 > offsets.size()) {
     try {
-      packets.shrink_to_fit();
+      offsets.shrink_to_fit();
     } catch (const std::exception&) {
     }
   }
-  // Playback reads the packets again, in either direction, for as long as
-  // the list lives: no longer a single forward pass.
-  std::shared_ptr<const void> mapping = reader.mappedFile();
-  madvise(const_cast<void*>(mapping.get()), static_cast<std::size_t>(reader.fileSize()), MADV_NORMAL);
-  list = DataPacketList(std::move(mapping), std::move(packets));
+  list = DataPacketList(reader.file_, std::move(offsets), std::move(revolutions));
   return true;
 }
 

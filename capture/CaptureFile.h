@@ -1,12 +1,14 @@
-// Classic pcap capture files: reading the UDP datagrams they hold, and writing
-// datagrams as a capture of the sensor would have them.
+// Capture files, classic pcap and pcapng: reading the UDP datagrams they
+// hold, and writing datagrams as a capture of the sensor would have them.
 //
 // The reader knows nothing of the sensor's formats: it yields UDP payloads
-// with their addresses, ports and capture time, found through the file's link
-// type (Ethernet, Linux cooked v1 and v2, BSD loopback/null, raw IPv4). The
-// payload bytes stay where they are (the file is mapped), so reading is one
-// pass with no copy. The one sensor rule it carries is the loading rule of the
-// capture player, for Ethernet captures.
+// with their addresses, ports and capture time, found through the link type
+// (Ethernet, Linux cooked v1 and v2, BSD loopback/null, raw IPv4) of the file
+// or, in a pcapng file, of the interface that captured the packet. A file is
+// read in one forward pass through a buffer of the reader's own; nothing is
+// mapped, so another program shortening or rewriting the file while it is
+// read is reported, never a fault. The one sensor rule it carries is the
+// loading rule of the capture player, for Ethernet captures.
 #pragma once
 
 #include <cstddef>
@@ -23,18 +25,22 @@ namespace z540k {
 
 // One UDP datagram of a capture.
 struct CapturedDatagram {
-  const std::uint8_t* payload = nullptr;  // points into the reader's mapping
+  // Points into the reader's buffer (or into the bytes given to openMemory):
+  // valid until the next call of the reader that read it. Copy what you keep.
+  const std::uint8_t* payload = nullptr;
   std::size_t size = 0;                   // UDP payload bytes present in the record
   std::uint32_t sourceIp = 0;             // IPv4, host byte order (127.0.0.2 = 0x7F000002)
   std::uint32_t destIp = 0;
   std::uint16_t sourcePort = 0;
   std::uint16_t destPort = 0;
   std::int64_t seconds = 0;               // capture time
-  std::uint32_t microseconds = 0;         // (nanosecond files are rounded down to µs)
-  std::uint64_t recordIndex = 0;          // 0-based position among all records of the file
+  std::uint32_t microseconds = 0;         // (finer time stamps are rounded down to µs)
+  std::uint64_t recordIndex = 0;          // 0-based position among all records (packet blocks) of the file
+  std::uint64_t payloadOffset = 0;        // byte offset of the payload in the file
 };
 
-// Link types the reader understands (the values of the pcap header).
+// Link types the reader understands (the values of the pcap header and of
+// pcapng interface descriptions).
 enum class LinkType : std::uint32_t {
   Null = 0,           // BSD loopback: 4-byte address family in the writer's byte order
   Ethernet = 1,
@@ -43,6 +49,8 @@ enum class LinkType : std::uint32_t {
   LinuxCooked2 = 276, // SLL2, 20-byte header (tcpdump -i any, libpcap 1.10+)
 };
 
+class PacketSource;
+
 class CaptureReader {
  public:
   CaptureReader();
@@ -50,77 +58,117 @@ class CaptureReader {
   CaptureReader(const CaptureReader&) = delete;
   CaptureReader& operator=(const CaptureReader&) = delete;
 
-  // Opens and checks the file header. On failure returns false and `error()`
-  // says why in one line: missing or unreadable, empty, not a capture, a
-  // pcapng file, an unknown link type, an absurd snapshot length.
+  // Opens and checks the file header (classic pcap) or the first section
+  // header and the interface descriptions after it (pcapng). On failure
+  // returns false and `error()` says why in one line: missing or unreadable,
+  // not a regular file, empty, not a capture, an unknown link type, an
+  // absurd snapshot length.
   bool open(const std::string& path);
   // The same over bytes already in memory (tests, fuzzing); they must outlive
-  // the reader.
+  // the reader, and payloads point into them.
   bool openMemory(const std::uint8_t* data, std::size_t size);
   const std::string& error() const { return error_; }
+  // The file's link type; in a pcapng file, that of its first interface.
   LinkType linkType() const { return linkType_; }
 
   // The next UDP-over-IPv4 datagram in file order; records that are not
-  // (other protocols, fragments, IPv6, ARP ...) are passed over. Returns
-  // false at the end of the file or at damage: a record truncated mid-way or
-  // with an absurd length ends the reading, the datagrams before it have been
-  // delivered, and `damage()` describes it (empty for a clean end).
+  // (other protocols, fragments, IPv6, ARP, packets of an interface of
+  // another link type ...) are passed over. Returns false at the end of the
+  // file or at damage: a record or block truncated mid-way or with an absurd
+  // length ends the reading, the datagrams before it have been delivered,
+  // and `damage()` describes it (empty for a clean end).
   bool next(CapturedDatagram& out);
   const std::string& damage() const { return damage_; }
+
+  // True when the reading ended because the file is no longer as it was
+  // opened: it ends before the size it had, its size or modification time
+  // changed, or its path names another file (checked at every refill of the
+  // buffer). `damage()` is then "PATH changed on disk after it was opened";
+  // the datagrams read before have been delivered.
+  bool changedOnDisk() const { return changed_; }
+
+  // Called after every refill of the buffer from the file (tests change the
+  // file from it).
+  void setRefillObserver(std::function<void()> observer) { refillObserver_ = std::move(observer); }
 
   // Progress of the pass, for the caller's display.
   std::uint64_t bytesRead() const { return offset_; }
   std::uint64_t fileSize() const { return size_; }
   std::uint64_t recordsRead() const { return records_; }
 
-  // The capture player's loading rule, for Ethernet captures: the next record
-  // whose captured length is 1248 (Ethernet 14 + IPv4 20 + UDP 8 + 1206) and
-  // whose bytes 42 and 43 are FF EE, whatever its port; `payload` points at
-  // its byte 42 and `size` is 1206. For the other link types: the next UDP
-  // payload of exactly 1206 bytes starting FF EE. Ends like next().
+  // The capture player's loading rule, for Ethernet captures (and Ethernet
+  // interfaces of pcapng files): the next record whose captured length is
+  // 1248 (Ethernet 14 + IPv4 20 + UDP 8 + 1206) and whose bytes 42 and 43
+  // are FF EE, whatever its port; `payload` points at its byte 42 and `size`
+  // is 1206. For the other link types: the next UDP payload of exactly 1206
+  // bytes starting FF EE. Ends like next().
   bool nextDataPacket(CapturedDatagram& out);
-
-  // The mapping of a file opened with open(): it stays mapped while the
-  // returned owner lives, after the reader is reopened or destroyed, so the
-  // payloads handed out stay readable. Empty when nothing is mapped (after
-  // openMemory, or a failed open).
-  std::shared_ptr<const void> mappedFile() const { return mapping_; }
 
  private:
   struct Record;
+  struct Interface;
+  friend bool loadDataPackets(const std::string&, DataPacketList&, std::string&, std::string&,
+                              const std::function<bool(std::uint64_t, std::uint64_t)>&);
+
+  // `full` false: of an Ethernet data packet only the payload, its offset and
+  // the record index are filled (all that the load needs).
+  bool nextDataPacket(CapturedDatagram& out, bool full);
   bool nextRecord(Record& record);
+  bool nextClassicRecord(Record& record);
+  bool nextPcapngRecord(Record& record, bool header = false);
   bool udpOf(const Record& record, CapturedDatagram& out) const;
   bool fail(const std::string& reason);
   bool endWithDamage(const std::string& what);
+  bool endWithBlockDamage(const std::string& what);
+  bool endChanged();
   bool checkFileHeader();
+  bool checkClassicHeader();
+  bool checkPcapngHeader();
+  bool ensure(std::size_t bytes);
+  bool refill(std::size_t bytes);
+  const std::uint8_t* at() const { return window_ + (offset_ - windowOffset_); }
+  bool sectionHeader(std::uint32_t length);
+  bool interfaceDescription(std::uint32_t length);
+  bool packetBlock(std::uint32_t type, std::uint32_t length, Record& record);
   void release();
 
   std::string name_;  // the path, or a stand-in for bytes in memory, for messages
-  std::shared_ptr<const void> mapping_;  // unmapped when the last owner lets go
+  std::shared_ptr<const PacketSource> file_;  // null for bytes in memory
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::function<void()> refillObserver_;
   bool ended_ = true;  // nothing open, end of file reached, or damage found
+  bool changed_ = false;
   std::uint32_t recordLengthLimit_ = 0;
   std::string error_;
   std::string damage_;
   LinkType linkType_ = LinkType::Ethernet;
-  const std::uint8_t* data_ = nullptr;
+  // The bytes at hand: window_[0 .. windowSize_) are the file's bytes from
+  // windowOffset_ on (the buffer, or the whole of the bytes in memory).
+  const std::uint8_t* window_ = nullptr;
+  std::uint64_t windowOffset_ = 0;
+  std::size_t windowSize_ = 0;
   std::uint64_t size_ = 0;
   std::uint64_t offset_ = 0;
   std::uint64_t records_ = 0;
+  std::uint64_t blocks_ = 0;
+  bool pcapng_ = false;
   bool swapped_ = false;
   bool nanoseconds_ = false;
   std::uint32_t snapLength_ = 0;
+  std::vector<Interface> interfaces_;
 };
 
 // Loads a capture's sensor data packets for the player, in file order, by
-// nextDataPacket()'s rule, in one pass over the mapped file: the list points
-// at the payloads where they lie and keeps the mapping alive, so it costs a
-// pointer per packet, not the file. `progress` (may be empty) is called now
-// and then, and once at the end, with the bytes read so far and the file
+// nextDataPacket()'s rule, in one pass over the file: the list keeps the file
+// open and the offset of each packet (8 bytes a packet, not the file), and
+// the revolutions found over the packets. `progress` (may be empty) is called
+// now and then, and once at the end, with the bytes read so far and the file
 // size; when it returns false the load stops. Returns false with a one-line
-// reason in `error` (and an empty list) when the file cannot be read or the
-// load was stopped; damage after some records keeps the packets before it and
-// is described in `damage`. Any thread may load, into a list that no other
-// thread reads meanwhile.
+// reason in `error` (and an empty list) when the file cannot be read, changed
+// on disk during the load ("PATH changed on disk after it was opened") or the
+// load was stopped; damage after some records keeps the packets before it
+// and is described in `damage`. Any thread may load, into a list that no
+// other thread reads meanwhile.
 using LoadProgress = std::function<bool(std::uint64_t bytesRead, std::uint64_t fileSize)>;
 bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
                      const LoadProgress& progress = {});

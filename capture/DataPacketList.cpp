@@ -1,64 +1,48 @@
-// The capture player's packet list, and the frame figures taken from it.
+// The capture player's packet list.
 #include "DataPacketList.h"
 
 #include <utility>
 
 #include "PacketFormat.h"
+#include "PacketSource.h"
 
 namespace z540k {
 
-namespace {
+DataPacketList::DataPacketList() = default;
 
-// The estimate looks at the steps from packet 10 to packet 30.
-constexpr std::size_t kFirstEstimatePacket = 10;
-constexpr std::size_t kEstimateSteps = 20;
-// In hundredths of a degree, as the packets hold azimuths.
-constexpr std::int64_t kFullTurn = 36000;
-constexpr std::int64_t kLongestStep = 6440;  // 64.4 degrees: longer ones are gaps, not steps
-constexpr int kPacketsPerFrameMargin = 8;
-
-std::int64_t firstBlockAzimuth(const std::uint8_t* packet) { return loadLE16(packet + kBlockAzimuthOffset); }
-
-}  // namespace
-
-DataPacketList::DataPacketList(std::shared_ptr<const void> owner, std::vector<const std::uint8_t*> packets)
-    : owner_(std::move(owner)), packets_(std::move(packets)) {}
+DataPacketList::DataPacketList(std::shared_ptr<const PacketSource> source, std::vector<std::uint64_t> offsets,
+                               RevolutionIndex revolutions)
+    : source_(std::move(source)), offsets_(std::move(offsets)), revolutions_(std::move(revolutions)) {}
 
 DataPacketList DataPacketList::fromBytes(std::vector<std::uint8_t> bytes) {
-  auto owner = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
-  std::vector<const std::uint8_t*> packets;
-  packets.reserve(owner->size() / kDataPacketSize);
-  for (std::size_t at = 0; at + kDataPacketSize <= owner->size(); at += kDataPacketSize)
-    packets.push_back(owner->data() + at);
-  return DataPacketList(std::move(owner), std::move(packets));
-}
-
-int estimatePacketsPerFrame(const DataPacketList& list) {
-  if (list.count() < kFirstEstimatePacket + kEstimateSteps + 1) return kDefaultPacketsPerFrame;
-  std::int64_t sum = 0;
-  std::int64_t steps = 0;
-  for (std::size_t i = kFirstEstimatePacket; i < kFirstEstimatePacket + kEstimateSteps; ++i) {
-    std::int64_t step = firstBlockAzimuth(list.packet(i + 1)) - firstBlockAzimuth(list.packet(i));
-    if (step < 0) step += kFullTurn;
-    // Still below 0: one of the two azimuths lies past 360 degrees, which no
-    // turn of the sensor has; it says nothing about the step.
-    if (step < 0 || step >= kLongestStep) continue;
-    sum += step;
-    ++steps;
+  const std::size_t packets = bytes.size() / kDataPacketSize;
+  std::vector<std::uint64_t> offsets;
+  offsets.reserve(packets);
+  RevolutionIndex revolutions;
+  for (std::size_t i = 0; i < packets; ++i) {
+    const std::uint8_t* packet = bytes.data() + i * kDataPacketSize;
+    if (!isDataPacket(packet, kDataPacketSize)) continue;
+    offsets.push_back(i * kDataPacketSize);
+    revolutions.addPacket(packet);
   }
-  // No steps, or none that moved: nothing to divide by.
-  if (sum == 0) return kDefaultPacketsPerFrame;
-  // 360 degrees over the mean step (sum / steps hundredths), truncated.
-  return static_cast<int>(kFullTurn * steps / sum) + kPacketsPerFrameMargin;
+  return DataPacketList(PacketSource::ofBytes(std::move(bytes)), std::move(offsets), std::move(revolutions));
 }
 
-FrameTotal frameTotalOf(std::size_t packetCount, int packetsPerFrame) {
-  const auto perFrame = static_cast<std::size_t>(packetsPerFrame >= 1 ? packetsPerFrame : kDefaultPacketsPerFrame);
-  FrameTotal frames;
-  frames.total = packetCount / perFrame;
-  frames.remainder = packetCount % perFrame;
-  if (frames.remainder != 0) ++frames.total;
-  return frames;
+bool DataPacketList::read(std::size_t i, std::uint8_t* out, std::string& error) const {
+  if (!source_->readAt(offsets_[i], out, kDataPacketSize, error)) return false;
+  // The packet was listed because it starts FF EE; other bytes there mean
+  // the file was rewritten in a way its size and time do not show.
+  if (source_->fd() >= 0 && !isDataPacket(out, kDataPacketSize)) {
+    error = source_->changedMessage();
+    return false;
+  }
+  return true;
+}
+
+bool DataPacketList::unchanged(std::string& error) const {
+  if (!source_ || source_->unchanged()) return true;
+  error = source_->changedMessage();
+  return false;
 }
 
 }  // namespace z540k

@@ -55,15 +55,16 @@ void DataPacketDecoder::emitRecord(const LidarDataSingleLine& record) {
   if (sink_) sink_(record);
 }
 
-bool DataPacketDecoder::decodeDataPacket(const std::uint8_t* data, std::size_t size) {
+bool DataPacketDecoder::decodeDataPacket(const std::uint8_t* data, std::size_t size, int firstBlock) {
   if (!isDataPacket(data, size)) return false;
+  if (firstBlock < 0) firstBlock = 0;
   const double packetTime = static_cast<double>(loadLE32(data + kPacketTimestampOffset));
   const int mode = returnMode_;
   if (mode == kReturnStrongest) {
-    for (int b = 0; b < kBlocksPerPacket; ++b)
+    for (int b = firstBlock; b < kBlocksPerPacket; ++b)
       decodeStrongestBlock(data + kBlockSize * b, b, packetTime);
   } else if (mode >= kReturnDual && mode <= kReturnDualSecond) {
-    for (int b = 0; b < kBlocksPerPacket; ++b) decodeDualBlock(data, b, packetTime);
+    for (int b = firstBlock; b < kBlocksPerPacket; ++b) decodeDualBlock(data, b, packetTime);
   }
   return true;
 }

@@ -46,8 +46,10 @@ class DataPacketDecoder {
   void setRecordSink(RecordSink sink) { sink_ = std::move(sink); }
 
   // Decodes a data packet (1206 bytes starting FF EE). Returns false, and
-  // changes nothing, for anything else.
-  bool decodeDataPacket(const std::uint8_t* data, std::size_t size);
+  // changes nothing, for anything else. From `firstBlock` on (0..11): a
+  // player that resumes a stream at the first block of a revolution passes
+  // over the blocks before it.
+  bool decodeDataPacket(const std::uint8_t* data, std::size_t size, int firstBlock = 0);
 
   // Decodes a compact scan packet (778 bytes starting A2 5C). Returns false,
   // and changes nothing, for anything else.

@@ -55,11 +55,13 @@ int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double b
 
 // A revolution closes when the two newest block azimuths are more than half
 // a turn apart: the scan wrapped past 0 degrees between them.
+inline bool azimuthsWrap(double older, double newer) {
+  const double d = newer - older;
+  return (d < 0 ? -d : d) > 180.0;
+}
 inline bool revolutionWrapped(const LidarDataSingleLine& record) {
   const std::size_t nb = record.blockAzimuth.size();
-  if (nb < 2) return false;
-  const double d = record.blockAzimuth[nb - 1] - record.blockAzimuth[nb - 2];
-  return (d < 0 ? -d : d) > 180.0;
+  return nb >= 2 && azimuthsWrap(record.blockAzimuth[nb - 2], record.blockAzimuth[nb - 1]);
 }
 
 }  // namespace z540k

@@ -9,7 +9,7 @@ packages=(
   libpcl-dev libvtk9-dev libvtk9-qt-dev
   libpcap-dev libboost-dev libeigen3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth tcpdump iproute2
+  xvfb xauth tcpdump tshark iproute2
   fonts-wqy-microhei
 )
 

@@ -181,6 +181,11 @@ bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, con
     else ++summary.data;
   }
   summary.seconds = static_cast<double>(elapsedUs()) / 1e6;
+  if (reader.changedOnDisk()) {
+    error = reader.damage() + "; the replay stopped after " +
+            std::to_string(summary.data + summary.status + summary.garbage) + " datagrams";
+    return false;
+  }
   if (!reader.damage().empty()) {
     error = o.replay + " is damaged after " + std::to_string(summary.data + summary.status + summary.garbage) +
             " datagrams: " + reader.damage();

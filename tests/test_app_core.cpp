@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "StartupOptions.h"
+#include "PlaybackControl.h"
 #include "StatusLine.h"
 
 using namespace z540k;
@@ -55,4 +56,102 @@ TEST(StatusLineTest, StatesAndFigures) {
     EXPECT_NE(line.find(part), std::string::npos) << part;
   f.setupError = "port 2368 is already in use by another program";
   EXPECT_EQ(statusLineText(f).rfind("Not receiving: port 2368 is already in use by another program", 0), 0u);
+}
+
+// Playback of a capture as the Offline tab's clicks drive it: what the player
+// is told and what the buttons show.
+using Gate = PlayerOrder::Gate;
+
+TEST(PlaybackControlTest, PlayPauseStepsAndTheEnd) {
+  PlaybackControl c;
+  EXPECT_FALSE(c.controlsEnabled());
+  EXPECT_FALSE(c.play().start);  // nothing loaded
+  c.load(9);
+  EXPECT_TRUE(c.paused() && c.controlsEnabled() && c.openEnabled());
+  EXPECT_EQ(c.frameTotal(), 9);
+  EXPECT_EQ(c.stepForward().gate, Gate::Keep);  // never played: no frame to step from
+
+  PlayerOrder o = c.play();
+  EXPECT_TRUE(o.start && o.gate == Gate::Open && o.clearStepRequest);
+  EXPECT_EQ(c.playIcon(), "./Resources/images/Pause.png");
+  EXPECT_FALSE(c.openEnabled() || c.stepsEnabled() || c.paused());
+  EXPECT_TRUE(c.holdsView());
+  c.frameShown(3, 9);
+
+  o = c.play();  // pause
+  EXPECT_TRUE(!o.start && o.gate == Gate::Close);
+  EXPECT_TRUE(c.paused() && c.stepsEnabled() && c.holdsView());
+  o = c.stepBackward();
+  EXPECT_TRUE(o.stepRequest && o.gate == Gate::Open);
+  EXPECT_EQ(c.direction(), -1);
+  o = c.stepForward();
+  EXPECT_TRUE(o.stepRequest && o.gate == Gate::Open);
+  EXPECT_EQ(c.direction(), 1);
+
+  o = c.play();  // resume: the run goes on
+  EXPECT_TRUE(!o.start && o.gate == Gate::Open);
+  c.finished(true);
+  EXPECT_TRUE(c.endReached() && c.paused() && c.openEnabled() && c.stepsEnabled() && !c.holdsView());
+  EXPECT_EQ(c.frame(), 0);
+  EXPECT_EQ(c.playIcon(), "./Resources/images/Play.png");
+  EXPECT_EQ(c.stepForward().gate, Gate::Keep);  // ended: nothing to step
+  o = c.play();  // plays again from the first frame
+  EXPECT_TRUE(o.start && o.gate == Gate::Open);
+  EXPECT_FALSE(c.endReached());
+
+  c.stopped();  // another file, or "Lidar" off
+  EXPECT_TRUE(c.paused() && c.openEnabled());
+  EXPECT_TRUE(c.play().start);
+
+  c.failed();  // the capture changed on disk
+  EXPECT_FALSE(c.controlsEnabled());
+  EXPECT_TRUE(c.openEnabled());
+  EXPECT_FALSE(c.play().start || c.seek(2).start);
+}
+
+TEST(PlaybackControlTest, SeekSpeedsCycleWithTheirIcons) {
+  PlaybackControl c;
+  c.load(9);
+  c.play();
+  c.frameShown(3, 9);
+  const struct {
+    bool forward;
+    const char* icon;
+    int speed;
+  } presses[] = {{true, "Seekforward_2x.png", 1},     {true, "Seekforward_3x.png", 2},
+                 {true, "Seekforward_0.5x.png", 3},   {true, "Seekforward_0.25x.png.", 4},
+                 {true, "Seekforward.png", 0},        {false, "Seekbackward.png", 0},
+                 {false, "Seekbackward_2x.png", 1},   {false, "Seekbackward_3x.png", 2},
+                 {false, "Seekbackward_0.5x.png", 3}, {false, "Seekbackward_0.25x.png", 4},
+                 {false, "Seekbackward.png", 0},      {true, "Seekforward.png", 0}};
+  for (const auto& p : presses) {
+    p.forward ? c.seekForward() : c.seekBackward();
+    EXPECT_EQ(p.forward ? c.seekForwardIcon() : c.seekBackwardIcon(), std::string("./Resources/images/") + p.icon);
+    EXPECT_EQ(c.speedIndex(), p.speed) << p.icon;
+    EXPECT_EQ(c.direction(), p.forward ? 1 : -1) << p.icon;
+  }
+  c.finished(true);
+  EXPECT_EQ(c.speedIndex(), 0);
+  EXPECT_EQ(c.direction(), 1);
+  EXPECT_EQ(c.seekForwardIcon(), "./Resources/images/Seekforward.png");
+}
+
+TEST(PlaybackControlTest, AChosenFrameIsShownAndPlayGoesOnFromIt) {
+  PlaybackControl c;
+  c.load(9);
+  PlayerOrder o = c.seek(5);  // never played: a run starts, shows frame 5 and waits
+  EXPECT_TRUE(o.start && o.stepRequest && o.gate == Gate::Open);
+  EXPECT_EQ(o.seekFrame, 5);
+  EXPECT_EQ(c.frame(), 5);
+  EXPECT_TRUE(c.paused());
+  EXPECT_EQ(c.seek(0).seekFrame, 0);   // no frame 0
+  EXPECT_EQ(c.seek(10).seekFrame, 0);  // past the total
+  o = c.play();
+  EXPECT_TRUE(!o.start && o.gate == Gate::Open);
+  o = c.seek(2);  // while playing: play goes on from there
+  EXPECT_TRUE(o.seekFrame == 2 && !o.stepRequest && !o.start && o.gate == Gate::Keep);
+  c.finished(true);
+  o = c.seek(7);  // after the end: a new run
+  EXPECT_TRUE(o.start && o.stepRequest);
+  EXPECT_FALSE(c.endReached());
 }

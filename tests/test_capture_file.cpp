@@ -1,7 +1,8 @@
 // Capture files: the writer's bytes checked field by field and read back,
-// captures built here byte by byte for every link type and byte order, the
-// player's loading rule, bad and damaged files, and captures written by
-// tcpdump itself on loopback.
+// captures built here byte by byte for every link type and byte order, pcapng
+// files (built here and converted by editcap), the player's loading rule and
+// packet list, bad and damaged files, files changed on disk while read, and
+// captures written by tcpdump itself on loopback.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "CaptureFile.h"
@@ -159,17 +161,33 @@ struct PcapBuilder {
   }
 };
 
-std::vector<CapturedDatagram> readAll(CaptureReader& reader) {
-  std::vector<CapturedDatagram> all;
+// A datagram with a copy of its payload, which the reader's buffer holds
+// only until its next call.
+struct ReadDatagram : CapturedDatagram {
+  Bytes bytes;
+};
+
+Bytes bytesOf(const CapturedDatagram& d) { return Bytes(d.payload, d.payload + d.size); }
+Bytes bytesOf(const ReadDatagram& d) { return d.bytes; }
+
+std::vector<ReadDatagram> readAll(CaptureReader& reader, bool dataPackets = false) {
+  std::vector<ReadDatagram> all;
   CapturedDatagram d;
-  while (reader.next(d)) all.push_back(d);
+  while (dataPackets ? reader.nextDataPacket(d) : reader.next(d)) {
+    all.push_back({d, bytesOf(d)});
+    all.back().payload = nullptr;
+  }
   return all;
 }
 
-Bytes bytesOf(const CapturedDatagram& d) { return Bytes(d.payload, d.payload + d.size); }
+Bytes bytesAt(const Bytes& file, std::uint64_t offset, std::size_t size) {
+  return offset + size <= file.size() ? Bytes(file.begin() + offset, file.begin() + offset + size) : Bytes();
+}
+
 Bytes bytesOf(const DataPacketList& list) {
-  Bytes all;
-  for (std::size_t i = 0; i < list.count(); ++i) all.insert(all.end(), list.packet(i), list.packet(i) + 1206);
+  Bytes all(list.count() * 1206);
+  std::string error;
+  for (std::size_t i = 0; i < list.count(); ++i) EXPECT_TRUE(list.read(i, all.data() + i * 1206, error)) << error;
   return all;
 }
 
@@ -215,6 +233,38 @@ std::vector<Sent> mixedTraffic() {
   sent.push_back({Bytes(), 0x0A000001, 0xC0A80102, 1, 65535, 0, 0});
   sent.push_back({payloadOf(65507, 7), 0xFFFFFFFF, 0, 65535, 1, 0xFFFFFFFFll, 123456});
   return sent;
+}
+
+Bytes dataPacketBytes(sim::ScanPacketStream& stream) {
+  const auto p = stream.next();
+  return Bytes(p.begin(), p.end());
+}
+
+// `packets` data packets with a status packet every 50, as the sensor sends
+// them; `expected` gets the data packets' bytes.
+void writeDataCapture(const std::string& path, int packets, Bytes& expected) {
+  CaptureWriter writer;
+  ASSERT_TRUE(writer.open(path)) << writer.error();
+  sim::ScanPacketStream stream(sim::ScanPattern{});
+  const auto status = sim::encodeStatusPacket(sim::SensorStatus{});
+  for (int i = 0; i < packets; ++i) {
+    const Bytes p = dataPacketBytes(stream);
+    ASSERT_TRUE(writer.write(p.data(), p.size(), kSensorIp, 2368, kHostIp, 2368, 1700000000 + i / 100,
+                             static_cast<std::uint32_t>(i % 100 * 10000 + i)));
+    expected.insert(expected.end(), p.begin(), p.end());
+    if (i % 50 == 0) {
+      ASSERT_TRUE(writer.write(status.data(), status.size(), kSensorIp, 2369, kHostIp, 2369, 1700000000, 7));
+    }
+  }
+  ASSERT_TRUE(writer.close()) << writer.error();
+}
+
+void expectSameRevolutions(const RevolutionIndex& a, const RevolutionIndex& b) {
+  EXPECT_EQ(a.packets(), b.packets());
+  for (const ReturnFamily family : {ReturnFamily::Strongest, ReturnFamily::Dual}) {
+    ASSERT_EQ(a.frameCount(family), b.frameCount(family));
+    for (std::size_t k = 0; k < a.frameCount(family); ++k) EXPECT_EQ(a.frameClose(family, k), b.frameClose(family, k));
+  }
 }
 
 }  // namespace
@@ -417,6 +467,7 @@ TEST_P(CaptureLinkTypeTest, FindsTheUdpDatagramsAndPassesOverTheRest) {
       EXPECT_EQ(got[1].microseconds, 999999u);
       EXPECT_EQ(got[1].recordIndex, 4u);
       EXPECT_EQ(reader.recordsRead(), 5u);
+      for (const auto& d : got) EXPECT_EQ(bytesAt(pcap.bytes, d.payloadOffset, d.size), bytesOf(d));
     }
   }
 }
@@ -554,11 +605,11 @@ TEST(CaptureReaderTest, DataPacketsOfAnEthernetCaptureByTheLoadingRule) {
       .add(notIp, 12, 3);
   CaptureReader reader;
   ASSERT_TRUE(reader.openMemory(pcap.bytes.data(), pcap.bytes.size()));
-  std::vector<CapturedDatagram> got;
-  for (CapturedDatagram d; reader.nextDataPacket(d);) got.push_back(d);
+  const auto got = readAll(reader, true);
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(bytesOf(got[0]), onDataPort.payload);
   EXPECT_EQ(got[0].recordIndex, 1u);
+  for (const auto& d : got) EXPECT_EQ(bytesAt(pcap.bytes, d.payloadOffset, d.size), bytesOf(d));
   EXPECT_EQ(got[0].destPort, 2368);
   EXPECT_EQ(got[0].seconds, 10);
   EXPECT_EQ(bytesOf(got[1]), onOtherPort.payload);
@@ -644,38 +695,34 @@ TEST(LoadDataPacketsTest, LoadsTheDataPacketsInFileOrderWithProgress) {
   EXPECT_EQ(list.count(), 0u);
 }
 
-// The list points into the mapped file and keeps it mapped; damage keeps the
-// packets before it; a progress callback that answers false stops the load
-// at once and leaves nothing behind.
-TEST(LoadDataPacketsTest, KeepsTheFileMappedStopsAtDamageAndCancels) {
+// The list reads from the file it keeps open, after the loader is gone;
+// damage keeps the packets before it; a progress callback that answers false
+// stops the load at once and leaves nothing behind.
+TEST(LoadDataPacketsTest, ReadsFromTheFileKeptOpenStopsAtDamageAndCancels) {
   TempDir dir;
   const std::string path = dir.file("large.pcap");
   constexpr int kPackets = 5000;  // about 6 MB: progress comes before the end
-  CaptureWriter writer;
-  ASSERT_TRUE(writer.open(path));
-  sim::ScanPacketStream stream(sim::ScanPattern{});
   Bytes expected;
-  for (int i = 0; i < kPackets; ++i) {
-    const auto p = stream.next();
-    ASSERT_TRUE(writer.write(p.data(), p.size(), kSensorIp, 2368, kHostIp, 2368, i, 0));
-    expected.insert(expected.end(), p.begin(), p.end());
-  }
-  ASSERT_TRUE(writer.close());
+  writeDataCapture(path, kPackets, expected);
   const std::uint64_t fileSize = readFile(path).size();
 
   DataPacketList list;
   std::string error, damage;
   ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
-  DataPacketList kept = list;  // the last owner of the mapping
+  DataPacketList kept = list;  // the last owner of the open file
   list = DataPacketList();
   EXPECT_EQ(bytesOf(kept), expected);
+  expectSameRevolutions(kept.revolutions(), DataPacketList::fromBytes(expected).revolutions());
 
   // Cut in the middle of the last record.
   ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(fileSize - 100)), 0);
   ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
   EXPECT_EQ(list.count(), kPackets - 1u);
+  EXPECT_EQ(list.revolutions().packets(), kPackets - 1u);
   EXPECT_NE(damage.find("cut short"), std::string::npos) << damage;
-  EXPECT_TRUE(std::equal(expected.end() - 2 * 1206, expected.end() - 1206, list.packet(kPackets - 2)));
+  std::uint8_t packet[1206];
+  ASSERT_TRUE(list.read(kPackets - 2, packet, error)) << error;
+  EXPECT_TRUE(std::equal(expected.end() - 2 * 1206, expected.end() - 1206, packet));
 
   std::vector<std::uint64_t> reports;
   EXPECT_FALSE(loadDataPackets(path, list, error, damage, [&](std::uint64_t read, std::uint64_t) {
@@ -689,81 +736,428 @@ TEST(LoadDataPacketsTest, KeepsTheFileMappedStopsAtDamageAndCancels) {
   EXPECT_EQ(list.count(), 0u);
 }
 
-// ---- Packets per frame and the frame total -------------------------------------
+// ---- pcapng ----------------------------------------------------------------------
 
 namespace {
 
-// Data packets whose first block has the given azimuths (hundredths of a degree).
-DataPacketList packetsWithAzimuths(const std::vector<int>& azimuths) {
+// A pcapng file built block by block; `starts` holds each block's offset.
+struct PcapngBuilder {
+  bool bigEndian = false;
   Bytes bytes;
-  for (const int azimuth : azimuths) {
-    Bytes packet(1206, 0);
-    packet[0] = 0xFF;
-    packet[1] = 0xEE;
-    packet[2] = static_cast<std::uint8_t>(azimuth);
-    packet[3] = static_cast<std::uint8_t>(azimuth >> 8);
-    bytes.insert(bytes.end(), packet.begin(), packet.end());
-  }
-  return DataPacketList::fromBytes(bytes);
-}
+  std::vector<std::size_t> starts;
 
-// `count` packets: packets 0..10 at `first`, each later one `steps[i - 10]`
-// after packet i - 1 (wrapping at 360 degrees), then `step` after that.
-std::vector<int> azimuthsBySteps(std::size_t count, int first, const std::vector<int>& steps, int step) {
-  std::vector<int> azimuths(count, first);
-  for (std::size_t i = 11; i < count; ++i) {
-    const std::size_t k = i - 11;
-    azimuths[i] = (azimuths[i - 1] + (k < steps.size() ? steps[k] : step)) % 36000;
+  PcapngBuilder& block(std::uint32_t type, Bytes body) {
+    body.resize((body.size() + 3) / 4 * 4, 0);
+    const auto length = static_cast<std::uint32_t>(12 + body.size());
+    starts.push_back(bytes.size());
+    put32(bytes, type, bigEndian);
+    put32(bytes, length, bigEndian);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    put32(bytes, length, bigEndian);
+    return *this;
   }
-  return azimuths;
-}
+  PcapngBuilder& section(bool bigEndianSection) {
+    bigEndian = bigEndianSection;
+    Bytes b;
+    put32(b, 0x1A2B3C4D, bigEndian);
+    put16(b, 1, bigEndian);
+    put16(b, 0, bigEndian);
+    put32(b, 0xFFFFFFFF, bigEndian);  // section length unknown
+    put32(b, 0xFFFFFFFF, bigEndian);
+    return block(0x0A0D0D0A, b);
+  }
+  Bytes option(std::uint16_t code, const Bytes& value) const {
+    Bytes o;
+    put16(o, code, bigEndian);
+    put16(o, static_cast<std::uint16_t>(value.size()), bigEndian);
+    o.insert(o.end(), value.begin(), value.end());
+    o.resize((o.size() + 3) / 4 * 4, 0);
+    return o;
+  }
+  PcapngBuilder& interface(std::uint16_t linkType, std::uint32_t snapLength, const Bytes& options = {}) {
+    Bytes b;
+    put16(b, linkType, bigEndian);
+    put16(b, 0, bigEndian);
+    put32(b, snapLength, bigEndian);
+    b.insert(b.end(), options.begin(), options.end());
+    if (!options.empty()) b.insert(b.end(), {0, 0, 0, 0});  // end of options
+    return block(1, b);
+  }
+  // An enhanced packet block, or with `obsolete` the old packet block (a
+  // 16-bit interface and a drop count where the enhanced one has 32 bits).
+  PcapngBuilder& enhanced(std::uint32_t interfaceId, std::uint64_t stamp, const Bytes& frame, bool obsolete = false) {
+    Bytes b;
+    if (obsolete) {
+      put16(b, static_cast<std::uint16_t>(interfaceId), bigEndian);
+      put16(b, 0, bigEndian);
+    } else {
+      put32(b, interfaceId, bigEndian);
+    }
+    put32(b, static_cast<std::uint32_t>(stamp >> 32), bigEndian);
+    put32(b, static_cast<std::uint32_t>(stamp), bigEndian);
+    put32(b, static_cast<std::uint32_t>(frame.size()), bigEndian);
+    put32(b, static_cast<std::uint32_t>(frame.size()), bigEndian);
+    b.insert(b.end(), frame.begin(), frame.end());
+    return block(obsolete ? 2 : 6, b);
+  }
+  PcapngBuilder& simple(const Bytes& frame) {
+    Bytes b;
+    put32(b, static_cast<std::uint32_t>(frame.size()), bigEndian);
+    b.insert(b.end(), frame.begin(), frame.end());
+    return block(3, b);
+  }
+};
 
 }  // namespace
 
-TEST(PacketsPerFrameTest, EstimatesFromTheStepsOfPackets10To30) {
-  // 12-degree steps across 0 degrees: 360 / 12 + 8.
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(azimuthsBySteps(31, 30000, {}, 1200))), 38);
-  // 359.50 then 0.30 degrees is a step of 0.8 like the others: 360 / 0.8 + 8,
-  // exactly (in floating point the quotient falls just short of 450).
-  auto wrapping = azimuthsBySteps(40, 35950 - 10 * 80, {}, 80);
-  EXPECT_EQ(wrapping[20], 35950);
-  EXPECT_EQ(wrapping[21], 30);
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(wrapping)), 458);
-  // A step of 64.4 degrees is left out, one just below is counted; packets
-  // before 10 and after 30 do not matter.
-  std::vector<int> steps(20, 1200);
-  steps[5] = 6440;
-  steps[6] = 6439;
-  auto gap = azimuthsBySteps(60, 0, steps, 17);
-  for (int i = 0; i < 10; ++i) gap[i] = 7 * i;
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(gap)), 36000 * 19 / (18 * 1200 + 6439) + 8);
+// Wireshark's format as editcap writes it from our classic capture: the same
+// datagrams, times, data packets and revolutions. The capture is larger than
+// the reader's buffer, so blocks straddle its refills.
+TEST(PcapngTest, EditcapsConversionReadsAsTheClassicCapture) {
+  if (std::system("command -v editcap >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "editcap is not installed (Debian package tshark)";
+  }
+  TempDir dir;
+  const std::string classic = dir.file("classic.pcap"), pcapng = dir.file("converted.pcapng");
+  Bytes expected;
+  writeDataCapture(classic, 4000, expected);
+  ASSERT_EQ(std::system(("editcap -F pcapng '" + classic + "' '" + pcapng + "'").c_str()), 0);
+
+  CaptureReader a, b;
+  ASSERT_TRUE(a.open(classic)) << a.error();
+  ASSERT_TRUE(b.open(pcapng)) << b.error();
+  EXPECT_EQ(b.linkType(), LinkType::Ethernet);
+  for (const bool dataPackets : {false, true}) {
+    if (dataPackets) {
+      ASSERT_TRUE(a.open(classic));
+      ASSERT_TRUE(b.open(pcapng));
+    }
+    const auto fromClassic = readAll(a, dataPackets), fromPcapng = readAll(b, dataPackets);
+    EXPECT_TRUE(b.damage().empty()) << b.damage();
+    EXPECT_EQ(b.bytesRead(), b.fileSize());
+    ASSERT_EQ(fromPcapng.size(), fromClassic.size());
+    EXPECT_EQ(fromClassic.size(), dataPackets ? 4000u : 4080u);
+    for (std::size_t i = 0; i < fromClassic.size(); ++i) {
+      SCOPED_TRACE(i);
+      const ReadDatagram &x = fromClassic[i], &y = fromPcapng[i];
+      ASSERT_EQ(y.bytes, x.bytes);
+      const auto fields = [](const ReadDatagram& d) {
+        return std::make_tuple(d.sourceIp, d.destIp, d.sourcePort, d.destPort, d.seconds, d.microseconds, d.recordIndex);
+      };
+      EXPECT_EQ(fields(y), fields(x));
+    }
+  }
+
+  DataPacketList fromClassic, fromPcapng;
+  std::string error, damage;
+  ASSERT_TRUE(loadDataPackets(classic, fromClassic, error, damage)) << error;
+  ASSERT_TRUE(loadDataPackets(pcapng, fromPcapng, error, damage)) << error;
+  EXPECT_TRUE(damage.empty()) << damage;
+  EXPECT_EQ(bytesOf(fromPcapng), expected);
+  const RevolutionIndex direct = DataPacketList::fromBytes(expected).revolutions();
+  EXPECT_GT(direct.frameCount(ReturnFamily::Strongest), 100u);
+  expectSameRevolutions(fromClassic.revolutions(), direct);
+  expectSameRevolutions(fromPcapng.revolutions(), direct);
 }
 
-// Where the figures cannot say: the default, never a division by zero nor a
-// read past the list nor a count below 1.
-TEST(PacketsPerFrameTest, FallsBackToThirtyWhenThePacketsCannotTell) {
-  EXPECT_EQ(estimatePacketsPerFrame(DataPacketList()), 30);
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(azimuthsBySteps(30, 0, {}, 1200))), 30);  // one short
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(azimuthsBySteps(31, 0, {}, 9000))), 30);  // only gaps
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(std::vector<int>(31, 12345))), 30);       // standing still
-  // Azimuths past 360 degrees (65535 then 0): the steps go below 0 even after
-  // a turn is added; they are no steps and cannot make the mean 0 or less.
-  std::vector<int> broken(31, 0);
-  for (std::size_t i = 0; i < broken.size(); i += 2) broken[i] = 65535;
-  EXPECT_EQ(estimatePacketsPerFrame(packetsWithAzimuths(broken)), 30);
+// Two sections (the second big-endian), interfaces of three link types (one
+// unreadable), time resolutions in nano- and milliseconds, binary and with an
+// offset, enhanced, simple and obsolete packet blocks, a block of an unknown
+// type.
+TEST(PcapngTest, ReadsSectionsInterfacesAndEveryPacketBlock) {
+  sim::ScanPacketStream stream(sim::ScanPattern{});
+  Ipv4Udp a, b, small, cut, raw;
+  a.payload = dataPacketBytes(stream);
+  b.payload = dataPacketBytes(stream);
+  small.payload = payloadOf(10, 1);
+  cut.payload = payloadOf(100, 2);
+  raw.payload = payloadOf(20, 3);
+  raw.destPort = 2369;
+
+  PcapngBuilder f;
+  Bytes interface0 = f.option(9, {9});  // nanoseconds
+  Bytes timeOffset;
+  put32(timeOffset, 100, false);
+  put32(timeOffset, 0, false);
+  const Bytes offsetOption = f.option(14, timeOffset);
+  interface0.insert(interface0.end(), offsetOption.begin(), offsetOption.end());
+  f.section(false)
+      .interface(1, 64, interface0)
+      .interface(113, 0)
+      .interface(105, 0)
+      .enhanced(0, 1700000000123456789ull, ethernetFrame(a.build()))
+      .block(0x0BAD, Bytes(10, 0xEE))
+      .enhanced(2, 5, Bytes(60, 0x11))  // unreadable interface: passed over
+      .enhanced(1, 1700000001000002ull, cookedFrame(small.build()))
+      .simple(ethernetFrame(cut.build()))  // interface 0's snapshot length cuts it to 64 bytes
+      .enhanced(1, 7999999, cookedFrame(b.build()), true)
+      .section(true)
+      .interface(101, 0, f.option(9, {0x80 | 10}))
+      .interface(101, 0, f.option(9, {3}))
+      .enhanced(0, 5 * 1024 + 512, raw.build())
+      .enhanced(1, 4005, raw.build());
+
+  CaptureReader reader;
+  ASSERT_TRUE(reader.openMemory(f.bytes.data(), f.bytes.size())) << reader.error();
+  EXPECT_EQ(reader.linkType(), LinkType::Ethernet);
+  const auto got = readAll(reader);
+  EXPECT_TRUE(reader.damage().empty()) << reader.damage();
+  EXPECT_EQ(reader.recordsRead(), 7u);
+  ASSERT_EQ(got.size(), 6u);
+  const struct {
+    Bytes payload;
+    std::int64_t seconds;
+    std::uint32_t microseconds;
+    std::uint64_t record;
+  } want[] = {{a.payload, 1700000100, 123456, 0},
+              {small.payload, 1700000001, 2, 2},
+              {Bytes(cut.payload.begin(), cut.payload.begin() + (64 - 42)), 0, 0, 3},
+              {b.payload, 7, 999999, 4},
+              {raw.payload, 5, 500000, 5},
+              {raw.payload, 4, 5000, 6}};
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(got[i].bytes, want[i].payload);
+    EXPECT_EQ(bytesAt(f.bytes, got[i].payloadOffset, got[i].size), want[i].payload);
+    EXPECT_EQ(got[i].seconds, want[i].seconds);
+    EXPECT_EQ(got[i].microseconds, want[i].microseconds);
+    EXPECT_EQ(got[i].recordIndex, want[i].record);
+    EXPECT_EQ(got[i].sourceIp, kSensorIp);
+  }
+  EXPECT_EQ(got[4].destPort, 2369);
+
+  // The loading rule: by the fixed places on the Ethernet interface, by the
+  // UDP payload on the cooked one.
+  ASSERT_TRUE(reader.openMemory(f.bytes.data(), f.bytes.size()));
+  const auto packets = readAll(reader, true);
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[0].bytes, a.payload);
+  EXPECT_EQ(packets[1].bytes, b.payload);
+
+  // A file whose only interface cannot be read is refused at once.
+  PcapngBuilder wireless;
+  wireless.section(false).interface(105, 0).enhanced(0, 0, Bytes(60, 0));
+  EXPECT_FALSE(reader.openMemory(wireless.bytes.data(), wireless.bytes.size()));
+  EXPECT_NE(reader.error().find("link type 105 (IEEE 802.11)"), std::string::npos) << reader.error();
 }
 
-TEST(PacketsPerFrameTest, FrameTotalCountsAPartialLastFrame) {
-  const FrameTotal frames = frameTotalOf(95, 30);
-  EXPECT_EQ(frames.total, 4u);
-  EXPECT_EQ(frames.remainder, 5u);
-  EXPECT_TRUE(frames.partial());
-  const FrameTotal whole = frameTotalOf(90, 30);
-  EXPECT_EQ(whole.total, 3u);
-  EXPECT_FALSE(whole.partial());
-  EXPECT_EQ(frameTotalOf(0, 38).total, 0u);
-  EXPECT_EQ(frameTotalOf(95, 0).total, 4u);  // no count below 1: the default
-  EXPECT_EQ(frameTotalOf(95, -7).remainder, 5u);
+// A damaged block ends the reading like a damaged record: the packets before
+// it delivered, the block named with its offset and fault.
+TEST(PcapngTest, DamagedBlocksEndTheReading) {
+  Ipv4Udp udp;
+  udp.payload = payloadOf(30, 4);
+  const Bytes frame = ethernetFrame(udp.build());
+  PcapngBuilder base;
+  base.section(false).interface(1, 0).enhanced(0, 1, frame);
+  const std::size_t at = base.bytes.size();  // block 3
+  const auto patch32 = [](Bytes& b, std::size_t offset, std::uint32_t v) {
+    Bytes le;
+    putLE32(le, v);
+    std::copy(le.begin(), le.end(), b.begin() + offset);
+  };
+  PcapngBuilder good = base;
+  good.enhanced(0, 2, frame);
+  const auto length = static_cast<std::uint32_t>(good.bytes.size() - at);
+  struct Case {
+    const char* says;
+    Bytes bytes;
+    int block = 3;
+    std::size_t offset = 0;  // 0: that of block 3
+  };
+  std::vector<Case> cases = {{"not a multiple of 4", good.bytes},
+                             {"block length 8 (less than 12)", good.bytes},
+                             {"trailing block length", good.bytes},
+                             {"runs past the end of the file", good.bytes},
+                             {"more than the block holds", good.bytes},
+                             {"interface 3, which is not described", PcapngBuilder(base).enhanced(3, 2, frame).bytes},
+                             {"simple packet block before any interface description",
+                              PcapngBuilder(base).section(false).simple(frame).bytes, 4, at + 28},
+                             {"option 9 runs past the block",
+                              PcapngBuilder(base).interface(1, 0, Bytes{9, 0, 40, 0}).bytes}};
+  patch32(cases[0].bytes, at + 4, length + 2);
+  patch32(cases[1].bytes, at + 4, 8);
+  patch32(cases[2].bytes, good.bytes.size() - 4, length + 4);
+  patch32(cases[3].bytes, at + 4, length + 1024);
+  patch32(cases[4].bytes, at + 20, length);  // captured length
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    CaptureReader reader;
+    ASSERT_TRUE(reader.openMemory(c.bytes.data(), c.bytes.size())) << reader.error();
+    const auto got = readAll(reader);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].seconds, 0);
+    EXPECT_EQ(got[0].microseconds, 1u);
+    const std::size_t offset = c.offset ? c.offset : at;
+    const std::string where = "block " + std::to_string(c.block) + " at byte offset " + std::to_string(offset) + ": ";
+    EXPECT_NE(reader.damage().find(where), std::string::npos) << reader.damage();
+    EXPECT_NE(reader.damage().find(c.says), std::string::npos) << reader.damage();
+    EXPECT_EQ(reader.bytesRead(), offset);
+  }
+  // Cut anywhere in the last block.
+  for (std::size_t cut = at + 1; cut < good.bytes.size(); ++cut) {
+    CaptureReader reader;
+    ASSERT_TRUE(reader.openMemory(good.bytes.data(), cut));
+    EXPECT_EQ(readAll(reader).size(), 1u);
+    EXPECT_NE(reader.damage().find("block 3 at byte offset"), std::string::npos) << cut << ": " << reader.damage();
+  }
+}
+
+// A large block of a type the reader does not need is passed over without
+// being read: only its trailing length is.
+TEST(PcapngTest, PassesOverLargeUnknownBlocksUnread) {
+  TempDir dir;
+  const std::string path = dir.file("large-block.pcapng");
+  Ipv4Udp udp;
+  udp.payload = payloadOf(30, 5);
+  PcapngBuilder f;
+  f.section(false).interface(1, 0).enhanced(0, 1, ethernetFrame(udp.build()));
+  f.block(0x80000001, Bytes(9u << 20, 0x5A)).enhanced(0, 2, ethernetFrame(udp.build()));
+  writeFile(path, f.bytes);
+  CaptureReader reader;
+  int refills = 0;
+  reader.setRefillObserver([&] { ++refills; });
+  ASSERT_TRUE(reader.open(path)) << reader.error();
+  EXPECT_EQ(readAll(reader).size(), 2u);
+  EXPECT_TRUE(reader.damage().empty()) << reader.damage();
+  EXPECT_EQ(refills, 2);  // the file's start, then from the block's trailing length on
+}
+
+// ---- Files changed on disk while they are read --------------------------------
+
+namespace {
+
+void setModified(const std::string& path, timespec when) {
+  const timespec times[2] = {{0, UTIME_OMIT}, when};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+timespec modifiedOf(const std::string& path) {
+  struct stat s {};
+  EXPECT_EQ(stat(path.c_str(), &s), 0);
+  return s.st_mtim;
+}
+
+// Ways another program changes the capture at `path`.
+struct Change {
+  const char* name;
+  void (*apply)(const std::string& path);
+};
+
+const Change kChanges[] = {
+    {"truncated", [](const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 4096), 0); }},
+    // The same size, bytes rewritten at the end, a new modification time.
+    {"rewritten in place",
+     [](const std::string& path) {
+       Bytes bytes = readFile(path);
+       std::fill(bytes.end() - 3000, bytes.end(), 0xAA);
+       const int fd = ::open(path.c_str(), O_WRONLY);
+       ASSERT_GE(fd, 0);
+       ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+       ::close(fd);
+       timespec later = modifiedOf(path);
+       later.tv_sec += 10;
+       setModified(path, later);
+     }},
+    // Another file of the same bytes, size and time renamed over the path.
+    {"replaced",
+     [](const std::string& path) {
+       const std::string other = path + ".new";
+       writeFile(other, readFile(path));
+       setModified(other, modifiedOf(path));
+       ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+     }},
+};
+
+}  // namespace
+
+// The reader stops at its next refill, the packets before delivered as they
+// were; a load fails (its list would point into another file).
+TEST(ChangedOnDiskTest, ReadingAndLoadingStopAtTheChange) {
+  TempDir dir;
+  const std::string path = dir.file("changing.pcap");
+  Bytes expected;
+  writeDataCapture(path, 4000, expected);  // about 5 MB: more than the reader's buffer
+  const Bytes original = readFile(path);
+  const std::string changed = path + " changed on disk after it was opened";
+  for (const Change& change : kChanges) {
+    SCOPED_TRACE(change.name);
+    writeFile(path, original);
+    CaptureReader reader;
+    int refills = 0;
+    reader.setRefillObserver([&] {
+      if (refills++ == 0) change.apply(path);
+    });
+    ASSERT_TRUE(reader.open(path)) << reader.error();
+    const auto got = readAll(reader, true);
+    EXPECT_TRUE(reader.changedOnDisk());
+    EXPECT_EQ(reader.damage(), changed);
+    EXPECT_GT(got.size(), 100u);
+    ASSERT_LT(got.size(), 4000u);
+    for (std::size_t i = 0; i < got.size(); ++i)
+      ASSERT_TRUE(std::equal(got[i].bytes.begin(), got[i].bytes.end(), expected.begin() + 1206 * i)) << i;
+
+    writeFile(path, original);
+    Bytes onePacket(1206, 0);
+    onePacket[0] = 0xFF;
+    onePacket[1] = 0xEE;
+    DataPacketList list = DataPacketList::fromBytes(onePacket);
+    ASSERT_EQ(list.count(), 1u);
+    std::string error, damage;
+    bool applied = false;
+    EXPECT_FALSE(loadDataPackets(path, list, error, damage, [&](std::uint64_t, std::uint64_t) {
+      if (!applied) change.apply(path);
+      applied = true;
+      return true;
+    }));
+    EXPECT_EQ(error, changed);
+    EXPECT_EQ(list.count(), 0u);
+  }
+}
+
+// A loaded list reads its packets from the file: once the file changed, a
+// read fails with the reason instead of giving another file's bytes.
+TEST(ChangedOnDiskTest, PacketListReadsFailOnceTheFileChanged) {
+  TempDir dir;
+  const std::string path = dir.file("played.pcap");
+  Bytes expected;
+  writeDataCapture(path, 300, expected);
+  const Bytes original = readFile(path);
+  const std::string changed = path + " changed on disk after it was opened";
+  std::uint8_t packet[1206];
+  for (const Change& change : kChanges) {
+    SCOPED_TRACE(change.name);
+    writeFile(path, original);
+    DataPacketList list;
+    std::string error, damage;
+    ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
+    ASSERT_TRUE(list.read(299, packet, error)) << error;
+    EXPECT_TRUE(std::equal(packet, packet + 1206, expected.end() - 1206));
+    EXPECT_TRUE(list.unchanged(error));
+    change.apply(path);
+    error.clear();
+    EXPECT_FALSE(list.unchanged(error));
+    EXPECT_EQ(error, changed);
+    error.clear();
+    EXPECT_FALSE(list.read(0, packet, error));
+    EXPECT_EQ(error, changed);
+  }
+
+  // Rewritten with its time put back: the packet read is no data packet.
+  writeFile(path, original);
+  DataPacketList list;
+  std::string error, damage;
+  ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
+  const timespec modified = modifiedOf(path);
+  Bytes zeroed = original;
+  std::fill(zeroed.end() - 1206, zeroed.end(), 0);
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pwrite(fd, zeroed.data(), zeroed.size(), 0), static_cast<ssize_t>(zeroed.size()));
+  ::close(fd);
+  setModified(path, modified);
+  EXPECT_TRUE(list.read(0, packet, error)) << error;
+  EXPECT_FALSE(list.read(299, packet, error));
+  EXPECT_EQ(error, changed);
 }
 
 // ---- Bad files and damage ------------------------------------------------------
@@ -794,15 +1188,25 @@ TEST(CaptureReaderTest, RefusesBadFilesWithAOneLineReason) {
   expectMention(reader.error(), "No such file");
   EXPECT_FALSE(reader.open(dir.file("")));
   expectMention(reader.error(), "directory");
+  // A FIFO nobody writes to and a device are refused at once, never waited on.
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  for (const std::string& special : {dir.file("fifo"), std::string("/dev/zero")}) {
+    EXPECT_FALSE(reader.open(special));
+    expectMention(reader.error(), "is not a regular file");
+  }
 
   expectMention(refusal({}), "empty");
   expectMention(refusal({'h', 'i'}), "not a pcap capture");
   const std::string text = "time,azimuth,distance\n1,2,3\n";
   expectMention(refusal(Bytes(text.begin(), text.end())), "not a pcap capture");
+  // pcapng section headers: a version 0.0, a byte-order magic that is none.
   Bytes pcapng = {0x0A, 0x0D, 0x0D, 0x0A, 0x1C, 0, 0, 0, 0x4D, 0x3C, 0x2B, 0x1A};
-  pcapng.resize(28, 0);
-  expectMention(refusal(pcapng), "pcapng");
-  expectMention(refusal(pcapng), "editcap -F pcap");
+  pcapng.resize(24, 0);
+  putLE32(pcapng, 28);
+  expectMention(refusal(pcapng), "unsupported pcapng version 0.0");
+  Bytes notPcapng = {0x0A, 0x0D, 0x0D, 0x0A};
+  notPcapng.resize(64, 0);
+  expectMention(refusal(notPcapng), "not a pcapng section header");
   Bytes cutHeader = PcapBuilder(1).bytes;
   cutHeader.resize(20);
   expectMention(refusal(cutHeader), "cut short");
@@ -1013,7 +1417,7 @@ void captureLoopbackTraffic(const std::vector<std::string>& interfaceArguments, 
   ::close(sender);
 
   // tcpdump -U writes each packet as it comes; wait until all are there.
-  std::vector<CapturedDatagram> got;
+  std::vector<ReadDatagram> got;
   CaptureReader reader;
   for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
        got.size() < sent.size() && std::chrono::steady_clock::now() < deadline;) {
@@ -1043,7 +1447,7 @@ void captureLoopbackTraffic(const std::vector<std::string>& interfaceArguments, 
   std::string error, damage;
   ASSERT_TRUE(loadDataPackets(path, list, error, damage)) << error;
   ASSERT_EQ(list.count(), 1u);
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), list.packet(0)));
+  EXPECT_EQ(bytesOf(list), Bytes(data.begin(), data.end()));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "CaptureFrames.h"
 #include "CapturePlayer.h"
 #include "DataPacketDecoder.h"
 #include "RecordMetaTypes.h"
@@ -21,12 +22,16 @@ using namespace z540k;
 
 namespace {
 
-// `count` data packets of a turning sensor, 30 packets per revolution, each
-// revolution starting at 0 degrees with the first block of a packet.
-std::shared_ptr<DataPacketList> capturePackets(int count, int layout = kLayoutProtocol17) {
+// `count` data packets of a turning sensor; by default 30 packets per
+// revolution, each revolution starting at 0 degrees with the first block of
+// a packet.
+std::shared_ptr<DataPacketList> capturePackets(int count, int layout = kLayoutProtocol17, bool dual = false,
+                                               int firingsPerRevolution = 360, std::uint16_t startAzimuth = 0) {
   sim::ScanPattern pattern;
   pattern.layout = layout;
-  pattern.firingsPerRevolution = 360;
+  pattern.dualReturn = dual;
+  pattern.firingsPerRevolution = firingsPerRevolution;
+  pattern.startAzimuth = startAzimuth;
   sim::ScanPacketStream stream(pattern);
   std::vector<std::uint8_t> bytes;
   for (int i = 0; i < count; ++i) {
@@ -36,6 +41,40 @@ std::shared_ptr<DataPacketList> capturePackets(int count, int layout = kLayoutPr
   return std::make_shared<DataPacketList>(DataPacketList::fromBytes(std::move(bytes)));
 }
 
+// Packets of several sensor streams one after the other: revolutions of
+// different lengths in one capture.
+std::shared_ptr<DataPacketList> splicedPackets(const std::vector<std::pair<sim::ScanPattern, int>>& parts) {
+  std::vector<std::uint8_t> bytes;
+  for (const auto& [pattern, count] : parts) {
+    sim::ScanPacketStream stream(pattern);
+    for (int i = 0; i < count; ++i) {
+      const auto p = stream.next();
+      bytes.insert(bytes.end(), p.begin(), p.end());
+    }
+  }
+  return std::make_shared<DataPacketList>(DataPacketList::fromBytes(std::move(bytes)));
+}
+
+// The records the live decoder emits for the packets, in order.
+std::vector<LidarDataSingleLine> decoderRecords(const DataPacketList& packets, int layout, int returnMode) {
+  std::vector<LidarDataSingleLine> records;
+  DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
+  decoder.setLayout(layout);
+  decoder.setReturnMode(returnMode);
+  std::vector<std::uint8_t> packet(kDataPacketSize);
+  std::string error;
+  for (std::size_t i = 0; i < packets.count(); ++i) {
+    if (!packets.read(i, packet.data(), error)) qFatal("%s", error.c_str());
+    decoder.decodeDataPacket(packet.data(), packet.size());
+  }
+  return records;
+}
+
+bool sameRecord(const LidarDataSingleLine& a, const LidarDataSingleLine& b) {
+  return a.blockAzimuth == b.blockAzimuth && a.distance == b.distance && a.intensity == b.intensity &&
+         a.azimuth == b.azimuth && a.timestamp == b.timestamp;
+}
+
 // What the window receives from the player, in arrival order: 'R' for a
 // record, 'E' for the end. `emitted` counts records as the player emits them
 // (on its own thread), so a test can tell what happened while it was paused.
@@ -43,6 +82,7 @@ struct PlayerSignals {
   QObject context;
   QString order;
   std::vector<LidarDataSingleLine> records;
+  std::vector<int> frames;  // the number of each record
   std::atomic<int> emitted{0};
 
   explicit PlayerSignals(ReadLiveOffData& player) {
@@ -51,6 +91,7 @@ struct PlayerSignals {
       order += 'R';
     });
     QObject::connect(&player, &ReadLiveOffData::SendBool, &context, [this](bool) { order += 'E'; });
+    QObject::connect(&player, &ReadLiveOffData::SendFrame, &context, [this](int frame, int) { frames.push_back(frame); });
     QObject::connect(
         &player, &ReadLiveOffData::SendData, &context, [this](const LidarDataSingleLine&) { ++emitted; },
         Qt::DirectConnection);
@@ -66,12 +107,17 @@ class CapturePlayerTest : public QObject {
  private slots:
   void initTestCase() { registerRecordMetaTypes(); }
 
-  // Forwards: one record per revolution, the newest block of each without
-  // azimuths; the end is signalled once, after the last record; the list is
-  // never replaced while the player runs.
+  // Forwards: one record per revolution, exactly the live decoder's records
+  // of the same packets (the first, partial one included, the unfinished one
+  // at the end dropped); the end is signalled once, after the last record,
+  // with each frame's number; the list is never replaced while the player
+  // runs; played again it starts from the first frame.
   void forwardPlayToTheEnd() {
+    const auto packets = capturePackets(95);
+    const auto expected = decoderRecords(*packets, kLayoutProtocol17, kReturnStrongest);
+    QCOMPARE(expected.size(), std::size_t(3));
     ReadLiveOffData player;
-    QVERIFY(player.setPackets(capturePackets(95)));
+    QVERIFY(player.setPackets(packets));
     player.pauseOverrideMs = 0;
     PlayerSignals emitted(player);
     player.takeGate();
@@ -81,90 +127,114 @@ class CapturePlayerTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
     QVERIFY(player.wait(5000));
     QCOMPARE(emitted.order, QString("RRRE"));
-    for (int r = 0; r < 3; ++r) {
-      const auto& rec = emitted.records[r];
-      const std::size_t blocks = r == 0 ? 361 : 360;
-      QCOMPARE(rec.distance.size(), blocks * 30);
-      QCOMPARE(rec.azimuth.size(), (blocks - 1) * 30);
-    }
+    QCOMPARE(emitted.frames, (std::vector<int>{1, 2, 3}));
+    for (std::size_t r = 0; r < expected.size(); ++r) QVERIFY(sameRecord(emitted.records[r], expected[r]));
     QCOMPARE(player.direction.load(), 1);
-    // Played again after the end, it starts from the first packet.
     player.start();
     QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 2, 10000);
     QCOMPARE(emitted.order, QString("RRRERRRE"));
-    QCOMPARE(emitted.records[3].distance, emitted.records[0].distance);
+    QVERIFY(sameRecord(emitted.records[3], expected[0]));
   }
 
-  // Backwards, a revolution also ends when the wrap falls between two
-  // packets (each revolution here starts with a packet at 0 degrees): a
-  // whole revolution per record, back to the first packet, whose partial
-  // revolution is emitted before the end; play turns forwards again.
-  void backwardsEndsRevolutionsBetweenPackets() {
+  // Single steps forwards, then backwards over the whole capture: every
+  // frame going back is the frame of that number going forwards, whole
+  // revolutions only; past the first frame the capture ends and play turns
+  // forwards again. A frame asked for by number is that frame.
+  void backwardStepsShowTheForwardFrames() {
+    const auto packets = capturePackets(125);
+    const auto expected = decoderRecords(*packets, kLayoutProtocol17, kReturnStrongest);
+    QCOMPARE(expected.size(), std::size_t(4));
     ReadLiveOffData player;
-    QVERIFY(player.setPackets(capturePackets(125)));
+    QVERIFY(player.setPackets(packets));
     player.pauseOverrideMs = 0;
     PlayerSignals emitted(player);
-    // Three single steps forwards: the third revolution ends at packet 90.
-    player.stepRequest = 1;
-    player.start();
-    for (int step = 1; step <= 3; ++step) {
-      QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), step, 10000);
-      player.takeGate();  // returns at once: the player waits behind the step
-      QCOMPARE(player.stepRequest.load(), 0);
-      if (step < 3) {
-        player.stepRequest = 1;
-        player.giveGate();
-      }
-    }
+    const auto step = [&](int direction, int frame) {
+      const int before = emitted.emitted;
+      player.direction = direction;
+      player.stepRequest = 1;
+      if (frame > 0) player.seekTo(frame);
+      if (player.isRunning()) player.giveGate();
+      else player.start();
+      QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), before + 1, 10000);
+      QTRY_VERIFY_WITH_TIMEOUT(!player.gateOpen(), 10000);  // waits behind the step
+    };
+    for (int k = 1; k <= 4; ++k) step(1, 0);
+    for (int k = 3; k >= 1; --k) step(-1, 0);
+    step(1, 4);
+    step(-1, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(int(emitted.records.size()), 9, 10000);
+    QCOMPARE(emitted.frames, (std::vector<int>{1, 2, 3, 4, 3, 2, 1, 4, 2}));
+    for (std::size_t r = 0; r < emitted.records.size(); ++r)
+      QVERIFY2(sameRecord(emitted.records[r], expected[emitted.frames[r] - 1]), qPrintable(QString::number(r)));
     player.direction = -1;
-    player.giveGate();
+    player.giveGate();  // on backwards from frame 2: frame 1, then the end
     QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
-    QVERIFY(player.wait(5000));
-    QCOMPARE(emitted.order, QString("RRRRRRE"));
-    // Packets 89..60 with the rest of packet 90 played forwards, then 59..30
-    // and 29..0: whole revolutions, every measurement with its azimuth.
-    QCOMPARE(emitted.records[3].distance.size(), std::size_t((11 + 360) * 30));
-    for (int r = 4; r < 6; ++r) {
-      const auto& rec = emitted.records[r];
-      QCOMPARE(rec.distance.size(), std::size_t(360 * 30));
-      QCOMPARE(rec.azimuth.size(), rec.distance.size());
-      const auto range = std::minmax_element(rec.azimuth.begin(), rec.azimuth.end());
-      QVERIFY(*range.first < 1.0 && *range.second > 359.0);
-    }
+    QCOMPARE(emitted.order.right(2), QString("RE"));
     QCOMPARE(player.direction.load(), 1);
   }
 
   // A capture of a sensor in the protocol 1.6 layout plays back in that
-  // layout, measurement for measurement as the live decoder reads it.
-  void protocol16CapturePlaysInItsLayout() {
-    const auto packets = capturePackets(40, kLayoutProtocol16);
-    DataPacketDecoder live;
-    live.setLayout(kLayoutProtocol16);
-    std::vector<LidarDataSingleLine> liveRecords;
-    live.setRecordSink([&](const LidarDataSingleLine& r) { liveRecords.push_back(r); });
-    for (std::size_t i = 0; i < packets->count(); ++i) live.decodeDataPacket(packets->packet(i), kDataPacketSize);
-    QCOMPARE(liveRecords.size(), std::size_t(1));
+  // layout, and dual-return captures in the window's return mode, record for
+  // record as the live decoder reads them.
+  void layoutAndReturnModeAsChosen() {
+    for (const bool dual : {false, true}) {
+      const auto packets = capturePackets(70, dual ? kLayoutProtocol17 : kLayoutProtocol16, dual);
+      const int mode = dual ? kReturnDual : kReturnStrongest;
+      const auto expected = decoderRecords(*packets, dual ? kLayoutProtocol17 : kLayoutProtocol16, mode);
+      QVERIFY(!expected.empty());
+      ReadLiveOffData player;
+      player.layout = dual ? kLayoutProtocol17 : kLayoutProtocol16;
+      player.returnMode = mode;
+      player.pauseOverrideMs = 0;
+      QVERIFY(player.setPackets(packets));
+      PlayerSignals emitted(player);
+      player.start();
+      QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
+      QCOMPARE(emitted.records.size(), expected.size());
+      for (std::size_t r = 0; r < expected.size(); ++r) QVERIFY(sameRecord(emitted.records[r], expected[r]));
+    }
+  }
 
-    ReadLiveOffData player;
-    player.layout = kLayoutProtocol16;
-    player.pauseOverrideMs = 0;
-    QVERIFY(player.setPackets(packets));
-    PlayerSignals emitted(player);
-    player.start();
-    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
-    QCOMPARE(emitted.order, QString("RE"));
-    const auto& played = emitted.records[0];
-    const auto& expected = liveRecords[0];
-    QCOMPARE(played.distance.size(), std::size_t(361 * 2));
-    QCOMPARE(played.distance.size(), expected.distance.size());
-    // The live decoder moves measurements past the wrap to the next
-    // revolution (zeros here); the player has no carry-over.
-    for (std::size_t i = 0; i < played.distance.size(); ++i) {
-      if (expected.isPlaceholder(i)) continue;
-      QCOMPARE(played.distance[i], expected.distance[i]);
-      QCOMPARE(played.intensity[i], expected.intensity[i]);
-      QCOMPARE(played.timestamp[i], expected.timestamp[i]);
-      if (i < played.azimuth.size()) QCOMPARE(played.azimuth[i], expected.azimuth[i]);
+  // Every frame, reached forwards, backwards or by a jump, is the record the
+  // live decoder emits under that number, also when revolutions are too
+  // short for what one hands on to the next to come from its own blocks,
+  // and when the capture starts part way through a revolution.
+  void framesAreTheDecodersRecordsHoweverReached() {
+    // In the protocol 1.6 layout a revolution of 50 firings holds exactly the
+    // 100 measurements a revolution hands on from, one of 49 fewer: after six
+    // whole turns of 50, what a revolution of 49 receives comes from further
+    // back.
+    sim::ScanPattern of50, of49;
+    of50.layout = of49.layout = kLayoutProtocol16;
+    of50.firingsPerRevolution = 50;
+    of49.firingsPerRevolution = 49;
+    const struct {
+      int layout;
+      bool dual;
+      std::shared_ptr<DataPacketList> packets;
+    } cases[] = {{kLayoutProtocol17, false, capturePackets(210, kLayoutProtocol17, false, 360, 33000)},
+                 {kLayoutProtocol16, false, capturePackets(35, kLayoutProtocol16, false, 60, 33000)},
+                 {kLayoutProtocol16, false, splicedPackets({{of50, 25}, {of49, 30}})},
+                 {kLayoutProtocol17, true, capturePackets(420, kLayoutProtocol17, true, 360, 33000)}};
+    for (const auto& c : cases) {
+      const auto& packets = c.packets;
+      const int mode = c.dual ? kReturnDualSecond : kReturnStrongest;
+      const auto expected = decoderRecords(*packets, c.layout, mode);
+      CaptureFrames frames(packets);
+      frames.setLayout(c.layout);
+      frames.setReturnMode(mode);
+      const std::size_t n = expected.size();
+      QCOMPARE(frames.frameTotal(), n);
+      QVERIFY(n >= 6);
+      std::vector<std::size_t> order;
+      for (std::size_t k = 0; k < n; ++k) order.push_back(k);
+      for (std::size_t k = n; k-- > 0;) order.push_back(k);
+      for (std::size_t k : {n - 1, std::size_t(0), n / 2, std::size_t(1), n - 2, std::size_t(3)}) order.push_back(k);
+      for (std::size_t k : order) {
+        LidarDataSingleLine frame;
+        QCOMPARE(frames.frame(k, frame, {}), CaptureFrames::Result::Frame);
+        QVERIFY2(sameRecord(frame, expected[k]), qPrintable(QString("layout %1, frame %2").arg(c.layout).arg(k)));
+      }
     }
   }
 

@@ -2,6 +2,9 @@
 // playback to the end and again, pause and single steps, the seek speeds and
 // their icons, a second capture, and recording the simulated sensor's traffic
 // on loopback.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -21,6 +24,7 @@
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
+#include "SaveDataOptions.h"
 #include "SimulatorTestSupport.h"
 #include "UdpSocket.h"
 #include "manwindow.h"
@@ -48,6 +52,13 @@ QString writeCapture(const QTemporaryDir& dir, const QString& name, int count, b
 // Whole revolutions the player emits from such a capture: every turn that
 // begins before the last packet (the turn under way at the end is dropped).
 int revolutionsOf(int count, int packetsPerTurn) { return (count - 1) / packetsPerTurn; }
+
+template <typename T>
+T* child(QObject& parent, const char* name) {
+  T* found = parent.findChild<T*>(name);
+  if (!found) qFatal("no %s", name);
+  return found;
+}
 
 bool showsImage(const QIcon& icon, const char* name) {
   const QImage expected = QIcon(QString(":/image/Resources/images/") + name).pixmap(32, 32).toImage();
@@ -119,10 +130,9 @@ struct Tab {
     open->click();
   }
   // The figures of the capture the window holds.
-  bool holds(std::size_t packets, int perFrame, int total, int remainder) const {
-    return w.loadedPacketCount() == packets && w.currentPacketsPerFrame() == perFrame &&
-           w.currentFrameTotal() == total && w.currentFrameRemainder() == remainder &&
-           frame->maximum() == total && slider->maximum() == total && frame->minimum() == 0 && slider->minimum() == 0;
+  bool holds(std::size_t packets, int total) const {
+    return w.loadedPacketCount() == packets && w.playback().frameTotal() == total && frame->maximum() == total &&
+           slider->maximum() == total && frame->minimum() == 0 && slider->minimum() == 0;
   }
 };
 
@@ -157,17 +167,17 @@ class OfflineTabTest : public QObject {
     tab.openFile(capture);
     QCOMPARE(tab.files.asked.back().kind, FileDialogKind::Open);
     QCOMPARE(tab.files.asked.back().caption, QString("WireSharkCaptureFile"));
-    QCOMPARE(tab.files.asked.back().filter, QString("Supported Files (*.pcap)"));
+    QCOMPARE(tab.files.asked.back().filter, QString("Supported Files (*.pcap *.pcapng)"));
     QVERIFY(messages.messages.empty());
-    // Packets 36 degrees apart: 360 / 36 + 8 = 18 a frame; 95 = 5 * 18 + 5.
-    QVERIFY(tab.holds(95, 18, 6, 5));
+    // Packets 36 degrees apart: a revolution closes at packets 10, 20 ... 90.
+    QVERIFY(tab.holds(95, 9));
     for (QWidget* c : {static_cast<QWidget*>(tab.play), static_cast<QWidget*>(tab.toEnd),
                        static_cast<QWidget*>(tab.toStart), static_cast<QWidget*>(tab.backward),
                        static_cast<QWidget*>(tab.forward), static_cast<QWidget*>(tab.frame),
                        static_cast<QWidget*>(tab.slider)})
       QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
-    QVERIFY(w.isPlayPaused());
+    QVERIFY(w.playback().paused());
     QCOMPARE(tab.frame->value(), 0);
 
     // Not a capture.
@@ -193,7 +203,7 @@ class OfflineTabTest : public QObject {
       QCOMPARE(int(messages.messages.size()), 1);
       QCOMPARE(messages.last().title, QString("error"));
       QVERIFY2(messages.last().text.contains(bad), qPrintable(messages.last().text));
-      QVERIFY(tab.holds(95, 18, 6, 5));
+      QVERIFY(tab.holds(95, 9));
       QVERIFY(tab.play->isEnabled() && tab.frame->isEnabled());
     }
 
@@ -205,7 +215,7 @@ class OfflineTabTest : public QObject {
     tab.openFile(damaged);
     QCOMPARE(int(messages.messages.size()), 1);
     QCOMPARE(messages.last().title, QString("Warning"));
-    QVERIFY(tab.holds(94, 18, 6, 4));
+    QVERIFY(tab.holds(94, 9));
   }
 
   // Play to the end: the end arrives after the last record and leaves the
@@ -222,20 +232,20 @@ class OfflineTabTest : public QObject {
 
     tab.play->click();
     QVERIFY(showsImage(tab.play->icon(), "Pause.png"));
-    QVERIFY(!w.isPlayPaused());
+    QVERIFY(!w.playback().paused());
     QVERIFY(!tab.open->isEnabled() && !tab.toEnd->isEnabled() && !tab.toStart->isEnabled());
     tab.forward->click();  // 2x; the end puts it back to normal
-    QTRY_VERIFY_WITH_TIMEOUT(w.isPlayerFinished(), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
     const int revolutions = revolutionsOf(95, 10);
     QCOMPARE(int(watch.records.size()), revolutions);
     QCOMPARE(watch.ends, 1);
-    QVERIFY(w.isPlayPaused());
-    QCOMPARE(w.currentFrameIndex(), 0);
+    QVERIFY(w.playback().paused());
+    QCOMPARE(w.playback().frame(), 0);
     QCOMPARE(tab.frame->value(), 0);
     QVERIFY(tab.open->isEnabled() && tab.toEnd->isEnabled() && tab.toStart->isEnabled());
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
     QVERIFY(showsImage(tab.forward->icon(), "Seekforward.png"));
-    QCOMPARE(w.currentSpeedIndex(), 0);
+    QCOMPARE(w.playback().speedIndex(), 0);
     QCOMPARE(w.latestFrame().timestamp, watch.records.back().timestamp);
 
     tab.play->click();
@@ -243,8 +253,8 @@ class OfflineTabTest : public QObject {
     QCOMPARE(int(watch.records.size()), 2 * revolutions);
     for (int i = 0; i < revolutions; ++i)
       QVERIFY2(watch.records[revolutions + i].timestamp == watch.records[i].timestamp, qPrintable(QString::number(i)));
-    QVERIFY(w.isPlayerFinished());
-    QCOMPARE(w.currentFrameIndex(), 0);
+    QVERIFY(w.playback().endReached());
+    QCOMPARE(w.playback().frame(), 0);
     QVERIFY(messages.messages.empty());
   }
 
@@ -259,17 +269,17 @@ class OfflineTabTest : public QObject {
     tab.openFile(capture);
 
     tab.toEnd->click();  // loaded, never played: no frame to step from
-    QCOMPARE(w.currentFrameIndex(), 0);
+    QCOMPARE(w.playback().frame(), 0);
     QVERIFY(!w.player().isRunning());
 
     // The pause after a revolution outlasts the test: the player emits one
     // and waits.
     w.player().pauseOverrideMs = 600000;
     tab.play->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.currentFrameIndex(), 1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 1, kLong);
     tab.play->click();  // pause
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
-    QVERIFY(w.isPlayPaused());
+    QVERIFY(w.playback().paused());
     QVERIFY(tab.toEnd->isEnabled() && tab.toStart->isEnabled());
     QVERIFY(!tab.open->isEnabled());  // a paused capture is not let go by opening another
     QVERIFY(!w.player().gateOpen());
@@ -288,17 +298,17 @@ class OfflineTabTest : public QObject {
       // opened it).
       QTRY_VERIFY_WITH_TIMEOUT(!w.player().gateOpen(), kLong);
       QCOMPARE(watch.emitted.load(), ++emitted);
-      QTRY_COMPARE_WITH_TIMEOUT(w.currentFrameIndex(), step.frame, kLong);
+      QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), step.frame, kLong);
       QCOMPARE(tab.frame->value(), step.frame);
       QCOMPARE(w.player().direction.load(), step.direction);
-      QVERIFY(w.isPlayPaused());
+      QVERIFY(w.playback().paused());
     }
     QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));
 
     tab.play->click();  // resume, forwards
     QVERIFY(showsImage(tab.play->icon(), "Pause.png"));
     QCOMPARE(w.player().direction.load(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(w.isPlayerFinished(), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
     QVERIFY(watch.emitted > emitted);
     QCOMPARE(int(watch.records.size()), watch.emitted.load());
   }
@@ -317,14 +327,14 @@ class OfflineTabTest : public QObject {
     // after the third.
     w.player().pauseOverrideMs = 600000;
     tab.play->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.currentFrameIndex(), 1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 1, kLong);
     tab.play->click();
     w.player().pauseOverrideMs = 0;
     tab.toEnd->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.player().gateOpen() && w.currentFrameIndex() == 2, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.player().gateOpen() && w.playback().frame() == 2, kLong);
     w.player().pauseOverrideMs = 600000;
     tab.play->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.currentFrameIndex(), 3, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 3, kLong);
 
     const struct {
       const char* icon;
@@ -336,14 +346,14 @@ class OfflineTabTest : public QObject {
     for (const auto& press : forward) {
       tab.forward->click();
       QVERIFY2(showsImage(tab.forward->icon(), press.icon), press.icon);
-      QCOMPARE(w.currentSpeedIndex(), press.speed);
+      QCOMPARE(w.playback().speedIndex(), press.speed);
       QCOMPARE(w.player().direction.load(), 1);
       QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));
     }
     for (const auto& press : backward) {
       tab.backward->click();
       QVERIFY2(showsImage(tab.backward->icon(), press.icon), press.icon);
-      QCOMPARE(w.currentSpeedIndex(), press.speed);
+      QCOMPARE(w.playback().speedIndex(), press.speed);
       QCOMPARE(w.player().direction.load(), -1);
       QVERIFY(showsImage(tab.forward->icon(), "Seekforward.png"));
     }
@@ -351,7 +361,7 @@ class OfflineTabTest : public QObject {
     tab.forward->click();
     QVERIFY(showsImage(tab.forward->icon(), "Seekforward.png"));
     QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));
-    QCOMPARE(w.currentSpeedIndex(), 0);
+    QCOMPARE(w.playback().speedIndex(), 0);
     QCOMPARE(w.player().direction.load(), 1);
     tab.backward->click();
     QCOMPARE(w.player().direction.load(), -1);
@@ -362,10 +372,10 @@ class OfflineTabTest : public QObject {
     w.player().pauseOverrideMs = 0;
     w.player().takeGate();
     w.player().giveGate();
-    QTRY_VERIFY_WITH_TIMEOUT(w.isPlayerFinished(), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
     QCOMPARE(w.player().direction.load(), 1);
-    QCOMPARE(w.currentFrameIndex(), 0);
-    QCOMPARE(w.currentSpeedIndex(), 0);
+    QCOMPARE(w.playback().frame(), 0);
+    QCOMPARE(w.playback().speedIndex(), 0);
     QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
     QVERIFY(tab.open->isEnabled());
@@ -385,28 +395,166 @@ class OfflineTabTest : public QObject {
 
     tab.openFile(first);
     tab.openFile(second);
-    // 18-degree steps: 360 / 18 + 8 = 28 a frame; 250 = 8 * 28 + 26.
-    QVERIFY(tab.holds(250, 28, 9, 26));
+    // 18-degree steps: a revolution closes at packets 20, 40 ... 240.
+    QVERIFY(tab.holds(250, 12));
 
     tab.play->click();
     w.player().wait();  // the capture has ended; the window has not heard yet
     tab.play->click();  // Pause, just too late
-    QTRY_VERIFY_WITH_TIMEOUT(w.isPlayerFinished(), kLong);
-    QCOMPARE(int(watch.records.size()), revolutionsOf(250, 20));
+    QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
+    QCOMPARE(int(watch.records.size()), 12);
     QVERIFY(tab.open->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(w.cloudView().cloudCount() > 0, kLong);
 
     tab.openFile(first);
-    QVERIFY(tab.holds(95, 18, 6, 5));
+    QVERIFY(tab.holds(95, 9));
     QCOMPARE(w.cloudView().cloudCount(), std::size_t(0));  // the played capture's picture goes
-    QVERIFY(!w.isPlayerFinished() && w.isPlayPaused());
-    QCOMPARE(w.currentFrameIndex(), 0);
+    QVERIFY(!w.playback().endReached() && w.playback().paused());
+    QCOMPARE(w.playback().frame(), 0);
     watch.records.clear();
     tab.play->click();
     QTRY_COMPARE_WITH_TIMEOUT(watch.ends, 2, kLong);
     QCOMPARE(int(watch.records.size()), revolutionsOf(95, 10));
-    QVERIFY(w.isPlayerFinished());
+    QVERIFY(w.playback().endReached());
     QVERIFY(messages.messages.empty());
+  }
+
+  // Playback decodes as the live view and export-csv do: for single and
+  // dual return, both layouts, a slow and a fast motor, the window's
+  // frame-by-frame CSV of a capture is export-csv's file byte for byte, and
+  // its frame total is the number of frames export-csv writes. A frame chosen
+  // on the spin box, and the one stepped back to from it, are the frames
+  // forward play showed under those numbers.
+  void playbackCsvEqualsExportCsv() {
+    HeldUdpPort data, status;
+    StartupOptions options;
+    options.dataPort = data.port();
+    options.telemetryPort = status.port();
+    options.multicast = "";
+    MessageRecorder messages;
+    manwindow w(options);
+    Tab tab(w);
+    PlayerWatch watch(w.player());
+    tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
+    w.player().pauseOverrideMs = 0;
+    const struct {
+      const char* layout;
+      bool dual;
+      const char* rpm;
+    } cases[] = {{"1.7", false, "300"}, {"1.6", false, "1200"}, {"1.7", true, "1200"}, {"1.6", true, "300"}};
+    for (const auto& c : cases) {
+      const QString name = QString("%1-%2-%3").arg(c.layout, c.dual ? "dual" : "single", c.rpm);
+      const QString capture = dir_.filePath(name + ".pcap");
+      // About a hundred packets a turn in the protocol 1.6 layout, ten (or
+      // twenty with both returns) in the 1.7 layout.
+      const bool longTurns = QString(c.layout) == "1.6" && !c.dual;
+      std::vector<std::string> sim = {Z540K_SIM_PATH, "--quiet", "--count", longTurns ? "450" : "150", "--layout",
+                                      c.layout, "--rpm", c.rpm, "--write-pcap", capture.toStdString()};
+      if (c.dual) sim.push_back("--dual-return");
+      QCOMPARE(Process(sim).wait(), 0);
+      const QString byTool = dir_.filePath(name + "-tool.csv"), byWindow = dir_.filePath(name + "-window.csv");
+      QCOMPARE(Process({Z540K_TOOL_PATH, "export-csv", capture.toStdString(), byTool.toStdString(), "--layout",
+                        c.layout, "--return-mode", c.dual ? "1" : "0"})
+                   .wait(),
+               0);
+
+      w.findChild<QComboBox*>("comboBox_agree")->setCurrentIndex(QString(c.layout) == "1.6" ? 0 : 1);
+      w.findChild<QComboBox*>("CBox_Echo")->setCurrentIndex(c.dual ? 1 : 0);
+      tab.openFile(capture);
+      const int total = w.playback().frameTotal();
+      QVERIFY2(total >= 3, qPrintable(name));
+      QFile toolFile(byTool);
+      QVERIFY(toolFile.open(QIODevice::ReadOnly));
+      const QByteArray expected = toolFile.readAll();
+      QVERIFY(expected.endsWith('\n'));
+      const QByteArray lastLine = expected.left(expected.size() - 1).mid(expected.lastIndexOf('\n', -2) + 1);
+      QCOMPARE(lastLine.left(lastLine.indexOf(',')).toInt(), total);
+
+      tab.files.answer = byWindow;
+      child<QToolButton>(w, "Btn_SaveCSV")->click();
+      SaveDataOptions& saveOptions = w.saveDataOptions();
+      for (auto [edit, text] : {std::pair<const char*, QString>{"lineEdit_freamCount", QString::number(total)},
+                                {"lineEdit_AngleMin", "0"},
+                                {"lineEdit_AngleMax", "360"}}) {
+        child<QLineEdit>(saveOptions, edit)->clear();
+        QTest::keyClicks(child<QLineEdit>(saveOptions, edit), text);
+      }
+      QTest::mouseClick(child<QPushButton>(saveOptions, "pushButton_ok"), Qt::LeftButton);
+      QVERIFY(w.isCsvActive());
+      watch.records.clear();
+      tab.play->click();
+      QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached() && !w.isCsvActive(), kLong);
+      QFile windowFile(byWindow);
+      QVERIFY(windowFile.open(QIODevice::ReadOnly));
+      QVERIFY2(windowFile.readAll() == expected, qPrintable(name));
+      QCOMPARE(int(watch.records.size()), total);
+    }
+
+    // Chosen on the spin box while the capture has ended: the frame shows
+    // and playback waits there; one step back shows the frame before it.
+    const std::vector<LidarDataSingleLine> forward = watch.records;
+    tab.frame->setValue(3);
+    QTRY_COMPARE_WITH_TIMEOUT(int(watch.records.size()), int(forward.size()) + 1, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.player().gateOpen(), kLong);
+    QCOMPARE(w.latestFrame().timestamp, forward[2].timestamp);
+    QCOMPARE(w.latestFrame().distance, forward[2].distance);
+    QCOMPARE(tab.frame->value(), 3);
+    QCOMPARE(tab.slider->value(), 3);
+    tab.toStart->click();
+    QTRY_COMPARE_WITH_TIMEOUT(tab.frame->value(), 2, kLong);
+    QCOMPARE(w.latestFrame().timestamp, forward[1].timestamp);
+    QCOMPARE(w.latestFrame().azimuth, forward[1].azimuth);
+    // Dragged on the slider: the counter and the frame follow.
+    tab.slider->setValue(5);
+    QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 5, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(w.latestFrame().timestamp, forward[4].timestamp, kLong);
+    QCOMPARE(tab.frame->value(), 5);
+  }
+
+  // A capture shortened while it is loaded, or rewritten in place while it
+  // plays, ends playback with a message naming the file; the frames shown
+  // stay, and the capture can be opened again once it is whole.
+  void captureChangedOnDisk() {
+    MessageRecorder messages;
+    manwindow w;
+    Tab tab(w);
+    PlayerWatch watch(w.player());
+    const QString capture = writeCapture(dir_, "changing.pcap", 200);
+    const QString other = writeCapture(dir_, "other.pcap", 200, true);
+
+    tab.openFile(capture);
+    QVERIFY(QFile::resize(capture, 4096));
+    w.player().pauseOverrideMs = 0;
+    tab.play->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!messages.messages.empty(), kLong);
+    QCOMPARE(messages.last().title, QString("error"));
+    QVERIFY2(messages.last().text.contains(capture + " changed on disk after it was opened"),
+             qPrintable(messages.last().text));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.player().isRunning(), kLong);
+    QVERIFY(!tab.play->isEnabled() && !tab.frame->isEnabled() && tab.open->isEnabled());
+    QVERIFY(watch.records.empty());
+
+    writeCapture(dir_, "changing.pcap", 200);
+    messages.messages.clear();
+    tab.openFile(capture);
+    QVERIFY(messages.messages.empty());
+    w.player().pauseOverrideMs = 600000;
+    tab.play->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 1, kLong);
+    tab.play->click();  // paused on the first frame
+    {
+      // Rewritten in place, as a recording to the same name does.
+      QFile from(other), to(capture);
+      QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::ReadWrite | QIODevice::Truncate));
+      QVERIFY(to.write(from.readAll()) > 0);
+    }
+    tab.toEnd->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!messages.messages.empty(), kLong);
+    QVERIFY2(messages.last().text.contains(capture + " changed on disk after it was opened"),
+             qPrintable(messages.last().text));
+    QCOMPARE(int(watch.records.size()), 1);
+    QCOMPARE(w.latestFrame().timestamp, watch.records[0].timestamp);
+    QVERIFY(!tab.play->isEnabled());
   }
 
   // Record starts only with running receivers; then it records the data
@@ -486,11 +634,11 @@ class OfflineTabTest : public QObject {
     w.player().pauseOverrideMs = 600000;
     tab.play->click();
     QVERIFY(w.liveReceiver().paused);  // live data is set aside while a capture plays
-    QTRY_VERIFY_WITH_TIMEOUT(w.currentFrameIndex() >= 1, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(w.playback().frame() >= 1, kLong);
     lidar->click();
     QVERIFY(!w.isLiveRunning());
     QVERIFY(!w.player().isRunning());
-    QVERIFY(w.isPlayPaused());
+    QVERIFY(w.playback().paused());
     QVERIFY(tab.open->isEnabled() && tab.toEnd->isEnabled() && tab.toStart->isEnabled());
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
 

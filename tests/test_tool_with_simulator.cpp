@@ -1,20 +1,26 @@
 // The headless tool against the simulated sensor, each as its own process on
 // loopback with ports of its own: live revolutions, status packets, a
 // configuration change, configure and its snapshots, a capture written and
-// exported, and the tool's refusals.
+// exported (and one changed on disk while exported, in this process), and the
+// tool's refusals.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <regex>
 #include <sstream>
 
+#include "CaptureExport.h"
+#include "CaptureFile.h"
 #include "LoopbackTestSupport.h"
 #include "StatusSnapshots.h"
 #include "NetworkSettingsPacket.h"
+#include "PacketEncoders.h"
 #include "PacketFormat.h"
 #include "ProcessTestSupport.h"
+#include "ScanPacketStream.h"
 #include "StatusPacket.h"
 #include "UdpSocket.h"
 
@@ -424,6 +430,63 @@ TEST(ToolWithSimulatorTest, ExportNeverLosesAFile) {
   for (const std::string& f : {capture, link, symlink, csv}) std::remove(f.c_str());
 }
 
+// A capture that another program shortens while export-csv reads it (tcpdump
+// -w recording again under the same name does): the frames read before are
+// exported, or with none the target is kept; exit code 1, one clear line, no
+// temporary file. Run in this process, to shorten the file at a known point.
+TEST(ToolWithSimulatorTest, ExportOfACaptureChangedOnDisk) {
+  const std::string capture = tempPath("changing.pcap"), csv = tempPath("changing.csv");
+  cli::DecodeSettings settings;
+  settings.layout = settings.csv.layout = 1;
+  settings.csv.angleMax = 1;  // a few lines a frame
+  const std::atomic<bool> stop{false};
+  int refills = 0;
+  cli::CaptureExportHooks hooks;
+  hooks.afterRefill = [&] {
+    if (refills++ == 0) {
+      ASSERT_EQ(::truncate(capture.c_str(), 4096), 0);
+    }
+  };
+  const std::string kept = "an earlier export\n";
+  const std::string changed = capture + " changed on disk after it was opened";
+  for (const int leadingStatusPackets : {0, 2000}) {
+    SCOPED_TRACE(leadingStatusPackets);
+    {  // 5 MB, more than the reader's buffer; the status packets fill its first 2.5 MB
+      CaptureWriter writer;
+      ASSERT_TRUE(writer.open(capture)) << writer.error();
+      const auto status = sim::encodeStatusPacket(sim::SensorStatus{});
+      for (int i = 0; i < leadingStatusPackets; ++i) {
+        ASSERT_TRUE(writer.write(status.data(), status.size(), 0x7F000002, 2369, 0x7F000001, 2369, 0, 0));
+      }
+      sim::ScanPacketStream stream(sim::ScanPattern{});
+      for (int i = 0; i < 4000; ++i) {
+        const auto p = stream.next();
+        ASSERT_TRUE(writer.write(p.data(), p.size(), 0x7F000002, 2368, 0x7F000001, 2368, i, 0));
+      }
+      ASSERT_TRUE(writer.close());
+    }
+    std::ofstream(csv) << kept;
+    refills = 0;
+    const cli::CaptureExportResult result = cli::exportCaptureToCsv(capture, csv, settings, stop, hooks);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(leftoversBeside(csv).empty());
+    if (leadingStatusPackets > 0) {
+      EXPECT_EQ(result.message, changed + "; no frame before it, " + csv + " was left unchanged");
+      EXPECT_EQ(readFile(csv), kept);
+      EXPECT_EQ(result.summary, "");
+      continue;
+    }
+    const auto rows = lines(readFile(csv));
+    ASSERT_GT(rows.size(), 100u);
+    const std::string frames = rows.back().substr(0, rows.back().find(','));
+    EXPECT_GT(std::stoi(frames), 0);
+    EXPECT_EQ(result.message, changed + "; the " + frames + " frames before it were exported");
+    EXPECT_NE(result.summary.find("wrote " + frames + " frames"), std::string::npos) << result.summary;
+  }
+  std::remove(capture.c_str());
+  std::remove(csv.c_str());
+}
+
 // Every failure is one clear line on stderr and a non-zero exit.
 TEST(ToolWithSimulatorTest, FailuresGiveOneLineAndNonZeroExit) {
   const std::string text = tempPath("not-a-capture.pcap");
@@ -636,8 +699,10 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
                                           writeSnapshot("odd-state.snapshot", oddSensorState),
                                           writeSnapshot("nowhere.snapshot", nowhere),
                                           writeSnapshot("data.snapshot", dataPacket),
-                                          tempPath("text.snapshot")};
+                                          tempPath("text.snapshot"),
+                                          tempPath("fifo.snapshot")};
   std::ofstream(files[6]) << "a5 ff 00 5a hello\n";
+  ASSERT_EQ(::mkfifo(files[7].c_str(), 0600), 0);  // a FIFO nobody writes to: never waited on
   const HeldUdpPort silent;
   struct Case {
     std::vector<std::string> args;
@@ -668,6 +733,7 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
       {configure(files[5], {}), 1, "holds no status packet"},
       {configure(files[6], {}), 1, "byte 5 is \"hello\""},
       {configure("/nonexistent/x.snapshot", {}), 1, "cannot read /nonexistent/x.snapshot"},
+      {configure(files[7], {}), 1, "cannot read " + files[7] + ": it is not a regular file"},
       {{kTool, "configure", "--snapshot", files[4]}, 1, "cannot send to 0.0.0.0:2368"},
       {{kTool, "configure", "--status-port", std::to_string(silent.port()), "--timeout", "0.2"},
        1,
@@ -785,6 +851,8 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreAreAppliedBySimulator) {
 // on stdout, a non-zero exit.
 TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
   const std::string file = writeSnapshot("refusals.snapshot", longSnapshot());
+  const std::string fifo = tempPath("refusals.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::vector<std::string> withFile = {kTool, "advanced", "--snapshot", file, "--sensor", "10.0.0.7:2369",
                                              "--host-ip", "10.0.0.1", "--dry-run"};
   const auto more = [&](std::vector<std::string> extra) {
@@ -805,6 +873,8 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
       {more({"--rpm", "900"}), "--rpm"},
       {more({"--echo", "triple"}), "--echo"},
       {{kTool, "advanced", "--snapshot", file, "--sensor", "10.0.0.7:99999", "--host-ip", "10.0.0.1"}, "--sensor"},
+      {{kTool, "advanced", "--snapshot", fifo, "--sensor", "10.0.0.7:2369", "--host-ip", "10.0.0.1"},
+       "cannot read " + fifo + ": it is not a regular file"},
   };
   for (const auto& [args, says] : cases) {
     Process run(args);
@@ -815,4 +885,5 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
     EXPECT_NE(errLines[0].find(says), std::string::npos) << errLines[0];
   }
   std::remove(file.c_str());
+  std::remove(fifo.c_str());
 }
