@@ -9,7 +9,9 @@ cd "$(dirname "$0")"
 [[ -x build/app/z540k-host ]] || echo "Building the program (a few minutes the first time)..."
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! ./scripts/build.sh > "$log" 2>&1; then
+# Only the programs this script starts, and the tool beside them; ./test.sh
+# builds the tests and benchmarks.
+if ! ./scripts/build.sh z540k-host z540k-sim z540k-tool > "$log" 2>&1; then
   grep -E 'error|Error|failed|FAILED' "$log" | head -40 >&2 || cat "$log" >&2
   echo "The build failed (the whole log: ./scripts/build.sh)." >&2
   exit 1

@@ -21,6 +21,8 @@ const char* const kStartupHelp =
     "  --layout 1.6|1.7        the data packet layout chosen in the protocol list (default 1.6)\n"
     "  --start                 press \"Lidar\" at start-up: receive at once\n"
     "  --capture-device NAME   record on this network adapter (also Z540K_CAPTURE_DEVICE)\n"
+    "  --factory               show the factory buttons (\"ACWPSettin\": advanced configuration and\n"
+    "                          the GPS time-stamp test; \"Channel\": laser channel selection)\n"
     "  --screenshot FILE       save a picture of the whole window (PNG) before quitting\n"
     "  --quit-after SECONDS    quit after this many seconds (with --screenshot: exit 0 only when\n"
     "                          the picture was written)\n"
@@ -85,6 +87,8 @@ bool parseStartupOptions(const std::vector<std::string>& args, StartupOptions& o
         return false;
       }
       o.layout = value == "1.7" ? 1 : 0;
+    } else if (name == "--factory") {
+      o.factory = true;
     } else if (name == "--capture-device") {
       o.captureDevice = value;
     } else if (name == "--screenshot") {

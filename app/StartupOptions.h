@@ -16,6 +16,7 @@ struct StartupOptions {
   std::optional<int> layout;             // --layout 1.6|1.7 (0 or 1, the protocol list's index)
   bool start = false;                    // --start
   std::string captureDevice;             // --capture-device NAME
+  bool factory = false;                  // --factory: the factory buttons are shown
   std::string screenshot;                // --screenshot FILE
   double quitAfterSeconds = 0;           // --quit-after SECONDS (0: never)
   bool help = false;                     // --help

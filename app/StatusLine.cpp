@@ -16,14 +16,41 @@ std::string statusLineText(const ReceptionFigures& f) {
     state = "No data on port " + std::to_string(f.dataPort);
   else
     state = "Receiving on port " + std::to_string(f.dataPort);
-  char figures[256];
+  char figures[320];
   std::snprintf(figures, sizeof figures,
-                "   |   %.1f rev/s   |   %zu points/frame   |   %llu datagrams, %llu unrecognised, %llu dropped by "
-                "the kernel   |   %llu frames dropped for display",
-                f.revolutionsPerSecond, f.pointsPerFrame, static_cast<unsigned long long>(f.datagrams),
-                static_cast<unsigned long long>(f.unrecognised), static_cast<unsigned long long>(f.kernelDrops),
-                static_cast<unsigned long long>(f.displayDrops));
-  return state + figures;
+                "   |   %.1f rev/s, %.1f drawn/s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
+                "dropped by the kernel, %llu dropped at the hand-over   |   %llu frames merged for display",
+                f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution,
+                static_cast<unsigned long long>(f.datagrams), static_cast<unsigned long long>(f.unrecognised),
+                static_cast<unsigned long long>(f.kernelDrops), static_cast<unsigned long long>(f.handOverDrops),
+                static_cast<unsigned long long>(f.displayMerged));
+  std::string line = state + figures;
+  if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
+  return line;
+}
+
+void RevolutionRate::add(std::uint64_t time, std::uint64_t lostBefore) {
+  revolutions_ += lostBefore + 1;
+  if (!history_.empty()) {
+    const std::uint64_t last = history_.back().first;
+    const std::uint64_t elapsed = time >= last ? time - last : time + kClockWrap - last;
+    // A clock that jumped (a GPS correction, another sensor): start over.
+    if (elapsed > kClockWrap / 2) history_.clear();
+  }
+  history_.emplace_back(time, revolutions_);
+  const auto since = [this](std::uint64_t from) {
+    const std::uint64_t to = history_.back().first;
+    return to >= from ? to - from : to + kClockWrap - from;
+  };
+  while (history_.size() > 2 && since(history_[1].first) >= kWindow) history_.pop_front();
+}
+
+double RevolutionRate::perSecond() const {
+  if (history_.size() < 2) return 0;
+  const std::uint64_t from = history_.front().first, to = history_.back().first;
+  const std::uint64_t elapsed = to >= from ? to - from : to + kClockWrap - from;
+  if (elapsed == 0) return 0;
+  return static_cast<double>(history_.back().second - history_.front().second) * 1e6 / static_cast<double>(elapsed);
 }
 
 }  // namespace z540k

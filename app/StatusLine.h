@@ -1,26 +1,66 @@
-// The status bar's line: whether data flows and why not, at a glance.
+// The status bar's line: whether data flows and why not, at a glance; and
+// the sensor's revolutions per second, taken from the sensor's own clock.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <utility>
 
 namespace z540k {
 
 struct ReceptionFigures {
-  bool lidarOn = false;            // the "Lidar" button is pressed
-  bool playing = false;            // a capture plays
+  bool lidarOn = false;              // the "Lidar" button is pressed
+  bool playing = false;              // a capture plays
   int dataPort = 0;
-  double revolutionsPerSecond = 0;  // frames that arrived in the last second
+  double revolutionsPerSecond = 0;   // the sensor's, from its decoded revolutions, drawn or not
+  double framesDrawnPerSecond = 0;   // what the window drew in the last second
   std::uint64_t datagramsLastSecond = 0;
-  std::size_t pointsPerFrame = 0;  // measurements of the newest frame
-  std::uint64_t datagrams = 0;     // read on the data port since the program started
-  std::uint64_t unrecognised = 0;  // of those, neither data, status nor compact scan packets
-  std::uint64_t kernelDrops = 0;   // dropped by the kernel (receive buffer full)
-  std::uint64_t displayDrops = 0;  // frames the window could not draw in time
-  std::string setupError;          // the last failure to set up reception, empty when none
+  std::size_t pointsPerRevolution = 0;  // measurements of the newest revolution
+  std::uint64_t datagrams = 0;       // read on the data port since the program started
+  std::uint64_t unrecognised = 0;    // of those, neither data, status nor compact scan packets
+  std::uint64_t kernelDrops = 0;     // dropped by the kernel (receive buffer full)
+  std::uint64_t handOverDrops = 0;   // revolutions dropped because the window had too many waiting
+  std::uint64_t displayMerged = 0;   // revolutions that arrived but were not drawn (a newer one was)
+  std::string setupError;            // the last failure to set up reception, empty when none
+  std::string lastError;             // the last error reported to the operator, empty when none
 };
 
 // Plain text; the window shows it in white rich text, so it is escaped there.
 std::string statusLineText(const ReceptionFigures& f);
+
+// The sensor's revolutions per second from the time stamps of its
+// revolutions (the newest measurement time of each; the sensor counts
+// microseconds past the hour, so its clock wraps once an hour), over the
+// last two seconds of the sensor's time: the rate at which it turns,
+// whatever the host does meanwhile. Revolutions without time stamps
+// (compact scan packets) are timed by the host clock instead.
+class RevolutionRate {
+ public:
+  // A revolution ended at `sensorMicroseconds`; `lostBefore` revolutions
+  // that never reached the window (dropped at the hand-over) ended since the
+  // one before it.
+  void add(std::uint64_t sensorMicroseconds, std::uint64_t lostBefore = 0);
+  // Revolutions per second; 0 until two revolutions are known.
+  double perSecond() const;
+  // The sensor fell silent: nothing is known any more.
+  void clear() { history_.clear(); }
+
+  static constexpr std::uint64_t kClockWrap = 3600ull * 1000000;  // an hour of microseconds
+  static constexpr std::uint64_t kWindow = 2000000;              // two seconds
+
+ private:
+  std::deque<std::pair<std::uint64_t, std::uint64_t>> history_;  // (time, revolutions so far)
+  std::uint64_t revolutions_ = 0;
+};
+
+// The newest time stamp of a revolution's measurements (0 when it has none).
+template <typename Timestamps>
+std::uint64_t newestTimestamp(const Timestamps& timestamps) {
+  std::uint64_t newest = 0;
+  for (const auto t : timestamps)
+    if (t > newest) newest = t;
+  return newest;
+}
 
 }  // namespace z540k

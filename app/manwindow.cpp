@@ -86,6 +86,11 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
                      static_cast<QWidget*>(ui.toolButton_User), static_cast<QWidget*>(ui.toolButton_Develop),
                      static_cast<QWidget*>(ui.Btn_Channel), static_cast<QWidget*>(ui.setVerticalPushButton)})
     w->hide();
+  // A service technician reaches the factory windows with --factory.
+  if (options.factory) {
+    ui.Btn_ACWPSetting->show();
+    ui.Btn_Channel->show();
+  }
 
   makeConnections();
 
@@ -132,6 +137,10 @@ void manwindow::setUpView() {
   view_ = std::make_unique<PointCloudView>(ui.screen);
   view_->onKeyDown([this](const std::string& keySym, char key) { onViewKey(keySym, key); });
   view_->onAreaPicked([this](const std::vector<int>& indices) { onAreaPicked(indices); });
+  // The readout follows the cursor, also while no frame is drawn (paused).
+  view_->onCursorMoved([this] {
+    if (mouseReadout) refreshReadout();
+  });
 
   statusLabel_ = new QLabel(this);
   statusLabel_->setTextFormat(Qt::RichText);
@@ -142,6 +151,7 @@ void manwindow::setUpView() {
   statusTimer_ = new QTimer(this);
   connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);
   statusTimer_->start(kStatusLineMilliseconds);
+  hostClock_.start();
   recorderWatch_ = new QTimer(this);
   recorderWatch_->setInterval(250);
   connect(recorderWatch_, &QTimer::timeout, this, &manwindow::checkRecorder);
@@ -327,15 +337,20 @@ void manwindow::keyPressEvent(QKeyEvent* event) {
 // ---- Frames ----------------------------------------------------------------
 
 void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
+  noteRevolution(lidardata);
   if (!displayRunning) return;
   lastFrame = std::move(lidardata);
-  ++framesArrived_;
   about_->setDataSeen(true);
   ui.comboBox_4->setEnabled(true);
   // A frame for the CSV file is written, not drawn: the view shows empty
   // clouds for it.
   const bool exported = csvActive;
   if (exported) writeCsvFrame(lastFrame);
+  // The marked region is measured in every frame, drawn or not.
+  if (areaPicked && !exported) {
+    computeRegionMeasurements(lastFrame, currentFrameSettings(), regionPoints_);
+    measureRegion(regionPoints_);
+  }
   // The frame is drawn once the records already waiting have been taken:
   // when several wait, only the newest is drawn.
   drawEmpty_ = exported;
@@ -347,8 +362,21 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   QMetaObject::invokeMethod(this, [this] { drawLatestFrame(); }, Qt::QueuedConnection);
 }
 
-void manwindow::drawLatestFrame() {
-  drawQueued_ = false;
+// The count and the sensor's rate see every revolution that arrives, also
+// while the display is paused.
+void manwindow::noteRevolution(const LidarDataSingleLine& record) {
+  ++framesArrived_;
+  const quint64 dropped = liveReceiver_->recordsDropped();
+  std::uint64_t time = newestTimestamp(record.timestamp);
+  if (time == 0) time = static_cast<std::uint64_t>(hostClock_.nsecsElapsed() / 1000) % RevolutionRate::kClockWrap;
+  sensorRate_.add(time, dropped >= handOverDropsSeen_ ? dropped - handOverDropsSeen_ : 0);
+  handOverDropsSeen_ = dropped;
+  pointsPerRevolution_ = record.pairedSize();
+  // The first figures come with the first frames, not a second later.
+  if (framesArrived_ <= 2) updateStatusLine();
+}
+
+FrameSettings manwindow::currentFrameSettings() const {
   FrameSettings s;
   s.layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
   s.viewMode = ui.comboBox_degree->currentIndex() == 0 ? 0 : 1;
@@ -356,6 +384,12 @@ void manwindow::drawLatestFrame() {
   s.angleLimit = angleLimit;
   s.areaPicked = areaPicked;
   s.box = selectionBox;
+  return s;
+}
+
+void manwindow::drawLatestFrame() {
+  drawQueued_ = false;
+  const FrameSettings s = currentFrameSettings();
   QElapsedTimer clock;
   clock.start();
   if (drawEmpty_)
@@ -366,7 +400,6 @@ void manwindow::drawLatestFrame() {
 
   tableRows = static_cast<int>(framePoints_.tableRows.size());
   for (int row = 0; row < tableRows; ++row) writeTableRow(row, framePoints_.tableRows[row]);
-  measureRegion(framePoints_.selection);
   view_->showFrame(framePoints_, pointSize);
   if (mouseReadout) refreshReadout();
   ++framesDrawn_;
@@ -443,7 +476,11 @@ QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text
 void manwindow::onStatusTick() {
   const auto counts = liveReceiver_->datagramCounts();
   const quint64 datagrams = counts.data + counts.status + counts.compact + counts.other;
-  revolutionsPerSecond_ = static_cast<double>(framesArrived_ - framesAtLastTick_) * 1000.0 / kStatusLineMilliseconds;
+  framesDrawnPerSecond_ = static_cast<double>(framesDrawn_ - framesDrawnAtLastTick_) * 1000.0 / kStatusLineMilliseconds;
+  framesDrawnAtLastTick_ = framesDrawn_;
+  // No revolution for a whole tick: the sensor is silent (or the capture
+  // paused), its rate unknown.
+  if (framesArrived_ == framesAtLastTick_) sensorRate_.clear();
   datagramsLastSecond_ = datagrams - datagramsAtLastTick_;
   framesAtLastTick_ = framesArrived_;
   datagramsAtLastTick_ = datagrams;
@@ -456,13 +493,16 @@ void manwindow::updateStatusLine() {
   f.lidarOn = liveRunning;
   f.playing = player_->isRunning();
   f.dataPort = liveReceiver_->port;
-  f.revolutionsPerSecond = revolutionsPerSecond_;
+  f.revolutionsPerSecond = sensorRate_.perSecond();
+  f.framesDrawnPerSecond = framesDrawnPerSecond_;
   f.datagramsLastSecond = datagramsLastSecond_;
-  f.pointsPerFrame = lastFrame.pairedSize();
+  f.pointsPerRevolution = pointsPerRevolution_;
   f.datagrams = counts.data + counts.status + counts.compact + counts.other;
   f.unrecognised = counts.other;
   f.kernelDrops = liveReceiver_->kernelDrops();
-  f.displayDrops = framesCoalesced_ + liveReceiver_->recordsDropped();
+  f.handOverDrops = liveReceiver_->recordsDropped();
+  f.displayMerged = framesCoalesced_;
   f.setupError = setupError_.toStdString();
+  f.lastError = lastError_.toStdString();
   statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
 }

@@ -7,6 +7,7 @@
 // wins and the others are counted as dropped for display.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QList>
 #include <QString>
@@ -17,6 +18,7 @@
 #include "PointComputation.h"
 #include "RegionMeasurement.h"
 #include "StartupOptions.h"
+#include "StatusLine.h"
 #include "ui_manwindow.h"
 
 class QLabel;
@@ -78,6 +80,8 @@ class manwindow : public QMainWindow {
   const z540k::SelectionBox& markedRegion() const { return selectionBox; }
   bool isAreaPicked() const { return areaPicked; }
   bool isSelectionMode() const { return selectionMode; }
+  // The statistics over the marked region's measurements.
+  const z540k::RegionStatistics& regionStatistics() const { return regionStatistics_; }
   // Time the window spent computing the points of the frames it drew.
   double computeSeconds() const { return computeSeconds_; }
 
@@ -104,6 +108,9 @@ class manwindow : public QMainWindow {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Quitting during a frame-by-frame export asks whether to stop it and keep
+  // the frames written.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void setUpView();
@@ -116,6 +123,8 @@ class manwindow : public QMainWindow {
   void resetPointTable();
   void ensurePointTable();
   void drawLatestFrame();
+  void noteRevolution(const LidarDataSingleLine& record);
+  z540k::FrameSettings currentFrameSettings() const;
   void refreshReadout();
   void updateStatusLine();
   void onStatusTick();
@@ -147,6 +156,7 @@ class manwindow : public QMainWindow {
   void onSaveCsvClicked();
   void writeCsvFrame(const LidarDataSingleLine& record);
   void finishCsvExport();
+  bool askToStopCsvExport();
 
   Ui::manwindowClass ui;
 
@@ -200,11 +210,13 @@ class manwindow : public QMainWindow {
   std::unique_ptr<z540k::CsvFrameFile> csvFile_;
   QList<int> csvLines;
   int csvFrameCounter = 0;
+  int csvFramesWritten_ = 0;  // by the export that finished last
   std::size_t recordsInFlightBeforeCsv_ = 0;
 
   // Data.
   LidarDataSingleLine lastFrame;
   z540k::FramePoints framePoints_;
+  std::vector<z540k::RegionMeasurement> regionPoints_;  // the marked region's measurements of the newest frame
   z540k::RegionStatistics regionStatistics_;
   QStandardItemModel* pointTable = nullptr;
 
@@ -221,8 +233,14 @@ class manwindow : public QMainWindow {
   QLabel* statusLabel_ = nullptr;
   QTimer* statusTimer_ = nullptr;
   quint64 framesAtLastTick_ = 0;
+  quint64 framesDrawnAtLastTick_ = 0;
+  double framesDrawnPerSecond_ = 0;
+  z540k::RevolutionRate sensorRate_;
+  quint64 handOverDropsSeen_ = 0;
+  std::size_t pointsPerRevolution_ = 0;
+  QElapsedTimer hostClock_;
+  QString lastError_;  // the last error told to the operator, for the status line
   quint64 datagramsAtLastTick_ = 0;
-  double revolutionsPerSecond_ = 0;
   quint64 datagramsLastSecond_ = 0;
   QString setupError_;
 };

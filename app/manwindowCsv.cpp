@@ -1,5 +1,6 @@
 // manwindow's CSV export: the frame frozen on screen at once, or a number of
 // frames as they arrive.
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QTimer>
 
@@ -20,6 +21,11 @@ const QString kCsvDone = QStringLiteral("保存CSV文件完成！");
 }  // namespace
 
 void manwindow::onSaveCsvClicked() {
+  // A frame-by-frame export under way can be stopped, keeping what it wrote.
+  if (csvActive) {
+    askToStopCsvExport();
+    return;
+  }
   if (!liveRunning) {
     showMessage(this, MessageKind::Information, kTipsTitle, kConnectFirst);
     return;
@@ -89,18 +95,44 @@ void manwindow::writeCsvFrame(const LidarDataSingleLine& record) {
   if (csvFrameCounter == csvFrames && csvFrameCounter != 0) finishCsvExport();
 }
 
+bool manwindow::askToStopCsvExport() {
+  const auto answer =
+      showMessage(this, MessageKind::Question, "Question",
+                  QString("Stop the export and keep the %1 frames written?").arg(csvFrameCounter),
+                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer != QMessageBox::Yes || !csvActive) return false;
+  finishCsvExport();
+  return true;
+}
+
 void manwindow::finishCsvExport() {
+  csvFramesWritten_ = csvFrameCounter;
   csvActive = false;
   csvFrameCounter = 0;
   liveReceiver_->maxRecordsInFlight = recordsInFlightBeforeCsv_;
   std::string error;
   const bool written = csvFile_->close(error);
   csvFile_.reset();
-  if (written)
+  if (written) {
     emit Sig_SaveCSV();
-  else
-    showMessage(this, MessageKind::Critical, "error",
-                "The CSV file could not be written: " + QString::fromStdString(error));
+  } else {
+    lastError_ = "The CSV file could not be written: " + QString::fromStdString(error);
+    showMessage(this, MessageKind::Critical, "error", lastError_);
+  }
 }
 
-void manwindow::On_SaveCSV() { showMessage(this, MessageKind::Information, kTipsTitle, kCsvDone); }
+// An export stopped early says how much of it was written.
+void manwindow::closeEvent(QCloseEvent* event) {
+  if (csvActive && !askToStopCsvExport()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+void manwindow::On_SaveCSV() {
+  QString text = kCsvDone;
+  if (csvFramesWritten_ < csvFrames)
+    text += QString("\n%1 of %2 frames were written.").arg(csvFramesWritten_).arg(csvFrames);
+  showMessage(this, MessageKind::Information, kTipsTitle, text);
+}

@@ -105,8 +105,8 @@ void manwindow::checkRecorder() {
   recorderWatch_->stop();
   recording = false;
   ui.toolButton_SavePcapData->setChecked(false);
-  showMessage(this, MessageKind::Critical, "error",
-              "The recording ended: " + QString::fromStdString(recorder_->error()));
+  lastError_ = "The recording ended: " + QString::fromStdString(recorder_->error());
+  showMessage(this, MessageKind::Critical, "error", lastError_);
   updateStatusLine();
 }
 
@@ -272,6 +272,7 @@ void manwindow::onPlayerFrame(int frame, int total) {
 void manwindow::onPlayerError(QString message) {
   playback_.failed();
   showPlaybackControls();
+  lastError_ = message;
   showMessage(this, MessageKind::Critical, "error", message + "; open it again to play it.");
   // A frame-by-frame export of the capture keeps the frames written before.
   if (csvActive) finishCsvExport();

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the project in Release into build/.
+# Configures (once) and builds the project in Release into build/: every
+# target, or only the targets named (./scripts/build.sh z540k-host z540k-sim).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 if [[ ! -f build/CMakeCache.txt ]]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release --log-level=WARNING
 fi
-cmake --build build --parallel "$jobs" -- --no-print-directory
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build build --parallel "$jobs" "${targets[@]}" -- --no-print-directory

@@ -12,7 +12,7 @@ TEST(StartupOptionsTest, ValuesAndRefusals) {
   std::string error;
   ASSERT_TRUE(parseStartupOptions({"--port", "2400", "--telemetry-port=2401", "--multicast", "", "--layout", "1.7",
                                    "--start", "--capture-device", "lo", "--screenshot", "a.png", "--quit-after",
-                                   "2.5", "-platform", "offscreen"},
+                                   "2.5", "--factory", "-platform", "offscreen"},
                                   o, error))
       << error;
   EXPECT_EQ(o.dataPort, 2400);
@@ -23,10 +23,11 @@ TEST(StartupOptionsTest, ValuesAndRefusals) {
   EXPECT_EQ(o.captureDevice, "lo");
   EXPECT_EQ(o.screenshot, "a.png");
   EXPECT_EQ(o.quitAfterSeconds, 2.5);
+  EXPECT_TRUE(o.factory);
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"--port", "0"}, {"--port", "65536"}, {"--port", "12x"}, {"--port"},
         {"--multicast", "224.1.1"}, {"--layout", "1.8"}, {"--quit-after", "-1"}, {"--quit-after", "nan"},
-        {"--screenshot", "a.png"}, {"--start=yes"}, {"--unknown"}}) {
+        {"--screenshot", "a.png"}, {"--start=yes"}, {"--factory=1"}, {"--unknown"}}) {
     StartupOptions refused;
     error.clear();
     EXPECT_FALSE(parseStartupOptions(bad, refused, error)) << bad[0];
@@ -44,18 +45,42 @@ TEST(StatusLineTest, StatesAndFigures) {
   EXPECT_EQ(statusLineText(f).rfind("No data on port 2368", 0), 0u);
   f.datagramsLastSecond = 100;
   f.revolutionsPerSecond = 10;
-  f.pointsPerFrame = 3630;
+  f.framesDrawnPerSecond = 4.5;
+  f.pointsPerRevolution = 3630;
   f.datagrams = 1234;
   f.unrecognised = 5;
   f.kernelDrops = 6;
-  f.displayDrops = 7;
+  f.handOverDrops = 8;
+  f.displayMerged = 7;
+  f.lastError = "The recording ended: disk full";
   const std::string line = statusLineText(f);
   EXPECT_EQ(line.rfind("Receiving on port 2368", 0), 0u);
-  for (const char* part : {"10.0 rev/s", "3630 points/frame", "1234 datagrams", "5 unrecognised",
-                           "6 dropped by the kernel", "7 frames dropped for display"})
+  for (const char* part : {"10.0 rev/s, 4.5 drawn/s", "3630 points/rev", "1234 datagrams", "5 unrecognised",
+                           "6 dropped by the kernel", "8 dropped at the hand-over", "7 frames merged for display",
+                           "last error: The recording ended: disk full"})
     EXPECT_NE(line.find(part), std::string::npos) << part;
   f.setupError = "port 2368 is already in use by another program";
   EXPECT_EQ(statusLineText(f).rfind("Not receiving: port 2368 is already in use by another program", 0), 0u);
+}
+
+// The sensor's rate from its own clock: whatever the host does, a sensor
+// turning 10 times a second in microseconds reads 10, across the hourly wrap
+// of its clock and with revolutions lost on the way to the window; a clock
+// that jumps starts the count over.
+TEST(RevolutionRateTest, FromTheSensorsClock) {
+  RevolutionRate rate;
+  EXPECT_EQ(rate.perSecond(), 0);
+  std::uint64_t t = RevolutionRate::kClockWrap - 1'000'000;  // a second before the wrap
+  for (int i = 0; i < 40; ++i) {
+    const bool lost = i % 7 == 3;  // this one never reached the window
+    t = (t + 100'000) % RevolutionRate::kClockWrap;
+    if (!lost) rate.add(t, i % 7 == 4 ? 1 : 0);
+    if (i >= 2) EXPECT_NEAR(rate.perSecond(), 10.0, 1e-9) << i;
+  }
+  rate.add((t + RevolutionRate::kClockWrap / 2 + 5) % RevolutionRate::kClockWrap);
+  EXPECT_EQ(rate.perSecond(), 0);
+  rate.clear();
+  EXPECT_EQ(rate.perSecond(), 0);
 }
 
 // Playback of a capture as the Offline tab's clicks drive it: what the player

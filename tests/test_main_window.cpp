@@ -24,6 +24,7 @@
 #include "StatusReceiver.h"
 #include "UdpSocket.h"
 #include "WindowTestSupport.h"
+#include "Form_QLaserSelection.h"
 #include "manwindow.h"
 
 using namespace z540k;
@@ -138,16 +139,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.currentPointSize(), 1);
   }
 
+  // Before any frame each preset looks in its direction at 10 m either way
+  // of the sensor (fitted to frames: test_view_camera_and_readout.cpp).
   void cameraPresets() {
     manwindow w;
     auto* combo = child<QComboBox>(w, "comboBox_View");
-    const std::array<std::array<double, 9>, 3> presets = {{{0, -1, 0, 0, 0.2, -0.2, 0, 0, 1},
-                                                          {0, 0, 1, 0, 0, 0, 0, 1, 0},
-                                                          {-1, 0, 0, 0, 0, -0.2, 0, 0, 1}}};
+    const std::array<std::array<double, 3>, 3> directions = {{{0, 1.2, -0.2}, {0, 0, -1}, {1, 0, -0.2}}};
+    const std::vector<ScenePoint> extent = {{-1000, -1000, 0}, {1000, -1000, 0}, {-1000, 1000, 0}, {1000, 1000, 0}};
     for (int index : {1, 2, 0}) {
       combo->setCurrentIndex(index);
       const auto c = w.cloudView().camera();
-      for (int i = 0; i < 9; ++i) QVERIFY2(std::fabs(c[i] - presets[index][i]) < 1e-9, qPrintable(QString::number(i)));
+      const std::array<double, 3> d = {c[3] - c[0], c[4] - c[1], c[5] - c[2]};
+      const auto& e = directions[index];
+      const double across = std::hypot(d[1] * e[2] - d[2] * e[1], d[2] * e[0] - d[0] * e[2], d[0] * e[1] - d[1] * e[0]);
+      QVERIFY(across < 1e-6 * std::hypot(d[0], d[1], d[2]) && d[0] * e[0] + d[1] * e[1] + d[2] * e[2] > 0);
+      QCOMPARE(w.cloudView().fractionInView(extent), 1.0);
     }
   }
 
@@ -212,6 +218,42 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(w.framesDrawn(), quint64(1));
     QCOMPARE(w.framesDroppedForDisplay(), quint64(4));
     QCOMPARE(w.latestFrame().timestamp, revolutions.at(1).timestamp);
+  }
+
+  // The factory buttons stay hidden unless the program starts with
+  // --factory; then they open the advanced window and the channel selection.
+  void factoryButtonsOnlyWithTheOption() {
+    for (const bool factory : {false, true}) {
+      StartupOptions options;
+      options.factory = factory;
+      manwindow w(options);
+      w.show();
+      for (const char* name : {"Btn_ACWPSetting", "Btn_Channel"})
+        QCOMPARE(!child<QToolButton>(w, name)->isHidden(), factory);
+      if (!factory) continue;
+      child<QToolButton>(w, "Btn_Channel")->click();
+      QVERIFY(w.laserSelection().isVisible());
+      w.laserSelection().hide();
+    }
+  }
+
+  // The status line's revolutions per second are the sensor's, read from its
+  // own clock: revolutions of the simulator at 600 rpm handed to the window
+  // as fast as it takes them, with the display paused, read 10; the first
+  // figures come with the first frame.
+  void statusLineShowsTheSensorsRate() {
+    manwindow w;
+    const auto revolutions = simulatedRevolutions(1, 300);
+    QVERIFY(revolutions.size() >= 25);
+    child<QToolButton>(w, "tolbtn_offdata")->click();  // display paused
+    w.CalculateCoordinates(revolutions.at(1));
+    QVERIFY(w.statusLine().contains("3630 points/rev"));
+    for (std::size_t i = 2; i < revolutions.size(); ++i) w.CalculateCoordinates(revolutions.at(i));
+    const QRegularExpression rate("([0-9.]+) rev/s");
+    QTRY_VERIFY(rate.match(w.statusLine()).captured(1).toDouble() > 0);
+    const double perSecond = rate.match(w.statusLine()).captured(1).toDouble();
+    QVERIFY2(perSecond >= 9 && perSecond <= 11, qPrintable(w.statusLine()));
+    QCOMPARE(w.framesDrawn(), quint64(0));
   }
 
   // The simulated room with the grid on, as an operator sees it: saved as a

@@ -89,13 +89,21 @@ TEST(FramePointsTest, TableRowsAngleLimitAndRegion) {
   EXPECT_TRUE(f.tableRows.empty());
 }
 
-TEST(ReadoutTest, AzimuthFormulaAndText) {
-  EXPECT_DOUBLE_EQ(readoutAzimuth(0, 10), 360 - 90.0 * 57.2957795 * (3.14159265358979 / 180));
-  EXPECT_NEAR(readoutAzimuth(-3, 4), 233.13, 0.01);
-  EXPECT_NEAR(readoutAzimuth(-3, -4), 126.87, 0.01);
-  EXPECT_NEAR(readoutAzimuth(3, -4), 53.13, 0.01);
+// The readout gives back the azimuth a point was placed at, in every
+// quadrant and on the axes.
+TEST(ReadoutTest, AzimuthOfThePointsAndText) {
+  for (double az = 0.5; az < 360; az += 7.25) {
+    const ScenePoint p = scenePoint(3000, az, 1);
+    EXPECT_NEAR(readoutAzimuth(p.x, p.y), az, 0.01) << az;
+  }
+  EXPECT_EQ(readoutAzimuth(0, 10), 0.0);
+  EXPECT_DOUBLE_EQ(readoutAzimuth(10, 0), 90.0);
+  EXPECT_DOUBLE_EQ(readoutAzimuth(0, -10), 180.0);
+  EXPECT_DOUBLE_EQ(readoutAzimuth(-0.0, -10), 180.0);
+  EXPECT_DOUBLE_EQ(readoutAzimuth(-10, 0), 270.0);
+  EXPECT_LT(readoutAzimuth(-1e-12, 10), 360.0);
   EXPECT_EQ(readoutAzimuth(0, 0), 0.0);
-  EXPECT_EQ(readoutText(3, 4, 0), "Distance:5.000000    Azimuth:306.869898");
+  EXPECT_EQ(readoutText(3, 4, 0), "Distance:5.000000    Azimuth:36.869898");
 }
 
 // The point loop's own sine and cosine give, point for point, the floats the

@@ -176,6 +176,31 @@ class WindowExportAndPickingTest : public QObject {
     QVERIFY(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId) > 0);
   }
 
+  // A 1000-frame export stopped after 7 frames: the file holds exactly those
+  // 7 under the chosen name, and the message says how many of how many.
+  // Quitting during an export asks the same; "No" keeps the window open.
+  void stoppingAnExportKeepsWhatItWrote() {
+    MessageRecorder messages(QMessageBox::No);
+    SavePath file;
+    LiveWindow w;
+    w.exportWith("1000", "0", "360");
+    std::vector<LidarDataSingleLine> frames;
+    for (int i = 0; i < 7; ++i) {
+      frames.push_back(knownFrame(100 * (i + 1)));
+      w->CalculateCoordinates(frames.back());
+    }
+    QVERIFY(!w->close());  // "No": the export goes on, the window stays
+    QVERIFY(w->isCsvActive());
+    QCOMPARE(messages.last().text, QString("Stop the export and keep the 7 frames written?"));
+    QVERIFY(!QFile::exists(file.path));  // written beside it until complete
+    messages.answerWith(QMessageBox::Yes);
+    child<QToolButton>(*w, "Btn_SaveCSV")->click();
+    QVERIFY(!w->isCsvActive());
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n7 of 1000 frames were written."));
+    CsvExportOptions options;
+    QCOMPARE(readAll(file.path.toStdString()), expectedFile(frames, CsvFrameKind::Arriving, options));
+  }
+
   // A cancelled file dialog exports nothing; a file that cannot be written
   // is reported and nothing is counted; a new export while one runs is
   // refused and the running one goes on.
@@ -199,9 +224,14 @@ class WindowExportAndPickingTest : public QObject {
     SavePath file;
     w.exportWith("2", "0", "360");
     QVERIFY(w->isCsvActive());
-    w.exportWith("5", "0", "360");
+    // SaveData again offers to stop the export; "No" lets it go on.
+    messages.answerWith(QMessageBox::No);
+    child<QToolButton>(*w, "Btn_SaveCSV")->click();
     QCOMPARE(messages.messages.size(), std::size_t(2));
-    QCOMPARE(messages.last().title, QString("Warning"));
+    QCOMPARE(messages.last().title, QString("Question"));
+    QCOMPARE(messages.last().text, QString("Stop the export and keep the 0 frames written?"));
+    QVERIFY(!w->saveDataOptions().isVisible());
+    QVERIFY(w->isCsvActive());
     w->CalculateCoordinates(knownFrame(1));
     w->CalculateCoordinates(knownFrame(2));
     QVERIFY(!w->isCsvActive());
@@ -260,6 +290,13 @@ class WindowExportAndPickingTest : public QObject {
                                  .arg(ySum / 4, 0, 'f', 6)
                                  .arg(yMax - yMin, 0, 'f', 6);
     QCOMPARE(QString::fromStdString(w->cloudView().textLine()), expected);
+
+    // Frames that come faster than they are drawn are measured all the same.
+    const std::uint64_t measured = w->regionStatistics().measured();
+    const quint64 drawn = w->framesDrawn();
+    for (int i = 0; i < 5; ++i) w->CalculateCoordinates(frame);
+    QCOMPARE(w->regionStatistics().measured(), measured + 5 * picked.size());
+    QTRY_COMPARE(w->framesDrawn(), drawn + 1);
 
     child<QToolButton>(*w, "toolButton_clear")->click();
     QVERIFY(!w->isAreaPicked());

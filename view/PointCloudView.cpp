@@ -5,18 +5,21 @@
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkAxesActor.h>
+#include <vtkCallbackCommand.h>
 #include <vtkCamera.h>
+#include <vtkCommand.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkLogger.h>
+#include <vtkMatrix4x4.h>
 #include <vtkOpenGLRenderWindow.h>
 #include <vtkOrientationMarkerWidget.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderWindowInteractor.h>
 #include <vtkRenderer.h>
-#include <vtkRendererCollection.h>
-#include <vtkWorldPointPicker.h>
 
 #include <QSurfaceFormat>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -34,6 +37,40 @@ constexpr double kGridPi = 3.14159;
 
 pcl::PointXYZ at(double x, double y) { return pcl::PointXYZ(static_cast<float>(x), static_cast<float>(y), 0.0f); }
 
+// The text line in light yellow, legible on the black view.
+constexpr double kTextRed = 1.0, kTextGreen = 1.0, kTextBlue = 0.6;
+
+// The camera presets' direction and view-up, as position, focal point and
+// view-up: front and left look slightly downwards, top straight down.
+struct CameraPreset {
+  double position[3], focal[3], up[3];
+};
+constexpr CameraPreset kPresets[] = {
+    {{0, -1, 0}, {0, 0.2, -0.2}, {0, 0, 1}},  // 0 "Front"
+    {{0, 0, 1}, {0, 0, 0}, {0, 1, 0}},        // 1 "Top"
+    {{-1, 0, 0}, {0, 0, -0.2}, {0, 0, 1}},    // 2 "Left"
+};
+constexpr int kTopPreset = 1;
+
+// What a fitted camera shows when no frame is on screen: 10 m either way.
+constexpr double kDefaultExtent = 1000.0;
+// A fitted frame spans at least this much either way of its middle (a
+// frame of one point is still seen in its surroundings).
+constexpr double kMinimumHalfExtent = 50.0;
+// Room left around a fitted frame, as a share of its half extent on screen.
+constexpr double kFitMargin = 1.05;
+
+struct Vec {
+  double x = 0, y = 0, z = 0;
+};
+Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec operator*(double k, Vec a) { return {k * a.x, k * a.y, k * a.z}; }
+double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec unit(Vec a) { return (1.0 / std::sqrt(dot(a, a))) * a; }
+Vec vec(const double* v) { return {v[0], v[1], v[2]}; }
+
 }  // namespace
 
 struct PointCloudView::Impl {
@@ -46,11 +83,100 @@ struct PointCloudView::Impl {
   Cloud::Ptr selectionCloud{new Cloud};
   std::function<void(const std::string&, char)> keyHandler;
   std::function<void(const std::vector<int>&)> areaHandler;
-  // Until the operator chooses a view, the first frame with points is shown
-  // from above, fitted to the window.
+  // The first frames with points are fitted into the view (the first record
+  // of a stream may hold only part of a revolution): from the preset the
+  // operator chose, or from above when none was chosen yet.
+  static constexpr int kAutomaticFits = 2;
   bool cameraChosen = false;
+  int automaticFits = 0;
   FrameTimes times;
   std::string text;  // the text line's content
+  std::function<void()> cursorHandler;
+  vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver;
+  // A text changed by a cursor move is shown by one render once the pending
+  // events are handled, unless the view was drawn meanwhile (turning it with
+  // the mouse draws it on every move anyway).
+  std::unique_ptr<QTimer> textRender;
+
+  // The bounds of every point shown (both clouds); false when none is.
+  bool shownBounds(double bounds[6]) const {
+    bool any = false;
+    for (const auto& entry : *viewer->getCloudActorMap()) {
+      vtkActor* actor = entry.second.actor;
+      vtkMapper* mapper = actor ? actor->GetMapper() : nullptr;
+      vtkDataSet* data = mapper ? mapper->GetInput() : nullptr;
+      if (!data || data->GetNumberOfPoints() == 0) continue;
+      double b[6];
+      data->GetBounds(b);
+      for (int i = 0; i < 6; i += 2) {
+        bounds[i] = any ? std::min(bounds[i], b[i]) : b[i];
+        bounds[i + 1] = any ? std::max(bounds[i + 1], b[i + 1]) : b[i + 1];
+      }
+      any = true;
+    }
+    return any;
+  }
+
+  // Keeps the camera's direction and view-up and moves it so that the shown
+  // points (or the default extent when there are none) fill the view with a
+  // small margin; the coordinate system and the grid are left out of the fit.
+  void fitCamera() {
+    double b[6] = {-kDefaultExtent, kDefaultExtent, -kDefaultExtent, kDefaultExtent, 0, 0};
+    shownBounds(b);
+    for (int i = 0; i < 4; i += 2) {
+      const double middle = (b[i] + b[i + 1]) / 2;
+      b[i] = std::min(b[i], middle - kMinimumHalfExtent);
+      b[i + 1] = std::max(b[i + 1], middle + kMinimumHalfExtent);
+    }
+    vtkCamera* camera = renderer->GetActiveCamera();
+    const Vec direction = unit(vec(camera->GetFocalPoint()) - vec(camera->GetPosition()));
+    const Vec upIn = vec(camera->GetViewUp());
+    const Vec up = unit(upIn - dot(upIn, direction) * direction);
+    const Vec right = cross(direction, up);
+    double aspect = renderer->GetTiledAspectRatio();
+    if (!(aspect > 0) || !std::isfinite(aspect)) aspect = 1.0;
+    const double tanVertical = std::tan(camera->GetViewAngle() * M_PI / 360.0);
+    const double tanHorizontal = tanVertical * aspect;
+
+    Vec corners[8];
+    for (int i = 0; i < 8; ++i) corners[i] = {b[i & 1], b[2 + ((i >> 1) & 1)], b[4 + ((i >> 2) & 1)]};
+    // The camera looks at the middle of the box.
+    const Vec centre{(b[0] + b[1]) / 2, (b[2] + b[3]) / 2, (b[4] + b[5]) / 2};
+    // The camera stands back along the direction until every corner lies
+    // inside the view: a corner at depth e behind the focal point and a, b
+    // across it is inside when |a| <= tan(h/2) (D + e) and |b| <= tan(v/2) (D + e).
+    double distance = 0, nearest = 0;
+    for (const Vec& c : corners) {
+      const Vec q = c - centre;
+      const double depth = dot(q, direction);
+      const double needed = std::max(std::fabs(dot(q, right)) * kFitMargin / tanHorizontal,
+                                     std::fabs(dot(q, up)) * kFitMargin / tanVertical) - depth;
+      distance = std::max(distance, needed);
+      nearest = std::max(nearest, -depth);
+    }
+    distance = std::max(distance, nearest + kMinimumHalfExtent);
+    const Vec position = centre - distance * direction;
+    camera->SetFocalPoint(centre.x, centre.y, centre.z);
+    camera->SetPosition(position.x, position.y, position.z);
+    camera->SetViewUp(up.x, up.y, up.z);
+    // The clipping range takes in the fitted box (seen even before anything
+    // is drawn there) and everything shown.
+    double shown[6];
+    renderer->ComputeVisiblePropBounds(shown);
+    if (shown[0] <= shown[1]) {
+      for (int i = 0; i < 6; i += 2) {
+        b[i] = std::min(b[i], shown[i]);
+        b[i + 1] = std::max(b[i + 1], shown[i + 1]);
+      }
+    }
+    renderer->ResetCameraClippingRange(b);
+  }
+
+  void applyPreset(int preset) {
+    const CameraPreset& p = kPresets[preset];
+    viewer->setCameraPosition(p.position[0], p.position[1], p.position[2], p.focal[0], p.focal[1], p.focal[2],
+                              p.up[0], p.up[1], p.up[2]);
+  }
 
   // Replaces the cloud `id` with `cloud` in its own colours, or in one
   // colour when `single` is set.
@@ -105,11 +231,35 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen) : impl_(new Impl)
   v.marker->SetViewport(0.0, 0.0, 0.2, 0.2);
   v.marker->SetEnabled(1);
   v.marker->InteractiveOff();
+
+  v.textRender = std::make_unique<QTimer>();
+  v.textRender->setSingleShot(true);
+  v.textRender->setInterval(0);
+  QObject::connect(v.textRender.get(), &QTimer::timeout, [this] { repaint(); });
+  v.cursorObserver = vtkSmartPointer<vtkCallbackCommand>::New();
+  v.cursorObserver->SetClientData(this);
+  v.cursorObserver->SetCallback([](vtkObject*, unsigned long, void* self, void*) {
+    PointCloudView& view = *static_cast<PointCloudView*>(self);
+    if (!view.impl_->cursorHandler) return;
+    const std::string before = view.textLine();
+    view.impl_->cursorHandler();
+    if (view.textLine() != before) view.impl_->textRender->start();
+  });
+  // Before the interaction's own handling, which may draw the view.
+  screen->interactor()->AddObserver(vtkCommand::MouseMoveEvent, v.cursorObserver, 1.0f);
+  v.renderObserver = vtkSmartPointer<vtkCallbackCommand>::New();
+  v.renderObserver->SetClientData(v.textRender.get());
+  v.renderObserver->SetCallback(
+      [](vtkObject*, unsigned long, void* timer, void*) { static_cast<QTimer*>(timer)->stop(); });
+  v.window->AddObserver(vtkCommand::EndEvent, v.renderObserver);
   repaint();
 }
 
 PointCloudView::~PointCloudView() {
   if (impl_->marker) impl_->marker->SetEnabled(0);
+  if (vtkRenderWindowInteractor* interactor = impl_->screen->interactor())
+    interactor->RemoveObserver(impl_->cursorObserver);
+  impl_->window->RemoveObserver(impl_->renderObserver);
 }
 
 void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
@@ -140,10 +290,10 @@ void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
   }
   v.replaceCloud(v.selectionCloud, kSelectionCloudId, kSelectionPointSize, true);
   v.replaceCloud(v.displayCloud, kDisplayCloudId, pointSize, false);
-  if (!v.cameraChosen && !display.empty()) {
-    v.cameraChosen = true;
-    v.viewer->setCameraPosition(0, 0, 1, 0, 0, 0, 0, 1, 0);
-    v.viewer->resetCamera();
+  if (v.automaticFits < Impl::kAutomaticFits && !(display.empty() && selection.empty())) {
+    ++v.automaticFits;
+    if (!v.cameraChosen) v.applyPreset(kTopPreset);
+    v.fitCamera();
   }
   const auto updated = std::chrono::steady_clock::now();
   repaint();
@@ -169,16 +319,15 @@ void PointCloudView::showSelection(const std::vector<ScenePoint>& points) {
 }
 
 void PointCloudView::setCameraPreset(int preset) {
-  auto& viewer = *impl_->viewer;
-  switch (preset) {
-    case 0: viewer.setCameraPosition(0, -1, 0, 0, 0.2, -0.2, 0, 0, 1); break;
-    case 1: viewer.setCameraPosition(0, 0, 1, 0, 0, 0, 0, 1, 0); break;
-    case 2: viewer.setCameraPosition(-1, 0, 0, 0, 0, -0.2, 0, 0, 1); break;
-    default: break;
-  }
-  impl_->cameraChosen = true;
-  // The presets stand one unit from the origin; the scene spans metres.
-  impl_->renderer->ResetCameraClippingRange();
+  Impl& v = *impl_;
+  if (preset < 0 || preset >= static_cast<int>(std::size(kPresets))) return;
+  // The preset's direction and view-up, with the camera standing back far
+  // enough to see the frame (the scene spans metres, in centimetres).
+  v.applyPreset(preset);
+  v.cameraChosen = true;
+  double bounds[6];
+  if (v.shownBounds(bounds)) v.automaticFits = Impl::kAutomaticFits;  // the operator's view from now on
+  v.fitCamera();
   repaint();
 }
 
@@ -189,6 +338,7 @@ void PointCloudView::setAxesShown(bool shown) {
     impl_->viewer->addCoordinateSystem(50.0, kAxesId);
   else
     impl_->viewer->removeCoordinateSystem(kAxesId);
+  impl_->renderer->ResetCameraClippingRange();
   repaint();
 }
 
@@ -217,7 +367,13 @@ void PointCloudView::showGrid() {
     viewer.addText3D(std::to_string(s / 100) + "m", at(s * std::cos(a), s * std::sin(a)), 10.0, kGridColour,
                      kGridColour, kGridColour, "Circle" + std::to_string(s / 100));
   }
-  viewer.resetCamera();
+  // With a frame on screen the view stays where it is (the grid reaches 50 m);
+  // only the clipping range grows to take the grid in.
+  double bounds[6];
+  if (impl_->shownBounds(bounds))
+    impl_->renderer->ResetCameraClippingRange();
+  else
+    viewer.resetCamera();
   repaint();
 }
 
@@ -234,19 +390,33 @@ void PointCloudView::clear() {
   repaint();
 }
 
+// The sensor's points all lie in the scan plane z = 0: the scene position
+// under the cursor is where the line of sight through the cursor's pixel
+// meets that plane (exact for every point drawn, and defined between them,
+// whatever the camera's direction).
 bool PointCloudView::pickAtCursor(double& x, double& y, double& z) {
   vtkRenderWindowInteractor* interactor = impl_->screen->interactor();
-  vtkRenderer* first = impl_->viewer->getRenderWindow()->GetRenderers()->GetFirstRenderer();
-  if (!interactor || !first) return false;
+  if (!interactor) return false;
   int position[2];
-  interactor->GetLastEventPosition(position);
-  auto picker = vtkSmartPointer<vtkWorldPointPicker>::New();
-  picker->Pick(position[0], position[1], 0, first);
-  double world[3];
-  picker->GetPickPosition(world);
-  x = world[0];
-  y = world[1];
-  z = world[2];
+  interactor->GetEventPosition(position);  // the newest, not the one before it
+  vtkRenderer* r = impl_->renderer;
+  const auto world = [r, &position](double depth) {
+    r->SetDisplayPoint(position[0], position[1], depth);
+    r->DisplayToWorld();
+    double w[4];
+    r->GetWorldPoint(w);
+    return w[3] != 0 ? Vec{w[0] / w[3], w[1] / w[3], w[2] / w[3]} : Vec{w[0], w[1], w[2]};
+  };
+  const Vec nearPoint = world(0.0), farPoint = world(1.0);
+  const Vec sight = farPoint - nearPoint;
+  if (std::fabs(sight.z) < 1e-9 * std::sqrt(dot(sight, sight))) return false;  // along the plane
+  const Vec hit = nearPoint + (-nearPoint.z / sight.z) * sight;
+  vtkCamera* camera = r->GetActiveCamera();
+  // Behind the camera the plane is not seen.
+  if (dot(hit - vec(camera->GetPosition()), vec(camera->GetDirectionOfProjection())) <= 0) return false;
+  x = hit.x;
+  y = hit.y;
+  z = 0.0;
   return true;
 }
 
@@ -257,8 +427,27 @@ std::string PointCloudView::textLine() const {
 void PointCloudView::setTextLine(const std::string& text) {
   impl_->text = text;
   auto& viewer = *impl_->viewer;
-  if (!viewer.contains(kTextId)) viewer.addText(text, 150, 0, 20, 0, 0, 1, kTextId);
-  viewer.updateText(text, 150, 0, 20, 0, 0, 1, kTextId);
+  if (!viewer.contains(kTextId)) viewer.addText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
+  viewer.updateText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
+}
+
+void PointCloudView::onCursorMoved(std::function<void()> handler) { impl_->cursorHandler = std::move(handler); }
+
+double PointCloudView::fractionInView(const std::vector<ScenePoint>& points) const {
+  if (points.empty()) return 0.0;
+  vtkRenderer* r = impl_->renderer;
+  double aspect = r->GetTiledAspectRatio();
+  if (!(aspect > 0) || !std::isfinite(aspect)) aspect = 1.0;
+  vtkMatrix4x4* m = r->GetActiveCamera()->GetCompositeProjectionTransformMatrix(aspect, -1, 1);
+  std::size_t inside = 0;
+  for (const ScenePoint& p : points) {
+    const double in[4] = {p.x, p.y, p.z, 1.0};
+    double out[4];
+    m->MultiplyPoint(in, out);
+    if (out[3] <= 0) continue;  // behind the camera
+    inside += std::fabs(out[0]) <= out[3] && std::fabs(out[1]) <= out[3] && std::fabs(out[2]) <= out[3];
+  }
+  return static_cast<double>(inside) / points.size();
 }
 
 void PointCloudView::onKeyDown(std::function<void(const std::string&, char)> handler) {

@@ -48,25 +48,33 @@ class PointCloudView {
   // The same for points already picked out of a cloud (the marked region).
   void showSelection(const std::vector<ScenePoint>& points);
 
-  // Camera presets: 0 front, 1 top, 2 left.
+  // Camera presets: 0 front, 1 top, 2 left. Each keeps its direction and
+  // view-up and stands back until the points shown fill the view with a
+  // small margin (10 m either way when no frame is shown), the coordinate
+  // system and the grid left out. The first two frames with points are
+  // fitted the same way, from above unless a preset was chosen.
   void setCameraPreset(int preset);
   void resetCamera();
 
   // The coordinate system of scale 50 at the origin.
   void setAxesShown(bool shown);
   // The measuring grid in the ground plane: lines every 2 m out to 50 m,
-  // rings every 2 m, labels every 4 m. Hiding it removes every shape (the
-  // texts of the readout and the statistics too).
+  // rings every 2 m, labels every 4 m. With a frame shown the view stays as
+  // it is; without one it takes in the whole grid. Hiding it removes every
+  // shape (the texts of the readout and the statistics too).
   void showGrid();
   void removeAllShapes();
   // Removes every cloud and every shape.
   void clear();
 
-  // The world position under the interactor's last event position; false
-  // when nothing lies under it.
+  // The position in the scan plane (z = 0, where every point lies) under
+  // the cursor's latest position; false when the plane is not seen there.
   bool pickAtCursor(double& x, double& y, double& z);
+  // Called on every cursor move over the view (drawn frames or not); a text
+  // line it changes is shown without waiting for the next frame.
+  void onCursorMoved(std::function<void()> handler);
   // The text line (the readout or the region statistics): id "0" at (150, 0)
-  // pixels, size 20, blue.
+  // pixels, size 20, light yellow.
   void setTextLine(const std::string& text);
   // The text line as last set (empty when it was removed with the shapes).
   std::string textLine() const;
@@ -104,6 +112,9 @@ class PointCloudView {
   // Where a scene position lands in the widget, in pixels from its top left
   // (tests: what a screenshot shows there).
   bool sceneToWidget(double x, double y, double z, double& px, double& py) const;
+  // The share of `points` inside the camera's view (within the window and
+  // the clipping range); 0 for none.
+  double fractionInView(const std::vector<ScenePoint>& points) const;
 
  private:
   struct Impl;

@@ -224,6 +224,9 @@ inline Rgb colourOf(int intensity, float z, double azimuth) {
   return pointColour(Mode, intensity, z, azimuth);
 }
 
+// Mode kRegionOnly: only the measurements in the marked region are kept.
+constexpr int kRegionOnly = -2;
+
 // The per-measurement loop, with the colour mode fixed at compile time so the
 // colour rule is inlined.
 template <int Mode>
@@ -234,13 +237,13 @@ void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, Fr
   const double* distances = record.distance.data();
   const int* intensities = record.intensity.data();
   const unsigned long long* timestamps = record.timestamp.data();
-  const bool wantRows = !s.areaPicked;
+  const bool wantRows = !s.areaPicked && Mode != kRegionOnly;
   const double limit = s.angleLimit;
   const double upper = 360.0 - s.angleLimit;
   // A box of all zeros (nothing marked) still takes points at exactly 0, 0, 0.
   const SelectionBox box = s.box;
 
-  out.display.resize(n);
+  if (Mode != kRegionOnly) out.display.resize(n);
   ColouredPoint* display = out.display.data();
   std::size_t shown = 0;
   // In runs that stay in the first level cache: the products of a run, then
@@ -270,7 +273,7 @@ void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, Fr
                                               timestamps[j]));
       if (insideBox(box, p)) {
         out.selection.push_back(RegionMeasurement{p, az, d, intensity, timestamps[j]});
-      } else {
+      } else if constexpr (Mode != kRegionOnly) {
         display[shown].p = p;
         display[shown].colour = colourOf<Mode>(intensity, p.z, az);
         ++shown;
@@ -297,19 +300,20 @@ void computeFramePoints(const LidarDataSingleLine& record, const FrameSettings& 
   }
 }
 
+void computeRegionMeasurements(const LidarDataSingleLine& record, const FrameSettings& s,
+                               std::vector<RegionMeasurement>& out) {
+  FramePoints points;
+  points.selection = std::move(out);
+  points.selection.clear();
+  framePointsIn<kRegionOnly>(record, s, points);
+  out = std::move(points.selection);
+}
+
 double readoutAzimuth(double x, double y) {
-  const double planar = std::sqrt(y * y + x * x);
-  if (planar == 0) return 0.0;
-  double a = std::asin(std::fabs(y) / planar) * 57.2957795;
-  if (x < 0 && y > 0)
-    a = 180 + a;
-  else if (x < 0 && y < 0)
-    a = 180 - a;
-  else if (x > 0 && y < 0)
-    ;  // stays
-  else if (x >= 0 && y >= 0)
-    a = 360 - a;
-  return a;
+  if (x == 0 && y == 0) return 0.0;
+  double a = std::atan2(x, y) * (180.0 / M_PI);
+  if (a < 0) a += 360.0;
+  return a >= 360.0 ? a - 360.0 : a;
 }
 
 std::string readoutText(double x, double y, double z) {

@@ -107,13 +107,18 @@ constexpr int kFrameTableRows = 30;
 // coloured, and put into the display or the selection.
 void computeFramePoints(const LidarDataSingleLine& record, const FrameSettings& settings, FramePoints& out);
 
-// The cursor readout's azimuth of a scene position, in degrees: A = asin(|y|
-// / sqrt(x^2 + y^2)) in degrees, then 180 + A for x < 0 < y, 180 - A for
-// x < 0 and y < 0, 360 - A for x >= 0 and y >= 0 (A as it is otherwise). The
-// readout has its own convention, not the points' azimuth. A position on the
-// z axis (x = y = 0), which has no angle, reads 0.
+// Only the measurements of `record` that computeFramePoints puts into the
+// marked region (settings.box), in order: what the region statistics need of
+// a frame that is not drawn.
+void computeRegionMeasurements(const LidarDataSingleLine& record, const FrameSettings& settings,
+                               std::vector<RegionMeasurement>& out);
+
+// The cursor readout's azimuth of a scene position, in degrees from 0 to
+// 360, as the sensor measures it: 0 along +y, 90 along +x, 180 along -y, 270
+// along -x. A position on the z axis (x = y = 0), which has no angle, reads 0.
 double readoutAzimuth(double x, double y);
-// "Distance:<d>    Azimuth:<a>", both with 6 decimals.
+// "Distance:<d>    Azimuth:<a>", both with 6 decimals, the distance from the
+// sensor in centimetres (the scene's unit, as the point table's distance).
 std::string readoutText(double x, double y, double z);
 
 }  // namespace z540k

@@ -73,6 +73,7 @@ void appendAxis(std::string& out, const char* axis, float min, float max, float 
 RegionStatistics::Step RegionStatistics::add(float x, float y, int pickedCount) {
   Step step;
   if (pickedCount <= 0) return step;
+  ++measured_;
   if (count_ >= pickedCount) {
     // The window is complete. Its average is over the measurements it holds,
     // which are `pickedCount` unless the region was picked anew meanwhile.

@@ -5,6 +5,7 @@
 // point cloud types.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,9 +63,12 @@ class RegionStatistics {
 
   // Measurements in the current window.
   int count() const { return count_; }
+  // Measurements counted since the object was made.
+  std::uint64_t measured() const { return measured_; }
 
  private:
   int count_ = 0;
+  std::uint64_t measured_ = 0;
   float xMin_ = 0, xMax_ = 0, xSum_ = 0;
   float yMin_ = 0, yMax_ = 0, ySum_ = 0;
 };
