@@ -41,8 +41,8 @@ constexpr unsigned long kAfterSetMs = 50;
 
 int valueAt(const std::vector<int>& values, std::size_t i) { return i < values.size() ? values[i] : 0; }
 
-// A signed 16-bit status value as the sensor reports it: above 32767 less 65535.
-int signedValue(int value) { return value > 32767 ? value - 65535 : value; }
+// A signed 16-bit status value as the sensor stores it (two's complement).
+int signedValue(int value) { return z540k::signed16(static_cast<std::uint16_t>(value)); }
 
 z540k::LocalDateTime localTimeOf(const QDateTime& t) {
   return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
@@ -213,6 +213,24 @@ void ACWPSettingWidget::onOK_Clicked() {
     showMessage(this, MessageKind::Information, tr("error"), tr("请先刷新数据否则再进行设置!"));
     return;
   }
+  z540k::AdvancedSettingsInput input;
+  input.highReflect = ui->lineEdit_HighReflect->text().toStdString();
+  input.zeroDegreeIndex = ui->comboBox_Zero_degree_position->currentIndex();
+  input.echoIndex = ui->comboBox_SingleOrDouble->currentIndex();
+  input.deviationAngle = ui->lineEdit_deviationAngle->text().toStdString();
+  input.range = ui->lineEdit_21->text().toStdString();
+  input.trailThreshold = ui->lineEdit_tw->text().toStdString();
+  input.trailDistance = ui->lineEdit_twjl->text().toStdString();
+  input.encoderZero = ui->lineEdit_MaPanAngle->text().toStdString();
+  input.motorSpeed = ui->comboBox_rotateSpeed->currentText().toStdString();
+  if (!values_.empty()) input.runState = static_cast<unsigned>(status_.runState);
+  // A value its field cannot hold is said before any capture: the sensor
+  // never gets a value the operator did not type, and nobody waits for a
+  // status frame to learn it. The refreshed mark stays.
+  if (const auto refusal = z540k::advancedSettingsRefusal(input)) {
+    showMessage(this, MessageKind::Information, tr("error"), text(*refusal));
+    return;
+  }
   const QString device = captureAdapter(CaptureUse::Send);
   if (device.isEmpty()) return;
 
@@ -222,18 +240,6 @@ void ACWPSettingWidget::onOK_Clicked() {
   busy_ = false;
   if (outcome == CaptureOutcome::Stopped) return;
   if (outcome == CaptureOutcome::Captured) {
-    z540k::AdvancedSettingsInput input;
-    input.highReflect = ui->lineEdit_HighReflect->text().toStdString();
-    input.zeroDegreeIndex = ui->comboBox_Zero_degree_position->currentIndex();
-    input.echoIndex = ui->comboBox_SingleOrDouble->currentIndex();
-    input.deviationAngle = ui->lineEdit_deviationAngle->text().toStdString();
-    input.range = ui->lineEdit_21->text().toStdString();
-    input.trailThreshold = ui->lineEdit_tw->text().toStdString();
-    input.trailDistance = ui->lineEdit_twjl->text().toStdString();
-    input.encoderZero = ui->lineEdit_MaPanAngle->text().toStdString();
-    input.motorSpeed = ui->comboBox_rotateSpeed->currentText().toStdString();
-    if (!values_.empty()) input.runState = static_cast<unsigned>(status_.runState);
-
     switch (z540k::checkAdvancedSettings(input)) {
       case z540k::AdvancedSettingsRefusal::DeviationAngleEmpty:
         showMessage(this, MessageKind::Information, tr("error"), tr("请输入水平偏移角度!"));

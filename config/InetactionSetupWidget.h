@@ -23,6 +23,10 @@
 #include "LidarRecords.h"
 #include "NetworkSettingsPacket.h"
 
+namespace z540k {
+struct NetworkStatusDisplay;
+}
+
 class QLineEdit;
 
 namespace Ui {
@@ -72,14 +76,10 @@ class InetactionSetupWidget : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void showStatus(const std::vector<int>& values);
-  QStringList versionList() const;
-  void selectRotateSpeed(int rpm);
-  void refreshLong();
-  void refreshShort();
-  // The refusals Set adds to the Part's own: a half-typed address, a MAC
-  // whose pairs are not hexadecimal. True when the fields can be sent.
-  bool fieldsUsable();
+  void showStatus(const z540k::NetworkStatusDisplay& display);
+  // Fills the editable fields from the last raw status packet (and, with a
+  // decoded status since the last refresh, the speed and state choices).
+  void showRefreshed();
   z540k::NetworkSettingsInput settingsInput() const;
   void fillSubnetMask();
   void fillGateway();
@@ -87,8 +87,6 @@ class InetactionSetupWidget : public QWidget {
 
   std::unique_ptr<Ui::InetactionSetupWidget> ui;
   SettingData status_{};             // the last decoded status, motor speed 100 or less as 0
-  int dataPortValue_ = 0;            // status value 7, or the short layout's data port
-  int devicePortValue_ = 0;          // status value 8, or the short layout's device port
   z540k::StatusSnapshot snapshot_{};  // the last raw status packet
   std::array<std::uint8_t, 1206> packet_{};  // the long packet being (last) built
   bool shortFormat_ = false;

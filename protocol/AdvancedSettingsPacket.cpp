@@ -3,7 +3,6 @@
 #include "PacketFormat.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace z540k {
 
@@ -25,88 +24,15 @@ constexpr std::size_t kBoard2ThresholdAdjust = 103;
 constexpr std::size_t kBoard2Version = 1196;
 constexpr std::size_t kBoard3Version = 1198;
 
-// Beyond any 16-bit field: a reading this large encodes as 0 whatever is
-// added to it.
-constexpr long long kHuge = 1LL << 40;
-// Signed fields shown by Refresh: above this, 65535 is subtracted.
-constexpr unsigned kLargestPositive = 32767;
-constexpr long long kNegativeOffset = 65535;
-
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string trimmed(const std::string& text) {
+  const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
   std::size_t b = 0, e = text.size();
   while (b < e && isSpace(text[b])) ++b;
   while (e > b && isSpace(text[e - 1])) --e;
   return text.substr(b, e - b);
 }
-
-// A decimal number text times 10^shift, truncated toward zero, computed from
-// its digits exactly (magnitudes beyond kHuge saturate there). False when the
-// text is not a number.
-bool scaledDecimal(const std::string& raw, int shift, long long& out) {
-  const std::string t = trimmed(raw);
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-  std::string digits;
-  std::size_t intDigits = 0;
-  while (i < t.size() && isDigit(t[i])) digits += t[i++], ++intDigits;
-  if (i < t.size() && t[i] == '.') {
-    ++i;
-    while (i < t.size() && isDigit(t[i])) digits += t[i++];
-  }
-  if (digits.empty()) return false;
-  long long exponent = 0;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    bool negativeExponent = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negativeExponent = t[i++] == '-';
-    if (i == t.size() || !isDigit(t[i])) return false;
-    while (i < t.size() && isDigit(t[i])) exponent = std::min(exponent * 10 + (t[i++] - '0'), 100000LL);
-    if (negativeExponent) exponent = -exponent;
-  }
-  if (i != t.size()) return false;
-  // The integer part ends this many digits into `digits`.
-  const long long end = static_cast<long long>(intDigits) + exponent + shift;
-  long long v = 0;
-  for (long long k = 0; k < end; ++k) {
-    const int d = k < static_cast<long long>(digits.size()) ? digits[static_cast<std::size_t>(k)] - '0' : 0;
-    v = v * 10 + d;
-    if (v >= kHuge) {
-      v = kHuge;
-      break;
-    }
-  }
-  out = negative ? -v : v;
-  return true;
-}
-
-// A base-10 integer as the window reads it: white space around it, an
-// optional sign, digits only; a value beyond a 32-bit int, or any other
-// text, reads as 0.
-long long integerReading(const std::string& raw) {
-  const std::string t = trimmed(raw);
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-  if (i == t.size()) return 0;
-  long long v = 0;
-  for (; i < t.size(); ++i) {
-    if (!isDigit(t[i])) return 0;
-    v = v * 10 + (t[i] - '0');
-    if (v > 2147483648LL) return 0;
-  }
-  if (negative) v = -v;
-  return v > 2147483647LL ? 0 : v;
-}
-
-long long decimalReading(const std::string& text, int shift) {
-  long long v = 0;
-  return scaledDecimal(text, shift, v) ? v : 0;
-}
-
 
 void store16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 8);
@@ -129,30 +55,49 @@ std::uint16_t advancedMotorSpeed(const std::string& choice) {
   return 1200;
 }
 
-std::string shortNumber(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
+// A threshold as the packet writes it: an empty text reads as 0 (the
+// window's question guards it); an unset or refused one keeps the status.
+std::uint16_t trailValue(AdvancedField field, const std::optional<std::string>& text, const StatusSnapshot& status,
+                         std::size_t offset) {
+  if (text && text->empty()) return 0;
+  const auto v = text ? advancedFieldValue(field, *text) : std::nullopt;
+  return v ? *v : loadBE16(&status[offset]);
 }
-
-long long signedReading(unsigned v) { return v > kLargestPositive ? static_cast<long long>(v) - kNegativeOffset : v; }
 
 }  // namespace
 
-std::uint16_t field16(long long value) {
-  if (value <= -65536 || value >= 65536) return 0;
-  return static_cast<std::uint16_t>(static_cast<unsigned long long>(value) & 0xFFFF);
+const FieldRule& advancedFieldRule(AdvancedField field) {
+  static const FieldRule kRules[] = {
+      {"High-reflection compensation (mm)", false, 0, 0, 65535},
+      {"Horizontal offset angle (degrees)", false, 2, -32768, 32767},
+      {"Measuring range (m)", false, 2, 0, 65535},
+      {"Trailing-removal threshold", true, 0, 0, 65535},
+      {"Trailing-removal distance (cm)", true, 0, 0, 65535},
+      {"Encoder zero calibration (degrees)", false, 2, -32768, 32767},
+  };
+  return kRules[static_cast<int>(field)];
 }
 
-std::uint16_t highReflectField(const std::string& text) { return field16(decimalReading(text, 0)); }
-std::uint16_t deviationAngleField(const std::string& text) { return field16(decimalReading(text, 2)); }
-std::uint16_t rangeField(const std::string& text) { return field16(integerReading(text) * 100); }
-std::uint16_t trailField(const std::string& text) { return field16(integerReading(text)); }
+std::optional<std::uint16_t> advancedFieldValue(AdvancedField field, const std::string& text) {
+  const auto v = fieldValue(advancedFieldRule(field), text);
+  if (!v) return std::nullopt;
+  return static_cast<std::uint16_t>(static_cast<unsigned long long>(*v) & 0xFFFF);  // two's complement
+}
 
-std::uint16_t encoderZeroField(const std::string& text) {
-  long long v = decimalReading(text, 2);
-  if (v < 0) v += kNegativeOffset;
-  return field16(v);
+std::optional<std::string> advancedFieldRefusal(AdvancedField field, const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  return fieldRefusal(advancedFieldRule(field), text);
+}
+
+std::optional<std::string> advancedSettingsRefusal(const AdvancedSettingsInput& in) {
+  const std::pair<AdvancedField, const std::optional<std::string>*> fields[] = {
+      {AdvancedField::HighReflect, &in.highReflect},       {AdvancedField::DeviationAngle, &in.deviationAngle},
+      {AdvancedField::Range, &in.range},                   {AdvancedField::TrailThreshold, &in.trailThreshold},
+      {AdvancedField::TrailDistance, &in.trailDistance},   {AdvancedField::EncoderZero, &in.encoderZero}};
+  for (const auto& [field, text] : fields)
+    if (*text)
+      if (auto refusal = advancedFieldRefusal(field, **text)) return refusal;
+  return std::nullopt;
 }
 
 AdvancedSettingsRefusal checkAdvancedSettings(const AdvancedSettingsInput& in) {
@@ -162,9 +107,8 @@ AdvancedSettingsRefusal checkAdvancedSettings(const AdvancedSettingsInput& in) {
 }
 
 bool trailingRemovalSendsZero(const AdvancedSettingsInput& in, const StatusSnapshot& status) {
-  const std::uint16_t threshold = in.trailThreshold ? trailField(*in.trailThreshold) : loadBE16(&status[at::kTrailThreshold]);
-  const std::uint16_t distance = in.trailDistance ? trailField(*in.trailDistance) : loadBE16(&status[at::kTrailDistance]);
-  return threshold == 0 || distance == 0;
+  return trailValue(AdvancedField::TrailThreshold, in.trailThreshold, status, at::kTrailThreshold) == 0 ||
+         trailValue(AdvancedField::TrailDistance, in.trailDistance, status, at::kTrailDistance) == 0;
 }
 
 std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(const AdvancedSettingsInput& in,
@@ -184,15 +128,20 @@ std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(cons
   p[at::kRunState + 1] = static_cast<std::uint8_t>(runState <= 1 ? runState : 2);
   storeTime(p + at::kTime, now);
 
-  if (in.highReflect && !in.highReflect->empty()) store16(p + at::kHighReflect, highReflectField(*in.highReflect));
+  // A field left out, empty (where that keeps it) or refused keeps the
+  // status bytes.
+  const auto write = [&](AdvancedField field, const std::optional<std::string>& text, std::size_t offset) {
+    if (!text) return;
+    if (const auto v = advancedFieldValue(field, *text)) store16(p + offset, *v);
+  };
+  write(AdvancedField::HighReflect, in.highReflect, at::kHighReflect);
   if (in.zeroDegreeIndex) p[at::kZeroDegree] = *in.zeroDegreeIndex == 0 ? 0 : 1;
   if (in.echoIndex) p[at::kEcho] = *in.echoIndex == 0 ? 0 : 1;
-  if (in.deviationAngle && !in.deviationAngle->empty())
-    store16(p + at::kDeviationAngle, deviationAngleField(*in.deviationAngle));
-  if (in.range && !in.range->empty()) store16(p + at::kRange, rangeField(*in.range));
-  if (in.trailThreshold) store16(p + at::kTrailThreshold, trailField(*in.trailThreshold));
-  if (in.trailDistance) store16(p + at::kTrailDistance, trailField(*in.trailDistance));
-  if (in.encoderZero && !in.encoderZero->empty()) store16(p + at::kEncoderZero, encoderZeroField(*in.encoderZero));
+  write(AdvancedField::DeviationAngle, in.deviationAngle, at::kDeviationAngle);
+  write(AdvancedField::Range, in.range, at::kRange);
+  store16(p + at::kTrailThreshold, trailValue(AdvancedField::TrailThreshold, in.trailThreshold, status, at::kTrailThreshold));
+  store16(p + at::kTrailDistance, trailValue(AdvancedField::TrailDistance, in.trailDistance, status, at::kTrailDistance));
+  write(AdvancedField::EncoderZero, in.encoderZero, at::kEncoderZero);
 
   storeBytes(p + at::kMarker, kAdvancedSettingsMarker);
   storeBytes(p + at::kTail, kConfigurationTail);
@@ -255,14 +204,14 @@ bool restoreDestination(const std::string& ipText, const std::string& portText, 
 
 AdvancedSettingsView advancedSettingsView(const StatusSnapshot& s) {
   AdvancedSettingsView v;
-  v.range = shortNumber(loadBE16(&s[at::kRange]) / 100.0);
+  v.range = hundredthsText(loadBE16(&s[at::kRange]));
   v.trailThreshold = std::to_string(loadBE16(&s[at::kTrailThreshold]));
   v.trailDistance = std::to_string(loadBE16(&s[at::kTrailDistance]));
   v.highReflect = std::to_string(loadBE16(&s[at::kHighReflect]));
   if (s[at::kZeroDegree] <= 1) v.zeroDegreeIndex = s[at::kZeroDegree];
   if (s[at::kEcho] <= 1) v.echoIndex = s[at::kEcho];
-  v.deviationAngle = shortNumber(static_cast<double>(signedReading(loadBE16(&s[at::kDeviationAngle]))) / 100.0);
-  v.encoderZero = shortNumber(static_cast<double>(signedReading(loadBE16(&s[at::kEncoderZero]))) / 100.0);
+  v.deviationAngle = hundredthsText(signed16(loadBE16(&s[at::kDeviationAngle])));
+  v.encoderZero = hundredthsText(signed16(loadBE16(&s[at::kEncoderZero])));
   const std::uint8_t* b2 = &s[kBoard2Version];
   v.board2Version = "V" + std::to_string(b2[0]) + "." + std::to_string(b2[1] >> 4) + "." + std::to_string(b2[1] & 15);
   const std::uint8_t* b3 = &s[kBoard3Version];
@@ -271,7 +220,7 @@ AdvancedSettingsView advancedSettingsView(const StatusSnapshot& s) {
                     std::to_string(b3[5] & 15);
   v.motorSpeed = motorSpeedChoice(loadBE16(&s[at::kMotorSpeed]));
   v.board2HighVoltage = std::to_string(loadBE16(&s[kBoard2HighVoltage]));
-  v.board2HighVoltageAdjust = std::to_string(signedReading(loadBE16(&s[kBoard2HighVoltageAdjust])));
+  v.board2HighVoltageAdjust = std::to_string(signed16(loadBE16(&s[kBoard2HighVoltageAdjust])));
   v.board2ThresholdAdjust = std::to_string(s[kBoard2ThresholdAdjust]);
   return v;
 }

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "NetworkSettingsPacket.h"
+#include "SettingsFieldValues.h"
 
 namespace z540k {
 
@@ -59,7 +60,8 @@ struct StatusFrameAddresses {
 // unset member (the tool's omitted option) keeps the status packet's bytes
 // for its field. Set but empty: as the window treats the empty field (high
 // reflection and encoder zero keep the status bytes; deviation angle and
-// range are refused by checkAdvancedSettings; thresholds read as 0).
+// range are refused by checkAdvancedSettings; thresholds read as 0). A text
+// its field cannot hold is refused by advancedSettingsRefusal.
 struct AdvancedSettingsInput {
   std::optional<std::string> highReflect;     // lineEdit_HighReflect, mm
   std::optional<int> zeroDegreeIndex;         // comboBox_Zero_degree_position: 0 or 1 (anything else: 1)
@@ -83,6 +85,28 @@ enum class AdvancedSettingsRefusal {
 };
 AdvancedSettingsRefusal checkAdvancedSettings(const AdvancedSettingsInput& input);
 
+// The text fields, each a 16-bit value in the packet.
+enum class AdvancedField { HighReflect, DeviationAngle, Range, TrailThreshold, TrailDistance, EncoderZero };
+
+// What a field takes, in the packet's units: high reflection a number of mm
+// (a fraction dropped) 0-65535; the offset angle and encoder zero degrees to
+// the hundredth, -327.68 to 327.67 (two's complement, as the status stores
+// them); the range metres to the hundredth, 0 to 655.35; the thresholds whole
+// numbers 0-65535.
+const FieldRule& advancedFieldRule(AdvancedField field);
+
+// The 16-bit value a field's text writes ("-1.5" degrees gives 0xFF6A, "1.5"
+// metres 0x0096, "123.45" metres 0x3039), read exactly from its digits;
+// nothing when the field cannot hold it (out of range, not a number).
+std::optional<std::uint16_t> advancedFieldValue(AdvancedField field, const std::string& text);
+
+// The first field, in the window's order, whose text (set and not empty) its
+// field cannot hold: one line naming the field and its range. An empty
+// threshold reads as 0, which the trailing-removal question guards.
+std::optional<std::string> advancedSettingsRefusal(const AdvancedSettingsInput& input);
+// The same for one field's text (empty passes).
+std::optional<std::string> advancedFieldRefusal(AdvancedField field, const std::string& text);
+
 // True when the trailing-removal threshold or distance the packet would send
 // is 00 00 (a set field that reads as 0, or encodes to 0): the window asks
 // "拖尾数据为0,或拖尾距离为0?" before sending, the tool warns. Unset fields
@@ -93,8 +117,8 @@ bool trailingRemovalSendsZero(const AdvancedSettingsInput& input, const StatusSn
 // the header, motor speed, the frame's two addresses, the run state byte
 // (00 then runState when it is 0 or 1, else 2), the local time, the fields of
 // `input`, the marker and the tail written over it. Never fails: callers
-// refuse what checkAdvancedSettings rejects first (an empty deviation angle or
-// range, built anyway, keeps the status bytes).
+// refuse what checkAdvancedSettings and advancedSettingsRefusal reject first
+// (such a field, built anyway, keeps the status bytes).
 std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(const AdvancedSettingsInput& input,
                                                                             const StatusSnapshot& status,
                                                                             const StatusFrameAddresses& frame,
@@ -113,49 +137,24 @@ std::array<std::uint8_t, kDefaultRestoreSize> buildDefaultRestorePacket(const Lo
 bool restoreDestination(const std::string& ipText, const std::string& portText, std::string& ip,
                         std::uint16_t& port, std::string& reason);
 
-// --- The 16-bit field encoding and the readings of the field texts ---
-
-// 0, and any value whose magnitude is 65536 or more, gives 0; any other value
-// its low 16 bits in two's complement (-1 gives 0xFFFF, 40000 gives 0x9C40).
-std::uint16_t field16(long long value);
-
-// The window's readings of its texts, each already through field16():
-// high reflection: the number truncated toward zero;
-std::uint16_t highReflectField(const std::string& text);
-// deviation angle: the number times 100, truncated toward zero (-1.5 gives
-// 0xFF6A, 700 gives 0);
-std::uint16_t deviationAngleField(const std::string& text);
-// range: a base-10 integer (a fractional or other text reads as 0) times 100
-// (150 gives 0x3A98, 1.5 gives 0);
-std::uint16_t rangeField(const std::string& text);
-// thresholds: a base-10 integer (other text reads as 0);
-std::uint16_t trailField(const std::string& text);
-// encoder zero: the number times 100 truncated toward zero, a negative value
-// with 65535 added (-1 gives 0xFF9B, -0.01 gives 0xFFFE).
-std::uint16_t encoderZeroField(const std::string& text);
-// Text readings: numbers are C-locale decimals with an optional sign, point
-// and exponent, white space around them allowed; the product with 100 is
-// taken from the decimal digits exactly (0.29 gives 29). A text that is not
-// a number reads as 0, as do "inf" and "nan".
-
 // --- What a Refresh shows ---
 
 // The fields a Refresh fills from one status packet, as texts. An index of -1
 // and an empty motorSpeed mean "the status leaves the control unchanged".
 struct AdvancedSettingsView {
-  std::string range;           // bytes 178-179 / 100, up to 6 significant digits
+  std::string range;           // bytes 178-179 in hundredths: "123.45"
   std::string trailThreshold;  // 180-181
   std::string trailDistance;   // 182-183
   std::string highReflect;     // 104-105, unsigned
   int zeroDegreeIndex = -1;    // byte 184 when 0 or 1
   int echoIndex = -1;          // byte 185 when 0 or 1
-  std::string deviationAngle;  // 186-187: above 32767 less 65535, / 100
+  std::string deviationAngle;  // 186-187, two's complement hundredths: 0xFFFF "-0.01"
   std::string encoderZero;     // 194-195: the same
   std::string board2Version;   // "V" b0 "." (b1 >> 4) "." (b1 & 15), bytes 1196-1197
   std::string board3Version;   // "2024.3.9-V1.2.3" from bytes 1198-1203
   std::string motorSpeed;      // " 5 HZ" for 250-350 rpm, " 10 HZ" 550-650, " 20 HZ" 1150-1250, else empty
   std::string board2HighVoltage;        // 99-100
-  std::string board2HighVoltageAdjust;  // 101-102: above 32767 less 65535
+  std::string board2HighVoltageAdjust;  // 101-102, two's complement
   std::string board2ThresholdAdjust;    // 103
 };
 AdvancedSettingsView advancedSettingsView(const StatusSnapshot& status);

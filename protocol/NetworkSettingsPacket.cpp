@@ -1,6 +1,7 @@
 #include "NetworkSettingsPacket.h"
 
 #include "PacketFormat.h"
+#include "SettingsFieldValues.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,9 +30,9 @@ constexpr std::size_t kLongStatusSensorIp = 10;
 constexpr std::size_t kConfigurationFormat = 1202;
 constexpr std::uint8_t kShortConfigurationFormat = 3;
 
-constexpr std::uint32_t kLowestPort = 1025;  // the bound 1024 itself is excluded
-constexpr std::uint32_t kHighestPort = 65535;
-constexpr std::size_t kPortDigits = 5;
+constexpr long long kLowestPort = 1025;  // the bound 1024 itself is excluded
+constexpr long long kHighestPort = 65535;
+constexpr long long kHighestPpsAngle = 360;  // whole degrees
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -40,17 +41,6 @@ int hexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool allDigits(const std::string& text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), isDigit);
-}
-
-// A text of decimal digits, modulo `modulus` (exact for any length).
-std::uint32_t digitsModulo(const std::string& text, std::uint32_t modulus) {
-  std::uint32_t v = 0;
-  for (const char c : text) v = (v * 10 + static_cast<std::uint32_t>(c - '0')) % modulus;
-  return v;
 }
 
 // The low 8 bits of the number atoi reads: leading white space, an optional
@@ -135,11 +125,8 @@ std::array<std::uint8_t, 6> macTextBytes(const std::string& text) {
 }
 
 bool portTextValue(const std::string& text, std::uint16_t& value) {
-  if (!allDigits(text)) return false;
-  const auto firstDigit = text.find_first_not_of('0');
-  if (firstDigit == std::string::npos || text.size() - firstDigit > kPortDigits) return false;
-  const std::uint32_t v = digitsModulo(text, 1000000);
-  if (v < kLowestPort || v > kHighestPort) return false;
+  long long v = 0;
+  if (!readWholeNumber(text, v) || v < kLowestPort || v > kHighestPort) return false;
   value = static_cast<std::uint16_t>(v);
   return true;
 }
@@ -150,12 +137,16 @@ std::uint16_t motorSpeedRpm(const std::string& choice) {
   return 600;  // " 10 HZ" and anything unrecognised
 }
 
-std::uint16_t intervalValue(const std::string& text) {
-  return allDigits(text) ? static_cast<std::uint16_t>(digitsModulo(text, 65536)) : 0;
+std::optional<std::uint16_t> intervalValue(const std::string& text) {
+  long long v = 0;
+  if (!readWholeNumber(text, v) || v < 0 || v > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(v);
 }
 
-std::uint16_t ppsAngleValue(const std::string& text) {
-  return static_cast<std::uint16_t>(intervalValue(text) * 100u);
+std::optional<std::uint16_t> ppsAngleValue(const std::string& text) {
+  long long v = 0;
+  if (!readWholeNumber(text, v) || v < 0 || v > kHighestPpsAngle) return std::nullopt;
+  return static_cast<std::uint16_t>(v * 100);
 }
 
 bool isShortStatusFormat(const StatusSnapshot& snapshot) {
@@ -192,12 +183,18 @@ std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacke
   storeAddress(p + at::kSubnetMask, in.subnet, kZeroAddress);
 
   store16(p + at::kMotorState, in.motorState == "Stop" ? 1 : 0);
-  store16(p + at::kInterval, in.interval.empty() ? 0 : intervalValue(in.interval));
-  store16(p + at::kSensorState, in.sensorState == 1 ? 1 : 0);
-  if (in.ppsAngle.empty())
-    std::copy(s + at::kPpsAngle, s + at::kPpsAngle + 2, p + at::kPpsAngle);
+  // A text the callers refuse keeps the snapshot's value: never a wrong one.
+  const auto interval = in.interval.empty() ? std::optional<std::uint16_t>(0) : intervalValue(in.interval);
+  if (interval)
+    store16(p + at::kInterval, *interval);
   else
-    store16(p + at::kPpsAngle, ppsAngleValue(in.ppsAngle));
+    std::copy(s + at::kInterval, s + at::kInterval + 2, p + at::kInterval);
+  store16(p + at::kSensorState, in.sensorState == 1 ? 1 : 0);
+  const auto ppsAngle = ppsAngleValue(in.ppsAngle);
+  if (ppsAngle)
+    store16(p + at::kPpsAngle, *ppsAngle);
+  else  // empty
+    std::copy(s + at::kPpsAngle, s + at::kPpsAngle + 2, p + at::kPpsAngle);
 
   std::array<std::uint8_t, 6> time{};
   if (in.writeTime)

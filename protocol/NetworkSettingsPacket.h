@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace z540k {
@@ -78,8 +79,10 @@ constexpr std::size_t kShortTail = 32;
 // gateway and subnet mask send 0.0.0.0. A MAC that is not 17 characters sends
 // 60 76 88 00 00 00; one of 17 that macTextUsable() rejects keeps the
 // snapshot's MAC. A port text that is not a number within 1025-65535 keeps
-// the snapshot's port. Callers refuse what the predicates below reject before
-// they build (the build itself never fails).
+// the snapshot's port. An interval or PPS angle text that intervalValue() or
+// ppsAngleValue() cannot read keeps the snapshot's value. Callers refuse what
+// networkSettingsRefusal() (NetworkSettingsRules.h) rejects before they build
+// (the build itself never fails).
 std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(
     const NetworkSettingsInput& input, StatusSnapshot& snapshot, const LocalDateTime& now);
 
@@ -126,19 +129,21 @@ bool macTextUsable(const std::string& text);
 std::array<std::uint8_t, 6> macTextBytes(const std::string& text);
 
 // A port text as the build takes it: true, with the value, when the text is
-// decimal digits whose value v satisfies 1024 < v < 65536; false when the
-// snapshot's port is kept instead (empty, out of range or not a number).
+// a whole number (an optional sign, then decimal digits: "+2000" is 2000, as
+// the port field's validator takes it) whose value v satisfies
+// 1024 < v < 65536; false when the snapshot's port is kept instead (empty,
+// out of range or not a number).
 bool portTextValue(const std::string& text, std::uint16_t& value);
 
 // Motor speed choice text to revolutions per minute: " 5 HZ" 300, " 10 HZ"
 // 600, " 20 HZ" 1200, anything else 600.
 std::uint16_t motorSpeedRpm(const std::string& choice);
 
-// The 16-bit values of the interval and PPS angle fields: the text's decimal
-// value when it is all digits (else 0), low 16 bits; the PPS angle's value
-// times 100, low 16 bits (360 gives 36000).
-std::uint16_t intervalValue(const std::string& text);
-std::uint16_t ppsAngleValue(const std::string& text);
+// The 16-bit values of the interval and PPS angle fields: a whole number
+// 0-65535; whole degrees 0-360 times 100 (360 gives 36000). Nothing for any
+// other text (empty included).
+std::optional<std::uint16_t> intervalValue(const std::string& text);
+std::optional<std::uint16_t> ppsAngleValue(const std::string& text);
 
 // --- The status dump format ---
 

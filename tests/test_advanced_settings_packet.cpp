@@ -1,6 +1,11 @@
-// The advanced settings and default-restore packets, byte for byte, and the
-// texts a Refresh shows.
+// The advanced settings and default-restore packets, byte for byte, the
+// texts a Refresh shows, what each field takes, and that a Refresh followed by
+// an unedited Set writes back every status value.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <tuple>
+#include <vector>
 
 #include "AdvancedSettingsPacket.h"
 #include "StatusSnapshots.h"
@@ -46,33 +51,85 @@ TEST(AdvancedSettingsPacket, BuildsEveryFieldOverTheStatusCopy) {
   put(104, {0x00, 0x19});
   put(160, {0x55, 0xAA, 0xAA, 0x55, 0x33, 0x33, 0x11, 0x11});
   put(178, {0x3A, 0x98, 0x00, 0x03, 0x00, 0x0A, 1, 0, 0xFF, 0x6A});
-  put(194, {0xFF, 0x9B});
+  put(194, {0xFF, 0x9C});
   put(1204, {0x0F, 0xF0});
   EXPECT_EQ(p, expected);
 }
 
-TEST(AdvancedSettingsPacket, FieldEncodingExamples) {
-  EXPECT_EQ(deviationAngleField("-1.5"), 0xFF6A);
-  EXPECT_EQ(deviationAngleField("0"), 0x0000);
-  EXPECT_EQ(deviationAngleField("700"), 0x0000);  // 70000 after scaling
-  EXPECT_EQ(deviationAngleField("0.29"), 29);     // exact, not 28.999...
-  EXPECT_EQ(deviationAngleField("-327.68"), 0x8000);
-  EXPECT_EQ(deviationAngleField("655.35"), 0xFFFF);
-  EXPECT_EQ(deviationAngleField("abc"), 0);
-  EXPECT_EQ(deviationAngleField("nan"), 0);
-  EXPECT_EQ(deviationAngleField(" 1e-1 "), 10);
-  EXPECT_EQ(encoderZeroField("-1"), 0xFF9B);
-  EXPECT_EQ(encoderZeroField("-0.01"), 0xFFFE);  // 65535 added, not 65536
-  EXPECT_EQ(encoderZeroField("1.234"), 123);
-  EXPECT_EQ(rangeField("1.5"), 0x0000);
-  EXPECT_EQ(rangeField("150"), 0x3A98);
-  EXPECT_EQ(rangeField("30000000"), 0x0000);  // no int overflow on scaling
-  EXPECT_EQ(rangeField("99999999999"), 0x0000);
-  EXPECT_EQ(highReflectField("40000.9"), 0x9C40);
-  EXPECT_EQ(trailField("-1"), 0xFFFF);
-  EXPECT_EQ(trailField("65536"), 0);
-  EXPECT_EQ(field16(-65536), 0);
-  EXPECT_EQ(field16(-65535), 1);
+// Each text read exactly from its digits, in 16-bit two's complement.
+TEST(AdvancedSettingsPacket, FieldValues) {
+  using F = AdvancedField;
+  const std::tuple<F, const char*, int> cases[] = {
+      {F::DeviationAngle, "-1.5", 0xFF6A},  {F::DeviationAngle, "0", 0},          {F::DeviationAngle, "0.29", 29},
+      {F::DeviationAngle, "1.15", 115},     {F::DeviationAngle, " 1e-1 ", 10},    {F::DeviationAngle, "-327.68", 0x8000},
+      {F::DeviationAngle, "327.67", 0x7FFF}, {F::EncoderZero, "-1", 0xFF9C},      {F::EncoderZero, "-0.01", 0xFFFF},
+      {F::EncoderZero, "1.234", 123},       {F::Range, "1.5", 0x0096},            {F::Range, "123.45", 0x3039},
+      {F::Range, "150", 0x3A98},            {F::Range, "655.35", 0xFFFF},         {F::HighReflect, "40000.9", 0x9C40},
+      {F::TrailThreshold, "+7", 7},         {F::TrailDistance, "65535", 0xFFFF}};
+  for (const auto& [field, text, value] : cases) {
+    const auto v = advancedFieldValue(field, text);
+    ASSERT_TRUE(v.has_value()) << text;
+    EXPECT_EQ(*v, value) << text;
+  }
+}
+
+// A text its field cannot hold (one step outside its range, not a number,
+// far too large) is refused with the field's name and range; nothing of it
+// reaches the packet.
+TEST(AdvancedSettingsPacket, ValuesAFieldCannotHoldAreRefused) {
+  using F = AdvancedField;
+  struct Case {
+    F field;
+    std::vector<const char*> refused;
+    const char* says;
+  };
+  const Case cases[] = {
+      {F::HighReflect, {"-1", "65536", "NaN", "mm"}, "High-reflection compensation (mm) \"%s\" is not a number from 0 to 65535"},
+      {F::DeviationAngle, {"-327.69", "327.68", "700", "nan", "inf", "1e308", "1,5"},
+       "Horizontal offset angle (degrees) \"%s\" is not a number from -327.68 to 327.67"},
+      {F::Range, {"-0.01", "655.36", "700", "NaN", "abc"}, "Measuring range (m) \"%s\" is not a number from 0 to 655.35"},
+      {F::TrailThreshold, {"-1", "65536", "1.5", "x"}, "Trailing-removal threshold \"%s\" is not a whole number from 0 to 65535"},
+      {F::TrailDistance, {"-1", "65536", "1e2"}, "Trailing-removal distance (cm) \"%s\" is not a whole number from 0 to 65535"},
+      {F::EncoderZero, {"-327.69", "327.68", "0x10"}, "Encoder zero calibration (degrees) \"%s\" is not a number from -327.68 to 327.67"},
+  };
+  const StatusSnapshot s = longSnapshot();
+  for (const Case& c : cases) {
+    for (const char* text : c.refused) {
+      SCOPED_TRACE(text);
+      char says[160];
+      std::snprintf(says, sizeof says, c.says, text);
+      EXPECT_FALSE(advancedFieldValue(c.field, text).has_value());
+      EXPECT_EQ(advancedFieldRefusal(c.field, text), std::optional<std::string>(says));
+      AdvancedSettingsInput in = form();
+      std::optional<std::string>* fields[] = {&in.highReflect, &in.deviationAngle, &in.range,
+                                              &in.trailThreshold, &in.trailDistance, &in.encoderZero};
+      *fields[static_cast<int>(c.field)] = std::string(text);
+      EXPECT_EQ(advancedSettingsRefusal(in), std::optional<std::string>(says));
+      // Built anyway, the field keeps the status bytes.
+      const std::size_t offsets[] = {104, 186, 178, 180, 182, 194};
+      const std::size_t at = offsets[static_cast<int>(c.field)];
+      EXPECT_EQ(at16(buildAdvancedSettingsPacket(in, s, kFrame, kNow), at), s[at] << 8 | s[at + 1]);
+    }
+  }
+  EXPECT_EQ(advancedSettingsRefusal(form()), std::nullopt);
+  EXPECT_EQ(advancedFieldRefusal(F::Range, ""), std::nullopt);  // empty: the window's own message
+}
+
+// Every value of every 16-bit field the window shows: status -> Refresh ->
+// unedited Set gives the status bytes back.
+TEST(AdvancedSettingsPacket, RefreshThenSetWritesBackEveryValue) {
+  StatusSnapshot s = longSnapshot();
+  const std::size_t offsets[] = {104, 178, 180, 182, 186, 194};
+  for (unsigned v = 0; v <= 0xFFFF; ++v) {
+    for (std::size_t at : offsets) s[at] = static_cast<std::uint8_t>(v >> 8), s[at + 1] = static_cast<std::uint8_t>(v);
+    const AdvancedSettingsView view = advancedSettingsView(s);
+    AdvancedSettingsInput in;
+    in.highReflect = view.highReflect, in.deviationAngle = view.deviationAngle, in.range = view.range;
+    in.trailThreshold = view.trailThreshold, in.trailDistance = view.trailDistance, in.encoderZero = view.encoderZero;
+    ASSERT_EQ(advancedSettingsRefusal(in), std::nullopt) << v;
+    const auto p = buildAdvancedSettingsPacket(in, s, kFrame, kNow);
+    for (std::size_t at : offsets) ASSERT_EQ(at16(p, at), v) << "byte " << at << ", " << view.deviationAngle;
+  }
 }
 
 TEST(AdvancedSettingsPacket, EmptyAndUnsetFieldsKeepTheStatusBytes) {
@@ -104,7 +161,7 @@ TEST(AdvancedSettingsPacket, RefusalsAndTheTrailingQuestion) {
   EXPECT_FALSE(trailingRemovalSendsZero(in, s));
   in.trailThreshold = "0";
   EXPECT_TRUE(trailingRemovalSendsZero(in, s));
-  in.trailThreshold = "65536";  // encodes to 00 00 as well
+  in.trailThreshold = "";  // reads as 0
   EXPECT_TRUE(trailingRemovalSendsZero(in, s));
   in.range = "";
   EXPECT_EQ(checkAdvancedSettings(in), AdvancedSettingsRefusal::RangeEmpty);
@@ -148,23 +205,23 @@ TEST(AdvancedSettingsPacket, RefreshViewAndDumpText) {
   put(8, {0x02, 0xBC});  // 700 rpm: the motor speed stays
   put(99, {0x01, 0x00, 0xFF, 0xFE, 9});
   put(104, {0x9C, 0x40});
-  put(178, {0x00, 0x96, 0x00, 0x05, 0x00, 0x0A, 1, 3, 0xFF, 0x6A});
-  put(194, {0xFF, 0x9B});
+  put(178, {0x30, 0x39, 0x00, 0x05, 0x00, 0x0A, 1, 3, 0xFF, 0x6A});
+  put(194, {0xFF, 0xFF});
   put(1196, {2, 0x13, 20, 24, 3, 9, 1, 0x23});
   const AdvancedSettingsView v = advancedSettingsView(s);
-  EXPECT_EQ(v.range, "1.5");
+  EXPECT_EQ(v.range, "123.45");
   EXPECT_EQ(v.trailThreshold, "5");
   EXPECT_EQ(v.trailDistance, "10");
   EXPECT_EQ(v.highReflect, "40000");
   EXPECT_EQ(v.zeroDegreeIndex, 1);
   EXPECT_EQ(v.echoIndex, -1);
-  EXPECT_EQ(v.deviationAngle, "-1.49");  // 65386 - 65535
-  EXPECT_EQ(v.encoderZero, "-1");        // 65435 - 65535 = -100
+  EXPECT_EQ(v.deviationAngle, "-1.5");  // two's complement: 65386 - 65536
+  EXPECT_EQ(v.encoderZero, "-0.01");
   EXPECT_EQ(v.board2Version, "V2.1.3");
   EXPECT_EQ(v.board3Version, "2024.3.9-V1.2.3");
   EXPECT_EQ(v.motorSpeed, "");
   EXPECT_EQ(v.board2HighVoltage, "256");
-  EXPECT_EQ(v.board2HighVoltageAdjust, "-1");
+  EXPECT_EQ(v.board2HighVoltageAdjust, "-2");
   EXPECT_EQ(v.board2ThresholdAdjust, "9");
 
   const std::string dump = statusDumpText(s.data(), s.size());

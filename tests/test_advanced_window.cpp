@@ -90,6 +90,16 @@ QString captureUnavailable() {
                                                                                   : QString();
 }
 
+// Refresh after one status, with the captures looking at a port no sensor
+// sends to (300 ms each).
+void refreshWithoutSensor(ACWPSettingWidget& window, const UdpSocket& quiet) {
+  window.setCaptureDevice("lo");
+  window.setStatusPort(quiet.localPort());
+  window.setCaptureTimeout(300);
+  feed(window, sim::encodeStatusPacket(sim::SensorStatus{}));
+  child<QPushButton>(window, "pushButton_Refreshlidar")->click();
+}
+
 QByteArray bytes(const std::uint8_t* data, std::size_t size) {
   return QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(size));
 }
@@ -201,7 +211,7 @@ class AdvancedWindowTest : public QObject {
     values[16] = 300, values[17] = 65534, values[18] = 32767;
     window.onLidarStatusReceiving(&record, values);
     QCOMPARE(shownText(window, "lineEdit_board2HV"), QString("300"));
-    QCOMPARE(shownText(window, "lineEdit_board2HV_adjust"), QString("-1"));
+    QCOMPARE(shownText(window, "lineEdit_board2HV_adjust"), QString("-2"));  // two's complement
     QCOMPARE(shownText(window, "lineEdit_board2HV_sill"), QString("32767"));
 
     setText(window, "lineEdit_SerialNumber", "x");
@@ -222,11 +232,7 @@ class AdvancedWindowTest : public QObject {
     UdpSocket quiet = boundAt("127.0.0.1");
     MessageRecorder messages;
     ACWPSettingWidget window;
-    window.setCaptureDevice("lo");
-    window.setStatusPort(quiet.localPort());
-    window.setCaptureTimeout(300);
-    feed(window, sim::encodeStatusPacket(sim::SensorStatus{}));
-    click(window, "pushButton_Refreshlidar");
+    refreshWithoutSensor(window, quiet);
     QCOMPARE(shown(messages), QStringList{kNoLidar});
     QVERIFY(window.refreshed() && child(window, "pushButton_OK")->isEnabled());
     click(window, "pushButton_OK");
@@ -234,6 +240,47 @@ class AdvancedWindowTest : public QObject {
     QVERIFY(!window.refreshed());
     click(window, "pushButton_SaveSettingfile");
     QCOMPARE(shown(messages).last(), QString("error|抓包失败,请设置发包间隔为0!"));
+  }
+
+  // A value its field cannot hold (one step outside its range, NaN, text) is
+  // refused before any capture, naming the field and its range; nothing is
+  // sent and the refreshed mark stays.
+  void refusedValues() {
+    const QString why = captureUnavailable();
+    if (!why.isEmpty()) QSKIP(qPrintable("cannot capture on lo: " + why));
+    UdpSocket quiet = boundAt("127.0.0.1");
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    refreshWithoutSensor(window, quiet);
+    QVERIFY(window.refreshed());  // no sensor: refreshed all the same
+    const std::pair<const char*, const char*> valid[] = {
+        {"lineEdit_HighReflect", "0"}, {"lineEdit_deviationAngle", "0"}, {"lineEdit_21", "50"},
+        {"lineEdit_tw", "10"},         {"lineEdit_twjl", "30"},          {"lineEdit_MaPanAngle", "0"}};
+    struct Case {
+      const char* field;
+      QStringList texts;
+      QString says;
+    };
+    const Case cases[] = {
+        {"lineEdit_HighReflect", {"-1", "65536", "NaN"}, "High-reflection compensation (mm) \"%1\" is not a number from 0 to 65535"},
+        {"lineEdit_deviationAngle", {"-327.69", "327.68", "700", "nan", "1e308"},
+         "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67"},
+        {"lineEdit_21", {"-0.01", "655.36", "abc"}, "Measuring range (m) \"%1\" is not a number from 0 to 655.35"},
+        {"lineEdit_tw", {"-1", "65536", "1.5"}, "Trailing-removal threshold \"%1\" is not a whole number from 0 to 65535"},
+        {"lineEdit_twjl", {"65536", "cm"}, "Trailing-removal distance (cm) \"%1\" is not a whole number from 0 to 65535"},
+        {"lineEdit_MaPanAngle", {"327.68", "-327.69", "inf"},
+         "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67"}};
+    for (const Case& c : cases) {
+      for (const QString& text : c.texts) {
+        for (const auto& [field, value] : valid) setText(window, field, value);
+        setText(window, c.field, text);
+        messages.messages.clear();
+        click(window, "pushButton_OK");
+        QCOMPARE(shown(messages), QStringList{"error|" + c.says.arg(text)});
+        QVERIFY(window.refreshed());
+      }
+    }
+    QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
   }
 
   // The simulated sensor on loopback: Refresh shows its factory values from a
@@ -293,7 +340,7 @@ class AdvancedWindowTest : public QObject {
     QCOMPARE(at(0, 18), QByteArray("aa 00 ff 11 22 22 bb bb 04 b0 7f 00 00 02 7f 00 00 01"));
     QCOMPARE(at(104, 2), QByteArray("00 0c"));
     QCOMPARE(at(178, 10), QByteArray("3a 98 00 00 00 28 01 01 00 fa"));
-    QCOMPARE(at(194, 2), QByteArray("ff 9b"));
+    QCOMPARE(at(194, 2), QByteArray("ff 9c"));  // -100 in two's complement
     QVERIFY2(sim.waitFor([&] { return sim.err().find("applied advanced settings") != std::string::npos; }, 20000),
              sim.err().c_str());
 
@@ -304,6 +351,13 @@ class AdvancedWindowTest : public QObject {
         {"lineEdit_deviationAngle", "2.5"}, {"lineEdit_MaPanAngle", "-1"}, {"comboBox_rotateSpeed", " 20 HZ"},
         {"comboBox_SingleOrDouble", "双回波"}, {"comboBox_Zero_degree_position", "正前方为0°"}};
     for (const auto& [field, expected] : applied) QCOMPARE(shownText(window, field), QString(expected));
+
+    // Set again, unedited: the sensor gets back exactly what it reports.
+    click(window, "pushButton_OK");
+    QCOMPARE(shown(messages).last(), QString("Tips|Setup completed"));
+    QCOMPARE(at(104, 2), QByteArray("00 0c"));
+    QCOMPARE(at(178, 10), QByteArray("3a 98 00 00 00 28 01 01 00 fa"));
+    QCOMPARE(at(194, 2), QByteArray("ff 9c"));
 
     // Save: the dump of a fresh frame; a file that cannot be written and a
     // cancelled dialog.

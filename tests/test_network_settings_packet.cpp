@@ -1,11 +1,13 @@
 // The network settings packet byte for byte in both formats, the field
-// encodings and their checks, and the status dump text.
+// encodings and their checks, the rules the window and the tool share
+// (Refresh, refusals, equal addresses), and the status dump text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "NetworkSettingsPacket.h"
+#include "NetworkSettingsRules.h"
 #include "StatusSnapshots.h"
 
 using namespace z540k;
@@ -106,6 +108,7 @@ TEST(NetworkSettingsPacketTest, PortBoundsAndPpsAngle) {
                                          {"65535", {0xFF, 0xFF}},
                                          {"65536", {0x09, 0x40}},
                                          {"0001025", {0x04, 0x01}},
+                                         {"+2000", {0x07, 0xD0}},  // as the field's validator takes it
                                          {"99999999999999999999", {0x09, 0x40}},
                                          {"2000x", {0x09, 0x40}},
                                          {"", {0x09, 0x40}}}) {
@@ -268,4 +271,109 @@ TEST(NetworkSettingsPacketTest, StatusDumpRoundTripAndRefusals) {
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_EQ(back, untouched);
   }
+}
+
+// Every value of every 16-bit field the window shows, in both formats: status
+// -> Refresh -> unedited Set gives the status bytes back (ports of 1024 and
+// below are kept from the status, the rest written; the PPS angle, which a
+// Refresh leaves empty, kept). The addresses and the MAC go back too.
+TEST(NetworkSettingsRulesTest, RefreshThenSetWritesBackEveryValue) {
+  StatusSnapshot s = longSnapshot();
+  StatusSnapshot shortStatus = shortSnapshot();
+  for (unsigned v = 0; v <= 0xFFFF; ++v) {
+    const auto hi = static_cast<std::uint8_t>(v >> 8), lo = static_cast<std::uint8_t>(v);
+    for (std::size_t at : {10, 14, 18, 24, 26, 28, 32, 36, 42, 48}) s[at] = hi, s[at + 1] = lo;
+    for (std::size_t at : {8, 12, 14, 18}) shortStatus[at] = hi, shortStatus[at + 1] = lo;
+    NetworkSettingsInput in = emptyInput();
+    applyRefresh(refreshedSettings(s, false), in);
+    in.writeTime = false;
+    ASSERT_EQ(networkSettingsRefusal(in, false), std::nullopt) << v;
+    StatusSnapshot snapshot = s;
+    const auto p = buildLongNetworkSettingsPacket(in, snapshot, kNow);
+    ASSERT_EQ(range(p, 10, 50), range(s, 10, 50)) << v;
+
+    NetworkSettingsInput shortIn = emptyInput();
+    applyRefresh(refreshedSettings(shortStatus, true), shortIn);
+    ASSERT_EQ(networkSettingsRefusal(shortIn, true), std::nullopt) << v;
+    const auto q = buildShortNetworkSettingsPacket(shortIn, shortStatus);
+    ASSERT_EQ(range(q, 9, 13), range(shortStatus, 8, 12)) << v;
+    ASSERT_EQ(range(q, 17, 19), range(shortStatus, 12, 14)) << v;
+    ASSERT_EQ(range(q, 19, 23), range(shortStatus, 14, 18)) << v;
+    ASSERT_EQ(range(q, 23, 25), range(shortStatus, 18, 20)) << v;
+  }
+}
+
+// What Set refuses, naming the field: half-typed and impossible addresses, a
+// MAC that is not hexadecimal, numbers a field cannot hold, text. Empty
+// fields pass; the short format checks only what it sends.
+TEST(NetworkSettingsRulesTest, Refusals) {
+  struct Case {
+    std::string NetworkSettingsInput::*field;
+    std::string text;
+    std::string says;  // empty: accepted
+  };
+  using I = NetworkSettingsInput;
+  const std::string notAddress = "is not an IPv4 address: each of its four numbers must be from 0 to 255 !";
+  const std::vector<Case> cases = {
+      {&I::destIp, "10.0.0", "Dest IP \"10.0.0\" is not a complete IPv4 address."},
+      {&I::sensorIp, "10.0.0.", "Lidar IP \"10.0.0.\" is not a complete IPv4 address."},
+      {&I::gateway, "10.0.0.256", "default gateway \"10.0.0.256\" " + notAddress},
+      {&I::subnet, "255.0.0.-1", "Subnet Mask \"255.0.0.-1\" " + notAddress},
+      {&I::ntp, "10.0.0.0001", "NTP IP \"10.0.0.0001\" " + notAddress},
+      {&I::ntp, "10.0.0.01", ""},
+      {&I::mac, "60-76-88-00-00-zz", "Mac \"60-76-88-00-00-zz\" is not a MAC address"},
+      {&I::mac, "60-76-88-00-00-0", ""},  // another length: the default MAC
+      {&I::dataPort, "65536", "Data Port \"65536\" is not a whole number from 0 to 65535"},
+      {&I::devicePort, "-1", "device Port \"-1\" is not a whole number from 0 to 65535"},
+      {&I::devicePort, "NaN", "device Port \"NaN\" is not a whole number"},
+      {&I::dataPort, "1024", ""},  // the sensor keeps its port
+      {&I::dataPort, "+2000", ""},
+      {&I::interval, "65536", "Packet interval \"65536\" is not a whole number from 0 to 65535"},
+      {&I::ppsAngle, "361", "PPS angle (degrees) \"361\" is not a whole number from 0 to 360"},
+      {&I::ppsAngle, "-1", "PPS angle (degrees) \"-1\" is not a whole number from 0 to 360"},
+      {&I::ppsAngle, "90.5", "PPS angle (degrees) \"90.5\" is not a whole number"},
+      {&I::ppsAngle, "360", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    NetworkSettingsInput in = fullInput();
+    in.*c.field = c.text;
+    const auto refusal = networkSettingsRefusal(in, false);
+    if (c.says.empty()) {
+      EXPECT_EQ(refusal, std::nullopt);
+    } else {
+      ASSERT_TRUE(refusal.has_value());
+      EXPECT_EQ(refusal->rfind(c.says, 0), 0u) << *refusal;
+    }
+  }
+  NetworkSettingsInput in = emptyInput();
+  EXPECT_EQ(networkSettingsRefusal(in, false), std::nullopt);
+  in.ppsAngle = "999", in.ntp = "1.2";  // not in the short packet
+  EXPECT_EQ(networkSettingsRefusal(in, true), std::nullopt);
+  EXPECT_TRUE(networkSettingsRefusal(in, false).has_value());
+}
+
+// Sensor and destination are compared by the bytes they send: the same
+// address written two ways, or a typed address equal to the one an empty
+// field keeps, is the same address.
+TEST(NetworkSettingsRulesTest, EqualAddressesByTheirBytes) {
+  const StatusSnapshot s = longSnapshot();  // sensor 192.168.1.200, destination 192.168.1.102
+  const auto same = [&](const std::string& sensor, const std::string& dest, bool shortFormat = false) {
+    NetworkSettingsInput in = emptyInput();
+    in.sensorIp = sensor, in.destIp = dest;
+    return sameSensorAndDestination(in, shortFormat ? shortSnapshot() : s, shortFormat);
+  };
+  EXPECT_TRUE(same("10.0.0.1", "10.0.0.01"));
+  EXPECT_TRUE(same("", ""));
+  EXPECT_TRUE(same("", "192.168.1.200"));
+  EXPECT_TRUE(same("192.168.1.102", ""));
+  EXPECT_TRUE(same("192.168.001.102", "", true));
+  EXPECT_FALSE(same("10.0.0.1", "10.0.0.2"));
+  EXPECT_FALSE(same("", "192.168.1.102"));
+  EXPECT_FALSE(same("10.0.0", "10.0.0.0"));  // half-typed: refused for that, not for this
+  StatusSnapshot unset = s;
+  std::fill(unset.begin() + 10, unset.begin() + 14, 0xFF);
+  NetworkSettingsInput in = emptyInput();
+  in.sensorIp = "", in.destIp = "192.168.1.200";  // where an unset sensor is
+  EXPECT_TRUE(sameSensorAndDestination(in, unset, false));
 }

@@ -1,7 +1,8 @@
 // The network and device settings window: its form, the live status display,
 // Refresh and Set in both formats against the simulated sensor on loopback,
-// the subnet and gateway fills and checks, and every message box it shows
-// (read through MessageRecorder, so nothing waits on a modal box).
+// the same packet or refusal as z540k-tool configure for the same inputs, the
+// subnet and gateway fills and checks, and every message box it shows (read
+// through MessageRecorder, so nothing waits on a modal box).
 #include <QComboBox>
 #include <QDateTime>
 #include <QFocusEvent>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <optional>
@@ -34,6 +36,7 @@ using namespace z540k::test;
 namespace {
 
 const std::string kSim = Z540K_SIM_PATH;
+const std::string kTool = Z540K_TOOL_PATH;
 
 // Feeds one status packet as the receivers deliver it: decoded, then raw.
 void feed(InetactionSetupWidget& window, const sim::StatusPacketBytes& packet) {
@@ -351,6 +354,130 @@ class NetworkSettingsWindowTest : public QObject {
     QCOMPARE(window.isVisible(), r.visibleAfter);
   }
 
+  // The window's Set and `z540k-tool configure --dry-run` on the same status
+  // and the same inputs (the window's fields as typed, the tool's options):
+  // the same packet, or the same refusal with nothing sent. An unedited Set
+  // writes back the status bytes.
+  void sameAsTheTool_data() {
+    QTest::addColumn<bool>("shortLayout");
+    QTest::addColumn<QStringList>("edits");    // "field=text" of the window
+    QTest::addColumn<QStringList>("options");  // the tool's
+    QTest::addColumn<QString>("refusal");      // how both begin to refuse; empty: both send
+    const auto row = [](const char* name, bool shortLayout, const QStringList& edits, const QStringList& options,
+                        const QString& refusal = {}) {
+      QTest::newRow(name) << shortLayout << edits << options << refusal;
+    };
+    const QString same = "The Lidar local IP cannot be set to the same as the destination IP.";
+    row("unedited", false, {}, {});
+    row("addresses", false, {"lineEdit_DefaultIP=127.0.0.9", "lineEdit_DestIP=127.0.0.7"},
+        {"--sensor-ip", "127.0.0.9", "--dest-ip", "127.0.0.7"});
+    row("ports as the validator takes them", false, {"lineEdit_defaultPort=+2000", "lineEdit_destPort=02001"},
+        {"--data-port", "+2000", "--device-port", "02001"});
+    row("a port the sensor keeps", false, {"lineEdit_defaultPort=1024"}, {"--data-port", "1024"});
+    row("server addresses", false,
+        {"lineEdit_Subnet=255.255.0.0", "lineEdit_Gateway=127.0.0.254", "lineEdit_NTP="},
+        {"--subnet", "255.255.0.0", "--gateway", "127.0.0.254", "--ntp", ""});
+    row("PPS angle", false, {"lineEdit_SetPPS_Angle=90"}, {"--pps-angle", "90"});
+    row("the same address written twice", false, {"lineEdit_DestIP=127.0.0.02"}, {"--dest-ip", "127.0.0.02"}, same);
+    row("half-typed destination", false, {"lineEdit_DestIP=127.0.0"}, {"--dest-ip", "127.0.0"},
+        "Dest IP \"127.0.0\" is not a complete IPv4 address.");
+    row("impossible gateway", false, {"lineEdit_Gateway=127.0.0.256"}, {"--gateway", "127.0.0.256"},
+        "default gateway \"127.0.0.256\" is not an IPv4 address");
+    row("device port too large", false, {"lineEdit_destPort=65536"}, {"--device-port", "65536"},
+        "device Port \"65536\" is not a whole number from 0 to 65535");
+    row("text for a port", false, {"lineEdit_defaultPort=abc"}, {"--data-port", "abc"}, "Data Port \"abc\"");
+    row("PPS angle too large", false, {"lineEdit_SetPPS_Angle=361"}, {"--pps-angle", "361"},
+        "PPS angle (degrees) \"361\" is not a whole number from 0 to 360");
+    row("MAC not hexadecimal", false, {"lineEdit_mac_addr=60-76-88-00-00-zz"}, {"--mac", "60-76-88-00-00-zz"},
+        "Mac \"60-76-88-00-00-zz\" is not a MAC address");
+    row("unedited, short", true, {}, {});
+    row("addresses and ports, short", true, {"lineEdit_DefaultIP=127.0.0.9", "lineEdit_defaultPort=+2000"},
+        {"--sensor-ip", "127.0.0.9", "--data-port", "+2000"});
+    row("half-typed sensor IP, short", true, {"lineEdit_DefaultIP=127.0"}, {"--sensor-ip", "127.0"},
+        "Lidar IP \"127.0\" is not a complete IPv4 address.");
+    row("device port too large, short", true, {"lineEdit_destPort=70000"}, {"--device-port", "70000"},
+        "device Port \"70000\"");
+  }
+  void sameAsTheTool() {
+    QFETCH(bool, shortLayout);
+    QFETCH(QStringList, edits);
+    QFETCH(QStringList, options);
+    QFETCH(QString, refusal);
+    SensorConfigurationPort sensor;
+    if (!sensor.open) QSKIP("port 2368 at 127.0.0.2 is taken on this machine");
+    MessageRecorder messages;
+    InetactionSetupWidget window;
+    const auto status = sim::encodeStatusPacket(sampleStatus(), shortLayout ? sim::StatusLayout::Short
+                                                                             : sim::StatusLayout::Long);
+    feed(window, status);
+    click(window, "pushButton_LidarRefresh");
+    child<QComboBox>(window, "comboBox_localTime")->setCurrentIndex(1);  // " No": no clock in the packet
+    for (const QString& edit : edits)
+      setText(window, qPrintable(edit.section('=', 0, 0)), edit.section('=', 1));
+    messages.messages.clear();
+    click(window, "pushButton_OK");
+    const std::vector<std::uint8_t> sent = sensor.take();
+
+    QTemporaryDir dir;
+    const QString snapshot = dir.filePath("status.snapshot");
+    QFile file(snapshot);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(statusDumpText(status.data(), status.size())));
+    file.close();
+    std::vector<std::string> args = {kTool, "configure", "--snapshot", snapshot.toStdString(), "--dry-run"};
+    if (!shortLayout) args.insert(args.end(), {"--time", "no"});
+    for (const QString& o : options) args.push_back(o.toStdString());
+    Process tool(args);
+    const int code = tool.wait();
+
+    if (refusal.isEmpty()) {
+      QCOMPARE(shown(messages), (QStringList{kSetupCompleted, kCloseQuestion}));
+      QCOMPARE(code, 0);
+      const std::string printed = tool.out().substr(0, tool.out().find('\n'));
+      QCOMPARE(QString::fromStdString(printed), QString::fromStdString(statusDumpText(sent.data(), sent.size())));
+      if (edits.isEmpty() && !shortLayout)  // everything after the header as the status says
+        QCOMPARE(bytes(sent.data() + 8, 44), bytes(status.data() + 8, 44));
+    } else {
+      QVERIFY(sent.empty());
+      QCOMPARE(messages.messages.size(), std::size_t(1));
+      const QString text = messages.last().text;
+      QCOMPARE(messages.last().title, QString("warring"));
+      QVERIFY2(text.startsWith(refusal), qPrintable(text));
+      QVERIFY2(code != 0 && tool.out().empty(), tool.err().c_str());
+      const QString err = QString::fromStdString(tool.err()).trimmed();
+      QVERIFY2(!err.contains('\n') && err.endsWith(text), qPrintable(err + " / " + text));
+    }
+  }
+
+  // Each number field with a value one step outside its range, NaN and text:
+  // refused, naming the field, and nothing sent; the status stays fresh.
+  void refusedNumbers() {
+    SensorConfigurationPort sensor;
+    if (!sensor.open) QSKIP("port 2368 at 127.0.0.2 is taken on this machine");
+    MessageRecorder messages;
+    InetactionSetupWidget window;
+    feed(window, sim::encodeStatusPacket(sampleStatus()));
+    click(window, "pushButton_LidarRefresh");
+    const std::pair<const char*, QStringList> fields[] = {
+        {"lineEdit_defaultPort", {"65536", "-1", "NaN", "port"}}, {"lineEdit_destPort", {"65536", "-1", "x"}},
+        {"lineEdit_interval", {"65536", "-1", "nan"}},             {"lineEdit_SetPPS_Angle", {"361", "-1", "1e2"}}};
+    const QStringList names = {"Data Port", "device Port", "Packet interval", "PPS angle (degrees)"};
+    for (std::size_t i = 0; i < 4; ++i) {
+      const QString before = shownText(window, fields[i].first);
+      for (const QString& text : fields[i].second) {
+        messages.messages.clear();
+        setText(window, fields[i].first, text);
+        click(window, "pushButton_OK");
+        QCOMPARE(messages.messages.size(), std::size_t(1));
+        QVERIFY2(messages.last().title == "warring" && messages.last().text.startsWith(names[int(i)] + " \"" + text),
+                 qPrintable(messages.last().text));
+        QVERIFY(sensor.take().empty());
+        QVERIFY(window.sendReady());
+      }
+      setText(window, fields[i].first, before);
+    }
+  }
+
   // The subnet mask and gateway fills (focus entering the field), the checks
   // run on leaving the subnet and gateway fields, and the four check slots:
   // the result, the box shown and the field afterwards.
@@ -581,8 +708,11 @@ class NetworkSettingsWindowTest : public QObject {
          {{"comboBox", "Stop"}, {"comboBox_LidarStatus", "Sleep"}}},
         {"unknown states keep the choices", [](S s) { s.runState = 2, s.sensorState = 5; },
          {{"comboBox", "Run"}, {"comboBox_LidarStatus", "Running"}}},
-        {"deviation FF FF", [](S s) { s.ppsDeviation = 0xFFFF; }, {{"lineEdit", "0"}, {"lineEdit_2", "0"}}},
-        {"deviation 80 00", [](S s) { s.ppsDeviation = 0x8000; }, {{"lineEdit", "1"}, {"lineEdit_2", "-327.67"}}},
+        // Two's complement hundredths.
+        {"deviation FF FF", [](S s) { s.ppsDeviation = 0xFFFF; }, {{"lineEdit", "0"}, {"lineEdit_2", "-0.01"}}},
+        {"deviation 80 00", [](S s) { s.ppsDeviation = 0x8000; }, {{"lineEdit", "1"}, {"lineEdit_2", "-327.68"}}},
+        {"deviation 7F FF", [](S s) { s.ppsDeviation = 0x7FFF; }, {{"lineEdit", "1"}, {"lineEdit_2", "327.67"}}},
+        {"deviation -15.00", [](S s) { s.ppsDeviation = 0xFA24; }, {{"lineEdit", "0"}, {"lineEdit_2", "-15"}}},
         {"deviation 15.00", [](S s) { s.ppsDeviation = 1500; }, {{"lineEdit", "0"}, {"lineEdit_2", "15"}}},
         {"deviation 15.01", [](S s) { s.ppsDeviation = 1501; }, {{"lineEdit", "1"}, {"lineEdit_2", "15.01"}}},
         {"machine stop 0", [](S s) { s.machineStopTemperature = 0; }, {{"lineEdit_Machine_Stop_T", "0.00"}}},
@@ -625,7 +755,9 @@ class NetworkSettingsWindowTest : public QObject {
         {"half-typed gateway", {}, field("lineEdit_Gateway", "127.0"), QMessageBox::Ok,
          {incomplete.arg("default gateway \"127.0\"")}, false, true},
         {"MAC not hexadecimal", {}, field("lineEdit_mac_addr", "60-76-88-00-00-zz"), QMessageBox::Ok,
-         {"warring|The MAC address \"60-76-88-00-00-zz\" is not six pairs of hexadecimal digits.*"}, false, true},
+         {"warring|Mac \"60-76-88-00-00-zz\" is not a MAC address: each of its six pairs must be two hexadecimal "
+          "digits !"},
+         false, true},
         {"send fails", std::array<std::uint8_t, 4>{0, 0, 0, 0}, {}, QMessageBox::Ok,
          {"error|The settings could not be sent to 0.0.0.0:2368: *"}, false, true},
     };

@@ -82,6 +82,24 @@ TEST(StatusTextTest, ShortLayout) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
 }
 
+// The windows' values as text: every byte outside printable ASCII escaped, a
+// choice the status leaves unchanged said so; as JSON, Latin-1 escapes.
+TEST(StatusTextTest, WindowValues) {
+  sim::SensorStatus s;
+  s.latitude = "39\"58";
+  s.latitudeHemisphere = '\xB0';
+  s.motorSpeed = 700;  // none of the three entries
+  const auto p = sim::encodeStatusPacket(s);
+  const NamedTexts values = windowValues(p.data());
+  const std::string text = namedTextsAsText(values);
+  EXPECT_NE(text.find("  latitude                 39\"58\\x00\\x00\\x00\\x00\\x00\\xb0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  motorSpeedChoice         (unchanged)\n"), std::string::npos) << text;
+  const std::string json = namedTextsAsJson(values);
+  EXPECT_NE(json.find("\"latitude\":\"39\\u002258\\u0000"), std::string::npos) << json;
+  EXPECT_NE(json.find("\\u00b0\",\"mac\":\"60-76-88-00-00-01\""), std::string::npos) << json;
+  EXPECT_EQ(json.find('\n'), std::string::npos);
+}
+
 // Durations and counts: 0 is "no limit"; anything not a sane value is refused
 // with the option's name.
 TEST(CommandLineTest, DurationsAndCounts) {

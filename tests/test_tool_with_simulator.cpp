@@ -214,6 +214,31 @@ TEST(ToolWithSimulatorTest, StatusAsJson) {
   }
 }
 
+// status --values shows a packet's values as the windows show them: signed
+// fields in two's complement, the range to the hundredth; a short-layout
+// packet with the Refresh of that layout.
+TEST(ToolWithSimulatorTest, StatusValuesAsTheWindowsShowThem) {
+  const HeldUdpPort port;
+  Process status({kTool, "status", "--port", std::to_string(port.port()), "--values", "--json", "--count", "2",
+                  "--seconds", "60"});
+  ASSERT_TRUE(status.waitForUdpBind(port)) << status.err();
+  sim::SensorStatus s;
+  s.horizontalOffset = -1, s.encoderZero = -150, s.measuringRange = 12345, s.ppsDeviation = 0xFFFF;
+  s.board2HighVoltageAdjust = 0xFFFE, s.motorSpeed = 600;
+  LoopbackSender sender;
+  ASSERT_TRUE(sender.send(port, sim::encodeStatusPacket(s)));
+  ASSERT_TRUE(sender.send(port, shortStatusPacket(1200)));
+  ASSERT_EQ(status.wait(), 0) << status.err();
+  const auto out = lines(status.out());
+  ASSERT_EQ(out.size(), 2u) << status.out();
+  for (const char* value : {"\"horizontalOffset\":\"-0.01\"", "\"encoderZero\":\"-1.5\"", "\"range\":\"123.45\"",
+                            "\"ppsDeviation\":\"-0.01\"", "\"ppsAngleLocked\":\"0\"", "\"board2HighVoltageAdjust\":\"-2\"",
+                            "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
+    EXPECT_NE(out[0].find(value), std::string::npos) << value << " in " << out[0];
+  EXPECT_EQ(out[1].rfind("{\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\",", 0), 0u) << out[1];
+  EXPECT_NE(out[1].find("\"motorSpeedChoice\":\" 20 HZ\"}"), std::string::npos) << out[1];
+}
+
 // status reports the datagrams the kernel dropped while it did not read:
 // stopped, it misses a flood; the first packet after it says how many went.
 TEST(ToolWithSimulatorTest, StatusReportsKernelDrops) {
@@ -716,8 +741,8 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
   };
   const std::string same = "The Lidar local IP cannot be set to the same as the destination IP.Please reset it !";
   const std::vector<Case> cases = {
-      {configure(goodFile, {"--sensor-ip", "192.168.1"}), 2, "it needs four parts"},
-      {configure(goodFile, {"--gateway", "192.168.1."}), 2, "it needs four parts"},
+      {configure(goodFile, {"--sensor-ip", "192.168.1"}), 2, "--sensor-ip: Lidar IP \"192.168.1\" is not a complete"},
+      {configure(goodFile, {"--gateway", "192.168.1."}), 2, "is not a complete IPv4 address"},
       {configure(goodFile, {"--dest-ip", "192.168.1.256"}), 2, "not an IPv4 address"},
       {configure(goodFile, {"--mac", "60-76-88-00-00-0g"}), 2, "two hexadecimal digits"},
       {configure(goodFile, {"--sensor-ip", "192.168.1.102"}), 1, same},
@@ -725,6 +750,7 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
       {configure(goodFile, {"--data-port", "23x"}), 2, "--data-port"},
       {configure(goodFile, {"--interval", "2"}), 2, "--interval"},
       {configure(goodFile, {"--pps-angle", "361"}), 2, "--pps-angle"},
+      {configure(goodFile, {"--device-port", "65536"}), 2, "device Port \"65536\" is not a whole number from 0 to 65535"},
       {configure(goodFile, {"--rpm", "900"}), 2, "--rpm"},
       {configure(goodFile, {"--local-time", "2023-02-29 10:00:00"}), 2, "--local-time"},
       {configure(files[1], {}), 1, "motor speed of 656 rpm, none of 300, 600, 1200: give --rpm"},
@@ -782,7 +808,7 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreDryRunBuildTheWindowsPackets) {
   put(104, {0x00, 0x19});
   put(160, {0x55, 0xAA, 0xAA, 0x55, 0x33, 0x33, 0x11, 0x11});
   put(178, {0x3A, 0x98, 0x00, 0x03, 0x00, 0x0A, 1, 0, 0xFF, 0x6A});
-  put(194, {0xFF, 0x9B});
+  put(194, {0xFF, 0x9C});
   put(1204, {0x0F, 0xF0});
   EXPECT_EQ(advanced.out(), dumpLine(expected) + "destination 10.0.0.7:2369\n");
   EXPECT_EQ(advanced.err(), "");
@@ -848,7 +874,7 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreAreAppliedBySimulator) {
 }
 
 // What neither command would send is refused: one line on stderr, nothing
-// on stdout, a non-zero exit.
+// on stdout, a non-zero exit (a value its field cannot hold included).
 TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
   const std::string file = writeSnapshot("refusals.snapshot", longSnapshot());
   const std::string fifo = tempPath("refusals.fifo");
@@ -871,6 +897,11 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
       {more({"--deviation-angle", ""}), "--deviation-angle is empty"},
       {more({"--range", ""}), "--range is empty"},
       {more({"--rpm", "900"}), "--rpm"},
+      {more({"--range", "655.36"}), "--range: Measuring range (m) \"655.36\" is not a number from 0 to 655.35"},
+      {more({"--deviation-angle", "NaN"}), "--deviation-angle: Horizontal offset angle (degrees) \"NaN\""},
+      {more({"--encoder-zero", "1e308"}), "--encoder-zero: Encoder zero calibration (degrees) \"1e308\""},
+      {more({"--high-reflect", "70000"}), "--high-reflect: High-reflection compensation (mm) \"70000\""},
+      {more({"--trail-distance", "ten"}), "--trail-distance: Trailing-removal distance (cm) \"ten\""},
       {more({"--echo", "triple"}), "--echo"},
       {{kTool, "advanced", "--snapshot", file, "--sensor", "10.0.0.7:99999", "--host-ip", "10.0.0.1"}, "--sensor"},
       {{kTool, "advanced", "--snapshot", fifo, "--sensor", "10.0.0.7:2369", "--host-ip", "10.0.0.1"},

@@ -40,16 +40,16 @@ const char* const kAdvancedHelp =
     "  --status-port P        the status port (default 2369)\n"
     "  --timeout S            waiting at most S seconds for a frame (default 5)\n"
     "\n"
-    "fields (texts as typed into the window):\n"
+    "fields (texts as typed into the window; a value its field cannot hold is refused):\n"
     "  --rpm 300|600|1200     motor speed\n"
-    "  --high-reflect MM      high-reflection compensation, mm (empty: kept)\n"
+    "  --high-reflect MM      high-reflection compensation, mm, 0-65535 (empty: kept)\n"
     "  --zero-degree 0|1      0 at the cable end, 1 straight ahead\n"
     "  --echo single|dual     echo mode\n"
-    "  --deviation-angle DEG  horizontal offset angle\n"
-    "  --range TEXT           measuring range (a whole number; a fractional text sends 0)\n"
-    "  --trail-threshold N    trailing-removal threshold\n"
-    "  --trail-distance CM    trailing-removal distance\n"
-    "  --encoder-zero DEG     encoder zero calibration (empty: kept)\n"
+    "  --deviation-angle DEG  horizontal offset angle, -327.68 to 327.67\n"
+    "  --range M              measuring range in metres, 0 to 655.35\n"
+    "  --trail-threshold N    trailing-removal threshold, 0-65535\n"
+    "  --trail-distance CM    trailing-removal distance, 0-65535\n"
+    "  --encoder-zero DEG     encoder zero calibration, -327.68 to 327.67 (empty: kept)\n"
     "  --local-time \"yyyy-MM-dd hh:mm:ss\"  the time written (default: now)\n"
     "\n"
     "  --dry-run              print the packet in the status dump format and its destination; send nothing\n";
@@ -164,6 +164,14 @@ int advancedCommand(const std::vector<std::string>& args) {
   text("--trail-threshold", in.trailThreshold);
   text("--trail-distance", in.trailDistance);
   text("--encoder-zero", in.encoderZero);
+  // A text its field cannot hold is refused as the window refuses it.
+  const std::pair<const char*, AdvancedField> fieldOptions[] = {
+      {"--high-reflect", AdvancedField::HighReflect},       {"--deviation-angle", AdvancedField::DeviationAngle},
+      {"--range", AdvancedField::Range},                    {"--trail-threshold", AdvancedField::TrailThreshold},
+      {"--trail-distance", AdvancedField::TrailDistance},   {"--encoder-zero", AdvancedField::EncoderZero}};
+  for (const auto& [name, field] : fieldOptions)
+    if (const auto refusal = advancedFieldRefusal(field, line.text(name, "")))
+      throw UsageError(std::string(name) + ": " + *refusal);
   switch (checkAdvancedSettings(in)) {
     case AdvancedSettingsRefusal::DeviationAngleEmpty:
       throw UsageError("--deviation-angle is empty: the horizontal offset angle needs a value");

@@ -35,6 +35,9 @@ const char* const kHelp =
     "  --count N              stop after N status packets (default 0: until Ctrl+C)\n"
     "  --json                 one JSON object per line: the fields in record order and \"values\";\n"
     "                         {\"layout\":\"short\",...} for the short layout; the summary goes to stderr\n"
+    "  --values               the values as the settings windows show them instead: the live values and\n"
+    "                         the Refresh texts of the settings window, the advanced window's Refresh\n"
+    "                         (with --json: one object of texts per packet)\n"
     "  --save-snapshot FILE   write the first status packet to FILE in the status dump format (what\n"
     "                         \"configure --snapshot\" reads); stops after it unless --count says more\n";
 
@@ -112,7 +115,7 @@ class SnapshotFile {
 }  // namespace
 
 int statusCommand(const std::vector<std::string>& args) {
-  const CommandLine line(args, {"--port", "--seconds", "--count", "--save-snapshot"}, {"--json", "--help"});
+  const CommandLine line(args, {"--port", "--seconds", "--count", "--save-snapshot"}, {"--json", "--values", "--help"});
   if (line.has("--help")) {
     std::fputs(kHelp, stdout);
     return 0;
@@ -123,6 +126,7 @@ int statusCommand(const std::vector<std::string>& args) {
   const bool saving = line.has("--save-snapshot");
   const long long count = saving && !line.has("--count") ? 1 : line.count("--count");
   const bool json = line.has("--json");
+  const bool windowTexts = line.has("--values");
   SnapshotFile snapshotFile;
   bool saved = false;
   if (saving) {
@@ -175,7 +179,14 @@ int statusCommand(const std::vector<std::string>& args) {
       }
       saved = true;
     }
-    if (json) {
+    if (windowTexts) {
+      const NamedTexts shown = windowValues(buffer);
+      if (json)
+        std::printf("%s\n", namedTextsAsJson(shown).c_str());
+      else
+        std::printf("status packet %lld from %s:%u\n%s\n", received, formatIpv4(from).c_str(), fromPort,
+                    namedTextsAsText(shown).c_str());
+    } else if (json) {
       std::printf("%s\n", (isShort ? shortStatusAsJson(shortStatus) : statusAsJson(status, values)).c_str());
     } else {
       std::printf("status packet %lld from %s:%u\n%s\n", received, formatIpv4(from).c_str(), fromPort,

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "AdvancedSettingsPacket.h"
+#include "NetworkSettingsRules.h"
 #include "PacketFormat.h"
 #include "StatusPacket.h"
 
@@ -149,6 +151,111 @@ std::string shortStatusAsJson(const ShortStatus& status) {
          ",\"dataPort\":" + std::to_string(status.dataPort) + ",\"destIp\":" + jsonArray(status.destIp) +
          ",\"devicePort\":" + std::to_string(status.devicePort) +
          ",\"motorSpeed\":" + std::to_string(status.motorSpeed) + "}";
+}
+
+NamedTexts windowValues(const std::uint8_t* packet) {
+  StatusSnapshot snapshot;
+  std::copy(packet, packet + snapshot.size(), snapshot.begin());
+  const bool shortFormat = isShortStatusFormat(snapshot);
+  const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortFormat);
+  NamedTexts v;
+  if (shortFormat) {
+    v = {{"layout", "short"},     {"sensorIp", r.sensorIp},       {"destIp", r.destIp},
+         {"dataPort", r.dataPort}, {"devicePort", r.devicePort}, {"motorSpeedRead", std::to_string(r.motorSpeed)},
+         {"motorSpeedChoice", r.motorSpeedChoice}};
+    return v;
+  }
+  SettingData status{};
+  std::vector<int> values;
+  decodeStatusPacket(snapshot.data(), snapshot.size(), status, values);
+  const NetworkStatusDisplay d = networkStatusDisplay(status, values);
+  const auto index = [](int i) { return i < 0 ? std::string() : std::to_string(i); };
+  v = {{"layout", "long"},
+       {"motorSpeedRead", std::to_string(d.motorSpeed)},
+       {"utcTime", d.utcTime},
+       {"ppsSetAngle", d.ppsSetAngle},
+       {"longitude", d.longitude},
+       {"latitude", d.latitude},
+       {"mac", d.mac},
+       {"ppsAngleLocked", d.ppsAngleLocked},
+       {"ppsDeviation", d.ppsDeviation},
+       {"plate2Temperature", d.plate2Temperature},
+       {"lvds", std::to_string(d.lvdsIndex)},
+       {"gpsState", d.gpsState},
+       {"ppsState", d.ppsState},
+       {"highTemperaturePause", d.highTemperaturePause},
+       {"machineStopTemperature", d.machineStopTemperature},
+       {"plate3Voltage", d.plate3Voltage}};
+  static const char* const kVersionNames[] = {"fpga2Version",       "fpga3Version",         "versionText",
+                                              "hardware2Version",   "hardware3Version",     "emissionBoardVersion",
+                                              "receiveBoardVersion", "structureVersion"};
+  for (std::size_t i = 0; i < d.versions.size() && i < 8; ++i) v.emplace_back(kVersionNames[i], d.versions[i]);
+  v.insert(v.end(), {{"sensorIp", r.sensorIp},
+                     {"destIp", r.destIp},
+                     {"ntp", r.ntp},
+                     {"gateway", r.gateway},
+                     {"subnet", r.subnet},
+                     {"dataPort", r.dataPort},
+                     {"devicePort", r.devicePort},
+                     {"interval", r.interval},
+                     {"motorSpeedChoice", r.motorSpeedChoice},
+                     {"motorState", r.motorState},
+                     {"sensorState", r.sensorState < 0 ? "" : r.sensorState == 0 ? "Running" : "Sleep"}});
+  const AdvancedSettingsView a = advancedSettingsView(snapshot);
+  v.insert(v.end(), {{"range", a.range},
+                     {"trailingThreshold", a.trailThreshold},
+                     {"trailingDistance", a.trailDistance},
+                     {"highReflect", a.highReflect},
+                     {"zeroDegreePosition", index(a.zeroDegreeIndex)},
+                     {"echoMode", index(a.echoIndex)},
+                     {"horizontalOffset", a.deviationAngle},
+                     {"encoderZero", a.encoderZero},
+                     {"board2Version", a.board2Version},
+                     {"board3Version", a.board3Version},
+                     {"board2HighVoltage", a.board2HighVoltage},
+                     {"board2HighVoltageAdjust", a.board2HighVoltageAdjust},
+                     {"board2ThresholdAdjust", a.board2ThresholdAdjust}});
+  return v;
+}
+
+std::string namedTextsAsText(const NamedTexts& values) {
+  std::string out;
+  for (const auto& [name, text] : values) {
+    std::string shown;
+    for (const char c : text) {
+      const auto b = static_cast<unsigned char>(c);
+      if (b >= 0x20 && b < 0x7F) {
+        shown += c;
+      } else {
+        char e[8];
+        std::snprintf(e, sizeof e, "\\x%02x", b);
+        shown += e;
+      }
+    }
+    if (shown.empty()) shown = "(unchanged)";
+    out += "  " + name + std::string(name.size() < 24 ? 24 - name.size() : 0, ' ') + " " + shown + "\n";
+  }
+  return out;
+}
+
+std::string namedTextsAsJson(const NamedTexts& values) {
+  std::string out = "{";
+  for (const auto& [name, text] : values) {
+    out += (out.size() > 1 ? ",\"" : "\"") + name + "\":\"";
+    // Each byte is one Latin-1 character, as the windows read them.
+    for (const char c : text) {
+      const auto b = static_cast<unsigned char>(c);
+      if (b >= 0x20 && b < 0x7F && c != '"' && c != '\\') {
+        out += c;
+      } else {
+        char e[8];
+        std::snprintf(e, sizeof e, "\\u%04x", b);
+        out += e;
+      }
+    }
+    out += '"';
+  }
+  return out + "}";
 }
 
 }  // namespace z540k::cli

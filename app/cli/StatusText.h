@@ -2,7 +2,9 @@
 // tool's status command.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LidarRecords.h"
@@ -27,5 +29,18 @@ std::string statusAsJson(const SettingData& status, const std::vector<int>& valu
 // "destIp":[..],"devicePort":N,"motorSpeed":N}.
 std::string shortStatusAsText(const ShortStatus& status);
 std::string shortStatusAsJson(const ShortStatus& status);
+
+// What the windows show for one status packet (1206 bytes), as (name, text)
+// pairs, by the same functions the windows call: the settings window's live
+// values, the texts its Refresh fills, and the advanced window's Refresh. A
+// packet in the short layout gives the settings window's Refresh of that
+// layout only. An empty text is a choice the status leaves unchanged.
+using NamedTexts = std::vector<std::pair<std::string, std::string>>;
+NamedTexts windowValues(const std::uint8_t* packet);
+
+// "name  text" lines (characters outside printable ASCII as \xNN, an
+// unchanged choice as "(unchanged)"), or one JSON object of strings.
+std::string namedTextsAsText(const NamedTexts& values);
+std::string namedTextsAsJson(const NamedTexts& values);
 
 }  // namespace z540k::cli

@@ -1,0 +1,56 @@
+// The numbers in the configuration windows' fields: the sensor's signed
+// 16-bit values, decimal texts read exactly (never through binary floating
+// point, which would turn 1.15 into 114 hundredths), texts of hundredths, and
+// the refusal of a text its field cannot hold.
+//
+// Pure functions, no Qt.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace z540k {
+
+// A 16-bit status value the sensor stores in two's complement: values above
+// 32767 have 65536 subtracted (0xFF6A is -150, 0xFFFF is -1).
+int signed16(std::uint16_t raw);
+
+// Hundredths as a decimal text, no trailing zeros: 12345 "123.45", -150
+// "-1.5", -1 "-0.01", 0 "0".
+std::string hundredthsText(long long hundredths);
+// With exactly two decimals: 36000 "360.00", -5 "-0.05".
+std::string hundredthsFixedText(long long hundredths);
+
+// A decimal text (C locale: optional sign, digits with an optional point, an
+// optional exponent; white space around it) as 10^shift times its value,
+// truncated toward zero, computed from its digits exactly. Magnitudes beyond
+// 2^40 stop there. False for anything else ("", "nan", "inf", "0x10", "1,5").
+bool readScaledDecimal(const std::string& text, int shift, long long& value);
+
+// A whole number: optional sign, then decimal digits, white space around it.
+// Magnitudes beyond 2^40 stop there. False for anything else ("1.5", "1e2").
+bool readWholeNumber(const std::string& text, long long& value);
+
+// What a field takes: a whole number, or a decimal number times 10^shift
+// (truncated), within [lowest, highest] after that scaling.
+struct FieldRule {
+  const char* name;  // as a message names the field: "Measuring range (m)"
+  bool wholeNumber;  // only a whole number ("1.5" is refused)
+  int shift;         // decimal places kept (2: hundredths)
+  long long lowest, highest;
+};
+
+// The text's value by `rule`, or nothing when the field cannot hold it.
+std::optional<long long> fieldValue(const FieldRule& rule, const std::string& text);
+
+// Why the field cannot hold the text, one line naming the field and its
+// range ("Measuring range (m) \"700\" is not a number from 0 to 655.35"),
+// or nothing when it can.
+std::optional<std::string> fieldRefusal(const FieldRule& rule, const std::string& text);
+
+// A text as a message quotes it: printable ASCII and UTF-8 as they are,
+// control characters as '?', at most 24 characters.
+std::string quotedFieldText(const std::string& text);
+
+}  // namespace z540k
