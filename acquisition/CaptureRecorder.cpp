@@ -1,5 +1,7 @@
 #include "CaptureRecorder.h"
 
+#include "LiveCapture.h"
+
 #include <linux/if_packet.h>
 #include <pcap/pcap.h>
 #include <poll.h>
@@ -180,8 +182,19 @@ int flushDump(DumpTarget& target) {
 }  // namespace
 
 void CaptureRecorder::run(Settings settings) {
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* capture = pcap_create(settings.device.c_str(), errbuf);
+  LiveCaptureSettings open;
+  open.device = settings.device;
+  open.filter = settings.filter;
+  open.snapLength = kSnapshotLength;
+  open.timeoutMs = kPollMilliseconds;
+  open.bufferBytes = settings.bufferBytes;
+  // On loopback the kernel would count a drop for the sent copy of a packet
+  // too (libpcap hands over the received one only).
+  open.ignoreOutgoing = kernelHardwareType(settings.device) == kHardwareLoopback;
+  std::string openError;
+  LiveCaptureStep failed = LiveCaptureStep::Create;
+  LiveCaptureHandle handle = openLiveCapture(open, openError, failed);
+  pcap_t* capture = handle.get();
   pcap_dumper_t* dumper = nullptr;
   DumpTarget target{nullptr, 0, 0};
   // Flushes and counts what was handed to the file; false (reported) when the
@@ -206,47 +219,18 @@ void CaptureRecorder::run(Settings settings) {
       flush();
       pcap_dump_close(dumper);
     }
-    if (capture) pcap_close(capture);
+    handle.reset();
     running_ = false;
   };
   if (!capture) {
-    fail(std::string("cannot open the capture adapter: ") + errbuf);
-    return finish();
-  }
-  pcap_set_snaplen(capture, kSnapshotLength);
-  pcap_set_promisc(capture, 1);
-  pcap_set_timeout(capture, kPollMilliseconds);
-  // Hand every packet over as it arrives, so a stop finds it written.
-  pcap_set_immediate_mode(capture, 1);
-  pcap_set_buffer_size(capture, settings.bufferBytes);
-  if (pcap_activate(capture) < 0) {
-    fail(std::string("cannot capture on ") + settings.device + ": " + pcap_geterr(capture));
-    return finish();
-  }
-  // On a loopback interface every packet passes the capture twice, sent and
-  // received; libpcap hands over the received copy only, but the kernel
-  // counts a drop for each copy that finds the buffer full. Leaving the sent
-  // copies out in the kernel keeps the drop count true (and the buffer free
-  // for the packets that are kept). Where the system cannot, drops of
-  // loopback traffic may be counted twice.
-  if (kernelHardwareType(settings.device) == kHardwareLoopback) {
-    const int on = 1;
-    ::setsockopt(pcap_fileno(capture), SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);
-  }
-  bpf_u_int32 net = 0, mask = PCAP_NETMASK_UNKNOWN;
-  if (pcap_lookupnet(settings.device.c_str(), &net, &mask, errbuf) != 0) mask = PCAP_NETMASK_UNKNOWN;
-  bpf_program program{};
-  if (pcap_compile(capture, &program, settings.filter.c_str(), 0, mask) != 0 ||
-      pcap_setfilter(capture, &program) != 0) {
-    fail("bad capture filter \"" + settings.filter + "\": " + pcap_geterr(capture));
-    pcap_freecode(&program);
-    return finish();
-  }
-  pcap_freecode(&program);
-  // The loop below reads whatever is waiting and must never block in the
-  // library, or the stop message would wait for a packet.
-  if (pcap_setnonblock(capture, 1, errbuf) != 0) {
-    fail(std::string("cannot capture on ") + settings.device + " without blocking: " + errbuf);
+    switch (failed) {
+      case LiveCaptureStep::Create: fail("cannot open the capture adapter: " + openError); break;
+      case LiveCaptureStep::Activate: fail("cannot capture on " + settings.device + ": " + openError); break;
+      case LiveCaptureStep::Filter: fail("bad capture filter \"" + settings.filter + "\": " + openError); break;
+      case LiveCaptureStep::NonBlocking:
+        fail("cannot capture on " + settings.device + " without blocking: " + openError);
+        break;
+    }
     return finish();
   }
   dumper = pcap_dump_open(capture, settings.dumpPath.c_str());

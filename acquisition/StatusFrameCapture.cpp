@@ -10,6 +10,7 @@
 
 #include "CaptureFile.h"
 #include "CaptureRecorder.h"
+#include "LiveCapture.h"
 #include "PacketFormat.h"
 
 namespace z540k {
@@ -79,10 +80,6 @@ bool statusFrameOf(std::uint32_t linkType, const std::uint8_t* frame, std::uint3
   return true;
 }
 
-struct PcapClose {
-  void operator()(pcap_t* p) const { pcap_close(p); }
-};
-
 }  // namespace
 
 StatusFrameResult captureStatusFrame(const StatusFrameCaptureSettings& settings, CapturedStatusFrame& out,
@@ -91,34 +88,22 @@ StatusFrameResult captureStatusFrame(const StatusFrameCaptureSettings& settings,
   const std::size_t headerBytes = std::min<std::size_t>(std::max<std::size_t>(settings.headerBytes, 1), kStatusHeader.size());
   const std::string where = " on the adapter \"" + settings.device + "\"";
 
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  std::unique_ptr<pcap_t, PcapClose> handle(pcap_create(settings.device.c_str(), errbuf));
+  LiveCaptureSettings open;
+  open.device = settings.device;
+  open.filter = "udp port " + std::to_string(settings.statusPort);
+  open.optimizeFilter = true;
+  open.snapLength = kSnapLength;
+  open.timeoutMs = kPollSliceMs;
+  std::string openError;
+  LiveCaptureStep failed = LiveCaptureStep::Create;
+  const LiveCaptureHandle handle = openLiveCapture(open, openError, failed);
   if (!handle) {
-    error = "cannot capture" + where + ": " + errbuf;
+    error = failed == LiveCaptureStep::Create || failed == LiveCaptureStep::Activate
+                ? "cannot capture" + where + ": " + openError
+                : "cannot filter \"" + open.filter + "\"" + where + ": " + openError;
     return StatusFrameResult::Failed;
   }
   pcap_t* p = handle.get();
-  pcap_set_snaplen(p, kSnapLength);
-  pcap_set_promisc(p, 1);
-  pcap_set_immediate_mode(p, 1);
-  pcap_set_timeout(p, kPollSliceMs);
-  const int activated = pcap_activate(p);
-  if (activated < 0) {
-    error = "cannot capture" + where + ": " + pcap_geterr(p);
-    return StatusFrameResult::Failed;
-  }
-  const std::string filter = "udp port " + std::to_string(settings.statusPort);
-  bpf_program program{};
-  if (pcap_compile(p, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-    error = "cannot filter \"" + filter + "\"" + where + ": " + pcap_geterr(p);
-    return StatusFrameResult::Failed;
-  }
-  const int filtered = pcap_setfilter(p, &program);
-  pcap_freecode(&program);
-  if (filtered != 0 || pcap_setnonblock(p, 1, errbuf) != 0) {
-    error = "cannot filter \"" + filter + "\"" + where + ": " + pcap_geterr(p);
-    return StatusFrameResult::Failed;
-  }
   const int fd = pcap_get_selectable_fd(p);
   const std::uint32_t linkType = fileLinkType(pcap_datalink(p));
 
