@@ -42,9 +42,13 @@ class InFlightLimit {
 // What the live receiver does with each finished revolution: emits the
 // receiver's SendData (a queued copy per connected slot) unless `limit`
 // revolutions are still on their way; returns false, emitting nothing, then.
-template <typename Receiver>
-bool deliverRecord(Receiver* receiver, InFlightLimit& places, std::size_t limit, const LidarDataSingleLine& record) {
+// `beforeEmit` runs right before SendData is emitted (it emits what goes
+// with the revolution).
+template <typename Receiver, typename BeforeEmit>
+bool deliverRecord(Receiver* receiver, InFlightLimit& places, std::size_t limit, const LidarDataSingleLine& record,
+                   BeforeEmit beforeEmit) {
   if (!places.tryAcquire(limit)) return false;
+  beforeEmit();
   emit receiver->SendData(record);
   places.releaseAfterDelivery(receiver);
   return true;

@@ -31,7 +31,12 @@ constexpr std::size_t kReceiveCapacity = 2048;
 
 GetlidarData_1::GetlidarData_1(QObject* parent) : QThread(parent) {
   decoder_.setRecordSink([this](const LidarDataSingleLine& record) {
-    if (!deliverRecord(this, recordPlaces_, maxRecordsInFlight, record)) ++recordsDropped_;
+    lostUndelivered_ += decoder_.revolutionLostPackets();
+    const bool delivered = deliverRecord(this, recordPlaces_, maxRecordsInFlight, record, [this] {
+      emit SendLostOnWire(lostUndelivered_);
+      lostUndelivered_ = 0;
+    });
+    if (!delivered) ++recordsDropped_;
   });
   decoder_.setGpsSink([this](const GpsReading& reading) { onGpsReading(reading); });
 }
@@ -79,19 +84,33 @@ void GetlidarData_1::run() {
   // The active layout survives a restart; whoever sets `layout` before the
   // start (the headless tool) makes it active from the first packet.
   decoder_.setLayout(layout);
+  kernelDropsSeen_ = socket_.kernelDrops();
+  lostUndelivered_ = 0;
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
   while (running && !stopRequested_) {
     // Without a socket (set-up failed) this waits like an idle turn.
     const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
-    kernelDrops_ = socket_.kernelDrops();
+    const quint32 drops = socket_.kernelDrops();
+    kernelDrops_ = drops;
     if (n <= 0) continue;
+    // Datagrams the kernel dropped are this host's loss, not the wire's.
+    decoder_.excuseDroppedDatagrams(drops - kernelDropsSeen_);
+    kernelDropsSeen_ = drops;
     if (paused) {
       ++countPaused_;
+      decoder_.forgetPreviousPacket();
       continue;
     }
     handleDatagram(buffer.data(), static_cast<std::size_t>(n));
   }
   runCompletion_.markEnded();
+}
+
+template <typename Decode>
+void GetlidarData_1::decodeCountingLoss(Decode decode) {
+  const quint64 before = decoder_.lostPackets();
+  decode();
+  if (const quint64 lost = decoder_.lostPackets() - before) lostOnWire_ += lost;
 }
 
 void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) {
@@ -101,7 +120,7 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
       decoder_.setReturnMode(returnMode);
       decoder_.setPendingLayout(pendingLayout);
       decoder_.setGpsReadingsEnabled(gpsTestActive);
-      decoder_.decodeDataPacket(data, size);
+      decodeCountingLoss([&] { decoder_.decodeDataPacket(data, size); });
       layout = decoder_.activeLayout();
       break;
     case DatagramKind::StatusPacket:
@@ -110,7 +129,7 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
       break;
     case DatagramKind::CompactScanPacket:
       ++countCompact_;
-      decoder_.decodeCompactScanPacket(data, size);
+      decodeCountingLoss([&] { decoder_.decodeCompactScanPacket(data, size); });
       break;
     case DatagramKind::Other:
       ++countOther_;

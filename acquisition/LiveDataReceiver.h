@@ -76,6 +76,10 @@ class GetlidarData_1 : public QThread {
   DatagramCounts datagramCounts() const {
     return {countData_.load(), countStatus_.load(), countCompact_.load(), countOther_.load(), countPaused_.load()};
   }
+  // Data and compact scan packets that never reached this host, judged from
+  // the gaps in the sensor's azimuths (datagrams the kernel dropped, and
+  // those read while paused, not included).
+  quint64 lostOnWire() const { return lostOnWire_.load(); }
   // Status packets dropped because the GUI thread took none of the earlier ones.
   quint64 statusDropped() const { return statusDropped_.load(); }
   // Revolutions dropped because maxRecordsInFlight were still on their way.
@@ -92,6 +96,10 @@ class GetlidarData_1 : public QThread {
   // (`reason`, e.g. "No space left on device"). Emitted from the worker or,
   // for a log that cannot be opened, from createTestFile: connect it queued.
   void sendLogWriteError(QString file, QString reason);
+  // Datagrams lost on the wire in the revolution that the SendData right
+  // after it carries, and in any revolutions dropped at the hand-over since
+  // the one before (queued, like SendData, so they arrive in this order).
+  void SendLostOnWire(quint64 lost);
 
  public slots:
   void Receive(int ReturnModel);
@@ -103,6 +111,9 @@ class GetlidarData_1 : public QThread {
 
  private:
   void handleDatagram(const std::uint8_t* data, std::size_t size);
+  // Runs one decoding and adds the packets it found lost to lostOnWire_.
+  template <typename Decode>
+  void decodeCountingLoss(Decode decode);
   void onGpsReading(const z540k::GpsReading& reading);
 
   // One GPS test log, appended to with each line written straight to the
@@ -140,6 +151,11 @@ class GetlidarData_1 : public QThread {
   // loop has seen it.
   std::atomic<bool> stopRequested_{false};
   std::atomic<quint32> kernelDrops_{0};
+  std::atomic<quint64> lostOnWire_{0};
+  // Worker only: the kernel's drop count when the previous datagram was
+  // read, and the loss of revolutions dropped at the hand-over.
+  quint32 kernelDropsSeen_ = 0;
+  quint64 lostUndelivered_ = 0;
   std::atomic<quint64> statusDropped_{0}, recordsDropped_{0};
   std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0}, countPaused_{0};
 

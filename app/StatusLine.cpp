@@ -16,13 +16,15 @@ std::string statusLineText(const ReceptionFigures& f) {
     state = "No data on port " + std::to_string(f.dataPort);
   else
     state = "Receiving on port " + std::to_string(f.dataPort);
-  char figures[320];
+  char figures[400];
   std::snprintf(figures, sizeof figures,
                 "   |   %.1f rev/s, %.1f drawn/s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
-                "dropped by the kernel, %llu dropped at the hand-over   |   %llu frames merged for display",
+                "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   %llu frames merged "
+                "for display",
                 f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution,
                 static_cast<unsigned long long>(f.datagrams), static_cast<unsigned long long>(f.unrecognised),
-                static_cast<unsigned long long>(f.kernelDrops), static_cast<unsigned long long>(f.handOverDrops),
+                static_cast<unsigned long long>(f.kernelDrops), static_cast<unsigned long long>(f.lostOnWire),
+                static_cast<unsigned long long>(f.handOverDrops),
                 static_cast<unsigned long long>(f.displayMerged));
   std::string line = state + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;

@@ -20,6 +20,7 @@ struct ReceptionFigures {
   std::uint64_t datagrams = 0;       // read on the data port since the program started
   std::uint64_t unrecognised = 0;    // of those, neither data, status nor compact scan packets
   std::uint64_t kernelDrops = 0;     // dropped by the kernel (receive buffer full)
+  std::uint64_t lostOnWire = 0;      // never reached this host (gaps in the sensor's azimuths)
   std::uint64_t handOverDrops = 0;   // revolutions dropped because the window had too many waiting
   std::uint64_t displayMerged = 0;   // revolutions that arrived but were not drawn (a newer one was)
   std::string setupError;            // the last failure to set up reception, empty when none

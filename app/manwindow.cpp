@@ -500,6 +500,7 @@ void manwindow::updateStatusLine() {
   f.datagrams = counts.data + counts.status + counts.compact + counts.other;
   f.unrecognised = counts.other;
   f.kernelDrops = liveReceiver_->kernelDrops();
+  f.lostOnWire = liveReceiver_->lostOnWire();
   f.handOverDrops = liveReceiver_->recordsDropped();
   f.displayMerged = framesCoalesced_;
   f.setupError = setupError_.toStdString();

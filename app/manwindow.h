@@ -37,7 +37,7 @@ class About;
 namespace z540k {
 class PointCloudView;
 class CaptureRecorder;
-class CsvFrameFile;
+class FrameFile;
 class DataPacketList;
 }
 
@@ -206,8 +206,8 @@ class manwindow : public QMainWindow {
   std::shared_ptr<const z540k::DataPacketList> playerPackets;
   z540k::PlaybackControl playback_;
 
-  // The CSV export.
-  std::unique_ptr<z540k::CsvFrameFile> csvFile_;
+  // The CSV export (or point cloud export, by the file name's extension).
+  std::unique_ptr<z540k::FrameFile> csvFile_;
   QList<int> csvLines;
   int csvFrameCounter = 0;
   int csvFramesWritten_ = 0;  // by the export that finished last

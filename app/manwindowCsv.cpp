@@ -1,9 +1,12 @@
 // manwindow's CSV export: the frame frozen on screen at once, or a number of
-// frames as they arrive.
+// frames as they arrive. A file name ending in .pcd or .ply gets the same
+// points as one point cloud (the frames merged, with the frame number as a
+// field) instead of the CSV.
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QTimer>
 
+#include "CloudFrameFile.h"
 #include "CsvFrameFile.h"
 #include "FileDialogs.h"
 #include "LiveDataReceiver.h"
@@ -18,6 +21,18 @@ namespace {
 const QString kTipsTitle = QStringLiteral("提示");
 const QString kConnectFirst = QStringLiteral("请先连接雷达！");
 const QString kCsvDone = QStringLiteral("保存CSV文件完成！");
+// CSV first: the proposed name and a name without a known extension stay CSV.
+const QString kSaveFilters = QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply)");
+
+// The export the chosen name asks for.
+std::unique_ptr<FrameFile> frameFileFor(const std::string& path, const CsvExportOptions& options, long long frames) {
+  if (const auto format = cloudFormatOfName(path)) {
+    CloudFileOptions cloud;
+    cloud.format = *format;
+    return std::make_unique<CloudFrameFile>(options, frames, cloud);
+  }
+  return std::make_unique<CsvFrameFile>(options, frames);
+}
 }  // namespace
 
 void manwindow::onSaveCsvClicked() {
@@ -53,7 +68,7 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   }
 
   const QString proposed = QDateTime::currentDateTime().toString("yyyy-MM-dd-hh-mm") + ".csv";
-  const QString path = askSaveFileName(this, "Save CSV", proposed, QString());
+  const QString path = askSaveFileName(this, "Save CSV", proposed, kSaveFilters);
   if (path.isEmpty()) return;  // cancelled: nothing is exported
 
   CsvExportOptions options;
@@ -62,11 +77,12 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   options.angleMin = csvAngleMin;
   options.angleMax = csvAngleMax;
   const bool frozen = !displayRunning;
-  csvFile_ = std::make_unique<CsvFrameFile>(options, frozen ? 1 : csvFrames);
+  const std::string target = path.toLocal8Bit().toStdString();
+  csvFile_ = frameFileFor(target, options, frozen ? 1 : csvFrames);
   std::string error;
-  if (!csvFile_->open(path.toLocal8Bit().toStdString(), error)) {
+  if (!csvFile_->open(target, error)) {
     csvFile_.reset();
-    showMessage(this, MessageKind::Critical, "error", "Cannot write the CSV file: " + QString::fromStdString(error));
+    showMessage(this, MessageKind::Critical, "error", "Cannot write the file: " + QString::fromStdString(error));
     return;
   }
   csvActive = true;
@@ -79,7 +95,7 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
     csvFile_.reset();
     if (!written)
       showMessage(this, MessageKind::Critical, "error",
-                  "The CSV file could not be written: " + QString::fromStdString(error));
+                  "The file could not be written: " + QString::fromStdString(error));
     return;
   }
   // Frame by frame: every revolution is needed, none is dropped on its way.
@@ -116,7 +132,7 @@ void manwindow::finishCsvExport() {
   if (written) {
     emit Sig_SaveCSV();
   } else {
-    lastError_ = "The CSV file could not be written: " + QString::fromStdString(error);
+    lastError_ = "The file could not be written: " + QString::fromStdString(error);
     showMessage(this, MessageKind::Critical, "error", lastError_);
   }
 }

@@ -26,11 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CaptureFile.h"
 #include "PacketEncoders.h"
 #include "ScanPacketStream.h"
 
 using namespace z540k;
+using namespace z540k::bench;
 
 namespace {
 
@@ -95,16 +97,6 @@ bool convertToPcapng(const std::string& classic, const std::string& pcapng) {
   return true;
 }
 
-// Reads the whole file once so the figures below are with it in the page cache.
-void warmPageCache(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return;
-  std::vector<char> chunk(8 << 20);
-  while (std::fread(chunk.data(), 1, chunk.size(), f) == chunk.size()) {
-  }
-  std::fclose(f);
-}
-
 // Anonymous memory the process holds (heap and anonymous mappings), from
 // /proc/self/status.
 std::int64_t anonymousBytes() {
@@ -116,28 +108,6 @@ std::int64_t anonymousBytes() {
     if (std::sscanf(line, "RssAnon: %lld kB", &kib) == 1) break;
   std::fclose(f);
   return kib * 1024;
-}
-
-std::string loadAverage() {
-  std::FILE* f = std::fopen("/proc/loadavg", "r");
-  char text[128] = "?";
-  if (f) {
-    if (!std::fgets(text, sizeof text, f)) text[0] = 0;
-    std::fclose(f);
-  }
-  std::string s = text;
-  while (!s.empty() && s.back() == '\n') s.pop_back();
-  return s;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double msSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 // (A) libpcap opens the file itself and counts its packets.

@@ -20,26 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CaptureFile.h"
 #include "CaptureFrames.h"
 
 using namespace z540k;
+using namespace z540k::bench;
 
-namespace {
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::string loadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;

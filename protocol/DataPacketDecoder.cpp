@@ -47,17 +47,89 @@ void DataPacketDecoder::clear() {
 
 void DataPacketDecoder::reset() {
   clear();
+  forgetPreviousPacket();
+  lostTotal_ = 0;
+  lostInRevolution_ = 0;
+  excused_ = 0;
   gpsCurrent_ = GpsDateTime{};
   gpsPrevious_ = GpsDateTime{};
 }
 
 void DataPacketDecoder::emitRecord(const LidarDataSingleLine& record) {
   if (sink_) sink_(record);
+  lostInRevolution_ = 0;
+}
+
+void DataPacketDecoder::countLost(std::uint64_t missing) {
+  // Drops on this host happened before this packet, whether a gap shows them
+  // or not.
+  const std::uint64_t excused = std::min(missing, excused_);
+  excused_ = 0;
+  missing -= excused;
+  lostTotal_ += missing;
+  lostInRevolution_ += missing;
+}
+
+void DataPacketDecoder::countLostDataPackets(const std::uint8_t* packet) {
+  constexpr std::int32_t kTurn = 36000;  // hundredths of a degree
+  const auto azimuthOf = [packet](int b) {
+    const std::int32_t a = loadLE16(packet + kBlockSize * b + kBlockAzimuthOffset);
+    return a >= kTurn ? 0 : a;  // as the decoder reads it
+  };
+  const std::int32_t first = azimuthOf(0);
+  const std::int32_t previous = previousAzimuth_;
+  previousAzimuth_ = first;
+  if (previous < 0) {
+    excused_ = 0;
+    return;
+  }
+  // The packet's own span: from block 0 to its last block, 11 block steps of
+  // 12 per packet; dual-return blocks come in pairs sharing an azimuth, from
+  // pair 0 to pair 5, 5 steps of 6.
+  const bool paired = azimuthOf(1) == first;
+  std::int32_t span = azimuthOf(paired ? kBlocksPerPacket - 2 : kBlocksPerPacket - 1) - first;
+  if (span < 0) span += kTurn;
+  const std::int64_t stepsInSpan = paired ? kBlocksPerPacket / 2 - 1 : kBlocksPerPacket - 1;
+  const std::int64_t stepsPerPacket = paired ? kBlocksPerPacket / 2 : kBlocksPerPacket;
+  // A motor that stands still, or a packet whose blocks make no sense as one
+  // turning scan (more than half a turn), tells nothing.
+  if (span == 0 || span * stepsPerPacket >= stepsInSpan * (kTurn / 2)) {
+    excused_ = 0;
+    return;
+  }
+  std::int32_t gap = first - previous;
+  if (gap < 0) gap += kTurn;
+  // Packet steps in the gap, rounded: gap / (span x stepsPerPacket / stepsInSpan);
+  // below 1.5 nothing is missing (the usual case, without a division).
+  const std::int64_t unit = span * stepsPerPacket;
+  const std::int64_t twiceGap = 2 * gap * stepsInSpan;
+  if (twiceGap < 3 * unit) {
+    countLost(0);
+    return;
+  }
+  countLost(static_cast<std::uint64_t>((twiceGap + unit) / (2 * unit) - 1));
+}
+
+void DataPacketDecoder::countLostCompactPackets(std::uint32_t start) {
+  constexpr std::int64_t kTurn = 3600000;  // ten-thousandths of a degree
+  constexpr std::int64_t kStep = 900000;   // 250 measurements of 0.36 degree
+  const std::int64_t current = start % kTurn;
+  const std::int64_t previous = previousCompactStart_;
+  previousCompactStart_ = current;
+  if (previous < 0) {
+    excused_ = 0;
+    return;
+  }
+  std::int64_t gap = current - previous;
+  if (gap < 0) gap += kTurn;
+  const std::int64_t steps = (2 * gap + kStep) / (2 * kStep);
+  countLost(steps >= 2 ? static_cast<std::uint64_t>(steps - 1) : 0);
 }
 
 bool DataPacketDecoder::decodeDataPacket(const std::uint8_t* data, std::size_t size, int firstBlock) {
   if (!isDataPacket(data, size)) return false;
   if (firstBlock < 0) firstBlock = 0;
+  countLostDataPackets(data);
   const double packetTime = static_cast<double>(loadLE32(data + kPacketTimestampOffset));
   const int mode = returnMode_;
   if (mode == kReturnStrongest) {
@@ -168,6 +240,7 @@ bool DataPacketDecoder::decodeCompactScanPacket(const std::uint8_t* data, std::s
   if (!isCompactScanPacket(data, size)) return false;
 
   const std::uint32_t rawStart = loadBE32(data + kCompactStartAngleOffset);
+  countLostCompactPackets(rawStart);
   const float start = static_cast<float>(rawStart) / 10000.0f;
 
   boundRecord(compact_, kCompactMeasurementsPerPacket, kCompactRecordLimit);

@@ -84,8 +84,33 @@ class DataPacketDecoder {
   // Empties all five lists of all three accumulators.
   void clear();
   // What a receiver does when its thread starts: clear() and set the current
-  // and previous GPS date-time bytes to zero.
+  // and previous GPS date-time bytes to zero; the next packet starts the
+  // loss count afresh (forgetPreviousPacket).
   void reset();
+
+  // Datagrams lost before they reached this host. Within a revolution the
+  // sensor's azimuth advances by a nearly constant step per packet: by 12
+  // block steps per data packet (6 block pairs in dual return), as the
+  // spacing of the packet's own block azimuths tells, and by 90 degrees
+  // (250 x 0.36) per compact scan packet. A step of about k times that means
+  // k - 1 packets never arrived; the step is taken across 0/360 as well, so a
+  // gap over a revolution's wrap counts too. A whole turn of lost packets
+  // cannot be told from none.
+  //
+  // Packets lost since reset(), in total...
+  std::uint64_t lostPackets() const { return lostTotal_; }
+  // ...and in the revolution being emitted: read it in the record sink.
+  std::uint64_t revolutionLostPackets() const { return lostInRevolution_; }
+  // The receiver knows `count` datagrams were dropped on this host (the
+  // kernel's receive buffer) since the previous one: the next gap is
+  // explained by them first and only the rest counts as lost.
+  void excuseDroppedDatagrams(std::uint64_t count) { excused_ += count; }
+  // The next packet is not compared with the one before (datagrams were
+  // discarded on purpose in between, or the stream was resumed elsewhere).
+  void forgetPreviousPacket() {
+    previousAzimuth_ = -1;
+    previousCompactStart_ = -1;
+  }
 
   // The accumulators, for inspection.
   const LidarDataSingleLine& mainRecord() const { return main_; }
@@ -100,6 +125,9 @@ class DataPacketDecoder {
   void closeStrongestRevolution(int measurementsPerBlock);
   void closeDualRevolution();
   void emitRecord(const LidarDataSingleLine& record);
+  void countLostDataPackets(const std::uint8_t* packet);
+  void countLostCompactPackets(std::uint32_t start);
+  void countLost(std::uint64_t missing);
 
   RecordSink sink_;
   GpsSink gpsSink_;
@@ -114,6 +142,14 @@ class DataPacketDecoder {
   int returnMode_ = 0;
   int activeLayout_ = kLayoutProtocol16;
   int pendingLayout_ = kLayoutProtocol16;
+
+  // Where the previous packet began: block 0's raw azimuth (hundredths), the
+  // compact scan start angle (ten-thousandths); -1 when not known.
+  std::int32_t previousAzimuth_ = -1;
+  std::int64_t previousCompactStart_ = -1;
+  std::uint64_t lostTotal_ = 0;
+  std::uint64_t lostInRevolution_ = 0;
+  std::uint64_t excused_ = 0;
 
   bool gpsEnabled_ = false;
   GpsDateTime gpsCurrent_;

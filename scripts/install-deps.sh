@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-  libpcl-dev libvtk9-dev libvtk9-qt-dev
+  libpcl-dev libvtk9-dev libvtk9-qt-dev pcl-tools
   libpcap-dev libboost-dev libeigen3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth tcpdump tshark iproute2

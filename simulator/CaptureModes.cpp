@@ -45,6 +45,7 @@ bool writeCapture(const SimulatorOptions& o, std::int64_t clockStartUs, RunSumma
   const SensorState state = initialSensorState(o);
   SensorStream stream(streamSettingsFor(o, clockStartUs), state);
   GarbageDatagrams garbage(o.garbage, kGarbageSeed);
+  DatagramDrop drop = datagramDropFor(o);
   const std::uint32_t source = hostOrder(state.sensorIp);
   const std::uint32_t target = hostOrder(state.destIp);
   const double limitUs = o.seconds ? *o.seconds * 1e6 : std::numeric_limits<double>::infinity();
@@ -89,6 +90,10 @@ bool writeCapture(const SimulatorOptions& o, std::int64_t clockStartUs, RunSumma
       ++summary.garbage;
     }
     if (garbage.replacesEverything()) continue;
+    if (drop.leaveOut()) {
+      ++summary.leftOut;
+      continue;
+    }
     write(d, state.dataPort);
     ++summary.data;
   }

@@ -68,4 +68,14 @@ void GarbageDatagrams::make(const Datagram& real, Datagram& out) {
   }
 }
 
+DatagramDrop::DatagramDrop(double share, std::uint64_t seed) : share_(std::clamp(share, 0.0, 1.0)), random_(seed) {}
+
+bool DatagramDrop::leaveOut() {
+  if (share_ <= 0.0) return false;
+  // 53 random bits as a number in [0, 1): the same on every platform, unlike
+  // the standard distributions.
+  const double u = static_cast<double>(random_() >> 11) * 0x1.0p-53;
+  return u < share_;
+}
+
 }  // namespace z540k::sim

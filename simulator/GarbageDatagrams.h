@@ -38,4 +38,19 @@ class GarbageDatagrams {
   std::mt19937_64 random_;
 };
 
+// Data datagrams left out of the stream, as a flaky cable loses them: each
+// one independently with probability `share`, from a seeded generator (the
+// same options give the same losses). Status packets are never left out.
+class DatagramDrop {
+ public:
+  static constexpr std::uint64_t kDefaultSeed = 0x10575EEDULL;
+  DatagramDrop(double share, std::uint64_t seed);
+  // True when the next data datagram is to be left out.
+  bool leaveOut();
+
+ private:
+  double share_;
+  std::mt19937_64 random_;
+};
+
 }  // namespace z540k::sim

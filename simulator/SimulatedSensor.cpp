@@ -84,6 +84,10 @@ std::int64_t utcNowMicroseconds() {
   return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+DatagramDrop datagramDropFor(const SimulatorOptions& o) {
+  return DatagramDrop(o.drop, o.dropSeed.value_or(DatagramDrop::kDefaultSeed));
+}
+
 std::string describeStream(const SensorStream& stream) {
   const StreamSettings& settings = stream.settings();
   const SensorState& state = stream.state();
@@ -157,6 +161,7 @@ SimulatedSensor::SimulatedSensor(const SimulatorOptions& options, SimulatorLog l
       state_(initialSensorState(options)),
       stream_(streamSettingsFor(options, clockStartUs), state_),
       garbage_(options.garbage, kGarbageSeed),
+      drop_(datagramDropFor(options)),
       receiveBuffer_(kReceiveBufferSize) {}
 
 SimulatedSensor::~SimulatedSensor() = default;
@@ -203,6 +208,10 @@ void SimulatedSensor::send(const Datagram& d) {
     ++summary_.garbage;
   }
   if (garbage_.replacesEverything()) return;
+  if (drop_.leaveOut()) {
+    ++summary_.leftOut;
+    return;
+  }
   sendTo(state_.dataPort, d);
   ++summary_.data;
 }

@@ -28,6 +28,7 @@ struct RunSummary {
   std::uint64_t data = 0;       // data and compact scan datagrams sent
   std::uint64_t status = 0;
   std::uint64_t garbage = 0;
+  std::uint64_t leftOut = 0;    // data datagrams left out on purpose (--drop)
   std::uint64_t dropped = 0;    // sends the socket could not take (buffer full)
   std::uint64_t sendFailures = 0;
   std::uint64_t configurationsApplied = 0;
@@ -43,6 +44,8 @@ StreamSettings streamSettingsFor(const SimulatorOptions& options, std::int64_t c
 std::int64_t utcNowMicroseconds();
 // "protocol 1.7, single return, 600 rpm: 10 packets per revolution, 100 per second"
 std::string describeStream(const SensorStream& stream);
+// What --drop and --drop-seed ask for.
+DatagramDrop datagramDropFor(const SimulatorOptions& options);
 
 // The sensor's own socket: bound to its address and port, sending to the
 // host, reading the configuration packets sent to it.
@@ -95,6 +98,7 @@ class SimulatedSensor {
   SensorState state_;
   SensorStream stream_;
   GarbageDatagrams garbage_;
+  DatagramDrop drop_;
   SensorSocket socket_;
   Ipv4Address boundAddress_{};
   RunSummary summary_;

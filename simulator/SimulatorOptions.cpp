@@ -18,7 +18,8 @@ constexpr unsigned kMaxPort = 65535;
 // Options that shape the generated stream; a replay sends what the capture
 // holds and refuses them.
 const std::set<std::string> kStreamOptions = {"--layout", "--dual-return", "--rpm", "--compact", "--short-status",
-                                              "--gps-jump-at", "--garbage", "--rate", "--status-to-data-port"};
+                                              "--gps-jump-at", "--garbage", "--rate", "--status-to-data-port",
+                                              "--drop", "--drop-seed"};
 
 bool parseNumber(const std::string& text, double& value) {
   if (text.empty()) return false;
@@ -78,6 +79,10 @@ std::string simulatorUsage() {
       "                         the sensor's own pace)\n"
       "  --garbage P            share P (0..1) of random and truncated datagrams mixed in\n"
       "                         (default 0)\n"
+      "  --drop P               leave out share P (0..1) of the data datagrams at random, as a\n"
+      "                         flaky cable would; counted in the summary (default 0)\n"
+      "  --drop-seed N          the seed of those choices: the same seed, the same datagrams\n"
+      "                         (default a fixed one)\n"
       "  --write-pcap FILE      write what would be sent into a capture file, with the times it\n"
       "                         would have, as fast as possible; needs --seconds or --count\n"
       "                         (default off)\n"
@@ -188,6 +193,14 @@ ParsedOptions parseSimulatorOptions(const std::vector<std::string>& arguments) {
       double v = 0;
       ok = parseNumber(takeValue(), v) && v >= 0 && v <= 1;
       if (ok) o.garbage = v;
+    } else if (name == "--drop") {
+      double v = 0;
+      ok = parseNumber(takeValue(), v) && v >= 0 && v <= 1;
+      if (ok) o.drop = v;
+    } else if (name == "--drop-seed") {
+      std::uint64_t v = 0;
+      ok = parseWhole(takeValue(), v);
+      if (ok) o.dropSeed = v;
     } else if (name == "--count") {
       std::uint64_t v = 0;
       ok = parseWhole(takeValue(), v) && v >= 1;
@@ -206,7 +219,8 @@ ParsedOptions parseSimulatorOptions(const std::vector<std::string>& arguments) {
       if (name == "--layout") expected = "1.6 or 1.7";
       else if (name == "--rpm") expected = "300, 600 or 1200";
       else if (name.find("port") != std::string::npos) expected = "a port 1..65535";
-      else if (name == "--garbage") expected = "a share 0..1";
+      else if (name == "--garbage" || name == "--drop") expected = "a share 0..1";
+      else if (name == "--drop-seed") expected = "a whole number";
       else if (name == "--count") expected = "a whole number of at least 1";
       else if (name == "--gps-jump-at") expected = "seconds, 0 or more";
       else if (name == "--write-pcap" || name == "--replay") expected = "a file name";

@@ -30,6 +30,8 @@ struct SimulatorOptions {
   bool fast = false;            // replay as fast as possible
   std::optional<double> rate;   // datagrams per second
   double garbage = 0.0;
+  double drop = 0.0;  // share of data datagrams left out
+  std::optional<std::uint64_t> dropSeed;
   std::optional<std::uint64_t> count;
   bool quiet = false;
 };

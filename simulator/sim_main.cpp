@@ -47,6 +47,7 @@ void printSummary(const RunSummary& s, const char* what) {
                      " status, " + std::to_string(s.garbage) + " garbage datagrams in " + formatSeconds(s.seconds);
   if (s.seconds > 0) line += " (" + std::to_string(static_cast<long long>(s.data / s.seconds)) + " data per second)";
   if (s.dropped) line += ", " + std::to_string(s.dropped) + " dropped (socket buffer full)";
+  if (s.leftOut) line += ", " + std::to_string(s.leftOut) + " data datagrams left out (--drop)";
   if (s.configurationsApplied || s.configurationsRefused)
     line += "; configuration packets: " + std::to_string(s.configurationsApplied) + " applied, " +
             std::to_string(s.configurationsRefused) + " refused";

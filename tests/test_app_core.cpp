@@ -50,14 +50,15 @@ TEST(StatusLineTest, StatesAndFigures) {
   f.datagrams = 1234;
   f.unrecognised = 5;
   f.kernelDrops = 6;
+  f.lostOnWire = 12;
   f.handOverDrops = 8;
   f.displayMerged = 7;
   f.lastError = "The recording ended: disk full";
   const std::string line = statusLineText(f);
   EXPECT_EQ(line.rfind("Receiving on port 2368", 0), 0u);
   for (const char* part : {"10.0 rev/s, 4.5 drawn/s", "3630 points/rev", "1234 datagrams", "5 unrecognised",
-                           "6 dropped by the kernel", "8 dropped at the hand-over", "7 frames merged for display",
-                           "last error: The recording ended: disk full"})
+                           "6 dropped by the kernel, 12 lost on the wire", "8 dropped at the hand-over",
+                           "7 frames merged for display", "last error: The recording ended: disk full"})
     EXPECT_NE(line.find(part), std::string::npos) << part;
   f.setupError = "port 2368 is already in use by another program";
   EXPECT_EQ(statusLineText(f).rfind("Not receiving: port 2368 is already in use by another program", 0), 0u);
@@ -75,7 +76,9 @@ TEST(RevolutionRateTest, FromTheSensorsClock) {
     const bool lost = i % 7 == 3;  // this one never reached the window
     t = (t + 100'000) % RevolutionRate::kClockWrap;
     if (!lost) rate.add(t, i % 7 == 4 ? 1 : 0);
-    if (i >= 2) EXPECT_NEAR(rate.perSecond(), 10.0, 1e-9) << i;
+    if (i >= 2) {
+      EXPECT_NEAR(rate.perSecond(), 10.0, 1e-9) << i;
+    }
   }
   rate.add((t + RevolutionRate::kClockWrap / 2 + 5) % RevolutionRate::kClockWrap);
   EXPECT_EQ(rate.perSecond(), 0);

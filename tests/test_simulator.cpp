@@ -969,7 +969,8 @@ TEST(SimulatorOptionsTest, DefaultsAndValues) {
   const ParsedOptions some = parseArgs({"--layout=1.6", "--rpm", "1200", "--dual-return", "--seconds", "2.5",
                                         "--gps-jump-at", "3", "--garbage", "0.1", "--count", "500",
                                         "--status-to-data-port", "--short-status", "--rate", "2000", "--quiet",
-                                        "--data-port", "5000", "--status-port", "5001", "--bind", "127.0.0.3"});
+                                        "--data-port", "5000", "--status-port", "5001", "--bind", "127.0.0.3",
+                                        "--drop", "0.05", "--drop-seed", "7"});
   ASSERT_EQ(some.outcome, ParsedOptions::Outcome::Run) << some.error;
   const SimulatorOptions& o = some.options;
   EXPECT_EQ(o.layout, kLayoutProtocol16);
@@ -983,13 +984,15 @@ TEST(SimulatorOptionsTest, DefaultsAndValues) {
   EXPECT_EQ(o.dataPort, 5000);
   EXPECT_EQ(o.statusPort, 5001);
   EXPECT_EQ(o.bindAddress, "127.0.0.3");
+  EXPECT_DOUBLE_EQ(o.drop, 0.05);
+  EXPECT_EQ(*o.dropSeed, 7u);
 
   EXPECT_EQ(parseArgs({"--rpm", "600", "--help"}).outcome, ParsedOptions::Outcome::Help);
   const std::string usage = simulatorUsage();
   for (const char* option : {"--bind", "--sensor-port", "--target", "--data-port", "--status-port",
                              "--status-to-data-port", "--short-status", "--layout", "--dual-return", "--rpm",
                              "--compact", "--gps-jump-at", "--seconds", "--write-pcap", "--replay", "--speed",
-                             "--fast", "--rate", "--garbage", "--count", "--quiet"}) {
+                             "--fast", "--rate", "--garbage", "--count", "--quiet", "--drop", "--drop-seed"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
     EXPECT_EQ(parseArgs({option}).error.find("unknown option"), std::string::npos) << option;
   }
@@ -1003,6 +1006,9 @@ TEST(SimulatorOptionsTest, BadValuesAndCombinationsAreRefusedWithAReason) {
       {{"--status-port", "65536"}, "1..65535"},
       {{"--sensor-port", "x"}, "1..65535"},
       {{"--garbage", "1.5"}, "0..1"},
+      {{"--drop", "-0.1"}, "0..1"},
+      {{"--drop-seed", "x"}, "a whole number"},
+      {{"--replay", "a", "--drop", "0.1"}, "--drop does not apply to --replay"},
       {{"--count", "0"}, "at least 1"},
       {{"--seconds", "-1"}, "above 0"},
       {{"--rate", "fast"}, "above 0"},
@@ -1188,6 +1194,35 @@ TEST(SimulatedSensorLoopbackTest, StopsAfterItsCountWithGarbageMixedIn) {
   EXPECT_EQ(junk, sensor.sensor().summary().garbage);
   EXPECT_GT(junk, 0u);
   EXPECT_LT(seconds, 3.0);
+}
+
+// --drop leaves out its share of the data datagrams, at random but the same
+// ones for the same seed; the summary counts them.
+TEST(SimulatedSensorLoopbackTest, LeavesOutItsShareOfDataDatagrams) {
+  std::vector<std::size_t> received;
+  for (int run = 0; run < 2; ++run) {
+    TestSocket data;
+    TestSocket status;
+    SimulatorOptions o = loopbackOptions(data, status);
+    o.count = 80;  // what the test socket's receive buffer holds
+    o.drop = 0.25;
+    o.rate = 4000;
+    RunningSensor sensor(o);
+    std::string error;
+    ASSERT_TRUE(sensor.open(error)) << error;
+    sensor.start();
+    sensor.join();
+    ASSERT_TRUE(sensor.ok());
+    std::size_t n = 0;
+    while (const auto r = data.receive(0)) n += isDataPacket(r->bytes.data(), r->bytes.size());
+    const RunSummary& summary = sensor.sensor().summary();
+    EXPECT_EQ(n + summary.leftOut, 80u);
+    EXPECT_EQ(summary.data, n);
+    EXPECT_GT(summary.leftOut, 8u);
+    EXPECT_LT(summary.leftOut, 32u);
+    received.push_back(n);
+  }
+  EXPECT_EQ(received[0], received[1]);
 }
 
 // A fixed rate is held over the run.

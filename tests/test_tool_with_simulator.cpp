@@ -98,7 +98,8 @@ TEST(ToolWithSimulatorTest, ListenReceivesEveryRevolution) {
   ASSERT_EQ(listen.wait(), 0) << listen.err();
   const auto out = lines(listen.out());
   int revolutions = 0;
-  const std::regex line("revolution (\\d+): (\\d+) points, azimuth 0\\.00\\.\\.359\\.90, time (\\d+)\\.\\.(\\d+)");
+  const std::regex line(
+      "revolution (\\d+): (\\d+) points, azimuth 0\\.00\\.\\.359\\.90, time (\\d+)\\.\\.(\\d+), 0 lost on the wire");
   for (const auto& l : out) {
     std::smatch m;
     if (!std::regex_match(l, m, line)) continue;

@@ -201,6 +201,38 @@ class WindowExportAndPickingTest : public QObject {
     QCOMPARE(readAll(file.path.toStdString()), expectedFile(frames, CsvFrameKind::Arriving, options));
   }
 
+  // The dialog offers the point cloud formats after the CSV; a name ending
+  // in .pcd or .ply gets the same points as a cloud: the frozen frame, or
+  // the frames written as they arrive merged into one file.
+  void pointCloudFiles() {
+    MessageRecorder messages;
+    SavePath file;
+    QString filter;
+    setFileDialogResponder([&](FileDialogKind, const QString&, const QString&, const QString& f) {
+      filter = f;
+      return file.path;
+    });
+    LiveWindow w;
+    const LidarDataSingleLine frame = knownFrame(500);
+    w->CalculateCoordinates(frame);
+    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    child<QToolButton>(*w, "tolbtn_offdata")->click();
+    file.path = file.dir.filePath("frozen.pcd");
+    w.exportWith("1", "0", "360");
+    QCOMPARE(filter, QString("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply)"));
+    const std::string pcd = readAll(file.path.toStdString());
+    QVERIFY(pcd.find("FIELDS x y z intensity azimuth distance timestamp frame point\n") != std::string::npos);
+    QVERIFY(pcd.find("\nPOINTS 38\nDATA binary_compressed\n") != std::string::npos);
+
+    child<QToolButton>(*w, "tolbtn_offdata")->click();
+    file.path = file.dir.filePath("arriving.ply");
+    w.exportWith("3", "0", "360");
+    for (int i = 0; i < 3; ++i) w->CalculateCoordinates(knownFrame(1000 * (i + 1)));
+    QVERIFY(!w->isCsvActive());
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
+    QVERIFY(readAll(file.path.toStdString()).find("\nelement vertex 114\n") != std::string::npos);
+  }
+
   // A cancelled file dialog exports nothing; a file that cannot be written
   // is reported and nothing is counted; a new export while one runs is
   // refused and the running one goes on.

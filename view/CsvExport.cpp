@@ -68,10 +68,7 @@ CsvPoint csvPoint(double scaledDistance, double azimuth, int viewMode, CsvFrameK
 
 std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
                            const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd) {
-  const std::size_t n = record.pairedSize();
   const std::size_t lineEndLength = std::strlen(lineEnd);
-  const double angleMin = options.angleMin;
-  const double angleMax = options.angleMax;
   // A line is at most 8 fields of at most 24 characters.
   constexpr std::size_t kMaxLine = 8 * 24 + 8;
 
@@ -80,11 +77,7 @@ std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, 
 
   std::size_t lines = 0;
   std::size_t used = out.size();
-  for (std::size_t j = 0; j < n; ++j) {
-    const double a = record.azimuth[j];
-    if (!(a >= angleMin && a <= angleMax)) continue;
-
-    const double d = scaledDistance(record.distance[j], options.layout);
+  forEachExportedMeasurement(record, options, [&](std::size_t j, double a, double d) {
     const CsvPoint point = pointOf(d, a, options.viewMode, kind);
     const float x = point.x, y = point.y, z = point.z;
 
@@ -111,7 +104,7 @@ std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, 
     p += lineEndLength;
     used = static_cast<std::size_t>(p - out.data());
     ++lines;
-  }
+  });
   out.resize(used);
   return lines;
 }

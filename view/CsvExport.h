@@ -36,6 +36,22 @@ struct CsvPoint {
 };
 CsvPoint csvPoint(double scaledDistance, double azimuth, int viewMode, CsvFrameKind kind);
 
+// The measurements an export writes of `record`, in order: those paired up
+// to the shortest of the record's lists whose azimuth lies in the options'
+// range. Calls row(index, azimuth, scaled distance in millimetres) for each.
+// The CSV rows and the point cloud files take the same measurements.
+template <typename Row>
+inline void forEachExportedMeasurement(const LidarDataSingleLine& record, const CsvExportOptions& options, Row&& row) {
+  const std::size_t n = record.pairedSize();
+  const double angleMin = options.angleMin;
+  const double angleMax = options.angleMax;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double a = record.azimuth[j];
+    if (!(a >= angleMin && a <= angleMax)) continue;
+    row(j, a, scaledDistance(record.distance[j], options.layout));
+  }
+}
+
 // Appends one line per measurement of `record` whose azimuth lies in the
 // options' range to `out`, each ending in `lineEnd`, with FreamID `frameId`.
 // Measurements are paired up to the shortest of the record's lists (a

@@ -18,45 +18,98 @@
 
 namespace z540k {
 
-class CsvFrameFile {
+// The frames of an export on their way to a file (or files): the CSV file
+// here, the point cloud files in CloudFrameFile. The window and the headless
+// tool drive both the same way: open, a frame per revolution until complete,
+// then close (keep) or discard (the target stays as it was).
+class FrameFile {
  public:
-  CsvFrameFile(CsvExportOptions options, long long maxFrames) : options_(options), maxFrames_(maxFrames) {}
-  // Abandons a file that was not closed (the target stays as it was).
-  ~CsvFrameFile();
-  CsvFrameFile(const CsvFrameFile&) = delete;
-  CsvFrameFile& operator=(const CsvFrameFile&) = delete;
+  explicit FrameFile(long long maxFrames) : maxFrames_(maxFrames) {}
+  virtual ~FrameFile() = default;
+  FrameFile(const FrameFile&) = delete;
+  FrameFile& operator=(const FrameFile&) = delete;
 
-  // Creates the temporary file for `path` and writes the header; false with
-  // a reason (a directory, no right to create a file beside the target...).
-  bool open(const std::string& path, std::string& error);
+  // False with a reason when the target cannot be written.
+  virtual bool open(const std::string& path, std::string& error) = 0;
   // Writes one revolution unless the frame limit is reached; a frozen frame
   // rounds whole centimetres half up, as the export of the frame on screen
   // does.
-  void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving);
+  virtual void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving) = 0;
+  // Puts what was written in place of the target; false with a reason, the
+  // target then unchanged.
+  virtual bool close(std::string& error) = 0;
+  // Drops what was written: the target stays as it was.
+  virtual void discard() = 0;
+  // The measurements written (CSV lines, points)...
+  virtual std::uint64_t rows() const = 0;
+  // ...as a summary says it ("1200 lines", "1200 points in 3 files").
+  virtual std::string rowsText() const = 0;
+
   // True once maxFrames frames are written (never with maxFrames 0).
   bool complete() const { return maxFrames_ > 0 && frames_ >= maxFrames_; }
-  // Finishes the file: writes what is buffered, syncs it and puts it in place
-  // of the target. False with a reason if any step failed; the target is then
-  // unchanged and the temporary file removed.
-  bool close(std::string& error);
-  // Drops what was written: the temporary file is removed, the target kept.
-  void discard();
-
   long long frames() const { return frames_; }
-  std::uint64_t lines() const { return lines_; }
+
+ protected:
+  long long maxFrames_;
+  long long frames_ = 0;
+};
+
+// A target written beside itself (a hidden temporary in its directory, with
+// the target's permissions, or those a new file gets) and put in its place
+// only when complete: the CSV file and the point cloud files.
+class FileBeside {
+ public:
+  ~FileBeside() { abandon(); }
+  // Checks the target and creates the temporary file; returns its descriptor
+  // (the caller closes it), or -1 with a reason. A target that is a device or
+  // a pipe is opened in place when `inPlaceAllowed`, else refused.
+  int create(const std::string& path, bool inPlaceAllowed, std::string& error);
+  const std::string& path() const { return path_; }
+  // The file to write: the temporary one, or the target when in place.
+  const std::string& writtenPath() const { return tempPath_.empty() ? path_ : tempPath_; }
+  bool inPlace() const { return tempPath_.empty(); }
+  // Renames the temporary file over the target (through a symbolic link, over
+  // the file it points to). False with a reason; the temporary file is then
+  // removed.
+  bool commit(std::string& error);
+  // Removes the temporary file; the target stays as it was.
+  void abandon();
+  // "; PATH was left unchanged", or nothing when written in place.
+  std::string unchangedNote() const;
 
  private:
-  bool flush();
-  void removeTemporary();
-
-  CsvExportOptions options_;
-  long long maxFrames_;
-  std::FILE* file_ = nullptr;
   std::string path_;       // the target as given
   std::string finalPath_;  // the file the rename replaces (a symbolic link's target)
   std::string tempPath_;   // empty when the target is written in place
+};
+
+class CsvFrameFile : public FrameFile {
+ public:
+  CsvFrameFile(CsvExportOptions options, long long maxFrames) : FrameFile(maxFrames), options_(options) {}
+  // Abandons a file that was not closed (the target stays as it was).
+  ~CsvFrameFile() override;
+
+  // Creates the temporary file for `path` and writes the header; false with
+  // a reason (a directory, no right to create a file beside the target...).
+  bool open(const std::string& path, std::string& error) override;
+  void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving) override;
+  // Finishes the file: writes what is buffered, syncs it and puts it in place
+  // of the target. False with a reason if any step failed; the target is then
+  // unchanged and the temporary file removed.
+  bool close(std::string& error) override;
+  void discard() override;
+
+  std::uint64_t lines() const { return lines_; }
+  std::uint64_t rows() const override { return lines_; }
+  std::string rowsText() const override { return std::to_string(lines_) + " lines"; }
+
+ private:
+  bool flush();
+
+  CsvExportOptions options_;
+  std::FILE* file_ = nullptr;
+  FileBeside target_;
   std::string buffer_;
-  long long frames_ = 0;
   std::uint64_t lines_ = 0;
   bool failed_ = false;
   int writeErrno_ = 0;

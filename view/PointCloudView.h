@@ -4,8 +4,8 @@
 // camera presets, the coordinate system, the measuring grid, the cursor
 // readout's text and the orientation marker.
 //
-// The only place that includes PCL's and VTK's heavy headers: the window
-// talks to the view through this interface. GUI thread only.
+// The only place that includes PCL's visualisation and VTK's heavy headers:
+// the window talks to the view through this interface. GUI thread only.
 #pragma once
 
 #include <array>

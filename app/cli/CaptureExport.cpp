@@ -1,14 +1,13 @@
 #include "CaptureExport.h"
 
 #include "CaptureFile.h"
-#include "CsvFrameFile.h"
 #include "DataPacketDecoder.h"
 
 namespace z540k::cli {
 
-CaptureExportResult exportCaptureToCsv(const std::string& capturePath, const std::string& csvPath,
-                                       const DecodeSettings& settings, const std::atomic<bool>& stop,
-                                       const CaptureExportHooks& hooks) {
+CaptureExportResult exportCapture(const std::string& capturePath, const std::string& outPath, FrameFile& out,
+                                  const DecodeSettings& settings, const std::atomic<bool>& stop,
+                                  const CaptureExportHooks& hooks) {
   CaptureExportResult result;
   result.exitCode = 1;
   CaptureReader reader;
@@ -17,20 +16,19 @@ CaptureExportResult exportCaptureToCsv(const std::string& capturePath, const std
     result.message = reader.error();
     return result;
   }
-  CsvFrameFile csv(settings.csv, settings.frames);
   std::string error;
-  if (!csv.open(csvPath, error)) {
+  if (!out.open(outPath, error)) {
     result.message = error;
     return result;
   }
 
-  DataPacketDecoder decoder([&csv](const LidarDataSingleLine& record) { csv.writeFrame(record); });
+  DataPacketDecoder decoder([&out](const LidarDataSingleLine& record) { out.writeFrame(record); });
   decoder.setLayout(settings.layout);
   decoder.setReturnMode(settings.returnMode);
 
   std::uint64_t dataPackets = 0, compactPackets = 0, datagrams = 0;
   CapturedDatagram d;
-  while (!csv.complete() && !stop && reader.next(d)) {
+  while (!out.complete() && !stop && reader.next(d)) {
     ++datagrams;
     if (decoder.decodeDataPacket(d.payload, d.size))
       ++dataPackets;
@@ -38,10 +36,11 @@ CaptureExportResult exportCaptureToCsv(const std::string& capturePath, const std
       ++compactPackets;
     if ((datagrams & 0xFFF) == 0 && hooks.progress) hooks.progress(reader.bytesRead(), reader.fileSize());
   }
+  result.lostOnWire = decoder.lostPackets();
 
   if (stop) {
-    csv.discard();
-    result.message = "interrupted; " + csvPath + " was left unchanged";
+    out.discard();
+    result.message = "interrupted; " + outPath + " was left unchanged";
     return result;
   }
   // A damaged capture, or one changed on disk while it was read, still gives
@@ -49,22 +48,30 @@ CaptureExportResult exportCaptureToCsv(const std::string& capturePath, const std
   // but the run is not a success. With no frame before it there is nothing
   // to keep: the target stays as it was.
   const bool whole = reader.damage().empty();
-  if (!whole && csv.frames() == 0) {
-    csv.discard();
-    result.message = reader.damage() + "; no frame before it, " + csvPath + " was left unchanged";
+  if (!whole && out.frames() == 0) {
+    out.discard();
+    result.message = reader.damage() + "; no frame before it, " + outPath + " was left unchanged";
     return result;
   }
-  if (!csv.close(error)) {
+  if (!out.close(error)) {
     result.message = error;
     return result;
   }
   if (!whole)
-    result.message = reader.damage() + "; the " + std::to_string(csv.frames()) + " frames before it were exported";
+    result.message = reader.damage() + "; the " + std::to_string(out.frames()) + " frames before it were exported";
   result.summary = "read " + std::to_string(dataPackets + compactPackets) + " packets (" + std::to_string(dataPackets) +
-                   " data, " + std::to_string(compactPackets) + " compact), wrote " + std::to_string(csv.frames()) +
-                   " frames, " + std::to_string(csv.lines()) + " lines to " + csvPath;
+                   " data, " + std::to_string(compactPackets) + " compact), wrote " + std::to_string(out.frames()) +
+                   " frames, " + out.rowsText() + " to " + outPath + ", " + std::to_string(result.lostOnWire) +
+                   " lost on the wire";
   result.exitCode = whole ? 0 : 1;
   return result;
+}
+
+CaptureExportResult exportCaptureToCsv(const std::string& capturePath, const std::string& csvPath,
+                                       const DecodeSettings& settings, const std::atomic<bool>& stop,
+                                       const CaptureExportHooks& hooks) {
+  CsvFrameFile csv(settings.csv, settings.frames);
+  return exportCapture(capturePath, csvPath, csv, settings, stop, hooks);
 }
 
 }  // namespace z540k::cli

@@ -1,5 +1,6 @@
-// export-csv's work without its command line: a capture decoded as live and
-// written as CSV frames, with what to print and the exit code as results.
+// The exports of a capture without their command lines: a capture decoded as
+// live and written as CSV frames (export-csv) or point cloud files
+// (export-cloud), with what to print and the exit code as results.
 #pragma once
 
 #include <atomic>
@@ -8,13 +9,15 @@
 #include <string>
 
 #include "Commands.h"
+#include "CsvFrameFile.h"
 
 namespace z540k::cli {
 
 struct CaptureExportResult {
   int exitCode = 0;
   std::string message;  // one line for stderr, without the command's name; empty when all went well
-  std::string summary;  // the line for stdout once a CSV was written; empty otherwise
+  std::string summary;  // the line for stdout once the output was written; empty otherwise
+  std::uint64_t lostOnWire = 0;  // data and compact scan packets missing from the capture
 };
 
 struct CaptureExportHooks {
@@ -25,10 +28,17 @@ struct CaptureExportHooks {
 };
 
 // Decodes every data and compact scan packet of the capture in file order
-// and writes each completed revolution to `csvPath` (beside it first, put in
-// its place when complete). Damage, or the capture changing on disk while it
-// is read, keeps the frames before it (exit code 1; with no frame the target
-// is left as it was); `stop` set ends the export leaving the target as it was.
+// and writes each completed revolution to `out`, opened on `outPath` (its
+// frame limit ends the reading). Damage, or the capture changing on disk
+// while it is read, keeps the frames before it (exit code 1; with no frame
+// the target is left as it was); `stop` set ends the export leaving the
+// target as it was. The summary gives the packets lost on the wire: the gaps
+// in the sensor's azimuths (DataPacketDecoder::lostPackets).
+CaptureExportResult exportCapture(const std::string& capturePath, const std::string& outPath, FrameFile& out,
+                                  const DecodeSettings& settings, const std::atomic<bool>& stop,
+                                  const CaptureExportHooks& hooks = {});
+
+// export-csv: exportCapture into a CsvFrameFile of `settings`.
 CaptureExportResult exportCaptureToCsv(const std::string& capturePath, const std::string& csvPath,
                                        const DecodeSettings& settings, const std::atomic<bool>& stop,
                                        const CaptureExportHooks& hooks = {});

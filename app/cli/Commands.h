@@ -9,9 +9,14 @@
 #include "CommandLine.h"
 #include "CsvExport.h"
 
+namespace z540k {
+class FrameFile;
+}
+
 namespace z540k::cli {
 
 int exportCsvCommand(const std::vector<std::string>& args);
+int exportCloudCommand(const std::vector<std::string>& args);
 int listenCommand(const std::vector<std::string>& args);
 int statusCommand(const std::vector<std::string>& args);
 int configureCommand(const std::vector<std::string>& args);
@@ -29,6 +34,12 @@ struct DecodeSettings {
   long long frames = 0;  // 0: every frame
 };
 DecodeSettings decodeSettings(const CommandLine& line);
+
+// export-csv's and export-cloud's run: refuses an output that is the capture
+// itself (UsageError), shows the progress on a terminal, prints the message
+// and the summary; returns the exit code.
+int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath,
+                     FrameFile& out, const DecodeSettings& settings);
 
 // Option names of DecodeSettings, for the parsers.
 extern const char* const kDecodeOptionNames[6];

@@ -23,7 +23,8 @@ const char* const kHelp =
     "counting from 1. The CSV is written beside OUT.csv and put in its place only when it is complete:\n"
     "a failed export leaves an existing OUT.csv as it was. A capture damaged part way, or changed on\n"
     "disk by another program while it is read, is exported up to that point (exit code 1); with no\n"
-    "frame before it OUT.csv is left as it was.\n"
+    "frame before it OUT.csv is left as it was. The summary counts the packets lost on the wire: those\n"
+    "missing from the capture, told by the gaps in the sensor's azimuths.\n"
     "\n"
     "options:\n";
 
@@ -52,6 +53,25 @@ class Progress {
 
 }  // namespace
 
+int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
+                     const DecodeSettings& settings) {
+  // Writing over the capture would destroy it while it is read. Caught under
+  // any name (another path, a link).
+  struct stat in {}, target {};
+  if (::stat(capturePath.c_str(), &in) == 0 && ::stat(outPath.c_str(), &target) == 0 && in.st_dev == target.st_dev &&
+      in.st_ino == target.st_ino)
+    throw UsageError(outPath + " is the capture " + capturePath + " itself; choose another output file");
+
+  CaptureExportHooks hooks;
+  Progress progress;
+  hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
+  const CaptureExportResult result = exportCapture(capturePath, outPath, out, settings, stopRequested, hooks);
+  progress.finish();
+  if (!result.message.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.message.c_str());
+  if (!result.summary.empty()) std::printf("%s\n", result.summary.c_str());
+  return result.exitCode;
+}
+
 int exportCsvCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   const CommandLine line(args, valueOptions, {"--help"});
@@ -64,21 +84,8 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   const DecodeSettings settings = decodeSettings(line);
   const std::string& capturePath = line.positional()[0];
   const std::string& csvPath = line.positional()[1];
-  // Writing over the capture would destroy it while it is read. Caught under
-  // any name (another path, a link).
-  struct stat in {}, out {};
-  if (::stat(capturePath.c_str(), &in) == 0 && ::stat(csvPath.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-      in.st_ino == out.st_ino)
-    throw UsageError(csvPath + " is the capture " + capturePath + " itself; choose another output file");
-
-  CaptureExportHooks hooks;
-  Progress progress;
-  hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
-  const CaptureExportResult result = exportCaptureToCsv(capturePath, csvPath, settings, stopRequested, hooks);
-  progress.finish();
-  if (!result.message.empty()) std::fprintf(stderr, "z540k-tool export-csv: %s\n", result.message.c_str());
-  if (!result.summary.empty()) std::printf("%s\n", result.summary.c_str());
-  return result.exitCode;
+  CsvFrameFile csv(settings.csv, settings.frames);
+  return runCaptureExport("export-csv", capturePath, csvPath, csv, settings);
 }
 
 }  // namespace z540k::cli

@@ -32,7 +32,9 @@ const char* const kHelp =
     "usage: z540k-tool listen [options]\n"
     "\n"
     "Receives the sensor's datagrams on the data port, decodes them and prints one line per revolution\n"
-    "(points, azimuth span, first and last time stamp); at the end the datagrams by kind.\n"
+    "(points, azimuth span, first and last time stamp, datagrams lost on the wire); at the end the\n"
+    "datagrams by kind. Lost on the wire are the packets that never reached this host, told by the gaps\n"
+    "in the sensor's azimuths (those the kernel dropped are counted apart).\n"
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2368)\n"
@@ -93,7 +95,7 @@ class StdoutLines {
   unsigned long long dropped_ = 0;
 };
 
-std::string revolutionLine(unsigned long long number, const LidarDataSingleLine& r) {
+std::string revolutionLine(unsigned long long number, const LidarDataSingleLine& r, unsigned long long lost) {
   const std::size_t n = r.pairedSize();
   double lo = 0, hi = 0;
   unsigned long long first = 0, last = 0;
@@ -109,9 +111,10 @@ std::string revolutionLine(unsigned long long number, const LidarDataSingleLine&
     hi = std::max(hi, r.azimuth[i]);
     last = r.timestamp[i];
   }
-  char line[200];
-  std::snprintf(line, sizeof line, "revolution %llu: %zu points, azimuth %.2f..%.2f, time %llu..%llu\n", number, n, lo,
-                hi, first, last);
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "revolution %llu: %zu points, azimuth %.2f..%.2f, time %llu..%llu, %llu lost on the wire\n", number, n,
+                lo, hi, first, last, lost);
   return line;
 }
 
@@ -172,6 +175,9 @@ int listenCommand(const std::vector<std::string>& args) {
   StdoutLines output(deadline, csv != nullptr);
 
   unsigned long long revolutions = 0;
+  unsigned long long lostBeforeRevolution = 0;  // arrives just before its revolution
+  QObject::connect(&receiver, &GetlidarData_1::SendLostOnWire, &app,
+                   [&](quint64 lost) { lostBeforeRevolution += lost; });
   auto enough = [&] { return settings.frames > 0 && revolutions >= static_cast<unsigned long long>(settings.frames); };
   QObject::connect(&receiver, &GetlidarData_1::SendData, &app, [&](const LidarDataSingleLine& record) {
     if (enough() || pastDeadline()) {
@@ -179,7 +185,8 @@ int listenCommand(const std::vector<std::string>& args) {
       return;
     }
     ++revolutions;
-    output.write(revolutionLine(revolutions, record));
+    output.write(revolutionLine(revolutions, record, lostBeforeRevolution));
+    lostBeforeRevolution = 0;
     if (csv) csv->writeFrame(record);
     if (enough()) app.quit();
   });
@@ -200,10 +207,11 @@ int listenCommand(const std::vector<std::string>& args) {
   char summary[300];
   std::snprintf(summary, sizeof summary,
                 "datagrams: %llu data, %llu status, %llu compact, %llu other; %llu revolutions; %u dropped by the "
-                "kernel, %llu revolutions dropped while the output was behind\n",
+                "kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind\n",
                 static_cast<unsigned long long>(counts.data), static_cast<unsigned long long>(counts.status),
                 static_cast<unsigned long long>(counts.compact), static_cast<unsigned long long>(counts.other),
-                revolutions, receiver.kernelDrops(), static_cast<unsigned long long>(receiver.recordsDropped()));
+                revolutions, receiver.kernelDrops(), static_cast<unsigned long long>(receiver.lostOnWire()),
+                static_cast<unsigned long long>(receiver.recordsDropped()));
   const bool summaryWritten = output.write(summary);
   if (output.dropped() > 0) {
     std::fprintf(stderr, "z540k-tool listen: %llu lines found no room on stdout in time and were dropped\n",

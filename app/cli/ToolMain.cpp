@@ -1,8 +1,8 @@
 // z540k-tool: the sensor's data without the window, with the program's own
-// decoding. Commands: export-csv (capture file to CSV), listen (live
-// revolutions), status (live status packets), configure (the network
-// settings packet), advanced (the factory values), restore-defaults (the
-// sensor's default network settings).
+// decoding. Commands: export-csv (capture file to CSV), export-cloud (to
+// point cloud files), listen (live revolutions), status (live status
+// packets), configure (the network settings packet), advanced (the factory
+// values), restore-defaults (the sensor's default network settings).
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +62,7 @@ const char* const kUsage =
     "\n"
     "commands:\n"
     "  export-csv CAPTURE OUT.csv [options]   write the revolutions of a capture file as CSV\n"
+    "  export-cloud CAPTURE OUT [options]     write them as point cloud files (PCD, PLY)\n"
     "  listen [options]                       receive live data packets and report each revolution\n"
     "  status [options]                       receive live status packets and print them\n"
     "  configure [options]                    write the sensor's network and motor settings\n"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
   installStopHandler();
   try {
     if (command == "export-csv") return exportCsvCommand(args);
+    if (command == "export-cloud") return exportCloudCommand(args);
     if (command == "listen") return listenCommand(args);
     if (command == "status") return statusCommand(args);
     if (command == "configure") return configureCommand(args);

@@ -1,0 +1,79 @@
+// export-cloud: the revolutions of a capture as point cloud files (PCD or
+// PLY, through PCL's writers), decoded as export-csv decodes them and holding
+// the points of its rows; one file per revolution in a folder, or one merged
+// cloud with the frame number as a field.
+#include <cstdio>
+#include <set>
+
+#include "CloudFrameFile.h"
+#include "Commands.h"
+
+namespace z540k::cli {
+
+namespace {
+
+const char* const kHelp =
+    "usage: z540k-tool export-cloud CAPTURE OUT [options]\n"
+    "\n"
+    "Decodes a capture (pcap or pcapng) as export-csv does and writes the points of its CSV rows (same\n"
+    "measurements, x y z in centimetres) as point clouds through PCL's writers, for PCL, CloudCompare\n"
+    "or a mapping tool. Fields: x y z intensity azimuth distance timestamp frame point (frame counts\n"
+    "from 1 as the CSV's FreamID; point is the measurement's place in its revolution, from 0).\n"
+    "\n"
+    "OUT is a folder that gets one file per revolution (frame_000001.pcd, ...; a revolution without a\n"
+    "point in the angle range gets none); it must not exist yet or be empty. With --merge OUT is one\n"
+    "file of all revolutions. Either is written beside OUT and put in its place only when complete: a\n"
+    "failed export leaves OUT as it was. A capture damaged part way, or changed on disk while it is\n"
+    "read, is exported up to that point (exit code 1). The summary counts the packets lost on the\n"
+    "wire, as export-csv's.\n"
+    "\n"
+    "options:\n"
+    "  --format pcd|ply       file format (default: OUT's extension with --merge, else pcd)\n"
+    "  --compressed           PCD binary compressed (the default for PCD)\n"
+    "  --binary               binary (the default for PLY)\n"
+    "  --ascii                text: every bit of the values in PCD; PCL's PLY writer keeps 6 digits\n"
+    "  --merge                one file of all revolutions instead of a folder\n"
+    "  --frames N             stop after N frames (default 0: every frame)\n";
+
+}  // namespace
+
+int exportCloudCommand(const std::vector<std::string>& args) {
+  std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
+  valueOptions.insert("--format");
+  const CommandLine line(args, valueOptions, {"--help", "--binary", "--ascii", "--compressed", "--merge"});
+  if (line.has("--help")) {
+    std::printf("%s%s", kHelp, kDecodeOptionsHelp);
+    return 0;
+  }
+  if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT (see --help)");
+  const DecodeSettings settings = decodeSettings(line);
+  const std::string& capturePath = line.positional()[0];
+  const std::string& outPath = line.positional()[1];
+
+  CloudFileOptions cloud;
+  cloud.merged = line.has("--merge");
+  const std::optional<CloudFormat> named = cloudFormatOfName(outPath);
+  if (!cloud.merged && named)
+    throw UsageError(outPath + " names a file: add --merge for one file of all revolutions, or give a folder");
+  if (line.has("--format")) {
+    cloud.format = line.choice("--format", {"pcd", "ply"}, 0) == 1 ? CloudFormat::Ply : CloudFormat::Pcd;
+    if (named && *named != cloud.format)
+      throw UsageError(outPath + " does not end in ." + cloudExtension(cloud.format) + " as --format " +
+                       cloudExtension(cloud.format) + " asks");
+  } else if (named) {
+    cloud.format = *named;
+  }
+  const int encodings = line.has("--binary") + line.has("--ascii") + line.has("--compressed");
+  if (encodings > 1) throw UsageError("--binary, --ascii and --compressed exclude each other");
+  if (line.has("--compressed") && cloud.format == CloudFormat::Ply)
+    throw UsageError("--compressed is for PCD; PLY is --binary or --ascii");
+  cloud.encoding = line.has("--ascii")    ? CloudEncoding::Ascii
+                   : line.has("--binary") ? CloudEncoding::Binary
+                   : cloud.format == CloudFormat::Pcd ? CloudEncoding::BinaryCompressed
+                                                      : CloudEncoding::Binary;
+
+  CloudFrameFile out(settings.csv, settings.frames, cloud);
+  return runCaptureExport("export-cloud", capturePath, outPath, out, settings);
+}
+
+}  // namespace z540k::cli

@@ -1,0 +1,375 @@
+// Captures of the simulated sensor as point cloud files (read back with
+// PCL's readers and, where installed, Debian's pcl-tools), and the datagrams
+// the simulator leaves out (--drop) as the tool counts them lost on the wire.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <pcl/PCLPointCloud2.h>
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <numeric>
+#include <regex>
+#include <sstream>
+
+#include "CaptureExport.h"
+#include "CaptureFile.h"
+#include "CloudFrameFile.h"
+#include "DataPacketDecoder.h"
+#include "LoopbackTestSupport.h"
+#include "ProcessTestSupport.h"
+#include "UdpSocket.h"
+
+using namespace z540k;
+using namespace z540k::test;
+
+namespace {
+
+const std::string kSim = Z540K_SIM_PATH;
+const std::string kTool = Z540K_TOOL_PATH;
+
+std::string tempPath(const std::string& name) { return "/tmp/z540k-cloud-" + std::to_string(::getpid()) + "-" + name; }
+
+std::uint64_t number(const std::string& text, const std::string& pattern) {
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex(pattern))) {
+    ADD_FAILURE() << "no \"" << pattern << "\" in: " << text;
+    return 0;
+  }
+  return std::stoull(m[1]);
+}
+
+std::vector<std::string> entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* e = ::readdir(dir))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The hidden temporary files and folders of this test's exports in /tmp.
+int hiddenBeside(const std::string& path) {
+  const std::string prefix = "." + path.substr(path.rfind('/') + 1).substr(0, 20);
+  int found = 0;
+  if (DIR* dir = ::opendir("/tmp")) {
+    while (const dirent* e = ::readdir(dir)) found += std::string(e->d_name).rfind(prefix, 0) == 0;
+    ::closedir(dir);
+  }
+  return found;
+}
+
+pcl::PCLPointCloud2 readCloud(const std::string& path) {
+  pcl::PCLPointCloud2 cloud;
+  const int result = cloudFormatOfName(path) == CloudFormat::Ply ? pcl::PLYReader().read(path, cloud)
+                                                                 : pcl::PCDReader().read(path, cloud);
+  EXPECT_EQ(result, 0) << path;
+  return cloud;
+}
+
+// The points of a folder of frame files, in frame order, as one block of bytes.
+std::vector<std::uint8_t> folderPoints(const std::string& folder) {
+  std::vector<std::uint8_t> bytes;
+  for (const std::string& name : entries(folder)) {
+    const auto cloud = readCloud(folder + "/" + name);
+    bytes.insert(bytes.end(), cloud.data.begin(), cloud.data.end());
+  }
+  return bytes;
+}
+
+template <typename T>
+T at(const pcl::PCLPointCloud2& c, std::size_t point, const char* field) {
+  for (const auto& f : c.fields)
+    if (f.name == field) {
+      T v;
+      std::memcpy(&v, c.data.data() + point * c.point_step + f.offset, sizeof v);
+      return v;
+    }
+  ADD_FAILURE() << "no field " << field;
+  return T{};
+}
+
+std::string general(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+struct Capture {
+  static inline int serial = 0;
+  std::string path = tempPath("scene-" + std::to_string(serial++) + ".pcap");
+  explicit Capture(std::vector<std::string> options) {
+    options.insert(options.begin(), {kSim, "--write-pcap", path});
+    Process write(options);
+    EXPECT_EQ(write.wait(), 0) << write.err();
+    leftOut = write.err();
+  }
+  ~Capture() { std::remove(path.c_str()); }
+  std::string leftOut;  // the simulator's summary
+};
+
+struct ToolRun {
+  int code;
+  std::string out, err;
+};
+ToolRun tool(std::vector<std::string> args) {
+  args.insert(args.begin(), kTool);
+  Process p(args);
+  const int code = p.wait();
+  return {code, p.out(), p.err()};
+}
+
+}  // namespace
+
+// Every form holds the points of the CSV rows: the same count, and each
+// field as the CSV writes it (view mode 2, fractions kept); all forms hold
+// the same bytes, ASCII PCD included, the folder's files those of the merged
+// cloud frame by frame.
+TEST(CloudExportTest, FilesHoldTheCsvRows) {
+  const Capture capture({"--quiet", "--seconds", "0.5", "--layout", "1.7"});
+  const std::string csv = tempPath("rows.csv"), dir = tempPath("frames"), plyDir = tempPath("plyframes");
+  const std::vector<std::string> decode = {"--layout", "1.7", "--view-mode", "2", "--angle-min", "40", "--angle-max",
+                                           "300"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), decode.begin(), decode.end());
+    const ToolRun r = tool(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    return r.out;
+  };
+  with({"export-csv", capture.path, csv});
+  std::vector<std::vector<std::string>> rows;
+  {
+    std::istringstream in(readFile(csv));
+    std::string l;
+    std::getline(in, l);
+    while (std::getline(in, l)) {
+      std::vector<std::string> fields;
+      std::istringstream line(l);
+      for (std::string f; std::getline(line, f, ',');) fields.push_back(f);
+      rows.push_back(fields);
+    }
+  }
+  ASSERT_GT(rows.size(), 10000u);
+
+  const std::string binary = tempPath("binary.pcd");
+  const std::string summary = with({"export-cloud", capture.path, binary, "--merge", "--binary"});
+  EXPECT_NE(summary.find(std::to_string(rows.size()) + " points to " + binary + ", 0 lost on the wire"),
+            std::string::npos) << summary;
+  const auto cloud = readCloud(binary);
+  ASSERT_EQ(cloud.width * cloud.height, rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& r = rows[i];
+    ASSERT_EQ(std::to_string(at<std::uint32_t>(cloud, i, "frame")), r[0]) << i;
+    ASSERT_EQ(general(at<float>(cloud, i, "x")), r[1]) << i;
+    ASSERT_EQ(general(at<float>(cloud, i, "y")), r[2]) << i;
+    ASSERT_EQ(general(at<float>(cloud, i, "z")), r[3]) << i;
+    ASSERT_EQ(general(at<float>(cloud, i, "intensity")), r[4]) << i;
+    ASSERT_EQ(general(at<double>(cloud, i, "azimuth")), r[5]) << i;
+    ASSERT_EQ(general(at<double>(cloud, i, "distance")), r[6]) << i;
+    ASSERT_EQ(std::to_string(static_cast<unsigned long long>(at<double>(cloud, i, "timestamp"))), r[7]) << i;
+  }
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> forms = {
+      {tempPath("compressed.pcd"), {"--merge"}},
+      {tempPath("ascii.pcd"), {"--merge", "--ascii"}},
+      {tempPath("binary.ply"), {"--merge"}},
+  };
+  for (const auto& [path, options] : forms) {
+    std::vector<std::string> args = {"export-cloud", capture.path, path};
+    args.insert(args.end(), options.begin(), options.end());
+    with(args);
+    EXPECT_TRUE(readCloud(path).data == cloud.data) << path;
+    std::remove(path.c_str());
+  }
+  with({"export-cloud", capture.path, dir});
+  with({"export-cloud", capture.path, plyDir, "--format", "ply"});
+  const auto frames = entries(dir);
+  ASSERT_EQ(frames.size(), std::stoul(rows.back()[0]));
+  EXPECT_EQ(frames.front(), "frame_000001.pcd");
+  EXPECT_TRUE(folderPoints(dir) == cloud.data);
+  EXPECT_TRUE(folderPoints(plyDir) == cloud.data);
+
+  // Debian's pcl-tools read them and write what they read.
+  if (::access("/usr/bin/pcl_pcd2ply", X_OK) == 0) {
+    const std::string ply = tempPath("converted.ply"), pcd = tempPath("converted.pcd"), back = tempPath("back.pcd");
+    EXPECT_EQ(Process({"/usr/bin/pcl_pcd2ply", binary, ply}).wait(), 0);
+    EXPECT_TRUE(readCloud(ply).data == cloud.data);
+    EXPECT_EQ(Process({"/usr/bin/pcl_ply2pcd", plyDir + "/frame_000001.ply", pcd}).wait(), 0);
+    EXPECT_TRUE(readCloud(pcd).data == readCloud(dir + "/frame_000001.pcd").data);
+    EXPECT_EQ(Process({"/usr/bin/pcl_convert_pcd_ascii_binary", dir + "/frame_000002.pcd", back, "1"}).wait(), 0);
+    EXPECT_TRUE(readCloud(back).data == readCloud(dir + "/frame_000002.pcd").data);
+    for (const auto& f : {ply, pcd, back}) std::remove(f.c_str());
+  } else {
+    std::printf("pcl-tools are not installed: their part is skipped\n");
+  }
+  for (const auto& folder : {dir, plyDir}) {
+    for (const auto& name : entries(folder)) std::remove((folder + "/" + name).c_str());
+    ::rmdir(folder.c_str());
+  }
+  std::remove(binary.c_str());
+  std::remove(csv.c_str());
+}
+
+// What export-cloud refuses, and what it never replaces: the capture
+// itself, a folder holding files, a file name without --merge, a PLY
+// compressed; an existing file stays as it was when the new one cannot be
+// written, and a capture changed on disk keeps the frames before it.
+TEST(CloudExportTest, RefusalsNeverLoseAFile) {
+  const Capture capture({"--quiet", "--seconds", "0.5", "--layout", "1.7"});
+  const std::string folder = tempPath("kept"), merged = tempPath("kept.pcd");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  std::ofstream(folder + "/mine.txt") << "the operator's\n";
+  std::ofstream(merged) << "an earlier export\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{capture.path, capture.path, "--merge"}, "itself"},
+      {{capture.path, folder}, "not empty"},
+      {{capture.path, merged}, "--merge"},
+      {{capture.path, merged, "--merge", "--format", "ply"}, "does not end in .ply"},
+      {{capture.path, folder, "--format", "ply", "--compressed"}, "--compressed is for PCD"},
+  };
+  for (const auto& [args, says] : refused) {
+    std::vector<std::string> all = {"export-cloud"};
+    all.insert(all.end(), args.begin(), args.end());
+    const ToolRun r = tool(all);
+    EXPECT_NE(r.code, 0) << says;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  // Writes fail past a small file size limit (as on a full disk), through
+  // PCL's mapped PCD writer and its stream writers (PLY, ASCII) alike.
+  const std::string fresh = tempPath("fresh");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{merged, "--merge", "--binary"},
+                                               std::vector<std::string>{fresh, "--format", "ply"},
+                                               std::vector<std::string>{fresh, "--ascii"}}) {
+    std::vector<std::string> all = {"/bin/sh", "-c", "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"", kTool,
+                                    "export-cloud", capture.path, "--layout", "1.7"};
+    all.insert(all.end(), args.begin(), args.end());
+    Process run(all);
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    EXPECT_NE(run.err().find("failed"), std::string::npos) << run.err();
+    EXPECT_EQ(run.out(), "");
+  }
+  EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
+  EXPECT_EQ(readFile(merged), "an earlier export\n");
+  EXPECT_EQ(entries(folder), std::vector<std::string>{"mine.txt"});
+  EXPECT_EQ(hiddenBeside(merged), 0) << "temporary files left";
+
+  // Shortened while read (5 MB, more than the reader's buffer): the frames
+  // before it go into the folder.
+  const Capture longer({"--quiet", "--seconds", "40", "--layout", "1.7"});
+  const std::string out = tempPath("changed");
+  cli::DecodeSettings settings;
+  settings.layout = settings.csv.layout = 1;
+  const std::atomic<bool> stop{false};
+  int refills = 0;
+  cli::CaptureExportHooks hooks;
+  hooks.afterRefill = [&] {
+    if (refills++ == 0) {
+      EXPECT_EQ(::truncate(longer.path.c_str(), 4096), 0);
+    }
+  };
+  CloudFrameFile cloud(settings.csv, 0, CloudFileOptions{CloudFormat::Pcd, CloudEncoding::Binary, false});
+  const auto result = cli::exportCapture(longer.path, out, cloud, settings, stop, hooks);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.message, longer.path + " changed on disk after it was opened; the " +
+                                std::to_string(cloud.frames()) + " frames before it were exported");
+  EXPECT_GT(cloud.frames(), 0);
+  EXPECT_EQ(static_cast<long long>(entries(out).size()), cloud.frames());
+  for (const auto& name : entries(out)) std::remove((out + "/" + name).c_str());
+  ::rmdir(out.c_str());
+  std::remove((folder + "/mine.txt").c_str());
+  ::rmdir(folder.c_str());
+  std::remove(merged.c_str());
+}
+
+struct LossCase {
+  const char* arrangement;  // a simulator option, or ""
+  const char* rpm;
+};
+
+class WireLossCountTest : public ::testing::TestWithParam<LossCase> {};
+
+// Thirty seconds of the simulated sensor leaving out 5% of its data
+// datagrams: export-csv counts them lost on the wire within 1% of the
+// simulator's own count; without --drop it counts none.
+TEST_P(WireLossCountTest, ExportCountsWhatTheSimulatorLeftOut) {
+  const LossCase c = GetParam();
+  const std::string mode = std::strcmp(c.arrangement, "--dual-return") == 0 ? "1" : "0";
+  for (const bool drop : {true, false}) {
+    std::vector<std::string> options = {"--seconds", drop ? "30" : "5", "--rpm", c.rpm};
+    if (*c.arrangement) options.push_back(c.arrangement);
+    if (drop) options.insert(options.end(), {"--drop", "0.05"});
+    const Capture capture(options);
+    const ToolRun r = tool({"export-csv", capture.path, "/dev/null", "--layout", "1.7", "--return-mode", mode,
+                        "--angle-max", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::uint64_t lost = number(r.out, "(\\d+) lost on the wire");
+    if (!drop) {
+      EXPECT_EQ(lost, 0u) << r.out;
+      continue;
+    }
+    const std::uint64_t leftOut = number(capture.leftOut, "(\\d+) data datagrams left out");
+    EXPECT_GT(leftOut, 20u);
+    EXPECT_LE(std::abs(static_cast<double>(lost) - static_cast<double>(leftOut)), 0.01 * leftOut)
+        << lost << " of " << leftOut;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Arrangements, WireLossCountTest,
+                         ::testing::Values(LossCase{"", "300"}, LossCase{"", "1200"}, LossCase{"--dual-return", "300"},
+                                           LossCase{"--dual-return", "1200"}, LossCase{"--compact", "300"},
+                                           LossCase{"--compact", "1200"}),
+                         [](const auto& info) {
+                           const std::string a = *info.param.arrangement ? info.param.arrangement + 2 : "single";
+                           return a.substr(0, a.find('-')) + "_" + info.param.rpm;
+                         });
+
+// listen over the same datagrams, replayed on loopback: each revolution's
+// line gives the packets lost in it, as the decoder counts them, and the
+// summary their total, export-csv's.
+TEST(WireLossCountTest, ListenPrintsThemPerRevolution) {
+  const Capture capture({"--seconds", "30", "--rpm", "1200", "--drop", "0.05"});
+  std::vector<std::uint64_t> expected;
+  {
+    DataPacketDecoder decoder([&](const LidarDataSingleLine&) { expected.push_back(decoder.revolutionLostPackets()); });
+    decoder.setLayout(kLayoutProtocol17);
+    CaptureReader reader;
+    ASSERT_TRUE(reader.open(capture.path)) << reader.error();
+    CapturedDatagram d;
+    while (reader.next(d)) decoder.decodeDataPacket(d.payload, d.size);
+  }
+  const HeldUdpPort data, status;
+  UdpSocket sensor;
+  ASSERT_TRUE(sensor.create() && sensor.setReuseAddress() && sensor.bind(0)) << sensor.lastError();
+  Process listen({kTool, "listen", "--port", std::to_string(data.port()), "--layout", "1.7", "--seconds", "120",
+                  "--frames", std::to_string(expected.size())});
+  ASSERT_TRUE(listen.waitForUdpBind(data.port())) << listen.err();
+  Process replay({kSim, "--quiet", "--replay", capture.path, "--speed", "10", "--data-port",
+                  std::to_string(data.port()), "--status-port", std::to_string(status.port()), "--sensor-port",
+                  std::to_string(sensor.localPort())});
+  ASSERT_EQ(replay.wait(), 0) << replay.err();
+  ASSERT_EQ(listen.wait(), 0) << listen.err();
+  std::vector<std::uint64_t> printed;
+  std::istringstream out(listen.out());
+  const std::regex line("revolution \\d+: .*, (\\d+) lost on the wire");
+  for (std::string l; std::getline(out, l);) {
+    std::smatch m;
+    if (std::regex_match(l, m, line)) printed.push_back(std::stoull(m[1]));
+  }
+  EXPECT_EQ(printed, expected);
+  // The total also holds what was lost after the last whole revolution, as
+  // far as listen read before it ended.
+  const ToolRun exported = tool({"export-csv", capture.path, "/dev/null", "--layout", "1.7", "--angle-max", "1"});
+  const std::uint64_t total = number(listen.out(), "kernel, (\\d+) lost on the wire");
+  EXPECT_GE(total, std::accumulate(expected.begin(), expected.end(), std::uint64_t{0}));
+  EXPECT_LE(total, number(exported.out, "(\\d+) lost on the wire"));
+  EXPECT_EQ(number(listen.out(), "(\\d+) dropped by the kernel"), 0u);
+}

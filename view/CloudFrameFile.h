@@ -1,0 +1,94 @@
+// Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
+// points of the CSV rows (same measurements, same x, y, z in centimetres),
+// written through PCL's own PCD and PLY writers.
+//
+// Every point has the fields
+//   x y z       float32, centimetres, as the CSV's Points_X/Y/Z
+//   intensity   float32, 0..255
+//   azimuth     float64, degrees, as the CSV's azimuth
+//   distance    float64, centimetres, as the CSV's distance
+//   timestamp   float64, the measurement's time stamp (exact below 2^53)
+//   frame       uint32, the frame's number from 1, as the CSV's FreamID
+//   point       uint32, the measurement's place in its revolution, from 0
+//
+// Merged, all frames go into one cloud, kept in memory and written at
+// close() to a file beside the target that is then renamed over it. One file
+// per frame (frame_000001.pcd, ...) goes into a new folder beside the target
+// folder, renamed to it at close(); the target folder must not exist yet or
+// be empty, so no file of the operator's is ever replaced. A frame without a
+// point in the angle range gives no file (PCL writes no empty PLY). Either
+// way a failed or discarded export leaves the target as it was.
+//
+// No PCL header here: PCL's are only in CloudFrameFile.cpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "CsvFrameFile.h"
+
+namespace z540k {
+
+enum class CloudFormat { Pcd, Ply };
+// PCD knows all three; PLY binary and ASCII. ASCII PCD keeps every bit (17
+// significant digits); PCL's ASCII PLY writer keeps six.
+enum class CloudEncoding { Binary, Ascii, BinaryCompressed };
+
+struct CloudFileOptions {
+  CloudFormat format = CloudFormat::Pcd;
+  CloudEncoding encoding = CloudEncoding::BinaryCompressed;
+  bool merged = true;  // one file of all frames, else a folder of one file per frame
+};
+
+// ".pcd" or ".ply" (any case) at the end of `path`: its format.
+std::optional<CloudFormat> cloudFormatOfName(const std::string& path);
+const char* cloudExtension(CloudFormat format);  // "pcd", "ply"
+// The file of frame `frame` in a folder of one file per frame: frame_000001.pcd.
+std::string cloudFrameFileName(long long frame, CloudFormat format);
+
+class CloudFrameFile : public FrameFile {
+ public:
+  CloudFrameFile(CsvExportOptions options, long long maxFrames, CloudFileOptions cloud);
+  // Abandons what was not closed (the target stays as it was).
+  ~CloudFrameFile() override;
+
+  bool open(const std::string& path, std::string& error) override;
+  void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving) override;
+  bool close(std::string& error) override;
+  void discard() override;
+  std::uint64_t rows() const override { return points_; }
+  std::string rowsText() const override;
+
+  // Files written so far (one per frame with points; the merged file counts
+  // once it is written).
+  long long files() const { return files_; }
+
+  // Merged clouds are held in memory until close(): at most this many bytes
+  // of points (48 a point). A merged export that would need more fails with
+  // a message naming the per-frame form instead.
+  static std::uint64_t mergedLimitBytes();
+
+ private:
+  struct Points;  // the cloud being filled (PCL's PCLPointCloud2)
+  // Writes the cloud held to `path`; failures name the file `named`.
+  bool writeCloud(const std::string& path, const std::string& named, std::string& error);
+  void fail(std::string reason);
+  void removeFolder();
+
+  CsvExportOptions options_;
+  CloudFileOptions cloud_;
+  std::unique_ptr<Points> cloudData_;
+  FileBeside file_;           // merged: the file beside the target
+  std::string target_;        // the target as given
+  std::string folderPath_;    // one file per frame: the target folder (a link resolved)
+  std::string tempFolder_;    // ...and the new folder beside it
+  bool open_ = false;
+  bool failed_ = false;
+  std::string failure_;
+  std::uint64_t points_ = 0;
+  long long files_ = 0;
+};
+
+}  // namespace z540k
