@@ -29,7 +29,7 @@ constexpr std::size_t kReceiveCapacity = 2048;
 
 }  // namespace
 
-GetlidarData_1::GetlidarData_1(QObject* parent) : QThread(parent) {
+GetlidarData_1::GetlidarData_1(QObject* parent) : ReceiverThread(parent) {
   decoder_.setRecordSink([this](const LidarDataSingleLine& record) {
     lostUndelivered_ += decoder_.revolutionLostPackets();
     const bool delivered = deliverRecord(this, recordPlaces_, maxRecordsInFlight, record, [this] {
@@ -41,45 +41,21 @@ GetlidarData_1::GetlidarData_1(QObject* parent) : QThread(parent) {
   decoder_.setGpsSink([this](const GpsReading& reading) { onGpsReading(reading); });
 }
 
-GetlidarData_1::~GetlidarData_1() {
-  running = false;
-  endRun();
-  socket_.close();
-}
+GetlidarData_1::~GetlidarData_1() { finish(); }
 
-void GetlidarData_1::endRun() {
-  if (isRunning()) {
-    stopRequested_ = true;
-    socket_.wake();
-    wait();
-  }
-  runCompletion_.joined();
-}
-
-void GetlidarData_1::openSocket() {
-  // The window stops (running = false, closeSocket) and starts again
-  // (running = true, openSocket, start) at once: a loop that has not yet
-  // seen the stop is ended here, never left running on a replaced socket.
-  endRun();
-  stopRequested_ = false;
+ReceiverSocket::Options GetlidarData_1::socketOptions() const {
   ReceiverSocket::Options options;
   options.port = static_cast<std::uint16_t>(port.load());
   options.multicastGroup = multicastAddress;
   options.order = ReceiverSocket::Order::JoinThenBind;
   options.receiveBufferBytes = kReceiveBufferBytes;
   options.countDrops = true;
-  socket_.open(options);
+  return options;
 }
 
-void GetlidarData_1::closeSocket() {
-  endRun();
-  socket_.close();
-}
-
-QString GetlidarData_1::socketError() const { return QString::fromStdString(socket_.error()); }
 
 void GetlidarData_1::run() {
-  runCompletion_.joined();  // a restart continues where the previous run ended
+  runBegins();
   decoder_.reset();
   // The active layout survives a restart; whoever sets `layout` before the
   // start (the headless tool) makes it active from the first packet.
@@ -87,7 +63,7 @@ void GetlidarData_1::run() {
   kernelDropsSeen_ = socket_.kernelDrops();
   lostUndelivered_ = 0;
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
-  while (running && !stopRequested_) {
+  while (keepRunning()) {
     // Without a socket (set-up failed) this waits like an idle turn.
     const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
     const quint32 drops = socket_.kernelDrops();
@@ -103,7 +79,7 @@ void GetlidarData_1::run() {
     }
     handleDatagram(buffer.data(), static_cast<std::size_t>(n));
   }
-  runCompletion_.markEnded();
+  runEnds();
 }
 
 template <typename Decode>

@@ -4,11 +4,10 @@
 // A log line that cannot be written ends the test: both logs are closed, no
 // more readings are taken, and sendLogWriteError says which file and why.
 //
-// Threads: the object lives in the GUI thread; run() is the worker. The GUI
-// thread writes port, multicastAddress, running, paused and pendingLayout and
-// calls openSocket()/closeSocket(); the slots run in the GUI thread. Every
-// member shared with the worker is atomic or guarded by logMutex_. The socket
-// is opened, replaced and closed only while no loop runs on it.
+// Threads and the socket's stop-and-restart as for every receiver
+// (ReceiverThread); the GUI thread also writes paused and pendingLayout, and
+// the slots run in the GUI thread. Every member shared with the worker is
+// atomic or guarded by logMutex_.
 #pragma once
 
 #include <sys/types.h>  // u_char
@@ -23,21 +22,16 @@
 #include "DataPacketDecoder.h"
 #include "InFlightLimit.h"
 #include "LidarRecords.h"
-#include "RunCompletion.h"
+#include "ReceiverThread.h"
 #include "StatusHandOver.h"
-#include "ReceiverSocket.h"
 
-class GetlidarData_1 : public QThread {
+class GetlidarData_1 : public z540k::ReceiverThread {
   Q_OBJECT
 
  public:
   explicit GetlidarData_1(QObject* parent = nullptr);
   ~GetlidarData_1() override;
 
-  // Set by the main window before openSocket() (port) or at any time.
-  std::atomic<int> port{0};
-  std::string multicastAddress;  // written before openSocket() only
-  std::atomic<bool> running{true};
   std::atomic<bool> paused{false};
   std::atomic<int> returnMode{0};
   // Active and requested data packet layout (0 = protocol 1.6, 1 = 1.7); the
@@ -53,18 +47,6 @@ class GetlidarData_1 : public QThread {
   // after.
   static constexpr std::size_t kDefaultRecordsInFlight = 8;
   std::atomic<std::size_t> maxRecordsInFlight{kDefaultRecordsInFlight};
-
-  // Creates the socket, joins the multicast group, switches to non-blocking
-  // mode and binds, in that order. Failures are not reported to the operator;
-  // socketError() keeps the first one for tools and tests (a port another
-  // program receives on is refused: "port N is already in use by another
-  // program"). A loop that still runs or is still ending is ended first (it
-  // ends within one turn), so start() then begins a new run on the new socket.
-  void openSocket();
-  // Ends a loop that still runs, then closes the socket: on return the port
-  // is free.
-  void closeSocket();
-  QString socketError() const;
 
   // Datagrams the kernel dropped for the socket (receive buffer full).
   quint32 kernelDrops() const { return kernelDrops_.load(); }
@@ -142,14 +124,10 @@ class GetlidarData_1 : public QThread {
   // Under logMutex_: ends the test because `failed` could not be written.
   LogFailure endTestOnFailure(const LogFile& failed);
 
-  // GUI thread: ends the run that still goes on, if any, and waits for it.
-  void endRun();
+  // The multicast group joined first, then switched to non-blocking mode and
+  // bound; a large receive buffer, the kernel's drops counted.
+  z540k::ReceiverSocket::Options socketOptions() const override;
 
-  z540k::ReceiverSocket socket_;
-  // Set by endRun(), cleared by openSocket(): unlike `running`, which the
-  // window sets again right after a stop, it cannot be undone before the
-  // loop has seen it.
-  std::atomic<bool> stopRequested_{false};
   std::atomic<quint32> kernelDrops_{0};
   std::atomic<quint64> lostOnWire_{0};
   // Worker only: the kernel's drop count when the previous datagram was
@@ -167,5 +145,4 @@ class GetlidarData_1 : public QThread {
   std::mutex logMutex_;
   LogFile gpsLog_;
   LogFile jumpLog_;
-  z540k::RunCompletion runCompletion_;
 };

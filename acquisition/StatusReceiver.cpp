@@ -9,44 +9,22 @@ constexpr int kPollMilliseconds = 100;
 constexpr std::size_t kReceiveCapacity = 2048;
 }  // namespace
 
-GetSet::GetSet(QObject* parent) : QThread(parent) {}
+GetSet::GetSet(QObject* parent) : ReceiverThread(parent) {}
 
-GetSet::~GetSet() {
-  running = false;
-  endRun();
-  socket_.close();
-}
+GetSet::~GetSet() { finish(); }
 
-void GetSet::endRun() {
-  if (isRunning()) {
-    stopRequested_ = true;
-    socket_.wake();
-    wait();
-  }
-  runCompletion_.joined();
-}
-
-void GetSet::openSocket() {
-  endRun();  // a stop the loop has not seen yet (see GetlidarData_1)
-  stopRequested_ = false;
+ReceiverSocket::Options GetSet::socketOptions() const {
   ReceiverSocket::Options options;
   options.port = static_cast<std::uint16_t>(port.load());
   options.multicastGroup = multicastAddress;
   options.order = ReceiverSocket::Order::BindThenJoin;
-  socket_.open(options);
+  return options;
 }
-
-void GetSet::closeSocket() {
-  endRun();
-  socket_.close();
-}
-
-QString GetSet::socketError() const { return QString::fromStdString(socket_.error()); }
 
 void GetSet::run() {
-  runCompletion_.joined();  // a restart continues where the previous run ended
+  runBegins();
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
-  while (running && !stopRequested_) {
+  while (keepRunning()) {
     // Without a socket (set-up failed) this waits like an idle turn.
     const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
     if (n <= 0) continue;
@@ -55,5 +33,5 @@ void GetSet::run() {
     if (!isStatusPacket(buffer.data(), static_cast<std::size_t>(n))) continue;
     if (!deliverStatus(this, handOver_, buffer.data())) ++statusDropped_;
   }
-  runCompletion_.markEnded();
+  runEnds();
 }
