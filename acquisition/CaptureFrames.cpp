@@ -21,13 +21,12 @@ void CaptureFrames::setLayout(int layout) {
 }
 
 void CaptureFrames::setReturnMode(int mode) {
-  if (returnFamilyOf(mode) != family_) positioned_ = false;
-  family_ = returnFamilyOf(mode);
+  if (returnFamilyOf(mode) != family()) positioned_ = false;
   returnMode_ = mode;
   decoder_.setReturnMode(mode);
 }
 
-std::size_t CaptureFrames::frameTotal() const { return packets_->revolutions().frameCount(family_); }
+std::size_t CaptureFrames::frameTotal() const { return packets_->revolutions().frameCount(family()); }
 
 // Frame k decoded from a fresh decoder that starts at the first block of
 // frame j (j <= k) equals frame k of a decoding from the start when nothing
@@ -39,16 +38,16 @@ std::size_t CaptureFrames::frameTotal() const { return packets_->revolutions().f
 void CaptureFrames::startAt(std::size_t k) {
   const RevolutionIndex& index = packets_->revolutions();
   std::size_t j = k;
-  if (family_ == ReturnFamily::Strongest && k > 0) {
+  if (family() == ReturnFamily::Strongest && k > 0) {
     const auto perBlock = static_cast<std::uint64_t>(measurementsPerBlock(layout_));
     j = k - 1;
     while (j > 0) {
-      const std::uint64_t blocks = index.frameBlocks(family_, j);
+      const std::uint64_t blocks = index.frameBlocks(family(), j);
       if (blocks >= 2 && blocks * perBlock >= kHandOnWindow) break;
       --j;
     }
   }
-  const BlockPosition start = index.frameStart(family_, j);
+  const BlockPosition start = index.frameStart(family(), j);
   decoder_.reset();
   decoder_.setLayout(layout_);
   decoder_.setReturnMode(returnMode_);

@@ -50,7 +50,8 @@ class CaptureFrames {
   void startAt(std::size_t k);
 
   std::shared_ptr<const DataPacketList> packets_;
-  ReturnFamily family_ = ReturnFamily::Strongest;
+  ReturnFamily family() const { return returnFamilyOf(returnMode_); }
+
   int returnMode_ = 0;
   int layout_ = 1;
 

@@ -57,7 +57,6 @@ PlayerOrder PlaybackControl::play() {
   if (paused_) {
     playIcon_ = kPause;
     paused_ = false;
-    playing_ = true;
     direction_ = 1;
     order.clearStepRequest = true;
     // Playing forwards at normal speed: the next Seek forward goes to 2x.
@@ -75,7 +74,6 @@ PlayerOrder PlaybackControl::play() {
   } else {
     playIcon_ = kPlay;
     paused_ = true;
-    playing_ = false;
     if (everPlayed_) {
       if (endReached_) {
         frame_ = 0;
@@ -143,28 +141,20 @@ PlayerOrder PlaybackControl::seekBackward() {
   return {};
 }
 
-PlayerOrder PlaybackControl::stepBackward() {
+// One frame on in `direction` while paused; while playing, a step asked for
+// is taken back.
+PlayerOrder PlaybackControl::step(int direction) {
   PlayerOrder order;
   if (!controlsEnabled() || frame_ == 0 || endReached_ || !runActive_) return order;
   if (paused_) {
-    seekBackwardIcon_ = kSeekBackward;
-    backwardSpeedStep_ = 1;
-    direction_ = -1;
-    order.stepRequest = true;
-    order.gate = PlayerOrder::Gate::Open;
-  } else {
-    order.clearStepRequest = true;
-  }
-  return order;
-}
-
-PlayerOrder PlaybackControl::stepForward() {
-  PlayerOrder order;
-  if (!controlsEnabled() || frame_ == 0 || endReached_ || !runActive_) return order;
-  if (paused_) {
-    seekForwardIcon_ = kSeekForward;
-    forwardSpeedStep_ = 1;
-    direction_ = 1;
+    if (direction < 0) {
+      seekBackwardIcon_ = kSeekBackward;
+      backwardSpeedStep_ = 1;
+    } else {
+      seekForwardIcon_ = kSeekForward;
+      forwardSpeedStep_ = 1;
+    }
+    direction_ = direction;
     order.stepRequest = true;
     order.gate = PlayerOrder::Gate::Open;
   } else {
@@ -205,31 +195,27 @@ void PlaybackControl::finished(bool endReached) {
     resetSeekButtons();
     direction_ = 1;  // the player turns forwards at the start of the capture
   }
-  runActive_ = false;
-  paused_ = true;
-  playing_ = false;
-  playIcon_ = kPlay;
-  stepsEnabled_ = true;
+  runEnded();
 }
 
 void PlaybackControl::failed() {
   failed_ = true;
-  runActive_ = false;
-  paused_ = true;
-  playing_ = false;
-  playIcon_ = kPlay;
+  runEnded();
   openEnabled_ = true;
   stepsEnabled_ = false;
 }
 
 void PlaybackControl::stopped() {
   if (!runActive_) return;
+  runEnded();
+  endReached_ = true;  // the next Play starts from the first frame
+  openEnabled_ = true;
+}
+
+void PlaybackControl::runEnded() {
   runActive_ = false;
   paused_ = true;
-  playing_ = false;
-  endReached_ = true;  // the next Play starts from the first frame
   playIcon_ = kPlay;
-  openEnabled_ = true;
   stepsEnabled_ = true;
 }
 

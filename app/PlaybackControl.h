@@ -34,8 +34,8 @@ class PlaybackControl {
   PlayerOrder play();          // Play / Pause
   PlayerOrder seekForward();   // cycles the forward speed
   PlayerOrder seekBackward();  // cycles the backward speed
-  PlayerOrder stepBackward();  // one frame back while paused
-  PlayerOrder stepForward();   // one frame on while paused
+  PlayerOrder stepBackward() { return step(-1); }  // one frame back while paused
+  PlayerOrder stepForward() { return step(1); }    // one frame on while paused
   PlayerOrder seek(int frame); // the slider or the spin box: show this frame
 
   // The player's answers.
@@ -59,7 +59,6 @@ class PlaybackControl {
   int frameTotal() const { return frameTotal_; }
 
   bool paused() const { return paused_; }
-  bool playing() const { return playing_; }  // a run plays (not paused, not ended)
   bool endReached() const { return endReached_; }
   // A run holds the view, playing or paused: live data is read and dropped
   // until it ends.
@@ -68,13 +67,14 @@ class PlaybackControl {
 
  private:
   void resetSeekButtons();
+  PlayerOrder step(int direction);
+  void runEnded();  // the player's run is over: paused, Play shown
 
   bool loaded_ = false;
   bool failed_ = false;
   bool paused_ = false;      // set when a capture is loaded, cleared by Play
   bool everPlayed_ = false;  // a run was started for this capture
   bool runActive_ = false;   // the player's thread runs (playing or waiting at its gate)
-  bool playing_ = false;
   bool endReached_ = false;
   bool lastSeekForward_ = false;
   int forwardSpeedStep_ = 1;   // 1..5

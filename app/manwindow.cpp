@@ -286,7 +286,7 @@ void manwindow::Return_Mode() {
   // A capture plays in the return mode chosen, as the live view decodes.
   player_->returnMode = returnModeIndex;
   if (playback_.loaded() && playerPackets) {
-    const int total = static_cast<int>(playerPackets->revolutions().frameCount(z540k::returnFamilyOf(returnModeIndex)));
+    const int total = framesIn(*playerPackets);
     playback_.frameShown(std::min(playback_.frame(), total), total);
     showFrameCounter();
   }

@@ -141,6 +141,7 @@ class manwindow : public QMainWindow {
   void onGoToStartClicked();
   void onGoToEndClicked();
   void stopPlayback();
+  int framesIn(const z540k::DataPacketList& packets) const;
   void carryOut(const z540k::PlayerOrder& order);
   void showPlaybackControls();
   void showFrameCounter();

@@ -137,7 +137,6 @@ void manwindow::finishCsvExport() {
   }
 }
 
-// An export stopped early says how much of it was written.
 void manwindow::closeEvent(QCloseEvent* event) {
   if (csvActive && !askToStopCsvExport()) {
     event->ignore();
@@ -146,6 +145,7 @@ void manwindow::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+// An export stopped early says how much of it was written.
 void manwindow::On_SaveCSV() {
   QString text = kCsvDone;
   if (csvFramesWritten_ < csvFrames)

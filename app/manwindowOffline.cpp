@@ -173,7 +173,7 @@ void manwindow::onOpenClicked() {
   // of the present playback is let go.
   std::shared_ptr<const DataPacketList> packets;
   if (!loadCapture(path, packets)) return;
-  const auto total = packets->revolutions().frameCount(returnFamilyOf(returnModeIndex));
+  const int total = framesIn(*packets);
   if (total == 0) {
     showMessage(this, MessageKind::Critical, "error",
                 "The capture " + path + " holds no complete revolution of the sensor (" +
@@ -186,9 +186,13 @@ void manwindow::onOpenClicked() {
   if (playback_.loaded()) view_->clear();
   capturePath = path;
   playerPackets = std::move(packets);
-  playback_.load(static_cast<int>(total));
+  playback_.load(total);
   showPlaybackControls();
-  showFrameCounter();
+}
+
+// The revolutions of a capture in the return mode chosen.
+int manwindow::framesIn(const DataPacketList& packets) const {
+  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(returnModeIndex)));
 }
 
 // Ends a playback that runs or waits paused, so its packets can go; the next

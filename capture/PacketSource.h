@@ -35,10 +35,8 @@ class PacketSource {
   PacketSource(const PacketSource&) = delete;
   PacketSource& operator=(const PacketSource&) = delete;
 
-  const std::string& path() const { return path_; }
   std::uint64_t size() const { return size_; }  // at open
   int fd() const { return fd_; }                // -1 for bytes in memory
-  const std::uint8_t* bytes() const { return bytes_.data(); }
 
   // Whether the file is still the one opened, as it was: the same size and
   // modification time, and its path still names it. Always for bytes.

@@ -44,6 +44,17 @@ std::string hexPair(unsigned v) {
   return text;
 }
 
+// A motor speed of 100 rpm or less is a motor that does not turn: shown as 0.
+int shownMotorSpeed(long speed) { return speed <= 100 ? 0 : static_cast<int>(speed); }
+
+// Six address bytes as "AA-BB-CC-DD-EE-FF".
+template <typename ByteAt>
+std::string macText(ByteAt byteAt) {
+  std::string mac;
+  for (std::size_t i = 0; i < 6; ++i) mac += (i ? "-" : "") + hexPair(static_cast<unsigned>(byteAt(i)));
+  return mac;
+}
+
 std::string twoDecimals(double v) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", v);
@@ -96,14 +107,14 @@ std::optional<std::array<std::uint8_t, 4>> sentAddress(NetworkField field, const
 NetworkStatusDisplay networkStatusDisplay(const SettingData& s, const std::vector<int>& values) {
   NetworkStatusDisplay d;
   const std::int32_t speed = s.motorSpeed;
-  d.motorSpeed = speed <= 100 ? 0 : speed;
+  d.motorSpeed = shownMotorSpeed(speed);
   const std::uint8_t* t = s.utcTime;
   d.utcTime = std::to_string(t[0] + 2000) + "/" + std::to_string(t[1]) + "/" + std::to_string(t[2]) + " " +
               std::to_string(t[3]) + ":" + std::to_string(t[4]) + ":" + std::to_string(t[5]);
   d.ppsSetAngle = hundredthsFixedText(loadBE16(s.ppsSetAngle));
   d.longitude = std::string(s.longitude, sizeof s.longitude) + s.longitudeHemisphere;
   d.latitude = std::string(s.latitude, sizeof s.latitude) + s.latitudeHemisphere;
-  for (std::size_t i = 0; i < 6; ++i) d.mac += (i ? "-" : "") + hexPair(static_cast<unsigned>(valueAt(values, i)));
+  d.mac = macText([&](std::size_t i) { return valueAt(values, i); });
   const int deviation = signed16(static_cast<std::uint16_t>(valueAt(values, 6)));
   d.ppsAngleLocked = deviation >= -kPpsLockedWithin && deviation <= kPpsLockedWithin ? "0" : "1";
   d.ppsDeviation = hundredthsText(deviation);
@@ -151,9 +162,9 @@ NetworkSettingsRefresh refreshedSettings(const StatusSnapshot& s, bool shortForm
     r.dataPort = be16(at::kDataPort);
     r.devicePort = be16(at::kStatusPort);
     r.interval = be16(at::kInterval);
-    for (std::size_t i = 0; i < 6; ++i) r.mac += (i ? "-" : "") + hexPair(s[at::kMac + i]);
+    r.mac = macText([&](std::size_t i) { return s[at::kMac + i]; });
     const unsigned speed = loadBE16(&s[at::kMotorSpeed]);
-    r.motorSpeed = speed <= 100 ? 0 : static_cast<int>(speed);
+    r.motorSpeed = shownMotorSpeed(speed);
     const unsigned runState = loadBE16(&s[at::kRunState]);
     r.motorState = runState == 0 ? "Run" : runState == 1 ? "Stop" : "";
     const unsigned sensorState = loadBE16(&s[at::kSensorState]);

@@ -147,12 +147,16 @@ std::string cloudFrameFileName(long long frame, CloudFormat format) {
 }
 
 std::uint64_t CloudFrameFile::mergedLimitBytes() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return 1ull << 30;
-  // A sixth of the memory: the growing cloud briefly needs three times its
-  // size while it moves.
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 6;
+  // Read once: the machine's memory does not change during an export.
+  static const std::uint64_t limit = [] {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 30;
+    // A sixth of the memory: the growing cloud briefly needs three times its
+    // size while it moves.
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 6;
+  }();
+  return limit;
 }
 
 struct CloudFrameFile::Points {

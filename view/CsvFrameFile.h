@@ -99,7 +99,6 @@ class CsvFrameFile : public FrameFile {
   bool close(std::string& error) override;
   void discard() override;
 
-  std::uint64_t lines() const { return lines_; }
   std::uint64_t rows() const override { return lines_; }
   std::string rowsText() const override { return std::to_string(lines_) + " lines"; }
 
