@@ -22,12 +22,13 @@ struct StartupOptions {
   bool help = false;                     // --help
 };
 
-// Parses the arguments after the program name. Options take their value as
-// the next argument or after "=". False with a one-line reason on a bad or
-// unknown option; Qt's own options (-platform, -style ...) are left to Qt
-// and passed over here.
+// Parses the arguments after the program name (the shared parser in
+// common/Arguments.h). False with a one-line reason on a bad or unknown
+// option; Qt's own options (-platform, -style ...) are left to Qt and passed
+// over here. With --help the values are not checked.
 bool parseStartupOptions(const std::vector<std::string>& args, StartupOptions& options, std::string& error);
 
-extern const char* const kStartupHelp;
+// The --help text, from the declared options.
+std::string startupHelp();
 
 }  // namespace z540k

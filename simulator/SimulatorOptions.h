@@ -42,11 +42,13 @@ struct ParsedOptions {
   std::string error;  // one line, for Outcome::Error
 };
 
-// Reads the arguments after the program name. Every value is checked: a bad
-// one gives Outcome::Error with the reason.
+// Reads the arguments after the program name with the shared parser
+// (common/Arguments.h). Every value is checked: a bad one gives
+// Outcome::Error with the reason; --help (or -h) gives Outcome::Help without
+// checking the values.
 ParsedOptions parseSimulatorOptions(const std::vector<std::string>& arguments);
 
-// The --help text, every option with its default.
+// The --help text, from the declared options, every option with its default.
 std::string simulatorUsage();
 
 }  // namespace z540k::sim

@@ -123,7 +123,7 @@ int advancedCommand(const std::vector<std::string>& args) {
     std::fputs(kAdvancedHelp, stdout);
     return 0;
   }
-  if (!line.positional().empty()) throw UsageError("unexpected argument \"" + line.positional()[0] + "\"");
+  line.refusePositional();
 
   // The command line alone decides all of this, before any wait.
   const bool fromFile = line.has("--snapshot");
@@ -143,7 +143,7 @@ int advancedCommand(const std::vector<std::string>& args) {
       throw UsageError("bad value for --host-ip: \"" + line.text("--host-ip", "") + "\" (expected an IPv4 address)");
     frame.hostIp = ipv4TextBytes(ip);
   }
-  const auto statusPort = static_cast<std::uint16_t>(line.integer("--status-port", 2369, 1, 65535));
+  const auto statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
   const double timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
   if (timeout <= 0 || timeout > 3600)
     throw UsageError("bad value for --timeout: the wait must be bounded, more than 0 and at most 3600 seconds");
@@ -228,7 +228,7 @@ int restoreDefaultsCommand(const std::vector<std::string>& args) {
     std::fputs(kRestoreHelp, stdout);
     return 0;
   }
-  if (!line.positional().empty()) throw UsageError("unexpected argument \"" + line.positional()[0] + "\"");
+  line.refusePositional();
   if (!line.has("--to")) throw UsageError("needs --to IP:PORT (the window's Dest IP and Dest Port)");
   std::string ip;
   std::uint16_t port = 0;

@@ -109,7 +109,7 @@ int configureCommand(const std::vector<std::string>& args) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  if (!line.positional().empty()) throw UsageError("unexpected argument \"" + line.positional()[0] + "\"");
+  line.refusePositional();
 
   // Everything the command line alone decides is checked before waiting for
   // the sensor.
@@ -127,8 +127,8 @@ int configureCommand(const std::vector<std::string>& args) {
   const int state = line.choice("--state", {"running", "sleep"}, -1);
   const bool writeTime = line.choice("--time", {"yes", "no"}, 0) == 0;
   const LocalDateTime now = localTimeOption(line);
-  const auto sensorPort = static_cast<std::uint16_t>(line.integer("--sensor-port", kConfigurationPort, 1, 65535));
-  const auto statusPort = static_cast<std::uint16_t>(line.integer("--status-port", 2369, 1, 65535));
+  const auto sensorPort = static_cast<std::uint16_t>(line.port("--sensor-port", kConfigurationPort));
+  const auto statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
   const double timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
   if (line.has("--snapshot") && (line.has("--status-port") || line.has("--timeout")))
     throw UsageError("--snapshot takes the status from the file: --status-port and --timeout do not apply");

@@ -120,8 +120,8 @@ int statusCommand(const std::vector<std::string>& args) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  if (!line.positional().empty()) throw UsageError("unexpected argument \"" + line.positional()[0] + "\"");
-  const auto port = static_cast<std::uint16_t>(line.integer("--port", 2369, 1, 65535));
+  line.refusePositional();
+  const auto port = static_cast<std::uint16_t>(line.port("--port", 2369));
   const double seconds = line.seconds("--seconds");
   const bool saving = line.has("--save-snapshot");
   const long long count = saving && !line.has("--count") ? 1 : line.count("--count");

@@ -28,13 +28,15 @@ std::int32_t int32Field(const SettingData& s, const StatusField& f) {
   return v;
 }
 
-std::string hexBytes(const unsigned char* p, std::size_t n) {
+// The one hex text of bytes here: two lower-case digits a byte, `separator`
+// between them ("0f f0"). Belongs beside dottedIpv4 in protocol/PacketFormat.h.
+std::string hexBytes(const std::uint8_t* p, std::size_t n, char separator = ' ') {
+  static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  char b[4];
   for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", p[i]);
-    if (i) out += ' ';
-    out += b;
+    if (i) out += separator;
+    out += kDigits[p[i] >> 4];
+    out += kDigits[p[i] & 0x0F];
   }
   return out;
 }
@@ -46,9 +48,7 @@ std::string quotedText(const unsigned char* p, std::size_t n) {
     if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
       out += static_cast<char>(p[i]);
     } else {
-      char b[8];
-      std::snprintf(b, sizeof b, "\\x%02x", p[i]);
-      out += b;
+      out += "\\x" + hexBytes(p + i, 1);
     }
   }
   return out + "\"";
@@ -58,8 +58,7 @@ std::string fieldAsText(const SettingData& s, const StatusField& f) {
   const unsigned char* p = fieldBytes(s, f);
   if (f.kind == StatusFieldKind::BigEndian16) return std::to_string(int32Field(s, f));
   if (f.kind == StatusFieldKind::Characters) return quotedText(p, f.size);
-  if (std::strcmp(f.name, "destIp") == 0)
-    return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." + std::to_string(p[3]);
+  if (std::strcmp(f.name, "destIp") == 0) return dottedIpv4(p);
   if (f.size == 1) return std::to_string(p[0]);
   std::string text = hexBytes(p, f.size);
   if (f.size == 2) text += "  (" + std::to_string(p[0] * 256 + p[1]) + ")";
@@ -76,8 +75,9 @@ std::string statusAsText(const SettingData& status, const std::vector<int>& valu
     out += line;
   }
   if (values.size() == kStatusValueCount) {
-    std::snprintf(line, sizeof line, "  %-24s %02x-%02x-%02x-%02x-%02x-%02x\n", "mac", values[0], values[1], values[2],
-                  values[3], values[4], values[5]);
+    std::uint8_t mac[6];
+    for (std::size_t i = 0; i < 6; ++i) mac[i] = static_cast<std::uint8_t>(values[i]);
+    std::snprintf(line, sizeof line, "  %-24s %s\n", "mac", hexBytes(mac, 6, '-').c_str());
     out += line;
   }
   for (std::size_t i = 6; i < values.size() && i < kStatusValueCount; ++i) {
@@ -227,9 +227,7 @@ std::string namedTextsAsText(const NamedTexts& values) {
       if (b >= 0x20 && b < 0x7F) {
         shown += c;
       } else {
-        char e[8];
-        std::snprintf(e, sizeof e, "\\x%02x", b);
-        shown += e;
+        shown += "\\x" + hexBytes(&b, 1);
       }
     }
     if (shown.empty()) shown = "(unchanged)";
@@ -248,9 +246,7 @@ std::string namedTextsAsJson(const NamedTexts& values) {
       if (b >= 0x20 && b < 0x7F && c != '"' && c != '\\') {
         out += c;
       } else {
-        char e[8];
-        std::snprintf(e, sizeof e, "\\u%04x", b);
-        out += e;
+        out += "\\u00" + hexBytes(&b, 1);
       }
     }
     out += '"';
