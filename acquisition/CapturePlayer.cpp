@@ -164,7 +164,9 @@ void ReadLiveOffData::run() {
     emit SendFrame(static_cast<int>(target + 1), static_cast<int>(total));
     gate_.idle();
     const int override = pauseOverrideMs;
-    gate_.sleep(override >= 0 ? override : pauseMilliseconds(speedIndex), closings);
+    const int pauseMs = override >= 0 ? override : pauseMilliseconds(speedIndex);
+    if (pauseWait_) pauseWait_(pauseMs);
+    else gate_.sleep(pauseMs, closings);
     if (stepEnds) {
       // The end is found when playback goes on from this frame.
       if (!gate_.closeBehindStep()) break;

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -95,6 +96,10 @@ class ReadLiveOffData : public QThread {
   // When 0 or more, replaces the speed pause (milliseconds): tests and
   // benchmarks play as fast as the records are decoded.
   std::atomic<int> pauseOverrideMs{-1};
+  // Waits out the pause after a revolution (milliseconds) on the player's
+  // thread instead of the gate's sleep: a test's virtual clock. Set it
+  // before start().
+  void setPauseWait(std::function<void(int milliseconds)> wait) { pauseWait_ = std::move(wait); }
 
   // The frame to show next (1 = the capture's first revolution), whichever
   // way playback goes; play goes on from there. A run starts at the first
@@ -132,5 +137,6 @@ class ReadLiveOffData : public QThread {
   z540k::PlaybackGate gate_;
   std::shared_ptr<const z540k::DataPacketList> packets_;
   std::atomic<int> seekRequest_{0};
+  std::function<void(int)> pauseWait_;
   z540k::RunCompletion runCompletion_;
 };

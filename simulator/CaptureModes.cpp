@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "CaptureFile.h"
 #include "GarbageDatagrams.h"
@@ -18,8 +16,8 @@ namespace {
 
 constexpr std::uint16_t kRecordedDataPort = 2368;
 constexpr std::uint16_t kRecordedStatusPort = 2369;
-// The longest sleep between two looks at the stop flag during a replay.
-constexpr std::chrono::milliseconds kLongestSleep{50};
+// The longest wait between two looks at the stop flag during a replay.
+constexpr std::int64_t kLongestWaitUs = 50000;
 
 // Host-order value of an address, as the capture writer takes it.
 std::uint32_t hostOrder(const Ipv4Address& a) {
@@ -106,8 +104,7 @@ bool writeCapture(const SimulatorOptions& o, std::int64_t clockStartUs, RunSumma
 }
 
 bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, const SimulatorLog& log,
-                   RunSummary& summary, std::string& error) {
-  using Clock = std::chrono::steady_clock;
+                   RunSummary& summary, std::string& error, PaceClock* paceClock) {
   CaptureReader reader;
   if (!reader.open(o.replay)) {
     error = fileError(o.replay, reader.error());
@@ -121,10 +118,10 @@ bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, con
   if (!socket.bind(bind, o.sensorPort, error)) return false;
 
   const double speed = o.speed.value_or(1.0);
-  const Clock::time_point start = Clock::now();
-  const auto elapsedUs = [&start] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-  };
+  SteadyPaceClock steadyClock;
+  PaceClock& clock = paceClock ? *paceClock : steadyClock;
+  const std::int64_t start = clock.nowUs();
+  const auto elapsedUs = [&] { return clock.nowUs() - start; };
   const double limitUs = o.seconds ? *o.seconds * 1e6 : std::numeric_limits<double>::infinity();
   std::vector<int> reportedErrors;
 
@@ -146,8 +143,11 @@ bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, con
         const std::int64_t now = elapsedUs();
         if (stop.load() || static_cast<double>(now) >= limitUs) break;
         if (static_cast<double>(now) >= dueUs) break;
-        const auto rest = std::chrono::microseconds(static_cast<std::int64_t>(std::min(dueUs, limitUs)) - now);
-        std::this_thread::sleep_for(std::min<std::chrono::microseconds>(rest, kLongestSleep));
+        const auto until = static_cast<std::int64_t>(std::ceil(std::min(dueUs, limitUs)));
+        if (clock.waitUntil(start + std::min(until, now + kLongestWaitUs), -1) < 0 && errno != EINTR) {
+          error = std::string("waiting to replay failed: ") + std::strerror(errno);
+          return false;
+        }
       }
       if (stop.load()) break;
     }

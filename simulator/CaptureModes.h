@@ -26,8 +26,9 @@ bool writeCapture(const SimulatorOptions& options, std::int64_t clockStartUs, Ru
 // the data port, to 2369 to the status port, others to their recorded port.
 // Stops at the end of the file, at `stop`, or at the --seconds or --count
 // limit. False with a one-line reason, also when the file turns out damaged
-// part-way (what came before the damage has been sent).
+// part-way (what came before the damage has been sent). Paced by `clock`
+// when given, else by the steady clock.
 bool replayCapture(const SimulatorOptions& options, const std::atomic<bool>& stop, const SimulatorLog& log,
-                   RunSummary& summary, std::string& error);
+                   RunSummary& summary, std::string& error, PaceClock* clock = nullptr);
 
 }  // namespace z540k::sim

@@ -103,6 +103,22 @@ std::string describeStream(const SensorStream& stream) {
   return text.str();
 }
 
+// ---- SteadyPaceClock -----------------------------------------------------------
+
+std::int64_t SteadyPaceClock::nowUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int SteadyPaceClock::waitUntil(std::int64_t untilUs, int fd) {
+  const std::int64_t waitUs = std::max<std::int64_t>(0, untilUs - nowUs());
+  pollfd p{fd, POLLIN, 0};  // a negative fd is ignored: a plain wait
+  const timespec timeout{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
+  const int ready = ::ppoll(&p, 1, &timeout, nullptr);
+  if (ready < 0) return -1;
+  return ready > 0 && (p.revents & POLLIN) ? 1 : 0;
+}
+
 // ---- SensorSocket --------------------------------------------------------------
 
 namespace {
@@ -275,15 +291,13 @@ void SimulatedSensor::takeConfigurationPackets(std::uint64_t streamNowUs) {
 }
 
 bool SimulatedSensor::run(const std::atomic<bool>& stop, std::string& error) {
-  using Clock = std::chrono::steady_clock;
   if (socket_.fd() < 0) {
     error = "the sensor's socket is not open";
     return false;
   }
-  const Clock::time_point start = Clock::now();
-  const auto wallUs = [&start] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-  };
+  PaceClock& clock = *clock_;
+  const std::int64_t start = clock.nowUs();
+  const auto wallUs = [&] { return clock.nowUs() - start; };
   const double limitUs = options_.seconds ? *options_.seconds * 1e6 : std::numeric_limits<double>::infinity();
   const bool fixedRate = options_.rate.has_value();
   const double rateStepUs = fixedRate ? 1e6 / *options_.rate : 0.0;
@@ -291,7 +305,7 @@ bool SimulatedSensor::run(const std::atomic<bool>& stop, std::string& error) {
   std::int64_t slipUs = 0;      // time the schedule was moved on after falling behind
   bool slipReported = false;
 
-  // The wall time (since start) at which the next datagram is due.
+  // The time (since start) at which the next datagram is due.
   const auto due = [&]() -> std::int64_t {
     if (fixedRate) return slipUs + static_cast<std::int64_t>(std::llround(static_cast<double>(produced) * rateStepUs));
     return slipUs + static_cast<std::int64_t>(stream_.nextTimeUs());
@@ -327,14 +341,12 @@ bool SimulatedSensor::run(const std::atomic<bool>& stop, std::string& error) {
     std::int64_t waitUs = batch == kMaxBatch ? 0 : std::clamp<std::int64_t>(due() - now, 0, kMaxWaitUs);
     if (std::isfinite(limitUs))
       waitUs = std::min<std::int64_t>(waitUs, std::max<std::int64_t>(0, static_cast<std::int64_t>(limitUs) - now));
-    pollfd p{socket_.fd(), POLLIN, 0};
-    const timespec timeout{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
-    const int ready = ::ppoll(&p, 1, &timeout, nullptr);
+    const int ready = clock.waitUntil(start + now + waitUs, socket_.fd());
     if (ready < 0 && errno != EINTR) {
       error = std::string("waiting on the sensor's socket failed: ") + std::strerror(errno);
       return false;
     }
-    if (ready > 0 && (p.revents & POLLIN)) takeConfigurationPackets(streamNow(wallUs()));
+    if (ready > 0) takeConfigurationPackets(streamNow(wallUs()));
   }
   summary_.seconds = static_cast<double>(wallUs()) / 1e6;
   return true;

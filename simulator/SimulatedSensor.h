@@ -5,6 +5,8 @@
 // The pace is a clock-based schedule: each datagram is due at its stream time
 // (or, with a fixed rate, at its index / rate); whatever is due is sent in a
 // batch, then the loop waits for the next due time or a configuration packet.
+// The clock is the steady clock unless another is given (a test's virtual
+// one).
 #pragma once
 
 #include <atomic>
@@ -24,6 +26,25 @@ namespace z540k::sim {
 // One line of the simulator's log, without a line end.
 using SimulatorLog = std::function<void(const std::string&)>;
 
+// The clock the sensor and the capture replay pace their sending by.
+class PaceClock {
+ public:
+  virtual ~PaceClock() = default;
+  // Microseconds since a fixed point of this clock.
+  virtual std::int64_t nowUs() = 0;
+  // Waits until nowUs() reaches `untilUs` or the socket `fd` (-1: none) has
+  // a datagram to read, whichever comes first; a signal may end it sooner.
+  // 1 when the socket is readable, 0 otherwise, -1 (errno set) on failure.
+  virtual int waitUntil(std::int64_t untilUs, int fd) = 0;
+};
+
+// The steady clock, waiting with ppoll().
+class SteadyPaceClock : public PaceClock {
+ public:
+  std::int64_t nowUs() override;
+  int waitUntil(std::int64_t untilUs, int fd) override;
+};
+
 struct RunSummary {
   std::uint64_t data = 0;       // data and compact scan datagrams sent
   std::uint64_t status = 0;
@@ -33,7 +54,7 @@ struct RunSummary {
   std::uint64_t sendFailures = 0;
   std::uint64_t configurationsApplied = 0;
   std::uint64_t configurationsRefused = 0;
-  double seconds = 0.0;
+  double seconds = 0.0;         // on the pace clock
 };
 
 // The state a sensor started with these options has: its addresses, ports,
@@ -74,6 +95,9 @@ class SimulatedSensor {
 
   // Binds the sensor's address and port. False with a one-line reason.
   bool open(std::string& error);
+  // Paces run() by `clock` instead of the steady clock; it must outlive the
+  // run.
+  void setPaceClock(PaceClock& clock) { clock_ = &clock; }
   // Sends until `stop` is set or the options' --seconds or --count limit is
   // reached. Configuration packets are applied as they come. False, with a
   // one-line reason, only for a failure that ends the run.
@@ -105,6 +129,8 @@ class SimulatedSensor {
   std::vector<std::uint8_t> receiveBuffer_;
   std::vector<int> reportedErrors_;
   std::uint64_t measurementSlots_ = 0;
+  SteadyPaceClock steadyClock_;
+  PaceClock* clock_ = &steadyClock_;
 };
 
 }  // namespace z540k::sim

@@ -318,6 +318,51 @@ SimulatorOptions loopbackOptions(const TestSocket& data, const TestSocket& statu
   return o;
 }
 
+// Virtual time for the sensor's pace and the replay's: a wait moves the time
+// on to its end at once. The sender sends what is due, then waits, so each
+// wait first notes the time at which what was sent since the last one went
+// out.
+class VirtualClock : public PaceClock {
+ public:
+  explicit VirtualClock(const RunSummary& sent) : sent_(sent) {}
+  std::int64_t nowUs() override { return now_; }
+  int waitUntil(std::int64_t untilUs, int fd) override {
+    noteSent();
+    ++waits;
+    now_ = std::max(now_, untilUs);
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) ? 1 : 0;
+  }
+  // Called after the run too, for what its last batch sent.
+  void noteSent() {
+    data.resize(sent_.data, now_);
+    status.resize(sent_.status, now_);
+  }
+
+  std::vector<std::int64_t> data;    // the virtual time each data datagram went out at
+  std::vector<std::int64_t> status;  // and each status datagram
+  int waits = 0;
+
+ private:
+  const RunSummary& sent_;
+  std::int64_t now_ = 0;
+};
+
+// A sensor run to its end on the virtual clock.
+struct VirtualRun {
+  explicit VirtualRun(const SimulatorOptions& options) : sensor(options, {}, kClockStartUs), clock(sensor.summary()) {
+    sensor.setPaceClock(clock);
+    std::string error;
+    std::atomic<bool> stop{false};
+    ok = sensor.open(error) && sensor.run(stop, error);
+    EXPECT_TRUE(ok) << error;
+    clock.noteSent();
+  }
+  SimulatedSensor sensor;
+  VirtualClock clock;
+  bool ok = false;
+};
+
 std::filesystem::path tempPath(const std::string& name) {
   return std::filesystem::temp_directory_path() /
          ("z540k_simulator_test_" + std::to_string(::getpid()) + "_" + name);
@@ -1172,7 +1217,6 @@ TEST(SimulatedSensorLoopbackTest, StopsAfterItsCountWithGarbageMixedIn) {
   RunningSensor sensor(o);
   std::string error;
   ASSERT_TRUE(sensor.open(error)) << error;
-  const auto start = std::chrono::steady_clock::now();
   sensor.start();
 
   std::vector<Received> real;
@@ -1186,14 +1230,13 @@ TEST(SimulatedSensorLoopbackTest, StopsAfterItsCountWithGarbageMixedIn) {
       ++junk;
   }
   sensor.join();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_TRUE(sensor.ok());
+  EXPECT_EQ(sensor.sensor().summary().data, 40u);  // the count ended it, not --seconds
   ASSERT_EQ(real.size(), 40u);
   for (std::size_t i = 0; i < real.size(); ++i)
     EXPECT_EQ(loadLE16(real[i].bytes.data() + kBlockAzimuthOffset), (i * 12 * 300) % 36000) << i;
   EXPECT_EQ(junk, sensor.sensor().summary().garbage);
   EXPECT_GT(junk, 0u);
-  EXPECT_LT(seconds, 3.0);
 }
 
 // --drop leaves out its share of the data datagrams, at random but the same
@@ -1225,33 +1268,35 @@ TEST(SimulatedSensorLoopbackTest, LeavesOutItsShareOfDataDatagrams) {
   EXPECT_EQ(received[0], received[1]);
 }
 
-// A fixed rate is held over the run.
-TEST(SimulatedSensorLoopbackTest, HoldsAFixedRate) {
+// On the virtual clock at 600 rpm: a data datagram every 10 ms and a status
+// packet every second, each at its stream time; --seconds ends the run then.
+TEST(SimulatedSensorPaceTest, SendsEachDatagramAtItsStreamTime) {
+  TestSocket data;
+  TestSocket status;
+  SimulatorOptions o = loopbackOptions(data, status);
+  o.seconds = 2;
+  const VirtualRun run(o);
+  ASSERT_EQ(run.clock.data.size(), 200u);
+  for (std::size_t i = 0; i < run.clock.data.size(); ++i) ASSERT_EQ(run.clock.data[i], std::int64_t(i) * 10000) << i;
+  EXPECT_EQ(run.clock.status, (std::vector<std::int64_t>{0, 1000000}));
+  EXPECT_EQ(run.sensor.summary().seconds, 2.0);
+}
+
+// With --rate every datagram, data or status, takes the next slot of the
+// rate: datagram n goes out at n / rate.
+TEST(SimulatedSensorPaceTest, HoldsAFixedRate) {
   TestSocket data;
   TestSocket status;
   SimulatorOptions o = loopbackOptions(data, status);
   o.rate = 2000;
   o.seconds = 0.5;
-  RunningSensor sensor(o);
-  std::string error;
-  ASSERT_TRUE(sensor.open(error)) << error;
-  sensor.start();
-  std::vector<std::chrono::steady_clock::time_point> arrivals;
-  while (data.receive(300)) arrivals.push_back(std::chrono::steady_clock::now());
-  sensor.join();
-  // 1000 datagrams in half a second, a few of them status packets.
-  const RunSummary& sent = sensor.sensor().summary();
-  EXPECT_NEAR(static_cast<double>(sent.data + sent.status), 1000.0, 10.0);
-  EXPECT_EQ(sent.dropped, 0u);
-  EXPECT_GE(arrivals.size(), 700u);  // a busy machine may drop some on the receiving side
-  EXPECT_LE(arrivals.size(), sent.data);
-  // Spread over the run, not sent in one burst: the first 0.2 s brings
-  // about 400.
-  ASSERT_FALSE(arrivals.empty());
-  const auto early = std::count_if(arrivals.begin(), arrivals.end(), [&](const auto& t) {
-    return t - arrivals.front() < std::chrono::milliseconds(200);
-  });
-  EXPECT_LE(early, 500);
+  const VirtualRun run(o);
+  std::vector<std::int64_t> sent = run.clock.data;
+  sent.insert(sent.end(), run.clock.status.begin(), run.clock.status.end());
+  std::sort(sent.begin(), sent.end());
+  ASSERT_EQ(sent.size(), 1000u);
+  for (std::size_t n = 0; n < sent.size(); ++n) ASSERT_EQ(sent[n], std::int64_t(n) * 500) << n;
+  EXPECT_FALSE(run.clock.status.empty());
 }
 
 // ============================================================================
@@ -1295,8 +1340,8 @@ TEST(CaptureModesTest, WritesTheStreamWithItsCaptureTimesAndAddresses) {
   std::filesystem::remove(o.writePcap);
 }
 
-// A capture replayed at four times its pace arrives whole, data to the data
-// port and status to the status port, in a quarter of its time.
+// A replay sends each record at its capture time divided by --speed, on the
+// virtual clock; --seconds ends it at its time.
 TEST(CaptureModesTest, ReplaysACaptureAtItsPaceScaled) {
   SimulatorOptions w;
   w.writePcap = tempPath("replay.pcap").string();
@@ -1309,38 +1354,65 @@ TEST(CaptureModesTest, ReplaysACaptureAtItsPaceScaled) {
   TestSocket status;
   SimulatorOptions o = loopbackOptions(data, status);
   o.replay = w.writePcap;
-  o.speed = 4;
+  o.seconds.reset();
   std::atomic<bool> stop{false};
-  RunSummary summary;
-  bool ok = false;
-  const auto start = std::chrono::steady_clock::now();
-  std::thread replay([&] { ok = replayCapture(o, stop, {}, summary, error); });
-  std::size_t dataReceived = 0;
-  while (data.receive(500)) ++dataReceived;
-  replay.join();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ASSERT_TRUE(ok) << error;
-  EXPECT_EQ(dataReceived, 100u);
-  EXPECT_TRUE(status.receive(100));
-  EXPECT_EQ(summary.data, 100u);
-  EXPECT_EQ(summary.status, 1u);
-  // The last packet is due at 0.99 s / 4; the receive loop waits 0.5 s more.
-  EXPECT_GT(seconds - 0.5, 0.2);
-  EXPECT_LT(seconds - 0.5, 0.6);
+  const auto replay = [&](std::optional<double> speed, std::optional<double> seconds, RunSummary& summary,
+                          VirtualClock& clock) {
+    SimulatorOptions r = o;
+    r.speed = speed;
+    r.seconds = seconds;
+    EXPECT_TRUE(replayCapture(r, stop, {}, summary, error, &clock)) << error;
+    clock.noteSent();
+  };
 
-  // --fast: a short capture at once.
-  SimulatorOptions fast = o;
-  fast.speed.reset();
-  fast.fast = true;
-  fast.count = 20;
+  RunSummary quadruple;
+  VirtualClock fourTimes(quadruple);
+  replay(4, std::nullopt, quadruple, fourTimes);
+  ASSERT_EQ(fourTimes.data.size(), 100u);
+  for (std::size_t k = 0; k < 100; ++k) ASSERT_EQ(fourTimes.data[k], std::int64_t(k) * 2500) << k;
+  EXPECT_EQ(fourTimes.status, (std::vector<std::int64_t>{0}));
+  EXPECT_EQ(quadruple.seconds, 0.2475);
+
+  RunSummary half;
+  VirtualClock halfSpeed(half);
+  replay(0.5, 0.1, half, halfSpeed);
+  EXPECT_EQ(halfSpeed.data, (std::vector<std::int64_t>{0, 20000, 40000, 60000, 80000}));
+  EXPECT_EQ(half.seconds, 0.1);
+  std::filesystem::remove(w.writePcap);
+}
+
+// --fast sends without waiting; recorded data goes to the data port, status
+// to the status port.
+TEST(CaptureModesTest, ReplaysFastWithoutWaiting) {
+  SimulatorOptions w;
+  w.writePcap = tempPath("fast.pcap").string();
+  w.seconds = 1;
+  RunSummary written;
+  std::string error;
+  ASSERT_TRUE(writeCapture(w, kClockStartUs, written, error)) << error;
+
+  TestSocket data;
+  TestSocket status;
+  SimulatorOptions o = loopbackOptions(data, status);
+  o.replay = w.writePcap;
+  o.fast = true;
+  o.count = 20;
+  std::atomic<bool> stop{false};
   RunSummary quick;
-  const auto fastStart = std::chrono::steady_clock::now();
-  ASSERT_TRUE(replayCapture(fast, stop, {}, quick, error)) << error;
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - fastStart).count(), 0.2);
+  VirtualClock clock(quick);
+  ASSERT_TRUE(replayCapture(o, stop, {}, quick, error, &clock)) << error;
+  EXPECT_EQ(clock.waits, 0);
   EXPECT_EQ(quick.data, 20u);
-  std::size_t fastReceived = 0;
-  while (data.receive(100)) ++fastReceived;
-  EXPECT_EQ(fastReceived, 20u);
+  EXPECT_EQ(quick.status, 1u);
+  for (int i = 0; i < 20; ++i) {
+    const auto r = data.receive(2000);
+    ASSERT_TRUE(r) << i;
+    EXPECT_TRUE(isDataPacket(r->bytes.data(), r->bytes.size())) << i;
+  }
+  EXPECT_FALSE(data.receive(0));
+  const auto s = status.receive(2000);
+  ASSERT_TRUE(s);
+  EXPECT_TRUE(isStatus(*s));
   std::filesystem::remove(w.writePcap);
 }
 
