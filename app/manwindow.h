@@ -134,7 +134,6 @@ class manwindow : public QMainWindow {
   void onRecordClicked();
   void checkRecorder();
   void onOpenClicked();
-  bool loadCapture(const QString& path, std::shared_ptr<const z540k::DataPacketList>& packets);
   void onPlayClicked();
   void onSeekForwardClicked();
   void onSeekBackwardClicked();
@@ -244,4 +243,27 @@ class manwindow : public QMainWindow {
   quint64 datagramsAtLastTick_ = 0;
   quint64 datagramsLastSecond_ = 0;
   QString setupError_;
+
+  // ---- Open's capture load, off the GUI thread (manwindowOffline.cpp) ------
+  // The capture is read on a worker thread; Open returns to the event loop at
+  // once, the progress box follows the worker through queued calls, and the
+  // completion slot takes the packets. While it reads, Open and the playback
+  // controls are disabled; destroying the window cancels the load and waits
+  // for the worker.
+ public:
+  bool isLoadingCapture() const { return captureLoad_ != nullptr; }
+
+ signals:
+  // Open's load ended and its outcome was handled (loaded, refused, cancelled).
+  void captureLoadFinished();
+
+ private:
+  struct CaptureLoad;
+  struct CaptureLoadEnd {
+    void operator()(CaptureLoad* load) const;  // cancels, waits for the worker
+  };
+  void startCaptureLoad(const QString& path);
+  void onCaptureLoadFinished();
+  void takeCapture(const QString& path, std::shared_ptr<const z540k::DataPacketList> packets);
+  std::unique_ptr<CaptureLoad, CaptureLoadEnd> captureLoad_;  // last member: goes first
 };

@@ -3,13 +3,15 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
-#include <thread>
 
 #include "CaptureFile.h"
 #include "CapturePlayer.h"
@@ -112,67 +114,125 @@ void manwindow::checkRecorder() {
 
 // ---- Open ----------------------------------------------------------------------
 
-bool manwindow::loadCapture(const QString& path, std::shared_ptr<const DataPacketList>& packets) {
-  QProgressDialog progress("Opening file...", QString(), 0, 10, this);
+// One load under way: the worker's result, its progress box and the cancel
+// flag the worker polls.
+struct manwindow::CaptureLoad {
+  struct Result {
+    bool loaded = false;
+    std::shared_ptr<DataPacketList> packets;
+    std::string error, damage;
+  };
+  static Result read(const std::string& path, const std::atomic<bool>& cancel, QProgressBar* bar);
+
+  QString path;
+  std::atomic<bool> cancel{false};
+  QPointer<QProgressDialog> progress;
+  QFutureWatcher<Result>* watcher = nullptr;  // null once its result was taken
+};
+
+// The worker is done before the box it reports to goes.
+void manwindow::CaptureLoadEnd::operator()(CaptureLoad* load) const {
+  load->cancel = true;
+  if (load->watcher) {
+    load->watcher->disconnect();
+    load->watcher->waitForFinished();
+    delete load->watcher;
+  }
+  delete load->progress;
+  delete load;
+}
+
+// On the worker thread: the packets of `path`, the tenths read told to the
+// bar (queued to the GUI thread); the load stops when the cancel flag is set.
+manwindow::CaptureLoad::Result manwindow::CaptureLoad::read(const std::string& path, const std::atomic<bool>& cancel,
+                                                            QProgressBar* bar) {
+  Result result;
+  result.packets = std::make_shared<DataPacketList>();
+  int shown = 0;
+  result.loaded = loadDataPackets(path, *result.packets, result.error, result.damage,
+                                  [&](std::uint64_t read, std::uint64_t size) {
+                                    const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
+                                    if (tenth != shown) {
+                                      shown = tenth;
+                                      QMetaObject::invokeMethod(bar, [bar, tenth] { bar->setValue(tenth); },
+                                                                Qt::QueuedConnection);
+                                    }
+                                    return !cancel.load();
+                                  });
+  return result;
+}
+
+void manwindow::startCaptureLoad(const QString& path) {
+  captureLoad_.reset(new CaptureLoad);
+  CaptureLoad& load = *captureLoad_;
+  load.path = path;
+  load.progress = new QProgressDialog("Opening file...", QString(), 0, 10, this);
+  QProgressDialog& progress = *load.progress;
   progress.setWindowTitle("Please wait a moment");
   progress.setWindowIcon(QIcon(resourceImage("./Resources/image/tavrel.png")));
   progress.setFixedWidth(200);
   progress.setMinimumDuration(5);
   progress.setWindowModality(Qt::WindowModal);
-  progress.setValue(0);
+  // The worker's reports go to the bar itself: the box's setValue() would
+  // run the event loop inside the call.
+  auto* bar = new QProgressBar;
+  progress.setBar(bar);
+  progress.setRange(0, 10);
+  progress.setValue(0);  // shown from the event loop
+  std::atomic<bool>* cancel = &load.cancel;
+  connect(&progress, &QProgressDialog::canceled, this, [cancel] { *cancel = true; });
 
-  // The file is read on a worker thread; the window stays responsive and the
-  // progress follows the bytes read.
-  auto list = std::make_shared<DataPacketList>();
-  std::string error, damage;
-  bool loaded = false;
-  std::atomic<bool> done{false};
-  QEventLoop wait;
-  std::thread reader([&] {
-    loaded = loadDataPackets(path.toLocal8Bit().toStdString(), *list, error, damage,
-                             [&](std::uint64_t read, std::uint64_t size) {
-                               const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
-                               QMetaObject::invokeMethod(&progress, [&progress, tenth] { progress.setValue(tenth); },
-                                                         Qt::QueuedConnection);
-                               return true;
-                             });
-    done = true;
-    QMetaObject::invokeMethod(&wait, "quit", Qt::QueuedConnection);
-  });
-  if (!done) wait.exec();
-  reader.join();
-  QCoreApplication::removePostedEvents(&progress);
-  progress.close();
-
-  if (!loaded) {
-    qDebug().noquote() << QString::fromStdString(error);
-    showMessage(this, MessageKind::Critical, "error",
-                "Cannot open the capture " + path + ": " + QString::fromStdString(error));
-    return false;
-  }
-  if (list->count() == 0) {
-    showMessage(this, MessageKind::Critical, "error",
-                "The capture " + path + " holds no data packets of the sensor" +
-                    (damage.empty() ? QString(".") : ": " + QString::fromStdString(damage)));
-    return false;
-  }
-  if (!damage.empty())
-    showMessage(this, MessageKind::Warning, "Warning",
-                "The capture " + path + " is damaged (" + QString::fromStdString(damage) + "); the " +
-                    QString::number(list->count()) + " data packets before the damage are loaded.");
-  packets = std::move(list);
-  return true;
+  load.watcher = new QFutureWatcher<CaptureLoad::Result>;
+  connect(load.watcher, &QFutureWatcherBase::finished, this, &manwindow::onCaptureLoadFinished);
+  const std::string file = path.toLocal8Bit().toStdString();
+  load.watcher->setFuture(QtConcurrent::run([file, cancel, bar] { return CaptureLoad::read(file, *cancel, bar); }));
+  showPlaybackControls();  // Open and the playback controls wait for the load
 }
 
 void manwindow::onOpenClicked() {
+  if (captureLoad_) return;  // one load at a time
   const QString path = askOpenFileName(this, "WireSharkCaptureFile", "", "Supported Files (*.pcap *.pcapng)");
-  QCoreApplication::processEvents();
   if (path.isEmpty()) return;
-
   // A file that cannot be opened changes nothing: it is read before anything
   // of the present playback is let go.
-  std::shared_ptr<const DataPacketList> packets;
-  if (!loadCapture(path, packets)) return;
+  startCaptureLoad(path);
+}
+
+void manwindow::onCaptureLoadFinished() {
+  if (!captureLoad_ || !captureLoad_->watcher) return;
+  // The watcher is the sender: it goes once its signal has been delivered.
+  const CaptureLoad::Result result = captureLoad_->watcher->result();
+  captureLoad_->watcher->deleteLater();
+  captureLoad_->watcher = nullptr;
+  const QString path = captureLoad_->path;
+  const bool cancelled = captureLoad_->cancel;
+  captureLoad_->progress->close();
+  captureLoad_.reset();
+  showPlaybackControls();
+
+  if (!result.loaded) {
+    if (!cancelled) {
+      qDebug().noquote() << QString::fromStdString(result.error);
+      showMessage(this, MessageKind::Critical, "error",
+                  "Cannot open the capture " + path + ": " + QString::fromStdString(result.error));
+    }
+  } else if (result.packets->count() == 0) {
+    showMessage(this, MessageKind::Critical, "error",
+                "The capture " + path + " holds no data packets of the sensor" +
+                    (result.damage.empty() ? QString(".") : ": " + QString::fromStdString(result.damage)));
+  } else {
+    if (!result.damage.empty())
+      showMessage(this, MessageKind::Warning, "Warning",
+                  "The capture " + path + " is damaged (" + QString::fromStdString(result.damage) + "); the " +
+                      QString::number(result.packets->count()) + " data packets before the damage are loaded.");
+    takeCapture(path, result.packets);
+  }
+  emit captureLoadFinished();
+}
+
+// The packets of a capture that loaded become the player's, when they hold a
+// revolution.
+void manwindow::takeCapture(const QString& path, std::shared_ptr<const DataPacketList> packets) {
   const int total = framesIn(*packets);
   if (total == 0) {
     showMessage(this, MessageKind::Critical, "error",
@@ -180,7 +240,6 @@ void manwindow::onOpenClicked() {
                     QString::number(packets->count()) + " data packets).");
     return;
   }
-
   // A capture that plays, or waits paused, stops before its packets go.
   stopPlayback();
   if (playback_.loaded()) view_->clear();
@@ -238,8 +297,9 @@ void manwindow::showPlaybackControls() {
   ui.toolButton_Play->setIcon(image(playback_.playIcon().c_str()));
   ui.toolButton_SeekForward->setIcon(image(playback_.seekForwardIcon().c_str()));
   ui.toolButton_SeekBackward->setIcon(image(playback_.seekBackwardIcon().c_str()));
-  ui.toolButton_Open->setEnabled(playback_.openEnabled());
-  const bool on = playback_.controlsEnabled();
+  // While a capture loads, nothing starts another load or needs the packets.
+  ui.toolButton_Open->setEnabled(playback_.openEnabled() && !captureLoad_);
+  const bool on = playback_.controlsEnabled() && !captureLoad_;
   for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_SeekBackward),
                      static_cast<QWidget*>(ui.toolButton_SeekForward), static_cast<QWidget*>(ui.Spbox_Frame),
                      static_cast<QWidget*>(ui.Slider_Frame)})

@@ -1,15 +1,20 @@
 #include "ACWPSettingWidget.h"
 
-#include <QCoreApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QIcon>
+#include <QPointer>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QSaveFile>
-#include <QThread>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -36,8 +41,12 @@ constexpr std::size_t kRefreshFrameLimit = 1000;
 constexpr std::size_t kSendFrameLimit = 3000;
 
 // Pauses that give the sensor time to take a packet before the next one.
-constexpr unsigned long kAfterSendMs = 200;
-constexpr unsigned long kAfterSetMs = 50;
+// The buttons wait for them; the GUI thread does not.
+constexpr int kAfterSendMs = 200;
+constexpr int kAfterSetMs = 50;
+
+// The worker reports the time waited at most this often.
+constexpr qint64 kProgressStepMs = 50;
 
 int valueAt(const std::vector<int>& values, std::size_t i) { return i < values.size() ? values[i] : 0; }
 
@@ -51,6 +60,35 @@ z540k::LocalDateTime localTimeOf(const QDateTime& t) {
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
+
+// One status capture under way: what it is for, the worker's result, its
+// progress box and the cancel flag the worker polls.
+struct ACWPSettingWidget::CaptureJob {
+  struct Run {
+    z540k::StatusFrameResult result = z540k::StatusFrameResult::Failed;
+    z540k::CapturedStatusFrame frame;
+    std::string error;
+  };
+  static Run capture(const CaptureFunction& capture, z540k::StatusFrameCaptureSettings settings,
+                     const std::atomic<bool>& cancel, QProgressBar* bar);
+
+  CaptureUse use = CaptureUse::Refresh;
+  z540k::AdvancedSettingsInput input;  // Set: the values typed before the capture
+  std::atomic<bool> cancel{false};
+  QPointer<QProgressDialog> progress;
+  QFutureWatcher<Run>* watcher = nullptr;  // null once its result was taken
+
+  // The worker is done before the box it reports to goes.
+  ~CaptureJob() {
+    cancel = true;
+    if (watcher) {
+      watcher->disconnect();
+      watcher->waitForFinished();
+      delete watcher;
+    }
+    delete progress;
+  }
+};
 
 ACWPSettingWidget::ACWPSettingWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ACWPSettingWidget) {
   ui->setupUi(this);  // the form's texts go through tr
@@ -76,7 +114,7 @@ ACWPSettingWidget::ACWPSettingWidget(QWidget* parent) : QWidget(parent), ui(new 
     hidden->setVisible(false);
 }
 
-ACWPSettingWidget::~ACWPSettingWidget() = default;
+ACWPSettingWidget::~ACWPSettingWidget() { job_.reset(); }
 
 // ---- Status from the receivers ----------------------------------------------
 
@@ -103,8 +141,7 @@ QString ACWPSettingWidget::captureAdapter(CaptureUse use) {
   return {};
 }
 
-ACWPSettingWidget::CaptureOutcome ACWPSettingWidget::captureStatus(CaptureUse use, const QString& device,
-                                                                   z540k::CapturedStatusFrame& out) {
+void ACWPSettingWidget::startCapture(CaptureUse use, const QString& device, const z540k::AdvancedSettingsInput& input) {
   z540k::StatusFrameCaptureSettings settings;
   settings.device = device.toStdString();
   settings.statusPort = static_cast<std::uint16_t>(statusPort_);
@@ -112,25 +149,82 @@ ACWPSettingWidget::CaptureOutcome ACWPSettingWidget::captureStatus(CaptureUse us
   settings.timeoutMs = std::max(1, captureTimeoutMs_);
   settings.frameLimit = use == CaptureUse::Refresh ? kRefreshFrameLimit : kSendFrameLimit;
 
+  job_ = std::make_unique<CaptureJob>();
+  job_->use = use;
+  job_->input = input;
   // The wait is bounded; the box shows it and lets the operator end it.
-  QProgressDialog progress(tr("Waiting for the Lidar's status packet on %1 ...").arg(device), tr("Cancel"), 0,
-                           settings.timeoutMs, this);
+  job_->progress = new QProgressDialog(tr("Waiting for the Lidar's status packet on %1 ...").arg(device), tr("Cancel"),
+                                       0, settings.timeoutMs, this);
+  QProgressDialog& progress = *job_->progress;
   progress.setWindowTitle(tr("Tips"));
   progress.setWindowModality(Qt::ApplicationModal);
   progress.setMinimumDuration(0);
   progress.setAutoReset(false);
-  progress.setValue(0);
+  // The worker's reports go to the bar itself: the box's setValue() would
+  // run the event loop inside the call.
+  auto* bar = new QProgressBar;
+  progress.setBar(bar);
+  progress.setRange(0, settings.timeoutMs);
+  progress.setValue(0);  // shown from the event loop
+  std::atomic<bool>* cancel = &job_->cancel;
+  connect(&progress, &QProgressDialog::canceled, this, [cancel] { *cancel = true; });
+
+  job_->watcher = new QFutureWatcher<CaptureJob::Run>;
+  connect(job_->watcher, &QFutureWatcherBase::finished, this, &ACWPSettingWidget::onCaptureFinished);
+  const CaptureFunction capture = captureFunction_ ? captureFunction_ : CaptureFunction(z540k::captureStatusFrame);
+  job_->watcher->setFuture(QtConcurrent::run(
+      [capture, settings, cancel, bar] { return CaptureJob::capture(capture, settings, *cancel, bar); }));
+  setBusy(true);
+}
+
+// On the worker thread: the capture, telling the bar the time waited (queued
+// to the GUI thread) and ending when the cancel flag is set.
+ACWPSettingWidget::CaptureJob::Run ACWPSettingWidget::CaptureJob::capture(const CaptureFunction& capture,
+                                                                          z540k::StatusFrameCaptureSettings settings,
+                                                                          const std::atomic<bool>& cancel,
+                                                                          QProgressBar* bar) {
   QElapsedTimer clock;
   clock.start();
+  qint64 reported = -kProgressStepMs;
+  const int last = settings.timeoutMs - 1;
   settings.keepWaiting = [&] {
-    progress.setValue(static_cast<int>(std::min<qint64>(clock.elapsed(), settings.timeoutMs - 1)));
-    QCoreApplication::processEvents();
-    return !progress.wasCanceled();
+    const qint64 waited = clock.elapsed();
+    if (waited - reported >= kProgressStepMs) {
+      reported = waited;
+      const int value = static_cast<int>(std::min<qint64>(waited, last));
+      QMetaObject::invokeMethod(bar, [bar, value] { bar->setValue(value); }, Qt::QueuedConnection);
+    }
+    return !cancel.load();
   };
+  Run run;
+  run.result = capture(settings, run.frame, run.error);
+  return run;
+}
 
-  std::string error;
-  const z540k::StatusFrameResult result = z540k::captureStatusFrame(settings, out, error);
-  progress.close();
+void ACWPSettingWidget::onCaptureFinished() {
+  if (!job_ || !job_->watcher) return;
+  // The watcher is the sender: it goes once its signal has been delivered.
+  const CaptureJob::Run run = job_->watcher->result();
+  job_->watcher->deleteLater();
+  job_->watcher = nullptr;
+  const std::unique_ptr<CaptureJob> job = std::move(job_);
+  job->progress->close();
+  const CaptureOutcome outcome = outcomeOf(job->use, run.result, run.error);
+  switch (job->use) {
+    case CaptureUse::Refresh:
+      finishRefresh(outcome, run.frame);
+      break;
+    case CaptureUse::Send:
+      finishSend(outcome, run.frame, job->input);
+      break;
+    case CaptureUse::Save:
+      finishSave(outcome, run.frame);
+      break;
+  }
+}
+
+ACWPSettingWidget::CaptureOutcome ACWPSettingWidget::outcomeOf(CaptureUse use, z540k::StatusFrameResult result,
+                                                               const std::string& error) {
   switch (result) {
     case z540k::StatusFrameResult::Captured:
       return CaptureOutcome::Captured;
@@ -144,6 +238,26 @@ ACWPSettingWidget::CaptureOutcome ACWPSettingWidget::captureStatus(CaptureUse us
   showMessage(this, MessageKind::Information, tr("error"),
               (use == CaptureUse::Send ? tr("抓包失败！!") : tr("抓包失败,没有找到网卡！!")) + "\n" + text(error));
   return CaptureOutcome::Stopped;
+}
+
+void ACWPSettingWidget::abandonCapture() {
+  if (!job_) return;
+  job_.reset();  // cancels and waits for the worker
+  setBusy(false);
+}
+
+void ACWPSettingWidget::closeEvent(QCloseEvent* event) {
+  abandonCapture();
+  QWidget::closeEvent(event);
+}
+
+void ACWPSettingWidget::setBusy(bool busy) {
+  busy_ = busy;
+  for (QWidget* button : std::initializer_list<QWidget*>{ui->pushButton_Refreshlidar, ui->pushButton_SaveSettingfile,
+                                                         ui->pushButton_RecoverSetting})
+    button->setEnabled(!busy);
+  ui->pushButton_OK->setEnabled(!busy && setUsable_);
+  emit busyChanged(busy);
 }
 
 void ACWPSettingWidget::showNoLidar() {
@@ -160,16 +274,18 @@ void ACWPSettingWidget::onRefreshbutton_clicked() {
     showMessage(this, MessageKind::Information, tr("error"), tr("设备包端口错误请检查!"));
     return;
   }
-  busy_ = true;
-  z540k::CapturedStatusFrame frame;
-  const CaptureOutcome outcome = captureStatus(CaptureUse::Refresh, device, frame);
-  busy_ = false;
+  startCapture(CaptureUse::Refresh, device, {});
+}
+
+void ACWPSettingWidget::finishRefresh(CaptureOutcome outcome, const z540k::CapturedStatusFrame& frame) {
+  setBusy(false);
   if (outcome == CaptureOutcome::Stopped) return;
   if (outcome == CaptureOutcome::NoFrame)
     showNoLidar();
   else
     showRefreshedFields(frame);
   // Set captures again before it sends; it needs a refresh attempt first.
+  setUsable_ = true;
   ui->pushButton_OK->setEnabled(true);
   refreshed_ = true;
 }
@@ -234,43 +350,61 @@ void ACWPSettingWidget::onOK_Clicked() {
   const QString device = captureAdapter(CaptureUse::Send);
   if (device.isEmpty()) return;
 
-  busy_ = true;
-  z540k::CapturedStatusFrame frame;
-  const CaptureOutcome outcome = captureStatus(CaptureUse::Send, device, frame);
-  busy_ = false;
-  if (outcome == CaptureOutcome::Stopped) return;
-  if (outcome == CaptureOutcome::Captured) {
-    switch (z540k::checkAdvancedSettings(input)) {
-      case z540k::AdvancedSettingsRefusal::DeviationAngleEmpty:
-        showMessage(this, MessageKind::Information, tr("error"), tr("请输入水平偏移角度!"));
-        return;
-      case z540k::AdvancedSettingsRefusal::RangeEmpty:
-        showMessage(this, MessageKind::Information, tr("error"), tr("请输入量程!"));
-        return;
-      case z540k::AdvancedSettingsRefusal::None:
-        break;
-    }
-    if (z540k::trailingRemovalSendsZero(input, frame.payload) &&
-        showMessage(this, MessageKind::Question, tr("error"), tr("拖尾数据为0,或拖尾距离为0?"),
-                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok)
-      return;
+  startCapture(CaptureUse::Send, device, input);
+}
 
-    packet_ = z540k::buildAdvancedSettingsPacket(input, frame.payload, frame.addresses,
-                                                 localTimeOf(QDateTime::currentDateTime()));
-    lastSent_ = packet_;
-    const auto& ip = frame.addresses.sensorIp;
-    const std::string sensor = std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) +
-                               "." + std::to_string(ip[3]);
-    if (sendPacket(packet_.data(), packet_.size(), sensor, frame.addresses.sensorPort, tr("settings"))) {
-      QThread::msleep(kAfterSendMs);
-      showMessage(this, MessageKind::Information, tr("Tips"), tr("Setup completed"));
+void ACWPSettingWidget::finishSend(CaptureOutcome outcome, const z540k::CapturedStatusFrame& frame,
+                                   const z540k::AdvancedSettingsInput& input) {
+  if (outcome != CaptureOutcome::Captured) {
+    if (outcome == CaptureOutcome::NoFrame) {
+      showNoLidar();
+      endSend();
+    } else {
+      setBusy(false);  // stopped: the refreshed mark stays
     }
-  } else {
-    showNoLidar();
+    return;
   }
+  switch (z540k::checkAdvancedSettings(input)) {
+    case z540k::AdvancedSettingsRefusal::DeviationAngleEmpty:
+      setBusy(false);
+      showMessage(this, MessageKind::Information, tr("error"), tr("请输入水平偏移角度!"));
+      return;
+    case z540k::AdvancedSettingsRefusal::RangeEmpty:
+      setBusy(false);
+      showMessage(this, MessageKind::Information, tr("error"), tr("请输入量程!"));
+      return;
+    case z540k::AdvancedSettingsRefusal::None:
+      break;
+  }
+  if (z540k::trailingRemovalSendsZero(input, frame.payload) &&
+      showMessage(this, MessageKind::Question, tr("error"), tr("拖尾数据为0,或拖尾距离为0?"),
+                  QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok) {
+    setBusy(false);
+    return;
+  }
+
+  packet_ = z540k::buildAdvancedSettingsPacket(input, frame.payload, frame.addresses,
+                                               localTimeOf(QDateTime::currentDateTime()));
+  lastSent_ = packet_;
+  const auto& ip = frame.addresses.sensorIp;
+  const std::string sensor = std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) +
+                             "." + std::to_string(ip[3]);
+  if (!sendPacket(packet_.data(), packet_.size(), sensor, frame.addresses.sensorPort, tr("settings"))) {
+    endSend();
+    return;
+  }
+  // The sensor takes the packet before it hears of the next; the box says
+  // so after that pause.
+  QTimer::singleShot(kAfterSendMs, this, [this] {
+    showMessage(this, MessageKind::Information, tr("Tips"), tr("Setup completed"));
+    endSend();
+  });
+}
+
+void ACWPSettingWidget::endSend() {
   // Every send attempt that reached the capture needs a new refresh.
   refreshed_ = false;
-  QThread::msleep(kAfterSetMs);
+  QTimer::singleShot(kAfterSetMs, this, [this] { setBusy(false); });
 }
 
 void ACWPSettingWidget::onCancel_Clicked() { close(); }
@@ -281,10 +415,11 @@ void ACWPSettingWidget::onSaveSettingFile() {
   if (busy_) return;
   const QString device = captureAdapter(CaptureUse::Save);
   if (device.isEmpty()) return;
-  busy_ = true;
-  z540k::CapturedStatusFrame frame;
-  const CaptureOutcome outcome = captureStatus(CaptureUse::Save, device, frame);
-  busy_ = false;
+  startCapture(CaptureUse::Save, device, {});
+}
+
+void ACWPSettingWidget::finishSave(CaptureOutcome outcome, const z540k::CapturedStatusFrame& frame) {
+  setBusy(false);
   if (outcome == CaptureOutcome::Stopped) return;
   if (outcome == CaptureOutcome::NoFrame) {
     showMessage(this, MessageKind::Information, tr("error"), tr("抓包失败,请设置发包间隔为0!"));
@@ -317,8 +452,12 @@ void ACWPSettingWidget::onRecoverSetting() {
   }
   const auto packet = z540k::buildDefaultRestorePacket(localTimeOf(QDateTime::currentDateTime()));
   if (!sendPacket(packet.data(), packet.size(), address, port, tr("restore packet"))) return;
-  QThread::msleep(kAfterSendMs);
-  showMessage(this, MessageKind::Information, tr("Tips"), tr("Reset completed !"));
+  // The sensor takes the packet before the next one; the box follows the pause.
+  setBusy(true);
+  QTimer::singleShot(kAfterSendMs, this, [this] {
+    setBusy(false);
+    showMessage(this, MessageKind::Information, tr("Tips"), tr("Reset completed !"));
+  });
 }
 
 // ---- GPS time-stamp test --------------------------------------------------------

@@ -6,7 +6,12 @@
 // It does not rely on the receivers for the packet it edits: Refresh, Set and
 // "Save set file" each capture one status frame themselves on the recorder's
 // adapter (bounded wait, a progress box with Cancel while it waits), so they
-// see the sensor's real address and source port. Set writes the advanced
+// see the sensor's real address and source port. The capture runs on a
+// worker thread: the click returns to the event loop at once, the progress
+// and Cancel reach the worker through queued calls and a cancel flag, and
+// what follows the capture runs in the completion slot. While one runs (and
+// in the pauses after a send) the buttons that capture or send are disabled
+// and refuse; closing the window cancels the capture and waits for it. Set writes the advanced
 // settings packet built on that frame; "Restore Laser set" sends the
 // default-restore packet to the typed destination.
 //
@@ -25,7 +30,9 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "LidarRecords.h"
@@ -34,8 +41,12 @@ namespace Ui {
 class ACWPSettingWidget;
 }
 namespace z540k {
+struct AdvancedSettingsInput;
 struct CapturedStatusFrame;
+struct StatusFrameCaptureSettings;
+enum class StatusFrameResult;
 }
+class QCloseEvent;
 class QDate;
 
 class ACWPSettingWidget : public QWidget {
@@ -55,6 +66,12 @@ class ACWPSettingWidget : public QWidget {
   // How long one capture waits for the sensor's status frame at most.
   void setCaptureTimeout(int milliseconds) { captureTimeoutMs_ = milliseconds; }
   int captureTimeout() const { return captureTimeoutMs_; }
+  // What captures the status frame, on the worker thread: empty (the
+  // default) is z540k::captureStatusFrame. Tests put a stand-in here, as the
+  // real one needs the right to capture.
+  using CaptureFunction = std::function<z540k::StatusFrameResult(const z540k::StatusFrameCaptureSettings&,
+                                                                 z540k::CapturedStatusFrame&, std::string&)>;
+  void setCaptureFunction(CaptureFunction capture) { captureFunction_ = std::move(capture); }
 
   // What the window holds, for the main window and the tests.
   // A refresh got past its checks since the last send attempt.
@@ -65,6 +82,9 @@ class ACWPSettingWidget : public QWidget {
   const std::array<std::uint8_t, 1206>& lastSent() const { return lastSent_; }
   // The status value list last received (empty before any status).
   const std::vector<int>& statusValues() const { return values_; }
+  // A Refresh, Set or "Save set file" (or the pause after a send) is under
+  // way: the buttons that capture or send refuse until it ends.
+  bool isBusy() const { return busy_; }
   // True while a GPS time-stamp test runs (the button reads "Stop").
   bool gpsTestRunning() const;
   // The folder the GPS test logs of a test started at `date` go to.
@@ -73,6 +93,8 @@ class ACWPSettingWidget : public QWidget {
  signals:
   void sendTestFileName(QString path, QString pathError);
   void sendStopTest();
+  // isBusy() changed; false once what followed the capture has been done.
+  void busyChanged(bool busy);
 
  public slots:
   void onOK_Clicked();
@@ -87,15 +109,35 @@ class ACWPSettingWidget : public QWidget {
   void onCleanACWPControl();
   void recvLogWriteError(QString file, QString reason);
 
+ protected:
+  // Closing the window cancels a capture under way and waits for its worker.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  struct CaptureJob;
   enum class CaptureUse { Refresh, Send, Save };
   enum class CaptureOutcome { Captured, NoFrame, Stopped };
   // The adapter the captures use; empty after showing the use's message.
   QString captureAdapter(CaptureUse use);
-  // Captures one status frame on `device`, showing a progress box (with
-  // Cancel) while it waits. NoFrame: nothing came in time (the caller says
-  // so); Stopped: cancelled, or the adapter could not be opened (shown here).
-  CaptureOutcome captureStatus(CaptureUse use, const QString& device, z540k::CapturedStatusFrame& out);
+  // Starts capturing one status frame on `device` on the worker thread,
+  // showing a progress box (with Cancel) while it waits; `input` is what Set
+  // sends. onCaptureFinished() carries on.
+  void startCapture(CaptureUse use, const QString& device, const z540k::AdvancedSettingsInput& input);
+  void onCaptureFinished();
+  // Cancels a capture under way and waits for its worker; nothing follows it.
+  void abandonCapture();
+  // NoFrame: nothing came in time (the caller says so); Stopped: cancelled,
+  // or the adapter could not be opened (shown here).
+  CaptureOutcome outcomeOf(CaptureUse use, z540k::StatusFrameResult result, const std::string& error);
+  // What follows the capture of each use, in the completion slot.
+  void finishRefresh(CaptureOutcome outcome, const z540k::CapturedStatusFrame& frame);
+  void finishSend(CaptureOutcome outcome, const z540k::CapturedStatusFrame& frame,
+                  const z540k::AdvancedSettingsInput& input);
+  void finishSave(CaptureOutcome outcome, const z540k::CapturedStatusFrame& frame);
+  // After a send attempt that reached the capture: a new refresh is needed,
+  // and the buttons wait while the sensor takes the packet.
+  void endSend();
+  void setBusy(bool busy);
   void showRefreshedFields(const z540k::CapturedStatusFrame& frame);
   // Sends one datagram; on failure shows what went wrong and returns false.
   bool sendPacket(const std::uint8_t* data, std::size_t size, const std::string& address, std::uint16_t port,
@@ -106,7 +148,10 @@ class ACWPSettingWidget : public QWidget {
 
   std::unique_ptr<Ui::ACWPSettingWidget> ui;
   bool refreshed_ = false;
-  bool busy_ = false;  // a capture or send is under way: the buttons wait
+  bool busy_ = false;                // a capture or send is under way: the buttons wait
+  bool setUsable_ = false;           // Set is enabled (a refresh got past its checks once)
+  std::unique_ptr<CaptureJob> job_;  // the capture under way, if any
+  CaptureFunction captureFunction_;
   SettingData status_{};
   std::vector<int> values_;
   std::array<std::uint8_t, 1206> packet_{};

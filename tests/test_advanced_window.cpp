@@ -1,9 +1,10 @@
 // The advanced (factory) configuration window: its form, the status display,
 // Refresh, Set and "Save set file" with status frames captured on the
 // loopback adapter from the simulated sensor (skipped where this process
-// cannot capture), the default-restore packet, every message box it shows
-// (read through MessageRecorder) and the GPS time-stamp test controls driving
-// a live receiver.
+// cannot capture), the capture off the GUI thread (with a stand-in capture,
+// so it runs everywhere), the default-restore packet, every message box it
+// shows (read through MessageRecorder) and the GPS time-stamp test controls
+// driving a live receiver.
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -11,13 +12,17 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "ACWPSettingWidget.h"
 #include "AdvancedSettingsPacket.h"
@@ -39,6 +44,7 @@ using namespace z540k::test;
 namespace {
 
 const std::string kSim = Z540K_SIM_PATH;
+constexpr int kLong = 30000;  // generous: waits end on the event, not on the time
 
 QStringList shown(const MessageRecorder& messages) {
   QStringList list;
@@ -62,7 +68,12 @@ QString shownText(ACWPSettingWidget& window, const char* name) {
 void setText(ACWPSettingWidget& window, const char* name, const QString& text) {
   child<QLineEdit>(window, name)->setText(text);
 }
-void click(ACWPSettingWidget& window, const char* name) { child<QPushButton>(window, name)->click(); }
+// Clicks, then waits until what the click started (a capture and what
+// follows it, the pause after a send) has ended.
+void click(ACWPSettingWidget& window, const char* name) {
+  child<QPushButton>(window, name)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), kLong);
+}
 
 // Hands one status to the window as the receivers do.
 void feed(ACWPSettingWidget& window, const sim::StatusPacketBytes& packet) {
@@ -97,7 +108,33 @@ void refreshWithoutSensor(ACWPSettingWidget& window, const UdpSocket& quiet) {
   window.setStatusPort(quiet.localPort());
   window.setCaptureTimeout(300);
   feed(window, sim::encodeStatusPacket(sim::SensorStatus{}));
-  child<QPushButton>(window, "pushButton_Refreshlidar")->click();
+  click(window, "pushButton_Refreshlidar");
+}
+
+// A stand-in for the status capture that waits until it is cancelled, as the
+// real one does while no status frame comes; it needs no right to capture.
+struct WaitingCapture {
+  std::atomic<int> calls{0};
+  std::atomic<bool> waiting{false};
+  std::atomic<QThread*> thread{nullptr};
+
+  StatusFrameResult operator()(const StatusFrameCaptureSettings& settings, std::string& error) {
+    ++calls;
+    thread = QThread::currentThread();
+    waiting = true;
+    while (settings.keepWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waiting = false;
+    error = "the capture was cancelled";
+    return StatusFrameResult::Cancelled;
+  }
+};
+
+// The window captures with `capture`, after one status.
+void useWaitingCapture(ACWPSettingWidget& window, WaitingCapture& capture) {
+  window.setCaptureDevice("lo");
+  window.setCaptureFunction([&capture](const StatusFrameCaptureSettings& settings, CapturedStatusFrame&,
+                                       std::string& error) { return capture(settings, error); });
+  feed(window, sim::encodeStatusPacket(sim::SensorStatus{}));
 }
 
 QByteArray bytes(const std::uint8_t* data, std::size_t size) {
@@ -283,6 +320,67 @@ class AdvancedWindowTest : public QObject {
     QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
   }
 
+  // The capture runs on a worker thread and nothing re-enters the window: the
+  // click returns at once, the GUI thread's event loop keeps running while
+  // the capture waits (a timer fires), a second Refresh or a Save is refused,
+  // and Cancel ends the wait without a word.
+  void captureOffTheGuiThread() {
+    WaitingCapture capture;
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    useWaitingCapture(window, capture);
+    window.show();
+    auto* refresh = child<QPushButton>(window, "pushButton_Refreshlidar");
+
+    refresh->click();
+    QVERIFY(window.isBusy());
+    bool fired = false;
+    QTimer::singleShot(0, &window, [&] { fired = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(fired && capture.waiting, kLong);
+    QVERIFY(capture.thread.load() != QThread::currentThread());
+    refresh->click();
+    QVERIFY(QMetaObject::invokeMethod(&window, "onRefreshbutton_clicked"));
+    QVERIFY(QMetaObject::invokeMethod(&window, "onSaveSettingFile"));
+    QCOMPARE(capture.calls.load(), 1);
+    QVERIFY(!refresh->isEnabled() && !child(window, "pushButton_SaveSettingfile")->isEnabled());
+
+    auto* progress = window.findChild<QProgressDialog*>();
+    QVERIFY(progress);
+    QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible(), kLong);  // shown from the event loop
+    auto* cancel = progress->findChild<QPushButton*>();
+    QVERIFY(cancel && cancel->text() == "Cancel");
+    cancel->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), kLong);
+    QVERIFY(!capture.waiting && messages.messages.empty() && !window.refreshed());
+    QVERIFY(refresh->isEnabled() && !child(window, "pushButton_OK")->isEnabled());
+    QVERIFY(!window.findChild<QProgressDialog*>());
+  }
+
+  // Closing or destroying the window while a capture waits cancels it and
+  // waits for the worker; nothing of it follows.
+  void closedDuringACapture() {
+    WaitingCapture capture;
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    useWaitingCapture(window, capture);
+    window.show();
+    click(window, "pushButton_Cancel");  // nothing under way: closes
+    window.show();
+    child<QPushButton>(window, "pushButton_Refreshlidar")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(capture.waiting, kLong);
+    window.close();  // returns once the worker has ended
+    QVERIFY(!capture.waiting && !window.isBusy() && !window.findChild<QProgressDialog*>());
+    QVERIFY(child(window, "pushButton_Refreshlidar")->isEnabled());
+    {
+      ACWPSettingWidget other;
+      useWaitingCapture(other, capture);
+      child<QPushButton>(other, "pushButton_SaveSettingfile")->click();
+      QTRY_VERIFY_WITH_TIMEOUT(capture.waiting, kLong);
+    }  // destroyed while its capture waits
+    QVERIFY(!capture.waiting && messages.messages.empty());
+    QCOMPARE(capture.calls.load(), 2);
+  }
+
   // The simulated sensor on loopback: Refresh shows its factory values from a
   // captured status frame; Set asks about a zero trailing value (Cancel
   // sends nothing, OK sends), the simulator applies the packet and the next
@@ -402,8 +500,11 @@ class AdvancedWindowTest : public QObject {
     setText(window, "lineEdit_DestIP", "127.0.0.2");
     setText(window, "lineEdit_DestPort", QString::number(sensor.localPort()));
     const QDateTime before = QDateTime::currentDateTime();
-    click(window, "pushButton_RecoverSetting");
+    child<QPushButton>(window, "pushButton_RecoverSetting")->click();
     const QDateTime after = QDateTime::currentDateTime();
+    // The box follows the pause that gives the sensor time to take the packet.
+    QVERIFY(window.isBusy() && messages.messages.empty());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), kLong);
     QCOMPARE(shown(messages), QStringList{"Tips|Reset completed !"});
     std::array<std::uint8_t, 2048> received{};
     const long n = sensor.receive(received.data(), received.size(), 5000);

@@ -125,9 +125,11 @@ struct Tab {
     if (!b) qFatal("no button %s", name);
     return b;
   }
+  // Opens `path` and waits until the load (on its worker thread) has ended.
   void openFile(const QString& path) {
     files.answer = path;
     open->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isLoadingCapture(), kLong);
   }
   // The figures of the capture the window holds.
   bool holds(std::size_t packets, int total) const {
@@ -216,6 +218,27 @@ class OfflineTabTest : public QObject {
     QCOMPARE(int(messages.messages.size()), 1);
     QCOMPARE(messages.last().title, QString("Warning"));
     QVERIFY(tab.holds(94, 9));
+  }
+
+  // The capture is read on a worker thread: Open returns at once, Open and
+  // the playback controls wait for the load, and the completion takes the
+  // packets. A window destroyed while it loads cancels the load and waits.
+  void loadOffTheGuiThread() {
+    const QString capture = writeCapture(dir_, "worker.pcap", 95);
+    MessageRecorder messages;
+    {
+      manwindow w;
+      Tab tab(w);
+      tab.openFile(capture);
+      QSignalSpy loaded(&w, &manwindow::captureLoadFinished);
+      tab.files.answer = capture;
+      tab.open->click();
+      QVERIFY(w.isLoadingCapture() && !tab.open->isEnabled() && !tab.play->isEnabled() && !tab.frame->isEnabled());
+      QVERIFY(loaded.wait(kLong));
+      QVERIFY(!w.isLoadingCapture() && tab.holds(95, 9) && tab.open->isEnabled() && tab.play->isEnabled());
+      tab.open->click();
+    }  // destroyed while the second load reads
+    QVERIFY(messages.messages.empty());
   }
 
   // Play to the end: the end arrives after the last record and leaves the
