@@ -1,24 +1,40 @@
-// A capture of about 1 GB exported as the headless tool exports it: to CSV
-// (export-csv) against one merged binary PCD (export-cloud --merge
-// --binary), in alternating rounds (CSV, cloud, CSV, cloud ...) on the same
-// capture so both see the same machine, the capture in the page cache and
-// each output synced to disk as the tool does. Printed: the medians, their
-// ratio (the goal: the cloud takes at most the CSV's time), the load average.
+// A capture exported as the headless tool exports it, against a peer on the
+// same machine in alternating rounds (A, B, A, B ...) on the same capture,
+// the capture in the page cache and every output synced to disk:
 //
-// Two decodings of the capture bench_capture writes (protocol 1.7 packets,
-// 800,000 of them): the tool's defaults (layout 1.6, 24 measurements a
-// packet, 19 million rows), and the capture's own layout 1.7 with the
-// angle range 0..30 degrees (about 24 million of its 288 million
-// measurements; all of them would make a merged cloud of 14 GB).
+// - by default export-csv (the tool's defaults: layout 1.6, view mode 1)
+//   against a dd-like writer of the same number of bytes: write() of 1 MiB
+//   blocks, then fsync, as `dd if=/dev/zero of=F bs=1M conv=fsync` does.
+//   Printed per round and as medians: wall, user and system time
+//   (getrusage(RUSAGE_SELF) deltas, every thread included; the export's
+//   system time also split into the calling thread's, which reads the
+//   capture, decodes and syncs at the end, and that of the CSV writer's
+//   threads, which format and write), the speed ratio dd time / export time
+//   (the goal: at least 0.5), the system time ratios export / dd (the goal:
+//   the writer's at most 1.5), and the load average.
+// - with --cloud, export-csv against one merged binary PCD (export-cloud
+//   --merge --binary), in two decodings: the tool's defaults, and layout 1.7
+//   with the angle range 0..30 degrees (about 24 million of the 1 GB
+//   capture's 288 million measurements). The goal: the cloud takes at most
+//   the CSV's time.
 //
-// Run by hand: build/bench/bench_export [rounds, default 3] (after
-// build/bench/bench_capture has written $Z540K_BENCH_CAPTURE, default
-// /tmp/z540k-bench-1g.pcap). The outputs go beside the capture and are
-// removed after each round.
+// The capture: the 1 GB one bench_capture writes ($Z540K_BENCH_CAPTURE,
+// default /tmp/z540k-bench-1g.pcap; 800,000 protocol 1.7 data packets, 19
+// million CSV lines at the defaults), or any capture given with --capture
+// (a smaller one for quick runs, e.g. `z540k-sim --write-pcap F --rate
+// 100000 --seconds 2`).
+//
+// Run by hand: build/bench/bench_export [rounds, default 5] [--capture FILE]
+// [--cloud]. The outputs go beside the capture and are removed (and the
+// removal synced) after each round.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,63 +48,150 @@ using namespace z540k::bench;
 
 namespace {
 
-std::string capturePath() {
+std::string defaultCapture() {
   const char* configured = std::getenv("Z540K_BENCH_CAPTURE");
   return configured && *configured ? configured : "/tmp/z540k-bench-1g.pcap";
 }
 
-struct Decoding {
-  const char* name;
-  cli::DecodeSettings settings;
+// Wall, user and system time of one round, in ms; for an export also the
+// system time of the calling thread alone (reading the capture, decoding,
+// the final sync), the rest being the CSV writer's threads (writing).
+struct Times {
+  double wall = 0, user = 0, system = 0, callerSystem = 0;
 };
 
-// One export into `out`; its time in ms, or a negative number on failure.
-double exportRound(const std::string& capture, const std::string& path, FrameFile& out,
-                   const cli::DecodeSettings& settings, std::uint64_t& rows) {
-  const std::atomic<bool> stop{false};
-  const auto start = std::chrono::steady_clock::now();
-  const cli::CaptureExportResult result = cli::exportCapture(capture, path, out, settings, stop);
-  const double ms = msSince(start);
-  std::remove(path.c_str());
-  if (result.exitCode != 0) {
-    std::fprintf(stderr, "%s\n", result.message.c_str());
-    return -1;
+double ms(const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; }
+
+class Stopwatch {
+ public:
+  Stopwatch() {
+    ::getrusage(RUSAGE_SELF, &before_);
+    ::getrusage(RUSAGE_THREAD, &beforeThread_);
+    start_ = std::chrono::steady_clock::now();
   }
-  rows = out.rows();
-  return ms;
+  Times elapsed() const {
+    Times t;
+    t.wall = msSince(start_);
+    rusage after{}, afterThread{};
+    ::getrusage(RUSAGE_SELF, &after);
+    ::getrusage(RUSAGE_THREAD, &afterThread);
+    t.user = ms(after.ru_utime) - ms(before_.ru_utime);
+    t.system = ms(after.ru_stime) - ms(before_.ru_stime);
+    t.callerSystem = ms(afterThread.ru_stime) - ms(beforeThread_.ru_stime);
+    return t;
+  }
+
+ private:
+  rusage before_{}, beforeThread_{};
+  std::chrono::steady_clock::time_point start_;
+};
+
+// The output gone, and its blocks freed on disk, before the next round.
+void removeSynced(const std::string& path) {
+  std::remove(path.c_str());
+  ::sync();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-  const std::string capture = capturePath();
+// One export into `out`; false on failure.
+bool exportRound(const std::string& capture, const std::string& path, FrameFile& out,
+                 const cli::DecodeSettings& settings, Times& times, std::uint64_t& bytes) {
+  const std::atomic<bool> stop{false};
+  const Stopwatch watch;
+  const cli::CaptureExportResult result = cli::exportCapture(capture, path, out, settings, stop);
+  times = watch.elapsed();
   struct stat s {};
-  if (::stat(capture.c_str(), &s) != 0 || s.st_size < (900 << 20)) {
-    std::fprintf(stderr, "no capture of about 1 GB at %s: run bench_capture first\n", capture.c_str());
-    return 1;
+  bytes = ::stat(path.c_str(), &s) == 0 ? static_cast<std::uint64_t>(s.st_size) : 0;
+  removeSynced(path);
+  if (result.exitCode != 0) std::fprintf(stderr, "%s\n", result.message.c_str());
+  return result.exitCode == 0;
+}
+
+// dd bs=1M conv=fsync of `bytes` bytes into `path`; false on failure.
+bool ddRound(const std::string& path, std::uint64_t bytes, Times& times) {
+  constexpr std::size_t kBlock = 1 << 20;
+  static const std::vector<char> block(kBlock, 0);
+  const Stopwatch watch;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0;
+  for (std::uint64_t done = 0; ok && done < bytes;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, bytes - done));
+    const ssize_t w = ::write(fd, block.data(), n);
+    ok = w > 0;
+    done += ok ? static_cast<std::uint64_t>(w) : 0;
   }
+  ok = ok && ::fsync(fd) == 0;
+  if (fd >= 0) ok = ::close(fd) == 0 && ok;
+  times = watch.elapsed();
+  if (!ok) std::perror(path.c_str());
+  removeSynced(path);
+  return ok;
+}
+
+Times medians(const std::vector<Times>& rounds) {
+  std::vector<double> wall, user, system, caller;
+  for (const Times& t : rounds) {
+    wall.push_back(t.wall);
+    user.push_back(t.user);
+    system.push_back(t.system);
+    caller.push_back(t.callerSystem);
+  }
+  return Times{median(wall), median(user), median(system), median(caller)};
+}
+
+int csvAgainstDd(const std::string& capture, int rounds) {
+  const cli::DecodeSettings settings;  // the tool's defaults
+  std::vector<Times> csv, dd;
+  std::uint64_t bytes = 0, lines = 0;
+  for (int round = 1; round <= rounds; ++round) {
+    CsvFrameFile file(settings.csv, 0);
+    Times a, b;
+    if (!exportRound(capture, capture + ".bench.csv", file, settings, a, bytes)) return 1;
+    lines = file.rows();
+    if (!ddRound(capture + ".bench.dd", bytes, b)) return 1;
+    csv.push_back(a);
+    dd.push_back(b);
+    std::printf("  round %d: export-csv %6.0f ms (user %5.0f, sys %4.0f: reading %4.0f, writer %4.0f)   dd %5.0f ms "
+                "(user %2.0f, sys %4.0f)   load average %s\n",
+                round, a.wall, a.user, a.system, a.callerSystem, a.system - a.callerSystem, b.wall, b.user, b.system,
+                loadAverage().c_str());
+  }
+  const Times a = medians(csv), b = medians(dd);
+  std::printf("export-csv, %llu lines, %.0f MB: %.0f ms wall, %.0f ms user, %.0f ms sys (the calling thread's %.0f, "
+              "the writer's threads' %.0f)\n",
+              static_cast<unsigned long long>(lines), static_cast<double>(bytes) / 1e6, a.wall, a.user, a.system,
+              a.callerSystem, a.system - a.callerSystem);
+  std::printf("dd bs=1M + fsync, the same bytes: %.0f ms wall, %.0f ms user, %.0f ms sys\n", b.wall, b.user, b.system);
+  std::printf("speed export-csv / dd %.2f (goal >= 0.5); sys export-csv / dd %.2f, the writer's threads' / dd %.2f "
+              "(goal <= 1.5)  (medians of %d rounds)\n",
+              b.wall / a.wall, a.system / b.system, (a.system - a.callerSystem) / b.system, rounds);
+  return 0;
+}
+
+int csvAgainstCloud(const std::string& capture, int rounds) {
+  struct Decoding {
+    const char* name;
+    cli::DecodeSettings settings;
+  };
   std::vector<Decoding> decodings(2);
   decodings[0].name = "defaults (layout 1.6)";
   decodings[1].name = "layout 1.7, 0..30 deg";
   decodings[1].settings.layout = decodings[1].settings.csv.layout = 1;
   decodings[1].settings.csv.angleMax = 30;
-
-  warmPageCache(capture);
-  std::printf("%s, %.2f GB; load average before: %s\n", capture.c_str(), static_cast<double>(s.st_size) / 1e9,
-              loadAverage().c_str());
   for (const Decoding& d : decodings) {
     std::vector<double> csvMs, cloudMs;
-    std::uint64_t rows = 0, points = 0;
-    for (int round = 0; round < rounds; ++round) {
+    std::uint64_t rows = 0, points = 0, bytes = 0;
+    for (int round = 1; round <= rounds; ++round) {
+      Times a, b;
       CsvFrameFile csv(d.settings.csv, 0);
-      const double a = exportRound(capture, capture + ".bench.csv", csv, d.settings, rows);
+      if (!exportRound(capture, capture + ".bench.csv", csv, d.settings, a, bytes)) return 1;
       CloudFrameFile cloud(d.settings.csv, 0, CloudFileOptions{CloudFormat::Pcd, CloudEncoding::Binary, true});
-      const double b = exportRound(capture, capture + ".bench.pcd", cloud, d.settings, points);
-      if (a < 0 || b < 0) return 1;
-      csvMs.push_back(a);
-      cloudMs.push_back(b);
-      std::printf("  round %d: csv %.0f ms, cloud %.0f ms; load average %s\n", round + 1, a, b, loadAverage().c_str());
+      if (!exportRound(capture, capture + ".bench.pcd", cloud, d.settings, b, bytes)) return 1;
+      rows = csv.rows();
+      points = cloud.rows();
+      csvMs.push_back(a.wall);
+      cloudMs.push_back(b.wall);
+      std::printf("  round %d: csv %.0f ms, cloud %.0f ms; load average %s\n", round, a.wall, b.wall,
+                  loadAverage().c_str());
     }
     const double a = median(csvMs), b = median(cloudMs);
     std::printf("%-22s export-csv %8.0f ms (%llu lines)  export-cloud --merge --binary %8.0f ms (%llu points)  "
@@ -96,6 +199,39 @@ int main(int argc, char** argv) {
                 d.name, a, static_cast<unsigned long long>(rows), b, static_cast<unsigned long long>(points), b / a,
                 rounds);
   }
-  std::printf("load average after: %s\n", loadAverage().c_str());
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = 5;
+  bool cloud = false;
+  std::string capture = defaultCapture();
+  bool given = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--cloud") == 0) {
+      cloud = true;
+    } else if (std::strcmp(argv[i], "--capture") == 0 && i + 1 < argc) {
+      capture = argv[++i];
+      given = true;
+    } else if (std::atoi(argv[i]) > 0) {
+      rounds = std::atoi(argv[i]);
+    } else {
+      std::fprintf(stderr, "usage: bench_export [rounds] [--capture FILE] [--cloud]\n");
+      return 2;
+    }
+  }
+  struct stat s {};
+  if (::stat(capture.c_str(), &s) != 0 || (!given && s.st_size < (900 << 20))) {
+    std::fprintf(stderr, "no capture of about 1 GB at %s: run bench_capture first (or give --capture FILE)\n",
+                 capture.c_str());
+    return 1;
+  }
+  warmPageCache(capture);
+  std::printf("%s, %.2f GB; load average before: %s\n", capture.c_str(), static_cast<double>(s.st_size) / 1e9,
+              loadAverage().c_str());
+  const int code = cloud ? csvAgainstCloud(capture, rounds) : csvAgainstDd(capture, rounds);
+  std::printf("load average after: %s\n", loadAverage().c_str());
+  return code;
 }

@@ -1,12 +1,17 @@
 // CSV rows of exported frames: values, rounding per export kind, the angle
-// range, and byte-for-byte agreement with output-stream formatting.
+// range, byte-for-byte agreement with output-stream formatting, and a file
+// of many frames.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <fstream>
 #include <random>
 #include <sstream>
 
 #include "CsvExport.h"
+#include "CsvFrameFile.h"
 
 using namespace z540k;
 
@@ -152,4 +157,43 @@ TEST(CsvExportTest, SameBytesAsStreamFormatting) {
         appendCsvFrame(out, r, 42, o, kind, "\r\n");
         ASSERT_EQ(out, expected.str()) << "layout " << layout << " view mode " << viewMode;
       }
+}
+
+// The file gets what appendCsvFrame gives, after the header, when its
+// threads turn many batches of frames into text (mixed kinds, the frame
+// limit ending it); a discarded file leaves nothing behind.
+TEST(CsvExportTest, FileOfManyFramesHoldsTheirLines) {
+  std::mt19937_64 random(7);
+  std::uniform_int_distribution<int> raw(0, 40000), intensity(0, 255);
+  LidarDataSingleLine r;
+  for (int i = 0; i < 7000; ++i) {
+    r.distance.push_back(raw(random));
+    r.intensity.push_back(intensity(random));
+    r.azimuth.push_back(i * 360.0 / 7000);
+    r.timestamp.push_back(1000000 + 3 * i);
+  }
+  CsvExportOptions o;
+  o.viewMode = 1;
+  const std::string path = "/tmp/z540k-" + std::to_string(::getpid()) + "-frames.csv";
+  CsvFrameFile file(o, 40);
+  std::string error;
+  ASSERT_TRUE(file.open(path, error)) << error;
+  std::string expected = std::string(kCsvHeader) + "\n";
+  for (int id = 1; id <= 45; ++id) {
+    const CsvFrameKind kind = id % 3 ? CsvFrameKind::Arriving : CsvFrameKind::Frozen;
+    file.writeFrame(r, kind);
+    if (id <= 40) appendCsvFrame(expected, r, id, o, kind);
+  }
+  ASSERT_TRUE(file.close(error)) << error;
+  EXPECT_EQ(file.rows(), 40u * 7000);
+  std::ifstream in(path, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(written == expected) << written.size() << " bytes, expected " << expected.size();
+  std::remove(path.c_str());
+
+  CsvFrameFile dropped(o, 0);
+  ASSERT_TRUE(dropped.open(path, error)) << error;
+  for (int id = 1; id <= 10; ++id) dropped.writeFrame(r);
+  dropped.discard();
+  EXPECT_FALSE(std::ifstream(path).good());
 }

@@ -114,6 +114,32 @@ TEST(ToolWithSimulatorTest, ListenReceivesEveryRevolution) {
   EXPECT_NE(out.back().find("10 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
 }
 
+// listen into a regular file: a burst of 200 revolutions, far more than the
+// receiver's usual few in flight, all written, in order; the lines reach the
+// file while listen runs (flushed within a second), and Ctrl+C ends it with
+// the summary, nothing dropped.
+TEST(ToolWithSimulatorTest, ListenWritesEveryRevolutionOfABurst) {
+  const Ports p;
+  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--seconds", "120"});
+  ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
+  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rate",
+               "50000", "--count", "2001"});
+  ASSERT_EQ(sim.wait(), 0) << sim.err();
+  EXPECT_TRUE(listen.waitForOutput("revolution 200: ", 20000)) << listen.err();
+  listen.interrupt();
+  ASSERT_EQ(listen.wait(), 0) << listen.err();
+  const auto out = lines(listen.out());
+  int revolutions = 0;
+  for (const auto& l : out) {
+    if (l.rfind("revolution ", 0) != 0) continue;
+    EXPECT_EQ(l.rfind("revolution " + std::to_string(++revolutions) + ": ", 0), 0u) << l;
+  }
+  EXPECT_EQ(revolutions, 200);
+  ASSERT_FALSE(out.empty());
+  EXPECT_NE(out.back().find("; 200 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
+  EXPECT_NE(out.back().find(", 0 revolutions dropped while the output was behind"), std::string::npos) << out.back();
+}
+
 // listen with its stdout in a pipe that nobody reads, fed far faster than it
 // prints: --seconds still ends it, its memory stays flat and the revolutions
 // it could not take are counted. A second listen on the port is refused.

@@ -60,4 +60,25 @@ inline void forEachExportedMeasurement(const LidarDataSingleLine& record, const 
 std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
                            const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd = "\n");
 
+// A bound on the bytes of one CSV line, its line end not included.
+constexpr std::size_t kCsvLineMax = 8 * 24 + 8;
+
+// Memory the lines are written into without a std::string (whose growth
+// fills with zeros first): the bytes [next, end), which makeRoom() renews.
+class CsvLineSink {
+ public:
+  char* next = nullptr;
+  char* end = nullptr;
+  // Called when fewer than `bytes` (one line at most) are left at `next`;
+  // afterwards at least `bytes` are.
+  virtual void makeRoom(std::size_t bytes) = 0;
+
+ protected:
+  ~CsvLineSink() = default;
+};
+
+// The same lines as above into `out`.
+std::size_t appendCsvFrame(CsvLineSink& out, const LidarDataSingleLine& record, int frameId,
+                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd = "\n");
+
 }  // namespace z540k

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "CsvExport.h"
@@ -83,9 +84,12 @@ class FileBeside {
   std::string tempPath_;   // empty when the target is written in place
 };
 
+// The frames are turned into text and written by threads of the file's own
+// while the caller goes on (see Writer in the .cpp), in writes of 1 MiB or
+// more.
 class CsvFrameFile : public FrameFile {
  public:
-  CsvFrameFile(CsvExportOptions options, long long maxFrames) : FrameFile(maxFrames), options_(options) {}
+  CsvFrameFile(CsvExportOptions options, long long maxFrames);
   // Abandons a file that was not closed (the target stays as it was).
   ~CsvFrameFile() override;
 
@@ -103,15 +107,12 @@ class CsvFrameFile : public FrameFile {
   std::string rowsText() const override { return std::to_string(lines_) + " lines"; }
 
  private:
-  bool flush();
+  class Writer;
 
   CsvExportOptions options_;
-  std::FILE* file_ = nullptr;
   FileBeside target_;
-  std::string buffer_;
+  std::unique_ptr<Writer> writer_;  // null while no file is open
   std::uint64_t lines_ = 0;
-  bool failed_ = false;
-  int writeErrno_ = 0;
 };
 
 }  // namespace z540k
