@@ -130,22 +130,35 @@ bool DataPacketDecoder::decodeDataPacket(const std::uint8_t* data, std::size_t s
   if (!isDataPacket(data, size)) return false;
   if (firstBlock < 0) firstBlock = 0;
   countLostDataPackets(data);
-  const double packetTime = static_cast<double>(loadLE32(data + kPacketTimestampOffset));
+  const std::uint32_t packetTime = loadLE32(data + kPacketTimestampOffset);
   const int mode = returnMode_;
   if (mode == kReturnStrongest) {
-    for (int b = firstBlock; b < kBlocksPerPacket; ++b)
-      decodeStrongestBlock(data + kBlockSize * b, b, packetTime);
+    decodeStrongestBlocks(data, firstBlock, packetTime);
   } else if (mode >= kReturnDual && mode <= kReturnDualSecond) {
     for (int b = firstBlock; b < kBlocksPerPacket; ++b) decodeDualBlock(data, b, packetTime);
   }
   return true;
 }
 
-void DataPacketDecoder::decodeStrongestBlock(const std::uint8_t* block, int b, double packetTime) {
-  // The layout may change inside a packet, when a block closes a revolution.
-  const int count = appendBlock(main_, block, blockAzimuthDegrees(block), b, activeLayout_, packetTime);
-  if (gpsEnabled_) takeGpsReading(block, b);
-  if (revolutionWrapped(main_)) closeStrongestRevolution(count);
+void DataPacketDecoder::decodeStrongestBlocks(const std::uint8_t* packet, int firstBlock, std::uint32_t packetTime) {
+  double azimuths[kBlocksPerPacket];
+  for (int b = firstBlock; b < kBlocksPerPacket; ++b) azimuths[b] = blockAzimuthDegrees(packet + kBlockSize * b);
+  // Block by block, a block closes the revolution when its azimuth and the
+  // one before it wrap. The blocks up to such a block, or to the end of the
+  // packet, are appended as one run; while GPS readings are taken, which
+  // come between blocks, every block is a run of its own. The layout may
+  // change inside a packet, when a block closes a revolution.
+  for (int b = firstBlock; b < kBlocksPerPacket;) {
+    const std::vector<double>& seen = main_.blockAzimuth;
+    bool wraps = !seen.empty() && azimuthsWrap(seen.back(), azimuths[b]);
+    int end = b + 1;
+    if (!gpsEnabled_)
+      for (; !wraps && end < kBlocksPerPacket; ++end) wraps = azimuthsWrap(azimuths[end - 1], azimuths[end]);
+    const int count = appendBlocks(main_, packet, azimuths, b, end, activeLayout_, packetTime);
+    if (gpsEnabled_) takeGpsReading(packet + kBlockSize * b, b);
+    if (wraps) closeStrongestRevolution(count);
+    b = end;
+  }
 }
 
 void DataPacketDecoder::takeGpsReading(const std::uint8_t* block, int b) {
@@ -196,7 +209,7 @@ void DataPacketDecoder::closeStrongestRevolution(int count) {
   appendList(main_.timestamp, carry_.timestamp);
 }
 
-void DataPacketDecoder::decodeDualBlock(const std::uint8_t* packet, int b, double packetTime) {
+void DataPacketDecoder::decodeDualBlock(const std::uint8_t* packet, int b, std::uint32_t packetTime) {
   // Even blocks carry the first return, odd blocks the second return of the
   // same firings; an odd block takes the azimuth of the even block before it.
   // Every block uses the protocol 1.7 slot arrangement.

@@ -119,8 +119,8 @@ class DataPacketDecoder {
   const GpsDateTime& lastGpsDateTime() const { return gpsCurrent_; }
 
  private:
-  void decodeStrongestBlock(const std::uint8_t* block, int b, double packetTime);
-  void decodeDualBlock(const std::uint8_t* packet, int b, double packetTime);
+  void decodeStrongestBlocks(const std::uint8_t* packet, int firstBlock, std::uint32_t packetTime);
+  void decodeDualBlock(const std::uint8_t* packet, int b, std::uint32_t packetTime);
   void takeGpsReading(const std::uint8_t* block, int b);
   void closeStrongestRevolution(int measurementsPerBlock);
   void closeDualRevolution();

@@ -10,17 +10,6 @@
 
 namespace z540k {
 
-// Firing offsets of every measurement of a packet relative to the packet time
-// stamp, per block and measurement index, for both slot layouts.
-const double* protocol17FiringOffsets(int block);  // 30 entries
-const double* protocol16FiringOffsets(int block);  // 2 entries
-
-// Appends the `count` measurements of one block, read from the listed slots,
-// to distance, intensity and timestamp (time = packetTime + offsets[k],
-// truncated; negative times become 0).
-void appendMeasurements(LidarDataSingleLine& record, const std::uint8_t* block, const std::uint8_t* slots, int count,
-                        const double* offsets, double packetTime);
-
 // Gives the measurements of the second-newest block their azimuths, spread
 // evenly from its azimuth towards the newest block's; the step is computed
 // in single precision. Needs two block azimuths, else does nothing.
@@ -48,10 +37,17 @@ constexpr std::size_t kRecordLimit = 2000000;
 
 // One block of the strongest-return form, as the live decoder and the capture
 // player read it: bound the record, append `blockAzimuth` and the block's
-// measurements in `layout` (block b of its packet, for the firing times), and
-// interpolate the block before it. Returns the measurements per block.
+// measurements in `layout` (block b of its packet, for the firing times:
+// packet time stamp + the slot's firing offset, truncated, negative times 0),
+// and interpolate the block before it. Returns the measurements per block.
 int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, int layout,
-                double packetTime);
+                std::uint32_t packetTime);
+
+// Blocks first..end-1 of `packet` in one layout, with block b's azimuth in
+// blockAzimuths[b]: exactly what appendBlock does block by block, with the
+// lists grown once for the run.
+int appendBlocks(LidarDataSingleLine& record, const std::uint8_t* packet, const double* blockAzimuths, int first,
+                 int end, int layout, std::uint32_t packetTime);
 
 // A revolution closes when the two newest block azimuths are more than half
 // a turn apart: the scan wrapped past 0 degrees between them.

@@ -106,9 +106,9 @@ TEST(ReadoutTest, AzimuthOfThePointsAndText) {
   EXPECT_EQ(readoutText(3, 4, 0), "Distance:5.000000    Azimuth:36.869898");
 }
 
-// The point loop's own sine and cosine give, point for point, the floats the
-// C library's give: a million azimuths of a scan and of compact scans (which
-// run past 360), at distances of a few millimetres to 260 metres.
+// Every point is the float that the C library's sine and cosine give: a
+// million azimuths of a scan and of compact scans (which run past 360), at
+// distances of a few millimetres to 260 metres.
 TEST(ScenePointTest, EveryPointAsTheLibraryComputesIt) {
   std::mt19937_64 random(5);
   std::uniform_real_distribution<double> azimuth(0, 450), distance(1, 262140);

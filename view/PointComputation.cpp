@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 
 #include "CsvExport.h"
 
@@ -65,106 +62,19 @@ Rgb pointColour(int colourMode, int intensity, float z, double azimuth) {
 
 namespace {
 
-inline std::uint64_t bitsOf(double v) {
-  std::uint64_t b;
-  std::memcpy(&b, &v, sizeof b);
-  return b;
-}
+inline double angleOf(double azimuth) { return azimuth * kPointPi / 180.0; }
 
-inline double fromBits(std::uint64_t b) {
-  double v;
-  std::memcpy(&v, &b, sizeof v);
-  return v;
-}
+// A coordinate in centimetres from the distance in millimetres and the sine
+// or cosine of the angle.
+inline float coordinate(double d, double sineOrCosine) { return static_cast<float>(d * sineOrCosine * 0.1); }
 
-// Azimuths beyond this (in degrees) go to the library's sine and cosine.
-constexpr double kFastAzimuthLimit = 1.0e7;
+}  // namespace
 
-// x and y of a run of measurements before they become floats: d sin(r) 0.1
-// and d cos(r) 0.1 with r = azimuth 3.14159 / 180, in double precision, with
-// sine and cosine of our own: range reduction by pi/2 in two parts and the
-// classic minimax kernels on [-pi/4, pi/4], within an ulp or two of the C
-// library's. Written without branches or calls (the quadrant's swaps and
-// signs are bit operations), so the compiler turns the loop into vector
-// instructions. Meaningless for azimuths beyond kFastAzimuthLimit.
-// Also gives the floats the point will have (whole centimetres toward zero
-// when `Whole`, through a 32-bit integer: right for |x| below 2^30).
-template <bool Whole>
-void fastProducts(const double* __restrict azimuths, const double* __restrict distances, double factor,
-                  std::size_t n, double* __restrict xs, double* __restrict ys, float* __restrict xf,
-                  float* __restrict yf) {
-  constexpr double kTwoOverPi = 6.36619772367581382433e-01;
-  constexpr double kPiOver2Part1 = 1.57079632673412561417e+00;  // the first 33 bits of pi/2
-  constexpr double kPiOver2Part1Tail = 6.07710050650619224932e-11;
-  // Adding 1.5 x 2^52 rounds to a whole number and leaves it in the low bits.
-  constexpr double kRound = 6755399441055744.0;
-  for (std::size_t j = 0; j < n; ++j) {
-    const double d = distances[j] * factor;
-    const double x = azimuths[j] * kPointPi / 180.0;
-    const double t = x * kTwoOverPi + kRound;
-    const double q = t - kRound;
-    const std::uint64_t quadrant = bitsOf(t);
-    const double y = (x - q * kPiOver2Part1) - q * kPiOver2Part1Tail;
-    const double z = y * y;
-    const double v = z * y;
-    const double sr = 8.33333333332248946124e-03 +
-                      z * (-1.98412698298579493134e-04 +
-                           z * (2.75573137070700676789e-06 +
-                                z * (-2.50507602534068634195e-08 + z * 1.58969099521155010221e-10)));
-    const double sk = y + v * (-1.66666666666666324348e-01 + z * sr);
-    const double cr = z * (4.16666666666666019037e-02 +
-                           z * (-1.38888888888741095749e-03 +
-                                z * (2.48015872894767294178e-05 +
-                                     z * (-2.75573143513906633035e-07 +
-                                          z * (2.08757232129817482790e-09 + z * -1.13596475577881948265e-11)))));
-    const double hz = 0.5 * z;
-    const double w = 1.0 - hz;
-    const double ck = w + (((1.0 - w) - hz) + z * cr);
-    // The quadrant: 0 (s, c), 1 (c, -s), 2 (-s, -c), 3 (-c, s).
-    const std::uint64_t odd = 0 - (quadrant & 1);
-    const std::uint64_t s = bitsOf(sk), c = bitsOf(ck);
-    const std::uint64_t sine = ((c & odd) | (s & ~odd)) ^ ((quadrant & 2) << 62);
-    const std::uint64_t cosine = ((s & odd) | (c & ~odd)) ^ (((quadrant + 1) & 2) << 62);
-    const double xd = d * fromBits(sine) * 0.1;
-    const double yd = d * fromBits(cosine) * 0.1;
-    xs[j] = xd;
-    ys[j] = yd;
-    const float fx = static_cast<float>(xd);
-    const float fy = static_cast<float>(yd);
-    xf[j] = Whole ? static_cast<float>(static_cast<std::int32_t>(fx)) : fx;
-    yf[j] = Whole ? static_cast<float>(static_cast<std::int32_t>(fy)) : fy;
-  }
-}
-
-// Whether a double lies so near the middle between two floats that a
-// difference of a few ulps in it could change the float it rounds to. The
-// low 29 bits of its significand are what rounding to a float drops; the
-// middle is 1 followed by 28 zeros.
-inline bool nearFloatMidpoint(double v) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const std::int64_t low = static_cast<std::int64_t>(bits & ((1ull << 29) - 1));
-  const std::int64_t fromMiddle = low - (1ll << 28);
-  return fromMiddle > -256 && fromMiddle < 256;
-}
-
-// Whether the fast products of a measurement may decide its point
-// differently from the library's sine and cosine: an azimuth out of their
-// range, a product next to the middle between two floats, or one too large
-// for the 32-bit truncation.
-inline bool needsLibrary(double xd, double yd, double azimuth) {
-  return !(std::fabs(azimuth) < kFastAzimuthLimit) || nearFloatMidpoint(xd) || nearFloatMidpoint(yd) ||
-         !(std::fabs(xd) < 1073741824.0) || !(std::fabs(yd) < 1073741824.0);
-}
-
-// The point as the library's sine and cosine make it.
-inline ScenePoint libraryPoint(double d, double azimuth, int viewMode) {
-  const double r = azimuth * kPointPi / 180.0;
+// The point as the C library's sine and cosine place it.
+ScenePoint scenePoint(double d, double azimuth, int viewMode) {
+  const double r = angleOf(azimuth);
   // The vertical angle of this single-line sensor is 0: cos 0 = 1, sin 0 = 0.
-  ScenePoint p;
-  p.x = static_cast<float>(d * std::sin(r) * 0.1);
-  p.y = static_cast<float>(d * std::cos(r) * 0.1);
-  p.z = static_cast<float>(d * 0.0 * 0.1);
+  ScenePoint p{coordinate(d, std::sin(r)), coordinate(d, std::cos(r)), coordinate(d, 0.0)};
   if (viewMode == 0) {
     p.x = truncated(p.x);
     p.y = truncated(p.y);
@@ -173,6 +83,8 @@ inline ScenePoint libraryPoint(double d, double azimuth, int viewMode) {
   return p;
 }
 
+namespace {
+
 // Inside the box, tested without branches: the points of a scan fall on
 // either side of its bounds at random, which a branch would mispredict.
 inline bool insideBox(const SelectionBox& b, const ScenePoint& p) {
@@ -180,17 +92,6 @@ inline bool insideBox(const SelectionBox& b, const ScenePoint& p) {
 }
 
 }  // namespace
-
-ScenePoint scenePoint(double d, double azimuth, int viewMode) {
-  double xd, yd;
-  float xf, yf;
-  if (viewMode == 0)
-    fastProducts<true>(&azimuth, &d, 1.0, 1, &xd, &yd, &xf, &yf);
-  else
-    fastProducts<false>(&azimuth, &d, 1.0, 1, &xd, &yd, &xf, &yf);
-  if (!(d > 0) || !std::isfinite(d) || needsLibrary(xd, yd, azimuth)) return libraryPoint(d, azimuth, viewMode);
-  return ScenePoint{xf, yf, 0.0f};
-}
 
 PointTableRow pointTableRow(int pointId, const ScenePoint& p, double azimuth, double scaledDistance, int intensity,
                             unsigned long long timestamp) {
@@ -246,27 +147,42 @@ void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, Fr
   if (Mode != kRegionOnly) out.display.resize(n);
   ColouredPoint* display = out.display.data();
   std::size_t shown = 0;
-  // In runs that stay in the first level cache: the products of a run, then
-  // its points.
-  constexpr std::size_t kRun = 512;
-  double xs[kRun], ys[kRun];
-  float xf[kRun], yf[kRun];
+  // In runs that stay in the first level cache: a plain loop over the C
+  // library's sine and cosine for the shown measurements of a run, then
+  // their x and y (a loop the compiler vectorises), then what becomes of
+  // each point.
+  constexpr std::size_t kRun = 256;
+  std::size_t index[kRun];
+  double ds[kRun], sines[kRun], cosines[kRun];
+  float xs[kRun], ys[kRun];
+  const bool whole = s.viewMode == 0;
   for (std::size_t start = 0; start < n; start += kRun) {
-    const std::size_t count = std::min(kRun, n - start);
-    if (s.viewMode == 0)
-      fastProducts<true>(azimuths + start, distances + start, factor, count, xs, ys, xf, yf);
-    else
-      fastProducts<false>(azimuths + start, distances + start, factor, count, xs, ys, xf, yf);
-    for (std::size_t k = 0; k < count; ++k) {
-      const std::size_t j = start + k;
+    const std::size_t end = std::min(n, start + kRun);
+    std::size_t count = 0;
+    for (std::size_t j = start; j < end; ++j) {
       const double az = azimuths[j];
       const double d = distances[j] * factor;
       // No return, or outside the display angle: not shown. (A distance
       // that is not finite cannot come from the sensor: not shown either.)
       if (!(d > 0) || !(az <= limit || az >= upper) || !std::isfinite(d)) continue;
-      // A positive finite distance in the scan plane: z is 0.
-      const ScenePoint p =
-          needsLibrary(xs[k], ys[k], az) ? libraryPoint(d, az, s.viewMode) : ScenePoint{xf[k], yf[k], 0.0f};
+      const double r = angleOf(az);
+      index[count] = j;
+      ds[count] = d;
+      sines[count] = std::sin(r);
+      cosines[count] = std::cos(r);
+      ++count;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      xs[i] = coordinate(ds[i], sines[i]);
+      ys[i] = coordinate(ds[i], cosines[i]);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t j = index[i];
+      const double az = azimuths[j];
+      const double d = ds[i];
+      // As scenePoint places it: a positive finite distance in the scan
+      // plane has z 0.
+      const ScenePoint p{whole ? truncated(xs[i]) : xs[i], whole ? truncated(ys[i]) : ys[i], 0.0f};
       const int intensity = intensities[j];
       if (wantRows && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
         out.tableRows.push_back(pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity,
