@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(z540k::kStartupHelp, stdout);
+    std::fputs(z540k::startupHelp().c_str(), stdout);
     return 0;
   }
   z540k::PointCloudView::prepareSurfaceFormat();
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     const QString screenshot = QString::fromStdString(options.screenshot);
     QTimer::singleShot(static_cast<int>(options.quitAfterSeconds * 1000), window, [window, screenshot] {
       int code = 0;
-      if (!screenshot.isEmpty() && !window->grab().save(screenshot, "PNG")) {
+      if (!screenshot.isEmpty() && !window->cloudView().windowPicture(*window).save(screenshot, "PNG")) {
         std::fprintf(stderr, "z540k-host: cannot write the screenshot %s\n", screenshot.toLocal8Bit().constData());
         code = 1;
       }

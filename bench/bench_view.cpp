@@ -1,216 +1,90 @@
-// Drawing speed of the main window, against a bare VTK program of ours that
-// draws the same clouds in a widget of the same size, in the same run (a
-// ratio, so it means the same under a software renderer). Run under a
-// virtual display, by hand:
+// The window's CPU per drawn revolution against the plainest correct PCL/VTK
+// program drawing the same revolutions in the same widget type and size, at
+// the same rate, in the same run. Each round starts both as child processes
+// one after the other (window, bare, window, bare, ...); in each, a feeder
+// thread hands over the revolutions at the sensor's rate as the live
+// receiver does (queued to the GUI thread), so frames arriving while one is
+// drawn are merged for display and counted. Run under a virtual display, by
+// hand:
 //
-//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/bench_view [SECONDS] [POINTS] [HZ]
-//       a HZ stream of POINTS-point revolutions (default 20 s, 100000, 20 Hz), bare VTK then the window;
-//       frames drawn per second, frames coalesced, the window's time per frame by step
-//   ... bench_view --memory SECONDS [POINTS] [HZ]
+//   xvfb-run -a -s "-screen 0 1600x1000x24" build/bench/bench_view [demo|dual|both] [ROUNDS] [SECONDS]
+//       demo: 600 rpm single return (3,630 points a revolution, 10 a second);
+//       dual: 1200 rpm dual return (7,200 points, 20 a second). Default both, 3 rounds of 10 s.
+//       Per round and as medians: CPU per drawn revolution (user + system, all threads), revolutions
+//       arrived, drawn and merged, the share of the time the GUI thread waited for events, resident memory.
+//   ... bench_view --memory SECONDS [demo|dual]
 //       the window alone, its resident memory every 30 s
 //   ... bench_view --open CAPTURE
-//       opening a capture in the window (page cache warm) against the capture reader's bare scan
-//       of the same file: time, how often the window's event loop turned meanwhile, memory added
-//   ... bench_view --live-dual SECONDS
-//       the simulated sensor at its heaviest (dual return, 1200 rpm) on loopback into the window:
-//       revolutions received, drawn and dropped
+//       opening a capture in the window (page cache warm), three rounds, against the capture
+//       reader's bare scan of the same file: time, event loop turns meanwhile, memory per round
+#include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
 #include <QToolButton>
 #include <QVTKOpenGLNativeWidget.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <vtkActor.h>
+#include <QVTKOpenGLStereoWidget.h>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+#include <pcl/visualization/pcl_visualizer.h>
+#include <sys/resource.h>
 #include <vtkCamera.h>
-#include <vtkCellArray.h>
-#include <vtkFloatArray.h>
 #include <vtkGenericOpenGLRenderWindow.h>
-#include <vtkPointData.h>
-#include <vtkPoints.h>
-#include <vtkPolyData.h>
-#include <vtkPolyDataMapper.h>
 #include <vtkRenderer.h>
-#include <vtkUnsignedCharArray.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
-#include <random>
+#include <functional>
 #include <string>
+#include <thread>
 
+#include "BenchSupport.h"
 #include "CaptureFile.h"
-#include "CapturePlayer.h"
+#include "DataPacketDecoder.h"
 #include "FileDialogs.h"
-#include "LiveDataReceiver.h"
 #include "PointCloudView.h"
+#include "SensorStream.h"
 #include "manwindow.h"
 
 using namespace z540k;
+using z540k::bench::median;
 
 namespace {
 
-// Revolutions of a room-like scene: walls at 5 to 15 m with some noise.
-std::vector<LidarDataSingleLine> revolutions(std::size_t points, int count) {
-  std::mt19937 random(11);
-  std::normal_distribution<double> noise(0, 8);
-  std::vector<LidarDataSingleLine> out(count);
-  for (int c = 0; c < count; ++c) {
-    LidarDataSingleLine& r = out[c];
-    for (std::size_t i = 0; i < points; ++i) {
-      const double az = static_cast<double>(i) * 360.0 / static_cast<double>(points);
-      const double wall = 2500 + 1250 * std::fabs(std::sin(az * 3.14159 / 90));  // protocol 1.7 counts: 4 per mm
-      r.azimuth.push_back(az);
-      r.distance.push_back(std::max(1.0, wall + noise(random)));
-      r.intensity.push_back(static_cast<int>(i % 256));
-      r.timestamp.push_back(1000000 + i);
-    }
+struct StreamKind {
+  const char* name;
+  std::uint16_t rpm;
+  bool dual;
+  int hz() const { return rpm / 60; }
+};
+const StreamKind kDemo{"demo", sim::kMotorSpeed10Hz, false};
+const StreamKind kDual{"dual", sim::kMotorSpeed20Hz, true};
+
+// Revolutions of the simulated room as the live receiver hands them over:
+// the simulator's datagrams through the receiver's decoder (protocol 1.7).
+std::vector<LidarDataSingleLine> revolutions(const StreamKind& kind, std::size_t count) {
+  sim::SensorState state;
+  state.motorSpeed = kind.rpm;
+  state.echoMode = kind.dual ? sim::kEchoModeDual : sim::kEchoModeSingle;
+  sim::SensorStream stream(sim::StreamSettings{}, state);
+  DataPacketDecoder decoder;
+  decoder.setLayout(kLayoutProtocol17);
+  decoder.setReturnMode(kind.dual ? kReturnDual : kReturnStrongest);
+  std::vector<LidarDataSingleLine> out;
+  decoder.setRecordSink([&](const LidarDataSingleLine& r) { out.push_back(r); });
+  sim::Datagram d;
+  while (out.size() < count + 1) {
+    stream.next(d);
+    if (d.kind == sim::SentKind::Data) decoder.decodeDataPacket(d.data(), d.size);
   }
+  out.erase(out.begin());  // the first may hold part of a revolution
   return out;
 }
-
-long residentKb() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
-// Runs the event loop for `seconds`.
-void runFor(double seconds) {
-  QTimer::singleShot(static_cast<int>(seconds * 1000), qApp, &QCoreApplication::quit);
-  QApplication::exec();
-}
-
-// A bare VTK program: one poly data of points and colours, replaced and
-// rendered at each tick of the stream. Returns frames drawn per second.
-double bareVtk(const std::vector<FramePoints>& frames, QSize size, double seconds, int hz) {
-  QVTKOpenGLNativeWidget widget;
-  widget.resize(size);
-  auto window = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
-  window->SetMultiSamples(0);
-  auto renderer = vtkSmartPointer<vtkRenderer>::New();
-  window->AddRenderer(renderer);
-  widget.setRenderWindow(window);
-  widget.show();
-  auto data = vtkSmartPointer<vtkPolyData>::New();
-  auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
-  mapper->SetInputData(data);
-  auto actor = vtkSmartPointer<vtkActor>::New();
-  actor->SetMapper(mapper);
-  renderer->AddActor(actor);
-
-  std::size_t next = 0;
-  unsigned long long drawn = 0;
-  const auto draw = [&] {
-    const FramePoints& f = frames[next++ % frames.size()];
-    const vtkIdType n = static_cast<vtkIdType>(f.display.size());
-    auto points = vtkSmartPointer<vtkPoints>::New();
-    points->SetDataTypeToFloat();
-    points->SetNumberOfPoints(n);
-    auto colours = vtkSmartPointer<vtkUnsignedCharArray>::New();
-    colours->SetNumberOfComponents(3);
-    colours->SetNumberOfTuples(n);
-    auto cells = vtkSmartPointer<vtkCellArray>::New();
-    for (vtkIdType i = 0; i < n; ++i) {
-      const ColouredPoint& c = f.display[i];
-      points->SetPoint(i, c.p.x, c.p.y, c.p.z);
-      const unsigned char rgb[3] = {c.colour.r, c.colour.g, c.colour.b};
-      colours->SetTypedTuple(i, rgb);
-      cells->InsertNextCell(1, &i);
-    }
-    data->SetPoints(points);
-    data->SetVerts(cells);
-    data->GetPointData()->SetScalars(colours);
-    if (drawn == 0) {
-      renderer->GetActiveCamera()->SetPosition(0, 0, 1);
-      renderer->GetActiveCamera()->SetFocalPoint(0, 0, 0);
-      renderer->GetActiveCamera()->SetViewUp(0, 1, 0);
-      renderer->ResetCamera();
-    }
-    window->Render();
-    widget.update();
-    ++drawn;
-  };
-  QTimer stream;
-  QObject::connect(&stream, &QTimer::timeout, draw);
-  stream.start(1000 / hz);
-  QElapsedTimer clock;
-  clock.start();
-  runFor(seconds);
-  return static_cast<double>(drawn) / (clock.nsecsElapsed() * 1e-9);
-}
-
-struct WindowRun {
-  double fps = 0;
-  quint64 arrived = 0, drawn = 0, coalesced = 0;
-  double computeMs = 0, updateMs = 0, renderMs = 0;
-};
-
-// The main window fed a revolution at each tick of the stream.
-WindowRun windowRun(manwindow& window, const std::vector<LidarDataSingleLine>& records, double seconds, int hz,
-                    double memorySampleSeconds = 0) {
-  std::size_t next = 0;
-  quint64 arrived = 0;
-  QTimer stream;
-  QObject::connect(&stream, &QTimer::timeout, [&] {
-    window.CalculateCoordinates(records[next++ % records.size()]);
-    ++arrived;
-  });
-  QTimer memory;
-  QElapsedTimer clock;
-  if (memorySampleSeconds > 0) {
-    QObject::connect(&memory, &QTimer::timeout, [&] {
-      std::printf("  %5.0f s: %ld kB resident, %llu drawn, %llu coalesced\n", clock.nsecsElapsed() * 1e-9,
-                  residentKb(), static_cast<unsigned long long>(window.framesDrawn()),
-                  static_cast<unsigned long long>(window.framesDroppedForDisplay()));
-      std::fflush(stdout);
-    });
-    memory.start(static_cast<int>(memorySampleSeconds * 1000));
-  }
-  const quint64 drawnBefore = window.framesDrawn();
-  const quint64 coalescedBefore = window.framesDroppedForDisplay();
-  const auto timesBefore = window.cloudView().frameTimes();
-  const double computeBefore = window.computeSeconds();
-  stream.start(1000 / hz);
-  clock.start();
-  runFor(seconds);
-  WindowRun run;
-  run.arrived = arrived;
-  run.drawn = window.framesDrawn() - drawnBefore;
-  run.coalesced = window.framesDroppedForDisplay() - coalescedBefore;
-  run.fps = static_cast<double>(run.drawn) / (clock.nsecsElapsed() * 1e-9);
-  const auto times = window.cloudView().frameTimes();
-  const double frames = static_cast<double>(times.frames - timesBefore.frames);
-  run.computeMs = (window.computeSeconds() - computeBefore) * 1000 / std::max(1.0, frames);
-  run.updateMs = (times.updateSeconds - timesBefore.updateSeconds) * 1000 / std::max(1.0, frames);
-  run.renderMs = (times.renderSeconds - timesBefore.renderSeconds) * 1000 / std::max(1.0, frames);
-  return run;
-}
-
-// A UDP port nobody else uses, held at the simulated sensor's address (the
-// window's ports) or at the wildcard address (the sensor's own port, which
-// the simulator binds at its address beside it).
-struct HeldPort {
-  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  int port = 0;
-  explicit HeldPort(const char* address = "127.0.0.2") {
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address, &a.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~HeldPort() { ::close(fd); }
-};
 
 long statusKb(const char* field) {
   std::ifstream status("/proc/self/status");
@@ -220,139 +94,351 @@ long statusKb(const char* field) {
   return -1;
 }
 
-int openCapture(const QString& path) {
-  // The page cache warm, and the reader's bare scan as the yardstick.
-  double scanMs = 1e9;
-  std::uint64_t datagrams = 0;
-  for (int round = 0; round < 3; ++round) {
+double processCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Runs the event loop for `seconds`.
+void runFor(double seconds) {
+  QTimer::singleShot(static_cast<int>(seconds * 1000), qApp, &QCoreApplication::quit);
+  QApplication::exec();
+}
+
+// Hands revolutions to the GUI thread at the sensor's pace from a thread of
+// its own, each a queued copy, as the live receiver does.
+class Feeder {
+ public:
+  Feeder(QObject* target, const std::vector<LidarDataSingleLine>& records, int hz,
+         std::function<void(const LidarDataSingleLine&)> deliver)
+      : thread_([=] {
+          const auto period = std::chrono::microseconds(1000000 / hz);
+          auto next = std::chrono::steady_clock::now();
+          for (std::size_t i = 0; !stop_; ++i) {
+            next += period;
+            std::this_thread::sleep_until(next);
+            const LidarDataSingleLine& r = records[i % records.size()];
+            ++arrived_;
+            QMetaObject::invokeMethod(target, [deliver, r] { deliver(r); }, Qt::QueuedConnection);
+          }
+        }) {}
+  ~Feeder() {
+    stop_ = true;
+    thread_.join();
+  }
+  unsigned long long arrived() const { return arrived_; }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<unsigned long long> arrived_{0};
+  std::thread thread_;
+};
+
+// The time the GUI thread spends handling events (every event, timer and
+// queued call passes through notify()); the rest of the time it waits.
+class BenchApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    if (depth_++ > 0) {
+      const bool handled = QApplication::notify(receiver, event);
+      --depth_;
+      return handled;
+    }
     QElapsedTimer clock;
     clock.start();
+    const bool handled = QApplication::notify(receiver, event);
+    busySeconds_ += clock.nsecsElapsed() * 1e-9;
+    --depth_;
+    return handled;
+  }
+  double busySeconds() const { return busySeconds_; }
+
+ private:
+  int depth_ = 0;
+  double busySeconds_ = 0;
+};
+
+double busySeconds() { return static_cast<BenchApplication*>(qApp)->busySeconds(); }
+
+// What one program did in the measured seconds.
+struct Sample {
+  double cpu = 0, wall = 0, guiCpu = 0, idle = 0;
+  unsigned long long arrived = 0, drawn = 0, merged = 0;
+  long rssKb = 0, hwmKb = 0;
+  int width = 0, height = 0;
+};
+
+// Measures `seconds` after a second of warming up; `drawn` and `merged`
+// read the program's own counts.
+Sample measure(Feeder& feeder, double seconds, const std::function<unsigned long long()>& drawn,
+               const std::function<unsigned long long()>& merged) {
+  runFor(1.0);
+  Sample s;
+  const double cpu0 = processCpuSeconds(), gui0 = threadCpuSeconds(), busy0 = busySeconds();
+  const unsigned long long arrived0 = feeder.arrived(), drawn0 = drawn(), merged0 = merged();
+  QElapsedTimer clock;
+  clock.start();
+  runFor(seconds);
+  s.wall = clock.nsecsElapsed() * 1e-9;
+  s.cpu = processCpuSeconds() - cpu0;
+  s.guiCpu = threadCpuSeconds() - gui0;
+  s.idle = s.wall - (busySeconds() - busy0);
+  s.arrived = feeder.arrived() - arrived0;
+  s.drawn = drawn() - drawn0;
+  s.merged = merged() - merged0;
+  s.rssKb = statusKb("VmRSS");
+  s.hwmKb = statusKb("VmHWM");
+  return s;
+}
+
+void printSample(const Sample& s) {
+  std::printf("sample %.6f %.6f %.6f %.6f %llu %llu %llu %ld %ld %d %d\n", s.cpu, s.wall, s.guiCpu, s.idle,
+              s.arrived, s.drawn, s.merged, s.rssKb, s.hwmKb, s.width, s.height);
+}
+
+bool parseSample(const QByteArray& output, Sample& s) {
+  for (const QByteArray& line : output.split('\n'))
+    if (line.startsWith("sample ") &&
+        std::sscanf(line.constData(), "sample %lf %lf %lf %lf %llu %llu %llu %ld %ld %d %d", &s.cpu, &s.wall,
+                    &s.guiCpu, &s.idle, &s.arrived, &s.drawn, &s.merged, &s.rssKb, &s.hwmKb, &s.width,
+                    &s.height) == 11)
+      return true;
+  return false;
+}
+
+// The main window on screen, fed as by its live receiver.
+struct FedWindow {
+  explicit FedWindow(const StreamKind& kind)
+      : records(revolutions(kind, 2 * kind.hz())),
+        window(options()),
+        feeder(&window, records, kind.hz(), [this](const LidarDataSingleLine& r) { window.CalculateCoordinates(r); }) {
+    window.show();
+  }
+  static StartupOptions options() {
+    StartupOptions o;
+    o.layout = 1;
+    return o;
+  }
+  std::vector<LidarDataSingleLine> records;
+  manwindow window;
+  Feeder feeder;
+};
+
+int windowChild(const StreamKind& kind, double seconds) {
+  FedWindow fed(kind);
+  manwindow& window = fed.window;
+  Sample s = measure(fed.feeder, seconds, [&] { return window.framesDrawn(); },
+                     [&] { return window.framesDroppedForDisplay(); });
+  const QSize size = window.findChild<QWidget*>("screen")->size();
+  s.width = size.width();
+  s.height = size.height();
+  printSample(s);
+  return 0;
+}
+
+// The plainest correct PCL/VTK program: a visualizer in the same widget
+// type and size; each revolution that arrives becomes the cloud, coloured
+// by intensity, and is rendered.
+template <typename Widget>
+int bareChild(const StreamKind& kind, double seconds, int width, int height) {
+  const auto records = revolutions(kind, 2 * kind.hz());
+  Widget widget;
+  widget.resize(width, height);
+  auto renderWindow = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
+  auto renderer = vtkSmartPointer<vtkRenderer>::New();
+  renderWindow->AddRenderer(renderer);
+  pcl::visualization::PCLVisualizer viewer(renderer, renderWindow, "bare", false);
+  widget.setRenderWindow(viewer.getRenderWindow());
+  viewer.setShowFPS(false);
+  viewer.setupInteractor(widget.interactor(), widget.renderWindow());
+  widget.show();
+  pcl::PointCloud<pcl::PointXYZRGB>::Ptr cloud(new pcl::PointCloud<pcl::PointXYZRGB>);
+  unsigned long long drawn = 0;
+  const auto draw = [&](const LidarDataSingleLine& r) {
+    cloud->resize(r.distance.size());
+    for (std::size_t i = 0; i < r.distance.size(); ++i) {
+      const double a = r.azimuth[i] * M_PI / 180, d = r.distance[i] * 0.025;  // 4 counts a mm, in cm
+      pcl::PointXYZRGB& p = (*cloud)[i];
+      p.x = static_cast<float>(d * std::sin(a));
+      p.y = static_cast<float>(d * std::cos(a));
+      p.z = 0;
+      p.r = p.g = p.b = static_cast<std::uint8_t>(r.intensity[i]);
+    }
+    pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colours(cloud);
+    if (!viewer.updatePointCloud<pcl::PointXYZRGB>(cloud, colours, "cloud")) {
+      viewer.addPointCloud<pcl::PointXYZRGB>(cloud, colours, "cloud");
+      viewer.setCameraPosition(0, 0, 1, 0, 0, 0, 0, 1, 0);
+      viewer.resetCamera();
+    }
+    widget.renderWindow()->Render();
+    ++drawn;
+  };
+  Feeder feeder(&widget, records, kind.hz(), draw);
+  Sample s = measure(feeder, seconds, [&] { return drawn; }, [] { return 0ull; });
+  s.width = width;
+  s.height = height;
+  printSample(s);
+  return 0;
+}
+
+// Runs one program as a child process and reads its sample.
+bool runChild(const QStringList& args, Sample& s) {
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QCoreApplication::applicationFilePath(), args);
+  if (!child.waitForFinished(-1) || child.exitCode() != 0 || !parseSample(child.readAllStandardOutput(), s)) {
+    std::fprintf(stderr, "bench_view: %s failed\n", args.join(' ').toLocal8Bit().constData());
+    return false;
+  }
+  return true;
+}
+
+double perRevolutionMs(const Sample& s) { return s.cpu * 1000 / std::max(1ull, s.drawn); }
+
+void printRow(int round, const char* program, const Sample& s) {
+  std::printf("  %5d  %-7s %8.2f  %6.1f%%  %7llu %7llu %7llu  %7.1f%%  %7.1f  %7.1f\n", round, program,
+              perRevolutionMs(s), 100 * s.cpu / s.wall, s.arrived, s.drawn, s.merged, 100 * s.idle / s.wall,
+              s.rssKb / 1024.0, s.hwmKb / 1024.0);
+}
+
+int compare(const StreamKind& kind, int rounds, double seconds) {
+  const auto records = revolutions(kind, 1);
+  std::printf("%s: %zu points a revolution, %d revolutions a second, %d rounds of %.0f s; load average %s\n",
+              kind.name, records[0].distance.size(), kind.hz(), rounds, seconds, bench::loadAverage().c_str());
+  std::printf("  round  program  CPU/rev ms  CPU      arrived   drawn  merged  GUI idle  RSS MB  peak MB\n");
+  std::vector<double> window, bare, ratio, idle;
+  for (int round = 1; round <= rounds; ++round) {
+    Sample w, b;
+    if (!runChild({"--child", "window", kind.name, QString::number(seconds)}, w)) return 1;
+    printRow(round, "window", w);
+    if (!runChild({"--child", "bare", kind.name, QString::number(seconds), QString::number(w.width),
+                   QString::number(w.height)},
+                  b))
+      return 1;
+    printRow(round, "bare", b);
+    // For reference, the same program in VTK's other Qt widget, which Qt
+    // composes with the whole window.
+    if (qEnvironmentVariableIsSet("BENCH_VIEW_NATIVE")) {
+      Sample st;
+      if (runChild({"--child", "bare-native", kind.name, QString::number(seconds), QString::number(w.width),
+                    QString::number(w.height)},
+                   st))
+        printRow(round, "native", st);
+    }
+    window.push_back(perRevolutionMs(w));
+    bare.push_back(perRevolutionMs(b));
+    ratio.push_back(perRevolutionMs(w) / perRevolutionMs(b));
+    idle.push_back(100 * w.idle / w.wall);
+    std::fflush(stdout);
+  }
+  std::printf("  medians: window %.2f ms, bare %.2f ms a drawn revolution: %.2f x (median of the rounds' ratios "
+              "%.2f x); the window's GUI thread idle %.1f%% of the time; load average %s\n",
+              median(window), median(bare), median(window) / median(bare), median(ratio), median(idle),
+              bench::loadAverage().c_str());
+  return 0;
+}
+
+// The window alone for a long time: its memory every 30 s.
+int memoryRun(const StreamKind& kind, double seconds) {
+  FedWindow fed(kind);
+  manwindow& window = fed.window;
+  QElapsedTimer clock;
+  clock.start();
+  QTimer memory;
+  QObject::connect(&memory, &QTimer::timeout, [&] {
+    std::printf("  %5.0f s: %ld kB resident, %llu drawn, %llu merged\n", clock.nsecsElapsed() * 1e-9,
+                statusKb("VmRSS"), static_cast<unsigned long long>(window.framesDrawn()),
+                static_cast<unsigned long long>(window.framesDroppedForDisplay()));
+    std::fflush(stdout);
+  });
+  memory.start(30000);
+  std::printf("the window, %s stream for %.0f s: %ld kB resident at the start\n", kind.name, seconds,
+              statusKb("VmRSS"));
+  runFor(seconds);
+  return 0;
+}
+
+// Opening a capture in a fresh window, three rounds, against the capture
+// reader's bare scan of the same file.
+int openCapture(const QString& path) {
+  setFileDialogResponder([&](FileDialogKind, const QString&, const QString&, const QString&) { return path; });
+  std::printf("%s; load average %s\n", path.toLocal8Bit().constData(), bench::loadAverage().c_str());
+  std::vector<double> scans, opens;
+  for (int round = 1; round <= 3; ++round) {
+    QElapsedTimer scanClock;
+    scanClock.start();
     CaptureReader reader;
     if (!reader.open(path.toStdString())) {
       std::fprintf(stderr, "bench_view: %s\n", reader.error().c_str());
       return 1;
     }
     CapturedDatagram d;
-    datagrams = 0;
+    std::uint64_t datagrams = 0;
     while (reader.next(d)) ++datagrams;
-    scanMs = std::min(scanMs, clock.nsecsElapsed() * 1e-6);
-  }
-  manwindow window;
-  window.show();
-  runFor(0.5);
-  setFileDialogResponder([&](FileDialogKind, const QString&, const QString&, const QString&) { return path; });
-  double openMs = 1e9;
-  long ticks = 0;
-  long anonBefore = 0, anonAfter = 0;
-  for (int round = 0; round < 3; ++round) {
+    scans.push_back(scanClock.nsecsElapsed() * 1e-6);
+
+    manwindow window;
+    window.show();
+    runFor(0.2);
     long turns = 0;
     QTimer turn;
     QObject::connect(&turn, &QTimer::timeout, [&] { ++turns; });
     turn.start(10);
-    anonBefore = statusKb("RssAnon");
+    const long anonBefore = statusKb("RssAnon");
     QElapsedTimer clock;
     clock.start();
     window.findChild<QToolButton*>("toolButton_Open")->click();
-    const double ms = clock.nsecsElapsed() * 1e-6;
-    anonAfter = statusKb("RssAnon");
-    if (ms < openMs) {
-      openMs = ms;
-      ticks = turns;
-    }
+    // The load may finish on a worker thread: wait for its packets.
+    while (window.loadedPacketCount() == 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    opens.push_back(clock.nsecsElapsed() * 1e-6);
+    const double packets = static_cast<double>(window.loadedPacketCount());
+    std::printf("  round %d: scan %.1f ms (%llu datagrams); opening %.1f ms (%.2f x), %.0f data packets, event "
+                "loop turned %ld times (10 ms timer), anonymous memory %+.1f bytes per packet\n",
+                round, scans.back(), static_cast<unsigned long long>(datagrams), opens.back(),
+                opens.back() / scans.back(), packets, turns,
+                (statusKb("RssAnon") - anonBefore) * 1024.0 / std::max(1.0, packets));
   }
-  const double packets = static_cast<double>(window.loadedPacketCount());
-  std::printf("%s: %.0f datagrams, %.0f data packets\n", path.toLocal8Bit().constData(), double(datagrams), packets);
-  std::printf("  capture reader's scan: %.1f ms; opening in the window: %.1f ms (%.2f x the scan); the event loop "
-              "turned %ld times meanwhile (10 ms timer); anonymous memory %+.1f bytes per packet\n",
-              scanMs, openMs, openMs / scanMs, ticks, (anonAfter - anonBefore) * 1024.0 / std::max(1.0, packets));
+  std::printf("  medians: scan %.1f ms, opening %.1f ms (%.2f x)\n", median(scans), median(opens),
+              median(opens) / median(scans));
   return 0;
 }
 
-int liveDual(double seconds) {
-  HeldPort data, status, sensor("0.0.0.0");
-  StartupOptions options;
-  options.dataPort = data.port;
-  options.telemetryPort = status.port;
-  options.multicast = "";
-  options.layout = 1;
-  manwindow window(options);
-  window.show();
-  window.findChild<QComboBox*>("CBox_Echo")->setCurrentIndex(1);  // first and second return
-  window.findChild<QToolButton*>("toolButton_Lidar")->click();
-  QProcess sim;
-  sim.start(QCoreApplication::applicationDirPath() + "/../simulator/z540k-sim",
-            {"--quiet", "--dual-return", "--rpm", "1200", "--layout", "1.7", "--seconds",
-             QString::number(seconds + 2), "--data-port", QString::number(data.port), "--status-port",
-             QString::number(status.port), "--sensor-port", QString::number(sensor.port)});
-  if (!sim.waitForStarted()) {
-    std::fprintf(stderr, "bench_view: the simulator did not start\n");
-    return 1;
-  }
-  runFor(1);  // the first revolutions
-  const quint64 drawn = window.framesDrawn(), coalesced = window.framesDroppedForDisplay();
-  const quint64 receiverDrops = window.liveReceiver().recordsDropped();
-  runFor(seconds);
-  std::printf("dual return, 1200 rpm, %.0f s: %llu revolutions drawn (%.1f per second, %zu points each), "
-              "%llu coalesced, %llu dropped at the hand-over, %u dropped by the kernel\n",
-              seconds, static_cast<unsigned long long>(window.framesDrawn() - drawn),
-              (window.framesDrawn() - drawn) / seconds, window.latestFrame().pairedSize(),
-              static_cast<unsigned long long>(window.framesDroppedForDisplay() - coalesced),
-              static_cast<unsigned long long>(window.liveReceiver().recordsDropped() - receiverDrops),
-              window.liveReceiver().kernelDrops());
-  sim.kill();
-  sim.waitForFinished();
-  return 0;
+const StreamKind* streamNamed(const QString& name) {
+  if (name == "demo") return &kDemo;
+  if (name == "dual") return &kDual;
+  return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   PointCloudView::prepareSurfaceFormat();
-  QApplication app(argc, argv);
+  BenchApplication app(argc, argv);
   const QStringList args = app.arguments().mid(1);
-  if (!args.isEmpty() && args[0] == "--live-dual") return liveDual(args.value(1, "20").toDouble());
-  if (!args.isEmpty() && args[0] == "--open") return openCapture(args.value(1, "/tmp/z540k-bench-1g.pcap"));
-  const bool memory = !args.isEmpty() && args[0] == "--memory";
-  const QStringList rest = memory ? args.mid(1) : QStringList(args);
-  const double seconds = rest.value(0, memory ? "300" : "20").toDouble();
-  const std::size_t points = rest.value(1, "100000").toULong();
-  const int hz = rest.value(2, "20").toInt();
-
-  const auto records = revolutions(points, 4);
-  StartupOptions options;
-  options.layout = 1;
-  manwindow window(options);
-  window.show();
-  runFor(0.5);
-
-  if (memory) {
-    std::printf("the window, %zu points at %d Hz for %.0f s: %ld kB resident at the start\n", points, hz, seconds,
-                residentKb());
-    const WindowRun run = windowRun(window, records, seconds, hz, 30);
-    std::printf("%ld kB resident at the end; %.1f frames drawn per second, %llu coalesced\n", residentKb(), run.fps,
-                static_cast<unsigned long long>(run.coalesced));
-    return 0;
+  const QString first = args.value(0);
+  if (first == "--child" && streamNamed(args.value(2))) {
+    const StreamKind& kind = *streamNamed(args.value(2));
+    const double seconds = args.value(3, "10").toDouble();
+    if (args.value(1) == "window") return windowChild(kind, seconds);
+    if (args.value(1) == "bare-native")
+      return bareChild<QVTKOpenGLNativeWidget>(kind, seconds, args.value(4).toInt(), args.value(5).toInt());
+    return bareChild<QVTKOpenGLStereoWidget>(kind, seconds, args.value(4).toInt(), args.value(5).toInt());
   }
-
-  // The same clouds for both.
-  std::vector<FramePoints> frames(records.size());
-  FrameSettings s;
-  s.layout = 1;
-  for (std::size_t i = 0; i < records.size(); ++i) computeFramePoints(records[i], s, frames[i]);
-  const QSize size = window.findChild<QVTKOpenGLNativeWidget*>("screen")->size();
-
-  const WindowRun run = windowRun(window, records, seconds, hz);
-  window.hide();
-  const double bare = bareVtk(frames, size, seconds, hz);
-  std::printf("%zu points per revolution at %d Hz, view %dx%d, %.0f s each:\n", points, hz, size.width(),
-              size.height(), seconds);
-  std::printf("  bare VTK:   %6.2f frames per second\n", bare);
-  std::printf("  the window: %6.2f frames per second (%.0f%% of bare VTK); %llu revolutions arrived, %llu drawn, "
-              "%llu coalesced\n",
-              run.fps, 100 * run.fps / bare, static_cast<unsigned long long>(run.arrived),
-              static_cast<unsigned long long>(run.drawn), static_cast<unsigned long long>(run.coalesced));
-  std::printf("  the window's time per frame: %.2f ms computing points, %.2f ms replacing the clouds, %.2f ms "
-              "rendering\n",
-              run.computeMs, run.updateMs, run.renderMs);
-  return 0;
+  if (first == "--memory") return memoryRun(streamNamed(args.value(2)) ? *streamNamed(args.value(2)) : kDemo,
+                                            args.value(1, "300").toDouble());
+  if (first == "--open") return openCapture(args.value(1, "/tmp/z540k-bench-1g.pcap"));
+  const int rounds = std::max(1, args.value(1, "3").toInt());
+  const double seconds = args.value(2, "10").toDouble();
+  int failed = 0;
+  if (first != "dual") failed |= compare(kDemo, rounds, seconds);
+  if (first != "demo") failed |= compare(kDual, rounds, seconds);
+  return failed;
 }

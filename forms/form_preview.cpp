@@ -4,7 +4,7 @@
 #include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QSurfaceFormat>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
 #include <QWindow>
 #include <cstdio>
 
@@ -14,7 +14,7 @@
 #endif
 
 int main(int argc, char** argv) {
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLStereoWidget::defaultFormat());
   QApplication app(argc, argv);
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s out.png\n", argv[0]);

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QStandardItemModel>
 #include <QToolButton>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 #include <cmath>
 #include <set>
@@ -82,16 +82,19 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.liveReceiver().pendingLayout.load(), 1);
       const quint64 drawn = w.framesDrawn();
       QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2, 20000);
-      // What the view holds is what the point computation makes of the frame.
+      // What the view holds is what the point computation makes of the frame:
+      // with the display paused the latest frame stays, and is drawn.
+      child<QToolButton>(w, "tolbtn_offdata")->click();
       FrameSettings s;
       s.layout = 1;
       FramePoints expected;
       computeFramePoints(w.latestFrame(), s, expected);
       QVERIFY(expected.display.size() > 1000);
-      QCOMPARE(w.cloudView().cloudSize(PointCloudView::kDisplayCloudId), expected.display.size());
+      QTRY_COMPARE(w.cloudView().cloudSize(PointCloudView::kDisplayCloudId), expected.display.size());
       QVERIFY(w.cloudView().contains(PointCloudView::kSelectionCloudId));
       QCOMPARE(w.pointTableModel()->rowCount(), kFrameTableRows);
       QCOMPARE(w.pointTableModel()->item(0, 1)->text(), QString::fromStdString(expected.tableRows[0][1]));
+      child<QToolButton>(w, "tolbtn_offdata")->click();
     }
     QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains("Receiving on port " + QString::number(data.port())), 5000);
     // The sensor's status reaches the settings window, which "Parameter"
@@ -273,10 +276,9 @@ class MainWindowTest : public QObject {
     w.cloudView().resetCamera();
     w.cloudView().repaint();
 
-    auto* screen = child<QVTKOpenGLNativeWidget>(w, "screen");
-    const QImage shot = screen->grab().toImage();
+    const QImage shot = w.cloudView().picture();
     const QString dir = QCoreApplication::applicationDirPath();
-    QVERIFY(w.grab().save(dir + "/main_window_room.png"));
+    QVERIFY(w.cloudView().windowPicture(w).save(dir + "/main_window_room.png"));
     QVERIFY(shot.save(dir + "/main_window_room_view.png"));
 
     const auto points = w.cloudView().displayedPoints();

@@ -14,7 +14,7 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 
 #include "ui_manwindow.h"
@@ -211,7 +211,7 @@ class MainWindowFormTest : public QObject {
 
     auto* splitter = qobject_cast<QSplitter*>(column->itemAt(1)->widget());
     QCOMPARE(splitter->orientation(), Qt::Horizontal);
-    auto* screen = window.findChild<QVTKOpenGLNativeWidget*>("screen");
+    auto* screen = window.findChild<QVTKOpenGLStereoWidget*>("screen");
     QVERIFY(screen);
     QCOMPARE(splitter->indexOf(screen), 0);
 
@@ -247,7 +247,7 @@ class MainWindowFormTest : public QObject {
 
 int main(int argc, char** argv) {
   // The render widget needs its surface format before the application exists.
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLStereoWidget::defaultFormat());
   QApplication app(argc, argv);
   MainWindowFormTest test;
   return QTest::qExec(&test, argc, argv);

@@ -5,7 +5,7 @@
 #include <QComboBox>
 #include <QMouseEvent>
 #include <QToolButton>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 #include <algorithm>
 #include <cmath>
@@ -63,11 +63,11 @@ LidarDataSingleLine twoWalls() {
 // Moves the cursor over the screen widget to where a scene position is drawn,
 // and returns the readout's distance and azimuth.
 std::pair<double, double> readoutAt(manwindow& w, double x, double y) {
-  auto* screen = child<QVTKOpenGLNativeWidget>(w, "screen");
+  auto* screen = child<QVTKOpenGLStereoWidget>(w, "screen");
   double px = 0, py = 0;
   if (!w.cloudView().sceneToWidget(x, y, 0, px, py)) return {-1, -1};
   QMouseEvent move(QEvent::MouseMove, QPointF(px, py), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(screen, &move);
+  QApplication::sendEvent(screen->embeddedOpenGLWindow(), &move);
   double distance = -1, azimuth = -1;
   std::sscanf(w.cloudView().textLine().c_str(), "Distance:%lf    Azimuth:%lf", &distance, &azimuth);
   return {distance, azimuth};
@@ -106,7 +106,7 @@ class ViewCameraAndReadoutTest : public QObject {
     QVERIFY2(view.fractionInView(points) > 0.99, "the first frames are fitted");
 
     auto* combo = child<QComboBox>(w, "comboBox_View");
-    auto* screen = child<QVTKOpenGLNativeWidget>(w, "screen");
+    auto* screen = child<QVTKOpenGLStereoWidget>(w, "screen");
     // Direction of projection (focal point minus position) and view-up.
     const std::array<std::array<double, 6>, 3> expected = {
         directionAndUp({0, -1, 0, 0, 0.2, -0.2, 0, 0, 1}), directionAndUp({0, 0, 1, 0, 0, 0, 0, 1, 0}),
@@ -182,7 +182,7 @@ class ViewCameraAndReadoutTest : public QObject {
     child<QToolButton>(w, "tolbtn_offdata")->click();
     QVERIFY(!w.isDisplayRunning());
     // The text line's strip at the bottom of the view, as drawn.
-    auto* screen = child<QVTKOpenGLNativeWidget>(w, "screen");
+    auto* screen = child<QVTKOpenGLStereoWidget>(w, "screen");
     const auto textStrip = [screen] { return screen->grabFramebuffer().copy(0, screen->height() - 30, 700, 30); };
     for (const auto& [x, y, expected] : {std::array<double, 3>{0, -300, 180}, {-300, 0, 270}, {300, 150, 63.43}}) {
       const QImage before = textStrip();

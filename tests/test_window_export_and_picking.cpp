@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QToolButton>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -347,11 +347,11 @@ class WindowExportAndPickingTest : public QObject {
     QTRY_COMPARE(w->framesDrawn(), quint64(1));
     child<QToolButton>(*w, "toolButton_selectCloud")->click();
     QVERIFY(w->isSelectionMode());
-    auto* screen = child<QVTKOpenGLNativeWidget>(*w, "screen");
+    auto* screen = child<QVTKOpenGLStereoWidget>(*w, "screen");
     const QPoint from(2, 2), to(screen->width() - 3, screen->height() - 3);
     auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
       QMouseEvent e(type, at, screen->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
-      QApplication::sendEvent(screen, &e);
+      QApplication::sendEvent(screen->embeddedOpenGLWindow(), &e);
     };
     mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
     mouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);

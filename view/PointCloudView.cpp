@@ -1,6 +1,6 @@
 #include "PointCloudView.h"
 
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLStereoWidget.h>
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
@@ -17,6 +17,11 @@
 #include <vtkRenderWindowInteractor.h>
 #include <vtkRenderer.h>
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QImage>
+#include <QWindow>
+#include <QPainter>
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <algorithm>
@@ -74,7 +79,7 @@ Vec vec(const double* v) { return {v[0], v[1], v[2]}; }
 }  // namespace
 
 struct PointCloudView::Impl {
-  QVTKOpenGLNativeWidget* screen = nullptr;
+  QVTKOpenGLStereoWidget* screen = nullptr;
   vtkSmartPointer<vtkRenderer> renderer;
   vtkSmartPointer<vtkGenericOpenGLRenderWindow> window;
   std::shared_ptr<pcl::visualization::PCLVisualizer> viewer;
@@ -179,15 +184,17 @@ struct PointCloudView::Impl {
   }
 
   // Replaces the cloud `id` with `cloud` in its own colours, or in one
-  // colour when `single` is set.
+  // colour when `single` is set: the points of the cloud shown are replaced
+  // (its actor stays), or the cloud is added.
   void replaceCloud(const Cloud::Ptr& cloud, const char* id, int pointSize, bool single) {
-    viewer->removePointCloud(id);
     if (single) {
       pcl::visualization::PointCloudColorHandlerCustom<pcl::PointXYZRGB> green(cloud, 0, 255, 0);
-      viewer->addPointCloud<pcl::PointXYZRGB>(cloud, green, id);
+      if (!viewer->updatePointCloud<pcl::PointXYZRGB>(cloud, green, id))
+        viewer->addPointCloud<pcl::PointXYZRGB>(cloud, green, id);
     } else {
       pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colours(cloud);
-      viewer->addPointCloud<pcl::PointXYZRGB>(cloud, colours, id);
+      if (!viewer->updatePointCloud<pcl::PointXYZRGB>(cloud, colours, id))
+        viewer->addPointCloud<pcl::PointXYZRGB>(cloud, colours, id);
     }
     viewer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, pointSize, id);
   }
@@ -198,12 +205,12 @@ void PointCloudView::prepareSurfaceFormat() {
   // new cloud: only errors reach the console.
   vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR);
   vtkOpenGLRenderWindow::SetGlobalMaximumNumberOfMultiSamples(0);
-  QSurfaceFormat format = QVTKOpenGLNativeWidget::defaultFormat();
+  QSurfaceFormat format = QVTKOpenGLStereoWidget::defaultFormat();
   format.setSamples(0);
   QSurfaceFormat::setDefaultFormat(format);
 }
 
-PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen) : impl_(new Impl) {
+PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl) {
   Impl& v = *impl_;
   v.screen = screen;
   v.renderer = vtkSmartPointer<vtkRenderer>::New();
@@ -484,9 +491,27 @@ bool PointCloudView::sceneToWidget(double x, double y, double z, double& px, dou
   return px >= 0 && py >= 0 && px < impl_->screen->width() && py < impl_->screen->height();
 }
 
-void PointCloudView::repaint() {
-  impl_->screen->renderWindow()->Render();
-  impl_->screen->update();
+// The render window shows what it rendered in the view's own window (the
+// render asks for the paint that puts it on screen).
+void PointCloudView::repaint() { impl_->screen->renderWindow()->Render(); }
+
+// The view draws when its window paints (a render asked for in between is
+// drawn by the next paint): the pending paint is done first, then the
+// picture read.
+QImage PointCloudView::picture() const {
+  QWindow* window = impl_->screen->embeddedOpenGLWindow();
+  if (!window || !window->isExposed()) return QImage();
+  QEvent paint(QEvent::UpdateRequest);
+  QCoreApplication::sendEvent(window, &paint);
+  return impl_->screen->grabFramebuffer();
+}
+
+QImage PointCloudView::windowPicture(QWidget& window) const {
+  QImage picture = window.grab().toImage();
+  QPainter painter(&picture);
+  const QPoint at = impl_->screen->mapTo(&window, QPoint(0, 0));
+  painter.drawImage(QRect(at, impl_->screen->size()), this->picture());
+  return picture;
 }
 
 bool PointCloudView::contains(const std::string& id) const { return impl_->viewer->contains(id); }

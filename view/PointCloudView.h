@@ -1,5 +1,5 @@
 // The main window's 3-D view: a PCL visualizer ("viewer") rendering into the
-// window's QVTKOpenGLNativeWidget `screen`, with the two clouds of a frame
+// window's QVTKOpenGLStereoWidget `screen`, with the two clouds of a frame
 // ("realTime_points" in their own colours, "clicked_points" in green), the
 // camera presets, the coordinate system, the measuring grid, the cursor
 // readout's text and the orientation marker.
@@ -17,7 +17,9 @@
 
 #include "PointComputation.h"
 
-class QVTKOpenGLNativeWidget;
+class QImage;
+class QVTKOpenGLStereoWidget;
+class QWidget;
 
 namespace z540k {
 
@@ -33,7 +35,7 @@ class PointCloudView {
   // Creates the visualizer without an interactor of its own, hands its render
   // window to `screen`, sets up the interaction on the widget's interactor
   // and adds the orientation marker.
-  explicit PointCloudView(QVTKOpenGLNativeWidget* screen);
+  explicit PointCloudView(QVTKOpenGLStereoWidget* screen);
   // Before the application object: the widget's surface format, without
   // multisampling (several times the drawing time for points under a
   // software renderer, and nothing gained for one-pixel points).
@@ -91,6 +93,13 @@ class PointCloudView {
   void pressKey(char key, const std::string& keySym);
 
   void repaint();
+
+  // The view as drawn now (null when it is not on screen).
+  QImage picture() const;
+  // A picture of `window` (a window holding the view) with the view's
+  // rendering in its place: the view draws into a window of its own, which
+  // a widget's own grab() leaves out.
+  QImage windowPicture(QWidget& window) const;
 
   // Time spent in showFrame() since the view was made: filling and replacing
   // the clouds, and rendering (the benchmarks report the split).
