@@ -9,4 +9,7 @@ if [[ ! -f build/CMakeCache.txt ]]; then
 fi
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
-cmake --build build --parallel "$jobs" "${targets[@]}" -- --no-print-directory
+# Quiet recursive make without naming the generator's own flags: Ninja (or any
+# other generator chosen through CMAKE_GENERATOR) ignores MAKEFLAGS.
+export MAKEFLAGS="${MAKEFLAGS:-} --no-print-directory"
+cmake --build build --parallel "$jobs" "${targets[@]}"
