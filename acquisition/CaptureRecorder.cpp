@@ -150,13 +150,15 @@ void CaptureRecorder::fail(const std::string& reason) {
   if (error_.empty()) error_ = reason;
 }
 
-namespace {
-
-struct DumpTarget {
+struct CaptureRecorder::DumpTarget {
   pcap_dumper_t* dumper;
   std::uint64_t pending;  // handed to the dump file, not yet flushed
   int writeError;         // errno of the first failed write, 0 while fine
 };
+
+namespace {
+
+using DumpTarget = CaptureRecorder::DumpTarget;
 
 // pcap_dump() reports nothing: a failed write shows only in the file's error
 // state, checked after each packet while errno still tells why.
@@ -179,6 +181,18 @@ int flushDump(DumpTarget& target) {
   return target.writeError;
 }
 
+// The reason a capture could not be opened, by the step that failed.
+std::string openFailure(LiveCaptureStep failed, const CaptureRecorder::Settings& settings,
+                        const std::string& error) {
+  switch (failed) {
+    case LiveCaptureStep::Create: return "cannot open the capture adapter: " + error;
+    case LiveCaptureStep::Activate: return "cannot capture on " + settings.device + ": " + error;
+    case LiveCaptureStep::Filter: return "bad capture filter \"" + settings.filter + "\": " + error;
+    case LiveCaptureStep::NonBlocking: return "cannot capture on " + settings.device + " without blocking: " + error;
+  }
+  return error;
+}
+
 }  // namespace
 
 void CaptureRecorder::run(Settings settings) {
@@ -194,56 +208,37 @@ void CaptureRecorder::run(Settings settings) {
   std::string openError;
   LiveCaptureStep failed = LiveCaptureStep::Create;
   LiveCaptureHandle handle = openLiveCapture(open, openError, failed);
-  pcap_t* capture = handle.get();
-  pcap_dumper_t* dumper = nullptr;
   DumpTarget target{nullptr, 0, 0};
-  // Flushes and counts what was handed to the file; false (reported) when the
-  // file cannot be written.
-  const auto flush = [&] {
-    if (const int error = flushDump(target)) {
-      fail("cannot write " + settings.dumpPath + ": " + std::strerror(error));
-      return false;
-    }
-    packets_ += target.pending;
-    target.pending = 0;
-    return true;
-  };
-  const auto updateDrops = [&] {
-    pcap_stat stats{};
-    if (pcap_stats(capture, &stats) != 0) return;
-    dropped_ = stats.ps_drop;
-    adapterDrops_ = stats.ps_ifdrop;
-  };
-  auto finish = [&] {
-    if (dumper) {
-      flush();
-      pcap_dump_close(dumper);
-    }
-    handle.reset();
-    running_ = false;
-  };
-  if (!capture) {
-    switch (failed) {
-      case LiveCaptureStep::Create: fail("cannot open the capture adapter: " + openError); break;
-      case LiveCaptureStep::Activate: fail("cannot capture on " + settings.device + ": " + openError); break;
-      case LiveCaptureStep::Filter: fail("bad capture filter \"" + settings.filter + "\": " + openError); break;
-      case LiveCaptureStep::NonBlocking:
-        fail("cannot capture on " + settings.device + " without blocking: " + openError);
-        break;
-    }
-    return finish();
+  if (!handle) {
+    fail(openFailure(failed, settings, openError));
+  } else if (!(target.dumper = pcap_dump_open(handle.get(), settings.dumpPath.c_str()))) {
+    fail("cannot write " + settings.dumpPath + ": " + pcap_geterr(handle.get()));
+  } else if (flushRecording(target, settings.dumpPath)) {
+    // The file header went out: a file that cannot be written is known
+    // before the recording counts as started.
+    capturing_ = true;
+    recordUntilStopped(handle.get(), target, settings.dumpPath);
   }
-  dumper = pcap_dump_open(capture, settings.dumpPath.c_str());
-  if (!dumper) {
-    fail("cannot write " + settings.dumpPath + ": " + pcap_geterr(capture));
-    return finish();
+  if (target.dumper) {
+    flushRecording(target, settings.dumpPath);
+    pcap_dump_close(target.dumper);
   }
-  target.dumper = dumper;
-  // The file header goes out now: a file that cannot be written is known
-  // before the recording counts as started.
-  if (!flush()) return finish();
-  capturing_ = true;
+  handle.reset();
+  running_ = false;
+}
 
+bool CaptureRecorder::flushRecording(DumpTarget& target, const std::string& path) {
+  if (const int error = flushDump(target)) {
+    fail("cannot write " + path + ": " + std::strerror(error));
+    return false;
+  }
+  packets_ += target.pending;
+  target.pending = 0;
+  return true;
+}
+
+void CaptureRecorder::recordUntilStopped(void* handle, DumpTarget& target, const std::string& path) {
+  pcap_t* capture = static_cast<pcap_t*>(handle);
   const int captureFd = pcap_get_selectable_fd(capture);
   pollfd waits[2] = {{stopEvent_, POLLIN, 0}, {captureFd, POLLIN, 0}};
   bool stop = false;
@@ -256,12 +251,15 @@ void CaptureRecorder::run(Settings settings) {
     while ((n = pcap_dispatch(capture, -1, dumpPacket, reinterpret_cast<u_char*>(&target))) > 0) {
     }
     if (n == PCAP_ERROR) fail(std::string("capture failed: ") + pcap_geterr(capture));
-    updateDrops();
+    pcap_stat stats{};
+    if (pcap_stats(capture, &stats) == 0) {
+      dropped_ = stats.ps_drop;
+      adapterDrops_ = stats.ps_ifdrop;
+    }
     // A file that cannot be written ends the recording: what follows would
     // be lost too.
-    if (n == PCAP_ERROR || !flush()) break;
+    if (n == PCAP_ERROR || !flushRecording(target, path)) break;
   }
-  finish();
 }
 
 }  // namespace z540k

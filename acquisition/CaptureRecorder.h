@@ -90,8 +90,17 @@ class CaptureRecorder {
   // the sensor's); 0 where the system does not tell, as on "any".
   std::uint64_t adapterDrops() const { return adapterDrops_; }
 
+  // The capture file being written (its libpcap dumper and counts).
+  struct DumpTarget;
+
  private:
   void run(Settings settings);
+  // Hands what the dump file holds to the operating system and counts it;
+  // false (reported) when the file cannot be written.
+  bool flushRecording(DumpTarget& target, const std::string& path);
+  // Writes what is captured until the stop message, or until the capture or
+  // the file fails.
+  void recordUntilStopped(void* capture, DumpTarget& target, const std::string& path);
   void fail(const std::string& reason);
 
   std::thread thread_;
