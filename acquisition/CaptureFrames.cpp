@@ -15,12 +15,12 @@ CaptureFrames::CaptureFrames(std::shared_ptr<const DataPacketList> packets) : pa
   });
 }
 
-void CaptureFrames::setLayout(int layout) {
-  layout_ = layout == kLayoutProtocol17 ? kLayoutProtocol17 : kLayoutProtocol16;
+void CaptureFrames::setLayout(Layout layout) {
+  layout_ = layout == Layout::Protocol17 ? Layout::Protocol17 : Layout::Protocol16;
   decoder_.setPendingLayout(layout_);
 }
 
-void CaptureFrames::setReturnMode(int mode) {
+void CaptureFrames::setReturnMode(ReturnMode mode) {
   if (returnFamilyOf(mode) != family()) positioned_ = false;
   returnMode_ = mode;
   decoder_.setReturnMode(mode);

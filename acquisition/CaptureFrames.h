@@ -27,10 +27,10 @@ class CaptureFrames {
   explicit CaptureFrames(std::shared_ptr<const DataPacketList> packets);
 
   // The layout applies from the next revolution on, as in the live receiver.
-  void setLayout(int layout);
+  void setLayout(Layout layout);
   // A return mode of another family (strongest or dual) numbers the frames
   // anew.
-  void setReturnMode(int mode);
+  void setReturnMode(ReturnMode mode);
 
   std::size_t frameTotal() const;
 
@@ -52,8 +52,8 @@ class CaptureFrames {
   std::shared_ptr<const DataPacketList> packets_;
   ReturnFamily family() const { return returnFamilyOf(returnMode_); }
 
-  int returnMode_ = 0;
-  int layout_ = 1;
+  ReturnMode returnMode_ = ReturnMode::Strongest;
+  Layout layout_ = Layout::Protocol17;
 
   DataPacketDecoder decoder_;
   bool positioned_ = false;

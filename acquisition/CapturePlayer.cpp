@@ -131,12 +131,12 @@ void ReadLiveOffData::run() {
     const auto total = static_cast<long long>(frames.frameTotal());
     // The frame wanted now: one asked for, else the next one in the
     // direction of play.
-    const auto next = [&] { return shown < 0 ? 0 : shown + (direction == -1 ? -1 : 1); };
+    const auto next = [&] { return shown < 0 ? 0 : shown + frameStep(direction); };
     const int seek = seekRequest_.exchange(0);
     const long long target = seek > 0 ? std::min<long long>(seek, total) - 1 : next();
     if (target < 0 || target >= total) {
       // Past the first frame going backwards, or the last going forwards.
-      if (target < 0) direction = 1;
+      if (target < 0) direction = Direction::Forwards;
       ended = !gate_.stopRequested();
       break;
     }
@@ -173,8 +173,8 @@ void ReadLiveOffData::run() {
       gate_.idle();
     } else if (gate_.stopRequested()) {
       break;
-    } else if (seekRequest_ == 0 && (direction == -1 ? target == 0 : target == total - 1)) {
-      if (direction == -1) direction = 1;
+    } else if (seekRequest_ == 0 && (direction == Direction::Backwards ? target == 0 : target == total - 1)) {
+      if (direction == Direction::Backwards) direction = Direction::Forwards;
       ended = true;
       break;
     }

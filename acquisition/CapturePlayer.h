@@ -21,6 +21,7 @@
 #include "DataPacketList.h"
 #include "LidarRecords.h"
 #include "PacketFormat.h"
+#include "PlaybackDirection.h"
 #include "RunCompletion.h"
 
 namespace z540k {
@@ -84,15 +85,14 @@ class ReadLiveOffData : public QThread {
   bool setPackets(std::shared_ptr<const z540k::DataPacketList> packets);
 
   // Shared playback settings, read before every packet and frame.
-  std::atomic<int> direction{1};    // +1 forwards, -1 backwards
+  std::atomic<z540k::Direction> direction{z540k::Direction::Forwards};
   std::atomic<int> speedIndex{0};   // pause after each revolution: 110, 80, 50, 130, else 150 ms
   std::atomic<int> stepRequest{0};  // 1: stop at the gate after the next revolution
-  // The data packet layout chosen in the window (0 = protocol 1.6, 1 =
-  // protocol 1.7), as the live receiver reads it: it applies from the next
-  // revolution on.
-  std::atomic<int> layout{z540k::kLayoutProtocol17};
-  // The return mode chosen in the window (0..3), as the live receiver reads it.
-  std::atomic<int> returnMode{z540k::kReturnStrongest};
+  // The data packet layout chosen in the window, as the live receiver reads
+  // it: it applies from the next revolution on.
+  std::atomic<z540k::Layout> layout{z540k::Layout::Protocol17};
+  // The return mode chosen in the window, as the live receiver reads it.
+  std::atomic<z540k::ReturnMode> returnMode{z540k::ReturnMode::Strongest};
   // When 0 or more, replaces the speed pause (milliseconds): tests and
   // benchmarks play as fast as the records are decoded.
   std::atomic<int> pauseOverrideMs{-1};

@@ -154,7 +154,7 @@ GetlidarData_1::LogFailure GetlidarData_1::endTestOnFailure(const LogFile& faile
   return failure;
 }
 
-void GetlidarData_1::Receive(int ReturnModel) { returnMode = ReturnModel; }
+void GetlidarData_1::Receive(z540k::ReturnMode mode) { returnMode = mode; }
 
 void GetlidarData_1::createTestFile(QString path, QString pathError) {
   std::optional<LogFailure> failure;

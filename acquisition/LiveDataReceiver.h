@@ -33,11 +33,11 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   ~GetlidarData_1() override;
 
   std::atomic<bool> paused{false};
-  std::atomic<int> returnMode{0};
-  // Active and requested data packet layout (0 = protocol 1.6, 1 = 1.7); the
-  // requested one takes effect at the next emitted revolution.
-  std::atomic<int> layout{0};
-  std::atomic<int> pendingLayout{0};
+  std::atomic<z540k::ReturnMode> returnMode{z540k::ReturnMode::Strongest};
+  // Active and requested data packet layout; the requested one takes effect
+  // at the next emitted revolution.
+  std::atomic<z540k::Layout> layout{z540k::Layout::Protocol16};
+  std::atomic<z540k::Layout> pendingLayout{z540k::Layout::Protocol16};
   std::atomic<bool> gpsTestActive{false};
   std::atomic<int> errorCount{0};
   // Revolutions on their way to the GUI thread at most at once (emitted, and
@@ -84,7 +84,7 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   void SendLostOnWire(quint64 lost);
 
  public slots:
-  void Receive(int ReturnModel);
+  void Receive(z540k::ReturnMode mode);
   void createTestFile(QString path, QString pathError);
   void stopCheckGPSTime();
 

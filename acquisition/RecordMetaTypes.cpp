@@ -9,4 +9,5 @@ void registerRecordMetaTypes() {
   qRegisterMetaType<QList<int>>("QList<int>");
   qRegisterMetaType<SettingData*>("SettingData*");
   qRegisterMetaType<const u_char*>("const u_char*");
+  qRegisterMetaType<z540k::ReturnMode>("z540k::ReturnMode");
 }

@@ -9,15 +9,17 @@
 #include <vector>
 
 #include "LidarRecords.h"
+#include "PacketFormat.h"
 
 Q_DECLARE_METATYPE(LidarDataSingleLine)
 Q_DECLARE_METATYPE(SettingData)
 Q_DECLARE_METATYPE(SettingData*)
 Q_DECLARE_METATYPE(const u_char*)
+Q_DECLARE_METATYPE(z540k::ReturnMode)
 
 // Registers the records under the names their signals and connections spell:
 // "struct LidarDataSingleLine", "struct SettingData", "std::vector<int>" and
-// "QList<int>", plus the two pointer types the status signals carry. Call once
-// on the GUI thread before the first connection is made; calling again is
-// harmless.
+// "QList<int>", plus the two pointer types the status signals carry and the
+// return mode. Call once on the GUI thread before the first connection is
+// made; calling again is harmless.
 void registerRecordMetaTypes();

@@ -57,7 +57,7 @@ PlayerOrder PlaybackControl::play() {
   if (paused_) {
     playIcon_ = kPause;
     paused_ = false;
-    direction_ = 1;
+    direction_ = Direction::Forwards;
     order.clearStepRequest = true;
     // Playing forwards at normal speed: the next Seek forward goes to 2x.
     lastSeekForward_ = true;
@@ -101,11 +101,11 @@ PlayerOrder PlaybackControl::seekForward() {
   } else if (paused_) {
     seekForwardIcon_ = kSeekForward;
     forwardSpeedStep_ = 1;
-    direction_ = 1;
+    direction_ = Direction::Forwards;
     speedIndex_ = 0;
   } else {
     const SpeedStep& step = stepOf(kForwardSteps, forwardSpeedStep_);
-    direction_ = 1;
+    direction_ = Direction::Forwards;
     seekForwardIcon_ = step.icon;
     speedIndex_ = step.speedIndex;
     forwardSpeedStep_ = step.next;
@@ -118,7 +118,7 @@ PlayerOrder PlaybackControl::seekBackward() {
   if (lastSeekForward_) {
     seekForwardIcon_ = kSeekForward;
     backwardSpeedStep_ = 1;
-    direction_ = -1;
+    direction_ = Direction::Backwards;
   }
   lastSeekForward_ = false;
   if (frame_ < 2 || endReached_) {
@@ -129,11 +129,11 @@ PlayerOrder PlaybackControl::seekBackward() {
   if (paused_) {
     seekBackwardIcon_ = kSeekBackward;
     backwardSpeedStep_ = 2;
-    direction_ = -1;
+    direction_ = Direction::Backwards;
     speedIndex_ = 0;
   } else {
     const SpeedStep& step = stepOf(kBackwardSteps, backwardSpeedStep_);
-    direction_ = -1;
+    direction_ = Direction::Backwards;
     seekBackwardIcon_ = step.icon;
     speedIndex_ = step.speedIndex;
     backwardSpeedStep_ = step.next;
@@ -143,11 +143,11 @@ PlayerOrder PlaybackControl::seekBackward() {
 
 // One frame on in `direction` while paused; while playing, a step asked for
 // is taken back.
-PlayerOrder PlaybackControl::step(int direction) {
+PlayerOrder PlaybackControl::step(Direction direction) {
   PlayerOrder order;
   if (!controlsEnabled() || frame_ == 0 || endReached_ || !runActive_) return order;
   if (paused_) {
-    if (direction < 0) {
+    if (direction == Direction::Backwards) {
       seekBackwardIcon_ = kSeekBackward;
       backwardSpeedStep_ = 1;
     } else {
@@ -193,7 +193,7 @@ void PlaybackControl::finished(bool endReached) {
     frame_ = 0;
     openEnabled_ = true;
     resetSeekButtons();
-    direction_ = 1;  // the player turns forwards at the start of the capture
+    direction_ = Direction::Forwards;  // the player turns forwards at the start of the capture
   }
   runEnded();
 }

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "PlaybackDirection.h"
+
 namespace z540k {
 
 // What the player is to do after a click; the window also copies
@@ -34,8 +36,8 @@ class PlaybackControl {
   PlayerOrder play();          // Play / Pause
   PlayerOrder seekForward();   // cycles the forward speed
   PlayerOrder seekBackward();  // cycles the backward speed
-  PlayerOrder stepBackward() { return step(-1); }  // one frame back while paused
-  PlayerOrder stepForward() { return step(1); }    // one frame on while paused
+  PlayerOrder stepBackward() { return step(Direction::Backwards); }  // one frame back while paused
+  PlayerOrder stepForward() { return step(Direction::Forwards); }    // one frame on while paused
   PlayerOrder seek(int frame); // the slider or the spin box: show this frame
 
   // The player's answers.
@@ -45,7 +47,7 @@ class PlaybackControl {
   void stopped();                              // the window ended the run (another file, Lidar off)
 
   // The player's settings.
-  int direction() const { return direction_; }
+  Direction direction() const { return direction_; }
   int speedIndex() const { return speedIndex_; }
 
   // What the Offline tab shows.
@@ -67,7 +69,7 @@ class PlaybackControl {
 
  private:
   void resetSeekButtons();
-  PlayerOrder step(int direction);
+  PlayerOrder step(Direction direction);
   void runEnded();  // the player's run is over: paused, Play shown
 
   bool loaded_ = false;
@@ -79,7 +81,7 @@ class PlaybackControl {
   bool lastSeekForward_ = false;
   int forwardSpeedStep_ = 1;   // 1..5
   int backwardSpeedStep_ = 1;  // 1..5
-  int direction_ = 1;
+  Direction direction_ = Direction::Forwards;
   int speedIndex_ = 0;
   int frame_ = 0;
   int frameTotal_ = 0;

@@ -43,7 +43,7 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   registerImages();  // the form's icons live in the program's resources
   ui.setupUi(this);
   registerRecordMetaTypes();
-  returnModeIndex = 0;
+  returnMode = ReturnMode::Strongest;
   angleLimit = 180;
 
   QPalette palette;
@@ -266,7 +266,7 @@ void manwindow::onLidarClicked() {
   statusReceiver_->multicastAddress = ui.lineEdit_2->text().toStdString();
   liveReceiver_->running = true;
   statusReceiver_->running = true;
-  liveReceiver_->pendingLayout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
+  liveReceiver_->pendingLayout = chosenLayout();
   liveReceiver_->openSocket();
   statusReceiver_->openSocket();
   liveReceiver_->start(QThread::InheritPriority);
@@ -281,10 +281,10 @@ void manwindow::onLidarClicked() {
 // ---- Small slots -------------------------------------------------------------
 
 void manwindow::Return_Mode() {
-  returnModeIndex = ui.CBox_Echo->currentIndex();
-  emit SendModel(returnModeIndex);
+  returnMode = chosenReturnMode();
+  emit SendModel(returnMode);
   // A capture plays in the return mode chosen, as the live view decodes.
-  player_->returnMode = returnModeIndex;
+  player_->returnMode = returnMode;
   if (playback_.loaded() && playerPackets) {
     const int total = framesIn(*playerPackets);
     playback_.frameShown(std::min(playback_.frame(), total), total);
@@ -304,9 +304,9 @@ void manwindow::showVerticalSetting() {
 
 void manwindow::showAngleLinedit_pressed() { angleLimit = ui.showAngle_lineEdit->text().toFloat(); }
 
-void manwindow::OnAgreeIndexChange(int index) {
-  if (liveRunning) liveReceiver_->pendingLayout = index;
-  player_->layout = index == 0 ? 0 : 1;
+void manwindow::OnAgreeIndexChange(int) {
+  if (liveRunning) liveReceiver_->pendingLayout = chosenLayout();
+  player_->layout = chosenLayout();
 }
 
 void manwindow::onCodeData(QString) {}
@@ -378,14 +378,30 @@ void manwindow::noteRevolution(const LidarDataSingleLine& record) {
 
 FrameSettings manwindow::currentFrameSettings() const {
   FrameSettings s;
-  s.layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
-  s.viewMode = ui.comboBox_degree->currentIndex() == 0 ? 0 : 1;
-  s.colourMode = ui.comboBox_4->currentIndex();
+  s.layout = chosenLayout();
+  s.viewMode = chosenViewMode();
+  s.colourMode = chosenColourMode();
   s.angleLimit = angleLimit;
   s.areaPicked = areaPicked;
   s.box = selectionBox;
   return s;
 }
+
+// The lists' indices as modes: the protocol list holds 1.6 and 1.7, the view
+// list View Mode 1 and 2; the return-mode and colour lists are numbered as
+// their modes (an index outside them is a mode the decoder ignores or that
+// colours black).
+Layout manwindow::chosenLayout() const {
+  return ui.comboBox_agree->currentIndex() == 0 ? Layout::Protocol16 : Layout::Protocol17;
+}
+
+ReturnMode manwindow::chosenReturnMode() const { return static_cast<ReturnMode>(ui.CBox_Echo->currentIndex()); }
+
+ViewMode manwindow::chosenViewMode() const {
+  return ui.comboBox_degree->currentIndex() == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
+}
+
+ColourMode manwindow::chosenColourMode() const { return static_cast<ColourMode>(ui.comboBox_4->currentIndex()); }
 
 void manwindow::drawLatestFrame() {
   drawQueued_ = false;

@@ -86,7 +86,7 @@ class manwindow : public QMainWindow {
   double computeSeconds() const { return computeSeconds_; }
 
  signals:
-  void SendModel(int ReturnMode);
+  void SendModel(z540k::ReturnMode returnMode);
   void SendDegreeMode(int degreeMode);
   void SendCount(int K);
   void sendAngleMistake(int channel);
@@ -125,6 +125,12 @@ class manwindow : public QMainWindow {
   void drawLatestFrame();
   void noteRevolution(const LidarDataSingleLine& record);
   z540k::FrameSettings currentFrameSettings() const;
+  // The modes chosen in the window's lists, each read from its list only
+  // here.
+  z540k::Layout chosenLayout() const;
+  z540k::ReturnMode chosenReturnMode() const;
+  z540k::ViewMode chosenViewMode() const;
+  z540k::ColourMode chosenColourMode() const;
   void refreshReadout();
   void updateStatusLine();
   void onStatusTick();
@@ -192,7 +198,7 @@ class manwindow : public QMainWindow {
   int csvFrames = 1;
   float csvAngleMin = 0.0f;
   float csvAngleMax = 360.0f;
-  int returnModeIndex = 0;
+  z540k::ReturnMode returnMode = z540k::ReturnMode::Strongest;  // as the list last changed
   int degreeModeIndex = 0;
   float angleLimit = 180.0f;
 

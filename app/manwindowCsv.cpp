@@ -72,8 +72,8 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   if (path.isEmpty()) return;  // cancelled: nothing is exported
 
   CsvExportOptions options;
-  options.layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
-  options.viewMode = ui.comboBox_degree->currentIndex() == 0 ? 0 : 1;
+  options.layout = chosenLayout();
+  options.viewMode = chosenViewMode();
   options.angleMin = csvAngleMin;
   options.angleMax = csvAngleMax;
   const bool frozen = !displayRunning;

@@ -251,7 +251,7 @@ void manwindow::takeCapture(const QString& path, std::shared_ptr<const DataPacke
 
 // The revolutions of a capture in the return mode chosen.
 int manwindow::framesIn(const DataPacketList& packets) const {
-  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(returnModeIndex)));
+  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(returnMode)));
 }
 
 // Ends a playback that runs or waits paused, so its packets can go; the next
@@ -276,8 +276,8 @@ void manwindow::carryOut(const PlayerOrder& order) {
     // A run that signalled its end is ending: wait for it, then start anew.
     player_->wait();
     player_->setPackets(playerPackets);
-    player_->layout = ui.comboBox_agree->currentIndex() == 0 ? kLayoutProtocol16 : kLayoutProtocol17;
-    player_->returnMode = returnModeIndex;
+    player_->layout = chosenLayout();
+    player_->returnMode = returnMode;
     ensurePointTable();
     // A new run starts with the gate open, also when a pause closed it
     // behind the previous run.

@@ -39,9 +39,8 @@ void manwindow::onAreaPicked(const std::vector<int>& indices) {
   // With the picture frozen, the matching measurements of the frame on screen
   // are listed at once.
   if (playback_.paused() || !displayRunning) {
-    const int layout = ui.comboBox_agree->currentIndex() == 0 ? 0 : 1;
-    const int viewMode = ui.comboBox_degree->currentIndex() == 0 ? 0 : 1;
-    for (const RegionTableRow& row : frozenRegionRows(lastFrame, selectionBox, pickedCount, layout, viewMode))
+    for (const RegionTableRow& row :
+         frozenRegionRows(lastFrame, selectionBox, pickedCount, chosenLayout(), chosenViewMode()))
       writeTableRow(row.row, row.cells);
   }
   view_->showSelection(picked);

@@ -29,8 +29,8 @@ LidarDataSingleLine revolution(int points = 10800) {
 void BM_CsvFrame(benchmark::State& state) {
   const LidarDataSingleLine r = revolution();
   CsvExportOptions o;
-  o.layout = 1;
-  o.viewMode = static_cast<int>(state.range(0));
+  o.layout = Layout::Protocol17;
+  o.viewMode = state.range(0) == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
   std::string out;
   out.reserve(1 << 20);
   std::size_t lines = 0;
@@ -73,8 +73,8 @@ void BM_CsvFrameOstream(benchmark::State& state) {
 void BM_FrozenFrameExport(benchmark::State& state) {
   const LidarDataSingleLine r = revolution(100000);
   CsvExportOptions o;
-  o.layout = 1;
-  o.viewMode = static_cast<int>(state.range(0));
+  o.layout = Layout::Protocol17;
+  o.viewMode = state.range(0) == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
   const std::string path = "/tmp/z540k-bench-frozen.csv";
   for (auto _ : state) {
     CsvFrameFile file(o, 1);

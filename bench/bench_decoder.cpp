@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kPackets = 4096;  // about 11 revolutions of 360 firings
 
-std::vector<std::uint8_t> makeStream(int layout, bool dual) {
+std::vector<std::uint8_t> makeStream(Layout layout, bool dual) {
   sim::ScanPattern pattern;
   pattern.layout = layout;
   pattern.dualReturn = dual;
@@ -33,8 +33,8 @@ std::vector<std::uint8_t> makeStream(int layout, bool dual) {
   return bytes;
 }
 
-void decodeStream(benchmark::State& state, int layout, int mode) {
-  const bool dual = mode != kReturnStrongest;
+void decodeStream(benchmark::State& state, Layout layout, ReturnMode mode) {
+  const bool dual = mode != ReturnMode::Strongest;
   const std::vector<std::uint8_t> bytes = makeStream(layout, dual);
   DataPacketDecoder decoder;
   decoder.setLayout(layout);
@@ -48,21 +48,21 @@ void decodeStream(benchmark::State& state, int layout, int mode) {
     for (int i = 0; i < kPackets; ++i)
       decoder.decodeDataPacket(bytes.data() + static_cast<std::size_t>(i) * kDataPacketSize, kDataPacketSize);
   }
-  const int perBlock = (dual || layout == kLayoutProtocol17) ? 30 : 2;
+  const int perBlock = (dual || layout == Layout::Protocol17) ? 30 : 2;
   state.SetItemsProcessed(state.iterations() * kPackets * 12 * perBlock);
   state.counters["revolutions_per_pass"] = static_cast<double>(records) / static_cast<double>(state.iterations());
 }
 
-void BM_Decode_Protocol17_Strongest(benchmark::State& s) { decodeStream(s, kLayoutProtocol17, kReturnStrongest); }
-void BM_Decode_Protocol16_Strongest(benchmark::State& s) { decodeStream(s, kLayoutProtocol16, kReturnStrongest); }
-void BM_Decode_Dual(benchmark::State& s) { decodeStream(s, kLayoutProtocol17, kReturnDual); }
-void BM_Decode_DualFirst(benchmark::State& s) { decodeStream(s, kLayoutProtocol17, kReturnDualFirst); }
-void BM_Decode_DualSecond(benchmark::State& s) { decodeStream(s, kLayoutProtocol17, kReturnDualSecond); }
+void BM_Decode_Protocol17_Strongest(benchmark::State& s) { decodeStream(s, Layout::Protocol17, ReturnMode::Strongest); }
+void BM_Decode_Protocol16_Strongest(benchmark::State& s) { decodeStream(s, Layout::Protocol16, ReturnMode::Strongest); }
+void BM_Decode_Dual(benchmark::State& s) { decodeStream(s, Layout::Protocol17, ReturnMode::Dual); }
+void BM_Decode_DualFirst(benchmark::State& s) { decodeStream(s, Layout::Protocol17, ReturnMode::DualFirst); }
+void BM_Decode_DualSecond(benchmark::State& s) { decodeStream(s, Layout::Protocol17, ReturnMode::DualSecond); }
 
 // The ceiling: copy the 30 measurement slots of every block into three
 // reused columns (distance, intensity, time), nothing else.
 void BM_Ceiling_CopySlotsProtocol17(benchmark::State& state) {
-  const std::vector<std::uint8_t> bytes = makeStream(kLayoutProtocol17, false);
+  const std::vector<std::uint8_t> bytes = makeStream(Layout::Protocol17, false);
   std::vector<double> distance(kPackets * 360);
   std::vector<int> intensity(kPackets * 360);
   std::vector<unsigned long long> timestamp(kPackets * 360);
@@ -91,7 +91,7 @@ void BM_Ceiling_CopySlotsProtocol17(benchmark::State& state) {
 
 // The other ceiling: memcpy the whole packet stream into a reused buffer.
 void BM_Ceiling_Memcpy(benchmark::State& state) {
-  const std::vector<std::uint8_t> bytes = makeStream(kLayoutProtocol17, false);
+  const std::vector<std::uint8_t> bytes = makeStream(Layout::Protocol17, false);
   std::vector<std::uint8_t> copy(bytes.size());
   for (auto _ : state) {
     std::memcpy(copy.data(), bytes.data(), bytes.size());

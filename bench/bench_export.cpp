@@ -175,7 +175,7 @@ int csvAgainstCloud(const std::string& capture, int rounds) {
   std::vector<Decoding> decodings(2);
   decodings[0].name = "defaults (layout 1.6)";
   decodings[1].name = "layout 1.7, 0..30 deg";
-  decodings[1].settings.layout = decodings[1].settings.csv.layout = 1;
+  decodings[1].settings.layout = decodings[1].settings.csv.layout = Layout::Protocol17;
   decodings[1].settings.csv.angleMax = 30;
   for (const Decoding& d : decodings) {
     std::vector<double> csvMs, cloudMs;

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   }
   const auto packets = std::make_shared<const DataPacketList>(list);
   CaptureFrames probe(packets);
-  probe.setReturnMode(kReturnDual);
+  probe.setReturnMode(ReturnMode::Dual);
   const std::size_t frames = probe.frameTotal();
   std::printf("capture: %d s of the sensor at 1200 rpm with both returns, %zu data packets, %zu revolutions\n",
               seconds, packets->count(), frames);
@@ -56,8 +56,8 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 5; ++round) {
     for (const bool backwards : {false, true}) {
       CaptureFrames playing(packets);
-      playing.setLayout(kLayoutProtocol17);
-      playing.setReturnMode(kReturnDual);
+      playing.setLayout(Layout::Protocol17);
+      playing.setReturnMode(ReturnMode::Dual);
       LidarDataSingleLine frame;
       measurements = 0;
       const auto start = Clock::now();

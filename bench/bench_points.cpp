@@ -31,9 +31,9 @@ LidarDataSingleLine revolution(std::size_t n) {
 void BM_FramePoints(benchmark::State& state) {
   const LidarDataSingleLine r = revolution(100000);
   FrameSettings s;
-  s.layout = 1;
-  s.colourMode = static_cast<int>(state.range(0));
-  s.viewMode = static_cast<int>(state.range(1));
+  s.layout = Layout::Protocol17;
+  s.colourMode = static_cast<ColourMode>(state.range(0));
+  s.viewMode = state.range(1) == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
   FramePoints out;
   for (auto _ : state) {
     computeFramePoints(r, s, out);

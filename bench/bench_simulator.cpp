@@ -188,11 +188,11 @@ int main(int argc, char** argv) {
   o.sensorPort = 0;  // a free port of 127.0.0.2: beside a running z540k-sim
   liveCase("600 rpm, protocol 1.7", o, seconds);
   SimulatorOptions heavy = o;
-  heavy.layout = kLayoutProtocol16;
+  heavy.layout = Layout::Protocol16;
   heavy.rpm = 1200;
   liveCase("1200 rpm, protocol 1.6", heavy, seconds);
   heavy.dualReturn = true;
-  heavy.layout = kLayoutProtocol17;
+  heavy.layout = Layout::Protocol17;
   liveCase("1200 rpm, protocol 1.7, dual", heavy, seconds);
   for (const double rate : {2000.0, 10000.0, 50000.0}) {
     SimulatorOptions fixed = o;

@@ -73,8 +73,8 @@ std::vector<LidarDataSingleLine> revolutions(const StreamKind& kind, std::size_t
   state.echoMode = kind.dual ? sim::kEchoModeDual : sim::kEchoModeSingle;
   sim::SensorStream stream(sim::StreamSettings{}, state);
   DataPacketDecoder decoder;
-  decoder.setLayout(kLayoutProtocol17);
-  decoder.setReturnMode(kind.dual ? kReturnDual : kReturnStrongest);
+  decoder.setLayout(Layout::Protocol17);
+  decoder.setReturnMode(kind.dual ? ReturnMode::Dual : ReturnMode::Strongest);
   std::vector<LidarDataSingleLine> out;
   decoder.setRecordSink([&](const LidarDataSingleLine& r) { out.push_back(r); });
   sim::Datagram d;

@@ -108,10 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t op = in.byte();
     switch (op % 11) {
       case 0:
-        h.decoder.setReturnMode(static_cast<int>(in.byte() % 6) - 1);  // -1..4: two invalid
+        h.decoder.setReturnMode(static_cast<ReturnMode>(static_cast<int>(in.byte() % 6) - 1));  // -1..4: two invalid
         break;
       case 1:
-        h.decoder.setPendingLayout(static_cast<int>(static_cast<std::int8_t>(in.byte())));
+        h.decoder.setPendingLayout(static_cast<Layout>(static_cast<std::int8_t>(in.byte())));
         break;
       case 2: {  // a data packet
         buffer.assign(kDataPacketSize, 0);

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   int n = 0;
-  for (int layout : {kLayoutProtocol16, kLayoutProtocol17}) {
+  for (Layout layout : {Layout::Protocol16, Layout::Protocol17}) {
     for (int mode = 0; mode < 4; ++mode) {
       sim::ScanPattern pattern;
       pattern.layout = layout;
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
       for (int i = 0; i < 8; ++i) appendDataPacket(program, stream.next());
       // Replay with a step of 12 firings' worth of azimuth: more turns.
       program.insert(program.end(), {9, 20, static_cast<std::uint8_t>(12000 & 0xFF), static_cast<std::uint8_t>(12000 >> 8)});
-      write(dir, "revolutions-" + std::to_string(layout) + "-" + std::to_string(mode), program);
+      write(dir, "revolutions-" + std::to_string(static_cast<int>(layout)) + "-" + std::to_string(mode), program);
       ++n;
     }
   }

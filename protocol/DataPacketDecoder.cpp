@@ -131,10 +131,10 @@ bool DataPacketDecoder::decodeDataPacket(const std::uint8_t* data, std::size_t s
   if (firstBlock < 0) firstBlock = 0;
   countLostDataPackets(data);
   const std::uint32_t packetTime = loadLE32(data + kPacketTimestampOffset);
-  const int mode = returnMode_;
-  if (mode == kReturnStrongest) {
+  const ReturnMode mode = returnMode_;
+  if (mode == ReturnMode::Strongest) {
     decodeStrongestBlocks(data, firstBlock, packetTime);
-  } else if (mode >= kReturnDual && mode <= kReturnDualSecond) {
+  } else if (isDualReturn(mode)) {
     for (int b = firstBlock; b < kBlocksPerPacket; ++b) decodeDualBlock(data, b, packetTime);
   }
   return true;
@@ -164,7 +164,7 @@ void DataPacketDecoder::decodeStrongestBlocks(const std::uint8_t* packet, int fi
 void DataPacketDecoder::takeGpsReading(const std::uint8_t* block, int b) {
   const std::uint8_t* date;
   const std::uint8_t* time;
-  if (activeLayout_ == kLayoutProtocol17) {
+  if (activeLayout_ == Layout::Protocol17) {
     date = block + kProtocol17GpsDateOffset;
     time = block + kProtocol17GpsTimeOffset;
   } else {
@@ -218,7 +218,7 @@ void DataPacketDecoder::decodeDualBlock(const std::uint8_t* packet, int b, std::
   const std::uint8_t* block = packet + kBlockSize * b;
   const std::uint8_t* azimuthBlock = first ? block : block - kBlockSize;
 
-  appendBlock(record, block, blockAzimuthDegrees(azimuthBlock), b, kLayoutProtocol17, packetTime);
+  appendBlock(record, block, blockAzimuthDegrees(azimuthBlock), b, Layout::Protocol17, packetTime);
 
   if (revolutionWrapped(main_)) closeDualRevolution();
 }
@@ -230,17 +230,17 @@ void DataPacketDecoder::closeDualRevolution() {
   extrapolate(second_, kProtocol17MeasurementsPerBlock);
 
   switch (returnMode_) {
-    case kReturnDual:
+    case ReturnMode::Dual:
       appendList(main_.distance, second_.distance);
       appendList(main_.intensity, second_.intensity);
       appendList(main_.azimuth, second_.azimuth);
       appendList(main_.timestamp, second_.timestamp);
       emitRecord(main_);
       break;
-    case kReturnDualFirst:
+    case ReturnMode::DualFirst:
       emitRecord(main_);
       break;
-    case kReturnDualSecond:
+    case ReturnMode::DualSecond:
       emitRecord(second_);
       break;
     default:

@@ -55,28 +55,29 @@ class DataPacketDecoder {
   // and changes nothing, for anything else.
   bool decodeCompactScanPacket(const std::uint8_t* data, std::size_t size);
 
-  // Return mode 0..3; any other value makes data packets be ignored.
-  void setReturnMode(int mode) { returnMode_ = mode; }
-  int returnMode() const { return returnMode_; }
+  // One of the four return modes; any other value makes data packets be
+  // ignored.
+  void setReturnMode(ReturnMode mode) { returnMode_ = mode; }
+  ReturnMode returnMode() const { return returnMode_; }
 
-  // The layout requested by the operator (0 = protocol 1.6, 1 = protocol 1.7).
-  // It becomes the active one when the strongest-return record is next
-  // emitted; until then blocks are read in the old layout.
-  void setPendingLayout(int layout) {
-    pendingLayout_ = layout == kLayoutProtocol17 ? kLayoutProtocol17 : kLayoutProtocol16;
+  // The layout requested by the operator. It becomes the active one when the
+  // strongest-return record is next emitted; until then blocks are read in
+  // the old layout. A value outside the two reads as protocol 1.6.
+  void setPendingLayout(Layout layout) {
+    pendingLayout_ = layout == Layout::Protocol17 ? Layout::Protocol17 : Layout::Protocol16;
   }
-  int pendingLayout() const { return pendingLayout_; }
-  int activeLayout() const { return activeLayout_; }
+  Layout pendingLayout() const { return pendingLayout_; }
+  Layout activeLayout() const { return activeLayout_; }
   // Sets both the active and the pending layout, for decoders that start on a
   // known layout (the headless tool, tests).
-  void setLayout(int layout) {
+  void setLayout(Layout layout) {
     setPendingLayout(layout);
     activeLayout_ = pendingLayout_;
   }
 
-  // GPS readings (the time-stamp test). While enabled, and only in return
-  // mode 0, every block yields one reading to the sink before the block's
-  // revolution test.
+  // GPS readings (the time-stamp test). While enabled, and only in
+  // ReturnMode::Strongest, every block yields one reading to the sink before
+  // the block's revolution test.
   void setGpsReadingsEnabled(bool enabled) { gpsEnabled_ = enabled; }
   bool gpsReadingsEnabled() const { return gpsEnabled_; }
   void setGpsSink(GpsSink sink) { gpsSink_ = std::move(sink); }
@@ -139,9 +140,9 @@ class DataPacketDecoder {
   // Measurements moved from the end of one revolution to the start of the next.
   LidarDataSingleLine carry_;
 
-  int returnMode_ = 0;
-  int activeLayout_ = kLayoutProtocol16;
-  int pendingLayout_ = kLayoutProtocol16;
+  ReturnMode returnMode_ = ReturnMode::Strongest;
+  Layout activeLayout_ = Layout::Protocol16;
+  Layout pendingLayout_ = Layout::Protocol16;
 
   // Where the previous packet began: block 0's raw azimuth (hundredths), the
   // compact scan start angle (ten-thousandths); -1 when not known.

@@ -24,15 +24,21 @@ constexpr std::size_t kPacketTimestampOffset = 1200;  // LE32
 constexpr std::uint8_t kBlockFlag0 = 0xFF;
 constexpr std::uint8_t kBlockFlag1 = 0xEE;
 
-// Packet layouts, as the operator's protocol list numbers them.
-constexpr int kLayoutProtocol16 = 0;
-constexpr int kLayoutProtocol17 = 1;
+// Packet layouts, in the order of the operator's protocol list.
+enum class Layout { Protocol16, Protocol17 };
 
-// Return modes, as the return-mode list numbers them.
-constexpr int kReturnStrongest = 0;    // "StrongEcho"
-constexpr int kReturnDual = 1;         // "DualEcho": first return, then second
-constexpr int kReturnDualFirst = 2;    // "DualEcho_first"
-constexpr int kReturnDualSecond = 3;   // "DualEcho_second"
+// Return modes, numbered as the return-mode list numbers them. A value
+// outside these four (an unselected list gives -1) makes the decoder ignore
+// data packets.
+enum class ReturnMode {
+  Strongest = 0,   // "StrongEcho"
+  Dual = 1,        // "DualEcho": first return, then second
+  DualFirst = 2,   // "DualEcho_first"
+  DualSecond = 3,  // "DualEcho_second"
+};
+inline bool isDualReturn(ReturnMode mode) {
+  return mode == ReturnMode::Dual || mode == ReturnMode::DualFirst || mode == ReturnMode::DualSecond;
+}
 
 // Protocol 1.7 (and every dual-return block): 30 measurements in slots 0..14
 // and 16..30; slot 15 holds the GPS date, slot 31 the GPS time.

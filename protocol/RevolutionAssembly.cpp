@@ -81,7 +81,7 @@ void readBlocks(const std::uint8_t* block, int b, int blocks, std::uint32_t pack
 
 // Appends the measurements of `blocks` blocks from `block` on to distance,
 // intensity and timestamp.
-void appendMeasurements(LidarDataSingleLine& record, const std::uint8_t* block, int b, int blocks, int layout,
+void appendMeasurements(LidarDataSingleLine& record, const std::uint8_t* block, int b, int blocks, Layout layout,
                         std::uint32_t packetTime) {
   const int count = measurementsPerBlock(layout);
   const std::size_t n = record.distance.size();
@@ -92,7 +92,7 @@ void appendMeasurements(LidarDataSingleLine& record, const std::uint8_t* block, 
   double* distance = record.distance.data() + n;
   int* intensity = record.intensity.data() + n;
   unsigned long long* timestamp = record.timestamp.data() + n;
-  if (layout == kLayoutProtocol17)
+  if (layout == Layout::Protocol17)
     readBlocks<kProtocol17MeasurementsPerBlock>(block, b, blocks, packetTime, distance, intensity, timestamp);
   else
     readBlocks<kProtocol16MeasurementsPerBlock>(block, b, blocks, packetTime, distance, intensity, timestamp);
@@ -176,7 +176,7 @@ void boundRecord(LidarDataSingleLine& record, std::size_t incoming, std::size_t 
   if (record.blockAzimuth.size() > 2) dropFront(record.blockAzimuth, record.blockAzimuth.size() / 2);
 }
 
-int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, int layout,
+int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, Layout layout,
                 std::uint32_t packetTime) {
   const int count = measurementsPerBlock(layout);
   boundRecord(record, static_cast<std::size_t>(count), kRecordLimit);
@@ -187,7 +187,7 @@ int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double b
 }
 
 int appendBlocks(LidarDataSingleLine& record, const std::uint8_t* packet, const double* blockAzimuths, int first,
-                 int end, int layout, std::uint32_t packetTime) {
+                 int end, Layout layout, std::uint32_t packetTime) {
   const int count = measurementsPerBlock(layout);
   if (end <= first) return count;
   // A run that would reach the bound is taken block by block, each bounding

@@ -22,8 +22,8 @@ void interpolate(LidarDataSingleLine& record, int count);
 void extrapolate(LidarDataSingleLine& record, int count);
 
 // Measurements per block of a layout (30 in protocol 1.7, 2 in protocol 1.6).
-inline int measurementsPerBlock(int layout) {
-  return layout == kLayoutProtocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
+inline int measurementsPerBlock(Layout layout) {
+  return layout == Layout::Protocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
 }
 
 // A record whose revolution never closes (a sensor whose motor stands still
@@ -40,14 +40,14 @@ constexpr std::size_t kRecordLimit = 2000000;
 // measurements in `layout` (block b of its packet, for the firing times:
 // packet time stamp + the slot's firing offset, truncated, negative times 0),
 // and interpolate the block before it. Returns the measurements per block.
-int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, int layout,
+int appendBlock(LidarDataSingleLine& record, const std::uint8_t* block, double blockAzimuth, int b, Layout layout,
                 std::uint32_t packetTime);
 
 // Blocks first..end-1 of `packet` in one layout, with block b's azimuth in
 // blockAzimuths[b]: exactly what appendBlock does block by block, with the
 // lists grown once for the run.
 int appendBlocks(LidarDataSingleLine& record, const std::uint8_t* packet, const double* blockAzimuths, int first,
-                 int end, int layout, std::uint32_t packetTime);
+                 int end, Layout layout, std::uint32_t packetTime);
 
 // A revolution closes when the two newest block azimuths are more than half
 // a turn apart: the scan wrapped past 0 degrees between them.

@@ -5,8 +5,8 @@
 
 namespace z540k {
 
-ReturnFamily returnFamilyOf(int returnMode) {
-  return returnMode >= kReturnDual && returnMode <= kReturnDualSecond ? ReturnFamily::Dual : ReturnFamily::Strongest;
+ReturnFamily returnFamilyOf(ReturnMode returnMode) {
+  return isDualReturn(returnMode) ? ReturnFamily::Dual : ReturnFamily::Strongest;
 }
 
 // The decoder appends the block azimuth, then tests the two newest ones of

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "PacketFormat.h"
+
 namespace z540k {
 
 // A block of a packet stream: packet index and block 0..11 within it.
@@ -25,7 +27,7 @@ inline bool operator==(const BlockPosition& a, const BlockPosition& b) {
 // strongest return looks at every block, the dual-return modes at the even
 // blocks only (an odd block shares the azimuth of the block before it).
 enum class ReturnFamily { Strongest, Dual };
-ReturnFamily returnFamilyOf(int returnMode);
+ReturnFamily returnFamilyOf(ReturnMode returnMode);
 
 class RevolutionIndex {
  public:

@@ -39,12 +39,13 @@ void storeText(std::uint8_t* p, std::size_t width, const std::string& text) {
 
 }  // namespace
 
-DataPacketWriter::DataPacketWriter(int layout) : layout_(layout == kLayoutProtocol17 ? kLayoutProtocol17 : kLayoutProtocol16) {
+DataPacketWriter::DataPacketWriter(Layout layout)
+    : layout_(layout == Layout::Protocol17 ? Layout::Protocol17 : Layout::Protocol16) {
   for (int b = 0; b < kBlocksPerPacket; ++b) setBlockFlags(b, kBlockFlag0, kBlockFlag1);
 }
 
 int DataPacketWriter::measurementsPerBlock() const {
-  return layout_ == kLayoutProtocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
+  return layout_ == Layout::Protocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
 }
 
 void DataPacketWriter::setBlockAzimuth(int b, std::uint16_t hundredths) {
@@ -52,7 +53,7 @@ void DataPacketWriter::setBlockAzimuth(int b, std::uint16_t hundredths) {
 }
 
 void DataPacketWriter::setMeasurement(int b, int k, Measurement m) {
-  const int slot = layout_ == kLayoutProtocol17 ? kProtocol17Slots.at(k) : kProtocol16Slots.at(k);
+  const int slot = layout_ == Layout::Protocol17 ? kProtocol17Slots.at(k) : kProtocol16Slots.at(k);
   setSlot(b, slot, m);
 }
 
@@ -70,7 +71,7 @@ void DataPacketWriter::setBlockFlags(int b, std::uint8_t flag0, std::uint8_t fla
 void DataPacketWriter::setGps(int b, const GpsDateTime& when) {
   std::uint8_t* date;
   std::uint8_t* time;
-  if (layout_ == kLayoutProtocol17) {
+  if (layout_ == Layout::Protocol17) {
     date = block(b) + kProtocol17GpsDateOffset;
     time = block(b) + kProtocol17GpsTimeOffset;
   } else {

@@ -38,9 +38,9 @@ struct Measurement {
 // first return of firing f into block 2f, the second into block 2f + 1.
 class DataPacketWriter {
  public:
-  explicit DataPacketWriter(int layout);
+  explicit DataPacketWriter(Layout layout);
 
-  int layout() const { return layout_; }
+  Layout layout() const { return layout_; }
   int measurementsPerBlock() const;
 
   // Azimuth in hundredths of a degree as the sensor stamps it (0..35999).
@@ -58,7 +58,7 @@ class DataPacketWriter {
  private:
   std::uint8_t* block(int b) { return bytes_.data() + kBlockSize * static_cast<std::size_t>(b); }
 
-  int layout_;
+  Layout layout_;
   DataPacketBytes bytes_{};
 };
 

@@ -4,12 +4,12 @@ namespace z540k::sim {
 
 ScanPacketStream::ScanPacketStream(ScanPattern pattern)
     : pattern_(pattern), timestamp_(pattern.firstTimestamp) {
-  if (pattern_.dualReturn) pattern_.layout = kLayoutProtocol17;
+  if (pattern_.dualReturn) pattern_.layout = Layout::Protocol17;
   if (pattern_.firingsPerRevolution < 1) pattern_.firingsPerRevolution = 1;
 }
 
 int ScanPacketStream::measurementsPerFiring() const {
-  return pattern_.layout == kLayoutProtocol17 ? kProtocol17MeasurementsPerBlock
+  return pattern_.layout == Layout::Protocol17 ? kProtocol17MeasurementsPerBlock
                                               : kProtocol16MeasurementsPerBlock;
 }
 

@@ -12,7 +12,7 @@
 namespace z540k::sim {
 
 struct ScanPattern {
-  int layout = kLayoutProtocol17;
+  Layout layout = Layout::Protocol17;
   bool dualReturn = false;           // firings as (first, second) block pairs, protocol 1.7 slots
   int firingsPerRevolution = 360;    // block azimuth step = 36000 / firingsPerRevolution hundredths
   std::uint16_t startAzimuth = 0;    // hundredths of a degree of the first firing

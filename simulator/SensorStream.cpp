@@ -38,8 +38,8 @@ void store(Datagram& out, SentKind kind, std::uint64_t timeUs, const std::array<
 
 }  // namespace
 
-double rawDistanceUnitMm(int layout) {
-  return layout == kLayoutProtocol17 ? kProtocol17UnitMm : kProtocol16UnitMm;
+double rawDistanceUnitMm(Layout layout) {
+  return layout == Layout::Protocol17 ? kProtocol17UnitMm : kProtocol16UnitMm;
 }
 
 GpsDateTime gpsDateTimeOf(std::int64_t secondsSince1970) {
@@ -73,7 +73,7 @@ GpsDateTime gpsDateTimeOf(std::int64_t secondsSince1970) {
 
 SensorStream::SensorStream(const StreamSettings& settings, const SensorState& state)
     : settings_(settings), state_(state) {
-  if (settings_.layout != kLayoutProtocol16) settings_.layout = kLayoutProtocol17;
+  if (settings_.layout != Layout::Protocol16) settings_.layout = Layout::Protocol17;
   if (settings_.gpsJumpAtSeconds) {
     // The jump falls on the first whole GPS second at or after the moment
     // asked for: one second is then skipped (s, s + 2). A jump in the middle
@@ -107,7 +107,7 @@ int SensorStream::packetsPerRevolution() const {
 int SensorStream::blockAzimuthStep() const {
   if (settings_.compactScan) return 0;
   if (state_.dualReturn()) return kDualReturnBlockStep;
-  return settings_.layout == kLayoutProtocol17 ? kProtocol17BlockStep : kProtocol16BlockStep;
+  return settings_.layout == Layout::Protocol17 ? kProtocol17BlockStep : kProtocol16BlockStep;
 }
 
 std::uint32_t SensorStream::packetPeriodUs() const {
@@ -175,7 +175,7 @@ void SensorStream::makeDataPacket(Datagram& out) {
 void SensorStream::makeDualReturnPacket(Datagram& out) {
   // Every dual-return block uses the 30-slot arrangement, whatever the
   // layout; the raw unit stays the layout's.
-  DataPacketWriter writer(kLayoutProtocol17);
+  DataPacketWriter writer(Layout::Protocol17);
   const int perBlock = writer.measurementsPerBlock();
   const int step = kDualReturnBlockStep;
   const double unitMm = rawDistanceUnitMm(settings_.layout);

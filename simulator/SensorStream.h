@@ -51,7 +51,7 @@ constexpr int kCompactPacketsPerRevolution = 4;
 constexpr std::uint32_t kCompactQuarterAngle = 900000;  // ten-thousandths of a degree
 
 // Millimetres per raw distance count.
-double rawDistanceUnitMm(int layout);
+double rawDistanceUnitMm(Layout layout);
 
 // Large enough for every datagram the simulator sends, garbage included.
 constexpr std::size_t kMaxDatagramSize = 1500;
@@ -69,7 +69,7 @@ struct Datagram {
 };
 
 struct StreamSettings {
-  int layout = kLayoutProtocol17;  // the sensor's firmware: fixed for its life
+  Layout layout = Layout::Protocol17;  // the sensor's firmware: fixed for its life
   bool compactScan = false;        // compact scan packets instead of data packets
   StatusLayout statusLayout = StatusLayout::Long;
   // The sensor's UTC clock at stream time 0, microseconds since 1970.

@@ -92,7 +92,7 @@ std::string describeStream(const SensorStream& stream) {
   const StreamSettings& settings = stream.settings();
   const SensorState& state = stream.state();
   std::ostringstream text;
-  text << "protocol " << (settings.layout == kLayoutProtocol17 ? "1.7" : "1.6");
+  text << "protocol " << (settings.layout == Layout::Protocol17 ? "1.7" : "1.6");
   if (settings.compactScan)
     text << ", compact scan packets";
   else

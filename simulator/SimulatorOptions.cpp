@@ -96,7 +96,8 @@ SimulatorOptions readOptions(const Arguments& line) {
   o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", o.statusPort));
   o.statusToDataPort = line.has("--status-to-data-port");
   o.shortStatus = line.has("--short-status");
-  o.layout = line.choice("--layout", {"1.6", "1.7"}, o.layout);
+  const int layoutIndex = line.choice("--layout", {"1.6", "1.7"}, o.layout == Layout::Protocol16 ? 0 : 1);
+  o.layout = layoutIndex == 0 ? Layout::Protocol16 : Layout::Protocol17;
   o.dualReturn = line.has("--dual-return");
   const long long rpm = line.integer("--rpm", o.rpm, 0, 65535, "300, 600 or 1200");
   if (!isMotorSpeed(static_cast<unsigned>(rpm))) line.refuse("--rpm", "300, 600 or 1200");

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "PacketFormat.h"
+
 namespace z540k::sim {
 
 constexpr std::uint16_t kSensorPort = 2368;  // the sensor sends from and listens on it
@@ -18,7 +20,7 @@ struct SimulatorOptions {
   std::uint16_t statusPort = 2369;
   bool statusToDataPort = false;
   bool shortStatus = false;
-  int layout = 1;  // kLayoutProtocol17
+  Layout layout = Layout::Protocol17;
   bool dualReturn = false;
   std::uint16_t rpm = 600;
   bool compactScan = false;

@@ -17,10 +17,10 @@
 
 namespace z540k::test {
 
-inline std::vector<LidarDataSingleLine> simulatedRevolutions(int layout, int packets = 40) {
+inline std::vector<LidarDataSingleLine> simulatedRevolutions(Layout layout, int packets = 40) {
   const std::string path = "/tmp/z540k-window-" + std::to_string(::getpid()) + ".pcap";
-  Process sim({Z540K_SIM_PATH, "--quiet", "--count", std::to_string(packets), "--layout", layout == 1 ? "1.7" : "1.6",
-               "--write-pcap", path});
+  Process sim({Z540K_SIM_PATH, "--quiet", "--count", std::to_string(packets), "--layout",
+               layout == Layout::Protocol17 ? "1.7" : "1.6", "--write-pcap", path});
   if (sim.wait() != 0) qFatal("the simulator could not write %s", path.c_str());
   std::vector<LidarDataSingleLine> records;
   DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });

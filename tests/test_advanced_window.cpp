@@ -589,7 +589,7 @@ class AdvancedWindowTest : public QObject {
     QVERIFY2(paths == names(before) || paths == names(after), qPrintable(paths.at(0).toString()));
 
     // Twelve readings 2021/11/22 10:00:01 .. :13 with :07 skipped: one jump.
-    sim::DataPacketWriter w(kLayoutProtocol16);
+    sim::DataPacketWriter w(Layout::Protocol16);
     for (int b = 0; b < 12; ++b) {
       w.setBlockAzimuth(b, static_cast<std::uint16_t>(100 * b));
       w.setGps(b, GpsDateTime{21, 11, 22, 10, 0, static_cast<std::uint8_t>(b < 6 ? b + 1 : b + 2)});

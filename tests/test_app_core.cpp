@@ -111,10 +111,10 @@ TEST(PlaybackControlTest, PlayPauseStepsAndTheEnd) {
   EXPECT_TRUE(c.paused() && c.stepsEnabled() && c.holdsView());
   o = c.stepBackward();
   EXPECT_TRUE(o.stepRequest && o.gate == Gate::Open);
-  EXPECT_EQ(c.direction(), -1);
+  EXPECT_EQ(c.direction(), Direction::Backwards);
   o = c.stepForward();
   EXPECT_TRUE(o.stepRequest && o.gate == Gate::Open);
-  EXPECT_EQ(c.direction(), 1);
+  EXPECT_EQ(c.direction(), Direction::Forwards);
 
   o = c.play();  // resume: the run goes on
   EXPECT_TRUE(!o.start && o.gate == Gate::Open);
@@ -156,11 +156,11 @@ TEST(PlaybackControlTest, SeekSpeedsCycleWithTheirIcons) {
     p.forward ? c.seekForward() : c.seekBackward();
     EXPECT_EQ(p.forward ? c.seekForwardIcon() : c.seekBackwardIcon(), std::string("./Resources/images/") + p.icon);
     EXPECT_EQ(c.speedIndex(), p.speed) << p.icon;
-    EXPECT_EQ(c.direction(), p.forward ? 1 : -1) << p.icon;
+    EXPECT_EQ(c.direction(), p.forward ? Direction::Forwards : Direction::Backwards) << p.icon;
   }
   c.finished(true);
   EXPECT_EQ(c.speedIndex(), 0);
-  EXPECT_EQ(c.direction(), 1);
+  EXPECT_EQ(c.direction(), Direction::Forwards);
   EXPECT_EQ(c.seekForwardIcon(), "./Resources/images/Seekforward.png");
 }
 

@@ -28,7 +28,7 @@ namespace {
 // `count` data packets of a turning sensor; by default 30 packets per
 // revolution, each revolution starting at 0 degrees with the first block of
 // a packet.
-std::shared_ptr<DataPacketList> capturePackets(int count, int layout = kLayoutProtocol17, bool dual = false,
+std::shared_ptr<DataPacketList> capturePackets(int count, Layout layout = Layout::Protocol17, bool dual = false,
                                                int firingsPerRevolution = 360, std::uint16_t startAzimuth = 0) {
   sim::ScanPattern pattern;
   pattern.layout = layout;
@@ -59,7 +59,8 @@ std::shared_ptr<DataPacketList> splicedPackets(const std::vector<std::pair<sim::
 }
 
 // The records the live decoder emits for the packets, in order.
-std::vector<LidarDataSingleLine> decoderRecords(const DataPacketList& packets, int layout, int returnMode) {
+std::vector<LidarDataSingleLine> decoderRecords(const DataPacketList& packets, Layout layout,
+                                                 ReturnMode returnMode) {
   std::vector<LidarDataSingleLine> records;
   DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
   decoder.setLayout(layout);
@@ -124,7 +125,7 @@ class CapturePlayerTest : public QObject {
   // runs; played again it starts from the first frame.
   void forwardPlayToTheEnd() {
     const auto packets = capturePackets(95);
-    const auto expected = decoderRecords(*packets, kLayoutProtocol17, kReturnStrongest);
+    const auto expected = decoderRecords(*packets, Layout::Protocol17, ReturnMode::Strongest);
     QCOMPARE(expected.size(), std::size_t(3));
     ReadLiveOffData player;
     QVERIFY(player.setPackets(packets));
@@ -139,7 +140,7 @@ class CapturePlayerTest : public QObject {
     QCOMPARE(emitted.order, QString("RRRE"));
     QCOMPARE(emitted.frames, (std::vector<int>{1, 2, 3}));
     for (std::size_t r = 0; r < expected.size(); ++r) QVERIFY(sameRecord(emitted.records[r], expected[r]));
-    QCOMPARE(player.direction.load(), 1);
+    QCOMPARE(player.direction.load(), Direction::Forwards);
     player.start();
     QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 2, 10000);
     QCOMPARE(emitted.order, QString("RRRERRRE"));
@@ -152,13 +153,13 @@ class CapturePlayerTest : public QObject {
   // forwards again. A frame asked for by number is that frame.
   void backwardStepsShowTheForwardFrames() {
     const auto packets = capturePackets(125);
-    const auto expected = decoderRecords(*packets, kLayoutProtocol17, kReturnStrongest);
+    const auto expected = decoderRecords(*packets, Layout::Protocol17, ReturnMode::Strongest);
     QCOMPARE(expected.size(), std::size_t(4));
     ReadLiveOffData player;
     QVERIFY(player.setPackets(packets));
     player.pauseOverrideMs = 0;
     PlayerSignals emitted(player);
-    const auto step = [&](int direction, int frame) {
+    const auto step = [&](Direction direction, int frame) {
       const int before = emitted.emitted;
       player.direction = direction;
       player.stepRequest = 1;
@@ -168,19 +169,19 @@ class CapturePlayerTest : public QObject {
       QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), before + 1, 10000);
       QTRY_VERIFY_WITH_TIMEOUT(!player.gateOpen(), 10000);  // waits behind the step
     };
-    for (int k = 1; k <= 4; ++k) step(1, 0);
-    for (int k = 3; k >= 1; --k) step(-1, 0);
-    step(1, 4);
-    step(-1, 2);
+    for (int k = 1; k <= 4; ++k) step(Direction::Forwards, 0);
+    for (int k = 3; k >= 1; --k) step(Direction::Backwards, 0);
+    step(Direction::Forwards, 4);
+    step(Direction::Backwards, 2);
     QTRY_COMPARE_WITH_TIMEOUT(int(emitted.records.size()), 9, 10000);
     QCOMPARE(emitted.frames, (std::vector<int>{1, 2, 3, 4, 3, 2, 1, 4, 2}));
     for (std::size_t r = 0; r < emitted.records.size(); ++r)
       QVERIFY2(sameRecord(emitted.records[r], expected[emitted.frames[r] - 1]), qPrintable(QString::number(r)));
-    player.direction = -1;
+    player.direction = Direction::Backwards;
     player.giveGate();  // on backwards from frame 2: frame 1, then the end
     QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
     QCOMPARE(emitted.order.right(2), QString("RE"));
-    QCOMPARE(player.direction.load(), 1);
+    QCOMPARE(player.direction.load(), Direction::Forwards);
   }
 
   // A capture of a sensor in the protocol 1.6 layout plays back in that
@@ -188,12 +189,12 @@ class CapturePlayerTest : public QObject {
   // record as the live decoder reads them.
   void layoutAndReturnModeAsChosen() {
     for (const bool dual : {false, true}) {
-      const auto packets = capturePackets(70, dual ? kLayoutProtocol17 : kLayoutProtocol16, dual);
-      const int mode = dual ? kReturnDual : kReturnStrongest;
-      const auto expected = decoderRecords(*packets, dual ? kLayoutProtocol17 : kLayoutProtocol16, mode);
+      const auto packets = capturePackets(70, dual ? Layout::Protocol17 : Layout::Protocol16, dual);
+      const ReturnMode mode = dual ? ReturnMode::Dual : ReturnMode::Strongest;
+      const auto expected = decoderRecords(*packets, dual ? Layout::Protocol17 : Layout::Protocol16, mode);
       QVERIFY(!expected.empty());
       ReadLiveOffData player;
-      player.layout = dual ? kLayoutProtocol17 : kLayoutProtocol16;
+      player.layout = dual ? Layout::Protocol17 : Layout::Protocol16;
       player.returnMode = mode;
       player.pauseOverrideMs = 0;
       QVERIFY(player.setPackets(packets));
@@ -215,20 +216,20 @@ class CapturePlayerTest : public QObject {
     // whole turns of 50, what a revolution of 49 receives comes from further
     // back.
     sim::ScanPattern of50, of49;
-    of50.layout = of49.layout = kLayoutProtocol16;
+    of50.layout = of49.layout = Layout::Protocol16;
     of50.firingsPerRevolution = 50;
     of49.firingsPerRevolution = 49;
     const struct {
-      int layout;
+      Layout layout;
       bool dual;
       std::shared_ptr<DataPacketList> packets;
-    } cases[] = {{kLayoutProtocol17, false, capturePackets(210, kLayoutProtocol17, false, 360, 33000)},
-                 {kLayoutProtocol16, false, capturePackets(35, kLayoutProtocol16, false, 60, 33000)},
-                 {kLayoutProtocol16, false, splicedPackets({{of50, 25}, {of49, 30}})},
-                 {kLayoutProtocol17, true, capturePackets(420, kLayoutProtocol17, true, 360, 33000)}};
+    } cases[] = {{Layout::Protocol17, false, capturePackets(210, Layout::Protocol17, false, 360, 33000)},
+                 {Layout::Protocol16, false, capturePackets(35, Layout::Protocol16, false, 60, 33000)},
+                 {Layout::Protocol16, false, splicedPackets({{of50, 25}, {of49, 30}})},
+                 {Layout::Protocol17, true, capturePackets(420, Layout::Protocol17, true, 360, 33000)}};
     for (const auto& c : cases) {
       const auto& packets = c.packets;
-      const int mode = c.dual ? kReturnDualSecond : kReturnStrongest;
+      const ReturnMode mode = c.dual ? ReturnMode::DualSecond : ReturnMode::Strongest;
       const auto expected = decoderRecords(*packets, c.layout, mode);
       CaptureFrames frames(packets);
       frames.setLayout(c.layout);
@@ -243,7 +244,8 @@ class CapturePlayerTest : public QObject {
       for (std::size_t k : order) {
         LidarDataSingleLine frame;
         QCOMPARE(frames.frame(k, frame, {}), CaptureFrames::Result::Frame);
-        QVERIFY2(sameRecord(frame, expected[k]), qPrintable(QString("layout %1, frame %2").arg(c.layout).arg(k)));
+        QVERIFY2(sameRecord(frame, expected[k]),
+                 qPrintable(QString("layout %1, frame %2").arg(static_cast<int>(c.layout)).arg(k)));
       }
     }
   }
@@ -359,7 +361,7 @@ class CapturePlayerTest : public QObject {
         switch (control) {
           case Play:
             if (!player.isRunning()) {
-              player.direction = 1;
+              player.direction = Direction::Forwards;
               player.stepRequest = 0;
               player.start();
             }
@@ -372,14 +374,14 @@ class CapturePlayerTest : public QObject {
             break;
           case StepForward:
           case StepBackward:
-            player.direction = control == StepForward ? 1 : -1;
+            player.direction = control == StepForward ? Direction::Forwards : Direction::Backwards;
             player.stepRequest = 1;
             player.giveGate();
             paused = false;
             break;
           case SeekForward:
           case SeekBackward:
-            player.direction = control == SeekForward ? 1 : -1;
+            player.direction = control == SeekForward ? Direction::Forwards : Direction::Backwards;
             player.speedIndex = static_cast<int>(random() % 5);
             break;
           case Stop:

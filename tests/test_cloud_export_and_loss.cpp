@@ -267,7 +267,7 @@ TEST(CloudExportTest, RefusalsNeverLoseAFile) {
   const Capture longer({"--quiet", "--seconds", "40", "--layout", "1.7"});
   const std::string out = tempPath("changed");
   cli::DecodeSettings settings;
-  settings.layout = settings.csv.layout = 1;
+  settings.layout = settings.csv.layout = Layout::Protocol17;
   const std::atomic<bool> stop{false};
   int refills = 0;
   cli::CaptureExportHooks hooks;
@@ -340,7 +340,7 @@ TEST(WireLossCountTest, ListenPrintsThemPerRevolution) {
   std::vector<std::uint64_t> expected;
   {
     DataPacketDecoder decoder([&](const LidarDataSingleLine&) { expected.push_back(decoder.revolutionLostPackets()); });
-    decoder.setLayout(kLayoutProtocol17);
+    decoder.setLayout(Layout::Protocol17);
     CaptureReader reader;
     ASSERT_TRUE(reader.open(capture.path)) << reader.error();
     CapturedDatagram d;

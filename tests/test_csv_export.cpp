@@ -52,13 +52,13 @@ TEST(CsvExportTest, HeaderLine) {
 TEST(CsvExportTest, PointOnTheXAxisInBothViewModes) {
   const auto r = recordOf({{1000.0, 77, 90.0, 123456789012ULL}});
   CsvExportOptions o;
-  o.layout = 0;
-  o.viewMode = 1;
+  o.layout = Layout::Protocol16;
+  o.viewMode = ViewMode::FractionsKept;
   EXPECT_EQ(frame(r, o, CsvFrameKind::Arriving, 5), "5,200,0.000265359,0,77,90,200,123456789012\n");
-  o.viewMode = 0;
+  o.viewMode = ViewMode::WholeCentimetres;
   EXPECT_EQ(frame(r, o, CsvFrameKind::Arriving, 5), "5,200,0,0,77,90,200,123456789012\n");
   // The 1.7 layout divides by 0.25.
-  o.layout = 1;
+  o.layout = Layout::Protocol17;
   EXPECT_EQ(frame(r, o, CsvFrameKind::Arriving), "1,400,0,0,77,90,400,123456789012\n");
 }
 
@@ -75,7 +75,7 @@ TEST(CsvExportTest, WholeCentimetresPerExportKind) {
   // A small negative value becomes 0, not -0.
   const auto nearZero = recordOf({{2.0, 1, 359.0, 1}});  // x = -0.07 cm
   EXPECT_EQ(linesOf(frame(nearZero, o, CsvFrameKind::Arriving))[0].substr(0, 4), "1,0,");
-  o.viewMode = 1;
+  o.viewMode = ViewMode::FractionsKept;
   EXPECT_EQ(linesOf(frame(negative, o, CsvFrameKind::Arriving))[0].substr(0, 7), "1,-2.7,");
 }
 
@@ -129,8 +129,8 @@ TEST(CsvExportTest, SameBytesAsStreamFormatting) {
     for (int viewMode : {0, 1})
       for (CsvFrameKind kind : {CsvFrameKind::Arriving, CsvFrameKind::Frozen}) {
         CsvExportOptions o;
-        o.layout = layout;
-        o.viewMode = viewMode;
+        o.layout = layout == 0 ? Layout::Protocol16 : Layout::Protocol17;
+        o.viewMode = viewMode == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
         o.angleMin = 20.25f;
         o.angleMax = 300.5f;
         std::ostringstream expected;
@@ -173,7 +173,7 @@ TEST(CsvExportTest, FileOfManyFramesHoldsTheirLines) {
     r.timestamp.push_back(1000000 + 3 * i);
   }
   CsvExportOptions o;
-  o.viewMode = 1;
+  o.viewMode = ViewMode::FractionsKept;
   const std::string path = "/tmp/z540k-" + std::to_string(::getpid()) + "-frames.csv";
   CsvFrameFile file(o, 40);
   std::string error;

@@ -18,13 +18,13 @@ using sim::ScanPattern;
 
 namespace {
 
-int slotOf(int layout, int k) {
-  return layout == kLayoutProtocol17 ? kProtocol17Slots[k] : kProtocol16Slots[k];
+int slotOf(Layout layout, int k) {
+  return layout == Layout::Protocol17 ? kProtocol17Slots[k] : kProtocol16Slots[k];
 }
 
 // A packet whose blocks carry the given azimuths (hundredths) and measurement
 // k of block b has distance 100 * b + k + 1.
-sim::DataPacketBytes packetWithAzimuths(int layout, const std::array<std::uint16_t, 12>& azimuths,
+sim::DataPacketBytes packetWithAzimuths(Layout layout, const std::array<std::uint16_t, 12>& azimuths,
                                         std::uint32_t timestamp = 100000) {
   DataPacketWriter w(layout);
   for (int b = 0; b < 12; ++b) {
@@ -40,7 +40,7 @@ sim::DataPacketBytes packetWithAzimuths(int layout, const std::array<std::uint16
 
 // ---- Whole revolutions -------------------------------------------------------
 
-class StrongestRevolutionTest : public ::testing::TestWithParam<std::tuple<int, int>> {};
+class StrongestRevolutionTest : public ::testing::TestWithParam<std::tuple<Layout, int>> {};
 
 // Every measurement sent comes out exactly once, in order, with its own
 // distance, intensity and time; the records in between hold the carried
@@ -89,7 +89,7 @@ TEST_P(StrongestRevolutionTest, EveryMeasurementArrivesOnceInOrder) {
       const int packet = static_cast<int>(f / 12);
       const int b = static_cast<int>(f % 12);
       const double T = pattern.firstTimestamp + static_cast<double>(packet) * pattern.timestampStep;
-      const double offset = layout == kLayoutProtocol17 ? (30 * b + slotOf(layout, k)) * 3.125
+      const double offset = layout == Layout::Protocol17 ? (30 * b + slotOf(layout, k)) * 3.125
                                                         : (slotOf(layout, k) + 2 * b) * 3.125;
       ASSERT_EQ(record.timestamp[i], static_cast<unsigned long long>(T + offset - 596.875));
       // Azimuths run from the block's own azimuth towards the next block's.
@@ -113,7 +113,7 @@ TEST_P(StrongestRevolutionTest, EveryMeasurementArrivesOnceInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, StrongestRevolutionTest,
-                         ::testing::Combine(::testing::Values(kLayoutProtocol16, kLayoutProtocol17),
+                         ::testing::Combine(::testing::Values(Layout::Protocol16, Layout::Protocol17),
                                             ::testing::Values(360, 100, 1000)));
 
 // ---- Interpolation and extrapolation precision -------------------------------
@@ -122,8 +122,8 @@ INSTANTIATE_TEST_SUITE_P(BothLayouts, StrongestRevolutionTest,
 // double-precision result differs in the last bits, which this test sees.
 TEST(InterpolationTest, AzimuthsOfABlockUseSinglePrecisionSteps) {
   RecordingDecoder rec;
-  rec.decoder.setLayout(kLayoutProtocol17);
-  rec.feed(packetWithAzimuths(kLayoutProtocol17, {1000, 1033, 1066, 1099, 1132, 1165, 1198, 1231, 1264, 1297, 1330, 1363}));
+  rec.decoder.setLayout(Layout::Protocol17);
+  rec.feed(packetWithAzimuths(Layout::Protocol17, {1000, 1033, 1066, 1099, 1132, 1165, 1198, 1231, 1264, 1297, 1330, 1363}));
   const auto& az = rec.decoder.mainRecord().azimuth;
   ASSERT_EQ(az.size(), 11u * 30u);  // the newest block waits for the next one
   EXPECT_EQ(az[0], 10.0);
@@ -140,9 +140,9 @@ TEST(InterpolationTest, AzimuthsOfABlockUseSinglePrecisionSteps) {
 // added to its block azimuth in double precision.
 TEST(InterpolationTest, WrapInterpolationAndCloseExtrapolation) {
   RecordingDecoder rec;
-  rec.decoder.setLayout(kLayoutProtocol17);
+  rec.decoder.setLayout(Layout::Protocol17);
   // Blocks at 358.30, 358.90, 359.50 then 0.70: the fourth block closes.
-  rec.feed(packetWithAzimuths(kLayoutProtocol17, {35830, 35890, 35950, 70, 190, 310, 430, 550, 670, 790, 910, 1030}));
+  rec.feed(packetWithAzimuths(Layout::Protocol17, {35830, 35890, 35950, 70, 190, 310, 430, 550, 670, 790, 910, 1030}));
   ASSERT_EQ(rec.records.size(), 1u);
   const LidarDataSingleLine& r = rec.records[0];
   ASSERT_EQ(r.azimuth.size(), 4u * 30u);
@@ -179,7 +179,7 @@ TEST(InterpolationTest, WrapInterpolationAndCloseExtrapolation) {
 // emitted record keeps every measurement and the next starts empty.
 TEST(CarryOverTest, FewerThanHundredMeasurementsCarryNothing) {
   RecordingDecoder rec;  // protocol 1.6: 2 measurements per block
-  rec.feed(packetWithAzimuths(kLayoutProtocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000}));
+  rec.feed(packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000}));
   ASSERT_EQ(rec.records.size(), 1u);
   const LidarDataSingleLine& r = rec.records[0];
   ASSERT_EQ(r.distance.size(), 6u);
@@ -203,10 +203,10 @@ TEST(CarryOverTest, OnlyMeasurementsBelowTwentyDegreesAmongTheLastHundredMove) {
     std::uint16_t a = firstBlock;
     for (int p = 0; p < packets; ++p) {
       for (int b = 0; b < 12; ++b, a += 100) az[b] = a;
-      rec.feed(packetWithAzimuths(kLayoutProtocol16, az));
+      rec.feed(packetWithAzimuths(Layout::Protocol16, az));
     }
     EXPECT_TRUE(rec.records.empty());
-    rec.feed(packetWithAzimuths(kLayoutProtocol16, closing));
+    rec.feed(packetWithAzimuths(Layout::Protocol16, closing));
   };
 
   RecordingDecoder few;
@@ -240,7 +240,7 @@ TEST(CarryOverTest, OnlyMeasurementsBelowTwentyDegreesAmongTheLastHundredMove) {
 
 TEST(BlockAzimuthTest, RawValuesAtAndAboveFullTurn) {
   DataPacketDecoder decoder;
-  DataPacketWriter w(kLayoutProtocol16);
+  DataPacketWriter w(Layout::Protocol16);
   w.setBlockAzimuth(0, 35999);
   w.setBlockAzimuth(1, 35999);
   w.setBlockAzimuth(2, 36000);   // out of range: read as 0.0
@@ -266,8 +266,8 @@ TEST(BlockAzimuthTest, RawValuesAtAndAboveFullTurn) {
 
 TEST(TimestampTest, FiringOffsetsOfBothLayouts) {
   DataPacketDecoder d17;
-  d17.setLayout(kLayoutProtocol17);
-  auto p17 = packetWithAzimuths(kLayoutProtocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 1000);
+  d17.setLayout(Layout::Protocol17);
+  auto p17 = packetWithAzimuths(Layout::Protocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 1000);
   ASSERT_TRUE(d17.decodeDataPacket(p17.data(), p17.size()));
   const auto& t17 = d17.mainRecord().timestamp;
   ASSERT_EQ(t17.size(), 360u);
@@ -280,7 +280,7 @@ TEST(TimestampTest, FiringOffsetsOfBothLayouts) {
   EXPECT_EQ(t17[359], 1528u);   // block 11, slot 30: 1000 + 360 x 3.125 - 596.875
 
   DataPacketDecoder d16;
-  auto p16 = packetWithAzimuths(kLayoutProtocol16, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 1000);
+  auto p16 = packetWithAzimuths(Layout::Protocol16, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 1000);
   ASSERT_TRUE(d16.decodeDataPacket(p16.data(), p16.size()));
   const auto& t16 = d16.mainRecord().timestamp;
   ASSERT_EQ(t16.size(), 24u);
@@ -294,8 +294,8 @@ TEST(TimestampTest, FiringOffsetsOfBothLayouts) {
 // clamped to 0 instead of wrapping to huge unsigned values.
 TEST(TimestampTest, NegativeTimesAreClampedToZero) {
   DataPacketDecoder d;
-  d.setLayout(kLayoutProtocol17);
-  auto p = packetWithAzimuths(kLayoutProtocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 0);
+  d.setLayout(Layout::Protocol17);
+  auto p = packetWithAzimuths(Layout::Protocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 0);
   ASSERT_TRUE(d.decodeDataPacket(p.data(), p.size()));
   const auto& t = d.mainRecord().timestamp;
   for (std::size_t i = 0; i < t.size(); ++i) {
@@ -305,9 +305,9 @@ TEST(TimestampTest, NegativeTimesAreClampedToZero) {
   EXPECT_EQ(t[0], 0u);
   EXPECT_EQ(t[359], 528u);
   // The largest time stamp does not overflow either.
-  auto pmax = packetWithAzimuths(kLayoutProtocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 0xFFFFFFFFu);
+  auto pmax = packetWithAzimuths(Layout::Protocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 0xFFFFFFFFu);
   DataPacketDecoder dmax;
-  dmax.setLayout(kLayoutProtocol17);
+  dmax.setLayout(Layout::Protocol17);
   ASSERT_TRUE(dmax.decodeDataPacket(pmax.data(), pmax.size()));
   EXPECT_EQ(dmax.mainRecord().timestamp.back(), 0xFFFFFFFFull + 528u);
 }
@@ -319,16 +319,16 @@ TEST(TimestampTest, NegativeTimesAreClampedToZero) {
 // same packet after the closing block already use the new one.
 TEST(LayoutChangeTest, TakesEffectOnlyAfterTheNextEmission) {
   RecordingDecoder rec;
-  ASSERT_EQ(rec.decoder.activeLayout(), kLayoutProtocol16);
-  rec.feed(packetWithAzimuths(kLayoutProtocol16, {30000, 30500, 31000, 31500, 32000, 32500, 33000, 33500, 34000, 34500, 35000, 35500}));
-  rec.decoder.setPendingLayout(kLayoutProtocol17);
-  EXPECT_EQ(rec.decoder.activeLayout(), kLayoutProtocol16);
-  EXPECT_EQ(rec.decoder.pendingLayout(), kLayoutProtocol17);
+  ASSERT_EQ(rec.decoder.activeLayout(), Layout::Protocol16);
+  rec.feed(packetWithAzimuths(Layout::Protocol16, {30000, 30500, 31000, 31500, 32000, 32500, 33000, 33500, 34000, 34500, 35000, 35500}));
+  rec.decoder.setPendingLayout(Layout::Protocol17);
+  EXPECT_EQ(rec.decoder.activeLayout(), Layout::Protocol16);
+  EXPECT_EQ(rec.decoder.pendingLayout(), Layout::Protocol17);
 
   // The next packet is still read in the 1.6 layout up to the close at block 2
   // (0.00); from block 3 on in the 1.7 layout. Build it with both layouts'
   // slots filled so either reading finds values.
-  DataPacketWriter w(kLayoutProtocol17);
+  DataPacketWriter w(Layout::Protocol17);
   const std::array<std::uint16_t, 12> az{35800, 35900, 0, 100, 200, 300, 400, 500, 600, 700, 800, 900};
   for (int b = 0; b < 12; ++b) {
     w.setBlockAzimuth(b, az[b]);
@@ -340,7 +340,7 @@ TEST(LayoutChangeTest, TakesEffectOnlyAfterTheNextEmission) {
   EXPECT_EQ(rec.records[0].distance.size(), 15u * 2u);  // 12 + 3 blocks of the old layout
   EXPECT_EQ(rec.records[0].distance[24], 1000.0);       // block 0 of packet 2, slot 0
   EXPECT_EQ(rec.records[0].distance[25], 1015.0);       // slot 16 is measurement 15 of 1.7
-  EXPECT_EQ(rec.decoder.activeLayout(), kLayoutProtocol17);
+  EXPECT_EQ(rec.decoder.activeLayout(), Layout::Protocol17);
   // Nothing carried (30 < 100); blocks 3..11 read 30 measurements each.
   EXPECT_EQ(rec.decoder.mainRecord().distance.size(), 9u * 30u);
   EXPECT_EQ(rec.decoder.mainRecord().distance[0], 4000.0);
@@ -351,15 +351,15 @@ TEST(LayoutChangeTest, TakesEffectOnlyAfterTheNextEmission) {
 
 TEST(DecoderControlTest, UnknownReturnModeIgnoresBlocksAndClearEmptiesEverything) {
   RecordingDecoder rec;
-  auto p = packetWithAzimuths(kLayoutProtocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
-  rec.decoder.setReturnMode(4);
+  auto p = packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
+  rec.decoder.setReturnMode(static_cast<ReturnMode>(4));
   rec.feed(p);
-  rec.decoder.setReturnMode(-1);
+  rec.decoder.setReturnMode(static_cast<ReturnMode>(-1));
   rec.feed(p);
   EXPECT_TRUE(rec.records.empty());
   EXPECT_TRUE(rec.decoder.mainRecord().distance.empty());
 
-  rec.decoder.setReturnMode(0);
+  rec.decoder.setReturnMode(ReturnMode::Strongest);
   rec.feed(p);
   EXPECT_FALSE(rec.decoder.mainRecord().distance.empty());
   rec.decoder.clear();
@@ -372,7 +372,7 @@ TEST(DecoderControlTest, RejectsWhatIsNotADataPacket) {
   DataPacketDecoder d;
   int emitted = 0;
   d.setRecordSink([&](const LidarDataSingleLine&) { ++emitted; });
-  auto p = packetWithAzimuths(kLayoutProtocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
+  auto p = packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
   EXPECT_FALSE(d.decodeDataPacket(p.data(), p.size() - 1));
   std::vector<std::uint8_t> longer(p.begin(), p.end());
   longer.push_back(0);
@@ -382,7 +382,7 @@ TEST(DecoderControlTest, RejectsWhatIsNotADataPacket) {
   EXPECT_TRUE(d.mainRecord().distance.empty());
   // Flags of later blocks are not checked.
   p[1] = 0xEE;
-  DataPacketWriter w(kLayoutProtocol16);
+  DataPacketWriter w(Layout::Protocol16);
   w.setBlockFlags(5, 0, 0);
   EXPECT_TRUE(d.decodeDataPacket(w.bytes().data(), w.bytes().size()));
   EXPECT_EQ(d.mainRecord().distance.size(), 24u);
@@ -391,7 +391,7 @@ TEST(DecoderControlTest, RejectsWhatIsNotADataPacket) {
 
 TEST(DecoderControlTest, DistancesAtTheirLimitsAreCarriedUnchanged) {
   DataPacketDecoder d;
-  DataPacketWriter w(kLayoutProtocol16);
+  DataPacketWriter w(Layout::Protocol16);
   w.setMeasurement(0, 0, Measurement{0, 0});
   w.setMeasurement(0, 1, Measurement{65535, 255});
   ASSERT_TRUE(d.decodeDataPacket(w.bytes().data(), w.bytes().size()));
@@ -402,12 +402,12 @@ TEST(DecoderControlTest, DistancesAtTheirLimitsAreCarriedUnchanged) {
 
 // ---- GPS readings -----------------------------------------------------------
 
-class GpsReadingTest : public ::testing::TestWithParam<int> {};
+class GpsReadingTest : public ::testing::TestWithParam<Layout> {};
 
 // Every block yields one reading with the bytes of the layout's GPS place;
 // "previous" is the reading before it, across packets.
 TEST_P(GpsReadingTest, OneReadingPerBlockWithThePreviousOne) {
-  const int layout = GetParam();
+  const Layout layout = GetParam();
   DataPacketDecoder d;
   d.setLayout(layout);
   std::vector<GpsReading> readings;
@@ -438,18 +438,18 @@ TEST_P(GpsReadingTest, OneReadingPerBlockWithThePreviousOne) {
   EXPECT_EQ(readings[12].previous.second, 11);
 
   // Dual-return modes take no readings.
-  d.setReturnMode(kReturnDual);
+  d.setReturnMode(ReturnMode::Dual);
   ASSERT_TRUE(d.decodeDataPacket(w.bytes().data(), w.bytes().size()));
   EXPECT_EQ(readings.size(), 24u);
 
   // A reset forgets the last reading.
-  d.setReturnMode(kReturnStrongest);
+  d.setReturnMode(ReturnMode::Strongest);
   d.reset();
   ASSERT_TRUE(d.decodeDataPacket(w.bytes().data(), w.bytes().size()));
   EXPECT_EQ(readings[24].previous, GpsDateTime{});
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLayouts, GpsReadingTest, ::testing::Values(kLayoutProtocol16, kLayoutProtocol17));
+INSTANTIATE_TEST_SUITE_P(BothLayouts, GpsReadingTest, ::testing::Values(Layout::Protocol16, Layout::Protocol17));
 
 // The GPS text read back as UTC seconds (with the machine on UTC): a date
 // that does not exist, or a byte that gives a three-digit field, reads as

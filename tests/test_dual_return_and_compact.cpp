@@ -53,20 +53,20 @@ void expectRecord(const LidarDataSingleLine& r, const Expected& e, const char* w
 
 }  // namespace
 
-class DualReturnTest : public ::testing::TestWithParam<int> {};
+class DualReturnTest : public ::testing::TestWithParam<ReturnMode> {};
 
 // Mode 1 emits the first returns followed by the second returns, mode 2 only
 // the first (even blocks), mode 3 only the second (odd blocks). Both records
 // are emptied at every close, whatever the layout setting says.
 TEST_P(DualReturnTest, RevolutionsHoldTheRightReturns) {
-  const int mode = GetParam();
+  const ReturnMode mode = GetParam();
   ScanPattern pattern;
   pattern.dualReturn = true;
   pattern.firingsPerRevolution = 120;  // 3 degrees per firing, 20 packets per turn
   ScanPacketStream stream(pattern);
 
   RecordingDecoder rec;
-  rec.decoder.setPendingLayout(kLayoutProtocol16);  // dual-return blocks ignore it
+  rec.decoder.setPendingLayout(Layout::Protocol16);  // dual-return blocks ignore it
   rec.decoder.setReturnMode(mode);
   rec.feed(stream, 3 * 20 + 1);
   ASSERT_EQ(rec.records.size(), 3u);
@@ -80,26 +80,28 @@ TEST_P(DualReturnTest, RevolutionsHoldTheRightReturns) {
     const std::uint64_t firstStart = n == 0 ? 0 : 120 * n + 1;
     const std::uint64_t secondStart = n == 0 ? 0 : 120 * n;
     Expected e;
-    if (mode == kReturnDual || mode == kReturnDualFirst) appendReturn(e, stream, pattern, firstStart, end + 1, 0);
-    if (mode == kReturnDual || mode == kReturnDualSecond) appendReturn(e, stream, pattern, secondStart, end, 1);
+    if (mode == ReturnMode::Dual || mode == ReturnMode::DualFirst)
+      appendReturn(e, stream, pattern, firstStart, end + 1, 0);
+    if (mode == ReturnMode::Dual || mode == ReturnMode::DualSecond)
+      appendReturn(e, stream, pattern, secondStart, end, 1);
     expectRecord(rec.records[n], e, "record");
     EXPECT_EQ(rec.records[n].blockAzimuth.size(),
-              mode == kReturnDualSecond ? end - secondStart : end + 1 - firstStart);
+              mode == ReturnMode::DualSecond ? end - secondStart : end + 1 - firstStart);
   }
-  EXPECT_EQ(rec.decoder.activeLayout(), kLayoutProtocol16);  // no layout change in dual modes
+  EXPECT_EQ(rec.decoder.activeLayout(), Layout::Protocol16);  // no layout change in dual modes
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DualReturnTest,
-                         ::testing::Values(kReturnDual, kReturnDualFirst, kReturnDualSecond));
+                         ::testing::Values(ReturnMode::Dual, ReturnMode::DualFirst, ReturnMode::DualSecond));
 
 // Right after a start the second-return record can hold a single block when
 // the first revolution closes: it has no span to extrapolate with, so its
 // measurements leave without azimuths, and nothing breaks.
 TEST(DualReturnEdgeTest, SecondReturnWithOneBlockAtTheFirstClose) {
-  for (int mode : {kReturnDual, kReturnDualSecond}) {
+  for (ReturnMode mode : {ReturnMode::Dual, ReturnMode::DualSecond}) {
     RecordingDecoder rec;
     rec.decoder.setReturnMode(mode);
-    DataPacketWriter w(kLayoutProtocol17);
+    DataPacketWriter w(Layout::Protocol17);
     const std::uint16_t az[6] = {35900, 50, 350, 650, 950, 1250};
     for (int f = 0; f < 6; ++f) {
       w.setBlockAzimuth(2 * f, az[f]);
@@ -110,9 +112,9 @@ TEST(DualReturnEdgeTest, SecondReturnWithOneBlockAtTheFirstClose) {
       }
     }
     rec.feed(w.bytes());
-    ASSERT_EQ(rec.records.size(), 1u) << mode;
+    ASSERT_EQ(rec.records.size(), 1u) << static_cast<int>(mode);
     const LidarDataSingleLine& r = rec.records[0];
-    if (mode == kReturnDualSecond) {
+    if (mode == ReturnMode::DualSecond) {
       EXPECT_EQ(r.distance.size(), 30u);
       EXPECT_TRUE(r.azimuth.empty());
       EXPECT_EQ(r.distance[0], 5000.0);
@@ -135,9 +137,10 @@ TEST(DualReturnEdgeTest, SwitchingModesKeepsDecodingSafe) {
   pattern.firingsPerRevolution = 100;
   ScanPacketStream stream(pattern);
   RecordingDecoder rec;
-  rec.decoder.setLayout(kLayoutProtocol16);
+  rec.decoder.setLayout(Layout::Protocol16);
   for (int i = 0; i < 200; ++i) {
-    rec.decoder.setReturnMode(i % 7 == 0 ? kReturnDual : (i % 5 == 0 ? kReturnStrongest : kReturnDualSecond));
+    rec.decoder.setReturnMode(i % 7 == 0 ? ReturnMode::Dual
+                                         : (i % 5 == 0 ? ReturnMode::Strongest : ReturnMode::DualSecond));
     rec.feed(stream.next());
   }
   ASSERT_FALSE(rec.records.empty());
@@ -165,7 +168,7 @@ sim::CompactScanPacketBytes compactPacket(std::uint32_t start, std::uint16_t dis
 TEST(CompactScanTest, ClosesExactlyAtTwoHundredSeventyDegrees) {
   RecordingDecoder rec;
   // Something in the strongest-return record, to see it cleared too.
-  DataPacketWriter w(kLayoutProtocol16);
+  DataPacketWriter w(Layout::Protocol16);
   rec.feed(w.bytes());
   ASSERT_FALSE(rec.decoder.mainRecord().distance.empty());
 
@@ -242,8 +245,8 @@ TEST(CompactScanTest, RecordIsBoundedWhenNoRevolutionCloses) {
 // revolution: the strongest record stays bounded too, its lists aligned.
 TEST(CompactScanTest, DataRecordIsBoundedWhenTheAzimuthNeverWraps) {
   DataPacketDecoder d;
-  d.setLayout(kLayoutProtocol17);
-  DataPacketWriter w(kLayoutProtocol17);
+  d.setLayout(Layout::Protocol17);
+  DataPacketWriter w(Layout::Protocol17);
   for (int b = 0; b < 12; ++b)
     for (int k = 0; k < 30; ++k)
       w.setMeasurement(b, k, Measurement{static_cast<std::uint16_t>(k + 1), static_cast<std::uint8_t>(k)});
@@ -278,7 +281,7 @@ TEST(CompactScanTest, RejectsOtherLengthsAndHeaders) {
 }
 
 TEST(ClassifyDatagramTest, KindsByLengthAndLeadingBytes) {
-  DataPacketWriter w(kLayoutProtocol17);
+  DataPacketWriter w(Layout::Protocol17);
   EXPECT_EQ(classifyDatagram(w.bytes().data(), w.bytes().size()), DatagramKind::DataPacket);
   auto c = compactPacket(0, 1);
   EXPECT_EQ(classifyDatagram(c.data(), c.size()), DatagramKind::CompactScanPacket);

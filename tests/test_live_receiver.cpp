@@ -112,7 +112,7 @@ class LiveReceiverTest : public QObject {
     QObject::connect(&receiver, SIGNAL(SendData(struct LidarDataSingleLine)), &records,
                      SLOT(onRecord(struct LidarDataSingleLine)));
     const HeldUdpPort port;
-    receiver.pendingLayout = 1;
+    receiver.pendingLayout = Layout::Protocol17;
     startReceiver(receiver, port);
     sim::ScanPattern pattern;
     pattern.firingsPerRevolution = 360;  // 30 packets per turn
@@ -122,7 +122,7 @@ class LiveReceiverTest : public QObject {
     // after the first emission); the next three in 1.7.
     for (int i = 0; i < 4 * 30 + 1; ++i) QVERIFY(sender.send(port, stream.next()));
     QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 4, 10000);
-    QCOMPARE(receiver.layout.load(), 1);
+    QCOMPARE(receiver.layout.load(), Layout::Protocol17);
     const auto first = records.records[0];
     QCOMPARE(first.distance.size(), std::size_t(361 * 2));
     for (int r = 1; r < 4; ++r) {
@@ -321,7 +321,7 @@ class LiveReceiverTest : public QObject {
     const HeldUdpPort port;
     startReceiver(receiver, port);
     LoopbackSender sender;
-    sim::DataPacketWriter data(kLayoutProtocol17);
+    sim::DataPacketWriter data(Layout::Protocol17);
     QVERIFY(sender.send(port, data.bytes()));
     const auto status = statusWithSpeed(1200);
     QVERIFY(sender.send(port, status.data(), 100));  // a short datagram with the header
@@ -387,7 +387,7 @@ class LiveReceiverTest : public QObject {
     StatusCopier copier;
     connectStatus(receiver, copier);
     const HeldUdpPort port;
-    receiver.pendingLayout = 1;
+    receiver.pendingLayout = Layout::Protocol17;
     startReceiver(receiver, port);
     const QString gpsPath = dir.filePath("gps.txt"), jumpPath = dir.filePath("jump.txt");
     receiver.createTestFile(gpsPath, jumpPath);
@@ -399,7 +399,7 @@ class LiveReceiverTest : public QObject {
     LoopbackSender sender;
     const int seconds[24] = {58, 59, 0, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 12, 13, 14, 15, 16, 17, 18, 19, 9};
     for (int p = 0; p < 2; ++p) {
-      sim::DataPacketWriter w(kLayoutProtocol16);
+      sim::DataPacketWriter w(Layout::Protocol16);
       for (int b = 0; b < 12; ++b) {
         w.setBlockAzimuth(b, static_cast<std::uint16_t>(100 * (12 * p + b)));
         const int s = seconds[12 * p + b];
@@ -418,8 +418,8 @@ class LiveReceiverTest : public QObject {
 
     // Dual return: no readings (a status packet sent after the data packet
     // arrives after anything the data packet gave).
-    receiver.Receive(1);
-    sim::DataPacketWriter w(kLayoutProtocol16);
+    receiver.Receive(ReturnMode::Dual);
+    sim::DataPacketWriter w(Layout::Protocol16);
     QVERIFY(sender.send(port, w.bytes()));
     QVERIFY(sender.send(port, statusWithSpeed(600)));
     QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(1), 10000);
@@ -482,7 +482,7 @@ class LiveReceiverTest : public QObject {
     // The first reading jumps (from a second of 0 to 5): its jump log line fails.
     LoopbackSender sender;
     for (int p = 0; p < 2; ++p) {
-      sim::DataPacketWriter w(kLayoutProtocol16);
+      sim::DataPacketWriter w(Layout::Protocol16);
       for (int b = 0; b < 12; ++b) {
         w.setBlockAzimuth(b, static_cast<std::uint16_t>(100 * (12 * p + b)));
         w.setGps(b, GpsDateTime{21, 11, 22, 10, 0, static_cast<std::uint8_t>(5 + 12 * p + b)});

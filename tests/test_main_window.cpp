@@ -79,14 +79,14 @@ class MainWindowTest : public QObject {
       if (!on) continue;
       QCOMPARE(w.liveReceiver().port.load(), int(data.port()));
       QCOMPARE(w.statusReceiver().port.load(), int(status.port()));
-      QCOMPARE(w.liveReceiver().pendingLayout.load(), 1);
+      QCOMPARE(w.liveReceiver().pendingLayout.load(), Layout::Protocol17);
       const quint64 drawn = w.framesDrawn();
       QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2, 20000);
       // What the view holds is what the point computation makes of the frame:
       // with the display paused the latest frame stays, and is drawn.
       child<QToolButton>(w, "tolbtn_offdata")->click();
       FrameSettings s;
-      s.layout = 1;
+      s.layout = Layout::Protocol17;
       FramePoints expected;
       computeFramePoints(w.latestFrame(), s, expected);
       QVERIFY(expected.display.size() > 1000);
@@ -181,7 +181,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.cloudView().contains(PointCloudView::kAxesId));
 
     grid->click();
-    w.CalculateCoordinates(simulatedRevolutions(1).at(1));
+    w.CalculateCoordinates(simulatedRevolutions(Layout::Protocol17).at(1));
     QTRY_VERIFY(w.framesDrawn() == 1);
     QVERIFY(w.cloudView().cloudCount() == 2);
     child<QToolButton>(w, "toolButton_clear")->click();
@@ -193,7 +193,7 @@ class MainWindowTest : public QObject {
   // (the picture and the last frame stay) until it is pressed again.
   void displayPauseIgnoresRecords() {
     manwindow w;
-    const auto revolutions = simulatedRevolutions(1);
+    const auto revolutions = simulatedRevolutions(Layout::Protocol17);
     auto* pause = child<QToolButton>(w, "tolbtn_offdata");
     w.CalculateCoordinates(revolutions.at(1));
     QTRY_COMPARE(w.framesDrawn(), quint64(1));
@@ -216,7 +216,7 @@ class MainWindowTest : public QObject {
   // others are counted as dropped for display.
   void framesComeFasterThanTheyAreDrawn() {
     manwindow w;
-    const auto revolutions = simulatedRevolutions(1);
+    const auto revolutions = simulatedRevolutions(Layout::Protocol17);
     for (int i = 0; i < 5; ++i) w.CalculateCoordinates(revolutions.at(1 + i % 2));
     QTRY_COMPARE(w.framesDrawn(), quint64(1));
     QCOMPARE(w.framesDroppedForDisplay(), quint64(4));
@@ -246,7 +246,7 @@ class MainWindowTest : public QObject {
   // figures come with the first frame.
   void statusLineShowsTheSensorsRate() {
     manwindow w;
-    const auto revolutions = simulatedRevolutions(1, 300);
+    const auto revolutions = simulatedRevolutions(Layout::Protocol17, 300);
     QVERIFY(revolutions.size() >= 25);
     child<QToolButton>(w, "tolbtn_offdata")->click();  // display paused
     w.CalculateCoordinates(revolutions.at(1));
@@ -271,7 +271,7 @@ class MainWindowTest : public QObject {
     child<QToolButton>(w, "toolButton_MeaGrid")->click();
     for (int i = 0; i < 2; ++i) w.cloudView().pressKey('+', "plus");  // 3-pixel points
     child<QComboBox>(w, "comboBox_View")->setCurrentIndex(1);  // from above
-    w.CalculateCoordinates(simulatedRevolutions(1).at(1));
+    w.CalculateCoordinates(simulatedRevolutions(Layout::Protocol17).at(1));
     QTRY_COMPARE(w.framesDrawn(), quint64(1));
     w.cloudView().resetCamera();
     w.cloudView().repaint();

@@ -312,8 +312,10 @@ class OfflineTabTest : public QObject {
     const struct {
       QToolButton* button;
       int frame;
-      int direction;
-    } steps[] = {{tab.toEnd, 2, 1}, {tab.toEnd, 3, 1}, {tab.toStart, 2, -1}};
+      Direction direction;
+    } steps[] = {{tab.toEnd, 2, Direction::Forwards},
+                 {tab.toEnd, 3, Direction::Forwards},
+                 {tab.toStart, 2, Direction::Backwards}};
     int emitted = 1;
     for (const auto& step : steps) {
       step.button->click();
@@ -330,7 +332,7 @@ class OfflineTabTest : public QObject {
 
     tab.play->click();  // resume, forwards
     QVERIFY(showsImage(tab.play->icon(), "Pause.png"));
-    QCOMPARE(w.player().direction.load(), 1);
+    QCOMPARE(w.player().direction.load(), Direction::Forwards);
     QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
     QVERIFY(watch.emitted > emitted);
     QCOMPARE(int(watch.records.size()), watch.emitted.load());
@@ -370,14 +372,14 @@ class OfflineTabTest : public QObject {
       tab.forward->click();
       QVERIFY2(showsImage(tab.forward->icon(), press.icon), press.icon);
       QCOMPARE(w.playback().speedIndex(), press.speed);
-      QCOMPARE(w.player().direction.load(), 1);
+      QCOMPARE(w.player().direction.load(), Direction::Forwards);
       QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));
     }
     for (const auto& press : backward) {
       tab.backward->click();
       QVERIFY2(showsImage(tab.backward->icon(), press.icon), press.icon);
       QCOMPARE(w.playback().speedIndex(), press.speed);
-      QCOMPARE(w.player().direction.load(), -1);
+      QCOMPARE(w.player().direction.load(), Direction::Backwards);
       QVERIFY(showsImage(tab.forward->icon(), "Seekforward.png"));
     }
     tab.backward->click();  // 2x backwards; then forwards again at normal speed
@@ -385,9 +387,9 @@ class OfflineTabTest : public QObject {
     QVERIFY(showsImage(tab.forward->icon(), "Seekforward.png"));
     QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));
     QCOMPARE(w.playback().speedIndex(), 0);
-    QCOMPARE(w.player().direction.load(), 1);
+    QCOMPARE(w.player().direction.load(), Direction::Forwards);
     tab.backward->click();
-    QCOMPARE(w.player().direction.load(), -1);
+    QCOMPARE(w.player().direction.load(), Direction::Backwards);
     tab.backward->click();
     QVERIFY(showsImage(tab.backward->icon(), "Seekbackward_2x.png"));
 
@@ -396,7 +398,7 @@ class OfflineTabTest : public QObject {
     w.player().takeGate();
     w.player().giveGate();
     QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
-    QCOMPARE(w.player().direction.load(), 1);
+    QCOMPARE(w.player().direction.load(), Direction::Forwards);
     QCOMPARE(w.playback().frame(), 0);
     QCOMPARE(w.playback().speedIndex(), 0);
     QVERIFY(showsImage(tab.backward->icon(), "Seekbackward.png"));

@@ -17,37 +17,37 @@ TEST(PointColourTest, IntensityMapWithItsEightBitWrap) {
   } cases[] = {{0, {0, 0, 255}},    {31, {0, 248, 255}}, {32, {0, 255, 255}}, {63, {0, 255, 131}},
                {64, {192, 255, 0}}, {79, {252, 255, 0}}, {80, {0, 255, 0}},   {127, {188, 255, 0}},
                {128, {255, 254, 0}}, {200, {255, 110, 0}}, {255, {255, 0, 0}}};
-  for (const auto& c : cases) EXPECT_EQ(pointColour(kColourIntensity, c.intensity, 0, 0), c.colour) << c.intensity;
+  for (const auto& c : cases) EXPECT_EQ(pointColour(ColourMode::Intensity, c.intensity, 0, 0), c.colour) << c.intensity;
 }
 
 TEST(PointColourTest, OtherModesAtTheirEdges) {
-  EXPECT_EQ(pointColour(kColourSolid, 9, 0, 0), (Rgb{255, 255, 255}));
-  EXPECT_EQ(pointColour(kColourLaserId, 9, 0, 0), (Rgb{102, 102, 255}));
+  EXPECT_EQ(pointColour(ColourMode::Solid, 9, 0, 0), (Rgb{255, 255, 255}));
+  EXPECT_EQ(pointColour(ColourMode::LaserId, 9, 0, 0), (Rgb{102, 102, 255}));
   const struct {
     float z;
     Rgb colour;
   } heights[] = {{-2.5f, {139, 69, 19}}, {-2, {0, 0, 255}},  {-1, {255, 255, 0}}, {0, {0, 0, 255}},
                  {0.5f, {255, 255, 255}}, {1, {0, 0, 255}}, {3, {0, 128, 0}},     {5, {0, 0, 255}}};
-  for (const auto& h : heights) EXPECT_EQ(pointColour(kColourElevation, 0, h.z, 0), h.colour) << h.z;
-  EXPECT_EQ(pointColour(kColourAzimuth, 0, 0, 89.99), (Rgb{0, 255, 255}));
-  EXPECT_EQ(pointColour(kColourAzimuth, 0, 0, 90), (Rgb{0, 125, 192}));
-  EXPECT_EQ(pointColour(kColourAzimuth, 0, 0, 180), (Rgb{0, 255, 0}));
-  EXPECT_EQ(pointColour(kColourAzimuth, 0, 0, 270), (Rgb{255, 255, 0}));
+  for (const auto& h : heights) EXPECT_EQ(pointColour(ColourMode::Elevation, 0, h.z, 0), h.colour) << h.z;
+  EXPECT_EQ(pointColour(ColourMode::Azimuth, 0, 0, 89.99), (Rgb{0, 255, 255}));
+  EXPECT_EQ(pointColour(ColourMode::Azimuth, 0, 0, 90), (Rgb{0, 125, 192}));
+  EXPECT_EQ(pointColour(ColourMode::Azimuth, 0, 0, 180), (Rgb{0, 255, 0}));
+  EXPECT_EQ(pointColour(ColourMode::Azimuth, 0, 0, 270), (Rgb{255, 255, 0}));
 }
 
 // A raw distance of 1000 in protocol 1.6 is 2000 mm; at azimuth 90 it lies
 // 200 cm along +x, with the cosine of 90 * 3.14159 / 180 left in y.
 TEST(ScenePointTest, ScaleConstantAndViewModes) {
-  const ScenePoint fine = scenePoint(2000, 90, 1);
+  const ScenePoint fine = scenePoint(2000, 90, ViewMode::FractionsKept);
   EXPECT_EQ(fine.x, 200.0f);
   EXPECT_NEAR(fine.y, 0.00026536, 1e-8);
   EXPECT_EQ(fine.z, 0.0f);
-  const ScenePoint whole = scenePoint(2000, 90, 0);
+  const ScenePoint whole = scenePoint(2000, 90, ViewMode::WholeCentimetres);
   EXPECT_EQ(whole.x, 200.0f);
   EXPECT_EQ(whole.y, 0.0f);
-  const ScenePoint behind = scenePoint(1234, 180, 0);  // y = -123.4: toward zero
+  const ScenePoint behind = scenePoint(1234, 180, ViewMode::WholeCentimetres);  // y = -123.4: toward zero
   EXPECT_EQ(behind.y, -123.0f);
-  EXPECT_FALSE(std::signbit(scenePoint(7, 270, 0).y));  // -0.0000x truncates to +0
+  EXPECT_FALSE(std::signbit(scenePoint(7, 270, ViewMode::WholeCentimetres).y));  // -0.0000x truncates to +0
 }
 
 TEST(ScenePointTest, AngleLimit) {
@@ -93,7 +93,7 @@ TEST(FramePointsTest, TableRowsAngleLimitAndRegion) {
 // quadrant and on the axes.
 TEST(ReadoutTest, AzimuthOfThePointsAndText) {
   for (double az = 0.5; az < 360; az += 7.25) {
-    const ScenePoint p = scenePoint(3000, az, 1);
+    const ScenePoint p = scenePoint(3000, az, ViewMode::FractionsKept);
     EXPECT_NEAR(readoutAzimuth(p.x, p.y), az, 0.01) << az;
   }
   EXPECT_EQ(readoutAzimuth(0, 10), 0.0);
@@ -118,10 +118,10 @@ TEST(ScenePointTest, EveryPointAsTheLibraryComputesIt) {
     const double r = az * kPointPi / 180.0;
     const float x = static_cast<float>(d * std::sin(r) * 0.1);
     const float y = static_cast<float>(d * std::cos(r) * 0.1);
-    const ScenePoint p = scenePoint(d, az, 1);
+    const ScenePoint p = scenePoint(d, az, ViewMode::FractionsKept);
     ASSERT_EQ(p.x, x) << az << " " << d;
     ASSERT_EQ(p.y, y) << az << " " << d;
-    const ScenePoint whole = scenePoint(d, az, 0);
+    const ScenePoint whole = scenePoint(d, az, ViewMode::WholeCentimetres);
     ASSERT_EQ(whole.x, static_cast<float>(static_cast<long long>(x))) << az << " " << d;
     ASSERT_EQ(whole.y, static_cast<float>(static_cast<long long>(y))) << az << " " << d;
   }

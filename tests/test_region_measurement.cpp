@@ -54,7 +54,7 @@ TEST(FrozenRegionRowsTest, RoundsHalfUpAndWrapsAtThePickedCount) {
   frame.distance.push_back(13.5);  // no azimuth: not a measurement
   const SelectionBox box{-3, 3, -3, 3, 0, 0};
 
-  const auto rows = frozenRegionRows(frame, box, 2, 0, 0);
+  const auto rows = frozenRegionRows(frame, box, 2, Layout::Protocol16, ViewMode::WholeCentimetres);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].row, 0);
   EXPECT_EQ(rows[1].row, 1);
@@ -65,14 +65,18 @@ TEST(FrozenRegionRowsTest, RoundsHalfUpAndWrapsAtThePickedCount) {
 
   // View mode 1 keeps the fractions; protocol 1.7 doubles the distance
   // (-5.4 + 0.5 truncates to -4).
-  const auto fractions = frozenRegionRows(frame, box, 4, 0, 1);
+  const auto fractions = frozenRegionRows(frame, box, 4, Layout::Protocol16, ViewMode::FractionsKept);
   ASSERT_EQ(fractions.size(), 3u);
   EXPECT_EQ(fractions[0].cells[1].substr(0, 7), "-2.7000");
-  EXPECT_EQ(frozenRegionRows(frame, box, 4, 1, 0).size(), 0u);  // 5.4 cm: outside
-  EXPECT_EQ(frozenRegionRows(frame, SelectionBox{-6, 6, -6, 6, 0, 0}, 4, 1, 0)[0].cells[1].substr(0, 7),
+  // 5.4 cm: outside
+  EXPECT_EQ(frozenRegionRows(frame, box, 4, Layout::Protocol17, ViewMode::WholeCentimetres).size(), 0u);
+  EXPECT_EQ(frozenRegionRows(frame, SelectionBox{-6, 6, -6, 6, 0, 0}, 4, Layout::Protocol17,
+                             ViewMode::WholeCentimetres)[0]
+                .cells[1]
+                .substr(0, 7),
             "-4.0000");
 
-  EXPECT_TRUE(frozenRegionRows(frame, box, 0, 0, 0).empty());
+  EXPECT_TRUE(frozenRegionRows(frame, box, 0, Layout::Protocol16, ViewMode::WholeCentimetres).empty());
 }
 
 // With 4 picked the line is first due at the fifth in-box measurement and

@@ -56,8 +56,8 @@ struct HostPoint {
   double x;
   double y;
 };
-HostPoint hostPoint(double raw, double azimuth, int layout) {
-  const double d = layout == kLayoutProtocol17 ? raw / 0.25 : raw / 0.5;
+HostPoint hostPoint(double raw, double azimuth, Layout layout) {
+  const double d = layout == Layout::Protocol17 ? raw / 0.25 : raw / 0.5;
   return {d * std::sin(azimuth * kHostPi / 180) * 0.1, d * std::cos(azimuth * kHostPi / 180) * 0.1};
 }
 
@@ -70,7 +70,7 @@ std::vector<Datagram> streamFor(SensorStream& stream, double seconds) {
   return out;
 }
 
-StreamSettings settingsFor(int layout, bool compact = false) {
+StreamSettings settingsFor(Layout layout, bool compact = false) {
   StreamSettings s;
   s.layout = layout;
   s.compactScan = compact;
@@ -450,7 +450,7 @@ TEST(SensorSceneTest, TheMeasuringRangeDropsFartherReturns) {
 // ============================================================================
 
 struct PaceCase {
-  int layout;
+  Layout layout;
   bool dual;
   bool compact;
   unsigned rpm;
@@ -459,7 +459,7 @@ struct PaceCase {
 };
 
 void PrintTo(const PaceCase& c, std::ostream* os) {
-  *os << "protocol " << (c.layout == kLayoutProtocol17 ? "1.7" : "1.6") << (c.dual ? " dual" : "")
+  *os << "protocol " << (c.layout == Layout::Protocol17 ? "1.7" : "1.6") << (c.dual ? " dual" : "")
       << (c.compact ? " compact" : "") << " " << c.rpm << " rpm";
 }
 
@@ -510,27 +510,27 @@ TEST_P(StreamPaceTest, PacketRateTimeStampsAndAzimuthsFollowTheMotor) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryLayoutAndSpeed, StreamPaceTest,
-    ::testing::Values(PaceCase{kLayoutProtocol17, false, false, 300, 50, 300},
-                      PaceCase{kLayoutProtocol17, false, false, 600, 100, 300},
-                      PaceCase{kLayoutProtocol17, false, false, 1200, 200, 300},
-                      PaceCase{kLayoutProtocol16, false, false, 300, 500, 30},
-                      PaceCase{kLayoutProtocol16, false, false, 600, 1000, 30},
-                      PaceCase{kLayoutProtocol16, false, false, 1200, 2000, 30},
-                      PaceCase{kLayoutProtocol17, true, false, 600, 200, 300},
-                      PaceCase{kLayoutProtocol16, true, false, 1200, 400, 300},
-                      PaceCase{kLayoutProtocol17, false, true, 600, 40, 0},
-                      PaceCase{kLayoutProtocol16, false, true, 1200, 80, 0}));
+    ::testing::Values(PaceCase{Layout::Protocol17, false, false, 300, 50, 300},
+                      PaceCase{Layout::Protocol17, false, false, 600, 100, 300},
+                      PaceCase{Layout::Protocol17, false, false, 1200, 200, 300},
+                      PaceCase{Layout::Protocol16, false, false, 300, 500, 30},
+                      PaceCase{Layout::Protocol16, false, false, 600, 1000, 30},
+                      PaceCase{Layout::Protocol16, false, false, 1200, 2000, 30},
+                      PaceCase{Layout::Protocol17, true, false, 600, 200, 300},
+                      PaceCase{Layout::Protocol16, true, false, 1200, 400, 300},
+                      PaceCase{Layout::Protocol17, false, true, 600, 40, 0},
+                      PaceCase{Layout::Protocol16, false, true, 1200, 80, 0}));
 
 struct RevolutionCase {
-  int layout;
+  Layout layout;
   bool dual;
-  int returnMode;
+  ReturnMode returnMode;
   std::size_t pointsPerRevolution;
 };
 
 void PrintTo(const RevolutionCase& c, std::ostream* os) {
-  *os << "protocol " << (c.layout == kLayoutProtocol17 ? "1.7" : "1.6") << (c.dual ? " dual" : "") << " return mode "
-      << c.returnMode;
+  *os << "protocol " << (c.layout == Layout::Protocol17 ? "1.7" : "1.6") << (c.dual ? " dual" : "") << " return mode "
+      << static_cast<int>(c.returnMode);
 }
 
 class StreamRevolutionTest : public ::testing::TestWithParam<RevolutionCase> {};
@@ -586,14 +586,14 @@ TEST_P(StreamRevolutionTest, RevolutionsDecodeWithTheirPointCountAndTheRoom) {
 
 INSTANTIATE_TEST_SUITE_P(
     LayoutsAndReturns, StreamRevolutionTest,
-    ::testing::Values(RevolutionCase{kLayoutProtocol17, false, kReturnStrongest, 3600},
-                      RevolutionCase{kLayoutProtocol16, false, kReturnStrongest, 2400},
-                      RevolutionCase{kLayoutProtocol17, true, kReturnDual, 7200},
-                      RevolutionCase{kLayoutProtocol17, true, kReturnDualFirst, 3600},
-                      RevolutionCase{kLayoutProtocol16, true, kReturnDualSecond, 3600}));
+    ::testing::Values(RevolutionCase{Layout::Protocol17, false, ReturnMode::Strongest, 3600},
+                      RevolutionCase{Layout::Protocol16, false, ReturnMode::Strongest, 2400},
+                      RevolutionCase{Layout::Protocol17, true, ReturnMode::Dual, 7200},
+                      RevolutionCase{Layout::Protocol17, true, ReturnMode::DualFirst, 3600},
+                      RevolutionCase{Layout::Protocol16, true, ReturnMode::DualSecond, 3600}));
 
 TEST(SensorStreamTest, CompactScanRevolutionsHoldAThousandMeasurements) {
-  SensorStream stream(settingsFor(kLayoutProtocol17, true), stateFor(1200, false));
+  SensorStream stream(settingsFor(Layout::Protocol17, true), stateFor(1200, false));
   std::vector<LidarDataSingleLine> records;
   DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
   for (const Datagram& d : streamFor(stream, 0.5))
@@ -610,7 +610,7 @@ TEST(SensorStreamTest, CompactScanRevolutionsHoldAThousandMeasurements) {
 }
 
 TEST(SensorStreamTest, StatusOnceASecondWithTheGpsTime) {
-  SensorStream stream(settingsFor(kLayoutProtocol17), SensorState{});
+  SensorStream stream(settingsFor(Layout::Protocol17), SensorState{});
   std::vector<const Datagram*> status;
   const std::vector<Datagram> all = streamFor(stream, 3.5);
   for (const Datagram& d : all)
@@ -638,12 +638,12 @@ TEST(SensorStreamTest, GpsDateTimeOfCountsLeapYearsAndMonths) {
   expect(1709974799 + 86400 * 297, GpsDateTime{24, 12, 31, 8, 59, 59});
 }
 
-class GpsJumpTest : public ::testing::TestWithParam<int> {};
+class GpsJumpTest : public ::testing::TestWithParam<Layout> {};
 
 // Every block carries the GPS time; read as the host's time-stamp test reads
 // it, the second advances by one at most, and the injected jump shows once.
 TEST_P(GpsJumpTest, GpsBytesAdvancePerSecondAndTheJumpShowsOnce) {
-  const int layout = GetParam();
+  const Layout layout = GetParam();
   for (const bool jump : {false, true}) {
     StreamSettings settings = settingsFor(layout);
     if (jump) settings.gpsJumpAtSeconds = 1.5;
@@ -677,10 +677,10 @@ TEST_P(GpsJumpTest, GpsBytesAdvancePerSecondAndTheJumpShowsOnce) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLayouts, GpsJumpTest, ::testing::Values(kLayoutProtocol16, kLayoutProtocol17));
+INSTANTIATE_TEST_SUITE_P(BothLayouts, GpsJumpTest, ::testing::Values(Layout::Protocol16, Layout::Protocol17));
 
 TEST(SensorStreamTest, PacketTimeStampRestartsAtTheTopOfTheHour) {
-  StreamSettings settings = settingsFor(kLayoutProtocol17);
+  StreamSettings settings = settingsFor(Layout::Protocol17);
   settings.clockStartUs = 1709974799LL * 1000000;  // 08:59:59
   SensorStream stream(settings, SensorState{});
   std::vector<std::uint32_t> stamps;
@@ -694,7 +694,7 @@ TEST(SensorStreamTest, PacketTimeStampRestartsAtTheTopOfTheHour) {
 }
 
 TEST(SensorStreamTest, FollowsMotorStopResumeSpeedAndRange) {
-  SensorStream stream(settingsFor(kLayoutProtocol17), SensorState{});
+  SensorStream stream(settingsFor(Layout::Protocol17), SensorState{});
   streamFor(stream, 0.5);
   SensorState state;
   state.runState = kRunStateStopped;
@@ -728,7 +728,7 @@ TEST(SensorStreamTest, FollowsMotorStopResumeSpeedAndRange) {
 // ============================================================================
 
 TEST(GarbageDatagramsTest, TakesItsShareAndIsNeverASensorPacket) {
-  SensorStream stream(settingsFor(kLayoutProtocol17), SensorState{});
+  SensorStream stream(settingsFor(Layout::Protocol17), SensorState{});
   Datagram real;
   do stream.next(real);
   while (real.kind != SentKind::Data);
@@ -976,7 +976,7 @@ TEST(SensorStatusTest, ReportsTheStateInTheLongAndTheShortLayout) {
   EXPECT_NE(longStatus[1202], 3);
 
   s.sensorState = kSensorStateRunning;
-  StreamSettings settings = settingsFor(kLayoutProtocol17);
+  StreamSettings settings = settingsFor(Layout::Protocol17);
   settings.statusLayout = StatusLayout::Short;
   SensorStream stream(settings, s);
   Datagram first;
@@ -1006,7 +1006,7 @@ TEST(SimulatorOptionsTest, DefaultsAndValues) {
   EXPECT_EQ(d.sensorPort, 2368);
   EXPECT_EQ(d.dataPort, 2368);
   EXPECT_EQ(d.statusPort, 2369);
-  EXPECT_EQ(d.layout, kLayoutProtocol17);
+  EXPECT_EQ(d.layout, Layout::Protocol17);
   EXPECT_EQ(d.rpm, 600);
   EXPECT_FALSE(d.dualReturn || d.compactScan || d.shortStatus || d.statusToDataPort || d.quiet);
   EXPECT_FALSE(d.seconds || d.count || d.rate || d.gpsJumpAt);
@@ -1018,7 +1018,7 @@ TEST(SimulatorOptionsTest, DefaultsAndValues) {
                                         "--drop", "0.05", "--drop-seed", "7"});
   ASSERT_EQ(some.outcome, ParsedOptions::Outcome::Run) << some.error;
   const SimulatorOptions& o = some.options;
-  EXPECT_EQ(o.layout, kLayoutProtocol16);
+  EXPECT_EQ(o.layout, Layout::Protocol16);
   EXPECT_EQ(o.rpm, 1200);
   EXPECT_TRUE(o.dualReturn && o.statusToDataPort && o.shortStatus && o.quiet);
   EXPECT_DOUBLE_EQ(*o.seconds, 2.5);
@@ -1111,7 +1111,7 @@ TEST(SimulatedSensorLoopbackTest, SendsDataAndStatusAndTakesANetworkSettingsPack
   // Data packets of whole revolutions, from the sensor's address and port.
   std::vector<LidarDataSingleLine> records;
   DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
-  decoder.setLayout(kLayoutProtocol17);
+  decoder.setLayout(Layout::Protocol17);
   for (int i = 0; i < 25; ++i) {
     const auto packet = data.receive(1000);
     ASSERT_TRUE(packet);

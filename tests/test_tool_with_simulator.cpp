@@ -489,7 +489,7 @@ TEST(ToolWithSimulatorTest, ExportNeverLosesAFile) {
 TEST(ToolWithSimulatorTest, ExportOfACaptureChangedOnDisk) {
   const std::string capture = tempPath("changing.pcap"), csv = tempPath("changing.csv");
   cli::DecodeSettings settings;
-  settings.layout = settings.csv.layout = 1;
+  settings.layout = settings.csv.layout = Layout::Protocol17;
   settings.csv.angleMax = 1;  // a few lines a frame
   const std::atomic<bool> stop{false};
   int refills = 0;

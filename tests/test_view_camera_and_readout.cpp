@@ -92,7 +92,7 @@ class ViewCameraAndReadoutTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     // A live stream's first record may hold part of a revolution (here the
     // first quarter), the next all of it: the view takes in the whole room.
-    const auto revolutions = simulatedRevolutions(1);
+    const auto revolutions = simulatedRevolutions(Layout::Protocol17);
     LidarDataSingleLine part = revolutions.at(1);
     const auto quarter = std::find_if(part.azimuth.begin(), part.azimuth.end(), [](double az) { return az > 90; });
     part.azimuth.erase(quarter, part.azimuth.end());

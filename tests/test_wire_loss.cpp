@@ -15,7 +15,7 @@ using sim::ScanPattern;
 namespace {
 
 struct Arrangement {
-  int layout;
+  Layout layout;
   bool dual;
   int firingsPerRevolution;
 };
@@ -55,13 +55,13 @@ TEST_P(WireLossTest, EveryMissingPacketIsCountedOnce) {
   const std::set<int> dropped = {3, 7, 8, wrap - 1, wrap, 2 * wrap + 1, 3 * wrap - 2};
   RecordingDecoder lossless;
   lossless.decoder.setLayout(a.layout);
-  lossless.decoder.setReturnMode(a.dual ? kReturnDual : kReturnStrongest);
+  lossless.decoder.setReturnMode(a.dual ? ReturnMode::Dual : ReturnMode::Strongest);
   EXPECT_EQ(feedWithout(lossless, pattern, 4 * packetsPerTurn, {}), std::vector<std::uint64_t>(3, 0));
   EXPECT_EQ(lossless.decoder.lostPackets(), 0u);
 
   RecordingDecoder d;
   d.decoder.setLayout(a.layout);
-  d.decoder.setReturnMode(a.dual ? kReturnDual : kReturnStrongest);
+  d.decoder.setReturnMode(a.dual ? ReturnMode::Dual : ReturnMode::Strongest);
   const auto perRevolution = feedWithout(d, pattern, 4 * packetsPerTurn, dropped);
   EXPECT_EQ(d.decoder.lostPackets(), dropped.size());
   // A revolution closes at the first packet received past the wrap: a gap
@@ -70,12 +70,12 @@ TEST_P(WireLossTest, EveryMissingPacketIsCountedOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arrangements, WireLossTest,
-                         ::testing::Values(Arrangement{kLayoutProtocol17, false, 120},
-                                           Arrangement{kLayoutProtocol16, false, 1200},
-                                           Arrangement{kLayoutProtocol17, true, 120}),
+                         ::testing::Values(Arrangement{Layout::Protocol17, false, 120},
+                                           Arrangement{Layout::Protocol16, false, 1200},
+                                           Arrangement{Layout::Protocol17, true, 120}),
                          [](const auto& info) {
                            return std::string(info.param.dual ? "dual" : "single") +
-                                  (info.param.layout == kLayoutProtocol17 ? "17" : "16");
+                                  (info.param.layout == Layout::Protocol17 ? "17" : "16");
                          });
 
 // Compact scan packets advance 90 degrees each: a missing one, the closing
@@ -116,7 +116,7 @@ TEST(WireLossTest, DropsOnThisHostAndResumesAreNotTheWires) {
   d.feed(stream.next());
   EXPECT_EQ(d.decoder.lostPackets(), 1u);
 
-  sim::DataPacketWriter still(kLayoutProtocol17);
+  sim::DataPacketWriter still(Layout::Protocol17);
   for (int b = 0; b < kBlocksPerPacket; ++b) still.setBlockAzimuth(b, 4500);
   d.feed(still.bytes());
   d.feed(still.bytes());

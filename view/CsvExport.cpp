@@ -77,7 +77,7 @@ inline char* putDecimal(char* p, std::uint64_t v) {
 // trailing zeros ("%g"). std::to_chars with precision 6 gives the same bytes.
 // A whole number below a million prints as that integer under this rule,
 // which the integer conversion writes several times faster (the whole
-// centimetres of view mode 1); -0 keeps its sign through the general path.
+// centimetres of "View Mode 1"); -0 keeps its sign through the general path.
 // A float prints as its value widened to double, with the same rule.
 // Most other values (1 <= |v| < 1e6) take the shortcut of putSixDigits.
 template <typename F>
@@ -117,7 +117,7 @@ inline float wholeCentimetres(float v, CsvFrameKind kind) {
 
 // A frame written as it arrives holds the points the view draws; the frozen
 // frame divides by 10 where the view multiplies by 0.1, and rounds half up.
-inline CsvPoint pointOf(double d, double a, int viewMode, CsvFrameKind kind) {
+inline CsvPoint pointOf(double d, double a, ViewMode viewMode, CsvFrameKind kind) {
   if (kind == CsvFrameKind::Arriving) {
     const ScenePoint s = scenePoint(d, a, viewMode);
     return CsvPoint{s.x, s.y, s.z};
@@ -129,7 +129,7 @@ inline CsvPoint pointOf(double d, double a, int viewMode, CsvFrameKind kind) {
   p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
   p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
   p.z = static_cast<float>(d * std::sin(0.0) / 10);
-  if (viewMode == 0) {
+  if (viewMode == ViewMode::WholeCentimetres) {
     p.x = wholeCentimetres(p.x, kind);
     p.y = wholeCentimetres(p.y, kind);
     p.z = wholeCentimetres(p.z, kind);
@@ -139,7 +139,7 @@ inline CsvPoint pointOf(double d, double a, int viewMode, CsvFrameKind kind) {
 
 }  // namespace
 
-CsvPoint csvPoint(double scaledDistance, double azimuth, int viewMode, CsvFrameKind kind) {
+CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvFrameKind kind) {
   return pointOf(scaledDistance, azimuth, viewMode, kind);
 }
 

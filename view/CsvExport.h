@@ -8,33 +8,37 @@
 #include <string>
 
 #include "LidarRecords.h"
+#include "PacketFormat.h"
+#include "PointComputation.h"
 
 namespace z540k {
 
 constexpr const char* kCsvHeader = "FreamID,Points_X,Points_Y,Points_Z,intensity,azimuth,distance,timestamp";
 
 struct CsvExportOptions {
-  int layout = 0;           // 0 = protocol 1.6 (raw / 0.5), 1 = protocol 1.7 (raw / 0.25)
-  int viewMode = 0;         // 0 = "View Mode 1": whole centimetres; 1 = "View Mode 2": fractions kept
+  Layout layout = Layout::Protocol16;              // protocol 1.6: raw / 0.5, protocol 1.7: raw / 0.25
+  ViewMode viewMode = ViewMode::WholeCentimetres;  // "View Mode 1"; FractionsKept is "View Mode 2"
   float angleMin = 0.0f;    // degrees, inclusive
   float angleMax = 360.0f;  // degrees, inclusive
 };
 
-// The two exports round x, y and z differently in view mode 1: a frame
+// The two exports round x, y and z differently in whole centimetres: a frame
 // written as it arrives truncates toward zero, a frozen frame adds 0.5 first.
 enum class CsvFrameKind { Arriving, Frozen };
 
 // The distance in millimetres that the selected layout makes of a raw count.
-inline double scaledDistance(double raw, int layout) { return layout == 1 ? raw / 0.25 : raw / 0.5; }
+inline double scaledDistance(double raw, Layout layout) {
+  return layout == Layout::Protocol17 ? raw / 0.25 : raw / 0.5;
+}
 
 // A measurement's point as an export computes it, in centimetres, from the
 // scaled distance (millimetres) and the azimuth (degrees): whole centimetres
-// in view mode 0, rounded as `kind` says. The frozen frame's region listing
+// in ViewMode::WholeCentimetres, rounded as `kind` says. The frozen frame's region listing
 // uses the same rule.
 struct CsvPoint {
   float x = 0, y = 0, z = 0;
 };
-CsvPoint csvPoint(double scaledDistance, double azimuth, int viewMode, CsvFrameKind kind);
+CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvFrameKind kind);
 
 // The measurements an export writes of `record`, in order: those paired up
 // to the shortest of the record's lists whose azimuth lies in the options'

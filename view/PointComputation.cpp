@@ -31,29 +31,29 @@ std::string fixed(double v, int decimals) {
 
 }  // namespace
 
-Rgb pointColour(int colourMode, int intensity, float z, double azimuth) {
+Rgb pointColour(ColourMode colourMode, int intensity, float z, double azimuth) {
   switch (colourMode) {
-    case kColourIntensity: {
+    case ColourMode::Intensity: {
       const int i = intensity;
       if (i < 32) return rgb(0, 8 * i, 255);
       if (i < 64) return rgb(0, 255, 383 - 4 * i);
       if (i < 128) return rgb(4 * i - 64, 255, 0);
       return rgb(255, 2 * (255 - i) - 256, 0);
     }
-    case kColourSolid:
+    case ColourMode::Solid:
       return rgb(255, 255, 255);
-    case kColourElevation:
+    case ColourMode::Elevation:
       if (z < -2) return rgb(139, 69, 19);
       if (z > -2 && z < 0) return rgb(255, 255, 0);
       if (z > 0 && z < 1) return rgb(255, 255, 255);
       if (z > 1 && z < 5) return rgb(0, 128, 0);
       return rgb(0, 0, 255);  // z >= 5, or exactly -2, 0 or 1
-    case kColourAzimuth:
+    case ColourMode::Azimuth:
       if (azimuth < 90) return rgb(0, 255, 255);
       if (azimuth < 180) return rgb(0, 125, 192);
       if (azimuth < 270) return rgb(0, 255, 0);
       return rgb(255, 255, 0);
-    case kColourLaserId:
+    case ColourMode::LaserId:
       return rgb(102, 102, 255);
     default:
       return rgb(0, 0, 0);
@@ -71,11 +71,11 @@ inline float coordinate(double d, double sineOrCosine) { return static_cast<floa
 }  // namespace
 
 // The point as the C library's sine and cosine place it.
-ScenePoint scenePoint(double d, double azimuth, int viewMode) {
+ScenePoint scenePoint(double d, double azimuth, ViewMode viewMode) {
   const double r = angleOf(azimuth);
   // The vertical angle of this single-line sensor is 0: cos 0 = 1, sin 0 = 0.
   ScenePoint p{coordinate(d, std::sin(r)), coordinate(d, std::cos(r)), coordinate(d, 0.0)};
-  if (viewMode == 0) {
+  if (viewMode == ViewMode::WholeCentimetres) {
     p.x = truncated(p.x);
     p.y = truncated(p.y);
     p.z = truncated(p.z);
@@ -107,30 +107,32 @@ namespace {
 
 // The distance scale of a layout as a factor: dividing by 0.5 or 0.25 is
 // multiplying by 2 or 4, exactly (powers of two), and much cheaper.
-inline double distanceFactor(int layout) { return layout == 1 ? 4.0 : 2.0; }
+inline double distanceFactor(Layout layout) { return layout == Layout::Protocol17 ? 4.0 : 2.0; }
 
 // The intensity map as a table: scan intensities change from one
 // measurement to the next, which the map's branches would mispredict.
 struct IntensityColours {
   Rgb colour[256];
   IntensityColours() {
-    for (int i = 0; i < 256; ++i) colour[i] = pointColour(kColourIntensity, i, 0, 0);
+    for (int i = 0; i < 256; ++i) colour[i] = pointColour(ColourMode::Intensity, i, 0, 0);
   }
 };
 const IntensityColours kIntensityColours;
 
-template <int Mode>
+template <ColourMode Mode>
 inline Rgb colourOf(int intensity, float z, double azimuth) {
-  if (Mode == kColourIntensity && intensity >= 0 && intensity < 256) return kIntensityColours.colour[intensity];
+  if (Mode == ColourMode::Intensity && intensity >= 0 && intensity < 256) return kIntensityColours.colour[intensity];
   return pointColour(Mode, intensity, z, azimuth);
 }
 
 // Mode kRegionOnly: only the measurements in the marked region are kept.
-constexpr int kRegionOnly = -2;
+// kNoColour stands for every value outside the colour list.
+constexpr ColourMode kRegionOnly = static_cast<ColourMode>(-2);
+constexpr ColourMode kNoColour = static_cast<ColourMode>(-1);
 
 // The per-measurement loop, with the colour mode fixed at compile time so the
 // colour rule is inlined.
-template <int Mode>
+template <ColourMode Mode>
 void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, FramePoints& out) {
   const std::size_t n = record.pairedSize();
   const double factor = distanceFactor(s.layout);
@@ -155,7 +157,7 @@ void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, Fr
   std::size_t index[kRun];
   double ds[kRun], sines[kRun], cosines[kRun];
   float xs[kRun], ys[kRun];
-  const bool whole = s.viewMode == 0;
+  const bool whole = s.viewMode == ViewMode::WholeCentimetres;
   for (std::size_t start = 0; start < n; start += kRun) {
     const std::size_t end = std::min(n, start + kRun);
     std::size_t count = 0;
@@ -207,12 +209,12 @@ void computeFramePoints(const LidarDataSingleLine& record, const FrameSettings& 
   out.tableRows.clear();
   out.measurements = record.pairedSize();
   switch (s.colourMode) {
-    case kColourIntensity: framePointsIn<kColourIntensity>(record, s, out); break;
-    case kColourSolid: framePointsIn<kColourSolid>(record, s, out); break;
-    case kColourElevation: framePointsIn<kColourElevation>(record, s, out); break;
-    case kColourAzimuth: framePointsIn<kColourAzimuth>(record, s, out); break;
-    case kColourLaserId: framePointsIn<kColourLaserId>(record, s, out); break;
-    default: framePointsIn<-1>(record, s, out); break;
+    case ColourMode::Intensity: framePointsIn<ColourMode::Intensity>(record, s, out); break;
+    case ColourMode::Solid: framePointsIn<ColourMode::Solid>(record, s, out); break;
+    case ColourMode::Elevation: framePointsIn<ColourMode::Elevation>(record, s, out); break;
+    case ColourMode::Azimuth: framePointsIn<ColourMode::Azimuth>(record, s, out); break;
+    case ColourMode::LaserId: framePointsIn<ColourMode::LaserId>(record, s, out); break;
+    default: framePointsIn<kNoColour>(record, s, out); break;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "LidarRecords.h"
+#include "PacketFormat.h"
 
 namespace z540k {
 
@@ -24,13 +25,19 @@ struct Rgb {
 };
 inline bool operator==(const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
-// The colour modes of the window's colour list, by index.
-enum ColourMode : int { kColourIntensity = 0, kColourSolid = 1, kColourElevation = 2, kColourAzimuth = 3, kColourLaserId = 4 };
+// The colour modes, numbered as the window's colour list numbers them. A
+// value outside these five colours every point black.
+enum class ColourMode { Intensity = 0, Solid = 1, Elevation = 2, Azimuth = 3, LaserId = 4 };
+
+// The view modes, in the order of the window's view list: "View Mode 1"
+// truncates each coordinate toward zero to whole centimetres, "View Mode 2"
+// keeps the fractions.
+enum class ViewMode { WholeCentimetres, FractionsKept };
 
 // A point's colour in a colour mode, from its intensity (0..255), height in
 // centimetres and azimuth in degrees. Every channel is an integer stored in 8
 // bits, so values outside 0..255 wrap modulo 256, as the map was drawn.
-Rgb pointColour(int colourMode, int intensity, float z, double azimuth);
+Rgb pointColour(ColourMode colourMode, int intensity, float z, double azimuth);
 
 // Whether an azimuth lies within the display angle limit: at most `limit`
 // degrees either side of 0 (with 180 every azimuth does).
@@ -40,13 +47,12 @@ inline bool withinAngleLimit(double azimuth, float limit) {
 
 // A measurement's point in centimetres (x east of the sensor at azimuth 90,
 // y ahead at azimuth 0, z up; the scan plane is horizontal), from the distance
-// already scaled by the layout (millimetres). View mode 0 ("View Mode 1")
-// truncates each coordinate toward zero to whole centimetres, view mode 1
-// keeps the fractions.
+// already scaled by the layout (millimetres), in whole centimetres or with
+// the fractions kept as the view mode says.
 struct ScenePoint {
   float x = 0, y = 0, z = 0;
 };
-ScenePoint scenePoint(double scaledDistance, double azimuth, int viewMode);
+ScenePoint scenePoint(double scaledDistance, double azimuth, ViewMode viewMode);
 
 // A region of the scene, bounds included: x, y and z minimum and maximum.
 struct SelectionBox {
@@ -65,9 +71,9 @@ PointTableRow pointTableRow(int pointId, const ScenePoint& p, double azimuth, do
 
 // The window's choices that shape a frame.
 struct FrameSettings {
-  int layout = 0;              // 0 = protocol 1.6, 1 = protocol 1.7
-  int viewMode = 0;            // 0 whole centimetres, 1 fractions kept
-  int colourMode = kColourIntensity;
+  Layout layout = Layout::Protocol16;
+  ViewMode viewMode = ViewMode::WholeCentimetres;
+  ColourMode colourMode = ColourMode::Intensity;
   float angleLimit = 180.0f;   // degrees either side of 0
   bool areaPicked = false;     // a region is marked: no first-30 table rows
   SelectionBox box;            // the marked region (all zero when none)

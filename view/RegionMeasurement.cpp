@@ -23,7 +23,7 @@ std::optional<SelectionBox> selectionBoxOf(const std::vector<ScenePoint>& picked
 }
 
 std::vector<RegionTableRow> frozenRegionRows(const LidarDataSingleLine& frame, const SelectionBox& box,
-                                             int pickedCount, int layout, int viewMode) {
+                                             int pickedCount, Layout layout, ViewMode viewMode) {
   std::vector<RegionTableRow> rows;
   if (pickedCount <= 0) return rows;
   const std::size_t n = frame.pairedSize();

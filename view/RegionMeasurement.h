@@ -29,13 +29,12 @@ struct RegionTableRow {
 // The frozen frame's measurements inside `box` (bounds included), in order,
 // as point table rows. Every measurement of `frame` (paired up to its
 // shortest list) is placed as the frozen-frame export places it: distance
-// scaled by the layout (0 = protocol 1.6, 1 = protocol 1.7), divided by 10,
-// and in view mode 0 rounded by adding 0.5 and truncating toward zero. The
+// scaled by the layout, divided by 10, and in whole centimetres rounded by adding 0.5 and truncating toward zero. The
 // rows run 0, 1, ... and start again at 0 whenever they reach `pickedCount`,
 // so later rows overwrite earlier ones: write them in the order given. With
 // no picked points (pickedCount 0 or less) there are no rows.
 std::vector<RegionTableRow> frozenRegionRows(const LidarDataSingleLine& frame, const SelectionBox& box,
-                                             int pickedCount, int layout, int viewMode);
+                                             int pickedCount, Layout layout, ViewMode viewMode);
 
 // The statistics over the in-box measurements of the arriving frames: a
 // window of `pickedCount` measurements, which may span frames, with the x and

@@ -28,8 +28,8 @@ extern std::atomic<bool> stopRequested;
 
 // The decoding and CSV choices shared by export-csv and listen.
 struct DecodeSettings {
-  int layout = 0;      // 0 = protocol 1.6, 1 = protocol 1.7
-  int returnMode = 0;  // 0..3
+  Layout layout = Layout::Protocol16;
+  ReturnMode returnMode = ReturnMode::Strongest;
   CsvExportOptions csv;
   long long frames = 0;  // 0: every frame
 };

@@ -28,10 +28,12 @@ const char* const kDecodeOptionsHelp =
 
 DecodeSettings decodeSettings(const CommandLine& line) {
   DecodeSettings s;
-  s.layout = line.choice("--layout", {"1.6", "1.7"}, 0);
-  s.returnMode = static_cast<int>(line.integer("--return-mode", 0, 0, 3));
+  s.layout = line.choice("--layout", {"1.6", "1.7"}, 0) == 0 ? Layout::Protocol16 : Layout::Protocol17;
+  // 0..3 as the return modes are numbered.
+  s.returnMode = static_cast<ReturnMode>(line.integer("--return-mode", 0, 0, 3));
   s.csv.layout = s.layout;
-  s.csv.viewMode = line.choice("--view-mode", {"1", "2"}, 0);
+  s.csv.viewMode =
+      line.choice("--view-mode", {"1", "2"}, 0) == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
   s.csv.angleMin = static_cast<float>(line.number("--angle-min", 0.0));
   s.csv.angleMax = static_cast<float>(line.number("--angle-max", 360.0));
   if (s.csv.angleMin > s.csv.angleMax)
