@@ -58,9 +58,9 @@ class CaptureFrames {
   DataPacketDecoder decoder_;
   bool positioned_ = false;
   std::uint64_t nextPacket_ = 0;
-  int nextBlock_ = 0;             // where the first packet after a fresh start begins
-  std::size_t nextRecord_ = 0;    // the frame number of the decoder's next record
-  std::size_t wanted_ = 0;        // records before it are passed over
+  int nextBlock_ = 0;           // where the first packet after a fresh start begins
+  std::size_t nextRecord_ = 0;  // the frame number of the decoder's next record
+  std::size_t wanted_ = 0;      // records before it are passed over
   std::deque<std::pair<std::size_t, LidarDataSingleLine>> ready_;
   std::string error_;
 };

@@ -1,8 +1,7 @@
 #include "CapturePlayer.h"
 
-#include <cmath>
-
 #include <algorithm>
+#include <cmath>
 
 #include "CaptureFrames.h"
 
@@ -107,11 +106,16 @@ void ReadLiveOffData::stop() {
 
 int ReadLiveOffData::pauseMilliseconds(int speedIndex) {
   switch (speedIndex) {
-    case 0: return 110;
-    case 1: return 80;
-    case 2: return 50;
-    case 3: return 130;
-    default: return 150;
+    case 0:
+      return 110;
+    case 1:
+      return 80;
+    case 2:
+      return 50;
+    case 3:
+      return 130;
+    default:
+      return 150;
   }
 }
 
@@ -165,8 +169,10 @@ void ReadLiveOffData::run() {
     gate_.idle();
     const int override = pauseOverrideMs;
     const int pauseMs = override >= 0 ? override : pauseMilliseconds(speedIndex);
-    if (pauseWait_) pauseWait_(pauseMs);
-    else gate_.sleep(pauseMs, closings);
+    if (pauseWait_)
+      pauseWait_(pauseMs);
+    else
+      gate_.sleep(pauseMs, closings);
     if (stepEnds) {
       // The end is found when playback goes on from this frame.
       if (!gate_.closeBehindStep()) break;

@@ -1,7 +1,5 @@
 #include "CaptureRecorder.h"
 
-#include "LiveCapture.h"
-
 #include <linux/if_packet.h>
 #include <pcap/pcap.h>
 #include <poll.h>
@@ -14,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "LiveCapture.h"
 
 namespace z540k {
 
@@ -166,8 +166,7 @@ void dumpPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto* target = reinterpret_cast<DumpTarget*>(user);
   pcap_dump(reinterpret_cast<u_char*>(target->dumper), header, bytes);
   ++target->pending;
-  if (!target->writeError && std::ferror(pcap_dump_file(target->dumper)))
-    target->writeError = errno ? errno : EIO;
+  if (!target->writeError && std::ferror(pcap_dump_file(target->dumper))) target->writeError = errno ? errno : EIO;
 }
 
 // Hands what the dump file buffers to the operating system. 0, or the errno
@@ -182,13 +181,16 @@ int flushDump(DumpTarget& target) {
 }
 
 // The reason a capture could not be opened, by the step that failed.
-std::string openFailure(LiveCaptureStep failed, const CaptureRecorder::Settings& settings,
-                        const std::string& error) {
+std::string openFailure(LiveCaptureStep failed, const CaptureRecorder::Settings& settings, const std::string& error) {
   switch (failed) {
-    case LiveCaptureStep::Create: return "cannot open the capture adapter: " + error;
-    case LiveCaptureStep::Activate: return "cannot capture on " + settings.device + ": " + error;
-    case LiveCaptureStep::Filter: return "bad capture filter \"" + settings.filter + "\": " + error;
-    case LiveCaptureStep::NonBlocking: return "cannot capture on " + settings.device + " without blocking: " + error;
+    case LiveCaptureStep::Create:
+      return "cannot open the capture adapter: " + error;
+    case LiveCaptureStep::Activate:
+      return "cannot capture on " + settings.device + ": " + error;
+    case LiveCaptureStep::Filter:
+      return "bad capture filter \"" + settings.filter + "\": " + error;
+    case LiveCaptureStep::NonBlocking:
+      return "cannot capture on " + settings.device + " without blocking: " + error;
   }
   return error;
 }

@@ -19,11 +19,11 @@ using LiveCaptureHandle = std::unique_ptr<pcap_t, PcapClose>;
 
 struct LiveCaptureSettings {
   std::string device;
-  std::string filter;            // libpcap's filter language ("port 2368")
+  std::string filter;  // libpcap's filter language ("port 2368")
   bool optimizeFilter = false;
   int snapLength = 65535;
   int timeoutMs = 100;
-  int bufferBytes = 0;           // 0: the library's default
+  int bufferBytes = 0;  // 0: the library's default
   // Leave the packets this machine sends out of the capture, in the kernel
   // (on a loopback adapter every packet passes twice, sent and received).
   bool ignoreOutgoing = false;

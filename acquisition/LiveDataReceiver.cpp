@@ -53,7 +53,6 @@ ReceiverSocket::Options GetlidarData_1::socketOptions() const {
   return options;
 }
 
-
 void GetlidarData_1::run() {
   runBegins();
   decoder_.reset();

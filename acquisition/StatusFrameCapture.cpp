@@ -85,7 +85,8 @@ bool statusFrameOf(std::uint32_t linkType, const std::uint8_t* frame, std::uint3
 StatusFrameResult captureStatusFrame(const StatusFrameCaptureSettings& settings, CapturedStatusFrame& out,
                                      std::string& error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(settings.timeoutMs, 1));
-  const std::size_t headerBytes = std::min<std::size_t>(std::max<std::size_t>(settings.headerBytes, 1), kStatusHeader.size());
+  const std::size_t headerBytes =
+      std::min<std::size_t>(std::max<std::size_t>(settings.headerBytes, 1), kStatusHeader.size());
   const std::string where = " on the adapter \"" + settings.device + "\"";
 
   LiveCaptureSettings open;

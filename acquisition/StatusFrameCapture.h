@@ -34,7 +34,7 @@ struct StatusFrameCaptureSettings {
 };
 
 struct CapturedStatusFrame {
-  StatusSnapshot payload{};       // the 1206 bytes of the UDP payload
+  StatusSnapshot payload{};        // the 1206 bytes of the UDP payload
   StatusFrameAddresses addresses;  // source IPv4 and port, destination IPv4
   std::uint16_t destPort = 0;
 };

@@ -23,7 +23,7 @@ struct PlayerOrder {
   Gate gate = Gate::Keep;    // open: resume or single-step; close: pause
   bool stepRequest = false;  // stop at the gate after the next frame
   bool clearStepRequest = false;
-  int seekFrame = 0;         // when 1 or more: the frame to show next
+  int seekFrame = 0;  // when 1 or more: the frame to show next
 };
 
 class PlaybackControl {
@@ -33,12 +33,12 @@ class PlaybackControl {
   bool loaded() const { return loaded_; }
 
   // The clicks.
-  PlayerOrder play();          // Play / Pause
-  PlayerOrder seekForward();   // cycles the forward speed
-  PlayerOrder seekBackward();  // cycles the backward speed
+  PlayerOrder play();                                                // Play / Pause
+  PlayerOrder seekForward();                                         // cycles the forward speed
+  PlayerOrder seekBackward();                                        // cycles the backward speed
   PlayerOrder stepBackward() { return step(Direction::Backwards); }  // one frame back while paused
   PlayerOrder stepForward() { return step(Direction::Forwards); }    // one frame on while paused
-  PlayerOrder seek(int frame); // the slider or the spin box: show this frame
+  PlayerOrder seek(int frame);                                       // the slider or the spin box: show this frame
 
   // The player's answers.
   void frameShown(int frame, int frameTotal);  // frame 1..total is on screen
@@ -55,7 +55,7 @@ class PlaybackControl {
   const std::string& seekForwardIcon() const { return seekForwardIcon_; }
   const std::string& seekBackwardIcon() const { return seekBackwardIcon_; }
   bool openEnabled() const { return openEnabled_; }
-  bool stepsEnabled() const { return stepsEnabled_; }  // the two single-step buttons
+  bool stepsEnabled() const { return stepsEnabled_; }           // the two single-step buttons
   bool controlsEnabled() const { return loaded_ && !failed_; }  // play, seek, slider, spin box
   int frame() const { return frame_; }
   int frameTotal() const { return frameTotal_; }

@@ -24,8 +24,7 @@ std::string statusLineText(const ReceptionFigures& f) {
                 f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution,
                 static_cast<unsigned long long>(f.datagrams), static_cast<unsigned long long>(f.unrecognised),
                 static_cast<unsigned long long>(f.kernelDrops), static_cast<unsigned long long>(f.lostOnWire),
-                static_cast<unsigned long long>(f.handOverDrops),
-                static_cast<unsigned long long>(f.displayMerged));
+                static_cast<unsigned long long>(f.handOverDrops), static_cast<unsigned long long>(f.displayMerged));
   std::string line = state + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
   return line;

@@ -10,21 +10,21 @@
 namespace z540k {
 
 struct ReceptionFigures {
-  bool lidarOn = false;              // the "Lidar" button is pressed
-  bool playing = false;              // a capture plays
+  bool lidarOn = false;  // the "Lidar" button is pressed
+  bool playing = false;  // a capture plays
   int dataPort = 0;
-  double revolutionsPerSecond = 0;   // the sensor's, from its decoded revolutions, drawn or not
-  double framesDrawnPerSecond = 0;   // what the window drew in the last second
+  double revolutionsPerSecond = 0;  // the sensor's, from its decoded revolutions, drawn or not
+  double framesDrawnPerSecond = 0;  // what the window drew in the last second
   std::uint64_t datagramsLastSecond = 0;
   std::size_t pointsPerRevolution = 0;  // measurements of the newest revolution
-  std::uint64_t datagrams = 0;       // read on the data port since the program started
-  std::uint64_t unrecognised = 0;    // of those, neither data, status nor compact scan packets
-  std::uint64_t kernelDrops = 0;     // dropped by the kernel (receive buffer full)
-  std::uint64_t lostOnWire = 0;      // never reached this host (gaps in the sensor's azimuths)
-  std::uint64_t handOverDrops = 0;   // revolutions dropped because the window had too many waiting
-  std::uint64_t displayMerged = 0;   // revolutions that arrived but were not drawn (a newer one was)
-  std::string setupError;            // the last failure to set up reception, empty when none
-  std::string lastError;             // the last error reported to the operator, empty when none
+  std::uint64_t datagrams = 0;          // read on the data port since the program started
+  std::uint64_t unrecognised = 0;       // of those, neither data, status nor compact scan packets
+  std::uint64_t kernelDrops = 0;        // dropped by the kernel (receive buffer full)
+  std::uint64_t lostOnWire = 0;         // never reached this host (gaps in the sensor's azimuths)
+  std::uint64_t handOverDrops = 0;      // revolutions dropped because the window had too many waiting
+  std::uint64_t displayMerged = 0;      // revolutions that arrived but were not drawn (a newer one was)
+  std::string setupError;               // the last failure to set up reception, empty when none
+  std::string lastError;                // the last error reported to the operator, empty when none
 };
 
 // Plain text; the window shows it in white rich text, so it is escaped there.
@@ -48,7 +48,7 @@ class RevolutionRate {
   void clear() { history_.clear(); }
 
   static constexpr std::uint64_t kClockWrap = 3600ull * 1000000;  // an hour of microseconds
-  static constexpr std::uint64_t kWindow = 2000000;              // two seconds
+  static constexpr std::uint64_t kWindow = 2000000;               // two seconds
 
  private:
   std::deque<std::pair<std::uint64_t, std::uint64_t>> history_;  // (time, revolutions so far)

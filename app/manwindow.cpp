@@ -12,20 +12,20 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "CapturePlayer.h"
-#include "CaptureRecorder.h"
-#include "CsvFrameFile.h"
 #include "ACWPSettingWidget.h"
 #include "About.h"
+#include "CapturePlayer.h"
+#include "CaptureRecorder.h"
 #include "CodeDialog.h"
+#include "CsvFrameFile.h"
+#include "DataPacketList.h"
 #include "Form_QLaserSelection.h"
 #include "InetactionSetupWidget.h"
-#include "SaveDataOptions.h"
 #include "LiveDataReceiver.h"
 #include "PointCloudView.h"
 #include "RecordMetaTypes.h"
-#include "DataPacketList.h"
 #include "ResourceImage.h"
+#include "SaveDataOptions.h"
 #include "StatusLine.h"
 #include "StatusReceiver.h"
 
@@ -202,8 +202,7 @@ void manwindow::makeConnections() {
   connect(ui.CBox_Echo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Mode);
   connect(ui.comboBox_degree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Degree);
   connect(ui.toolButton_About, &QToolButton::clicked, about_, &QWidget::show);
-  connect(ui.comboBox_agree, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-          &manwindow::OnAgreeIndexChange);
+  connect(ui.comboBox_agree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::OnAgreeIndexChange);
 
   const auto unique = static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection);
   connect(liveReceiver_, &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates, unique);
@@ -231,8 +230,7 @@ void manwindow::makeConnections() {
           unique);
   connect(liveReceiver_, &GetlidarData_1::sendErrorCount, advancedSettings_, &ACWPSettingWidget::recvErrorCount,
           unique);
-  connect(liveReceiver_, &GetlidarData_1::sendTimeStamp, advancedSettings_, &ACWPSettingWidget::recvTimeStamp,
-          unique);
+  connect(liveReceiver_, &GetlidarData_1::sendTimeStamp, advancedSettings_, &ACWPSettingWidget::recvTimeStamp, unique);
   connect(liveReceiver_, &GetlidarData_1::sendLogWriteError, advancedSettings_, &ACWPSettingWidget::recvLogWriteError,
           unique);
 }
@@ -333,7 +331,6 @@ void manwindow::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-
 // ---- Frames ----------------------------------------------------------------
 
 void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
@@ -359,7 +356,8 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
     return;
   }
   drawQueued_ = true;
-  QMetaObject::invokeMethod(this, [this] { drawLatestFrame(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { drawLatestFrame(); }, Qt::QueuedConnection);
 }
 
 // The count and the sensor's rate see every revolution that arrives, also

@@ -8,8 +8,8 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QMainWindow>
 #include <QList>
+#include <QMainWindow>
 #include <QString>
 #include <memory>
 
@@ -39,7 +39,7 @@ class PointCloudView;
 class CaptureRecorder;
 class FrameFile;
 class DataPacketList;
-}
+}  // namespace z540k
 
 class manwindow : public QMainWindow {
   Q_OBJECT

@@ -112,10 +112,9 @@ void manwindow::writeCsvFrame(const LidarDataSingleLine& record) {
 }
 
 bool manwindow::askToStopCsvExport() {
-  const auto answer =
-      showMessage(this, MessageKind::Question, "Question",
-                  QString("Stop the export and keep the %1 frames written?").arg(csvFrameCounter),
-                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  const auto answer = showMessage(this, MessageKind::Question, "Question",
+                                  QString("Stop the export and keep the %1 frames written?").arg(csvFrameCounter),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes || !csvActive) return false;
   finishCsvExport();
   return true;

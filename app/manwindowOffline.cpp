@@ -20,8 +20,8 @@
 #include "LiveDataReceiver.h"
 #include "MessageBoxes.h"
 #include "PointCloudView.h"
-#include "RevolutionIndex.h"
 #include "ResourceImage.h"
+#include "RevolutionIndex.h"
 #include "manwindow.h"
 
 using namespace z540k;
@@ -72,16 +72,15 @@ void manwindow::onRecordClicked() {
     const QFileInfo target(path), loaded(capturePath);
     if (!path.isEmpty() && playerPackets && loaded.exists() && target.exists() &&
         target.canonicalFilePath() == loaded.canonicalFilePath()) {
-      showMessage(this, MessageKind::Warning, "Warning",
-                  "The capture " + capturePath + " is open for playback and cannot be recorded over: choose another file.");
+      showMessage(
+          this, MessageKind::Warning, "Warning",
+          "The capture " + capturePath + " is open for playback and cannot be recorded over: choose another file.");
     } else if (!path.isEmpty()) {
       std::string reason, listError;
-      const std::string device =
-          chooseCaptureAdapter(captureDevice_, listCaptureAdapters(listError), reason);
+      const std::string device = chooseCaptureAdapter(captureDevice_, listCaptureAdapters(listError), reason);
       if (device.empty()) {
         showMessage(this, MessageKind::Critical, "error",
-                    "No network adapter to record on: " +
-                        QString::fromStdString(reason.empty() ? listError : reason));
+                    "No network adapter to record on: " + QString::fromStdString(reason.empty() ? listError : reason));
       } else {
         recordPath = path;
         if (!recorder_) recorder_ = std::make_unique<CaptureRecorder>();
@@ -149,16 +148,16 @@ manwindow::CaptureLoad::Result manwindow::CaptureLoad::read(const std::string& p
   Result result;
   result.packets = std::make_shared<DataPacketList>();
   int shown = 0;
-  result.loaded = loadDataPackets(path, *result.packets, result.error, result.damage,
-                                  [&](std::uint64_t read, std::uint64_t size) {
-                                    const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
-                                    if (tenth != shown) {
-                                      shown = tenth;
-                                      QMetaObject::invokeMethod(bar, [bar, tenth] { bar->setValue(tenth); },
-                                                                Qt::QueuedConnection);
-                                    }
-                                    return !cancel.load();
-                                  });
+  result.loaded =
+      loadDataPackets(path, *result.packets, result.error, result.damage, [&](std::uint64_t read, std::uint64_t size) {
+        const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
+        if (tenth != shown) {
+          shown = tenth;
+          QMetaObject::invokeMethod(
+              bar, [bar, tenth] { bar->setValue(tenth); }, Qt::QueuedConnection);
+        }
+        return !cancel.load();
+      });
   return result;
 }
 

@@ -160,9 +160,10 @@ bool measure(const char* name, const std::string& path, int rounds) {
     bytes.push_back(perPacket);
   }
   const double a = median(libpcapMs), b = median(loadMs);
-  std::printf("%-8s %5.2f GB  libpcap loop %7.1f ms  loadDataPackets %7.1f ms  load/libpcap %.2f  "
-              "list %.1f B/packet  (medians of %d rounds each)\n",
-              name, static_cast<double>(sizeOf(path)) / 1e9, a, b, b / a, median(bytes), rounds);
+  std::printf(
+      "%-8s %5.2f GB  libpcap loop %7.1f ms  loadDataPackets %7.1f ms  load/libpcap %.2f  "
+      "list %.1f B/packet  (medians of %d rounds each)\n",
+      name, static_cast<double>(sizeOf(path)) / 1e9, a, b, b / a, median(bytes), rounds);
   return true;
 }
 

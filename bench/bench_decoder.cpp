@@ -110,7 +110,8 @@ void BM_Decode_CompactScan(benchmark::State& state) {
   decoder.setRecordSink([](const LidarDataSingleLine& r) { benchmark::DoNotOptimize(r.distance.data()); });
   for (auto _ : state)
     for (const auto& p : packets) decoder.decodeCompactScanPacket(p.data(), p.size());
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(packets.size()) * kCompactMeasurementsPerPacket);
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(packets.size()) *
+                          kCompactMeasurementsPerPacket);
 }
 
 }  // namespace

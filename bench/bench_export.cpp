@@ -150,20 +150,23 @@ int csvAgainstDd(const std::string& capture, int rounds) {
     if (!ddRound(capture + ".bench.dd", bytes, b)) return 1;
     csv.push_back(a);
     dd.push_back(b);
-    std::printf("  round %d: export-csv %6.0f ms (user %5.0f, sys %4.0f: reading %4.0f, writer %4.0f)   dd %5.0f ms "
-                "(user %2.0f, sys %4.0f)   load average %s\n",
-                round, a.wall, a.user, a.system, a.callerSystem, a.system - a.callerSystem, b.wall, b.user, b.system,
-                loadAverage().c_str());
+    std::printf(
+        "  round %d: export-csv %6.0f ms (user %5.0f, sys %4.0f: reading %4.0f, writer %4.0f)   dd %5.0f ms "
+        "(user %2.0f, sys %4.0f)   load average %s\n",
+        round, a.wall, a.user, a.system, a.callerSystem, a.system - a.callerSystem, b.wall, b.user, b.system,
+        loadAverage().c_str());
   }
   const Times a = medians(csv), b = medians(dd);
-  std::printf("export-csv, %llu lines, %.0f MB: %.0f ms wall, %.0f ms user, %.0f ms sys (the calling thread's %.0f, "
-              "the writer's threads' %.0f)\n",
-              static_cast<unsigned long long>(lines), static_cast<double>(bytes) / 1e6, a.wall, a.user, a.system,
-              a.callerSystem, a.system - a.callerSystem);
+  std::printf(
+      "export-csv, %llu lines, %.0f MB: %.0f ms wall, %.0f ms user, %.0f ms sys (the calling thread's %.0f, "
+      "the writer's threads' %.0f)\n",
+      static_cast<unsigned long long>(lines), static_cast<double>(bytes) / 1e6, a.wall, a.user, a.system,
+      a.callerSystem, a.system - a.callerSystem);
   std::printf("dd bs=1M + fsync, the same bytes: %.0f ms wall, %.0f ms user, %.0f ms sys\n", b.wall, b.user, b.system);
-  std::printf("speed export-csv / dd %.2f (goal >= 0.5); sys export-csv / dd %.2f, the writer's threads' / dd %.2f "
-              "(goal <= 1.5)  (medians of %d rounds)\n",
-              b.wall / a.wall, a.system / b.system, (a.system - a.callerSystem) / b.system, rounds);
+  std::printf(
+      "speed export-csv / dd %.2f (goal >= 0.5); sys export-csv / dd %.2f, the writer's threads' / dd %.2f "
+      "(goal <= 1.5)  (medians of %d rounds)\n",
+      b.wall / a.wall, a.system / b.system, (a.system - a.callerSystem) / b.system, rounds);
   return 0;
 }
 
@@ -194,10 +197,10 @@ int csvAgainstCloud(const std::string& capture, int rounds) {
                   loadAverage().c_str());
     }
     const double a = median(csvMs), b = median(cloudMs);
-    std::printf("%-22s export-csv %8.0f ms (%llu lines)  export-cloud --merge --binary %8.0f ms (%llu points)  "
-                "cloud/csv %.2f  (medians of %d rounds)\n",
-                d.name, a, static_cast<unsigned long long>(rows), b, static_cast<unsigned long long>(points), b / a,
-                rounds);
+    std::printf(
+        "%-22s export-csv %8.0f ms (%llu lines)  export-cloud --merge --binary %8.0f ms (%llu points)  "
+        "cloud/csv %.2f  (medians of %d rounds)\n",
+        d.name, a, static_cast<unsigned long long>(rows), b, static_cast<unsigned long long>(points), b / a, rounds);
   }
   return 0;
 }

@@ -27,7 +27,6 @@
 using namespace z540k;
 using namespace z540k::bench;
 
-
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
   const std::string path = "/tmp/z540k-bench-playback-dual-1200.pcap";
@@ -47,8 +46,8 @@ int main(int argc, char** argv) {
   CaptureFrames probe(packets);
   probe.setReturnMode(ReturnMode::Dual);
   const std::size_t frames = probe.frameTotal();
-  std::printf("capture: %d s of the sensor at 1200 rpm with both returns, %zu data packets, %zu revolutions\n",
-              seconds, packets->count(), frames);
+  std::printf("capture: %d s of the sensor at 1200 rpm with both returns, %zu data packets, %zu revolutions\n", seconds,
+              packets->count(), frames);
 
   using Clock = std::chrono::steady_clock;
   std::vector<double> forward, backward;
@@ -74,8 +73,9 @@ int main(int argc, char** argv) {
     }
   }
   const double f = median(forward), b = median(backward);
-  std::printf("forwards : median %.3f s for %zu revolutions (%.0f revolutions/s, %.1f M measurements/s): %.0fx real time\n",
-              f, frames, frames / f, measurements / f / 1e6, seconds / f);
+  std::printf(
+      "forwards : median %.3f s for %zu revolutions (%.0f revolutions/s, %.1f M measurements/s): %.0fx real time\n", f,
+      frames, frames / f, measurements / f / 1e6, seconds / f);
   std::printf("backwards: median %.3f s (%.0f revolutions/s): %.0fx real time\n", b, frames / b, seconds / b);
   std::printf("load average: %s\n", loadAverage().c_str());
   return 0;

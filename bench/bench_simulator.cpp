@@ -26,8 +26,8 @@
 #include "BenchSupport.h"
 #include "CaptureFile.h"
 #include "CaptureModes.h"
-#include "SimulatedSensor.h"
 #include "SensorStream.h"
+#include "SimulatedSensor.h"
 
 using namespace z540k;
 using namespace z540k::sim;
@@ -128,8 +128,8 @@ void liveCase(const char* name, SimulatorOptions o, double seconds) {
   }
   const auto& arrivals = receiver.finish();
   const RunSummary& s = sensor.summary();
-  const double target = o.rate ? *o.rate
-                               : 1e6 / static_cast<double>(sensor.stream().packetPeriodUs()) + 1.0;  // + status
+  const double target =
+      o.rate ? *o.rate : 1e6 / static_cast<double>(sensor.stream().packetPeriodUs()) + 1.0;  // + status
   const std::uint64_t sent = s.data + s.status;
   std::printf("%-34s target %7.0f/s  sent %7.0f/s (%5.1f%%)  received %7.0f/s  socket full %llu\n", name, target,
               static_cast<double>(sent) / s.seconds, 100.0 * static_cast<double>(sent) / (target * s.seconds),

@@ -17,12 +17,6 @@
 //   ... bench_view --open CAPTURE
 //       opening a capture in the window (page cache warm), three rounds, against the capture
 //       reader's bare scan of the same file: time, event loop turns meanwhile, memory per round
-#include <QAbstractEventDispatcher>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTimer>
-#include <QToolButton>
 #include <QVTKOpenGLNativeWidget.h>
 #include <QVTKOpenGLStereoWidget.h>
 #include <pcl/point_cloud.h>
@@ -33,6 +27,12 @@
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkRenderer.h>
 
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+#include <QToolButton>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -126,7 +126,8 @@ class Feeder {
             std::this_thread::sleep_until(next);
             const LidarDataSingleLine& r = records[i % records.size()];
             ++arrived_;
-            QMetaObject::invokeMethod(target, [deliver, r] { deliver(r); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                target, [deliver, r] { deliver(r); }, Qt::QueuedConnection);
           }
         }) {}
   ~Feeder() {
@@ -200,16 +201,15 @@ Sample measure(Feeder& feeder, double seconds, const std::function<unsigned long
 }
 
 void printSample(const Sample& s) {
-  std::printf("sample %.6f %.6f %.6f %.6f %llu %llu %llu %ld %ld %d %d\n", s.cpu, s.wall, s.guiCpu, s.idle,
-              s.arrived, s.drawn, s.merged, s.rssKb, s.hwmKb, s.width, s.height);
+  std::printf("sample %.6f %.6f %.6f %.6f %llu %llu %llu %ld %ld %d %d\n", s.cpu, s.wall, s.guiCpu, s.idle, s.arrived,
+              s.drawn, s.merged, s.rssKb, s.hwmKb, s.width, s.height);
 }
 
 bool parseSample(const QByteArray& output, Sample& s) {
   for (const QByteArray& line : output.split('\n'))
     if (line.startsWith("sample ") &&
-        std::sscanf(line.constData(), "sample %lf %lf %lf %lf %llu %llu %llu %ld %ld %d %d", &s.cpu, &s.wall,
-                    &s.guiCpu, &s.idle, &s.arrived, &s.drawn, &s.merged, &s.rssKb, &s.hwmKb, &s.width,
-                    &s.height) == 11)
+        std::sscanf(line.constData(), "sample %lf %lf %lf %lf %llu %llu %llu %ld %ld %d %d", &s.cpu, &s.wall, &s.guiCpu,
+                    &s.idle, &s.arrived, &s.drawn, &s.merged, &s.rssKb, &s.hwmKb, &s.width, &s.height) == 11)
       return true;
   return false;
 }
@@ -235,8 +235,8 @@ struct FedWindow {
 int windowChild(const StreamKind& kind, double seconds) {
   FedWindow fed(kind);
   manwindow& window = fed.window;
-  Sample s = measure(fed.feeder, seconds, [&] { return window.framesDrawn(); },
-                     [&] { return window.framesDroppedForDisplay(); });
+  Sample s = measure(
+      fed.feeder, seconds, [&] { return window.framesDrawn(); }, [&] { return window.framesDroppedForDisplay(); });
   const QSize size = window.findChild<QWidget*>("screen")->size();
   s.width = size.width();
   s.height = size.height();
@@ -282,7 +282,8 @@ int bareChild(const StreamKind& kind, double seconds, int width, int height) {
     ++drawn;
   };
   Feeder feeder(&widget, records, kind.hz(), draw);
-  Sample s = measure(feeder, seconds, [&] { return drawn; }, [] { return 0ull; });
+  Sample s = measure(
+      feeder, seconds, [&] { return drawn; }, [] { return 0ull; });
   s.width = width;
   s.height = height;
   printSample(s);
@@ -311,8 +312,8 @@ void printRow(int round, const char* program, const Sample& s) {
 
 int compare(const StreamKind& kind, int rounds, double seconds) {
   const auto records = revolutions(kind, 1);
-  std::printf("%s: %zu points a revolution, %d revolutions a second, %d rounds of %.0f s; load average %s\n",
-              kind.name, records[0].distance.size(), kind.hz(), rounds, seconds, bench::loadAverage().c_str());
+  std::printf("%s: %zu points a revolution, %d revolutions a second, %d rounds of %.0f s; load average %s\n", kind.name,
+              records[0].distance.size(), kind.hz(), rounds, seconds, bench::loadAverage().c_str());
   std::printf("  round  program  CPU/rev ms  CPU      arrived   drawn  merged  GUI idle  RSS MB  peak MB\n");
   std::vector<double> window, bare, ratio, idle;
   for (int round = 1; round <= rounds; ++round) {
@@ -339,10 +340,11 @@ int compare(const StreamKind& kind, int rounds, double seconds) {
     idle.push_back(100 * w.idle / w.wall);
     std::fflush(stdout);
   }
-  std::printf("  medians: window %.2f ms, bare %.2f ms a drawn revolution: %.2f x (median of the rounds' ratios "
-              "%.2f x); the window's GUI thread idle %.1f%% of the time; load average %s\n",
-              median(window), median(bare), median(window) / median(bare), median(ratio), median(idle),
-              bench::loadAverage().c_str());
+  std::printf(
+      "  medians: window %.2f ms, bare %.2f ms a drawn revolution: %.2f x (median of the rounds' ratios "
+      "%.2f x); the window's GUI thread idle %.1f%% of the time; load average %s\n",
+      median(window), median(bare), median(window) / median(bare), median(ratio), median(idle),
+      bench::loadAverage().c_str());
   return 0;
 }
 
@@ -354,8 +356,8 @@ int memoryRun(const StreamKind& kind, double seconds) {
   clock.start();
   QTimer memory;
   QObject::connect(&memory, &QTimer::timeout, [&] {
-    std::printf("  %5.0f s: %ld kB resident, %llu drawn, %llu merged\n", clock.nsecsElapsed() * 1e-9,
-                statusKb("VmRSS"), static_cast<unsigned long long>(window.framesDrawn()),
+    std::printf("  %5.0f s: %ld kB resident, %llu drawn, %llu merged\n", clock.nsecsElapsed() * 1e-9, statusKb("VmRSS"),
+                static_cast<unsigned long long>(window.framesDrawn()),
                 static_cast<unsigned long long>(window.framesDroppedForDisplay()));
     std::fflush(stdout);
   });
@@ -400,11 +402,11 @@ int openCapture(const QString& path) {
     while (window.loadedPacketCount() == 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     opens.push_back(clock.nsecsElapsed() * 1e-6);
     const double packets = static_cast<double>(window.loadedPacketCount());
-    std::printf("  round %d: scan %.1f ms (%llu datagrams); opening %.1f ms (%.2f x), %.0f data packets, event "
-                "loop turned %ld times (10 ms timer), anonymous memory %+.1f bytes per packet\n",
-                round, scans.back(), static_cast<unsigned long long>(datagrams), opens.back(),
-                opens.back() / scans.back(), packets, turns,
-                (statusKb("RssAnon") - anonBefore) * 1024.0 / std::max(1.0, packets));
+    std::printf(
+        "  round %d: scan %.1f ms (%llu datagrams); opening %.1f ms (%.2f x), %.0f data packets, event "
+        "loop turned %ld times (10 ms timer), anonymous memory %+.1f bytes per packet\n",
+        round, scans.back(), static_cast<unsigned long long>(datagrams), opens.back(), opens.back() / scans.back(),
+        packets, turns, (statusKb("RssAnon") - anonBefore) * 1024.0 / std::max(1.0, packets));
   }
   std::printf("  medians: scan %.1f ms, opening %.1f ms (%.2f x)\n", median(scans), median(opens),
               median(opens) / median(scans));
@@ -432,8 +434,8 @@ int main(int argc, char** argv) {
       return bareChild<QVTKOpenGLNativeWidget>(kind, seconds, args.value(4).toInt(), args.value(5).toInt());
     return bareChild<QVTKOpenGLStereoWidget>(kind, seconds, args.value(4).toInt(), args.value(5).toInt());
   }
-  if (first == "--memory") return memoryRun(streamNamed(args.value(2)) ? *streamNamed(args.value(2)) : kDemo,
-                                            args.value(1, "300").toDouble());
+  if (first == "--memory")
+    return memoryRun(streamNamed(args.value(2)) ? *streamNamed(args.value(2)) : kDemo, args.value(1, "300").toDouble());
   if (first == "--open") return openCapture(args.value(1, "/tmp/z540k-bench-1g.pcap"));
   const int rounds = std::max(1, args.value(1, "3").toInt());
   const double seconds = args.value(2, "10").toDouble();

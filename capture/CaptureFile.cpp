@@ -121,7 +121,8 @@ constexpr std::size_t kDataPacketRecordLength = kDataPacketPayloadOffset + kData
 // IPv4 without options) and format (a classic record header and a pcapng
 // simple packet block's framing are both 16 bytes); loadDataPackets reserves
 // by it.
-constexpr std::size_t kMinDataPacketFootprint = kRecordHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize + kDataPacketSize;
+constexpr std::size_t kMinDataPacketFootprint =
+    kRecordHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize + kDataPacketSize;
 // How often a load reports its progress, and so how soon it notices a cancel.
 constexpr std::uint64_t kProgressEveryBytes = 4u * 1024 * 1024;
 
@@ -212,17 +213,24 @@ std::string hexWord(std::uint32_t v) {
 
 const char* linkTypeName(std::uint32_t type) {
   switch (type) {
-    case 6: return "IEEE 802.5 Token Ring";
-    case 9: return "PPP";
-    case 105: return "IEEE 802.11";
-    case 108: return "OpenBSD loopback";
-    case 127: return "IEEE 802.11 radiotap";
-    case 189: return "Linux USB";
-    case 229: return "raw IPv6";
-    default: return nullptr;
+    case 6:
+      return "IEEE 802.5 Token Ring";
+    case 9:
+      return "PPP";
+    case 105:
+      return "IEEE 802.11";
+    case 108:
+      return "OpenBSD loopback";
+    case 127:
+      return "IEEE 802.11 radiotap";
+    case 189:
+      return "Linux USB";
+    case 229:
+      return "raw IPv6";
+    default:
+      return nullptr;
   }
 }
-
 
 // The link types the reader reads (the low 16 bits of the field), as read.
 bool readableLinkType(std::uint32_t type, LinkType& out) {
@@ -307,7 +315,7 @@ void pcapngTime(std::uint64_t stamp, const Interface& i, std::int64_t& seconds, 
     whole = stamp / unit;
     const std::uint64_t fraction = stamp % unit;
     microseconds = static_cast<std::uint32_t>(i.resolution <= 6 ? fraction * powerOfTen(6 - i.resolution)
-                                                                 : fraction / powerOfTen(i.resolution - 6));
+                                                                : fraction / powerOfTen(i.resolution - 6));
   }
   const __int128 total = static_cast<__int128>(whole) + i.offsetSeconds;
   constexpr auto kMost = std::numeric_limits<std::int64_t>::max();
@@ -447,11 +455,24 @@ bool CaptureReader::checkClassicHeader() {
   const std::uint8_t* h = at();
   const std::uint32_t magic = loadLE32(h + kMagicOffset);
   switch (magic) {
-    case kMagicMicroseconds: swapped_ = false; nanoseconds_ = false; break;
-    case kMagicNanoseconds: swapped_ = false; nanoseconds_ = true; break;
-    case kMagicMicrosecondsSwapped: swapped_ = true; nanoseconds_ = false; break;
-    case kMagicNanosecondsSwapped: swapped_ = true; nanoseconds_ = true; break;
-    default: return fail("not a pcap capture file (starts with " + hexWord(loadBE32(h)) + ")");
+    case kMagicMicroseconds:
+      swapped_ = false;
+      nanoseconds_ = false;
+      break;
+    case kMagicNanoseconds:
+      swapped_ = false;
+      nanoseconds_ = true;
+      break;
+    case kMagicMicrosecondsSwapped:
+      swapped_ = true;
+      nanoseconds_ = false;
+      break;
+    case kMagicNanosecondsSwapped:
+      swapped_ = true;
+      nanoseconds_ = true;
+      break;
+    default:
+      return fail("not a pcap capture file (starts with " + hexWord(loadBE32(h)) + ")");
   }
   if (size_ < kFileHeaderSize)
     return fail("the pcap file header is cut short (" + std::to_string(size_) + " of 24 bytes)");
@@ -933,8 +954,8 @@ bool CaptureWriter::open(const std::string& path) {
 }
 
 bool CaptureWriter::write(const std::uint8_t* payload, std::size_t size, std::uint32_t sourceIp,
-                          std::uint16_t sourcePort, std::uint32_t destIp, std::uint16_t destPort,
-                          std::int64_t seconds, std::uint32_t microseconds) {
+                          std::uint16_t sourcePort, std::uint32_t destIp, std::uint16_t destPort, std::int64_t seconds,
+                          std::uint32_t microseconds) {
   if (!file_) return fail("the capture file is not open");
   if (!error_.empty()) return false;
   if (size > kMaxUdpPayload)

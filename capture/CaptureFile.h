@@ -28,25 +28,25 @@ struct CapturedDatagram {
   // Points into the reader's buffer (or into the bytes given to openMemory):
   // valid until the next call of the reader that read it. Copy what you keep.
   const std::uint8_t* payload = nullptr;
-  std::size_t size = 0;                   // UDP payload bytes present in the record
-  std::uint32_t sourceIp = 0;             // IPv4, host byte order (127.0.0.2 = 0x7F000002)
+  std::size_t size = 0;        // UDP payload bytes present in the record
+  std::uint32_t sourceIp = 0;  // IPv4, host byte order (127.0.0.2 = 0x7F000002)
   std::uint32_t destIp = 0;
   std::uint16_t sourcePort = 0;
   std::uint16_t destPort = 0;
-  std::int64_t seconds = 0;               // capture time
-  std::uint32_t microseconds = 0;         // (finer time stamps are rounded down to µs)
-  std::uint64_t recordIndex = 0;          // 0-based position among all records (packet blocks) of the file
-  std::uint64_t payloadOffset = 0;        // byte offset of the payload in the file
+  std::int64_t seconds = 0;         // capture time
+  std::uint32_t microseconds = 0;   // (finer time stamps are rounded down to µs)
+  std::uint64_t recordIndex = 0;    // 0-based position among all records (packet blocks) of the file
+  std::uint64_t payloadOffset = 0;  // byte offset of the payload in the file
 };
 
 // Link types the reader understands (the values of the pcap header and of
 // pcapng interface descriptions).
 enum class LinkType : std::uint32_t {
-  Null = 0,           // BSD loopback: 4-byte address family in the writer's byte order
+  Null = 0,  // BSD loopback: 4-byte address family in the writer's byte order
   Ethernet = 1,
-  Raw = 101,          // raw IPv4/IPv6 (files of link type 228, raw IPv4 only, read as this)
-  LinuxCooked = 113,  // SLL, 16-byte header (tcpdump -i any, older libpcap)
-  LinuxCooked2 = 276, // SLL2, 20-byte header (tcpdump -i any, libpcap 1.10+)
+  Raw = 101,           // raw IPv4/IPv6 (files of link type 228, raw IPv4 only, read as this)
+  LinuxCooked = 113,   // SLL, 16-byte header (tcpdump -i any, older libpcap)
+  LinuxCooked2 = 276,  // SLL2, 20-byte header (tcpdump -i any, libpcap 1.10+)
 };
 
 class PacketSource;
@@ -132,7 +132,7 @@ class CaptureReader {
   bool packetBlock(std::uint32_t type, std::uint32_t length, Record& record);
   void release();
 
-  std::string name_;  // the path, or a stand-in for bytes in memory, for messages
+  std::string name_;                          // the path, or a stand-in for bytes in memory, for messages
   std::shared_ptr<const PacketSource> file_;  // null for bytes in memory
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::function<void()> refillObserver_;

@@ -73,8 +73,7 @@ PacketSource::~PacketSource() {
 bool PacketSource::unchanged() const {
   if (fd_ < 0) return true;
   struct stat now {};
-  if (::fstat(fd_, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != size_ ||
-      !sameTime(now.st_mtim, modified_))
+  if (::fstat(fd_, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != size_ || !sameTime(now.st_mtim, modified_))
     return false;
   struct stat named {};
   return ::stat(statPath_.c_str(), &named) == 0 && named.st_dev == device_ && named.st_ino == inode_;

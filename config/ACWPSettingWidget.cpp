@@ -33,8 +33,9 @@ using z540k::showMessage;
 namespace {
 
 // The motor speed items of comboBox_rotateSpeed and their icons.
-const std::pair<const char*, const char*> kSpeedItems[] = {
-    {" 5 HZ", "./Resources/images/5.png"}, {" 10 HZ", "./Resources/images/10.png"}, {" 20 HZ", "./Resources/images/20.png"}};
+const std::pair<const char*, const char*> kSpeedItems[] = {{" 5 HZ", "./Resources/images/5.png"},
+                                                           {" 10 HZ", "./Resources/images/10.png"},
+                                                           {" 20 HZ", "./Resources/images/20.png"}};
 
 // Frames looked at before a capture gives up: Refresh, then Set and save.
 constexpr std::size_t kRefreshFrameLimit = 1000;
@@ -192,7 +193,8 @@ ACWPSettingWidget::CaptureJob::Run ACWPSettingWidget::CaptureJob::capture(const 
     if (waited - reported >= kProgressStepMs) {
       reported = waited;
       const int value = static_cast<int>(std::min<qint64>(waited, last));
-      QMetaObject::invokeMethod(bar, [bar, value] { bar->setValue(value); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          bar, [bar, value] { bar->setValue(value); }, Qt::QueuedConnection);
     }
     return !cancel.load();
   };
@@ -387,8 +389,8 @@ void ACWPSettingWidget::finishSend(CaptureOutcome outcome, const z540k::Captured
                                                localTimeOf(QDateTime::currentDateTime()));
   lastSent_ = packet_;
   const auto& ip = frame.addresses.sensorIp;
-  const std::string sensor = std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) +
-                             "." + std::to_string(ip[3]);
+  const std::string sensor =
+      std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." + std::to_string(ip[3]);
   if (!sendPacket(packet_.data(), packet_.size(), sensor, frame.addresses.sensorPort, tr("settings"))) {
     endSend();
     return;
@@ -433,9 +435,8 @@ void ACWPSettingWidget::finishSave(CaptureOutcome outcome, const z540k::Captured
   // leaves an earlier file of that name as it was.
   QSaveFile file(path);
   const std::string dump = z540k::statusDumpText(frame.payload.data(), frame.payload.size());
-  if (!file.open(QIODevice::WriteOnly) || file.write(dump.data(), static_cast<qint64>(dump.size())) !=
-                                              static_cast<qint64>(dump.size()) ||
-      !file.commit())
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(dump.data(), static_cast<qint64>(dump.size())) != static_cast<qint64>(dump.size()) || !file.commit())
     showMessage(this, MessageKind::Information, tr("error"), tr("打开文件失败,请检查!"));
 }
 
@@ -504,9 +505,9 @@ void ACWPSettingWidget::onStartCheck_Clicked() {
   for (const QString& path : {log, errors}) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-      showMessage(this, MessageKind::Critical, tr("error"),
-                  tr("The GPS test log %1 cannot be created: %2").arg(QDir::toNativeSeparators(path),
-                                                                      file.errorString()));
+      showMessage(
+          this, MessageKind::Critical, tr("error"),
+          tr("The GPS test log %1 cannot be created: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
       return;
     }
   }

@@ -45,7 +45,7 @@ struct AdvancedSettingsInput;
 struct CapturedStatusFrame;
 struct StatusFrameCaptureSettings;
 enum class StatusFrameResult;
-}
+}  // namespace z540k
 class QCloseEvent;
 class QDate;
 

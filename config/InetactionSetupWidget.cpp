@@ -73,8 +73,7 @@ InetactionSetupWidget::InetactionSetupWidget(QWidget* parent) : QWidget(parent),
 
   ui->comboBox_localTime->addItem(QIcon(z540k::resourceImage(QStringLiteral("./Resources/images/YES.png"))),
                                   tr(" Yes"));
-  ui->comboBox_localTime->addItem(QIcon(z540k::resourceImage(QStringLiteral("./Resources/images/NO.png"))),
-                                  tr(" No"));
+  ui->comboBox_localTime->addItem(QIcon(z540k::resourceImage(QStringLiteral("./Resources/images/NO.png"))), tr(" No"));
   for (const char* speed : kSpeedItems) ui->comboBox_rotateSpeed->addItem(QString::fromLatin1(speed));
 
   connect(ui->pushButton_OK, &QPushButton::clicked, this, &InetactionSetupWidget::onOK_Clicked, Qt::UniqueConnection);
@@ -83,9 +82,9 @@ InetactionSetupWidget::InetactionSetupWidget(QWidget* parent) : QWidget(parent),
   connect(ui->pushButton_LidarRefresh, &QPushButton::clicked, this, &InetactionSetupWidget::onRefreshCilcked,
           Qt::UniqueConnection);
 
-  for (QWidget* noFocus : std::initializer_list<QWidget*>{
-           ui->lineEdit_Motor_State, ui->lineEdit_GPS_Position_longitude, ui->lineEdit_GPS_Position_latitude,
-           ui->lineEdit_Current_IP, ui->lineEdit_Current_Port})
+  for (QWidget* noFocus : std::initializer_list<QWidget*>{ui->lineEdit_Motor_State, ui->lineEdit_GPS_Position_longitude,
+                                                          ui->lineEdit_GPS_Position_latitude, ui->lineEdit_Current_IP,
+                                                          ui->lineEdit_Current_Port})
     noFocus->setFocusPolicy(Qt::NoFocus);
 
   onCleanUCWPControl();
@@ -248,7 +247,7 @@ void InetactionSetupWidget::onOK_Clicked() {
     sent = z540k::sendDatagram(destination, z540k::kConfigurationPort, packet.data(), packet.size(), error);
   } else {
     const QDateTime now = QDateTime::currentDateTime();
-    const z540k::LocalDateTime local{now.date().year(), now.date().month(),   now.date().day(),
+    const z540k::LocalDateTime local{now.date().year(), now.date().month(),  now.date().day(),
                                      now.time().hour(), now.time().minute(), now.time().second()};
     packet_ = z540k::buildLongNetworkSettingsPacket(input, snapshot_, local);
     destination = z540k::networkSettingsDestination(snapshot_, false);
@@ -266,9 +265,9 @@ void InetactionSetupWidget::onOK_Clicked() {
   sendReady_ = false;
 
   showMessage(this, MessageKind::Information, tr("Tips"), tr("Setup completed"));
-  const auto answer = showMessage(this, MessageKind::Question, tr("Question"),
-                                  tr("Whether to close the Settings form ?"), QMessageBox::Ok | QMessageBox::Cancel,
-                                  QMessageBox::Ok);
+  const auto answer =
+      showMessage(this, MessageKind::Question, tr("Question"), tr("Whether to close the Settings form ?"),
+                  QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
   if (answer == QMessageBox::Ok)
     close();
   else
@@ -311,9 +310,9 @@ bool InetactionSetupWidget::isLegalSubNetMask() {
 }
 
 bool InetactionSetupWidget::isLegalGateway() {
-  const auto check = z540k::gatewayCheck(ui->lineEdit_Gateway->text().toStdString(),
-                                         ui->lineEdit_DestIP->text().toStdString(),
-                                         ui->lineEdit_Subnet->text().toStdString());
+  const auto check =
+      z540k::gatewayCheck(ui->lineEdit_Gateway->text().toStdString(), ui->lineEdit_DestIP->text().toStdString(),
+                          ui->lineEdit_Subnet->text().toStdString());
   if (check != z540k::AddressCheck::Invalid) return check == z540k::AddressCheck::Valid;
   showMessage(this, MessageKind::Warning, tr("Warning"),
               tr("The gateway is not on the same network segment (subnet) defined by the IP address and subnet "
@@ -326,10 +325,10 @@ bool InetactionSetupWidget::isLegalGateway() {
 bool InetactionSetupWidget::firstOctetLegal(QLineEdit* field) {
   const z540k::FirstOctet octet = z540k::firstOctetCheck(field->text().toStdString());
   if (octet.check != z540k::AddressCheck::Invalid) return octet.check == z540k::AddressCheck::Valid;
-  showMessage(this, MessageKind::Warning, tr("Warning"),
-              tr("%1 is not a valid item in the first paragraph. Please specify a value between 1 and 223.")
-                  .arg(octet.value),
-              QMessageBox::Yes);
+  showMessage(
+      this, MessageKind::Warning, tr("Warning"),
+      tr("%1 is not a valid item in the first paragraph. Please specify a value between 1 and 223.").arg(octet.value),
+      QMessageBox::Yes);
   field->setText(text(octet.replacement));
   return false;
 }

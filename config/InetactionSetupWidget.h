@@ -86,8 +86,8 @@ class InetactionSetupWidget : public QWidget {
   bool firstOctetLegal(QLineEdit* field);
 
   std::unique_ptr<Ui::InetactionSetupWidget> ui;
-  SettingData status_{};             // the last decoded status, motor speed 100 or less as 0
-  z540k::StatusSnapshot snapshot_{};  // the last raw status packet
+  SettingData status_{};                     // the last decoded status, motor speed 100 or less as 0
+  z540k::StatusSnapshot snapshot_{};         // the last raw status packet
   std::array<std::uint8_t, 1206> packet_{};  // the long packet being (last) built
   bool shortFormat_ = false;
   bool sendReady_ = false;

@@ -1,10 +1,11 @@
 // Shows the main window's bare form (no behaviour behind it) at its own size
 // and writes pictures of it: z540k_form_preview out.png
+#include <QVTKOpenGLStereoWidget.h>
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QSurfaceFormat>
-#include <QVTKOpenGLStereoWidget.h>
 #include <QWindow>
 #include <cstdio>
 

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
       program.push_back(7);  // reset: the pending layout becomes active at the first close
       for (int i = 0; i < 8; ++i) appendDataPacket(program, stream.next());
       // Replay with a step of 12 firings' worth of azimuth: more turns.
-      program.insert(program.end(), {9, 20, static_cast<std::uint8_t>(12000 & 0xFF), static_cast<std::uint8_t>(12000 >> 8)});
+      program.insert(program.end(),
+                     {9, 20, static_cast<std::uint8_t>(12000 & 0xFF), static_cast<std::uint8_t>(12000 >> 8)});
       write(dir, "revolutions-" + std::to_string(static_cast<int>(layout)) + "-" + std::to_string(mode), program);
       ++n;
     }
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
   // Compact scans around the 270-degree close.
   std::vector<std::uint8_t> compact;
   std::array<sim::Measurement, kCompactMeasurementsPerPacket> m{};
-  for (int k = 0; k < kCompactMeasurementsPerPacket; ++k) m[k] = sim::Measurement{static_cast<std::uint16_t>(100 + k), 7};
+  for (int k = 0; k < kCompactMeasurementsPerPacket; ++k)
+    m[k] = sim::Measurement{static_cast<std::uint16_t>(100 + k), 7};
   for (std::uint32_t start : {0u, 900000u, 1800000u, 2700000u, 2700001u}) {
     const auto p = sim::encodeCompactScanPacket(start, m);
     compact.push_back(3);

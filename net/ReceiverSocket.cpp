@@ -57,9 +57,9 @@ bool takesUnicast(const std::uint8_t* bytes, std::size_t size, const std::vector
   if (size == 16) {
     static const std::uint8_t kUnspecified[16] = {};
     static const std::uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    if (std::memcmp(bytes, kUnspecified, 16) == 0) return true;        // :: (dual-stack)
-    if (std::memcmp(bytes, kMappedPrefix, 12) != 0) return false;     // IPv6 only
-    v4 = bytes + 12;                                                  // ::ffff:a.b.c.d
+    if (std::memcmp(bytes, kUnspecified, 16) == 0) return true;    // :: (dual-stack)
+    if (std::memcmp(bytes, kMappedPrefix, 12) != 0) return false;  // IPv6 only
+    v4 = bytes + 12;                                               // ::ffff:a.b.c.d
   }
   const std::uint32_t a = std::uint32_t{v4[0]} << 24 | std::uint32_t{v4[1]} << 16 | std::uint32_t{v4[2]} << 8 | v4[3];
   return a == 0 || std::find(ownAddresses.begin(), ownAddresses.end(), a) != ownAddresses.end();

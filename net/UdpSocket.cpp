@@ -15,7 +15,9 @@ namespace z540k {
 UdpSocket::~UdpSocket() { close(); }
 
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : fd_(other.fd_), kernelDrops_(other.kernelDrops_), lastError_(std::move(other.lastError_)),
+    : fd_(other.fd_),
+      kernelDrops_(other.kernelDrops_),
+      lastError_(std::move(other.lastError_)),
       lastErrno_(other.lastErrno_) {
   other.fd_ = -1;
 }

@@ -1,8 +1,8 @@
 #include "AdvancedSettingsPacket.h"
 
-#include "PacketFormat.h"
-
 #include <algorithm>
+
+#include "PacketFormat.h"
 
 namespace z540k {
 
@@ -91,9 +91,12 @@ std::optional<std::string> advancedFieldRefusal(AdvancedField field, const std::
 
 std::optional<std::string> advancedSettingsRefusal(const AdvancedSettingsInput& in) {
   const std::pair<AdvancedField, const std::optional<std::string>*> fields[] = {
-      {AdvancedField::HighReflect, &in.highReflect},       {AdvancedField::DeviationAngle, &in.deviationAngle},
-      {AdvancedField::Range, &in.range},                   {AdvancedField::TrailThreshold, &in.trailThreshold},
-      {AdvancedField::TrailDistance, &in.trailDistance},   {AdvancedField::EncoderZero, &in.encoderZero}};
+      {AdvancedField::HighReflect, &in.highReflect},
+      {AdvancedField::DeviationAngle, &in.deviationAngle},
+      {AdvancedField::Range, &in.range},
+      {AdvancedField::TrailThreshold, &in.trailThreshold},
+      {AdvancedField::TrailDistance, &in.trailDistance},
+      {AdvancedField::EncoderZero, &in.encoderZero}};
   for (const auto& [field, text] : fields)
     if (*text)
       if (auto refusal = advancedFieldRefusal(field, **text)) return refusal;
@@ -139,8 +142,10 @@ std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(cons
   if (in.echoIndex) p[at::kEcho] = *in.echoIndex == 0 ? 0 : 1;
   write(AdvancedField::DeviationAngle, in.deviationAngle, at::kDeviationAngle);
   write(AdvancedField::Range, in.range, at::kRange);
-  store16(p + at::kTrailThreshold, trailValue(AdvancedField::TrailThreshold, in.trailThreshold, status, at::kTrailThreshold));
-  store16(p + at::kTrailDistance, trailValue(AdvancedField::TrailDistance, in.trailDistance, status, at::kTrailDistance));
+  store16(p + at::kTrailThreshold,
+          trailValue(AdvancedField::TrailThreshold, in.trailThreshold, status, at::kTrailThreshold));
+  store16(p + at::kTrailDistance,
+          trailValue(AdvancedField::TrailDistance, in.trailDistance, status, at::kTrailDistance));
   write(AdvancedField::EncoderZero, in.encoderZero, at::kEncoderZero);
 
   storeBytes(p + at::kMarker, kAdvancedSettingsMarker);
@@ -163,8 +168,8 @@ std::array<std::uint8_t, kDefaultRestoreSize> buildDefaultRestorePacket(const Lo
   return packet;
 }
 
-bool restoreDestination(const std::string& ipText, const std::string& portText, std::string& ip,
-                        std::uint16_t& port, std::string& reason) {
+bool restoreDestination(const std::string& ipText, const std::string& portText, std::string& ip, std::uint16_t& port,
+                        std::string& reason) {
   const std::string address = trimmed(ipText);
   const std::string portValue = trimmed(portText);
   // Four numbers 0-255 of one to three digits.
@@ -189,8 +194,8 @@ bool restoreDestination(const std::string& ipText, const std::string& portText, 
     return false;
   }
   long long value = 0;
-  const bool digitsOnly = !portValue.empty() && portValue.size() <= 6 &&
-                          std::all_of(portValue.begin(), portValue.end(), isDigit);
+  const bool digitsOnly =
+      !portValue.empty() && portValue.size() <= 6 && std::all_of(portValue.begin(), portValue.end(), isDigit);
   if (digitsOnly) value = std::stoll(portValue);
   if (!digitsOnly || value < 1 || value > 65535) {
     reason = "the destination port \"" + portText + "\" is not a port from 1 to 65535";

@@ -134,25 +134,25 @@ std::array<std::uint8_t, kDefaultRestoreSize> buildDefaultRestorePacket(const Lo
 // the address is four decimal numbers 0-255 other than 0.0.0.0 and the port
 // text a decimal number 1-65535 (white space around either allowed); false
 // with a one-line English reason otherwise (nothing is sent to port 0).
-bool restoreDestination(const std::string& ipText, const std::string& portText, std::string& ip,
-                        std::uint16_t& port, std::string& reason);
+bool restoreDestination(const std::string& ipText, const std::string& portText, std::string& ip, std::uint16_t& port,
+                        std::string& reason);
 
 // --- What a Refresh shows ---
 
 // The fields a Refresh fills from one status packet, as texts. An index of -1
 // and an empty motorSpeed mean "the status leaves the control unchanged".
 struct AdvancedSettingsView {
-  std::string range;           // bytes 178-179 in hundredths: "123.45"
-  std::string trailThreshold;  // 180-181
-  std::string trailDistance;   // 182-183
-  std::string highReflect;     // 104-105, unsigned
-  int zeroDegreeIndex = -1;    // byte 184 when 0 or 1
-  int echoIndex = -1;          // byte 185 when 0 or 1
-  std::string deviationAngle;  // 186-187, two's complement hundredths: 0xFFFF "-0.01"
-  std::string encoderZero;     // 194-195: the same
-  std::string board2Version;   // "V" b0 "." (b1 >> 4) "." (b1 & 15), bytes 1196-1197
-  std::string board3Version;   // "2024.3.9-V1.2.3" from bytes 1198-1203
-  std::string motorSpeed;      // " 5 HZ" for 250-350 rpm, " 10 HZ" 550-650, " 20 HZ" 1150-1250, else empty
+  std::string range;                    // bytes 178-179 in hundredths: "123.45"
+  std::string trailThreshold;           // 180-181
+  std::string trailDistance;            // 182-183
+  std::string highReflect;              // 104-105, unsigned
+  int zeroDegreeIndex = -1;             // byte 184 when 0 or 1
+  int echoIndex = -1;                   // byte 185 when 0 or 1
+  std::string deviationAngle;           // 186-187, two's complement hundredths: 0xFFFF "-0.01"
+  std::string encoderZero;              // 194-195: the same
+  std::string board2Version;            // "V" b0 "." (b1 >> 4) "." (b1 & 15), bytes 1196-1197
+  std::string board3Version;            // "2024.3.9-V1.2.3" from bytes 1198-1203
+  std::string motorSpeed;               // " 5 HZ" for 250-350 rpm, " 10 HZ" 550-650, " 20 HZ" 1150-1250, else empty
   std::string board2HighVoltage;        // 99-100
   std::string board2HighVoltageAdjust;  // 101-102, two's complement
   std::string board2ThresholdAdjust;    // 103

@@ -1,10 +1,10 @@
 #include "DataPacketDecoder.h"
 
-#include "RevolutionAssembly.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
+
+#include "RevolutionAssembly.h"
 
 namespace z540k {
 

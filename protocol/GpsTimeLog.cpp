@@ -8,9 +8,9 @@ namespace z540k {
 
 namespace {
 // GBK bytes of the log's Chinese texts.
-const char* const kLocalTime = "\xB1\xBE\xB5\xD8\xCA\xB1\xBC\xE4";                          // local time
-const char* const kGpsTime = "GPS\xCA\xB1\xBC\xE4";                                        // GPS time
-const char* const kGpsTimeJump = "GPS\xCA\xB1\xBC\xE4\xB7\xA2\xC9\xFA\xCC\xF8\xB1\xE4";    // GPS time jump occurred
+const char* const kLocalTime = "\xB1\xBE\xB5\xD8\xCA\xB1\xBC\xE4";                       // local time
+const char* const kGpsTime = "GPS\xCA\xB1\xBC\xE4";                                      // GPS time
+const char* const kGpsTimeJump = "GPS\xCA\xB1\xBC\xE4\xB7\xA2\xC9\xFA\xCC\xF8\xB1\xE4";  // GPS time jump occurred
 }  // namespace
 
 std::string gpsDateTimeText(const GpsDateTime& w) {
@@ -46,15 +46,13 @@ std::uint32_t gpsEpochSeconds(const std::string& text) {
   constexpr std::uint32_t kInvalid = 4294967295u;
   // Exactly "yyyy/MM/dd hh:mm:ss": a byte above 99 gives a three-digit field
   // and the text does not parse.
-  if (text.size() != 19 || text[4] != '/' || text[7] != '/' || text[10] != ' ' || text[13] != ':' ||
-      text[16] != ':')
+  if (text.size() != 19 || text[4] != '/' || text[7] != '/' || text[10] != ' ' || text[13] != ':' || text[16] != ':')
     return kInvalid;
   int year, month, day, hour, minute, second;
   if (!readDigits(text, 0, 4, year) || !readDigits(text, 5, 2, month) || !readDigits(text, 8, 2, day) ||
       !readDigits(text, 11, 2, hour) || !readDigits(text, 14, 2, minute) || !readDigits(text, 17, 2, second))
     return kInvalid;
-  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
-      second > 59)
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
     return kInvalid;
   std::tm local{};
   local.tm_year = year - 1900;
@@ -70,8 +68,7 @@ std::uint32_t gpsEpochSeconds(const std::string& text) {
   // back moved: it is not a valid date and time.
   if (seconds == static_cast<std::time_t>(-1) && !(asked.tm_year == 69 && asked.tm_mon == 11 && asked.tm_mday == 31))
     return kInvalid;
-  if (local.tm_hour != asked.tm_hour || local.tm_min != asked.tm_min || local.tm_mday != asked.tm_mday)
-    return kInvalid;
+  if (local.tm_hour != asked.tm_hour || local.tm_min != asked.tm_min || local.tm_mday != asked.tm_mday) return kInvalid;
   if (seconds < 0 || static_cast<long long>(seconds) >= 4294967295LL) return kInvalid;
   return static_cast<std::uint32_t>(seconds);
 }

@@ -62,34 +62,34 @@ struct LidarDataSingleLine {
 // unaligned positions.
 #pragma pack(push, 1)
 struct SettingData {
-  std::uint8_t destIp[4];               // packet 14..17
-  std::uint8_t dataPort[2];             // packet 24, 25
-  std::int32_t motorSpeed;              // BE16 at packet 8
-  std::int32_t runState;                // BE16 at packet 40: 0 running, 1 stopped
-  std::uint8_t utcTime[6];              // packet 52..57: year-2000, month, day, h, m, s
-  std::int32_t interval;                // BE16 at packet 42
-  std::uint8_t ppsSetAngle[2];          // packet 48, 49, hundredths of a degree
-  std::uint8_t ppsDeviation[2];         // packet 50, 51
-  char latitude[10];                    // packet 58..67, text
-  char latitudeHemisphere;              // packet 78
-  char longitude[10];                   // packet 68..77, text
-  char longitudeHemisphere;             // packet 79
-  std::uint8_t plate2Temperature[2];    // packet 80, 81
-  std::uint8_t lvdsSetting[2];          // packet 82, 83
-  std::uint8_t raw168;                  // packet 168
-  std::uint8_t raw169;                  // packet 169
-  std::uint8_t raw170[4];               // packet 170..173
-  std::uint8_t raw174[4];               // packet 174..177
-  std::uint8_t board2Version[2];        // packet 1196, 1197
-  std::uint8_t board3Version[6];        // packet 1198..1203; byte 1202 tells the configuration format
-  std::uint8_t verticalAngles[32];      // packet 245..276, 16 signed BE16 hundredths of a degree
-  std::uint8_t gpsState;                // packet 84
-  std::uint8_t ppsState;                // packet 85
-  std::uint8_t highTemperaturePause;    // packet 86
+  std::uint8_t destIp[4];                  // packet 14..17
+  std::uint8_t dataPort[2];                // packet 24, 25
+  std::int32_t motorSpeed;                 // BE16 at packet 8
+  std::int32_t runState;                   // BE16 at packet 40: 0 running, 1 stopped
+  std::uint8_t utcTime[6];                 // packet 52..57: year-2000, month, day, h, m, s
+  std::int32_t interval;                   // BE16 at packet 42
+  std::uint8_t ppsSetAngle[2];             // packet 48, 49, hundredths of a degree
+  std::uint8_t ppsDeviation[2];            // packet 50, 51
+  char latitude[10];                       // packet 58..67, text
+  char latitudeHemisphere;                 // packet 78
+  char longitude[10];                      // packet 68..77, text
+  char longitudeHemisphere;                // packet 79
+  std::uint8_t plate2Temperature[2];       // packet 80, 81
+  std::uint8_t lvdsSetting[2];             // packet 82, 83
+  std::uint8_t raw168;                     // packet 168
+  std::uint8_t raw169;                     // packet 169
+  std::uint8_t raw170[4];                  // packet 170..173
+  std::uint8_t raw174[4];                  // packet 174..177
+  std::uint8_t board2Version[2];           // packet 1196, 1197
+  std::uint8_t board3Version[6];           // packet 1198..1203; byte 1202 tells the configuration format
+  std::uint8_t verticalAngles[32];         // packet 245..276, 16 signed BE16 hundredths of a degree
+  std::uint8_t gpsState;                   // packet 84
+  std::uint8_t ppsState;                   // packet 85
+  std::uint8_t highTemperaturePause;       // packet 86
   std::uint8_t machineStopTemperature[2];  // packet 87, 88
-  std::uint8_t plate3Voltage[10];       // packet 89..98
-  std::uint8_t versionText[20];         // packet 1164..1183, Latin-1
-  std::uint8_t versionPairs[10];        // packet 1184..1193, five (major, minor) pairs
+  std::uint8_t plate3Voltage[10];          // packet 89..98
+  std::uint8_t versionText[20];            // packet 1164..1183, Latin-1
+  std::uint8_t versionPairs[10];           // packet 1184..1193, five (major, minor) pairs
 };
 #pragma pack(pop)
 

@@ -1,11 +1,11 @@
 #include "NetworkSettingsPacket.h"
 
-#include "PacketFormat.h"
-#include "SettingsFieldValues.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+
+#include "PacketFormat.h"
+#include "SettingsFieldValues.h"
 
 namespace z540k {
 
@@ -105,8 +105,7 @@ std::array<std::uint8_t, 4> ipv4TextBytes(const std::string& text) {
 
 bool ipv4TextHasFourParts(const std::string& text) {
   const auto parts = splitAtDots(text);
-  return parts.size() == 4 &&
-         std::none_of(parts.begin(), parts.end(), [](const std::string& p) { return p.empty(); });
+  return parts.size() == 4 && std::none_of(parts.begin(), parts.end(), [](const std::string& p) { return p.empty(); });
 }
 
 bool macTextUsable(const std::string& text) {
@@ -153,8 +152,9 @@ bool isShortStatusFormat(const StatusSnapshot& snapshot) {
   return snapshot[kConfigurationFormat] == kShortConfigurationFormat;
 }
 
-std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(
-    const NetworkSettingsInput& in, StatusSnapshot& snapshot, const LocalDateTime& now) {
+std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(const NetworkSettingsInput& in,
+                                                                                  StatusSnapshot& snapshot,
+                                                                                  const LocalDateTime& now) {
   std::array<std::uint8_t, kNetworkSettingsLongSize> packet;
   std::copy(snapshot.begin(), snapshot.end(), packet.begin());
   std::uint8_t* p = packet.data();
@@ -206,8 +206,8 @@ std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacke
   return packet;
 }
 
-std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPacket(
-    const NetworkSettingsInput& in, const StatusSnapshot& snapshot) {
+std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPacket(const NetworkSettingsInput& in,
+                                                                                    const StatusSnapshot& snapshot) {
   std::array<std::uint8_t, kNetworkSettingsShortSize> packet{};
   std::uint8_t* p = packet.data();
   const std::uint8_t* s = snapshot.data();
@@ -263,8 +263,7 @@ bool parseStatusDump(const std::string& text, StatusSnapshot& out, std::string& 
     while (end < text.size() && !isSeparator(text[end])) ++end;
     const std::string word = text.substr(i, end - i);
     if (word.size() != 2 || hexValue(word[0]) < 0 || hexValue(word[1]) < 0) {
-      error = "byte " + std::to_string(count + 1) + " is \"" + shown(word) +
-              "\", expected two hexadecimal digits";
+      error = "byte " + std::to_string(count + 1) + " is \"" + shown(word) + "\", expected two hexadecimal digits";
       return false;
     }
     if (count == bytes.size()) {

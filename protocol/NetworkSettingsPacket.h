@@ -83,15 +83,16 @@ constexpr std::size_t kShortTail = 32;
 // ppsAngleValue() cannot read keeps the snapshot's value. Callers refuse what
 // networkSettingsRefusal() (NetworkSettingsRules.h) rejects before they build
 // (the build itself never fails).
-std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(
-    const NetworkSettingsInput& input, StatusSnapshot& snapshot, const LocalDateTime& now);
+std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(const NetworkSettingsInput& input,
+                                                                                  StatusSnapshot& snapshot,
+                                                                                  const LocalDateTime& now);
 
 // The short format: 36 bytes from the sensor IP, destination IP, the two
 // ports and the motor speed. Empty fields (and ports out of range) keep the
 // values the short status layout reports: sensor IP at snapshot bytes 8-11,
 // data port 12-13, destination IP 14-17, device port 18-19.
-std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPacket(
-    const NetworkSettingsInput& input, const StatusSnapshot& snapshot);
+std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPacket(const NetworkSettingsInput& input,
+                                                                                    const StatusSnapshot& snapshot);
 
 // The motor speed entry (" 5 HZ", " 10 HZ", " 20 HZ") that a speed the
 // sensor reports falls in: within 50 rpm of 300, 600 or 1200. Empty for any

@@ -65,16 +65,26 @@ int valueAt(const std::vector<int>& values, std::size_t i) { return i < values.s
 
 const char* fieldName(NetworkField field) {
   switch (field) {
-    case NetworkField::SensorIp: return "Lidar IP";
-    case NetworkField::DestIp: return "Dest IP";
-    case NetworkField::Subnet: return "Subnet Mask";
-    case NetworkField::Gateway: return "default gateway";
-    case NetworkField::Ntp: return "NTP IP";
-    case NetworkField::Mac: return "Mac";
-    case NetworkField::DataPort: return "Data Port";
-    case NetworkField::DevicePort: return "device Port";
-    case NetworkField::Interval: return "Packet interval";
-    case NetworkField::PpsAngle: return "PPS angle (degrees)";
+    case NetworkField::SensorIp:
+      return "Lidar IP";
+    case NetworkField::DestIp:
+      return "Dest IP";
+    case NetworkField::Subnet:
+      return "Subnet Mask";
+    case NetworkField::Gateway:
+      return "default gateway";
+    case NetworkField::Ntp:
+      return "NTP IP";
+    case NetworkField::Mac:
+      return "Mac";
+    case NetworkField::DataPort:
+      return "Data Port";
+    case NetworkField::DevicePort:
+      return "device Port";
+    case NetworkField::Interval:
+      return "Packet interval";
+    case NetworkField::PpsAngle:
+      return "PPS angle (degrees)";
   }
   return "";
 }
@@ -82,8 +92,9 @@ const char* fieldName(NetworkField field) {
 std::optional<std::string> addressRefusal(const char* name, const std::string& text) {
   const std::string quoted = std::string(name) + " \"" + quotedFieldText(text) + "\"";
   if (!ipv4TextHasFourParts(text))
-    return quoted + " is not a complete IPv4 address. Please enter four numbers separated by dots, or leave the "
-                    "field empty !";
+    return quoted +
+           " is not a complete IPv4 address. Please enter four numbers separated by dots, or leave the "
+           "field empty !";
   for (const std::string& part : splitAtDots(text, true)) {
     long long v = 0;
     if (part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos || !readWholeNumber(part, v) ||
@@ -96,7 +107,7 @@ std::optional<std::string> addressRefusal(const char* name, const std::string& t
 // The four bytes an address field sends: the typed address, or the snapshot's
 // when empty; nothing when the text is not an address.
 std::optional<std::array<std::uint8_t, 4>> sentAddress(NetworkField field, const std::string& text,
-                                                        const std::uint8_t* fallback) {
+                                                       const std::uint8_t* fallback) {
   if (text.empty()) return std::array<std::uint8_t, 4>{fallback[0], fallback[1], fallback[2], fallback[3]};
   if (networkFieldRefusal(field, text)) return std::nullopt;
   return ipv4TextBytes(text);
@@ -133,8 +144,8 @@ NetworkStatusDisplay networkStatusDisplay(const SettingData& s, const std::vecto
   const std::uint8_t* b3 = s.board3Version;  // packet 1198..1203
   const auto n = [](unsigned v) { return std::to_string(v); };
   d.versions.push_back("V" + n(b2[0]) + "." + n(b2[1] >> 4u) + "." + n(b2[1] & 15u));
-  d.versions.push_back(n(b3[0]) + n(b3[1]) + "." + n(b3[2]) + "." + n(b3[3]) + "-V." + n(b3[4]) + "." +
-                       n(b3[5] >> 4u) + "." + n(b3[5] & 15u));
+  d.versions.push_back(n(b3[0]) + n(b3[1]) + "." + n(b3[2]) + "." + n(b3[3]) + "-V." + n(b3[4]) + "." + n(b3[5] >> 4u) +
+                       "." + n(b3[5] & 15u));
   d.versions.emplace_back(reinterpret_cast<const char*>(s.versionText), sizeof s.versionText);
   for (int i = 0; i < 5; ++i) d.versions.push_back("V" + n(s.versionPairs[2 * i]) + "." + n(s.versionPairs[2 * i + 1]));
   return d;
@@ -266,9 +277,10 @@ std::optional<std::string> networkFieldRefusal(NetworkField field, const std::st
 }
 
 std::optional<std::string> networkSettingsRefusal(const NetworkSettingsInput& in, bool shortFormat) {
-  std::vector<std::pair<NetworkField, const std::string*>> fields = {
-      {NetworkField::SensorIp, &in.sensorIp}, {NetworkField::DataPort, &in.dataPort},
-      {NetworkField::DestIp, &in.destIp},     {NetworkField::DevicePort, &in.devicePort}};
+  std::vector<std::pair<NetworkField, const std::string*>> fields = {{NetworkField::SensorIp, &in.sensorIp},
+                                                                     {NetworkField::DataPort, &in.dataPort},
+                                                                     {NetworkField::DestIp, &in.destIp},
+                                                                     {NetworkField::DevicePort, &in.devicePort}};
   if (!shortFormat)
     fields.insert(fields.end(), {{NetworkField::Subnet, &in.subnet},
                                  {NetworkField::Gateway, &in.gateway},

@@ -23,15 +23,15 @@ namespace z540k {
 // ---- The live status, as the window shows every decoded status -------------
 
 struct NetworkStatusDisplay {
-  int motorSpeed = 0;                  // bytes 8-9; 100 rpm or less reads 0
-  std::string utcTime;                 // bytes 52-57: "2024/3/9 8:5:30"
-  std::string ppsSetAngle;             // bytes 48-49 in hundredths, two decimals: "360.00"
-  std::string longitude, latitude;     // the ten characters and the hemisphere letter, one Latin-1 byte each
-  std::string mac;                     // status values 0-5: "60-76-88-0a-0b-ff"
-  std::string ppsAngleLocked;          // "0" while the PPS deviation is within +-15 degrees, else "1"
-  std::string ppsDeviation;            // status value 6, two's complement hundredths: "-0.01"
-  std::string plate2Temperature;       // bytes 80-81 less 50, signed 16-bit, two decimals
-  int lvdsIndex = 0;                   // 1 when byte 83 is odd
+  int motorSpeed = 0;               // bytes 8-9; 100 rpm or less reads 0
+  std::string utcTime;              // bytes 52-57: "2024/3/9 8:5:30"
+  std::string ppsSetAngle;          // bytes 48-49 in hundredths, two decimals: "360.00"
+  std::string longitude, latitude;  // the ten characters and the hemisphere letter, one Latin-1 byte each
+  std::string mac;                  // status values 0-5: "60-76-88-0a-0b-ff"
+  std::string ppsAngleLocked;       // "0" while the PPS deviation is within +-15 degrees, else "1"
+  std::string ppsDeviation;         // status value 6, two's complement hundredths: "-0.01"
+  std::string plate2Temperature;    // bytes 80-81 less 50, signed 16-bit, two decimals
+  int lvdsIndex = 0;                // 1 when byte 83 is odd
   std::string gpsState, ppsState, highTemperaturePause;  // bytes 84, 85, 86
   std::string machineStopTemperature;  // v = bytes 87-88: v / 4096 x 330 - 50, two decimals; 0 reads "0.00"
   std::string plate3Voltage;           // bytes 89-98, each in decimal, run together
@@ -52,12 +52,12 @@ struct NetworkSettingsRefresh {
   bool hasServerAddresses = false;  // long layout: the NTP, gateway and subnet texts below are filled
   std::string ntp, gateway, subnet;
   std::string dataPort, devicePort;
-  std::string interval;             // long layout only
-  std::string mac;                  // long layout only (the window shows it with every status)
-  int motorSpeed = 0;               // long: bytes 8-9, 100 rpm or less as 0; short: bytes 20-21
-  std::string motorSpeedChoice;     // " 5 HZ", " 10 HZ", " 20 HZ"; empty: the choice stays
-  std::string motorState;           // "Run" (0), "Stop" (1); empty: the choice stays
-  int sensorState = -1;             // 0 "Running", 1 "Sleep"; -1: the choice stays
+  std::string interval;          // long layout only
+  std::string mac;               // long layout only (the window shows it with every status)
+  int motorSpeed = 0;            // long: bytes 8-9, 100 rpm or less as 0; short: bytes 20-21
+  std::string motorSpeedChoice;  // " 5 HZ", " 10 HZ", " 20 HZ"; empty: the choice stays
+  std::string motorState;        // "Run" (0), "Stop" (1); empty: the choice stays
+  int sensorState = -1;          // 0 "Running", 1 "Sleep"; -1: the choice stays
 };
 NetworkSettingsRefresh refreshedSettings(const StatusSnapshot& snapshot, bool shortFormat);
 

@@ -15,10 +15,10 @@ namespace z540k {
 constexpr std::size_t kDataPacketSize = 1206;
 constexpr int kBlocksPerPacket = 12;
 constexpr std::size_t kBlockSize = 100;
-constexpr std::size_t kBlockFlagOffset = 0;      // FF EE
-constexpr std::size_t kBlockAzimuthOffset = 2;   // LE16, hundredths of a degree
-constexpr std::size_t kBlockSlotsOffset = 4;     // 32 slots of 3 bytes
-constexpr std::size_t kSlotSize = 3;             // LE16 distance, u8 intensity
+constexpr std::size_t kBlockFlagOffset = 0;     // FF EE
+constexpr std::size_t kBlockAzimuthOffset = 2;  // LE16, hundredths of a degree
+constexpr std::size_t kBlockSlotsOffset = 4;    // 32 slots of 3 bytes
+constexpr std::size_t kSlotSize = 3;            // LE16 distance, u8 intensity
 constexpr int kSlotsPerBlock = 32;
 constexpr std::size_t kPacketTimestampOffset = 1200;  // LE32
 constexpr std::uint8_t kBlockFlag0 = 0xFF;
@@ -44,8 +44,7 @@ inline bool isDualReturn(ReturnMode mode) {
 // and 16..30; slot 15 holds the GPS date, slot 31 the GPS time.
 constexpr int kProtocol17MeasurementsPerBlock = 30;
 constexpr std::array<std::uint8_t, kProtocol17MeasurementsPerBlock> kProtocol17Slots = {
-    0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
-    16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30};
+    0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30};
 constexpr std::size_t kProtocol17GpsDateOffset = 49;  // block offsets 49..51: year-2000, month, day
 constexpr std::size_t kProtocol17GpsTimeOffset = 97;  // block offsets 97..99: hour, minute, second
 
@@ -71,8 +70,8 @@ struct GpsDateTime {
 };
 
 inline bool operator==(const GpsDateTime& a, const GpsDateTime& b) {
-  return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
-         a.minute == b.minute && a.second == b.second;
+  return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute &&
+         a.second == b.second;
 }
 
 // ---- Compact scan packet ---------------------------------------------------
@@ -89,16 +88,12 @@ constexpr std::size_t kStatusPacketSize = 1206;
 constexpr std::array<std::uint8_t, 8> kStatusHeader = {0xA5, 0xFF, 0x00, 0x5A, 0x11, 0x11, 0x55, 0x55};
 
 // ---- Loads -----------------------------------------------------------------
-inline std::uint16_t loadLE16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t loadLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 inline std::uint32_t loadLE32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-inline std::uint16_t loadBE16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
+inline std::uint16_t loadBE16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 inline std::uint32_t loadBE32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
          (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
@@ -118,8 +113,7 @@ inline bool isDataPacket(const std::uint8_t* data, std::size_t size) {
 }
 
 inline bool isCompactScanPacket(const std::uint8_t* data, std::size_t size) {
-  return size == kCompactScanPacketSize && data[0] == kCompactScanHeader0 &&
-         data[1] == kCompactScanHeader1;
+  return size == kCompactScanPacketSize && data[0] == kCompactScanHeader0 && data[1] == kCompactScanHeader1;
 }
 
 // Header test only: the receivers differ in the length they demand.

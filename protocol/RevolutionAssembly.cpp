@@ -63,8 +63,8 @@ void readBlocks(const std::uint8_t* block, int b, int blocks, std::uint32_t pack
       intensity[kHalf + k] = high[kSlotSize * k + 2];
     }
   }
-  const std::int64_t* eighths = (K == kProtocol17MeasurementsPerBlock ? kProtocol17Eighths.data()
-                                                                     : kProtocol16Eighths.data()) + b * K;
+  const std::int64_t* eighths =
+      (K == kProtocol17MeasurementsPerBlock ? kProtocol17Eighths.data() : kProtocol16Eighths.data()) + b * K;
   const int n = blocks * K;
   const std::int64_t time = static_cast<std::int64_t>(packetTime) * 8;
   if (time + kEarliestEighths >= 0) {

@@ -98,8 +98,7 @@ bool decodeShortStatus(const std::uint8_t* data, std::size_t size, ShortStatus& 
   return true;
 }
 
-bool decodeStatusPacket(const std::uint8_t* data, std::size_t size, SettingData& record,
-                        std::vector<int>& values) {
+bool decodeStatusPacket(const std::uint8_t* data, std::size_t size, SettingData& record, std::vector<int>& values) {
   if (!isStatusPacket(data, size)) return false;
   decodeSettingData(data, record);
   values = decodeStatusValues(data);

@@ -21,10 +21,10 @@ enum class StatusFieldKind {
 };
 
 struct StatusField {
-  const char* name;           // the SettingData member
-  std::size_t recordOffset;   // offset in the 149-byte record
-  std::size_t size;           // width in the record
-  std::size_t packetOffset;   // first source byte in the status packet
+  const char* name;          // the SettingData member
+  std::size_t recordOffset;  // offset in the 149-byte record
+  std::size_t size;          // width in the record
+  std::size_t packetOffset;  // first source byte in the status packet
   StatusFieldKind kind;
 };
 
@@ -128,7 +128,6 @@ std::vector<int> decodeStatusValues(const std::uint8_t* packet);
 
 // Both of the above. Returns false, and changes nothing, unless `data` is a
 // 1206-byte buffer starting with the status header.
-bool decodeStatusPacket(const std::uint8_t* data, std::size_t size, SettingData& record,
-                        std::vector<int>& values);
+bool decodeStatusPacket(const std::uint8_t* data, std::size_t size, SettingData& record, std::vector<int>& values);
 
 }  // namespace z540k

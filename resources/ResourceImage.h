@@ -27,10 +27,10 @@ void registerImages();
 
 namespace detail {
 struct ImageRegistration {
-    ImageRegistration() { registerImages(); }
+  ImageRegistration() { registerImages(); }
 };
 // One per translation unit that includes this header; all are cheap.
 static const ImageRegistration imageRegistration;
-} // namespace detail
+}  // namespace detail
 
-} // namespace z540k
+}  // namespace z540k

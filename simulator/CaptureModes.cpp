@@ -157,15 +157,21 @@ bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, con
     }
 
     std::uint16_t port = c.destPort;
-    if (port == kRecordedDataPort) port = o.dataPort;
-    else if (port == kRecordedStatusPort) port = o.statusPort;
+    if (port == kRecordedDataPort)
+      port = o.dataPort;
+    else if (port == kRecordedStatusPort)
+      port = o.statusPort;
     const int e = socket.sendTo(target, port, c.payload, c.size);
     const SentKind kind = [&] {
       switch (classifyDatagram(c.payload, c.size)) {
-        case z540k::DatagramKind::DataPacket: return SentKind::Data;
-        case z540k::DatagramKind::CompactScanPacket: return SentKind::CompactScan;
-        case z540k::DatagramKind::StatusPacket: return SentKind::Status;
-        default: return SentKind::Garbage;
+        case z540k::DatagramKind::DataPacket:
+          return SentKind::Data;
+        case z540k::DatagramKind::CompactScanPacket:
+          return SentKind::CompactScan;
+        case z540k::DatagramKind::StatusPacket:
+          return SentKind::Status;
+        default:
+          return SentKind::Garbage;
       }
     }();
     if (kind == SentKind::Data || kind == SentKind::CompactScan) ++measurements;
@@ -181,9 +187,12 @@ bool replayCapture(const SimulatorOptions& o, const std::atomic<bool>& stop, con
       }
       continue;
     }
-    if (kind == SentKind::Status) ++summary.status;
-    else if (kind == SentKind::Garbage) ++summary.garbage;
-    else ++summary.data;
+    if (kind == SentKind::Status)
+      ++summary.status;
+    else if (kind == SentKind::Garbage)
+      ++summary.garbage;
+    else
+      ++summary.data;
   }
   summary.seconds = static_cast<double>(elapsedUs()) / 1e6;
   if (reader.changedOnDisk()) {

@@ -17,8 +17,7 @@ namespace z540k::sim {
 // time or until options.count data datagrams: each datagram with the capture
 // time it would have, its addresses and ports, garbage and status included.
 // As fast as it goes. False with a one-line reason.
-bool writeCapture(const SimulatorOptions& options, std::int64_t clockStartUs, RunSummary& summary,
-                  std::string& error);
+bool writeCapture(const SimulatorOptions& options, std::int64_t clockStartUs, RunSummary& summary, std::string& error);
 
 // Sends the UDP payloads of options.replay from the sensor's address and
 // port to the target, at their recorded pace scaled by options.speed (or as

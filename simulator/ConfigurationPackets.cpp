@@ -57,8 +57,7 @@ std::string checkSensorAddress(const Ipv4Address& a) {
 // 0.x.x.x nor the reserved 240..254 range.
 std::string checkDestination(const Ipv4Address& a) {
   const bool broadcast = ipValue(a) == 0xFFFFFFFFu;
-  if (a[0] == 0 || (a[0] >= 240 && !broadcast))
-    return "destination address " + formatIpv4(a) + " cannot receive";
+  if (a[0] == 0 || (a[0] >= 240 && !broadcast)) return "destination address " + formatIpv4(a) + " cannot receive";
   return {};
 }
 
@@ -80,7 +79,8 @@ std::string checkMotorSpeed(std::uint16_t rpm) {
 }
 
 std::string checkChoice(const char* what, unsigned value, unsigned highest) {
-  if (value > highest) return std::string(what) + " " + std::to_string(value) + " is out of 0.." + std::to_string(highest);
+  if (value > highest)
+    return std::string(what) + " " + std::to_string(value) + " is out of 0.." + std::to_string(highest);
   return {};
 }
 
@@ -266,10 +266,14 @@ class ChangeList {
 
 const char* describe(ConfigurationKind kind) {
   switch (kind) {
-    case ConfigurationKind::NetworkSettings: return "network settings";
-    case ConfigurationKind::ShortNetworkSettings: return "short network settings";
-    case ConfigurationKind::AdvancedSettings: return "advanced settings";
-    case ConfigurationKind::DefaultRestore: return "default restore";
+    case ConfigurationKind::NetworkSettings:
+      return "network settings";
+    case ConfigurationKind::ShortNetworkSettings:
+      return "short network settings";
+    case ConfigurationKind::AdvancedSettings:
+      return "advanced settings";
+    case ConfigurationKind::DefaultRestore:
+      return "default restore";
   }
   return "configuration";
 }
@@ -291,7 +295,8 @@ ParsedConfiguration parseConfigurationPacket(const std::uint8_t* data, std::size
   }
   if (size == kShortNetworkSettingsSize && shortHeader) {
     if (!bytesEqual(data + network_settings_offset::kShortTail, kShortNetworkSettingsTail))
-      return refused("tail at 32 is " + hexBytes(data + network_settings_offset::kShortTail, kShortNetworkSettingsTail.size()) +
+      return refused("tail at 32 is " +
+                     hexBytes(data + network_settings_offset::kShortTail, kShortNetworkSettingsTail.size()) +
                      ", expected A5 5A 0F F0");
     return parseShortNetworkSettings(data);
   }

@@ -78,14 +78,14 @@ struct SensorStatus {
   std::array<std::uint8_t, 4> ntpIp{0, 0, 0, 0};
   std::array<std::uint8_t, 4> gateway{127, 0, 0, 1};
   std::array<std::uint8_t, 4> subnetMask{255, 0, 0, 0};
-  std::uint16_t runState = 0;     // 0 running, 1 stopped
+  std::uint16_t runState = 0;  // 0 running, 1 stopped
   std::uint16_t interval = 0;
   std::uint16_t sensorState = 0;  // 0 running, 1 sleep
   std::uint16_t ppsSetAngle = 0;  // hundredths of a degree
   std::uint16_t ppsDeviation = 0;
   GpsDateTime utcTime;
-  std::string latitude;            // at most 10 characters
-  std::string longitude;           // at most 10 characters
+  std::string latitude;   // at most 10 characters
+  std::string longitude;  // at most 10 characters
   char latitudeHemisphere = 'N';
   char longitudeHemisphere = 'E';
   std::uint16_t plate2Temperature = 0;
@@ -98,20 +98,20 @@ struct SensorStatus {
   std::uint16_t board2HighVoltage = 0;
   std::uint16_t board2HighVoltageAdjust = 0;
   std::uint8_t board2Threshold = 0;
-  std::uint16_t highReflection = 0;      // mm, bytes 104-105
+  std::uint16_t highReflection = 0;  // mm, bytes 104-105
   std::uint8_t raw168 = 0;
   std::uint8_t raw169 = 0;
   std::array<std::uint8_t, 4> raw170{};
   std::array<std::uint8_t, 4> raw174{};
-  std::uint16_t measuringRange = 0;      // metres x 100
+  std::uint16_t measuringRange = 0;  // metres x 100
   std::uint16_t trailingThreshold = 0;
-  std::uint16_t trailingDistance = 0;    // cm
-  std::uint8_t zeroDegreePosition = 0;   // 0 cable end, 1 straight ahead
-  std::uint8_t echoMode = 0;             // 0 single, 1 dual
-  std::int16_t horizontalOffset = 0;     // degrees x 100
-  std::int16_t encoderZero = 0;          // degrees x 100
+  std::uint16_t trailingDistance = 0;             // cm
+  std::uint8_t zeroDegreePosition = 0;            // 0 cable end, 1 straight ahead
+  std::uint8_t echoMode = 0;                      // 0 single, 1 dual
+  std::int16_t horizontalOffset = 0;              // degrees x 100
+  std::int16_t encoderZero = 0;                   // degrees x 100
   std::array<std::int16_t, 16> verticalAngles{};  // hundredths of a degree
-  std::string versionText;               // at most 20 Latin-1 characters
+  std::string versionText;                        // at most 20 Latin-1 characters
   std::array<std::uint8_t, 10> versionPairs{};
   std::array<std::uint8_t, 2> board2Version{};
   // Byte 4 (packet 1202) must not be 3 in a long-layout packet: 3 announces

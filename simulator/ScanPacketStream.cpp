@@ -2,15 +2,13 @@
 
 namespace z540k::sim {
 
-ScanPacketStream::ScanPacketStream(ScanPattern pattern)
-    : pattern_(pattern), timestamp_(pattern.firstTimestamp) {
+ScanPacketStream::ScanPacketStream(ScanPattern pattern) : pattern_(pattern), timestamp_(pattern.firstTimestamp) {
   if (pattern_.dualReturn) pattern_.layout = Layout::Protocol17;
   if (pattern_.firingsPerRevolution < 1) pattern_.firingsPerRevolution = 1;
 }
 
 int ScanPacketStream::measurementsPerFiring() const {
-  return pattern_.layout == Layout::Protocol17 ? kProtocol17MeasurementsPerBlock
-                                              : kProtocol16MeasurementsPerBlock;
+  return pattern_.layout == Layout::Protocol17 ? kProtocol17MeasurementsPerBlock : kProtocol16MeasurementsPerBlock;
 }
 
 std::uint16_t ScanPacketStream::azimuthOf(std::uint64_t firing) const {
@@ -20,7 +18,8 @@ std::uint16_t ScanPacketStream::azimuthOf(std::uint64_t firing) const {
 }
 
 Measurement ScanPacketStream::measurementOf(std::uint64_t firing, int k, int returnIndex) {
-  const std::uint64_t mix = firing * 131 + static_cast<std::uint64_t>(k) * 17 + static_cast<std::uint64_t>(returnIndex) * 7;
+  const std::uint64_t mix =
+      firing * 131 + static_cast<std::uint64_t>(k) * 17 + static_cast<std::uint64_t>(returnIndex) * 7;
   Measurement m;
   m.distance = static_cast<std::uint16_t>(1 + mix % 60000);
   m.intensity = static_cast<std::uint8_t>(mix % 251);

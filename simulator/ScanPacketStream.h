@@ -13,9 +13,9 @@ namespace z540k::sim {
 
 struct ScanPattern {
   Layout layout = Layout::Protocol17;
-  bool dualReturn = false;           // firings as (first, second) block pairs, protocol 1.7 slots
-  int firingsPerRevolution = 360;    // block azimuth step = 36000 / firingsPerRevolution hundredths
-  std::uint16_t startAzimuth = 0;    // hundredths of a degree of the first firing
+  bool dualReturn = false;         // firings as (first, second) block pairs, protocol 1.7 slots
+  int firingsPerRevolution = 360;  // block azimuth step = 36000 / firingsPerRevolution hundredths
+  std::uint16_t startAzimuth = 0;  // hundredths of a degree of the first firing
   std::uint32_t firstTimestamp = 1000000;
   std::uint32_t timestampStep = 1125;  // per packet
 };

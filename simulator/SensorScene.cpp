@@ -16,8 +16,8 @@ constexpr double kParallel = 1e-12;
 constexpr double kWallBaseIntensity = 20.0;
 constexpr double kWallIncidenceIntensity = 70.0;  // added at normal incidence
 constexpr double kCorridorWallIntensity = 40.0;
-constexpr std::uint8_t kPillarIntensity = 200;    // reflective tape
-constexpr std::uint8_t kPersonIntensity = 25;     // dark clothes
+constexpr std::uint8_t kPillarIntensity = 200;  // reflective tape
+constexpr std::uint8_t kPersonIntensity = 25;   // dark clothes
 
 struct Hit {
   double distance = 0.0;
@@ -116,8 +116,7 @@ SceneReturns SensorScene::exactReturns(double azimuthDegrees, double seconds) {
   return r;
 }
 
-SceneReturns SensorScene::returns(double azimuthDegrees, double seconds, std::uint64_t noiseKey,
-                                  double rangeMm) {
+SceneReturns SensorScene::returns(double azimuthDegrees, double seconds, std::uint64_t noiseKey, double rangeMm) {
   SceneReturns r = exactReturns(azimuthDegrees, seconds);
   const auto measure = [rangeMm](SceneReturn& ret, std::uint64_t key) {
     if (ret.distanceMm <= 0.0) return;

@@ -69,8 +69,7 @@ class SensorScene {
   // What a firing at `azimuthDegrees` sees at `seconds`. `noiseKey` picks
   // the noise sample (the same key gives the same distances); returns beyond
   // `rangeMm` are dropped as the sensor's measuring range drops them.
-  static SceneReturns returns(double azimuthDegrees, double seconds, std::uint64_t noiseKey,
-                              double rangeMm);
+  static SceneReturns returns(double azimuthDegrees, double seconds, std::uint64_t noiseKey, double rangeMm);
 
   // The same without noise and without a range limit: the true geometry.
   static SceneReturns exactReturns(double azimuthDegrees, double seconds);

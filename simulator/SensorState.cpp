@@ -10,8 +10,8 @@ namespace {
 
 // The simulated unit's fixed identity and health readings, as its status
 // packet reports them.
-constexpr std::uint16_t kPpsDeviation = 2;          // 0.02 degrees
-constexpr std::uint16_t kBoardTemperature = 95;     // the host shows value - 50: 45 degrees C
+constexpr std::uint16_t kPpsDeviation = 2;       // 0.02 degrees
+constexpr std::uint16_t kBoardTemperature = 95;  // the host shows value - 50: 45 degrees C
 constexpr std::uint8_t kGpsLocked = 1;
 constexpr std::uint8_t kPpsLocked = 1;
 constexpr std::uint16_t kMachineStopTemperature = 0x0800;
@@ -28,9 +28,7 @@ const char* const kLongitude = "11623.5678";
 
 }  // namespace
 
-bool isMotorSpeed(unsigned rpm) {
-  return rpm == kMotorSpeed5Hz || rpm == kMotorSpeed10Hz || rpm == kMotorSpeed20Hz;
-}
+bool isMotorSpeed(unsigned rpm) { return rpm == kMotorSpeed5Hz || rpm == kMotorSpeed10Hz || rpm == kMotorSpeed20Hz; }
 
 SensorStatus statusOf(const SensorState& state, const GpsDateTime& now) {
   SensorStatus s;
@@ -75,8 +73,7 @@ SensorStatus statusOf(const SensorState& state, const GpsDateTime& now) {
 }
 
 std::string formatIpv4(const Ipv4Address& a) {
-  return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-         std::to_string(a[3]);
+  return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
 }
 
 bool parseIpv4(const std::string& text, Ipv4Address& address) {

@@ -54,8 +54,8 @@ struct SensorState {
   std::uint16_t measuringRange = kDefaultMeasuringRange;  // metres x 100
   std::uint16_t trailingThreshold = kDefaultTrailingThreshold;
   std::uint16_t trailingDistance = kDefaultTrailingDistance;  // cm
-  std::uint16_t highReflection = 0;                            // mm
-  std::uint8_t zeroDegreePosition = 0;  // 0 cable end, 1 straight ahead
+  std::uint16_t highReflection = 0;                           // mm
+  std::uint8_t zeroDegreePosition = 0;                        // 0 cable end, 1 straight ahead
   std::uint8_t echoMode = kEchoModeSingle;
   std::int16_t horizontalOffset = 0;  // degrees x 100
   std::int16_t encoderZero = 0;       // degrees x 100

@@ -12,7 +12,7 @@ namespace {
 
 constexpr double kProtocol16UnitMm = 2.0;  // the host divides raw counts by 0.5
 constexpr double kProtocol17UnitMm = 4.0;  // the host divides raw counts by 0.25
-constexpr int kFullCircle = 36000;          // hundredths of a degree
+constexpr int kFullCircle = 36000;         // hundredths of a degree
 constexpr std::uint64_t kMicrosecondsPerMinute = 60 * kMicrosecondsPerSecond;
 constexpr int kDualFiringsPerPacket = kBlocksPerPacket / 2;
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -38,9 +38,7 @@ void store(Datagram& out, SentKind kind, std::uint64_t timeUs, const std::array<
 
 }  // namespace
 
-double rawDistanceUnitMm(Layout layout) {
-  return layout == Layout::Protocol17 ? kProtocol17UnitMm : kProtocol16UnitMm;
-}
+double rawDistanceUnitMm(Layout layout) { return layout == Layout::Protocol17 ? kProtocol17UnitMm : kProtocol16UnitMm; }
 
 GpsDateTime gpsDateTimeOf(std::int64_t secondsSince1970) {
   // Days to civil date in the proleptic Gregorian calendar (eras of 400

@@ -70,7 +70,7 @@ struct Datagram {
 
 struct StreamSettings {
   Layout layout = Layout::Protocol17;  // the sensor's firmware: fixed for its life
-  bool compactScan = false;        // compact scan packets instead of data packets
+  bool compactScan = false;            // compact scan packets instead of data packets
   StatusLayout statusLayout = StatusLayout::Long;
   // The sensor's UTC clock at stream time 0, microseconds since 1970.
   std::int64_t clockStartUs = 0;
@@ -121,8 +121,8 @@ class SensorStream {
   std::optional<std::int64_t> gpsJumpAtUs_;  // UTC microseconds of the skipped second
   std::uint64_t nextDataUs_ = 0;
   std::uint64_t nextStatusUs_ = 0;
-  int azimuth_ = 0;     // hundredths of a degree of the next firing
-  int quarter_ = 0;     // next compact scan packet, 0..3
+  int azimuth_ = 0;  // hundredths of a degree of the next firing
+  int quarter_ = 0;  // next compact scan packet, 0..3
   std::uint64_t noiseKey_ = 0;
 };
 

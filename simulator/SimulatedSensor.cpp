@@ -1,7 +1,5 @@
 #include "SimulatedSensor.h"
 
-#include "ReceiverSocket.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +17,7 @@
 #include <sstream>
 
 #include "ConfigurationPackets.h"
+#include "ReceiverSocket.h"
 
 namespace z540k::sim {
 
@@ -301,8 +300,8 @@ bool SimulatedSensor::run(const std::atomic<bool>& stop, std::string& error) {
   const double limitUs = options_.seconds ? *options_.seconds * 1e6 : std::numeric_limits<double>::infinity();
   const bool fixedRate = options_.rate.has_value();
   const double rateStepUs = fixedRate ? 1e6 / *options_.rate : 0.0;
-  std::uint64_t produced = 0;   // datagrams taken from the stream
-  std::int64_t slipUs = 0;      // time the schedule was moved on after falling behind
+  std::uint64_t produced = 0;  // datagrams taken from the stream
+  std::int64_t slipUs = 0;     // time the schedule was moved on after falling behind
   bool slipReported = false;
 
   // The time (since start) at which the next datagram is due.

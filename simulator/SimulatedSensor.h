@@ -17,9 +17,9 @@
 
 #include "GarbageDatagrams.h"
 #include "SensorState.h"
-#include "UdpSocket.h"
 #include "SensorStream.h"
 #include "SimulatorOptions.h"
+#include "UdpSocket.h"
 
 namespace z540k::sim {
 
@@ -46,15 +46,15 @@ class SteadyPaceClock : public PaceClock {
 };
 
 struct RunSummary {
-  std::uint64_t data = 0;       // data and compact scan datagrams sent
+  std::uint64_t data = 0;  // data and compact scan datagrams sent
   std::uint64_t status = 0;
   std::uint64_t garbage = 0;
-  std::uint64_t leftOut = 0;    // data datagrams left out on purpose (--drop)
-  std::uint64_t dropped = 0;    // sends the socket could not take (buffer full)
+  std::uint64_t leftOut = 0;  // data datagrams left out on purpose (--drop)
+  std::uint64_t dropped = 0;  // sends the socket could not take (buffer full)
   std::uint64_t sendFailures = 0;
   std::uint64_t configurationsApplied = 0;
   std::uint64_t configurationsRefused = 0;
-  double seconds = 0.0;         // on the pace clock
+  double seconds = 0.0;  // on the pace clock
 };
 
 // The state a sensor started with these options has: its addresses, ports,

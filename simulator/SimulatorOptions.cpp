@@ -9,7 +9,7 @@ namespace z540k::sim {
 
 namespace {
 
-constexpr double kMaxRate = 1000000.0;   // datagrams per second
+constexpr double kMaxRate = 1000000.0;  // datagrams per second
 constexpr double kMaxSeconds = 1e9;
 
 const std::vector<OptionSpec> kNetworkOptions = {
@@ -66,9 +66,9 @@ constexpr std::size_t kHelpColumn = 25;
 
 // Options that shape the generated stream; a replay sends what the capture
 // holds and refuses them.
-const std::vector<std::string> kStreamOptions = {"--layout", "--dual-return", "--rpm", "--compact", "--short-status",
-                                                 "--gps-jump-at", "--garbage", "--rate", "--status-to-data-port",
-                                                 "--drop", "--drop-seed"};
+const std::vector<std::string> kStreamOptions = {
+    "--layout", "--dual-return",         "--rpm",  "--compact",  "--short-status", "--gps-jump-at", "--garbage",
+    "--rate",   "--status-to-data-port", "--drop", "--drop-seed"};
 
 std::vector<OptionSpec> allOptions() {
   std::vector<OptionSpec> all = kNetworkOptions;

@@ -25,7 +25,7 @@ extern "C" void onStopSignal(int) { stopRequested.store(true); }
 
 // No SA_RESTART: a signal ends the wait on the socket at once.
 void installStopHandlers() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;

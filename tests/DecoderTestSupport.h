@@ -18,9 +18,7 @@ struct RecordingDecoder {
     decoder.setRecordSink([this](const LidarDataSingleLine& r) { records.push_back(r); });
   }
 
-  void feed(const sim::DataPacketBytes& packet) {
-    ASSERT_TRUE(decoder.decodeDataPacket(packet.data(), packet.size()));
-  }
+  void feed(const sim::DataPacketBytes& packet) { ASSERT_TRUE(decoder.decodeDataPacket(packet.data(), packet.size())); }
 
   void feed(sim::ScanPacketStream& stream, int packets) {
     for (int i = 0; i < packets; ++i) feed(stream.next());
@@ -36,8 +34,6 @@ inline void expectEqualLengths(const LidarDataSingleLine& r) {
 }
 
 // Block azimuth as the decoder computes it from hundredths of a degree.
-inline double degrees(std::uint16_t hundredths) {
-  return static_cast<double>(static_cast<float>(hundredths) / 100.0f);
-}
+inline double degrees(std::uint16_t hundredths) { return static_cast<double>(static_cast<float>(hundredths) / 100.0f); }
 
 }  // namespace z540k::test

@@ -2,10 +2,11 @@
 // decoder makes from a capture it writes, and the sensor itself on loopback.
 #pragma once
 
+#include <unistd.h>
+
 #include <QtGlobal>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "CaptureFile.h"

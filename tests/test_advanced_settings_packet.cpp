@@ -59,13 +59,23 @@ TEST(AdvancedSettingsPacket, BuildsEveryFieldOverTheStatusCopy) {
 // Each text read exactly from its digits, in 16-bit two's complement.
 TEST(AdvancedSettingsPacket, FieldValues) {
   using F = AdvancedField;
-  const std::tuple<F, const char*, int> cases[] = {
-      {F::DeviationAngle, "-1.5", 0xFF6A},  {F::DeviationAngle, "0", 0},          {F::DeviationAngle, "0.29", 29},
-      {F::DeviationAngle, "1.15", 115},     {F::DeviationAngle, " 1e-1 ", 10},    {F::DeviationAngle, "-327.68", 0x8000},
-      {F::DeviationAngle, "327.67", 0x7FFF}, {F::EncoderZero, "-1", 0xFF9C},      {F::EncoderZero, "-0.01", 0xFFFF},
-      {F::EncoderZero, "1.234", 123},       {F::Range, "1.5", 0x0096},            {F::Range, "123.45", 0x3039},
-      {F::Range, "150", 0x3A98},            {F::Range, "655.35", 0xFFFF},         {F::HighReflect, "40000.9", 0x9C40},
-      {F::TrailThreshold, "+7", 7},         {F::TrailDistance, "65535", 0xFFFF}};
+  const std::tuple<F, const char*, int> cases[] = {{F::DeviationAngle, "-1.5", 0xFF6A},
+                                                   {F::DeviationAngle, "0", 0},
+                                                   {F::DeviationAngle, "0.29", 29},
+                                                   {F::DeviationAngle, "1.15", 115},
+                                                   {F::DeviationAngle, " 1e-1 ", 10},
+                                                   {F::DeviationAngle, "-327.68", 0x8000},
+                                                   {F::DeviationAngle, "327.67", 0x7FFF},
+                                                   {F::EncoderZero, "-1", 0xFF9C},
+                                                   {F::EncoderZero, "-0.01", 0xFFFF},
+                                                   {F::EncoderZero, "1.234", 123},
+                                                   {F::Range, "1.5", 0x0096},
+                                                   {F::Range, "123.45", 0x3039},
+                                                   {F::Range, "150", 0x3A98},
+                                                   {F::Range, "655.35", 0xFFFF},
+                                                   {F::HighReflect, "40000.9", 0x9C40},
+                                                   {F::TrailThreshold, "+7", 7},
+                                                   {F::TrailDistance, "65535", 0xFFFF}};
   for (const auto& [field, text, value] : cases) {
     const auto v = advancedFieldValue(field, text);
     ASSERT_TRUE(v.has_value()) << text;
@@ -84,13 +94,24 @@ TEST(AdvancedSettingsPacket, ValuesAFieldCannotHoldAreRefused) {
     const char* says;
   };
   const Case cases[] = {
-      {F::HighReflect, {"-1", "65536", "NaN", "mm"}, "High-reflection compensation (mm) \"%s\" is not a number from 0 to 65535"},
-      {F::DeviationAngle, {"-327.69", "327.68", "700", "nan", "inf", "1e308", "1,5"},
+      {F::HighReflect,
+       {"-1", "65536", "NaN", "mm"},
+       "High-reflection compensation (mm) \"%s\" is not a number from 0 to 65535"},
+      {F::DeviationAngle,
+       {"-327.69", "327.68", "700", "nan", "inf", "1e308", "1,5"},
        "Horizontal offset angle (degrees) \"%s\" is not a number from -327.68 to 327.67"},
-      {F::Range, {"-0.01", "655.36", "700", "NaN", "abc"}, "Measuring range (m) \"%s\" is not a number from 0 to 655.35"},
-      {F::TrailThreshold, {"-1", "65536", "1.5", "x"}, "Trailing-removal threshold \"%s\" is not a whole number from 0 to 65535"},
-      {F::TrailDistance, {"-1", "65536", "1e2"}, "Trailing-removal distance (cm) \"%s\" is not a whole number from 0 to 65535"},
-      {F::EncoderZero, {"-327.69", "327.68", "0x10"}, "Encoder zero calibration (degrees) \"%s\" is not a number from -327.68 to 327.67"},
+      {F::Range,
+       {"-0.01", "655.36", "700", "NaN", "abc"},
+       "Measuring range (m) \"%s\" is not a number from 0 to 655.35"},
+      {F::TrailThreshold,
+       {"-1", "65536", "1.5", "x"},
+       "Trailing-removal threshold \"%s\" is not a whole number from 0 to 65535"},
+      {F::TrailDistance,
+       {"-1", "65536", "1e2"},
+       "Trailing-removal distance (cm) \"%s\" is not a whole number from 0 to 65535"},
+      {F::EncoderZero,
+       {"-327.69", "327.68", "0x10"},
+       "Encoder zero calibration (degrees) \"%s\" is not a number from -327.68 to 327.67"},
   };
   const StatusSnapshot s = longSnapshot();
   for (const Case& c : cases) {
@@ -101,8 +122,8 @@ TEST(AdvancedSettingsPacket, ValuesAFieldCannotHoldAreRefused) {
       EXPECT_FALSE(advancedFieldValue(c.field, text).has_value());
       EXPECT_EQ(advancedFieldRefusal(c.field, text), std::optional<std::string>(says));
       AdvancedSettingsInput in = form();
-      std::optional<std::string>* fields[] = {&in.highReflect, &in.deviationAngle, &in.range,
-                                              &in.trailThreshold, &in.trailDistance, &in.encoderZero};
+      std::optional<std::string>* fields[] = {&in.highReflect,    &in.deviationAngle, &in.range,
+                                              &in.trailThreshold, &in.trailDistance,  &in.encoderZero};
       *fields[static_cast<int>(c.field)] = std::string(text);
       EXPECT_EQ(advancedSettingsRefusal(in), std::optional<std::string>(says));
       // Built anyway, the field keeps the status bytes.
@@ -173,8 +194,8 @@ TEST(AdvancedSettingsPacket, RefusalsAndTheTrailingQuestion) {
 TEST(AdvancedSettingsPacket, DefaultRestorePacket) {
   const auto p = buildDefaultRestorePacket(kNow);
   std::array<std::uint8_t, 1206> expected{};
-  const std::uint8_t head[] = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA, 0x01, 0x2C, 0xC0, 0xA8, 0x01,
-                               0xDE, 0xC0, 0xA8, 0x01, 0x7D, 0, 0, 0, 0, 0, 0, 0x09, 0x40, 0x09, 0x41};
+  const std::uint8_t head[] = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA, 0x01, 0x2C, 0xC0, 0xA8, 0x01, 0xDE,
+                               0xC0, 0xA8, 0x01, 0x7D, 0,    0,    0,    0,    0,    0,    0x09, 0x40, 0x09, 0x41};
   std::copy(std::begin(head), std::end(head), expected.begin());
   const std::uint8_t time[] = {24, 3, 9, 14, 5, 30};
   std::copy(std::begin(time), std::end(time), expected.begin() + 52);

@@ -98,7 +98,7 @@ QString captureUnavailable() {
   CapturedStatusFrame frame;
   std::string error;
   return captureStatusFrame(settings, frame, error) == StatusFrameResult::Failed ? QString::fromStdString(error)
-                                                                                  : QString();
+                                                                                 : QString();
 }
 
 // Refresh after one status, with the captures looking at a port no sensor
@@ -165,10 +165,12 @@ class AdvancedWindowTest : public QObject {
             window.maximumSize() == QSize(600, 550));
     QVERIFY(!window.testAttribute(Qt::WA_QuitOnClose));
     QCOMPARE(child<QGroupBox>(window, "groupBox_NumberSetting")->title(), QString("Version Num"));
-    const std::pair<const char*, const char*> buttons[] = {
-        {"pushButton_SaveSettingfile", "Save set file"}, {"pushButton_RecoverSetting", "Restore Laser set"},
-        {"pushButton_Refreshlidar", "Refresh state"},    {"pushButton_OK", "Set"},
-        {"pushButton_Cancel", "Cancel"},                 {"pushButton_startCheck", "Start"}};
+    const std::pair<const char*, const char*> buttons[] = {{"pushButton_SaveSettingfile", "Save set file"},
+                                                           {"pushButton_RecoverSetting", "Restore Laser set"},
+                                                           {"pushButton_Refreshlidar", "Refresh state"},
+                                                           {"pushButton_OK", "Set"},
+                                                           {"pushButton_Cancel", "Cancel"},
+                                                           {"pushButton_startCheck", "Start"}};
     for (const auto& [name, text] : buttons) QCOMPARE(child<QPushButton>(window, name)->text(), QString(text));
 
     // Field, its label, the label's text; D disabled, H hidden (with its
@@ -217,10 +219,9 @@ class AdvancedWindowTest : public QObject {
     QCOMPARE(shownText(window, "lineEdit_DestIP"), QString("192.168.1.222"));
     QCOMPARE(shownText(window, "lineEdit_DestPort"), QString("2368"));
 
-    const std::pair<const char*, QStringList> items[] = {
-        {"comboBox_SingleOrDouble", {"单回波", "双回波"}},
-        {"comboBox_Zero_degree_position", {"线端为0°", "正前方为0°"}},
-        {"comboBox_rotateSpeed", {" 5 HZ", " 10 HZ", " 20 HZ"}}};
+    const std::pair<const char*, QStringList> items[] = {{"comboBox_SingleOrDouble", {"单回波", "双回波"}},
+                                                         {"comboBox_Zero_degree_position", {"线端为0°", "正前方为0°"}},
+                                                         {"comboBox_rotateSpeed", {" 5 HZ", " 10 HZ", " 20 HZ"}}};
     for (const auto& [name, texts] : items) {
       auto* combo = child<QComboBox>(window, name);
       QStringList actual;
@@ -239,8 +240,7 @@ class AdvancedWindowTest : public QObject {
     window.show();
     QVERIFY(QMetaObject::invokeMethod(&window, "onOK_Clicked"));
     click(window, "pushButton_Refreshlidar");
-    QCOMPARE(shown(messages),
-             (QStringList{"error|请先刷新数据否则再进行设置!", "error|设备包端口错误请检查!"}));
+    QCOMPARE(shown(messages), (QStringList{"error|请先刷新数据否则再进行设置!", "error|设备包端口错误请检查!"}));
     QVERIFY(!window.refreshed() && !child(window, "pushButton_OK")->isEnabled());
 
     SettingData record{};
@@ -299,13 +299,21 @@ class AdvancedWindowTest : public QObject {
       QString says;
     };
     const Case cases[] = {
-        {"lineEdit_HighReflect", {"-1", "65536", "NaN"}, "High-reflection compensation (mm) \"%1\" is not a number from 0 to 65535"},
-        {"lineEdit_deviationAngle", {"-327.69", "327.68", "700", "nan", "1e308"},
+        {"lineEdit_HighReflect",
+         {"-1", "65536", "NaN"},
+         "High-reflection compensation (mm) \"%1\" is not a number from 0 to 65535"},
+        {"lineEdit_deviationAngle",
+         {"-327.69", "327.68", "700", "nan", "1e308"},
          "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67"},
         {"lineEdit_21", {"-0.01", "655.36", "abc"}, "Measuring range (m) \"%1\" is not a number from 0 to 655.35"},
-        {"lineEdit_tw", {"-1", "65536", "1.5"}, "Trailing-removal threshold \"%1\" is not a whole number from 0 to 65535"},
-        {"lineEdit_twjl", {"65536", "cm"}, "Trailing-removal distance (cm) \"%1\" is not a whole number from 0 to 65535"},
-        {"lineEdit_MaPanAngle", {"327.68", "-327.69", "inf"},
+        {"lineEdit_tw",
+         {"-1", "65536", "1.5"},
+         "Trailing-removal threshold \"%1\" is not a whole number from 0 to 65535"},
+        {"lineEdit_twjl",
+         {"65536", "cm"},
+         "Trailing-removal distance (cm) \"%1\" is not a whole number from 0 to 65535"},
+        {"lineEdit_MaPanAngle",
+         {"327.68", "-327.69", "inf"},
          "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67"}};
     for (const Case& c : cases) {
       for (const QString& text : c.texts) {
@@ -404,19 +412,27 @@ class AdvancedWindowTest : public QObject {
 
     click(window, "pushButton_Refreshlidar");
     QCOMPARE(shown(messages), QStringList{kRefreshed});
-    const std::pair<const char*, const char*> factory[] = {
-        {"lineEdit_21", "50"}, {"lineEdit_22", "50"},  {"lineEdit_tw", "10"},           {"lineEdit_twjl", "30"},
-        {"lineEdit_HighReflect", "0"}, {"lineEdit_deviationAngle", "0"}, {"lineEdit_MaPanAngle", "0"},
-        {"comboBox_rotateSpeed", " 10 HZ"}, {"comboBox_SingleOrDouble", "单回波"},
-        {"comboBox_Zero_degree_position", "线端为0°"}};
+    const std::pair<const char*, const char*> factory[] = {{"lineEdit_21", "50"},
+                                                           {"lineEdit_22", "50"},
+                                                           {"lineEdit_tw", "10"},
+                                                           {"lineEdit_twjl", "30"},
+                                                           {"lineEdit_HighReflect", "0"},
+                                                           {"lineEdit_deviationAngle", "0"},
+                                                           {"lineEdit_MaPanAngle", "0"},
+                                                           {"comboBox_rotateSpeed", " 10 HZ"},
+                                                           {"comboBox_SingleOrDouble", "单回波"},
+                                                           {"comboBox_Zero_degree_position", "线端为0°"}};
     for (const auto& [field, expected] : factory) QCOMPARE(shownText(window, field), QString(expected));
     QVERIFY(!child(window, "lineEdit_22")->isEnabled());
     QVERIFY(shownText(window, "lineEdit_Board_2").startsWith('V'));
     QVERIFY(shownText(window, "lineEdit_Board_3").contains("-V"));
 
-    const std::pair<const char*, const char*> edits[] = {
-        {"lineEdit_21", "150"}, {"lineEdit_tw", "0"}, {"lineEdit_twjl", "40"}, {"lineEdit_HighReflect", "12"},
-        {"lineEdit_deviationAngle", "2.5"}, {"lineEdit_MaPanAngle", "-1"}};
+    const std::pair<const char*, const char*> edits[] = {{"lineEdit_21", "150"},
+                                                         {"lineEdit_tw", "0"},
+                                                         {"lineEdit_twjl", "40"},
+                                                         {"lineEdit_HighReflect", "12"},
+                                                         {"lineEdit_deviationAngle", "2.5"},
+                                                         {"lineEdit_MaPanAngle", "-1"}};
     for (const auto& [field, text] : edits) setText(window, field, text);
     child<QComboBox>(window, "comboBox_rotateSpeed")->setCurrentIndex(2);
     child<QComboBox>(window, "comboBox_SingleOrDouble")->setCurrentIndex(1);
@@ -444,10 +460,15 @@ class AdvancedWindowTest : public QObject {
 
     click(window, "pushButton_Refreshlidar");
     QCOMPARE(shown(messages).last(), kRefreshed);
-    const std::pair<const char*, const char*> applied[] = {
-        {"lineEdit_21", "150"}, {"lineEdit_tw", "0"}, {"lineEdit_twjl", "40"}, {"lineEdit_HighReflect", "12"},
-        {"lineEdit_deviationAngle", "2.5"}, {"lineEdit_MaPanAngle", "-1"}, {"comboBox_rotateSpeed", " 20 HZ"},
-        {"comboBox_SingleOrDouble", "双回波"}, {"comboBox_Zero_degree_position", "正前方为0°"}};
+    const std::pair<const char*, const char*> applied[] = {{"lineEdit_21", "150"},
+                                                           {"lineEdit_tw", "0"},
+                                                           {"lineEdit_twjl", "40"},
+                                                           {"lineEdit_HighReflect", "12"},
+                                                           {"lineEdit_deviationAngle", "2.5"},
+                                                           {"lineEdit_MaPanAngle", "-1"},
+                                                           {"comboBox_rotateSpeed", " 20 HZ"},
+                                                           {"comboBox_SingleOrDouble", "双回波"},
+                                                           {"comboBox_Zero_degree_position", "正前方为0°"}};
     for (const auto& [field, expected] : applied) QCOMPARE(shownText(window, field), QString(expected));
 
     // Set again, unedited: the sensor gets back exactly what it reports.

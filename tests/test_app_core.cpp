@@ -1,8 +1,8 @@
 // The program's command line and its status line.
 #include <gtest/gtest.h>
 
-#include "StartupOptions.h"
 #include "PlaybackControl.h"
+#include "StartupOptions.h"
 #include "StatusLine.h"
 
 using namespace z540k;
@@ -10,10 +10,10 @@ using namespace z540k;
 TEST(StartupOptionsTest, ValuesAndRefusals) {
   StartupOptions o;
   std::string error;
-  ASSERT_TRUE(parseStartupOptions({"--port", "2400", "--telemetry-port=2401", "--multicast", "", "--layout", "1.7",
-                                   "--start", "--capture-device", "lo", "--screenshot", "a.png", "--quit-after",
-                                   "2.5", "--factory", "-platform", "offscreen"},
-                                  o, error))
+  ASSERT_TRUE(parseStartupOptions(
+      {"--port", "2400", "--telemetry-port=2401", "--multicast", "", "--layout", "1.7", "--start", "--capture-device",
+       "lo", "--screenshot", "a.png", "--quit-after", "2.5", "--factory", "-platform", "offscreen"},
+      o, error))
       << error;
   EXPECT_EQ(o.dataPort, 2400);
   EXPECT_EQ(o.telemetryPort, 2401);
@@ -24,10 +24,18 @@ TEST(StartupOptionsTest, ValuesAndRefusals) {
   EXPECT_EQ(o.screenshot, "a.png");
   EXPECT_EQ(o.quitAfterSeconds, 2.5);
   EXPECT_TRUE(o.factory);
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--port", "0"}, {"--port", "65536"}, {"--port", "12x"}, {"--port"},
-        {"--multicast", "224.1.1"}, {"--layout", "1.8"}, {"--quit-after", "-1"}, {"--quit-after", "nan"},
-        {"--screenshot", "a.png"}, {"--start=yes"}, {"--factory=1"}, {"--unknown"}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "0"},
+                                              {"--port", "65536"},
+                                              {"--port", "12x"},
+                                              {"--port"},
+                                              {"--multicast", "224.1.1"},
+                                              {"--layout", "1.8"},
+                                              {"--quit-after", "-1"},
+                                              {"--quit-after", "nan"},
+                                              {"--screenshot", "a.png"},
+                                              {"--start=yes"},
+                                              {"--factory=1"},
+                                              {"--unknown"}}) {
     StartupOptions refused;
     error.clear();
     EXPECT_FALSE(parseStartupOptions(bad, refused, error)) << bad[0];
@@ -123,7 +131,7 @@ TEST(PlaybackControlTest, PlayPauseStepsAndTheEnd) {
   EXPECT_EQ(c.frame(), 0);
   EXPECT_EQ(c.playIcon(), "./Resources/images/Play.png");
   EXPECT_EQ(c.stepForward().gate, Gate::Keep);  // ended: nothing to step
-  o = c.play();  // plays again from the first frame
+  o = c.play();                                 // plays again from the first frame
   EXPECT_TRUE(o.start && o.gate == Gate::Open);
   EXPECT_FALSE(c.endReached());
 
@@ -146,12 +154,11 @@ TEST(PlaybackControlTest, SeekSpeedsCycleWithTheirIcons) {
     bool forward;
     const char* icon;
     int speed;
-  } presses[] = {{true, "Seekforward_2x.png", 1},     {true, "Seekforward_3x.png", 2},
-                 {true, "Seekforward_0.5x.png", 3},   {true, "Seekforward_0.25x.png.", 4},
-                 {true, "Seekforward.png", 0},        {false, "Seekbackward.png", 0},
-                 {false, "Seekbackward_2x.png", 1},   {false, "Seekbackward_3x.png", 2},
-                 {false, "Seekbackward_0.5x.png", 3}, {false, "Seekbackward_0.25x.png", 4},
-                 {false, "Seekbackward.png", 0},      {true, "Seekforward.png", 0}};
+  } presses[] = {
+      {true, "Seekforward_2x.png", 1},      {true, "Seekforward_3x.png", 2},   {true, "Seekforward_0.5x.png", 3},
+      {true, "Seekforward_0.25x.png.", 4},  {true, "Seekforward.png", 0},      {false, "Seekbackward.png", 0},
+      {false, "Seekbackward_2x.png", 1},    {false, "Seekbackward_3x.png", 2}, {false, "Seekbackward_0.5x.png", 3},
+      {false, "Seekbackward_0.25x.png", 4}, {false, "Seekbackward.png", 0},    {true, "Seekforward.png", 0}};
   for (const auto& p : presses) {
     p.forward ? c.seekForward() : c.seekBackward();
     EXPECT_EQ(p.forward ? c.seekForwardIcon() : c.seekBackwardIcon(), std::string("./Resources/images/") + p.icon);

@@ -3,10 +3,9 @@
 // files (built here and converted by editcap), the player's loading rule and
 // packet list, bad and damaged files, files changed on disk while read, and
 // captures written by tcpdump itself on loopback.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -359,8 +358,8 @@ TEST(CaptureWriterTest, TcpdumpReadsTheWrittenFile) {
   ASSERT_TRUE(writer.open(path));
   const auto sent = mixedTraffic();
   for (const Sent& s : sent)
-    ASSERT_TRUE(writer.write(s.payload.data(), s.payload.size(), s.source, s.sourcePort, s.dest, s.destPort,
-                             s.seconds, s.microseconds));
+    ASSERT_TRUE(writer.write(s.payload.data(), s.payload.size(), s.source, s.sourcePort, s.dest, s.destPort, s.seconds,
+                             s.microseconds));
   ASSERT_TRUE(writer.close());
   const std::string listing = dir.file("listing.txt");
   // -v: tcpdump checks the IPv4 header checksum and shows the header fields.
@@ -510,7 +509,7 @@ TEST(CaptureReaderTest, PassesOverOtherProtocolsOfEachLinkLayer) {
   struct Case {
     std::uint32_t linkType;
     Bytes frame;
-  } cases[] = {{1, ethernetFrame(ip, 0x0806)}, {1, ethernetFrame(ip, 0x86DD)}, {113, cookedFrame(ip, 0x86DD)},
+  } cases[] = {{1, ethernetFrame(ip, 0x0806)},  {1, ethernetFrame(ip, 0x86DD)}, {113, cookedFrame(ip, 0x86DD)},
                {276, cooked2Frame(ip, 0x0806)}, {0, nullFrame(ip, false, 24)},  {0, nullFrame(ip, true, 30)}};
   for (const Case& c : cases) {
     PcapBuilder pcap(c.linkType);
@@ -842,7 +841,8 @@ TEST(PcapngTest, EditcapsConversionReadsAsTheClassicCapture) {
       const ReadDatagram &x = fromClassic[i], &y = fromPcapng[i];
       ASSERT_EQ(y.bytes, x.bytes);
       const auto fields = [](const ReadDatagram& d) {
-        return std::make_tuple(d.sourceIp, d.destIp, d.sourcePort, d.destPort, d.seconds, d.microseconds, d.recordIndex);
+        return std::make_tuple(d.sourceIp, d.destIp, d.sourcePort, d.destPort, d.seconds, d.microseconds,
+                               d.recordIndex);
       };
       EXPECT_EQ(fields(y), fields(x));
     }
@@ -964,16 +964,16 @@ TEST(PcapngTest, DamagedBlocksEndTheReading) {
     int block = 3;
     std::size_t offset = 0;  // 0: that of block 3
   };
-  std::vector<Case> cases = {{"not a multiple of 4", good.bytes},
-                             {"block length 8 (less than 12)", good.bytes},
-                             {"trailing block length", good.bytes},
-                             {"runs past the end of the file", good.bytes},
-                             {"more than the block holds", good.bytes},
-                             {"interface 3, which is not described", PcapngBuilder(base).enhanced(3, 2, frame).bytes},
-                             {"simple packet block before any interface description",
-                              PcapngBuilder(base).section(false).simple(frame).bytes, 4, at + 28},
-                             {"option 9 runs past the block",
-                              PcapngBuilder(base).interface(1, 0, Bytes{9, 0, 40, 0}).bytes}};
+  std::vector<Case> cases = {
+      {"not a multiple of 4", good.bytes},
+      {"block length 8 (less than 12)", good.bytes},
+      {"trailing block length", good.bytes},
+      {"runs past the end of the file", good.bytes},
+      {"more than the block holds", good.bytes},
+      {"interface 3, which is not described", PcapngBuilder(base).enhanced(3, 2, frame).bytes},
+      {"simple packet block before any interface description", PcapngBuilder(base).section(false).simple(frame).bytes,
+       4, at + 28},
+      {"option 9 runs past the block", PcapngBuilder(base).interface(1, 0, Bytes{9, 0, 40, 0}).bytes}};
   patch32(cases[0].bytes, at + 4, length + 2);
   patch32(cases[1].bytes, at + 4, 8);
   patch32(cases[2].bytes, good.bytes.size() - 4, length + 4);
@@ -1271,9 +1271,9 @@ TEST(CaptureReaderTest, AbsurdRecordLengthsEndTheReading) {
     std::uint32_t snapLength;
     long captured, original;
     const char* mentions;
-  } cases[] = {{0, 262145, 262145, "262145"},      // beyond any capture, even without a snapshot limit
-               {1500, 3001, 3001, "snapshot"},     // past twice the snapshot length
-               {1500, 600, 599, "original"}};      // more captured than there was
+  } cases[] = {{0, 262145, 262145, "262145"},   // beyond any capture, even without a snapshot limit
+               {1500, 3001, 3001, "snapshot"},  // past twice the snapshot length
+               {1500, 600, 599, "original"}};   // more captured than there was
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mentions);
     PcapBuilder pcap(1, true, false, c.snapLength);

@@ -59,8 +59,7 @@ std::shared_ptr<DataPacketList> splicedPackets(const std::vector<std::pair<sim::
 }
 
 // The records the live decoder emits for the packets, in order.
-std::vector<LidarDataSingleLine> decoderRecords(const DataPacketList& packets, Layout layout,
-                                                 ReturnMode returnMode) {
+std::vector<LidarDataSingleLine> decoderRecords(const DataPacketList& packets, Layout layout, ReturnMode returnMode) {
   std::vector<LidarDataSingleLine> records;
   DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
   decoder.setLayout(layout);
@@ -102,7 +101,8 @@ struct PlayerSignals {
       order += 'R';
     });
     QObject::connect(&player, &ReadLiveOffData::SendBool, &context, [this](bool) { order += 'E'; });
-    QObject::connect(&player, &ReadLiveOffData::SendFrame, &context, [this](int frame, int) { frames.push_back(frame); });
+    QObject::connect(&player, &ReadLiveOffData::SendFrame, &context,
+                     [this](int frame, int) { frames.push_back(frame); });
     QObject::connect(
         &player, &ReadLiveOffData::SendData, &context, [this](const LidarDataSingleLine&) { ++emitted; },
         Qt::DirectConnection);
@@ -164,8 +164,10 @@ class CapturePlayerTest : public QObject {
       player.direction = direction;
       player.stepRequest = 1;
       if (frame > 0) player.seekTo(frame);
-      if (player.isRunning()) player.giveGate();
-      else player.start();
+      if (player.isRunning())
+        player.giveGate();
+      else
+        player.start();
       QTRY_COMPARE_WITH_TIMEOUT(emitted.emitted.load(), before + 1, 10000);
       QTRY_VERIFY_WITH_TIMEOUT(!player.gateOpen(), 10000);  // waits behind the step
     };
@@ -331,9 +333,9 @@ class CapturePlayerTest : public QObject {
     for (const auto& [speed, pause] : paces) {
       speeds.insert(speed);
       for (const auto& [otherSpeed, otherPause] : paces)
-        QVERIFY2(speed < otherSpeed ? pause > otherPause : speed > otherSpeed || pause == otherPause,
-                 qPrintable(QString("%1x waits %2 ms, %3x %4 ms").arg(speed).arg(pause).arg(otherSpeed)
-                                .arg(otherPause)));
+        QVERIFY2(
+            speed < otherSpeed ? pause > otherPause : speed > otherSpeed || pause == otherPause,
+            qPrintable(QString("%1x waits %2 ms, %3x %4 ms").arg(speed).arg(pause).arg(otherSpeed).arg(otherPause)));
     }
     QCOMPARE(speeds.size(), std::size_t(5));
   }

@@ -1,14 +1,12 @@
 // Captures of the simulated sensor as point cloud files (read back with
 // PCL's readers and, where installed, Debian's pcl-tools), and the datagrams
 // the simulator leaves out (--drop) as the tool counts them lost on the wire.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
-#include <sys/stat.h>
-
+#include <gtest/gtest.h>
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -136,8 +134,8 @@ ToolRun tool(std::vector<std::string> args) {
 TEST(CloudExportTest, FilesHoldTheCsvRows) {
   const Capture capture({"--quiet", "--seconds", "0.5", "--layout", "1.7"});
   const std::string csv = tempPath("rows.csv"), dir = tempPath("frames"), plyDir = tempPath("plyframes");
-  const std::vector<std::string> decode = {"--layout", "1.7", "--view-mode", "2", "--angle-min", "40", "--angle-max",
-                                           "300"};
+  const std::vector<std::string> decode = {"--layout",    "1.7", "--view-mode", "2",
+                                           "--angle-min", "40",  "--angle-max", "300"};
   auto with = [&](std::vector<std::string> args) {
     args.insert(args.end(), decode.begin(), decode.end());
     const ToolRun r = tool(args);
@@ -162,7 +160,8 @@ TEST(CloudExportTest, FilesHoldTheCsvRows) {
   const std::string binary = tempPath("binary.pcd");
   const std::string summary = with({"export-cloud", capture.path, binary, "--merge", "--binary"});
   EXPECT_NE(summary.find(std::to_string(rows.size()) + " points to " + binary + ", 0 lost on the wire"),
-            std::string::npos) << summary;
+            std::string::npos)
+      << summary;
   const auto cloud = readCloud(binary);
   ASSERT_EQ(cloud.width * cloud.height, rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -246,11 +245,12 @@ TEST(CloudExportTest, RefusalsNeverLoseAFile) {
   // Writes fail past a small file size limit (as on a full disk), through
   // PCL's mapped PCD writer and its stream writers (PLY, ASCII) alike.
   const std::string fresh = tempPath("fresh");
-  for (const std::vector<std::string>& args : {std::vector<std::string>{merged, "--merge", "--binary"},
-                                               std::vector<std::string>{fresh, "--format", "ply"},
-                                               std::vector<std::string>{fresh, "--ascii"}}) {
-    std::vector<std::string> all = {"/bin/sh", "-c", "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"", kTool,
-                                    "export-cloud", capture.path, "--layout", "1.7"};
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{merged, "--merge", "--binary"}, std::vector<std::string>{fresh, "--format", "ply"},
+        std::vector<std::string>{fresh, "--ascii"}}) {
+    std::vector<std::string> all = {"/bin/sh",  "-c",           "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"",
+                                    kTool,      "export-cloud", capture.path,
+                                    "--layout", "1.7"};
     all.insert(all.end(), args.begin(), args.end());
     Process run(all);
     EXPECT_EQ(run.wait(), 1) << run.err();
@@ -308,8 +308,8 @@ TEST_P(WireLossCountTest, ExportCountsWhatTheSimulatorLeftOut) {
     if (*c.arrangement) options.push_back(c.arrangement);
     if (drop) options.insert(options.end(), {"--drop", "0.05"});
     const Capture capture(options);
-    const ToolRun r = tool({"export-csv", capture.path, "/dev/null", "--layout", "1.7", "--return-mode", mode,
-                        "--angle-max", "1"});
+    const ToolRun r =
+        tool({"export-csv", capture.path, "/dev/null", "--layout", "1.7", "--return-mode", mode, "--angle-max", "1"});
     ASSERT_EQ(r.code, 0) << r.err;
     const std::uint64_t lost = number(r.out, "(\\d+) lost on the wire");
     if (!drop) {

@@ -138,14 +138,22 @@ class CodeAndAboutTest : public QObject {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("action");
     QTest::addColumn<bool>("sent");
-    QTest::newRow("ok") << "1234abc" << "pushButton_ok" << true;
-    QTest::newRow("ok, wide characters") << "码Ａ9" << "pushButton_ok" << true;
-    QTest::newRow("ok, empty field") << "" << "pushButton_ok" << true;
-    QTest::newRow("return key") << "4321" << "return" << true;
-    QTest::newRow("cancel") << "1234" << "pushButton_cancel" << false;
-    QTest::newRow("cancel, empty field") << "" << "pushButton_cancel" << false;
-    QTest::newRow("escape key") << "1234" << "escape" << false;
-    QTest::newRow("window closed") << "1234" << "close" << false;
+    QTest::newRow("ok") << "1234abc"
+                        << "pushButton_ok" << true;
+    QTest::newRow("ok, wide characters") << "码Ａ9"
+                                         << "pushButton_ok" << true;
+    QTest::newRow("ok, empty field") << ""
+                                     << "pushButton_ok" << true;
+    QTest::newRow("return key") << "4321"
+                                << "return" << true;
+    QTest::newRow("cancel") << "1234"
+                            << "pushButton_cancel" << false;
+    QTest::newRow("cancel, empty field") << ""
+                                         << "pushButton_cancel" << false;
+    QTest::newRow("escape key") << "1234"
+                                << "escape" << false;
+    QTest::newRow("window closed") << "1234"
+                                   << "close" << false;
   }
   void codeDialogInput() {
     QFETCH(QString, typed);
@@ -232,8 +240,8 @@ class CodeAndAboutTest : public QObject {
     QTest::newRow("short alone") << QList<QStringList>{shortList} << filled(blank(""), shortList);
     QTest::newRow("short after full") << QList<QStringList>{kFull, shortList}
                                       << filled(filled(blank(""), kFull), shortList);
-    QTest::newRow("one entry after full") << QList<QStringList>{kFull, {"V7.7"}}
-                                          << filled(filled(blank(""), kFull), {"V7.7"});
+    QTest::newRow("one entry after full")
+        << QList<QStringList>{kFull, {"V7.7"}} << filled(filled(blank(""), kFull), {"V7.7"});
     QTest::newRow("empty alone") << QList<QStringList>{QStringList()} << blank("");
     QTest::newRow("empty after full") << QList<QStringList>{kFull, QStringList()} << filled(blank(""), kFull);
   }
@@ -262,10 +270,10 @@ class CodeAndAboutTest : public QObject {
     QTest::newRow("data, no list") << true << QList<QStringList>{} << fallback;
     QTest::newRow("data, empty list") << true << QList<QStringList>{QStringList()} << fallback;
     QTest::newRow("data, full") << true << QList<QStringList>{kFull} << filled(blank("old"), kFull);
-    QTest::newRow("data, short after full") << true << QList<QStringList>{kFull, shortList}
-                                            << filled(blank("old"), shortList);
-    QTest::newRow("data, empty after full") << true << QList<QStringList>{kFull, QStringList()}
-                                            << filled(blank("old"), kFull);
+    QTest::newRow("data, short after full")
+        << true << QList<QStringList>{kFull, shortList} << filled(blank("old"), shortList);
+    QTest::newRow("data, empty after full")
+        << true << QList<QStringList>{kFull, QStringList()} << filled(blank("old"), kFull);
   }
   void aboutShown() {
     QFETCH(bool, dataSeen);

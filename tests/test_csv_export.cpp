@@ -2,7 +2,6 @@
 // range, byte-for-byte agreement with output-stream formatting, and a file
 // of many frames.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -82,7 +81,8 @@ TEST(CsvExportTest, WholeCentimetresPerExportKind) {
 // The angle range is inclusive at both ends, compared in double precision;
 // measurements outside leave no line.
 TEST(CsvExportTest, AngleRangeIsInclusive) {
-  const auto r = recordOf({{100, 1, 9.4999, 1}, {100, 2, 9.5, 2}, {100, 3, 10.0, 3}, {100, 4, 10.5, 4}, {100, 5, 10.5001, 5}});
+  const auto r =
+      recordOf({{100, 1, 9.4999, 1}, {100, 2, 9.5, 2}, {100, 3, 10.0, 3}, {100, 4, 10.5, 4}, {100, 5, 10.5001, 5}});
   CsvExportOptions o;
   o.angleMin = 9.5f;
   o.angleMax = 10.5f;

@@ -18,9 +18,7 @@ using sim::ScanPattern;
 
 namespace {
 
-int slotOf(Layout layout, int k) {
-  return layout == Layout::Protocol17 ? kProtocol17Slots[k] : kProtocol16Slots[k];
-}
+int slotOf(Layout layout, int k) { return layout == Layout::Protocol17 ? kProtocol17Slots[k] : kProtocol16Slots[k]; }
 
 // A packet whose blocks carry the given azimuths (hundredths) and measurement
 // k of block b has distance 100 * b + k + 1.
@@ -89,8 +87,8 @@ TEST_P(StrongestRevolutionTest, EveryMeasurementArrivesOnceInOrder) {
       const int packet = static_cast<int>(f / 12);
       const int b = static_cast<int>(f % 12);
       const double T = pattern.firstTimestamp + static_cast<double>(packet) * pattern.timestampStep;
-      const double offset = layout == Layout::Protocol17 ? (30 * b + slotOf(layout, k)) * 3.125
-                                                        : (slotOf(layout, k) + 2 * b) * 3.125;
+      const double offset =
+          layout == Layout::Protocol17 ? (30 * b + slotOf(layout, k)) * 3.125 : (slotOf(layout, k) + 2 * b) * 3.125;
       ASSERT_EQ(record.timestamp[i], static_cast<unsigned long long>(T + offset - 596.875));
       // Azimuths run from the block's own azimuth towards the next block's.
       const double a0 = degrees(stream.azimuthOf(f));
@@ -123,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(BothLayouts, StrongestRevolutionTest,
 TEST(InterpolationTest, AzimuthsOfABlockUseSinglePrecisionSteps) {
   RecordingDecoder rec;
   rec.decoder.setLayout(Layout::Protocol17);
-  rec.feed(packetWithAzimuths(Layout::Protocol17, {1000, 1033, 1066, 1099, 1132, 1165, 1198, 1231, 1264, 1297, 1330, 1363}));
+  rec.feed(
+      packetWithAzimuths(Layout::Protocol17, {1000, 1033, 1066, 1099, 1132, 1165, 1198, 1231, 1264, 1297, 1330, 1363}));
   const auto& az = rec.decoder.mainRecord().azimuth;
   ASSERT_EQ(az.size(), 11u * 30u);  // the newest block waits for the next one
   EXPECT_EQ(az[0], 10.0);
@@ -161,7 +160,7 @@ TEST(InterpolationTest, WrapInterpolationAndCloseExtrapolation) {
   ASSERT_GE(next.azimuth.size(), 47u);
   EXPECT_EQ(next.azimuth[16], 0x1.51ed1p-1);  // block 2, k = 29: 0.66
   EXPECT_EQ(next.distance[16], 230.0);
-  EXPECT_EQ(next.azimuth[17], 0x1.666666p-1);  // 0.70 in single precision, k = 0
+  EXPECT_EQ(next.azimuth[17], 0x1.666666p-1);   // 0.70 in single precision, k = 0
   EXPECT_EQ(next.azimuth[18], 0x1.7ae154ep-1);  // k = 1
   EXPECT_EQ(next.azimuth[38], 0x1.8a3dffp+0);   // k = 21: 1.540008
   EXPECT_EQ(next.azimuth[46], 0x1.dc29bbp+0);   // k = 29
@@ -179,7 +178,8 @@ TEST(InterpolationTest, WrapInterpolationAndCloseExtrapolation) {
 // emitted record keeps every measurement and the next starts empty.
 TEST(CarryOverTest, FewerThanHundredMeasurementsCarryNothing) {
   RecordingDecoder rec;  // protocol 1.6: 2 measurements per block
-  rec.feed(packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000}));
+  rec.feed(packetWithAzimuths(Layout::Protocol16,
+                              {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000}));
   ASSERT_EQ(rec.records.size(), 1u);
   const LidarDataSingleLine& r = rec.records[0];
   ASSERT_EQ(r.distance.size(), 6u);
@@ -243,7 +243,7 @@ TEST(BlockAzimuthTest, RawValuesAtAndAboveFullTurn) {
   DataPacketWriter w(Layout::Protocol16);
   w.setBlockAzimuth(0, 35999);
   w.setBlockAzimuth(1, 35999);
-  w.setBlockAzimuth(2, 36000);   // out of range: read as 0.0
+  w.setBlockAzimuth(2, 36000);  // out of range: read as 0.0
   w.setBlockAzimuth(3, 65535);
   auto bytes = w.bytes();
   // Check the byte order the sensor uses: 35999 is 9F 8C, 36000 is A0 8C.
@@ -271,13 +271,13 @@ TEST(TimestampTest, FiringOffsetsOfBothLayouts) {
   ASSERT_TRUE(d17.decodeDataPacket(p17.data(), p17.size()));
   const auto& t17 = d17.mainRecord().timestamp;
   ASSERT_EQ(t17.size(), 360u);
-  EXPECT_EQ(t17[0], 403u);      // 1000 - 596.875
-  EXPECT_EQ(t17[1], 406u);      // + 3.125
-  EXPECT_EQ(t17[14], 446u);     // slot 14: 446.875, truncated
-  EXPECT_EQ(t17[15], 453u);     // slot 16: 453.125 (slot 15 is the GPS date)
-  EXPECT_EQ(t17[29], 496u);     // slot 30: 496.875
-  EXPECT_EQ(t17[30], 496u);     // block 1, slot 0: 30 x 3.125 as well
-  EXPECT_EQ(t17[359], 1528u);   // block 11, slot 30: 1000 + 360 x 3.125 - 596.875
+  EXPECT_EQ(t17[0], 403u);     // 1000 - 596.875
+  EXPECT_EQ(t17[1], 406u);     // + 3.125
+  EXPECT_EQ(t17[14], 446u);    // slot 14: 446.875, truncated
+  EXPECT_EQ(t17[15], 453u);    // slot 16: 453.125 (slot 15 is the GPS date)
+  EXPECT_EQ(t17[29], 496u);    // slot 30: 496.875
+  EXPECT_EQ(t17[30], 496u);    // block 1, slot 0: 30 x 3.125 as well
+  EXPECT_EQ(t17[359], 1528u);  // block 11, slot 30: 1000 + 360 x 3.125 - 596.875
 
   DataPacketDecoder d16;
   auto p16 = packetWithAzimuths(Layout::Protocol16, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 1000);
@@ -305,7 +305,8 @@ TEST(TimestampTest, NegativeTimesAreClampedToZero) {
   EXPECT_EQ(t[0], 0u);
   EXPECT_EQ(t[359], 528u);
   // The largest time stamp does not overflow either.
-  auto pmax = packetWithAzimuths(Layout::Protocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 0xFFFFFFFFu);
+  auto pmax =
+      packetWithAzimuths(Layout::Protocol17, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}, 0xFFFFFFFFu);
   DataPacketDecoder dmax;
   dmax.setLayout(Layout::Protocol17);
   ASSERT_TRUE(dmax.decodeDataPacket(pmax.data(), pmax.size()));
@@ -320,7 +321,8 @@ TEST(TimestampTest, NegativeTimesAreClampedToZero) {
 TEST(LayoutChangeTest, TakesEffectOnlyAfterTheNextEmission) {
   RecordingDecoder rec;
   ASSERT_EQ(rec.decoder.activeLayout(), Layout::Protocol16);
-  rec.feed(packetWithAzimuths(Layout::Protocol16, {30000, 30500, 31000, 31500, 32000, 32500, 33000, 33500, 34000, 34500, 35000, 35500}));
+  rec.feed(packetWithAzimuths(Layout::Protocol16,
+                              {30000, 30500, 31000, 31500, 32000, 32500, 33000, 33500, 34000, 34500, 35000, 35500}));
   rec.decoder.setPendingLayout(Layout::Protocol17);
   EXPECT_EQ(rec.decoder.activeLayout(), Layout::Protocol16);
   EXPECT_EQ(rec.decoder.pendingLayout(), Layout::Protocol17);
@@ -332,8 +334,7 @@ TEST(LayoutChangeTest, TakesEffectOnlyAfterTheNextEmission) {
   const std::array<std::uint16_t, 12> az{35800, 35900, 0, 100, 200, 300, 400, 500, 600, 700, 800, 900};
   for (int b = 0; b < 12; ++b) {
     w.setBlockAzimuth(b, az[b]);
-    for (int k = 0; k < 30; ++k)
-      w.setMeasurement(b, k, Measurement{static_cast<std::uint16_t>(1000 * (b + 1) + k), 1});
+    for (int k = 0; k < 30; ++k) w.setMeasurement(b, k, Measurement{static_cast<std::uint16_t>(1000 * (b + 1) + k), 1});
   }
   rec.feed(w.bytes());
   ASSERT_EQ(rec.records.size(), 1u);
@@ -351,7 +352,8 @@ TEST(LayoutChangeTest, TakesEffectOnlyAfterTheNextEmission) {
 
 TEST(DecoderControlTest, UnknownReturnModeIgnoresBlocksAndClearEmptiesEverything) {
   RecordingDecoder rec;
-  auto p = packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
+  auto p =
+      packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
   rec.decoder.setReturnMode(static_cast<ReturnMode>(4));
   rec.feed(p);
   rec.decoder.setReturnMode(static_cast<ReturnMode>(-1));
@@ -372,7 +374,8 @@ TEST(DecoderControlTest, RejectsWhatIsNotADataPacket) {
   DataPacketDecoder d;
   int emitted = 0;
   d.setRecordSink([&](const LidarDataSingleLine&) { ++emitted; });
-  auto p = packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
+  auto p =
+      packetWithAzimuths(Layout::Protocol16, {35000, 35500, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000});
   EXPECT_FALSE(d.decodeDataPacket(p.data(), p.size() - 1));
   std::vector<std::uint8_t> longer(p.begin(), p.end());
   longer.push_back(0);
@@ -460,8 +463,8 @@ TEST(GpsTimeTextTest, EpochSecondsOfTheGpsText) {
   EXPECT_EQ(gpsDateTimeText(GpsDateTime{21, 11, 22, 10, 0, 10}), "2021/11/22 10:00:10");
   EXPECT_EQ(gpsEpochSeconds("2021/11/22 10:00:10"), 1637575210u);
   EXPECT_EQ(gpsEpochSeconds("2024/02/29 23:59:59"), 1709251199u);
-  for (const char* bad : {"2023/02/29 00:00:00", "2021/13/01 00:00:00", "2021/11/22 24:00:00",
-                          "2021/11/22 10:60:00", "2106/02/07 06:28:15", "2000/00/00 00:00:00"})
+  for (const char* bad : {"2023/02/29 00:00:00", "2021/13/01 00:00:00", "2021/11/22 24:00:00", "2021/11/22 10:60:00",
+                          "2106/02/07 06:28:15", "2000/00/00 00:00:00"})
     EXPECT_EQ(gpsEpochSeconds(bad), 4294967295u) << bad;
   EXPECT_EQ(gpsEpochSeconds(gpsDateTimeText(GpsDateTime{21, 11, 22, 10, 0, 100})), 4294967295u);
 }

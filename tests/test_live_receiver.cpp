@@ -15,8 +15,8 @@
 #include "PacketEncoders.h"
 #include "RecordMetaTypes.h"
 #include "ScanPacketStream.h"
-#include "StatusPacket.h"
 #include "SignalCollector.h"
+#include "StatusPacket.h"
 #include "StatusReceiver.h"
 #include "UdpSocket.h"
 
@@ -433,8 +433,9 @@ class LiveReceiverTest : public QObject {
     // piece after the last line end.
     QCOMPARE(lines.size(), 1 + 24 + 3 + 2 + 1);
     QCOMPARE(lines[0], QByteArray("\t\t\xB1\xBE\xB5\xD8\xCA\xB1\xBC\xE4\t\t\t\t\t\t GPS\xCA\xB1\xBC\xE4"));
-    const QRegularExpression reading(QString::fromLatin1(
-        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}\t\t\tGPS\xCA\xB1\xBC\xE4 :2021/11/22 10:00:58\t\t1637575258$"));
+    const QRegularExpression reading(
+        QString::fromLatin1("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}\t\t\tGPS\xCA\xB1\xBC\xE4 :2021/11/22 "
+                            "10:00:58\t\t1637575258$"));
     QVERIFY2(reading.match(QString::fromLatin1(lines[1])).hasMatch(), lines[1].constData());
     const QByteArray jumpText("-------------- GPS\xCA\xB1\xBC\xE4\xB7\xA2\xC9\xFA\xCC\xF8\xB1\xE4 : ");
     QCOMPARE(lines[2], jumpText + "2000/00/00 00:00:00 -> 2021/11/22 10:00:58--------------");

@@ -1,30 +1,31 @@
 // The main window: construction, live start and stop with the simulated
 // sensor on loopback, the view aids and keys, the display pause, and a
 // screenshot of the simulated room with the grid on.
+#include <QVTKOpenGLStereoWidget.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QStandardItemModel>
 #include <QToolButton>
-#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 #include <cmath>
 #include <set>
 
+#include "About.h"
 #include "CaptureFile.h"
 #include "CapturePlayer.h"
 #include "DataPacketDecoder.h"
+#include "Form_QLaserSelection.h"
+#include "InetactionSetupWidget.h"
 #include "LiveDataReceiver.h"
 #include "LoopbackTestSupport.h"
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
 #include "SimulatorTestSupport.h"
-#include "About.h"
-#include "InetactionSetupWidget.h"
 #include "StatusReceiver.h"
 #include "UdpSocket.h"
 #include "WindowTestSupport.h"
-#include "Form_QLaserSelection.h"
 #include "manwindow.h"
 
 using namespace z540k;
@@ -270,7 +271,7 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     child<QToolButton>(w, "toolButton_MeaGrid")->click();
     for (int i = 0; i < 2; ++i) w.cloudView().pressKey('+', "plus");  // 3-pixel points
-    child<QComboBox>(w, "comboBox_View")->setCurrentIndex(1);  // from above
+    child<QComboBox>(w, "comboBox_View")->setCurrentIndex(1);         // from above
     w.CalculateCoordinates(simulatedRevolutions(Layout::Protocol17).at(1));
     QTRY_COMPARE(w.framesDrawn(), quint64(1));
     w.cloudView().resetCamera();
@@ -300,8 +301,10 @@ class MainWindowTest : public QObject {
         }
       matching += found;
     }
-    QVERIFY2(inside > int(points.size() * 9 / 10), qPrintable(QString("%1 of %2 in view").arg(inside).arg(points.size())));
-    QVERIFY2(matching > inside * 8 / 10, qPrintable(QString("%1 of %2 shown in their colour").arg(matching).arg(inside)));
+    QVERIFY2(inside > int(points.size() * 9 / 10),
+             qPrintable(QString("%1 of %2 in view").arg(inside).arg(points.size())));
+    QVERIFY2(matching > inside * 8 / 10,
+             qPrintable(QString("%1 of %2 shown in their colour").arg(matching).arg(inside)));
     // Far from the room the view is black or grid lines, not points.
     int coloured = 0;
     for (int x = 0; x < 40; ++x) {

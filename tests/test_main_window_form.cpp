@@ -1,5 +1,7 @@
 // The main window's generated form: every control the window's code reaches by
 // object name, with its class, place, texts, lists and defaults.
+#include <QVTKOpenGLStereoWidget.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
@@ -14,7 +16,6 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 
 #include "ui_manwindow.h"
@@ -87,8 +88,12 @@ class MainWindowFormTest : public QObject {
   void texts_data() {
     QTest::addColumn<QString>("text");
     const QList<QPair<const char*, QString>> rows = {
-        {"toolButton_Lidar", "Lidar"}, {"tolbtn_LidarDataList", "LidarData"}, {"toolButton_MeaGrid", "MeaGrid"},
-        {"toolButton_Coor", "Coordinate"}, {"tolbtn_offdata", "Pause"}, {"toolButton_selectCloud", "Select"},
+        {"toolButton_Lidar", "Lidar"},
+        {"tolbtn_LidarDataList", "LidarData"},
+        {"toolButton_MeaGrid", "MeaGrid"},
+        {"toolButton_Coor", "Coordinate"},
+        {"tolbtn_offdata", "Pause"},
+        {"toolButton_selectCloud", "Select"},
         {"toolButton_clear", "Clear"},
         // The colons after the port labels are full-width, the multicast one is not.
         {"label_portNumber", QString::fromUtf8("Port Number：")},
@@ -97,15 +102,23 @@ class MainWindowFormTest : public QObject {
         {"lineEdit", "2369"},
         {"label_2", " Multicast IP:"},
         {"lineEdit_2", "224.1.1.1"},
-        {"toolButton_Open", "Open"}, {"toolButton_GoToStart", ""}, {"toolButton_SeekBackward", ""},
-        {"toolButton_Play", ""}, {"toolButton_SeekForward", ""}, {"toolButton_GoToEnd", ""},
+        {"toolButton_Open", "Open"},
+        {"toolButton_GoToStart", ""},
+        {"toolButton_SeekBackward", ""},
+        {"toolButton_Play", ""},
+        {"toolButton_SeekForward", ""},
+        {"toolButton_GoToEnd", ""},
         {"toolButton_SavePcapData", "Record"},
-        {"Btn_Setting", "Parameter"}, {"Btn_ACWPSetting", "ACWPSettin"}, {"Btn_Channel", "Channel"},
+        {"Btn_Setting", "Parameter"},
+        {"Btn_ACWPSetting", "ACWPSettin"},
+        {"Btn_Channel", "Channel"},
         {"Btn_SaveCSV", "SaveData"},
         {"setVerticalPushButton", QString::fromUtf8("俯仰角度信息")},
         {"label_3", QString::fromUtf8("显示角度：±")},
         {"showAngle_lineEdit", "180.0"},
-        {"toolButton_About", "About"}, {"toolButton_User", "UserGuide"}, {"toolButton_Develop", "Develop"},
+        {"toolButton_About", "About"},
+        {"toolButton_User", "UserGuide"},
+        {"toolButton_Develop", "Develop"},
     };
     for (const auto& r : rows) QTest::newRow(r.first) << r.second;
   }
@@ -161,17 +174,29 @@ class MainWindowFormTest : public QObject {
     QTest::addColumn<int>("item");
     QTest::addColumn<QString>("image");
     const QList<QPair<const char*, const char*>> buttons = {
-        {"toolButton_Lidar", "Lidar"}, {"tolbtn_LidarDataList", "DataList"}, {"toolButton_MeaGrid", "Grid"}, {"toolButton_Coor", "Coordinate"},
-        {"tolbtn_offdata", "Red"}, {"toolButton_selectCloud", "select"}, {"toolButton_clear", "clear"},
-        {"toolButton_Open", "OpenCaptureFile"}, {"toolButton_GoToStart", "Gotostart"},
-        {"toolButton_SeekBackward", "Seekbackward"}, {"toolButton_Play", "Play"},
-        {"toolButton_SeekForward", "Seekforward"}, {"toolButton_GoToEnd", "Gotostop"},
-        {"toolButton_SavePcapData", "Record"}, {"Btn_Setting", "InteractionSetUp"},
-        {"Btn_ACWPSetting", "AdvancedSetting"}, {"Btn_Channel", "Chanel"}, {"Btn_SaveCSV", "Csv"},
-        {"toolButton_About", "About"}, {"toolButton_User", "User"}, {"toolButton_Develop", "Develop"},
+        {"toolButton_Lidar", "Lidar"},
+        {"tolbtn_LidarDataList", "DataList"},
+        {"toolButton_MeaGrid", "Grid"},
+        {"toolButton_Coor", "Coordinate"},
+        {"tolbtn_offdata", "Red"},
+        {"toolButton_selectCloud", "select"},
+        {"toolButton_clear", "clear"},
+        {"toolButton_Open", "OpenCaptureFile"},
+        {"toolButton_GoToStart", "Gotostart"},
+        {"toolButton_SeekBackward", "Seekbackward"},
+        {"toolButton_Play", "Play"},
+        {"toolButton_SeekForward", "Seekforward"},
+        {"toolButton_GoToEnd", "Gotostop"},
+        {"toolButton_SavePcapData", "Record"},
+        {"Btn_Setting", "InteractionSetUp"},
+        {"Btn_ACWPSetting", "AdvancedSetting"},
+        {"Btn_Channel", "Chanel"},
+        {"Btn_SaveCSV", "Csv"},
+        {"toolButton_About", "About"},
+        {"toolButton_User", "User"},
+        {"toolButton_Develop", "Develop"},
     };
-    for (const auto& b : buttons)
-      QTest::newRow(b.first) << QString(b.first) << -1 << kImages + b.second + ".png";
+    for (const auto& b : buttons) QTest::newRow(b.first) << QString(b.first) << -1 << kImages + b.second + ".png";
     const char* views[] = {"zhengshi", "fushi", "zuoshi"};
     for (int i = 0; i < 3; ++i)
       QTest::addRow("comboBox_View#%d", i) << QString("comboBox_View") << i << kImages + views[i] + ".png";

@@ -17,7 +17,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-
 NetworkSettingsInput emptyInput() {
   NetworkSettingsInput in;
   in.motorSpeed = " 10 HZ";
@@ -58,21 +57,20 @@ TEST(NetworkSettingsPacketTest, LongPacketOfEveryFieldTyped) {
   StatusSnapshot snapshot = longSnapshot();
   const StatusSnapshot before = snapshot;
   const auto packet = buildLongNetworkSettingsPacket(fullInput(), snapshot, kNow);
-  const Bytes expectedHead = {
-      0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA,  // header
-      0x04, 0xB0,                                      // " 20 HZ": 1200 rpm
-      0x0A, 0x01, 0x02, 0x03,                          // sensor IP
-      0x0A, 0x01, 0x02, 0xC8,                          // destination IP
-      0x60, 0x76, 0x88, 0x0A, 0xBC, 0xFE,              // MAC
-      0x09, 0x42, 0xFF, 0xFF,                          // data port 2370, device port 65535
-      0x0A, 0x01, 0x02, 0x09,                          // NTP
-      0x0A, 0x01, 0x00, 0x01,                          // gateway
-      0xFF, 0xFF, 0x00, 0x00,                          // subnet mask
-      0x00, 0x01, 0x00, 0x01, 0x00, 0x01,              // Stop, interval 1, Sleep
-      0x42, 0x49,                                      // 46-47 from the snapshot
-      0x23, 0x28,                                      // PPS angle 90.00
-      0x5E, 0x65,                                      // 50-51 from the snapshot
-      0x18, 0x03, 0x09, 0x08, 0x05, 0x1E};             // 2024-03-09 08:05:30
+  const Bytes expectedHead = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA,  // header
+                              0x04, 0xB0,                                      // " 20 HZ": 1200 rpm
+                              0x0A, 0x01, 0x02, 0x03,                          // sensor IP
+                              0x0A, 0x01, 0x02, 0xC8,                          // destination IP
+                              0x60, 0x76, 0x88, 0x0A, 0xBC, 0xFE,              // MAC
+                              0x09, 0x42, 0xFF, 0xFF,                          // data port 2370, device port 65535
+                              0x0A, 0x01, 0x02, 0x09,                          // NTP
+                              0x0A, 0x01, 0x00, 0x01,                          // gateway
+                              0xFF, 0xFF, 0x00, 0x00,                          // subnet mask
+                              0x00, 0x01, 0x00, 0x01, 0x00, 0x01,              // Stop, interval 1, Sleep
+                              0x42, 0x49,                                      // 46-47 from the snapshot
+                              0x23, 0x28,                                      // PPS angle 90.00
+                              0x5E, 0x65,                                      // 50-51 from the snapshot
+                              0x18, 0x03, 0x09, 0x08, 0x05, 0x1E};             // 2024-03-09 08:05:30
   EXPECT_EQ(range(packet, 0, 58), expectedHead);
   EXPECT_EQ(range(packet, 58, 1204), range(before, 58, 1204));
   EXPECT_EQ(range(packet, 1204, 1206), (Bytes{0x0F, 0xF0}));
@@ -123,8 +121,8 @@ TEST(NetworkSettingsPacketTest, PortBoundsAndPpsAngle) {
       EXPECT_EQ(range(packet, 26, 28), (Bytes{0x09, 0x41}));
     }
   }
-  for (const auto& [text, bytes] : std::vector<std::pair<std::string, Bytes>>{
-           {"360", {0x8C, 0xA0}}, {"0", {0x00, 0x00}}, {"", {0x12, 0x34}}}) {
+  for (const auto& [text, bytes] :
+       std::vector<std::pair<std::string, Bytes>>{{"360", {0x8C, 0xA0}}, {"0", {0x00, 0x00}}, {"", {0x12, 0x34}}}) {
     StatusSnapshot snapshot = longSnapshot();
     NetworkSettingsInput in = emptyInput();
     in.ppsAngle = text;
@@ -156,13 +154,13 @@ TEST(NetworkSettingsPacketTest, MacAndMotorSpeedChoices) {
     bool usable;
     Bytes bytes;  // 18-23
   };
-  for (const Case& c : std::vector<Case>{
-           {"60-76-88-00-00-1", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x00}},    // 16 characters: default
-           {"", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x00}},
-           {"a0:b1:C2:d3:E4:f5", true, {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5}},  // any separator
-           {"60-76-88-00-00-0g", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x01}},  // 17, not hex: snapshot's
-           {"6 -76-88-00-00-01", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x01}},
-           {"0x-76-88-00-00-01", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x01}}}) {
+  for (const Case& c :
+       std::vector<Case>{{"60-76-88-00-00-1", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x00}},  // 16 characters: default
+                         {"", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x00}},
+                         {"a0:b1:C2:d3:E4:f5", true, {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5}},   // any separator
+                         {"60-76-88-00-00-0g", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x01}},  // 17, not hex: snapshot's
+                         {"6 -76-88-00-00-01", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x01}},
+                         {"0x-76-88-00-00-01", false, {0x60, 0x76, 0x88, 0x00, 0x00, 0x01}}}) {
     SCOPED_TRACE("MAC \"" + c.mac + "\"");
     EXPECT_EQ(macTextUsable(c.mac), c.usable);
     StatusSnapshot snapshot = longSnapshot();
@@ -258,14 +256,14 @@ TEST(NetworkSettingsPacketTest, StatusDumpRoundTripAndRefusals) {
   EXPECT_EQ(back, packet);
 
   const StatusSnapshot untouched = back;
-  for (const auto& [bad, says] : std::vector<std::pair<std::string, std::string>>{
-           {text.substr(0, text.size() - 3), "1205 bytes"},
-           {text + "00", "more than 1206"},
-           {"zz " + text.substr(3), "byte 1 is \"zz\""},
-           {text.substr(0, 6) + "a 5" + text.substr(8), "byte 3 is \"a\""},
-           {"a5ff" + text.substr(5), "byte 1 is \"a5ff\""},
-           {text.substr(0, 3) + "0x" + text.substr(5), "byte 2 is \"0x\""},
-           {"", "0 bytes"}}) {
+  for (const auto& [bad, says] :
+       std::vector<std::pair<std::string, std::string>>{{text.substr(0, text.size() - 3), "1205 bytes"},
+                                                        {text + "00", "more than 1206"},
+                                                        {"zz " + text.substr(3), "byte 1 is \"zz\""},
+                                                        {text.substr(0, 6) + "a 5" + text.substr(8), "byte 3 is \"a\""},
+                                                        {"a5ff" + text.substr(5), "byte 1 is \"a5ff\""},
+                                                        {text.substr(0, 3) + "0x" + text.substr(5), "byte 2 is \"0x\""},
+                                                        {"", "0 bytes"}}) {
     EXPECT_FALSE(parseStatusDump(bad, back, error)) << says;
     EXPECT_NE(error.find(says), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);

@@ -69,8 +69,9 @@ const QString kCheckPort = "warring|Please check the device package port !";
 const QString kRefreshed = "Tips|Resresh completed";
 const QString kSetupCompleted = "Tips|Setup completed";
 const QString kCloseQuestion = "Question|Whether to close the Settings form ?";
-const QString kGatewayBox = "Warning|The gateway is not on the same network segment (subnet) defined by the IP "
-                            "address and subnet mask. Please reset it.";
+const QString kGatewayBox =
+    "Warning|The gateway is not on the same network segment (subnet) defined by the IP "
+    "address and subnet mask. Please reset it.";
 
 // The port every settings packet goes to, at the simulated sensor's address:
 // held here for one test, it receives what the window sends.
@@ -165,8 +166,9 @@ class NetworkSettingsWindowTest : public QObject {
             window.maximumSize() == QSize(658, 700));
     QVERIFY(!window.testAttribute(Qt::WA_QuitOnClose));
     const std::pair<const char*, const char*> titles[] = {
-        {"groupBox", "Laser Config"}, {"groupBox_real_time_status", "Laser State"}, {"groupBox_2", "GPS Posotion："},
-        {"pushButton_LidarRefresh", "Refresh state"}, {"pushButton_OK", "Set"}, {"pushButton_Cancel", "Cancel"}};
+        {"groupBox", "Laser Config"},     {"groupBox_real_time_status", "Laser State"},
+        {"groupBox_2", "GPS Posotion："}, {"pushButton_LidarRefresh", "Refresh state"},
+        {"pushButton_OK", "Set"},         {"pushButton_Cancel", "Cancel"}};
     for (const auto& [name, title] : titles) {
       QWidget* w = child(window, name);
       QCOMPARE(w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString(), QString(title));
@@ -184,9 +186,11 @@ class NetworkSettingsWindowTest : public QObject {
         {"lineEdit_destPort", "label_destPort", "device Port：", ""},
         {"lineEdit_Subnet", "label_Subnet", "Subnet Mask：", ""},
         {"lineEdit_Gateway", "label_Gateway", "default gateway：", ""},
-        {"lineEdit_mac_addr", "label_mac_addr", "Mac：", "D"}, {"lineEdit_interval", "label_3", "Packet interval：", "H"},
+        {"lineEdit_mac_addr", "label_mac_addr", "Mac：", "D"},
+        {"lineEdit_interval", "label_3", "Packet interval：", "H"},
         {"comboBox_rotateSpeed", "label_rotateSpeed", "Motor speed (RPM)：", ""},
-        {"comboBox_localTime", "label_localTime", "Local time：", ""}, {"comboBox", "label", "Motor State：", ""},
+        {"comboBox_localTime", "label_localTime", "Local time：", ""},
+        {"comboBox", "label", "Motor State：", ""},
         {"CBox_Resolution", "label_4", "Resolution:", "H"},
         {"lineEdit_utc_time", "label_GPS_NTP_time", "GPS\\NTP time:", "D"},
         {"comboBox_LVDS_Valuse", "label_LVDS", "LVDS:", "D"},
@@ -194,7 +198,8 @@ class NetworkSettingsWindowTest : public QObject {
         {"lineEdit_PPS_Set_Angle", "label_PPS_Set_Angle", "PPS Set Angle：", "D"},
         {"lineEdit_NTP", "label_7", "NTP IP: ", ""},
         {"lineEdit_Motor_State", "label_Motor_State", "Motor speed Read：", "DN"},
-        {"lineEdit", "label_5", "PPS Angle Locked：", "D"}, {"lineEdit_2", "label_6", "Deviation Angle:", "D"},
+        {"lineEdit", "label_5", "PPS Angle Locked：", "D"},
+        {"lineEdit_2", "label_6", "Deviation Angle:", "D"},
         {"lineEdit_Plate_2_T", "label_Plate_2_T", "Plate-2 Temperature：", "D"},
         {"lineEdit_Plate_3_V", "label_Plate_3_V", "Plate-3 Voltage：", "DH"},
         {"lineEdit_High_T_Pause", "label_High_T_Pause", "High_T Pause:", "DH"},
@@ -220,10 +225,12 @@ class NetworkSettingsWindowTest : public QObject {
     QCOMPARE(child<QLabel>(window, "label_LVDS")->font().family(), QString("Arial"));
     QVERIFY(child<QLabel>(window, "label_GPS_Position")->text().isEmpty());
 
-    const std::pair<const char*, QStringList> items[] = {
-        {"comboBox_rotateSpeed", {" 5 HZ", " 10 HZ", " 20 HZ"}}, {"comboBox_localTime", {" Yes", " No"}},
-        {"comboBox", {"Run", "Stop"}},        {"CBox_Resolution", {"1mm", "4mm"}},
-        {"comboBox_LVDS_Valuse", {"0：LVDS锁定", "1：LVDS未锁定"}}, {"comboBox_LidarStatus", {"Running", "Sleep"}}};
+    const std::pair<const char*, QStringList> items[] = {{"comboBox_rotateSpeed", {" 5 HZ", " 10 HZ", " 20 HZ"}},
+                                                         {"comboBox_localTime", {" Yes", " No"}},
+                                                         {"comboBox", {"Run", "Stop"}},
+                                                         {"CBox_Resolution", {"1mm", "4mm"}},
+                                                         {"comboBox_LVDS_Valuse", {"0：LVDS锁定", "1：LVDS未锁定"}},
+                                                         {"comboBox_LidarStatus", {"Running", "Sleep"}}};
     for (const auto& [name, texts] : items) {
       auto* combo = child<QComboBox>(window, name);
       QStringList actual;
@@ -241,9 +248,10 @@ class NetworkSettingsWindowTest : public QObject {
       QString accepted = "255.255.255.0", refused = "256.1.1.1";
       QVERIFY(v->validate(accepted, at) == QValidator::Acceptable && v->validate(refused, at) == QValidator::Invalid);
     }
-    const std::tuple<const char*, int, int> ranges[] = {
-        {"lineEdit_defaultPort", 1024, 65536}, {"lineEdit_destPort", 1024, 65536}, {"lineEdit_interval", 0, 1},
-        {"lineEdit_SetPPS_Angle", 0, 360}};
+    const std::tuple<const char*, int, int> ranges[] = {{"lineEdit_defaultPort", 1024, 65536},
+                                                        {"lineEdit_destPort", 1024, 65536},
+                                                        {"lineEdit_interval", 0, 1},
+                                                        {"lineEdit_SetPPS_Angle", 0, 360}};
     for (const auto& [name, low, high] : ranges) {
       auto* v = qobject_cast<const QIntValidator*>(child<QLineEdit>(window, name)->validator());
       QVERIFY2(v && v->bottom() == low && v->top() == high, name);
@@ -262,10 +270,17 @@ class NetworkSettingsWindowTest : public QObject {
     QVERIFY(!child<QPushButton>(window, "pushButton_OK")->isEnabled());
     QVERIFY(window.versions().isEmpty());
 
-    const char* cleared[] = {"lineEdit_Current_IP",   "lineEdit_DefaultIP",   "lineEdit_DestIP",
-                             "lineEdit_Current_Port", "lineEdit_defaultPort", "lineEdit_destPort",
-                             "lineEdit_GPS_Position_latitude", "lineEdit_GPS_Position_longitude",
-                             "lineEdit_Motor_State",  "lineEdit_mac_addr",    "lineEdit_interval"};
+    const char* cleared[] = {"lineEdit_Current_IP",
+                             "lineEdit_DefaultIP",
+                             "lineEdit_DestIP",
+                             "lineEdit_Current_Port",
+                             "lineEdit_defaultPort",
+                             "lineEdit_destPort",
+                             "lineEdit_GPS_Position_latitude",
+                             "lineEdit_GPS_Position_longitude",
+                             "lineEdit_Motor_State",
+                             "lineEdit_mac_addr",
+                             "lineEdit_interval"};
     for (const char* name : cleared) setText(window, name, "x");
     setText(window, "lineEdit_NTP", "10.0.0.1");
     QVERIFY(QMetaObject::invokeMethod(&window, "onCleanUCWPControl"));
@@ -308,8 +323,14 @@ class NetworkSettingsWindowTest : public QObject {
     feed(window, sim::encodeStatusPacket(s));
     feed(window, sim::encodeStatusPacket(s));
     QCOMPARE(spy.count(), 2);
-    const QStringList expected = {"V1.2.3", "2024.3.9-V.1.2.3", QString("Z540-K simulated") + QString(4, QChar(0)),
-                                  "V1.2",   "V10.11", "V0.0", "V255.9", "V2.0"};
+    const QStringList expected = {"V1.2.3",
+                                  "2024.3.9-V.1.2.3",
+                                  QString("Z540-K simulated") + QString(4, QChar(0)),
+                                  "V1.2",
+                                  "V10.11",
+                                  "V0.0",
+                                  "V255.9",
+                                  "V2.0"};
     QCOMPARE(spy.at(1).at(0).toStringList(), expected);
     QCOMPARE(window.versions(), expected);
     QVERIFY(!window.shortFormat());
@@ -374,8 +395,7 @@ class NetworkSettingsWindowTest : public QObject {
     row("ports as the validator takes them", false, {"lineEdit_defaultPort=+2000", "lineEdit_destPort=02001"},
         {"--data-port", "+2000", "--device-port", "02001"});
     row("a port the sensor keeps", false, {"lineEdit_defaultPort=1024"}, {"--data-port", "1024"});
-    row("server addresses", false,
-        {"lineEdit_Subnet=255.255.0.0", "lineEdit_Gateway=127.0.0.254", "lineEdit_NTP="},
+    row("server addresses", false, {"lineEdit_Subnet=255.255.0.0", "lineEdit_Gateway=127.0.0.254", "lineEdit_NTP="},
         {"--subnet", "255.255.0.0", "--gateway", "127.0.0.254", "--ntp", ""});
     row("PPS angle", false, {"lineEdit_SetPPS_Angle=90"}, {"--pps-angle", "90"});
     row("the same address written twice", false, {"lineEdit_DestIP=127.0.0.02"}, {"--dest-ip", "127.0.0.02"}, same);
@@ -407,13 +427,12 @@ class NetworkSettingsWindowTest : public QObject {
     if (!sensor.open) QSKIP("port 2368 at 127.0.0.2 is taken on this machine");
     MessageRecorder messages;
     InetactionSetupWidget window;
-    const auto status = sim::encodeStatusPacket(sampleStatus(), shortLayout ? sim::StatusLayout::Short
-                                                                             : sim::StatusLayout::Long);
+    const auto status =
+        sim::encodeStatusPacket(sampleStatus(), shortLayout ? sim::StatusLayout::Short : sim::StatusLayout::Long);
     feed(window, status);
     click(window, "pushButton_LidarRefresh");
     child<QComboBox>(window, "comboBox_localTime")->setCurrentIndex(1);  // " No": no clock in the packet
-    for (const QString& edit : edits)
-      setText(window, qPrintable(edit.section('=', 0, 0)), edit.section('=', 1));
+    for (const QString& edit : edits) setText(window, qPrintable(edit.section('=', 0, 0)), edit.section('=', 1));
     messages.messages.clear();
     click(window, "pushButton_OK");
     const std::vector<std::uint8_t> sent = sensor.take();
@@ -458,9 +477,10 @@ class NetworkSettingsWindowTest : public QObject {
     InetactionSetupWidget window;
     feed(window, sim::encodeStatusPacket(sampleStatus()));
     click(window, "pushButton_LidarRefresh");
-    const std::pair<const char*, QStringList> fields[] = {
-        {"lineEdit_defaultPort", {"65536", "-1", "NaN", "port"}}, {"lineEdit_destPort", {"65536", "-1", "x"}},
-        {"lineEdit_interval", {"65536", "-1", "nan"}},             {"lineEdit_SetPPS_Angle", {"361", "-1", "1e2"}}};
+    const std::pair<const char*, QStringList> fields[] = {{"lineEdit_defaultPort", {"65536", "-1", "NaN", "port"}},
+                                                          {"lineEdit_destPort", {"65536", "-1", "x"}},
+                                                          {"lineEdit_interval", {"65536", "-1", "nan"}},
+                                                          {"lineEdit_SetPPS_Angle", {"361", "-1", "1e2"}}};
     const QStringList names = {"Data Port", "device Port", "Packet interval", "PPS angle (degrees)"};
     for (std::size_t i = 0; i < 4; ++i) {
       const QString before = shownText(window, fields[i].first);
@@ -488,10 +508,12 @@ class NetworkSettingsWindowTest : public QObject {
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("result");  // of a slot: 0 false, 1 true
-    const QString mask = "Warning|The subnet mask entered is invalid. The subnet mask must be contiguous, please "
-                         "re-enter the subnet mask.";
-    const QString octet = "Warning|%1 is not a valid item in the first paragraph. Please specify a value between 1 "
-                          "and 223.";
+    const QString mask =
+        "Warning|The subnet mask entered is invalid. The subnet mask must be contiguous, please "
+        "re-enter the subnet mask.";
+    const QString octet =
+        "Warning|%1 is not a valid item in the first paragraph. Please specify a value between 1 "
+        "and 223.";
     const auto row = [](const char* name, const char* action, const QStringList& fields, const char* field,
                         const char* after, const QString& box = {}, int result = -1) {
       QTest::newRow(name) << QString(action) << fields << QString(field) << QString(after) << box << result;
@@ -591,21 +613,33 @@ class NetworkSettingsWindowTest : public QObject {
     QVERIFY(QObject::connect(&receiver, SIGNAL(SendDataDifo(const u_char*)), &window,
                              SLOT(OnLidarDifoData(const u_char*)), Qt::UniqueConnection));
     startReceiver(receiver, statusPort);
-    std::vector<std::string> args = {kSim,          "--data-port",   std::to_string(dataPort.port()),
-                                      "--status-port", std::to_string(statusPort.port()),
-                                      "--sensor-port", std::to_string(simulatorPort.localPort()),
-                                      "--rpm",         "600",          "--seconds", "120"};
+    std::vector<std::string> args = {kSim,
+                                     "--data-port",
+                                     std::to_string(dataPort.port()),
+                                     "--status-port",
+                                     std::to_string(statusPort.port()),
+                                     "--sensor-port",
+                                     std::to_string(simulatorPort.localPort()),
+                                     "--rpm",
+                                     "600",
+                                     "--seconds",
+                                     "120"};
     if (shortLayout) args.push_back("--short-status");
     Process sim(args);
 
     QTRY_VERIFY_WITH_TIMEOUT(window.sendReady(), 30000);
     QCOMPARE(window.shortFormat(), shortLayout);
     if (!shortLayout) {
-      const std::pair<const char*, const char*> live[] = {
-          {"lineEdit_Motor_State", "600"}, {"lineEdit", "0"}, {"lineEdit_2", "0.02"}, {"lineEdit_Plate_2_T", "45.00"},
-          {"lineEdit_Machine_Stop_T", "115.00"}, {"lineEdit_mac_addr", "60-76-88-00-00-01"},
-          {"lineEdit_GPS_Position_latitude", "3958.12340N"}, {"lineEdit_GPS_Position_longitude", "11623.5678E"},
-          {"comboBox_LVDS_Valuse", "0：LVDS锁定"}, {"lineEdit_GPS_State", "1"}};
+      const std::pair<const char*, const char*> live[] = {{"lineEdit_Motor_State", "600"},
+                                                          {"lineEdit", "0"},
+                                                          {"lineEdit_2", "0.02"},
+                                                          {"lineEdit_Plate_2_T", "45.00"},
+                                                          {"lineEdit_Machine_Stop_T", "115.00"},
+                                                          {"lineEdit_mac_addr", "60-76-88-00-00-01"},
+                                                          {"lineEdit_GPS_Position_latitude", "3958.12340N"},
+                                                          {"lineEdit_GPS_Position_longitude", "11623.5678E"},
+                                                          {"comboBox_LVDS_Valuse", "0：LVDS锁定"},
+                                                          {"lineEdit_GPS_State", "1"}};
       for (const auto& [field, expected] : live) QCOMPARE(shownText(window, field), QString(expected));
       QCOMPARE(window.versions().mid(0, 2), (QStringList{"V1.2.3", "2024.3.9-V.1.2.3"}));
     }
@@ -614,13 +648,17 @@ class NetworkSettingsWindowTest : public QObject {
     QCOMPARE(shown(messages), QStringList{kRefreshed});
     QVERIFY(child<QPushButton>(window, "pushButton_OK")->isEnabled());
     std::vector<std::pair<const char*, QString>> refreshed = {
-        {"lineEdit_DefaultIP", "127.0.0.2"}, {"lineEdit_DestIP", "127.0.0.1"},
+        {"lineEdit_DefaultIP", "127.0.0.2"},
+        {"lineEdit_DestIP", "127.0.0.1"},
         {"lineEdit_defaultPort", QString::number(dataPort.port())},
         {"lineEdit_destPort", QString::number(statusPort.port())},
-        {"lineEdit_Motor_State", "600"}, {"comboBox_rotateSpeed", " 10 HZ"}};
+        {"lineEdit_Motor_State", "600"},
+        {"comboBox_rotateSpeed", " 10 HZ"}};
     if (!shortLayout)  // the short layout carries none of these
-      refreshed.insert(refreshed.end(), {{"lineEdit_Subnet", "255.0.0.0"}, {"lineEdit_Gateway", "127.0.0.1"},
-                                         {"lineEdit_NTP", "0.0.0.0"}, {"comboBox", "Run"}});
+      refreshed.insert(refreshed.end(), {{"lineEdit_Subnet", "255.0.0.0"},
+                                         {"lineEdit_Gateway", "127.0.0.1"},
+                                         {"lineEdit_NTP", "0.0.0.0"},
+                                         {"comboBox", "Run"}});
     for (const auto& [field, expected] : refreshed) QCOMPARE(shownText(window, field), expected);
 
     // What Set sends: the refreshed fields with new addresses, ports and speed.
@@ -665,8 +703,8 @@ class NetworkSettingsWindowTest : public QObject {
     QVERIFY(sensor.take().empty());
 
     sim::StatusPacketBytes status{};
-    const bool applied = awaitStatus(newStatus, status,
-                                     [](const sim::StatusPacketBytes& p) { return std::get<4>(settingsIn(p)) == 1200; });
+    const bool applied = awaitStatus(
+        newStatus, status, [](const sim::StatusPacketBytes& p) { return std::get<4>(settingsIn(p)) == 1200; });
     QVERIFY2(applied, sim.err().c_str());
     const Settings expected{{127, 0, 0, 3}, {127, 0, 0, 4}, newDataPort.port(), newStatusPort.port(), 1200};
     QVERIFY(settingsIn(status) == expected);
@@ -686,27 +724,48 @@ class NetworkSettingsWindowTest : public QObject {
   static const std::vector<DisplayRow>& displayRows() {
     using S = sim::SensorStatus&;
     static const std::vector<DisplayRow> rows = {
-        {"sample", [](S) {},
-         {{"lineEdit_Motor_State", "600"}, {"lineEdit_utc_time", "2024/3/9 8:5:30"},
-          {"lineEdit_PPS_Set_Angle", "360.00"}, {"lineEdit_GPS_Position_longitude", "11623.5678E"},
-          {"lineEdit_GPS_Position_latitude", "3958.12340N"}, {"lineEdit_mac_addr", "60-76-88-0a-0b-ff"},
-          {"lineEdit", "0"}, {"lineEdit_2", "0.02"}, {"lineEdit_Plate_2_T", "45.00"},
-          {"comboBox_LVDS_Valuse", "1：LVDS未锁定"}, {"lineEdit_GPS_State", "1"}, {"lineEdit_PPS_State", "1"},
-          {"lineEdit_High_T_Pause", "0"}, {"lineEdit_Machine_Stop_T", "115.00"},
-          {"lineEdit_Plate_3_V", "1205000000"}, {"lineEdit_DefaultIP", "127.0.0.2"}, {"lineEdit_DestIP", "127.0.0.1"},
-          {"lineEdit_NTP", "0.0.0.0"}, {"lineEdit_Gateway", "127.0.0.1"}, {"lineEdit_Subnet", "255.0.0.0"},
-          {"lineEdit_defaultPort", "2368"}, {"lineEdit_destPort", "2369"}, {"lineEdit_interval", "0"},
-          {"comboBox_rotateSpeed", " 10 HZ"}, {"comboBox_LidarStatus", "Running"}, {"comboBox", "Run"}}},
-        {"motor 100 shows 0", [](S s) { s.motorSpeed = 100; },
+        {"sample",
+         [](S) {},
+         {{"lineEdit_Motor_State", "600"},
+          {"lineEdit_utc_time", "2024/3/9 8:5:30"},
+          {"lineEdit_PPS_Set_Angle", "360.00"},
+          {"lineEdit_GPS_Position_longitude", "11623.5678E"},
+          {"lineEdit_GPS_Position_latitude", "3958.12340N"},
+          {"lineEdit_mac_addr", "60-76-88-0a-0b-ff"},
+          {"lineEdit", "0"},
+          {"lineEdit_2", "0.02"},
+          {"lineEdit_Plate_2_T", "45.00"},
+          {"comboBox_LVDS_Valuse", "1：LVDS未锁定"},
+          {"lineEdit_GPS_State", "1"},
+          {"lineEdit_PPS_State", "1"},
+          {"lineEdit_High_T_Pause", "0"},
+          {"lineEdit_Machine_Stop_T", "115.00"},
+          {"lineEdit_Plate_3_V", "1205000000"},
+          {"lineEdit_DefaultIP", "127.0.0.2"},
+          {"lineEdit_DestIP", "127.0.0.1"},
+          {"lineEdit_NTP", "0.0.0.0"},
+          {"lineEdit_Gateway", "127.0.0.1"},
+          {"lineEdit_Subnet", "255.0.0.0"},
+          {"lineEdit_defaultPort", "2368"},
+          {"lineEdit_destPort", "2369"},
+          {"lineEdit_interval", "0"},
+          {"comboBox_rotateSpeed", " 10 HZ"},
+          {"comboBox_LidarStatus", "Running"},
+          {"comboBox", "Run"}}},
+        {"motor 100 shows 0",
+         [](S s) { s.motorSpeed = 100; },
          {{"lineEdit_Motor_State", "0"}, {"comboBox_rotateSpeed", " 10 HZ"}}},
         {"motor 101", [](S s) { s.motorSpeed = 101; }, {{"lineEdit_Motor_State", "101"}}},
-        {"motor 400 keeps the choice", [](S s) { s.motorSpeed = 400; },
+        {"motor 400 keeps the choice",
+         [](S s) { s.motorSpeed = 400; },
          {{"lineEdit_Motor_State", "400"}, {"comboBox_rotateSpeed", " 10 HZ"}}},
         {"motor 250", [](S s) { s.motorSpeed = 250; }, {{"comboBox_rotateSpeed", " 5 HZ"}}},
         {"motor 1250", [](S s) { s.motorSpeed = 1250; }, {{"comboBox_rotateSpeed", " 20 HZ"}}},
-        {"stopped and asleep", [](S s) { s.runState = 1, s.sensorState = 1; },
+        {"stopped and asleep",
+         [](S s) { s.runState = 1, s.sensorState = 1; },
          {{"comboBox", "Stop"}, {"comboBox_LidarStatus", "Sleep"}}},
-        {"unknown states keep the choices", [](S s) { s.runState = 2, s.sensorState = 5; },
+        {"unknown states keep the choices",
+         [](S s) { s.runState = 2, s.sensorState = 5; },
          {{"comboBox", "Run"}, {"comboBox_LidarStatus", "Running"}}},
         // Two's complement hundredths.
         {"deviation FF FF", [](S s) { s.ppsDeviation = 0xFFFF; }, {{"lineEdit", "0"}, {"lineEdit_2", "-0.01"}}},
@@ -744,22 +803,50 @@ class NetworkSettingsWindowTest : public QObject {
         {"sent, OK closes", {}, {}, QMessageBox::Ok, done, true, false},
         {"sent, Cancel stays", {}, {}, QMessageBox::Cancel, done, true, true},
         {"optional addresses empty", {}, clearOptional, QMessageBox::Ok, done, true, false},
-        {"same addresses", {}, field("lineEdit_DestIP", "127.0.0.2"), QMessageBox::Ok,
-         {"warring|The Lidar local IP cannot be set to the same as the destination IP.Please reset it !"}, false, true},
-        {"half-typed NTP", {}, field("lineEdit_NTP", "10.0.0"), QMessageBox::Ok,
+        {"same addresses",
+         {},
+         field("lineEdit_DestIP", "127.0.0.2"),
+         QMessageBox::Ok,
+         {"warring|The Lidar local IP cannot be set to the same as the destination IP.Please reset it !"},
+         false,
+         true},
+        {"half-typed NTP",
+         {},
+         field("lineEdit_NTP", "10.0.0"),
+         QMessageBox::Ok,
          {"warring|NTP IP \"10.0.0\" is not a complete IPv4 address. Please enter four numbers separated by dots, "
           "or leave the field empty !"},
-         false, true},
-        {"sensor IP ending in a dot", {}, field("lineEdit_DefaultIP", "127.0.0."), QMessageBox::Ok,
-         {incomplete.arg("Lidar IP \"127.0.0.\"")}, false, true},
-        {"half-typed gateway", {}, field("lineEdit_Gateway", "127.0"), QMessageBox::Ok,
-         {incomplete.arg("default gateway \"127.0\"")}, false, true},
-        {"MAC not hexadecimal", {}, field("lineEdit_mac_addr", "60-76-88-00-00-zz"), QMessageBox::Ok,
+         false,
+         true},
+        {"sensor IP ending in a dot",
+         {},
+         field("lineEdit_DefaultIP", "127.0.0."),
+         QMessageBox::Ok,
+         {incomplete.arg("Lidar IP \"127.0.0.\"")},
+         false,
+         true},
+        {"half-typed gateway",
+         {},
+         field("lineEdit_Gateway", "127.0"),
+         QMessageBox::Ok,
+         {incomplete.arg("default gateway \"127.0\"")},
+         false,
+         true},
+        {"MAC not hexadecimal",
+         {},
+         field("lineEdit_mac_addr", "60-76-88-00-00-zz"),
+         QMessageBox::Ok,
          {"warring|Mac \"60-76-88-00-00-zz\" is not a MAC address: each of its six pairs must be two hexadecimal "
           "digits !"},
-         false, true},
-        {"send fails", std::array<std::uint8_t, 4>{0, 0, 0, 0}, {}, QMessageBox::Ok,
-         {"error|The settings could not be sent to 0.0.0.0:2368: *"}, false, true},
+         false,
+         true},
+        {"send fails",
+         std::array<std::uint8_t, 4>{0, 0, 0, 0},
+         {},
+         QMessageBox::Ok,
+         {"error|The settings could not be sent to 0.0.0.0:2368: *"},
+         false,
+         true},
     };
     return rows;
   }

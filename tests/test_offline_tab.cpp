@@ -41,8 +41,8 @@ constexpr int kLong = 20000;  // generous: waits end on the event, not on the ti
 // apart), or 20 with both returns (18 degrees apart).
 QString writeCapture(const QTemporaryDir& dir, const QString& name, int count, bool dualReturn = false) {
   const QString path = dir.filePath(name);
-  std::vector<std::string> args = {Z540K_SIM_PATH, "--quiet", "--count", std::to_string(count), "--layout", "1.7",
-                                   "--write-pcap", path.toStdString()};
+  std::vector<std::string> args = {Z540K_SIM_PATH, "--quiet", "--count",      std::to_string(count),
+                                   "--layout",     "1.7",     "--write-pcap", path.toStdString()};
   if (dualReturn) args.push_back("--dual-return");
   Process sim(args);
   if (sim.wait() != 0) qFatal("the simulator could not write %s", qPrintable(path));
@@ -75,11 +75,11 @@ struct FileAnswers {
   std::vector<Asked> asked;
   FileDialogResponder previous;
   FileAnswers() {
-    previous = setFileDialogResponder([this](FileDialogKind kind, const QString& caption, const QString& proposed,
-                                             const QString& filter) {
-      asked.push_back({kind, caption, proposed, filter});
-      return answer;
-    });
+    previous = setFileDialogResponder(
+        [this](FileDialogKind kind, const QString& caption, const QString& proposed, const QString& filter) {
+          asked.push_back({kind, caption, proposed, filter});
+          return answer;
+        });
   }
   ~FileAnswers() { setFileDialogResponder(previous); }
 };
@@ -92,8 +92,9 @@ struct PlayerWatch {
   std::vector<LidarDataSingleLine> records;
   int ends = 0;
   explicit PlayerWatch(ReadLiveOffData& player) {
-    QObject::connect(&player, &ReadLiveOffData::SendData, &context, [this](const LidarDataSingleLine&) { ++emitted; },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &player, &ReadLiveOffData::SendData, &context, [this](const LidarDataSingleLine&) { ++emitted; },
+        Qt::DirectConnection);
     QObject::connect(&player, &ReadLiveOffData::SendData, &context,
                      [this](const LidarDataSingleLine& r) { records.push_back(r); });
     QObject::connect(&player, &ReadLiveOffData::SendBool, &context, [this](bool) { ++ends; });
@@ -173,10 +174,10 @@ class OfflineTabTest : public QObject {
     QVERIFY(messages.messages.empty());
     // Packets 36 degrees apart: a revolution closes at packets 10, 20 ... 90.
     QVERIFY(tab.holds(95, 9));
-    for (QWidget* c : {static_cast<QWidget*>(tab.play), static_cast<QWidget*>(tab.toEnd),
-                       static_cast<QWidget*>(tab.toStart), static_cast<QWidget*>(tab.backward),
-                       static_cast<QWidget*>(tab.forward), static_cast<QWidget*>(tab.frame),
-                       static_cast<QWidget*>(tab.slider)})
+    for (QWidget* c :
+         {static_cast<QWidget*>(tab.play), static_cast<QWidget*>(tab.toEnd), static_cast<QWidget*>(tab.toStart),
+          static_cast<QWidget*>(tab.backward), static_cast<QWidget*>(tab.forward), static_cast<QWidget*>(tab.frame),
+          static_cast<QWidget*>(tab.slider)})
       QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
     QVERIFY(w.playback().paused());
@@ -364,9 +365,12 @@ class OfflineTabTest : public QObject {
     const struct {
       const char* icon;
       int speed;
-    } forward[] = {{"Seekforward_2x.png", 1},   {"Seekforward_3x.png", 2},   {"Seekforward_0.5x.png", 3},
-                   {"Seekforward_0.25x.png", 4}, {"Seekforward.png", 0}},
-      backward[] = {{"Seekbackward.png", 0},      {"Seekbackward_2x.png", 1},   {"Seekbackward_3x.png", 2},
+    } forward[] = {{"Seekforward_2x.png", 1},
+                   {"Seekforward_3x.png", 2},
+                   {"Seekforward_0.5x.png", 3},
+                   {"Seekforward_0.25x.png", 4},
+                   {"Seekforward.png", 0}},
+      backward[] = {{"Seekbackward.png", 0},      {"Seekbackward_2x.png", 1},    {"Seekbackward_3x.png", 2},
                     {"Seekbackward_0.5x.png", 3}, {"Seekbackward_0.25x.png", 4}, {"Seekbackward.png", 0}};
     for (const auto& press : forward) {
       tab.forward->click();
@@ -473,8 +477,9 @@ class OfflineTabTest : public QObject {
       // About a hundred packets a turn in the protocol 1.6 layout, ten (or
       // twenty with both returns) in the 1.7 layout.
       const bool longTurns = QString(c.layout) == "1.6" && !c.dual;
-      std::vector<std::string> sim = {Z540K_SIM_PATH, "--quiet", "--count", longTurns ? "450" : "150", "--layout",
-                                      c.layout, "--rpm", c.rpm, "--write-pcap", capture.toStdString()};
+      std::vector<std::string> sim = {
+          Z540K_SIM_PATH, "--quiet", "--count",      longTurns ? "450" : "150", "--layout", c.layout,
+          "--rpm",        c.rpm,     "--write-pcap", capture.toStdString()};
       if (c.dual) sim.push_back("--dual-return");
       QCOMPARE(Process(sim).wait(), 0);
       const QString byTool = dir_.filePath(name + "-tool.csv"), byWindow = dir_.filePath(name + "-window.csv");

@@ -14,8 +14,8 @@ TEST(PointColourTest, IntensityMapWithItsEightBitWrap) {
   const struct {
     int intensity;
     Rgb colour;
-  } cases[] = {{0, {0, 0, 255}},    {31, {0, 248, 255}}, {32, {0, 255, 255}}, {63, {0, 255, 131}},
-               {64, {192, 255, 0}}, {79, {252, 255, 0}}, {80, {0, 255, 0}},   {127, {188, 255, 0}},
+  } cases[] = {{0, {0, 0, 255}},     {31, {0, 248, 255}},  {32, {0, 255, 255}}, {63, {0, 255, 131}},
+               {64, {192, 255, 0}},  {79, {252, 255, 0}},  {80, {0, 255, 0}},   {127, {188, 255, 0}},
                {128, {255, 254, 0}}, {200, {255, 110, 0}}, {255, {255, 0, 0}}};
   for (const auto& c : cases) EXPECT_EQ(pointColour(ColourMode::Intensity, c.intensity, 0, 0), c.colour) << c.intensity;
 }
@@ -26,8 +26,8 @@ TEST(PointColourTest, OtherModesAtTheirEdges) {
   const struct {
     float z;
     Rgb colour;
-  } heights[] = {{-2.5f, {139, 69, 19}}, {-2, {0, 0, 255}},  {-1, {255, 255, 0}}, {0, {0, 0, 255}},
-                 {0.5f, {255, 255, 255}}, {1, {0, 0, 255}}, {3, {0, 128, 0}},     {5, {0, 0, 255}}};
+  } heights[] = {{-2.5f, {139, 69, 19}},  {-2, {0, 0, 255}}, {-1, {255, 255, 0}}, {0, {0, 0, 255}},
+                 {0.5f, {255, 255, 255}}, {1, {0, 0, 255}},  {3, {0, 128, 0}},    {5, {0, 0, 255}}};
   for (const auto& h : heights) EXPECT_EQ(pointColour(ColourMode::Elevation, 0, h.z, 0), h.colour) << h.z;
   EXPECT_EQ(pointColour(ColourMode::Azimuth, 0, 0, 89.99), (Rgb{0, 255, 255}));
   EXPECT_EQ(pointColour(ColourMode::Azimuth, 0, 0, 90), (Rgb{0, 125, 192}));

@@ -75,9 +75,8 @@ class RecordMetaTypeTest : public QObject {
     sender.moveToThread(&worker);
     QVERIFY(QObject::connect(&sender, SIGNAL(SendData(struct LidarDataSingleLine)), &receiver,
                              SLOT(CalculateCoordinates(struct LidarDataSingleLine)), Qt::UniqueConnection));
-    QVERIFY(QObject::connect(&sender, SIGNAL(SendLidarStatusToSettingUI(SettingData*, std::vector<int>)),
-                             &receiver, SLOT(OnLidarStatusReceiving(SettingData*, std::vector<int>)),
-                             Qt::UniqueConnection));
+    QVERIFY(QObject::connect(&sender, SIGNAL(SendLidarStatusToSettingUI(SettingData*, std::vector<int>)), &receiver,
+                             SLOT(OnLidarStatusReceiving(SettingData*, std::vector<int>)), Qt::UniqueConnection));
     // A second identical connection is refused: connections are unique.
     QVERIFY(!QObject::connect(&sender, SIGNAL(SendData(struct LidarDataSingleLine)), &receiver,
                               SLOT(CalculateCoordinates(struct LidarDataSingleLine)), Qt::UniqueConnection));

@@ -70,11 +70,11 @@ TEST(FrozenRegionRowsTest, RoundsHalfUpAndWrapsAtThePickedCount) {
   EXPECT_EQ(fractions[0].cells[1].substr(0, 7), "-2.7000");
   // 5.4 cm: outside
   EXPECT_EQ(frozenRegionRows(frame, box, 4, Layout::Protocol17, ViewMode::WholeCentimetres).size(), 0u);
-  EXPECT_EQ(frozenRegionRows(frame, SelectionBox{-6, 6, -6, 6, 0, 0}, 4, Layout::Protocol17,
-                             ViewMode::WholeCentimetres)[0]
-                .cells[1]
-                .substr(0, 7),
-            "-4.0000");
+  EXPECT_EQ(
+      frozenRegionRows(frame, SelectionBox{-6, 6, -6, 6, 0, 0}, 4, Layout::Protocol17, ViewMode::WholeCentimetres)[0]
+          .cells[1]
+          .substr(0, 7),
+      "-4.0000");
 
   EXPECT_TRUE(frozenRegionRows(frame, box, 0, Layout::Protocol16, ViewMode::WholeCentimetres).empty());
 }

@@ -2,9 +2,8 @@
 // (decoded with the program's own decoder), the configuration packets it
 // takes, its status, its command line, its capture-file modes, and the
 // sensor on loopback.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -118,20 +117,20 @@ Bytes statusSnapshot(const SensorState& state = SensorState{}) {
 Bytes longNetworkPacket(const Bytes& snapshot = statusSnapshot()) {
   Bytes b = snapshot;
   putBytes(b, 0, {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA});
-  putBE16(b, 8, 1200);                                // " 20 HZ"
-  putBytes(b, 10, {127, 0, 0, 2});                    // sensor
-  putBytes(b, 14, {127, 0, 0, 1});                    // destination
+  putBE16(b, 8, 1200);              // " 20 HZ"
+  putBytes(b, 10, {127, 0, 0, 2});  // sensor
+  putBytes(b, 14, {127, 0, 0, 1});  // destination
   putBytes(b, 18, {0x60, 0x76, 0x88, 0x00, 0x00, 0x07});
-  putBE16(b, 24, 2370);                               // data port
-  putBE16(b, 26, 2371);                               // status port
-  putBytes(b, 28, {10, 0, 0, 9});                     // NTP
-  putBytes(b, 32, {127, 0, 0, 1});                    // gateway
-  putBytes(b, 36, {255, 255, 255, 0});                // mask
-  putBE16(b, 40, 0);                                  // "Run"
-  putBE16(b, 42, 1);                                  // interval
-  putBE16(b, 44, 0);                                  // "Running"
-  putBE16(b, 48, 36000);                              // PPS 360 degrees
-  putBytes(b, 52, {24, 3, 9, 8, 5, 31});              // the host's local time
+  putBE16(b, 24, 2370);                   // data port
+  putBE16(b, 26, 2371);                   // status port
+  putBytes(b, 28, {10, 0, 0, 9});         // NTP
+  putBytes(b, 32, {127, 0, 0, 1});        // gateway
+  putBytes(b, 36, {255, 255, 255, 0});    // mask
+  putBE16(b, 40, 0);                      // "Run"
+  putBE16(b, 42, 1);                      // interval
+  putBE16(b, 44, 0);                      // "Running"
+  putBE16(b, 48, 36000);                  // PPS 360 degrees
+  putBytes(b, 52, {24, 3, 9, 8, 5, 31});  // the host's local time
   putBytes(b, 1204, {0x0F, 0xF0});
   return b;
 }
@@ -156,17 +155,17 @@ Bytes advancedPacket(const Bytes& snapshot = statusSnapshot()) {
   putBE16(b, 8, 1200);
   putBytes(b, 10, {127, 0, 0, 2});
   putBytes(b, 14, {127, 0, 0, 1});
-  putBytes(b, 40, {0x00, 0x01});                  // stopped
+  putBytes(b, 40, {0x00, 0x01});  // stopped
   putBytes(b, 52, {24, 3, 9, 8, 5, 31});
-  putBE16(b, 104, 100);                           // high reflection, mm
+  putBE16(b, 104, 100);  // high reflection, mm
   putBytes(b, 160, {0x55, 0xAA, 0xAA, 0x55, 0x33, 0x33, 0x11, 0x11});
-  putBE16(b, 178, 15000);                         // 150 m
+  putBE16(b, 178, 15000);  // 150 m
   putBE16(b, 180, 7);
   putBE16(b, 182, 40);
-  b[184] = 1;                                     // straight ahead
-  b[185] = 1;                                     // dual
-  putBytes(b, 186, {0xFF, 0x6A});                 // -1.50 degrees
-  putBytes(b, 194, {0xFF, 0xFE});                 // -1 degree as the host writes it
+  b[184] = 1;                      // straight ahead
+  b[185] = 1;                      // dual
+  putBytes(b, 186, {0xFF, 0x6A});  // -1.50 degrees
+  putBytes(b, 194, {0xFF, 0xFE});  // -1 degree as the host writes it
   putBytes(b, 1204, {0x0F, 0xF0});
   return b;
 }
@@ -271,10 +270,13 @@ bool isStatus(const Received& r) { return isStatusPacket(r.bytes.data(), r.bytes
 class RunningSensor {
  public:
   explicit RunningSensor(const SimulatorOptions& options)
-      : sensor_(options, [this](const std::string& line) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          log_.push_back(line);
-        }, kClockStartUs) {}
+      : sensor_(
+            options,
+            [this](const std::string& line) {
+              std::lock_guard<std::mutex> lock(mutex_);
+              log_.push_back(line);
+            },
+            kClockStartUs) {}
   ~RunningSensor() { stop(); }
 
   bool open(std::string& error) { return sensor_.open(error); }
@@ -364,8 +366,7 @@ struct VirtualRun {
 };
 
 std::filesystem::path tempPath(const std::string& name) {
-  return std::filesystem::temp_directory_path() /
-         ("z540k_simulator_test_" + std::to_string(::getpid()) + "_" + name);
+  return std::filesystem::temp_directory_path() / ("z540k_simulator_test_" + std::to_string(::getpid()) + "_" + name);
 }
 
 }  // namespace
@@ -508,18 +509,17 @@ TEST_P(StreamPaceTest, PacketRateTimeStampsAndAzimuthsFollowTheMotor) {
   EXPECT_NEAR(degreesTurned, 2 * 6.0 * c.rpm, 1e-6);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryLayoutAndSpeed, StreamPaceTest,
-    ::testing::Values(PaceCase{Layout::Protocol17, false, false, 300, 50, 300},
-                      PaceCase{Layout::Protocol17, false, false, 600, 100, 300},
-                      PaceCase{Layout::Protocol17, false, false, 1200, 200, 300},
-                      PaceCase{Layout::Protocol16, false, false, 300, 500, 30},
-                      PaceCase{Layout::Protocol16, false, false, 600, 1000, 30},
-                      PaceCase{Layout::Protocol16, false, false, 1200, 2000, 30},
-                      PaceCase{Layout::Protocol17, true, false, 600, 200, 300},
-                      PaceCase{Layout::Protocol16, true, false, 1200, 400, 300},
-                      PaceCase{Layout::Protocol17, false, true, 600, 40, 0},
-                      PaceCase{Layout::Protocol16, false, true, 1200, 80, 0}));
+INSTANTIATE_TEST_SUITE_P(EveryLayoutAndSpeed, StreamPaceTest,
+                         ::testing::Values(PaceCase{Layout::Protocol17, false, false, 300, 50, 300},
+                                           PaceCase{Layout::Protocol17, false, false, 600, 100, 300},
+                                           PaceCase{Layout::Protocol17, false, false, 1200, 200, 300},
+                                           PaceCase{Layout::Protocol16, false, false, 300, 500, 30},
+                                           PaceCase{Layout::Protocol16, false, false, 600, 1000, 30},
+                                           PaceCase{Layout::Protocol16, false, false, 1200, 2000, 30},
+                                           PaceCase{Layout::Protocol17, true, false, 600, 200, 300},
+                                           PaceCase{Layout::Protocol16, true, false, 1200, 400, 300},
+                                           PaceCase{Layout::Protocol17, false, true, 600, 40, 0},
+                                           PaceCase{Layout::Protocol16, false, true, 1200, 80, 0}));
 
 struct RevolutionCase {
   Layout layout;
@@ -584,13 +584,12 @@ TEST_P(StreamRevolutionTest, RevolutionsDecodeWithTheirPointCountAndTheRoom) {
   EXPECT_NEAR(nearest(270.0).x, -300.0, tolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LayoutsAndReturns, StreamRevolutionTest,
-    ::testing::Values(RevolutionCase{Layout::Protocol17, false, ReturnMode::Strongest, 3600},
-                      RevolutionCase{Layout::Protocol16, false, ReturnMode::Strongest, 2400},
-                      RevolutionCase{Layout::Protocol17, true, ReturnMode::Dual, 7200},
-                      RevolutionCase{Layout::Protocol17, true, ReturnMode::DualFirst, 3600},
-                      RevolutionCase{Layout::Protocol16, true, ReturnMode::DualSecond, 3600}));
+INSTANTIATE_TEST_SUITE_P(LayoutsAndReturns, StreamRevolutionTest,
+                         ::testing::Values(RevolutionCase{Layout::Protocol17, false, ReturnMode::Strongest, 3600},
+                                           RevolutionCase{Layout::Protocol16, false, ReturnMode::Strongest, 2400},
+                                           RevolutionCase{Layout::Protocol17, true, ReturnMode::Dual, 7200},
+                                           RevolutionCase{Layout::Protocol17, true, ReturnMode::DualFirst, 3600},
+                                           RevolutionCase{Layout::Protocol16, true, ReturnMode::DualSecond, 3600}));
 
 TEST(SensorStreamTest, CompactScanRevolutionsHoldAThousandMeasurements) {
   SensorStream stream(settingsFor(Layout::Protocol17, true), stateFor(1200, false));
@@ -629,8 +628,8 @@ TEST(SensorStreamTest, StatusOnceASecondWithTheGpsTime) {
 TEST(SensorStreamTest, GpsDateTimeOfCountsLeapYearsAndMonths) {
   const auto expect = [](std::int64_t seconds, GpsDateTime want) {
     const GpsDateTime got = gpsDateTimeOf(seconds);
-    EXPECT_TRUE(got == want) << seconds << ": " << int(got.year) << "/" << int(got.month) << "/" << int(got.day)
-                             << " " << int(got.hour) << ":" << int(got.minute) << ":" << int(got.second);
+    EXPECT_TRUE(got == want) << seconds << ": " << int(got.year) << "/" << int(got.month) << "/" << int(got.day) << " "
+                             << int(got.hour) << ":" << int(got.minute) << ":" << int(got.second);
   };
   expect(kClockStartSeconds, GpsDateTime{24, 3, 9, 8, 5, 58});
   expect(951868799, GpsDateTime{0, 2, 29, 23, 59, 59});  // 2000 is a leap year
@@ -716,7 +715,8 @@ TEST(SensorStreamTest, FollowsMotorStopResumeSpeedAndRange) {
   for (const Datagram& d : data)
     for (int b = 0; b < kBlocksPerPacket; ++b)
       for (int k = 0; k < kProtocol17MeasurementsPerBlock; ++k) {
-        const std::uint16_t raw = loadLE16(d.data() + kBlockSize * b + kBlockSlotsOffset + kSlotSize * kProtocol17Slots[k]);
+        const std::uint16_t raw =
+            loadLE16(d.data() + kBlockSize * b + kBlockSlotsOffset + kSlotSize * kProtocol17Slots[k]);
         ASSERT_LE(raw * 4.0, 3000.0 + SensorScene::kNoiseMm);
         if (raw == 0) ++dropped;
       }
@@ -841,7 +841,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Refusal{"wrong header", [] { return withByte(longNetworkPacket(), 2, 0xFE); }, "not a configuration packet"},
         Refusal{"status packet", [] { return statusSnapshot(); }, "not a configuration packet"},
-        Refusal{"unknown kind", [] { return withByte(withByte(longNetworkPacket(), 6, 0xCC), 7, 0xCC); }, "packet kind CC CC"},
+        Refusal{"unknown kind", [] { return withByte(withByte(longNetworkPacket(), 6, 0xCC), 7, 0xCC); },
+                "packet kind CC CC"},
         Refusal{"wrong tail", [] { return withByte(longNetworkPacket(), 1205, 0x00); }, "tail at 1204 is 0F 00"},
         Refusal{"short by one", [] { return resized(longNetworkPacket(), 1205); }, "1205 bytes, expected 1206"},
         Refusal{"long by one", [] { return resized(longNetworkPacket(), 1207); }, "1207 bytes, expected 1206"},
@@ -1011,11 +1012,33 @@ TEST(SimulatorOptionsTest, DefaultsAndValues) {
   EXPECT_FALSE(d.dualReturn || d.compactScan || d.shortStatus || d.statusToDataPort || d.quiet);
   EXPECT_FALSE(d.seconds || d.count || d.rate || d.gpsJumpAt);
 
-  const ParsedOptions some = parseArgs({"--layout=1.6", "--rpm", "1200", "--dual-return", "--seconds", "2.5",
-                                        "--gps-jump-at", "3", "--garbage", "0.1", "--count", "500",
-                                        "--status-to-data-port", "--short-status", "--rate", "2000", "--quiet",
-                                        "--data-port", "5000", "--status-port", "5001", "--bind", "127.0.0.3",
-                                        "--drop", "0.05", "--drop-seed", "7"});
+  const ParsedOptions some = parseArgs({"--layout=1.6",
+                                        "--rpm",
+                                        "1200",
+                                        "--dual-return",
+                                        "--seconds",
+                                        "2.5",
+                                        "--gps-jump-at",
+                                        "3",
+                                        "--garbage",
+                                        "0.1",
+                                        "--count",
+                                        "500",
+                                        "--status-to-data-port",
+                                        "--short-status",
+                                        "--rate",
+                                        "2000",
+                                        "--quiet",
+                                        "--data-port",
+                                        "5000",
+                                        "--status-port",
+                                        "5001",
+                                        "--bind",
+                                        "127.0.0.3",
+                                        "--drop",
+                                        "0.05",
+                                        "--drop-seed",
+                                        "7"});
   ASSERT_EQ(some.outcome, ParsedOptions::Outcome::Run) << some.error;
   const SimulatorOptions& o = some.options;
   EXPECT_EQ(o.layout, Layout::Protocol16);
@@ -1034,10 +1057,11 @@ TEST(SimulatorOptionsTest, DefaultsAndValues) {
 
   EXPECT_EQ(parseArgs({"--rpm", "600", "--help"}).outcome, ParsedOptions::Outcome::Help);
   const std::string usage = simulatorUsage();
-  for (const char* option : {"--bind", "--sensor-port", "--target", "--data-port", "--status-port",
-                             "--status-to-data-port", "--short-status", "--layout", "--dual-return", "--rpm",
-                             "--compact", "--gps-jump-at", "--seconds", "--write-pcap", "--replay", "--speed",
-                             "--fast", "--rate", "--garbage", "--count", "--quiet", "--drop", "--drop-seed"}) {
+  for (const char* option :
+       {"--bind",         "--sensor-port", "--target",      "--data-port", "--status-port", "--status-to-data-port",
+        "--short-status", "--layout",      "--dual-return", "--rpm",       "--compact",     "--gps-jump-at",
+        "--seconds",      "--write-pcap",  "--replay",      "--speed",     "--fast",        "--rate",
+        "--garbage",      "--count",       "--quiet",       "--drop",      "--drop-seed"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
     EXPECT_EQ(parseArgs({option}).error.find("unknown option"), std::string::npos) << option;
   }

@@ -21,7 +21,7 @@ const std::string kSim = Z540K_SIM_PATH;
 
 // Skips the test when `device` cannot be captured on here (no rights, no
 // such adapter); a capture that could open says so through its result.
-#define SKIP_IF_NO_CAPTURE(result, error)                                                   \
+#define SKIP_IF_NO_CAPTURE(result, error) \
   if ((result) == StatusFrameResult::Failed) GTEST_SKIP() << "cannot capture here: " << (error)
 
 }  // namespace

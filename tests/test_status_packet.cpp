@@ -248,8 +248,8 @@ TEST(StatusEncoderTest, LongLayoutRoundTrip) {
   EXPECT_EQ(s.verticalAngles[31], 0xDC);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.versionText), 15), "Z540-K firmware");
   EXPECT_EQ(s.board3Version[5], 0x23);
-  const std::vector<int> expected{0x60, 0x76, 0x88, 0x00, 0x00, 0x01, 0x8000, 2368, 2369, 20000,
-                                  4,    150,  1,    1,    0xFF06, 125, 300,  0xFFFE, 9};
+  const std::vector<int> expected{0x60, 0x76, 0x88, 0x00, 0x00,   0x01, 0x8000, 2368,   2369, 20000,
+                                  4,    150,  1,    1,    0xFF06, 125,  300,    0xFFFE, 9};
   EXPECT_EQ(v, expected);
   // Raw-only fields at their places.
   EXPECT_EQ(p[10], 192);

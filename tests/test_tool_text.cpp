@@ -76,9 +76,9 @@ TEST(StatusTextTest, ShortLayout) {
             "{\"layout\":\"short\",\"sensorIp\":[10,0,0,7],\"dataPort\":6699,\"destIp\":[10,0,0,1],"
             "\"devicePort\":7788,\"motorSpeed\":1200}");
   const std::string text = shortStatusAsText(st);
-  for (const char* line : {"layout                   short", "sensorIp                 10.0.0.7",
-                           "dataPort                 6699", "destIp                   10.0.0.1",
-                           "devicePort               7788", "motorSpeed               1200"})
+  for (const char* line :
+       {"layout                   short", "sensorIp                 10.0.0.7", "dataPort                 6699",
+        "destIp                   10.0.0.1", "devicePort               7788", "motorSpeed               1200"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
 }
 
@@ -132,7 +132,8 @@ TEST(CommandLineTest, ValuesFlagsAndErrors) {
 
   EXPECT_THROW(CommandLine({"--nope"}, {}, {}), UsageError);
   EXPECT_THROW(CommandLine({"--layout"}, {"--layout"}, {}), UsageError);
-  const CommandLine bad({"--layout", "1.8", "--frames", "3x", "--angle", "ten"}, {"--layout", "--frames", "--angle"}, {});
+  const CommandLine bad({"--layout", "1.8", "--frames", "3x", "--angle", "ten"}, {"--layout", "--frames", "--angle"},
+                        {});
   EXPECT_THROW(bad.choice("--layout", {"1.6", "1.7"}, 0), UsageError);
   EXPECT_THROW(bad.integer("--frames", 0, 0, 10), UsageError);
   EXPECT_THROW(bad.number("--angle", 0), UsageError);

@@ -3,9 +3,8 @@
 // configuration change, configure and its snapshots, a capture written and
 // exported (and one changed on disk while exported, in this process), and the
 // tool's refusals.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -15,13 +14,13 @@
 #include "CaptureExport.h"
 #include "CaptureFile.h"
 #include "LoopbackTestSupport.h"
-#include "StatusSnapshots.h"
 #include "NetworkSettingsPacket.h"
 #include "PacketEncoders.h"
 #include "PacketFormat.h"
 #include "ProcessTestSupport.h"
 #include "ScanPacketStream.h"
 #include "StatusPacket.h"
+#include "StatusSnapshots.h"
 #include "UdpSocket.h"
 
 using namespace z540k;
@@ -213,8 +212,9 @@ TEST(ToolWithSimulatorTest, StatusAsJson) {
     const Ports p;
     Process status({kTool, "status", "--port", p.status, "--json", "--count", "1", "--seconds", "3000000"});
     ASSERT_TRUE(status.waitForUdpBind(p.statusPort)) << status.err();
-    std::vector<std::string> simArgs = {kSim,           "--quiet", "--data-port", p.data, "--status-port", p.status,
-                                        "--sensor-port", p.sensor, "--rpm",       "1200", "--seconds",     "120"};
+    std::vector<std::string> simArgs = {
+        kSim,    "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
+        "--rpm", "1200",    "--seconds",   "120"};
     if (shortLayout) simArgs.push_back("--short-status");
     Process sim(simArgs);
     ASSERT_EQ(status.wait(), 0) << status.err();
@@ -258,9 +258,10 @@ TEST(ToolWithSimulatorTest, StatusValuesAsTheWindowsShowThem) {
   ASSERT_EQ(status.wait(), 0) << status.err();
   const auto out = lines(status.out());
   ASSERT_EQ(out.size(), 2u) << status.out();
-  for (const char* value : {"\"horizontalOffset\":\"-0.01\"", "\"encoderZero\":\"-1.5\"", "\"range\":\"123.45\"",
-                            "\"ppsDeviation\":\"-0.01\"", "\"ppsAngleLocked\":\"0\"", "\"board2HighVoltageAdjust\":\"-2\"",
-                            "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
+  for (const char* value :
+       {"\"horizontalOffset\":\"-0.01\"", "\"encoderZero\":\"-1.5\"", "\"range\":\"123.45\"",
+        "\"ppsDeviation\":\"-0.01\"", "\"ppsAngleLocked\":\"0\"", "\"board2HighVoltageAdjust\":\"-2\"",
+        "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
     EXPECT_NE(out[0].find(value), std::string::npos) << value << " in " << out[0];
   EXPECT_EQ(out[1].rfind("{\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\",", 0), 0u) << out[1];
   EXPECT_NE(out[1].find("\"motorSpeedChoice\":\" 20 HZ\"}"), std::string::npos) << out[1];
@@ -292,8 +293,9 @@ TEST(ToolWithSimulatorTest, StatusReportsKernelDrops) {
   const auto out = lines(status.out());
   ASSERT_FALSE(out.empty());
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(out.back(), m, std::regex("status packets: (\\d+) \\(\\1 short layout\\), other "
-                                                          "datagrams: 0; (\\d+) dropped by the kernel")))
+  ASSERT_TRUE(std::regex_match(out.back(), m,
+                               std::regex("status packets: (\\d+) \\(\\1 short layout\\), other "
+                                          "datagrams: 0; (\\d+) dropped by the kernel")))
       << out.back();
   EXPECT_GT(std::stoul(m[2]), 0u) << out.back();
 }
@@ -304,8 +306,8 @@ TEST(ToolWithSimulatorTest, NetworkSettingsPacketChangesTheStatus) {
   const Ports p;
   UdpSocket statusSocket;
   ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(std::stoi(p.status)));
-  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
-               "--rpm", "600", "--seconds", "120"});
+  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rpm",
+               "600", "--seconds", "120"});
   std::uint8_t buffer[2048];
   auto nextStatus = [&](SettingData& s) {
     std::vector<int> values;
@@ -365,7 +367,7 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
     lastFrame = static_cast<int>(v[0]);
     const double azimuth = v[5];
     if (azimuth > 95 && azimuth < 115 && v[6] > 0) {  // past the window, before the corner
-      EXPECT_NEAR(v[1], 500.0, 2.0) << rows[i];  // x of the wall at +5 m
+      EXPECT_NEAR(v[1], 500.0, 2.0) << rows[i];       // x of the wall at +5 m
       ++wallPoints;
     }
   }
@@ -373,8 +375,8 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
   EXPECT_GT(wallPoints, 9 * 150);
 
   // The same datagrams live: replayed, received by listen --csv.
-  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--view-mode", "2", "--csv", live,
-                  "--seconds", "120", "--frames", "9"});
+  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--view-mode", "2", "--csv", live, "--seconds",
+                  "120", "--frames", "9"});
   ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
   Process replay({kSim, "--quiet", "--replay", capture, "--speed", "4", "--data-port", p.data, "--status-port",
                   p.status, "--sensor-port", p.sensor});
@@ -587,7 +589,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-
 std::string writeSnapshot(const std::string& name, const StatusSnapshot& s) {
   const std::string path = tempPath(name);
   std::ofstream(path) << statusDumpText(s.data(), s.size());
@@ -632,11 +633,41 @@ TEST(ToolWithSimulatorTest, ConfigureDryRunBuildsTheWindowsPacket) {
   const std::string shortFile = writeSnapshot("short.snapshot", shortSnapshot());
   const std::string destination = "destination 192.168.1.200:2368\n";
 
-  Process full({kTool, "configure", "--snapshot", longFile, "--dry-run", "--sensor-ip", "10.1.2.3", "--dest-ip",
-                "10.1.2.200", "--subnet", "255.255.0.0", "--gateway", "10.1.0.1", "--ntp", "10.1.2.9", "--mac",
-                "60-76-88-0a-Bc-FE", "--data-port", "2370", "--device-port", "65535", "--interval", "1",
-                "--pps-angle", "90", "--rpm", "1200", "--motor", "stop", "--state", "sleep", "--time", "yes",
-                "--local-time", "2024-03-09 08:05:30"});
+  Process full({kTool,
+                "configure",
+                "--snapshot",
+                longFile,
+                "--dry-run",
+                "--sensor-ip",
+                "10.1.2.3",
+                "--dest-ip",
+                "10.1.2.200",
+                "--subnet",
+                "255.255.0.0",
+                "--gateway",
+                "10.1.0.1",
+                "--ntp",
+                "10.1.2.9",
+                "--mac",
+                "60-76-88-0a-Bc-FE",
+                "--data-port",
+                "2370",
+                "--device-port",
+                "65535",
+                "--interval",
+                "1",
+                "--pps-angle",
+                "90",
+                "--rpm",
+                "1200",
+                "--motor",
+                "stop",
+                "--state",
+                "sleep",
+                "--time",
+                "yes",
+                "--local-time",
+                "2024-03-09 08:05:30"});
   ASSERT_EQ(full.wait(), 0) << full.err();
   Bytes expected = longPacketOf(snapshot);
   const Bytes head = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA, 0x04, 0xB0, 0x0A, 0x01, 0x02, 0x03, 0x0A,
@@ -664,9 +695,9 @@ TEST(ToolWithSimulatorTest, ConfigureDryRunBuildsTheWindowsPacket) {
             std::string::npos);
   EXPECT_NE(told[1].find("sends the default MAC 60-76-88-00-00-00"), std::string::npos);
 
-  Process shortPacket({kTool, "configure", "--snapshot", shortFile, "--dry-run", "--sensor-ip", "10.1.2.3",
-                       "--dest-ip", "10.1.2.200", "--data-port", "2370", "--device-port", "65535", "--rpm", "300",
-                       "--subnet", "255.0.0.0"});
+  Process shortPacket({kTool, "configure", "--snapshot", shortFile, "--dry-run", "--sensor-ip", "10.1.2.3", "--dest-ip",
+                       "10.1.2.200", "--data-port", "2370", "--device-port", "65535", "--rpm", "300", "--subnet",
+                       "255.0.0.0"});
   ASSERT_EQ(shortPacket.wait(), 0) << shortPacket.err();
   const Bytes expectedShort = {0xFF, 0x00, 0x00, 0xA2, 0xFF, 0xFF, 0x00, 0x00, 0xA3, 0x0A, 0x01, 0x02,
                                0x03, 0x00, 0x00, 0x00, 0x00, 0x09, 0x42, 0x0A, 0x01, 0x02, 0xC8, 0xFF,
@@ -684,8 +715,8 @@ TEST(ToolWithSimulatorTest, ConfigureDryRunBuildsTheWindowsPacket) {
 TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
   {
     const Ports p;
-    Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
-                 "--rpm", "600", "--seconds", "120"});
+    Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rpm",
+                 "600", "--seconds", "120"});
     Process configure({kTool, "configure", "--status-port", p.status, "--timeout", "60", "--sensor-port", p.sensor,
                        "--rpm", "1200", "--ntp", "127.0.0.9", "--gateway", "127.0.0.254"});
     ASSERT_EQ(configure.wait(), 0) << configure.err();
@@ -708,8 +739,8 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
     const Ports p;
     const HeldUdpPort newStatusPort;
     const std::string file = tempPath("sim.snapshot");
-    Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor,
-                 "--rpm", "1200", "--short-status", "--seconds", "120"});
+    Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rpm",
+                 "1200", "--short-status", "--seconds", "120"});
     Process save({kTool, "status", "--port", p.status, "--save-snapshot", file, "--seconds", "60"});
     ASSERT_EQ(save.wait(), 0) << save.err();
     EXPECT_EQ(readFile(file).size(), 3618u);
@@ -720,9 +751,8 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
     UdpSocket statusSocket;
     ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(newStatusPort));
     ShortStatus status;
-    EXPECT_TRUE(nextStatusWhere(statusSocket, [&](const std::uint8_t* s) {
-      return decodeShortStatus(s, kStatusPacketSize, status);
-    }, 1));
+    EXPECT_TRUE(nextStatusWhere(
+        statusSocket, [&](const std::uint8_t* s) { return decodeShortStatus(s, kStatusPacketSize, status); }, 1));
     EXPECT_EQ(status.motorSpeed, 300);
     EXPECT_EQ(status.devicePort, newStatusPort.port());
     EXPECT_EQ(std::to_string(status.dataPort), p.data);
@@ -777,7 +807,8 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
       {configure(goodFile, {"--data-port", "23x"}), 2, "--data-port"},
       {configure(goodFile, {"--interval", "2"}), 2, "--interval"},
       {configure(goodFile, {"--pps-angle", "361"}), 2, "--pps-angle"},
-      {configure(goodFile, {"--device-port", "65536"}), 2, "device Port \"65536\" is not a whole number from 0 to 65535"},
+      {configure(goodFile, {"--device-port", "65536"}), 2,
+       "device Port \"65536\" is not a whole number from 0 to 65535"},
       {configure(goodFile, {"--rpm", "900"}), 2, "--rpm"},
       {configure(goodFile, {"--local-time", "2023-02-29 10:00:00"}), 2, "--local-time"},
       {configure(files[1], {}), 1, "motor speed of 656 rpm, none of 300, 600, 1200: give --rpm"},
@@ -815,13 +846,13 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
 TEST(ToolWithSimulatorTest, AdvancedAndRestoreDryRunBuildTheWindowsPackets) {
   const StatusSnapshot snapshot = longSnapshot();
   const std::string file = writeSnapshot("advanced.snapshot", snapshot);
-  const std::vector<std::string> base = {kTool,       "advanced",  "--snapshot",   file,
-                                         "--sensor",  "10.0.0.7:2369", "--host-ip", "10.0.0.1",
+  const std::vector<std::string> base = {kTool,          "advanced",           "--snapshot", file,
+                                         "--sensor",     "10.0.0.7:2369",      "--host-ip",  "10.0.0.1",
                                          "--local-time", "2024-03-09 14:05:30"};
   auto full = base;
-  for (const char* a : {"--dry-run", "--high-reflect", "25", "--zero-degree", "1", "--echo", "single",
-                        "--deviation-angle", "-1.5", "--range", "150", "--trail-threshold", "3", "--trail-distance",
-                        "10", "--encoder-zero", "-1", "--rpm", "600"})
+  for (const char* a :
+       {"--dry-run", "--high-reflect", "25", "--zero-degree", "1", "--echo", "single", "--deviation-angle", "-1.5",
+        "--range", "150", "--trail-threshold", "3", "--trail-distance", "10", "--encoder-zero", "-1", "--rpm", "600"})
     full.push_back(a);
   Process advanced(full);
   ASSERT_EQ(advanced.wait(), 0) << advanced.err();
@@ -853,8 +884,8 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreDryRunBuildTheWindowsPackets) {
   EXPECT_NE(view.find("sensor: 10.0.0.7:2369\n"), std::string::npos) << view;
   EXPECT_NE(view.find("motor speed: 600 rpm (\" 10 HZ\")\n"), std::string::npos) << view;
 
-  Process restore({kTool, "restore-defaults", "--to", "192.168.1.222:2368", "--local-time", "2024-03-09 14:05:30",
-                   "--dry-run"});
+  Process restore(
+      {kTool, "restore-defaults", "--to", "192.168.1.222:2368", "--local-time", "2024-03-09 14:05:30", "--dry-run"});
   ASSERT_EQ(restore.wait(), 0) << restore.err();
   Bytes restorePacket(1206, 0);
   const Bytes head = {0xAA, 0x00, 0xFF, 0x11, 0x22, 0x22, 0xAA, 0xAA, 0x01, 0x2C, 0xC0, 0xA8, 0x01, 0xDE,
@@ -906,8 +937,8 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
   const std::string file = writeSnapshot("refusals.snapshot", longSnapshot());
   const std::string fifo = tempPath("refusals.fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const std::vector<std::string> withFile = {kTool, "advanced", "--snapshot", file, "--sensor", "10.0.0.7:2369",
-                                             "--host-ip", "10.0.0.1", "--dry-run"};
+  const std::vector<std::string> withFile = {kTool,           "advanced",  "--snapshot", file,       "--sensor",
+                                             "10.0.0.7:2369", "--host-ip", "10.0.0.1",   "--dry-run"};
   const auto more = [&](std::vector<std::string> extra) {
     auto args = withFile;
     args.insert(args.end(), extra.begin(), extra.end());

@@ -2,10 +2,11 @@
 // preset shows the whole frame from its direction, with the axes and the grid
 // on or off, and the readout gives the distance and azimuth of the place
 // under the cursor, also while the display is paused.
+#include <QVTKOpenGLStereoWidget.h>
+
 #include <QComboBox>
 #include <QMouseEvent>
 #include <QToolButton>
-#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 #include <algorithm>
 #include <cmath>
@@ -108,9 +109,9 @@ class ViewCameraAndReadoutTest : public QObject {
     auto* combo = child<QComboBox>(w, "comboBox_View");
     auto* screen = child<QVTKOpenGLStereoWidget>(w, "screen");
     // Direction of projection (focal point minus position) and view-up.
-    const std::array<std::array<double, 6>, 3> expected = {
-        directionAndUp({0, -1, 0, 0, 0.2, -0.2, 0, 0, 1}), directionAndUp({0, 0, 1, 0, 0, 0, 0, 1, 0}),
-        directionAndUp({-1, 0, 0, 0, 0, -0.2, 0, 0, 1})};
+    const std::array<std::array<double, 6>, 3> expected = {directionAndUp({0, -1, 0, 0, 0.2, -0.2, 0, 0, 1}),
+                                                           directionAndUp({0, 0, 1, 0, 0, 0, 0, 1, 0}),
+                                                           directionAndUp({-1, 0, 0, 0, 0, -0.2, 0, 0, 1})};
     bool gridShown = false, axesShown = false;
     for (bool grid : {false, true}) {
       for (bool axes : {false, true}) {

@@ -1,11 +1,12 @@
 // The main window's CSV export (the frozen frame, frame by frame, and what
 // it refuses) driven through the save-data options window, and the marked
 // region: its box, its table rows and its statistics line.
+#include <QVTKOpenGLStereoWidget.h>
+
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QToolButton>
-#include <QVTKOpenGLStereoWidget.h>
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -88,8 +89,9 @@ struct SavePath {
   QString path = dir.filePath("export.csv");
   FileDialogResponder previous;
   explicit SavePath(bool cancel = false) {
-    previous = setFileDialogResponder(
-        [this, cancel](FileDialogKind, const QString&, const QString&, const QString&) { return cancel ? QString() : path; });
+    previous = setFileDialogResponder([this, cancel](FileDialogKind, const QString&, const QString&, const QString&) {
+      return cancel ? QString() : path;
+    });
   }
   ~SavePath() { setFileDialogResponder(previous); }
 };
@@ -311,8 +313,9 @@ class WindowExportAndPickingTest : public QObject {
     QTRY_COMPARE(w->framesDrawn(), quint64(3));
     double xSum = 0, ySum = 0;
     for (int i : picked) xSum += shown[i].p.x, ySum += shown[i].p.y;
-    const QString expected = QString("x_Min:%1    x_Max:%2    x_Average:%3    x_Error:%4\ny_Min:%5    y_Max:%6    "
-                                     "y_Average:%7    y_Error:%8")
+    const QString expected = QString(
+                                 "x_Min:%1    x_Max:%2    x_Average:%3    x_Error:%4\ny_Min:%5    y_Max:%6    "
+                                 "y_Average:%7    y_Error:%8")
                                  .arg(xMin, 0, 'f', 6)
                                  .arg(xMax, 0, 'f', 6)
                                  .arg(xSum / 4, 0, 'f', 6)

@@ -25,9 +25,8 @@ struct Arrangement {
 std::vector<std::uint64_t> feedWithout(RecordingDecoder& d, const ScanPattern& pattern, int packets,
                                        const std::set<int>& dropped) {
   std::vector<std::uint64_t> perRevolution;
-  d.decoder.setRecordSink([&](const LidarDataSingleLine&) {
-    perRevolution.push_back(d.decoder.revolutionLostPackets());
-  });
+  d.decoder.setRecordSink(
+      [&](const LidarDataSingleLine&) { perRevolution.push_back(d.decoder.revolutionLostPackets()); });
   ScanPacketStream stream(pattern);
   for (int i = 0; i < packets; ++i) {
     const auto p = stream.next();
@@ -84,9 +83,8 @@ TEST(WireLossTest, CompactScanPackets) {
   std::array<sim::Measurement, kCompactMeasurementsPerPacket> m{};
   RecordingDecoder d;
   std::vector<std::uint64_t> perRevolution;
-  d.decoder.setRecordSink([&](const LidarDataSingleLine&) {
-    perRevolution.push_back(d.decoder.revolutionLostPackets());
-  });
+  d.decoder.setRecordSink(
+      [&](const LidarDataSingleLine&) { perRevolution.push_back(d.decoder.revolutionLostPackets()); });
   auto feed = [&](std::uint32_t quarter) {
     const auto p = sim::encodeCompactScanPacket(quarter % 4 * 900000u, m);
     ASSERT_TRUE(d.decoder.decodeCompactScanPacket(p.data(), p.size()));

@@ -14,11 +14,9 @@ struct VersionLabel {
   int entry;
 };
 constexpr VersionLabel kVersionLabels[] = {
-    {&Ui::About::label_3ndFPGAShftware, 1}, {&Ui::About::label_LidarNumber, 2},
-    {&Ui::About::label_2ndFPGA, 0},         {&Ui::About::label_3ndFPGA, 1},
-    {&Ui::About::label_2ndHardware, 3},     {&Ui::About::label_3ndHardware, 4},
-    {&Ui::About::label_emisionBoard, 5},    {&Ui::About::label_receiveBoard, 6},
-    {&Ui::About::label_structVer, 7},
+    {&Ui::About::label_3ndFPGAShftware, 1}, {&Ui::About::label_LidarNumber, 2},  {&Ui::About::label_2ndFPGA, 0},
+    {&Ui::About::label_3ndFPGA, 1},         {&Ui::About::label_2ndHardware, 3},  {&Ui::About::label_3ndHardware, 4},
+    {&Ui::About::label_emisionBoard, 5},    {&Ui::About::label_receiveBoard, 6}, {&Ui::About::label_structVer, 7},
 };
 
 }  // namespace
@@ -28,9 +26,9 @@ About::About(QWidget* parent) : QWidget(parent), ui(new Ui::About) {
   setAttribute(Qt::WA_QuitOnClose, false);
   dataSeen_ = false;
   // Board versions the sensor reports but the window does not show.
-  for (QLabel* label : {ui->label_9, ui->label_2ndHardware, ui->label_11, ui->label_3ndHardware, ui->label_13,
-                        ui->label_emisionBoard, ui->label_15, ui->label_receiveBoard, ui->label_17,
-                        ui->label_structVer})
+  for (QLabel* label :
+       {ui->label_9, ui->label_2ndHardware, ui->label_11, ui->label_3ndHardware, ui->label_13, ui->label_emisionBoard,
+        ui->label_15, ui->label_receiveBoard, ui->label_17, ui->label_structVer})
     label->hide();
 }
 

@@ -16,8 +16,8 @@ enum class FileDialogKind { Open, Save };
 
 // Answers a dialog instead of the operator: gets its kind, caption, proposed
 // name and filter; returns the chosen path (empty: cancelled).
-using FileDialogResponder = std::function<QString(FileDialogKind kind, const QString& caption,
-                                                  const QString& proposed, const QString& filter)>;
+using FileDialogResponder =
+    std::function<QString(FileDialogKind kind, const QString& caption, const QString& proposed, const QString& filter)>;
 
 // Installs a responder (an empty one restores the real dialogs); returns the
 // previous one.

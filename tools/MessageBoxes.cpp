@@ -20,10 +20,14 @@ QMessageBox::StandardButton showMessage(QWidget* parent, MessageKind kind, const
                                         QMessageBox::StandardButton defaultButton) {
   if (responder()) return responder()(kind, title, text);
   switch (kind) {
-    case MessageKind::Information: return QMessageBox::information(parent, title, text, buttons, defaultButton);
-    case MessageKind::Warning: return QMessageBox::warning(parent, title, text, buttons, defaultButton);
-    case MessageKind::Critical: return QMessageBox::critical(parent, title, text, buttons, defaultButton);
-    case MessageKind::Question: return QMessageBox::question(parent, title, text, buttons, defaultButton);
+    case MessageKind::Information:
+      return QMessageBox::information(parent, title, text, buttons, defaultButton);
+    case MessageKind::Warning:
+      return QMessageBox::warning(parent, title, text, buttons, defaultButton);
+    case MessageKind::Critical:
+      return QMessageBox::critical(parent, title, text, buttons, defaultButton);
+    case MessageKind::Question:
+      return QMessageBox::question(parent, title, text, buttons, defaultButton);
   }
   return QMessageBox::NoButton;
 }

@@ -17,8 +17,7 @@ bool angleOutOfRange(float angle) {
 
 SaveDataOptions::SaveDataOptions(QWidget* parent) : QWidget(parent), ui(new Ui::SaveDataOptions) {
   ui->setupUi(this);  // sets the form's texts through tr
-  connect(ui->pushButton_cancel, &QPushButton::clicked, this, &SaveDataOptions::onCancel_Clicked,
-          Qt::UniqueConnection);
+  connect(ui->pushButton_cancel, &QPushButton::clicked, this, &SaveDataOptions::onCancel_Clicked, Qt::UniqueConnection);
   connect(ui->pushButton_ok, &QPushButton::clicked, this, &SaveDataOptions::onOk_Clicked, Qt::UniqueConnection);
 }
 

@@ -2,13 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/console/print.h>
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -36,9 +35,9 @@ pcl::PCLPointField field(const char* name, std::uint32_t offset, std::uint8_t ty
 
 std::vector<pcl::PCLPointField> pointFields() {
   using F = pcl::PCLPointField;
-  return {field("x", 0, F::FLOAT32),         field("y", 4, F::FLOAT32),         field("z", 8, F::FLOAT32),
-          field("intensity", 12, F::FLOAT32), field("azimuth", 16, F::FLOAT64),  field("distance", 24, F::FLOAT64),
-          field("timestamp", 32, F::FLOAT64), field("frame", 40, F::UINT32),     field("point", 44, F::UINT32)};
+  return {field("x", 0, F::FLOAT32),          field("y", 4, F::FLOAT32),        field("z", 8, F::FLOAT32),
+          field("intensity", 12, F::FLOAT32), field("azimuth", 16, F::FLOAT64), field("distance", 24, F::FLOAT64),
+          field("timestamp", 32, F::FLOAT64), field("frame", 40, F::UINT32),    field("point", 44, F::UINT32)};
 }
 
 // ASCII PCD keeps every bit of the float64 fields (and of the float32 ones,
@@ -313,8 +312,12 @@ bool CloudFrameFile::writeCloud(const std::string& path, const std::string& name
     if (cloud_.format == CloudFormat::Pcd) {
       pcl::PCDWriter writer;
       switch (cloud_.encoding) {
-        case CloudEncoding::Binary: result = writer.writeBinary(path, cloud, origin, orientation); break;
-        case CloudEncoding::Ascii: result = writer.writeASCII(path, cloud, origin, orientation, kAsciiPrecision); break;
+        case CloudEncoding::Binary:
+          result = writer.writeBinary(path, cloud, origin, orientation);
+          break;
+        case CloudEncoding::Ascii:
+          result = writer.writeASCII(path, cloud, origin, orientation, kAsciiPrecision);
+          break;
         case CloudEncoding::BinaryCompressed:
           result = writer.writeBinaryCompressed(path, cloud, origin, orientation);
           break;

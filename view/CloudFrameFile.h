@@ -80,10 +80,10 @@ class CloudFrameFile : public FrameFile {
   CsvExportOptions options_;
   CloudFileOptions cloud_;
   std::unique_ptr<Points> cloudData_;
-  FileBeside file_;           // merged: the file beside the target
-  std::string target_;        // the target as given
-  std::string folderPath_;    // one file per frame: the target folder (a link resolved)
-  std::string tempFolder_;    // ...and the new folder beside it
+  FileBeside file_;         // merged: the file beside the target
+  std::string target_;      // the target as given
+  std::string folderPath_;  // one file per frame: the target folder (a link resolved)
+  std::string tempFolder_;  // ...and the new folder beside it
   bool open_ = false;
   bool failed_ = false;
   std::string failure_;

@@ -1,12 +1,12 @@
 #include "CsvExport.h"
 
-#include "PointComputation.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+
+#include "PointComputation.h"
 
 namespace z540k {
 
@@ -16,8 +16,7 @@ namespace {
 struct ThreeDigits {
   std::uint32_t of[1000];
   constexpr ThreeDigits() : of() {
-    for (std::uint32_t i = 0; i < 1000; ++i)
-      of[i] = ('0' + i / 100) | ('0' + i / 10 % 10) << 8 | ('0' + i % 10) << 16;
+    for (std::uint32_t i = 0; i < 1000; ++i) of[i] = ('0' + i / 100) | ('0' + i / 10 % 10) << 8 | ('0' + i % 10) << 16;
   }
 };
 constexpr ThreeDigits kThreeDigits;

@@ -18,8 +18,8 @@ constexpr const char* kCsvHeader = "FreamID,Points_X,Points_Y,Points_Z,intensity
 struct CsvExportOptions {
   Layout layout = Layout::Protocol16;              // protocol 1.6: raw / 0.5, protocol 1.7: raw / 0.25
   ViewMode viewMode = ViewMode::WholeCentimetres;  // "View Mode 1"; FractionsKept is "View Mode 2"
-  float angleMin = 0.0f;    // degrees, inclusive
-  float angleMax = 360.0f;  // degrees, inclusive
+  float angleMin = 0.0f;                           // degrees, inclusive
+  float angleMax = 360.0f;                         // degrees, inclusive
 };
 
 // The two exports round x, y and z differently in whole centimetres: a frame

@@ -1,10 +1,9 @@
 #include "CsvFrameFile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -361,8 +360,7 @@ class CsvFrameFile::Writer {
   bool dropping_ = false;
 };
 
-CsvFrameFile::CsvFrameFile(CsvExportOptions options, long long maxFrames)
-    : FrameFile(maxFrames), options_(options) {}
+CsvFrameFile::CsvFrameFile(CsvExportOptions options, long long maxFrames) : FrameFile(maxFrames), options_(options) {}
 
 CsvFrameFile::~CsvFrameFile() { discard(); }
 

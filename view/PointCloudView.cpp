@@ -20,10 +20,10 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
-#include <QWindow>
 #include <QPainter>
 #include <QSurfaceFormat>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -155,7 +155,8 @@ struct PointCloudView::Impl {
       const Vec q = c - centre;
       const double depth = dot(q, direction);
       const double needed = std::max(std::fabs(dot(q, right)) * kFitMargin / tanHorizontal,
-                                     std::fabs(dot(q, up)) * kFitMargin / tanVertical) - depth;
+                                     std::fabs(dot(q, up)) * kFitMargin / tanVertical) -
+                            depth;
       distance = std::max(distance, needed);
       nearest = std::max(nearest, -depth);
     }
@@ -179,8 +180,8 @@ struct PointCloudView::Impl {
 
   void applyPreset(int preset) {
     const CameraPreset& p = kPresets[preset];
-    viewer->setCameraPosition(p.position[0], p.position[1], p.position[2], p.focal[0], p.focal[1], p.focal[2],
-                              p.up[0], p.up[1], p.up[2]);
+    viewer->setCameraPosition(p.position[0], p.position[1], p.position[2], p.focal[0], p.focal[1], p.focal[2], p.up[0],
+                              p.up[1], p.up[2]);
   }
 
   // Replaces the cloud `id` with `cloud` in its own colours, or in one
@@ -427,9 +428,7 @@ bool PointCloudView::pickAtCursor(double& x, double& y, double& z) {
   return true;
 }
 
-std::string PointCloudView::textLine() const {
-  return impl_->viewer->contains(kTextId) ? impl_->text : std::string();
-}
+std::string PointCloudView::textLine() const { return impl_->viewer->contains(kTextId) ? impl_->text : std::string(); }
 
 void PointCloudView::setTextLine(const std::string& text) {
   impl_->text = text;

@@ -9,8 +9,8 @@
 
 namespace z540k {
 
-const std::array<const char*, kPointTableColumns> kPointTableHeader = {
-    "PointID", "Points_cm_XYZ", "Azimuth", "Distance_cm", "Intensity", "Timestamp"};
+const std::array<const char*, kPointTableColumns> kPointTableHeader = {"PointID",     "Points_cm_XYZ", "Azimuth",
+                                                                       "Distance_cm", "Intensity",     "Timestamp"};
 
 namespace {
 
@@ -95,12 +95,9 @@ inline bool insideBox(const SelectionBox& b, const ScenePoint& p) {
 
 PointTableRow pointTableRow(int pointId, const ScenePoint& p, double azimuth, double scaledDistance, int intensity,
                             unsigned long long timestamp) {
-  return {std::to_string(pointId),
-          fixed(p.x, 4) + " " + fixed(p.y, 4) + " " + fixed(p.z, 4),
-          fixed(azimuth, 3),
-          fixed(scaledDistance / 10, 4),
-          std::to_string(intensity),
-          fixed(static_cast<double>(timestamp), 0)};
+  return {std::to_string(pointId),   fixed(p.x, 4) + " " + fixed(p.y, 4) + " " + fixed(p.z, 4),
+          fixed(azimuth, 3),         fixed(scaledDistance / 10, 4),
+          std::to_string(intensity), fixed(static_cast<double>(timestamp), 0)};
 }
 
 namespace {
@@ -187,8 +184,8 @@ void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, Fr
       const ScenePoint p{whole ? truncated(xs[i]) : xs[i], whole ? truncated(ys[i]) : ys[i], 0.0f};
       const int intensity = intensities[j];
       if (wantRows && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
-        out.tableRows.push_back(pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity,
-                                              timestamps[j]));
+        out.tableRows.push_back(
+            pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity, timestamps[j]));
       if (insideBox(box, p)) {
         out.selection.push_back(RegionMeasurement{p, az, d, intensity, timestamps[j]});
       } else if constexpr (Mode != kRegionOnly) {
@@ -209,12 +206,24 @@ void computeFramePoints(const LidarDataSingleLine& record, const FrameSettings& 
   out.tableRows.clear();
   out.measurements = record.pairedSize();
   switch (s.colourMode) {
-    case ColourMode::Intensity: framePointsIn<ColourMode::Intensity>(record, s, out); break;
-    case ColourMode::Solid: framePointsIn<ColourMode::Solid>(record, s, out); break;
-    case ColourMode::Elevation: framePointsIn<ColourMode::Elevation>(record, s, out); break;
-    case ColourMode::Azimuth: framePointsIn<ColourMode::Azimuth>(record, s, out); break;
-    case ColourMode::LaserId: framePointsIn<ColourMode::LaserId>(record, s, out); break;
-    default: framePointsIn<kNoColour>(record, s, out); break;
+    case ColourMode::Intensity:
+      framePointsIn<ColourMode::Intensity>(record, s, out);
+      break;
+    case ColourMode::Solid:
+      framePointsIn<ColourMode::Solid>(record, s, out);
+      break;
+    case ColourMode::Elevation:
+      framePointsIn<ColourMode::Elevation>(record, s, out);
+      break;
+    case ColourMode::Azimuth:
+      framePointsIn<ColourMode::Azimuth>(record, s, out);
+      break;
+    case ColourMode::LaserId:
+      framePointsIn<ColourMode::LaserId>(record, s, out);
+      break;
+    default:
+      framePointsIn<kNoColour>(record, s, out);
+      break;
   }
 }
 

@@ -41,9 +41,7 @@ Rgb pointColour(ColourMode colourMode, int intensity, float z, double azimuth);
 
 // Whether an azimuth lies within the display angle limit: at most `limit`
 // degrees either side of 0 (with 180 every azimuth does).
-inline bool withinAngleLimit(double azimuth, float limit) {
-  return azimuth <= limit || azimuth >= 360.0 - limit;
-}
+inline bool withinAngleLimit(double azimuth, float limit) { return azimuth <= limit || azimuth >= 360.0 - limit; }
 
 // A measurement's point in centimetres (x east of the sensor at azimuth 90,
 // y ahead at azimuth 0, z up; the scan plane is horizontal), from the distance
@@ -74,9 +72,9 @@ struct FrameSettings {
   Layout layout = Layout::Protocol16;
   ViewMode viewMode = ViewMode::WholeCentimetres;
   ColourMode colourMode = ColourMode::Intensity;
-  float angleLimit = 180.0f;   // degrees either side of 0
-  bool areaPicked = false;     // a region is marked: no first-30 table rows
-  SelectionBox box;            // the marked region (all zero when none)
+  float angleLimit = 180.0f;  // degrees either side of 0
+  bool areaPicked = false;    // a region is marked: no first-30 table rows
+  SelectionBox box;           // the marked region (all zero when none)
 };
 
 // A shown point with its colour.

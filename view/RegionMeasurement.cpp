@@ -22,8 +22,8 @@ std::optional<SelectionBox> selectionBoxOf(const std::vector<ScenePoint>& picked
   return box;
 }
 
-std::vector<RegionTableRow> frozenRegionRows(const LidarDataSingleLine& frame, const SelectionBox& box,
-                                             int pickedCount, Layout layout, ViewMode viewMode) {
+std::vector<RegionTableRow> frozenRegionRows(const LidarDataSingleLine& frame, const SelectionBox& box, int pickedCount,
+                                             Layout layout, ViewMode viewMode) {
   std::vector<RegionTableRow> rows;
   if (pickedCount <= 0) return rows;
   const std::size_t n = frame.pairedSize();

@@ -33,8 +33,8 @@ struct RegionTableRow {
 // rows run 0, 1, ... and start again at 0 whenever they reach `pickedCount`,
 // so later rows overwrite earlier ones: write them in the order given. With
 // no picked points (pickedCount 0 or less) there are no rows.
-std::vector<RegionTableRow> frozenRegionRows(const LidarDataSingleLine& frame, const SelectionBox& box,
-                                             int pickedCount, Layout layout, ViewMode viewMode);
+std::vector<RegionTableRow> frozenRegionRows(const LidarDataSingleLine& frame, const SelectionBox& box, int pickedCount,
+                                             Layout layout, ViewMode viewMode);
 
 // The statistics over the in-box measurements of the arriving frames: a
 // window of `pickedCount` measurements, which may span frames, with the x and

@@ -64,9 +64,9 @@ const char* const kRestoreHelp =
     "  --local-time \"yyyy-MM-dd hh:mm:ss\"  the time written (default: now)\n"
     "  --dry-run              print the packet in the status dump format and its destination; send nothing\n";
 
-const char* const kFieldOptions[] = {"--rpm",   "--high-reflect",    "--zero-degree",     "--echo",
-                                     "--deviation-angle", "--range", "--trail-threshold", "--trail-distance",
-                                     "--encoder-zero"};
+const char* const kFieldOptions[] = {
+    "--rpm",   "--high-reflect",    "--zero-degree",    "--echo",        "--deviation-angle",
+    "--range", "--trail-threshold", "--trail-distance", "--encoder-zero"};
 const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
 // "IP:PORT" with a dotted IPv4 address and a port of 1-65535.
@@ -99,10 +99,13 @@ void printRefresh(const StatusSnapshot& s, const StatusFrameAddresses& frame) {
   std::printf("motor speed: %u rpm%s\n", rpm,
               v.motorSpeed.empty() ? " (none of 300, 600, 1200)" : (" (\"" + v.motorSpeed + "\")").c_str());
   std::printf("high reflection (mm): %s\n", v.highReflect.c_str());
-  std::printf("zero-degree position: %s\n", v.zeroDegreeIndex == 0   ? "0 (at the cable end)"
-                                            : v.zeroDegreeIndex == 1 ? "1 (straight ahead)"
-                                                                     : std::to_string(s[184]).append(" (unknown)").c_str());
-  std::printf("echo: %s\n", v.echoIndex == 0 ? "single" : v.echoIndex == 1 ? "dual" : std::to_string(s[185]).append(" (unknown)").c_str());
+  std::printf("zero-degree position: %s\n", v.zeroDegreeIndex == 0 ? "0 (at the cable end)"
+                                            : v.zeroDegreeIndex == 1
+                                                ? "1 (straight ahead)"
+                                                : std::to_string(s[184]).append(" (unknown)").c_str());
+  std::printf("echo: %s\n", v.echoIndex == 0   ? "single"
+                            : v.echoIndex == 1 ? "dual"
+                                               : std::to_string(s[185]).append(" (unknown)").c_str());
   std::printf("deviation angle: %s\nrange: %s\ntrailing threshold: %s\ntrailing distance (cm): %s\n",
               v.deviationAngle.c_str(), v.range.c_str(), v.trailThreshold.c_str(), v.trailDistance.c_str());
   std::printf("encoder zero: %s\nboard 2 version: %s\nboard 3 version: %s\n", v.encoderZero.c_str(),
@@ -132,7 +135,8 @@ int advancedCommand(const std::vector<std::string>& args) {
   if (!fromFile && (line.has("--sensor") || line.has("--host-ip")))
     throw UsageError("--sensor and --host-ip go with --snapshot");
   if (fromFile && (line.has("--capture-device") || line.has("--status-port") || line.has("--timeout")))
-    throw UsageError("--snapshot takes the status from the file: --capture-device, --status-port and --timeout do not apply");
+    throw UsageError(
+        "--snapshot takes the status from the file: --capture-device, --status-port and --timeout do not apply");
   StatusFrameAddresses frame;
   if (fromFile) {
     std::string ip, reason;
@@ -165,22 +169,26 @@ int advancedCommand(const std::vector<std::string>& args) {
   text("--trail-distance", in.trailDistance);
   text("--encoder-zero", in.encoderZero);
   // A text its field cannot hold is refused as the window refuses it.
-  const std::pair<const char*, AdvancedField> fieldOptions[] = {
-      {"--high-reflect", AdvancedField::HighReflect},       {"--deviation-angle", AdvancedField::DeviationAngle},
-      {"--range", AdvancedField::Range},                    {"--trail-threshold", AdvancedField::TrailThreshold},
-      {"--trail-distance", AdvancedField::TrailDistance},   {"--encoder-zero", AdvancedField::EncoderZero}};
+  const std::pair<const char*, AdvancedField> fieldOptions[] = {{"--high-reflect", AdvancedField::HighReflect},
+                                                                {"--deviation-angle", AdvancedField::DeviationAngle},
+                                                                {"--range", AdvancedField::Range},
+                                                                {"--trail-threshold", AdvancedField::TrailThreshold},
+                                                                {"--trail-distance", AdvancedField::TrailDistance},
+                                                                {"--encoder-zero", AdvancedField::EncoderZero}};
   for (const auto& [name, field] : fieldOptions)
     if (const auto refusal = advancedFieldRefusal(field, line.text(name, "")))
       throw UsageError(std::string(name) + ": " + *refusal);
   switch (checkAdvancedSettings(in)) {
     case AdvancedSettingsRefusal::DeviationAngleEmpty:
       throw UsageError("--deviation-angle is empty: the horizontal offset angle needs a value");
-    case AdvancedSettingsRefusal::RangeEmpty: throw UsageError("--range is empty: the measuring range needs a value");
-    case AdvancedSettingsRefusal::None: break;
+    case AdvancedSettingsRefusal::RangeEmpty:
+      throw UsageError("--range is empty: the measuring range needs a value");
+    case AdvancedSettingsRefusal::None:
+      break;
   }
   const LocalDateTime now = localTimeOption(line);
-  const bool anyField = std::any_of(std::begin(kFieldOptions), std::end(kFieldOptions),
-                                    [&](const char* name) { return line.has(name); });
+  const bool anyField =
+      std::any_of(std::begin(kFieldOptions), std::end(kFieldOptions), [&](const char* name) { return line.has(name); });
 
   try {
     StatusSnapshot snapshot{};
@@ -188,9 +196,9 @@ int advancedCommand(const std::vector<std::string>& args) {
       snapshot = snapshotFromFile(line.text("--snapshot", ""));
     } else {
       std::string reason;
-      const std::string named =
-          line.has("--capture-device") ? line.text("--capture-device", "")
-                                       : (std::getenv("Z540K_CAPTURE_DEVICE") ? std::getenv("Z540K_CAPTURE_DEVICE") : "");
+      const std::string named = line.has("--capture-device")
+                                    ? line.text("--capture-device", "")
+                                    : (std::getenv("Z540K_CAPTURE_DEVICE") ? std::getenv("Z540K_CAPTURE_DEVICE") : "");
       StatusFrameCaptureSettings settings;
       settings.device = chooseStatusCaptureAdapter(named, reason);
       if (settings.device.empty()) throw Refusal("cannot capture a status frame: " + reason);
@@ -214,7 +222,8 @@ int advancedCommand(const std::vector<std::string>& args) {
     if (trailingRemovalSendsZero(in, snapshot))
       std::fprintf(stderr, "z540k-tool advanced: warning: the trailing-removal threshold or distance is 0\n");
     const auto packet = buildAdvancedSettingsPacket(in, snapshot, frame, now);
-    printOrSend(line, "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()), frame.sensorPort);
+    printOrSend(line, "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
+                frame.sensorPort);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool advanced: %s\n", e.what());

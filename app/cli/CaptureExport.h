@@ -15,8 +15,8 @@ namespace z540k::cli {
 
 struct CaptureExportResult {
   int exitCode = 0;
-  std::string message;  // one line for stderr, without the command's name; empty when all went well
-  std::string summary;  // the line for stdout once the output was written; empty otherwise
+  std::string message;           // one line for stderr, without the command's name; empty when all went well
+  std::string summary;           // the line for stdout once the output was written; empty otherwise
   std::uint64_t lostOnWire = 0;  // data and compact scan packets missing from the capture
 };
 

@@ -38,8 +38,8 @@ DecodeSettings decodeSettings(const CommandLine& line);
 // export-csv's and export-cloud's run: refuses an output that is the capture
 // itself (UsageError), shows the progress on a terminal, prints the message
 // and the summary; returns the exit code.
-int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath,
-                     FrameFile& out, const DecodeSettings& settings);
+int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
+                     const DecodeSettings& settings);
 
 // Option names of DecodeSettings, for the parsers.
 extern const char* const kDecodeOptionNames[6];

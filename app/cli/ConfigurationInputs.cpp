@@ -28,15 +28,14 @@ LocalDateTime localTimeOption(const CommandLine& line) {
   const std::string text = line.text("--local-time", "");
   LocalDateTime t;
   char tail = 0;
-  const bool shaped = text.size() == 19 && text[4] == '-' && text[7] == '-' && text[10] == ' ' &&
-                      text[13] == ':' && text[16] == ':' &&
+  const bool shaped = text.size() == 19 && text[4] == '-' && text[7] == '-' && text[10] == ' ' && text[13] == ':' &&
+                      text[16] == ':' &&
                       std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
                                   &t.minute, &t.second, &tail) == 6;
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool valid = shaped && t.year >= 2000 && t.year <= 2255 && t.month >= 1 && t.month <= 12 &&
-                     t.day >= 1 && t.day <= kDays[t.month - 1] + (t.month == 2 && isLeapYear(t.year)) &&
-                     t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
-                     t.second <= 59;
+  const bool valid = shaped && t.year >= 2000 && t.year <= 2255 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+                     t.day <= kDays[t.month - 1] + (t.month == 2 && isLeapYear(t.year)) && t.hour >= 0 &&
+                     t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
   if (!valid)
     throw UsageError("bad value for --local-time: \"" + text +
                      "\" (expected \"yyyy-MM-dd hh:mm:ss\", a date from 2000 to 2255)");

@@ -59,12 +59,15 @@ const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"
 
 // The options that name a field, checked as the window checks that field
 // before Set.
-const std::pair<const char*, NetworkField> kFieldOptions[] = {
-    {"--sensor-ip", NetworkField::SensorIp}, {"--dest-ip", NetworkField::DestIp},
-    {"--subnet", NetworkField::Subnet},      {"--gateway", NetworkField::Gateway},
-    {"--ntp", NetworkField::Ntp},            {"--mac", NetworkField::Mac},
-    {"--data-port", NetworkField::DataPort}, {"--device-port", NetworkField::DevicePort},
-    {"--pps-angle", NetworkField::PpsAngle}};
+const std::pair<const char*, NetworkField> kFieldOptions[] = {{"--sensor-ip", NetworkField::SensorIp},
+                                                              {"--dest-ip", NetworkField::DestIp},
+                                                              {"--subnet", NetworkField::Subnet},
+                                                              {"--gateway", NetworkField::Gateway},
+                                                              {"--ntp", NetworkField::Ntp},
+                                                              {"--mac", NetworkField::Mac},
+                                                              {"--data-port", NetworkField::DataPort},
+                                                              {"--device-port", NetworkField::DevicePort},
+                                                              {"--pps-angle", NetworkField::PpsAngle}};
 
 StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
   UdpSocket socket;
@@ -77,8 +80,7 @@ StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
     const int waitMs = seconds > 0 ? static_cast<int>(std::clamp((seconds - waited) * 1000 + 1, 1.0, 100.0)) : 100;
     const long n = socket.receive(buffer, sizeof buffer, waitMs);
     if (n < 0) throw Refusal("receiving on port " + std::to_string(port) + " failed");
-    if (n == static_cast<long>(kStatusPacketSize) &&
-        std::equal(kStatusHeader.begin(), kStatusHeader.end(), buffer)) {
+    if (n == static_cast<long>(kStatusPacketSize) && std::equal(kStatusHeader.begin(), kStatusHeader.end(), buffer)) {
       StatusSnapshot snapshot;
       std::copy(buffer, buffer + snapshot.size(), snapshot.begin());
       return snapshot;
@@ -96,14 +98,13 @@ void note(const std::string& text) { std::fprintf(stderr, "z540k-tool configure:
 }  // namespace
 
 int configureCommand(const std::vector<std::string>& args) {
-  static const std::vector<std::string> kLongOnlyOptions = {"--subnet",   "--gateway",   "--ntp",
-                                                            "--mac",      "--interval",  "--pps-angle",
-                                                            "--motor",    "--state",     "--time",
-                                                            "--local-time"};
+  static const std::vector<std::string> kLongOnlyOptions = {"--subnet",   "--gateway",   "--ntp",   "--mac",
+                                                            "--interval", "--pps-angle", "--motor", "--state",
+                                                            "--time",     "--local-time"};
   const CommandLine line(args,
                          {"--snapshot", "--status-port", "--timeout", "--sensor-ip", "--dest-ip", "--subnet",
-                          "--gateway", "--ntp", "--mac", "--data-port", "--device-port", "--interval",
-                          "--pps-angle", "--rpm", "--motor", "--state", "--time", "--local-time", "--sensor-port"},
+                          "--gateway", "--ntp", "--mac", "--data-port", "--device-port", "--interval", "--pps-angle",
+                          "--rpm", "--motor", "--state", "--time", "--local-time", "--sensor-port"},
                          {"--dry-run", "--help"});
   if (line.has("--help")) {
     std::fputs(kHelp, stdout);
@@ -195,15 +196,14 @@ int configureCommand(const std::vector<std::string>& args) {
       note("--local-time is ignored with --time no");
     }
     if (!shortFormat && r.sensorIp == "255.255.255.255")
-      note("the sensor reports its address as 255.255.255.255: the packet goes to its factory address " +
-           destination);
+      note("the sensor reports its address as 255.255.255.255: the packet goes to its factory address " + destination);
     for (const auto& [name, what] : {std::pair<const char*, const char*>{"--data-port", "data"},
                                      std::pair<const char*, const char*>{"--device-port", "device"}}) {
       std::uint16_t value = 0;
       const std::string text = line.text(name, "");
       if (line.has(name) && !portTextValue(text, value))
-        note(std::string(name) + " \"" + text + "\" is not a port from 1025 to 65535: the sensor keeps its " +
-             what + " port");
+        note(std::string(name) + " \"" + text + "\" is not a port from 1025 to 65535: the sensor keeps its " + what +
+             " port");
     }
     if (!shortFormat) {
       if (line.has("--mac") && mac.size() != 17)
@@ -217,14 +217,13 @@ int configureCommand(const std::vector<std::string>& args) {
         if (subnetMaskCheck(in.subnet) == AddressCheck::Invalid)
           note("warning: the subnet mask " + in.subnet + " is not contiguous");
         else if (gatewayCheck(in.gateway, in.destIp, in.subnet) == AddressCheck::Invalid)
-          note("warning: the gateway " + in.gateway + " is not in the subnet of " + in.destIp + " and " +
-               in.subnet);
+          note("warning: the gateway " + in.gateway + " is not in the subnet of " + in.destIp + " and " + in.subnet);
       }
     }
 
     if (line.has("--dry-run")) {
-      std::printf("%s\ndestination %s:%u\n", statusDumpText(packet.data(), packet.size()).c_str(),
-                  destination.c_str(), sensorPort);
+      std::printf("%s\ndestination %s:%u\n", statusDumpText(packet.data(), packet.size()).c_str(), destination.c_str(),
+                  sensorPort);
       return 0;
     }
     std::string error;

@@ -67,8 +67,8 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   if (encodings > 1) throw UsageError("--binary, --ascii and --compressed exclude each other");
   if (line.has("--compressed") && cloud.format == CloudFormat::Ply)
     throw UsageError("--compressed is for PCD; PLY is --binary or --ascii");
-  cloud.encoding = line.has("--ascii")    ? CloudEncoding::Ascii
-                   : line.has("--binary") ? CloudEncoding::Binary
+  cloud.encoding = line.has("--ascii")                ? CloudEncoding::Ascii
+                   : line.has("--binary")             ? CloudEncoding::Binary
                    : cloud.format == CloudFormat::Pcd ? CloudEncoding::BinaryCompressed
                                                       : CloudEncoding::Binary;
 

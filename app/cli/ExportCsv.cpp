@@ -57,7 +57,8 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
                      const DecodeSettings& settings) {
   // Writing over the capture would destroy it while it is read. Caught under
   // any name (another path, a link).
-  struct stat in {}, target {};
+  struct stat in {
+  }, target{};
   if (::stat(capturePath.c_str(), &in) == 0 && ::stat(outPath.c_str(), &target) == 0 && in.st_dev == target.st_dev &&
       in.st_ino == target.st_ino)
     throw UsageError(outPath + " is the capture " + capturePath + " itself; choose another output file");

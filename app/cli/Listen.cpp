@@ -9,6 +9,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -17,9 +19,6 @@
 #include <optional>
 #include <set>
 #include <string>
-
-#include <QCoreApplication>
-#include <QTimer>
 
 #include "Commands.h"
 #include "CsvFrameFile.h"
@@ -70,8 +69,7 @@ bool stdoutKeepsUp() {
 // The lines that find no room in time are dropped and counted.
 class StdoutLines {
  public:
-  StdoutLines(std::optional<Clock::time_point> deadline, bool neverWait)
-      : deadline_(deadline), neverWait_(neverWait) {}
+  StdoutLines(std::optional<Clock::time_point> deadline, bool neverWait) : deadline_(deadline), neverWait_(neverWait) {}
 
   void add(const std::string& line) {
     const Clock::time_point now = Clock::now();

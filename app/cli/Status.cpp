@@ -95,7 +95,8 @@ class SnapshotFile {
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) return fail("writing " + path_ + " failed: ", error);
-    if (std::rename(temp_.c_str(), final_.c_str()) != 0) return fail("cannot put the file in place of " + path_ + ": ", error);
+    if (std::rename(temp_.c_str(), final_.c_str()) != 0)
+      return fail("cannot put the file in place of " + path_ + ": ", error);
     temp_.clear();
     return true;
   }
@@ -148,9 +149,9 @@ int statusCommand(const std::vector<std::string>& args) {
   SettingData status{};
   ShortStatus shortStatus;
   std::vector<int> values;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(seconds));
+  const auto deadline =
+      std::chrono::steady_clock::now() +
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
   while (!stopRequested && (count == 0 || received < count)) {
     if (seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
     std::uint32_t from = 0;
@@ -198,8 +199,8 @@ int statusCommand(const std::vector<std::string>& args) {
   // were not read in time. With --json stdout keeps one object per line.
   char summary[200];
   std::snprintf(summary, sizeof summary,
-                "status packets: %lld (%lld short layout), other datagrams: %lld; %u dropped by the kernel\n",
-                received, shortLayout, others, socket.kernelDrops());
+                "status packets: %lld (%lld short layout), other datagrams: %lld; %u dropped by the kernel\n", received,
+                shortLayout, others, socket.kernelDrops());
   if (json)
     std::fprintf(stderr, "z540k-tool status: %s", summary);
   else

@@ -11,10 +11,25 @@
 
 namespace z540k::cli {
 
-const char* const kStatusValueNames[kStatusValueCount] = {
-    "mac0", "mac1", "mac2", "mac3", "mac4", "mac5", "ppsDeviation", "dataPort", "statusPort",
-    "measuringRange", "trailingThreshold", "trailingDistance", "zeroDegreePosition", "echoMode",
-    "horizontalOffset", "encoderZero", "board2HighVoltage", "board2HighVoltageAdjust", "board2Threshold"};
+const char* const kStatusValueNames[kStatusValueCount] = {"mac0",
+                                                          "mac1",
+                                                          "mac2",
+                                                          "mac3",
+                                                          "mac4",
+                                                          "mac5",
+                                                          "ppsDeviation",
+                                                          "dataPort",
+                                                          "statusPort",
+                                                          "measuringRange",
+                                                          "trailingThreshold",
+                                                          "trailingDistance",
+                                                          "zeroDegreePosition",
+                                                          "echoMode",
+                                                          "horizontalOffset",
+                                                          "encoderZero",
+                                                          "board2HighVoltage",
+                                                          "board2HighVoltageAdjust",
+                                                          "board2Threshold"};
 
 namespace {
 
@@ -160,8 +175,12 @@ NamedTexts windowValues(const std::uint8_t* packet) {
   const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortFormat);
   NamedTexts v;
   if (shortFormat) {
-    v = {{"layout", "short"},     {"sensorIp", r.sensorIp},       {"destIp", r.destIp},
-         {"dataPort", r.dataPort}, {"devicePort", r.devicePort}, {"motorSpeedRead", std::to_string(r.motorSpeed)},
+    v = {{"layout", "short"},
+         {"sensorIp", r.sensorIp},
+         {"destIp", r.destIp},
+         {"dataPort", r.dataPort},
+         {"devicePort", r.devicePort},
+         {"motorSpeedRead", std::to_string(r.motorSpeed)},
          {"motorSpeedChoice", r.motorSpeedChoice}};
     return v;
   }
@@ -186,8 +205,8 @@ NamedTexts windowValues(const std::uint8_t* packet) {
        {"highTemperaturePause", d.highTemperaturePause},
        {"machineStopTemperature", d.machineStopTemperature},
        {"plate3Voltage", d.plate3Voltage}};
-  static const char* const kVersionNames[] = {"fpga2Version",       "fpga3Version",         "versionText",
-                                              "hardware2Version",   "hardware3Version",     "emissionBoardVersion",
+  static const char* const kVersionNames[] = {"fpga2Version",        "fpga3Version",     "versionText",
+                                              "hardware2Version",    "hardware3Version", "emissionBoardVersion",
                                               "receiveBoardVersion", "structureVersion"};
   for (std::size_t i = 0; i < d.versions.size() && i < 8; ++i) v.emplace_back(kVersionNames[i], d.versions[i]);
   v.insert(v.end(), {{"sensorIp", r.sensorIp},
@@ -200,7 +219,9 @@ NamedTexts windowValues(const std::uint8_t* packet) {
                      {"interval", r.interval},
                      {"motorSpeedChoice", r.motorSpeedChoice},
                      {"motorState", r.motorState},
-                     {"sensorState", r.sensorState < 0 ? "" : r.sensorState == 0 ? "Running" : "Sleep"}});
+                     {"sensorState", r.sensorState < 0    ? ""
+                                     : r.sensorState == 0 ? "Running"
+                                                          : "Sleep"}});
   const AdvancedSettingsView a = advancedSettingsView(snapshot);
   v.insert(v.end(), {{"range", a.range},
                      {"trailingThreshold", a.trailThreshold},

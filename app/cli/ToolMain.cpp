@@ -16,8 +16,8 @@ namespace z540k::cli {
 
 std::atomic<bool> stopRequested{false};
 
-const char* const kDecodeOptionNames[6] = {"--layout", "--return-mode", "--view-mode",
-                                           "--angle-min", "--angle-max", "--frames"};
+const char* const kDecodeOptionNames[6] = {"--layout",    "--return-mode", "--view-mode",
+                                           "--angle-min", "--angle-max",   "--frames"};
 
 const char* const kDecodeOptionsHelp =
     "  --layout 1.6|1.7       data packet layout, active from the first packet (default 1.6)\n"
@@ -36,8 +36,7 @@ DecodeSettings decodeSettings(const CommandLine& line) {
       line.choice("--view-mode", {"1", "2"}, 0) == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
   s.csv.angleMin = static_cast<float>(line.number("--angle-min", 0.0));
   s.csv.angleMax = static_cast<float>(line.number("--angle-max", 360.0));
-  if (s.csv.angleMin > s.csv.angleMax)
-    throw UsageError("--angle-min must not be larger than --angle-max");
+  if (s.csv.angleMin > s.csv.angleMax) throw UsageError("--angle-min must not be larger than --angle-max");
   s.frames = line.count("--frames");
   return s;
 }
