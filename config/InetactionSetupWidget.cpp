@@ -6,7 +6,6 @@
 #include <QIntValidator>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
-#include <QThread>
 #include <cstring>
 #include <string>
 
@@ -268,10 +267,9 @@ void InetactionSetupWidget::onOK_Clicked() {
   const auto answer =
       showMessage(this, MessageKind::Question, tr("Question"), tr("Whether to close the Settings form ?"),
                   QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
-  if (answer == QMessageBox::Ok)
-    close();
-  else
-    QThread::msleep(1000);
+  // Kept open, the window stays live: Set sends again only after the
+  // sensor's next status packet, which gives it time to take the settings.
+  if (answer == QMessageBox::Ok) close();
 }
 
 void InetactionSetupWidget::onCancel_Clicked() { close(); }
