@@ -160,32 +160,42 @@ void ReadLiveOffData::run() {
       continue;
     }
     shown = target;
-    // A single step asked for before this frame went out ends with it; one
-    // asked for from now on ends with the next.
-    const bool stepEnds = stepRequest.exchange(0) == 1;
-    const std::uint64_t closings = gate_.closings();
-    emit SendData(record);
-    emit SendFrame(static_cast<int>(target + 1), static_cast<int>(total));
-    gate_.idle();
-    const int override = pauseOverrideMs;
-    const int pauseMs = override >= 0 ? override : pauseMilliseconds(speedIndex);
-    if (pauseWait_)
-      pauseWait_(pauseMs);
-    else
-      gate_.sleep(pauseMs, closings);
-    if (stepEnds) {
-      // The end is found when playback goes on from this frame.
-      if (!gate_.closeBehindStep()) break;
-      gate_.idle();
-    } else if (gate_.stopRequested()) {
-      break;
-    } else if (seekRequest_ == 0 && (direction == Direction::Backwards ? target == 0 : target == total - 1)) {
-      if (direction == Direction::Backwards) direction = Direction::Forwards;
-      ended = true;
-      break;
-    }
+    if (!sendFrame(record, target, total, ended)) break;
   }
   gate_.idle();
+  signalRunEnd(failure, ended);
+  runCompletion_.markEnded();
+}
+
+bool ReadLiveOffData::sendFrame(const LidarDataSingleLine& record, long long target, long long total, bool& ended) {
+  // A single step asked for before this frame went out ends with it; one
+  // asked for from now on ends with the next.
+  const bool stepEnds = stepRequest.exchange(0) == 1;
+  const std::uint64_t closings = gate_.closings();
+  emit SendData(record);
+  emit SendFrame(static_cast<int>(target + 1), static_cast<int>(total));
+  gate_.idle();
+  const int override = pauseOverrideMs;
+  const int pauseMs = override >= 0 ? override : pauseMilliseconds(speedIndex);
+  if (pauseWait_)
+    pauseWait_(pauseMs);
+  else
+    gate_.sleep(pauseMs, closings);
+  if (stepEnds) {
+    // The end is found when playback goes on from this frame.
+    if (!gate_.closeBehindStep()) return false;
+    gate_.idle();
+  } else if (gate_.stopRequested()) {
+    return false;
+  } else if (seekRequest_ == 0 && (direction == Direction::Backwards ? target == 0 : target == total - 1)) {
+    if (direction == Direction::Backwards) direction = Direction::Forwards;
+    ended = true;
+    return false;
+  }
+  return true;
+}
+
+void ReadLiveOffData::signalRunEnd(const QString& failure, bool ended) {
   // Signalled after every record of the run, so the window never sees the
   // end before the last frame.
   if (!failure.isEmpty()) {
@@ -194,5 +204,4 @@ void ReadLiveOffData::run() {
   } else if (ended) {
     emit SendBool(true);
   }
-  runCompletion_.markEnded();
 }

@@ -134,6 +134,14 @@ class ReadLiveOffData : public QThread {
   void run() override;
 
  private:
+  // Sends the decoded frame `target` of `total` (from 0) and waits out the
+  // pause after it; false when the run ends with it (a stop, a single step
+  // not gone on from, or the end of the capture in the direction of play,
+  // which sets `ended`).
+  bool sendFrame(const LidarDataSingleLine& record, long long target, long long total, bool& ended);
+  // The run's last signals: a failure, or the end of the capture reached.
+  void signalRunEnd(const QString& failure, bool ended);
+
   z540k::PlaybackGate gate_;
   std::shared_ptr<const z540k::DataPacketList> packets_;
   std::atomic<int> seekRequest_{0};

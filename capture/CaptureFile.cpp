@@ -576,6 +576,44 @@ bool CaptureReader::nextClassicRecord(Record& record) {
   return true;
 }
 
+namespace {
+
+// The byte order of the block of `type` that starts at `h` into `swapped` (a
+// section header names its own, any other block keeps the section's); the
+// damage that ends the reading, empty when there is none.
+std::string blockStartDamage(std::uint32_t type, const std::uint8_t* h, bool firstBlock, bool& swapped) {
+  if (type == kBlockSectionHeader) {
+    // A new section may be in the other byte order.
+    const std::uint32_t magic = loadLE32(h + kSectionMagicOffset);
+    if (magic == kByteOrderMagic)
+      swapped = false;
+    else if (magic == kByteOrderMagicSwapped)
+      swapped = true;
+    else
+      return "not a pcapng section header (byte-order magic " + hexWord(loadBE32(h + kSectionMagicOffset)) + ")";
+  } else if (firstBlock) {
+    return "a pcapng file starts with a section header";
+  }
+  return {};
+}
+
+// What is wrong with a block's length with `left` bytes of the file from its
+// start; empty when nothing is.
+std::string blockLengthDamage(std::uint32_t length, std::uint64_t left) {
+  if (length < kBlockFrameSize) return "block length " + std::to_string(length) + " (less than 12)";
+  if (length % 4 != 0) return "block length " + std::to_string(length) + " is not a multiple of 4";
+  if (length > left)
+    return "block of " + std::to_string(length) + " bytes runs past the end of the file (" + std::to_string(left) +
+           " bytes left)";
+  return {};
+}
+
+bool isPacketBlock(std::uint32_t type) {
+  return type == kBlockEnhancedPacket || type == kBlockSimplePacket || type == kBlockObsoletePacket;
+}
+
+}  // namespace
+
 // Blocks up to the next packet block of a readable interface. Blocks of
 // other types are passed over; their trailing length is still checked.
 // `header`: only the first section header and the interface descriptions
@@ -593,31 +631,13 @@ bool CaptureReader::nextPcapngRecord(Record& record, bool header) {
     const std::uint8_t* h = at();
     const std::uint32_t type = loadLE32Or(swapped_, h);
     bool swapped = swapped_;
-    if (type == kBlockSectionHeader) {
-      // A new section may be in the other byte order.
-      const std::uint32_t magic = loadLE32(h + kSectionMagicOffset);
-      if (magic == kByteOrderMagic)
-        swapped = false;
-      else if (magic == kByteOrderMagicSwapped)
-        swapped = true;
-      else
-        return endWithBlockDamage("not a pcapng section header (byte-order magic " +
-                                  hexWord(loadBE32(h + kSectionMagicOffset)) + ")");
-    } else if (blocks_ == 0) {
-      return endWithBlockDamage("a pcapng file starts with a section header");
-    } else if (header && type != kBlockInterface) {
-      return false;
-    }
+    std::string damage = blockStartDamage(type, h, blocks_ == 0, swapped);
+    if (!damage.empty()) return endWithBlockDamage(damage);
+    if (header && type != kBlockSectionHeader && type != kBlockInterface) return false;
     const std::uint32_t length = loadLE32Or(swapped, h + kBlockLengthOffset);
-    if (length < kBlockFrameSize)
-      return endWithBlockDamage("block length " + std::to_string(length) + " (less than 12)");
-    if (length % 4 != 0)
-      return endWithBlockDamage("block length " + std::to_string(length) + " is not a multiple of 4");
-    if (length > left)
-      return endWithBlockDamage("block of " + std::to_string(length) + " bytes runs past the end of the file (" +
-                                std::to_string(left) + " bytes left)");
-    const bool lookedInto = type == kBlockSectionHeader || type == kBlockInterface || type == kBlockEnhancedPacket ||
-                            type == kBlockSimplePacket || type == kBlockObsoletePacket;
+    damage = blockLengthDamage(length, left);
+    if (!damage.empty()) return endWithBlockDamage(damage);
+    const bool lookedInto = type == kBlockSectionHeader || type == kBlockInterface || isPacketBlock(type);
     const std::uint64_t start = offset_;
     const std::uint8_t* trailerAt = nullptr;
     if (lookedInto) {
@@ -638,23 +658,15 @@ bool CaptureReader::nextPcapngRecord(Record& record, bool header) {
                                 std::to_string(length));
 
     bool deliver = false;
-    switch (type) {
-      case kBlockSectionHeader:
-        swapped_ = swapped;
-        if (!sectionHeader(length)) return false;
-        break;
-      case kBlockInterface:
-        if (!interfaceDescription(length)) return false;
-        break;
-      case kBlockEnhancedPacket:
-      case kBlockSimplePacket:
-      case kBlockObsoletePacket:
-        if (!packetBlock(type, length, record)) return false;
-        deliver = record.bytes != nullptr;
-        ++records_;
-        break;
-      default:
-        break;
+    if (type == kBlockSectionHeader) {
+      swapped_ = swapped;
+      if (!sectionHeader(length)) return false;
+    } else if (type == kBlockInterface) {
+      if (!interfaceDescription(length)) return false;
+    } else if (isPacketBlock(type)) {
+      if (!packetBlock(type, length, record)) return false;
+      deliver = record.bytes != nullptr;
+      ++records_;
     }
     offset_ = start + length;
     ++blocks_;
@@ -754,12 +766,12 @@ bool CaptureReader::packetBlock(std::uint32_t type, std::uint32_t length, Record
   return true;
 }
 
-bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
-  const std::uint8_t* p = record.bytes;
-  std::size_t n = record.capturedLength;
+namespace {
 
-  // Step over the link layer to the IPv4 header.
-  switch (record.linkType) {
+// Steps `p` and `n` over the link layer to the IPv4 header; false for a frame
+// that carries no IPv4 or is cut short.
+bool stepOverLinkLayer(LinkType linkType, const std::uint8_t*& p, std::size_t& n) {
+  switch (linkType) {
     case LinkType::Ethernet: {
       if (n < kEthernetHeaderSize) return false;
       std::uint16_t type = loadBE16(p + kEthernetTypeOffset);
@@ -793,7 +805,12 @@ bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
     case LinkType::Raw:
       break;
   }
+  return true;
+}
 
+// The UDP datagram in the `n` bytes of IPv4 packet at `p`: its payload,
+// addresses and ports into `out`, which is left alone when there is none.
+bool udpOfIpv4(const std::uint8_t* p, std::size_t n, CapturedDatagram& out) {
   // IPv4: version 4, header length from IHL (options included).
   if (n < kIpv4MinHeaderSize) return false;
   const std::uint8_t versionIhl = p[kIpv4VersionIhlOffset];
@@ -819,6 +836,15 @@ bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
   out.destIp = destIp;
   out.sourcePort = loadBE16(p + kUdpSourcePortOffset);
   out.destPort = loadBE16(p + kUdpDestPortOffset);
+  return true;
+}
+
+}  // namespace
+
+bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
+  const std::uint8_t* p = record.bytes;
+  std::size_t n = record.capturedLength;
+  if (!stepOverLinkLayer(record.linkType, p, n) || !udpOfIpv4(p, n, out)) return false;
   setTime(record, out);
   out.recordIndex = record.index;
   out.payloadOffset = record.offset + static_cast<std::uint64_t>(out.payload - record.bytes);

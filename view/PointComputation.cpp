@@ -127,73 +127,110 @@ inline Rgb colourOf(int intensity, float z, double azimuth) {
 constexpr ColourMode kRegionOnly = static_cast<ColourMode>(-2);
 constexpr ColourMode kNoColour = static_cast<ColourMode>(-1);
 
+// The measurements are taken in runs that stay in the first level cache: a
+// plain loop over the C library's sine and cosine for the shown measurements
+// of a run, then their x and y (a loop the compiler vectorises), then what
+// becomes of each point.
+constexpr std::size_t kRun = 256;
+
+// The shown measurements of one run: their index in the record, distance,
+// sine and cosine, then x and y.
+struct MeasurementRun {
+  std::size_t count = 0;
+  std::size_t index[kRun];
+  double ds[kRun], sines[kRun], cosines[kRun];
+  float xs[kRun], ys[kRun];
+};
+
+// What stays the same for every measurement of a frame.
+struct FrameInputs {
+  const double* azimuths;
+  const double* distances;
+  const int* intensities;
+  const unsigned long long* timestamps;
+  double factor, limit, upper;
+  bool wantRows, whole;
+  SelectionBox box;
+};
+
+// The shown measurements of [start, end) into `run`, with the sine and cosine
+// of their angles.
+inline void gatherShown(const FrameInputs& in, std::size_t start, std::size_t end, MeasurementRun& run) {
+  run.count = 0;
+  for (std::size_t j = start; j < end; ++j) {
+    const double az = in.azimuths[j];
+    const double d = in.distances[j] * in.factor;
+    // No return, or outside the display angle: not shown. (A distance
+    // that is not finite cannot come from the sensor: not shown either.)
+    if (!(d > 0) || !(az <= in.limit || az >= in.upper) || !std::isfinite(d)) continue;
+    const double r = angleOf(az);
+    run.index[run.count] = j;
+    run.ds[run.count] = d;
+    run.sines[run.count] = std::sin(r);
+    run.cosines[run.count] = std::cos(r);
+    ++run.count;
+  }
+}
+
+inline void placeRun(MeasurementRun& run) {
+  for (std::size_t i = 0; i < run.count; ++i) {
+    run.xs[i] = coordinate(run.ds[i], run.sines[i]);
+    run.ys[i] = coordinate(run.ds[i], run.cosines[i]);
+  }
+}
+
+// Each point of the run to the table rows, and to the selection (inside the
+// box) or the display (after `shown` points there); returns the display's
+// points.
+template <ColourMode Mode>
+inline std::size_t sortRun(const FrameInputs& in, const MeasurementRun& run, FramePoints& out, ColouredPoint* display,
+                           std::size_t shown) {
+  for (std::size_t i = 0; i < run.count; ++i) {
+    const std::size_t j = run.index[i];
+    const double az = in.azimuths[j];
+    const double d = run.ds[i];
+    // As scenePoint places it: a positive finite distance in the scan
+    // plane has z 0.
+    const ScenePoint p{in.whole ? truncated(run.xs[i]) : run.xs[i], in.whole ? truncated(run.ys[i]) : run.ys[i], 0.0f};
+    const int intensity = in.intensities[j];
+    if (in.wantRows && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
+      out.tableRows.push_back(
+          pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity, in.timestamps[j]));
+    if (insideBox(in.box, p)) {
+      out.selection.push_back(RegionMeasurement{p, az, d, intensity, in.timestamps[j]});
+    } else if constexpr (Mode != kRegionOnly) {
+      display[shown].p = p;
+      display[shown].colour = colourOf<Mode>(intensity, p.z, az);
+      ++shown;
+    }
+  }
+  return shown;
+}
+
 // The per-measurement loop, with the colour mode fixed at compile time so the
 // colour rule is inlined.
 template <ColourMode Mode>
 void framePointsIn(const LidarDataSingleLine& record, const FrameSettings& s, FramePoints& out) {
   const std::size_t n = record.pairedSize();
-  const double factor = distanceFactor(s.layout);
-  const double* azimuths = record.azimuth.data();
-  const double* distances = record.distance.data();
-  const int* intensities = record.intensity.data();
-  const unsigned long long* timestamps = record.timestamp.data();
-  const bool wantRows = !s.areaPicked && Mode != kRegionOnly;
-  const double limit = s.angleLimit;
-  const double upper = 360.0 - s.angleLimit;
   // A box of all zeros (nothing marked) still takes points at exactly 0, 0, 0.
-  const SelectionBox box = s.box;
-
+  const FrameInputs in{record.azimuth.data(),
+                       record.distance.data(),
+                       record.intensity.data(),
+                       record.timestamp.data(),
+                       distanceFactor(s.layout),
+                       s.angleLimit,
+                       360.0 - s.angleLimit,
+                       !s.areaPicked && Mode != kRegionOnly,
+                       s.viewMode == ViewMode::WholeCentimetres,
+                       s.box};
   if (Mode != kRegionOnly) out.display.resize(n);
   ColouredPoint* display = out.display.data();
   std::size_t shown = 0;
-  // In runs that stay in the first level cache: a plain loop over the C
-  // library's sine and cosine for the shown measurements of a run, then
-  // their x and y (a loop the compiler vectorises), then what becomes of
-  // each point.
-  constexpr std::size_t kRun = 256;
-  std::size_t index[kRun];
-  double ds[kRun], sines[kRun], cosines[kRun];
-  float xs[kRun], ys[kRun];
-  const bool whole = s.viewMode == ViewMode::WholeCentimetres;
+  MeasurementRun run;
   for (std::size_t start = 0; start < n; start += kRun) {
-    const std::size_t end = std::min(n, start + kRun);
-    std::size_t count = 0;
-    for (std::size_t j = start; j < end; ++j) {
-      const double az = azimuths[j];
-      const double d = distances[j] * factor;
-      // No return, or outside the display angle: not shown. (A distance
-      // that is not finite cannot come from the sensor: not shown either.)
-      if (!(d > 0) || !(az <= limit || az >= upper) || !std::isfinite(d)) continue;
-      const double r = angleOf(az);
-      index[count] = j;
-      ds[count] = d;
-      sines[count] = std::sin(r);
-      cosines[count] = std::cos(r);
-      ++count;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      xs[i] = coordinate(ds[i], sines[i]);
-      ys[i] = coordinate(ds[i], cosines[i]);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t j = index[i];
-      const double az = azimuths[j];
-      const double d = ds[i];
-      // As scenePoint places it: a positive finite distance in the scan
-      // plane has z 0.
-      const ScenePoint p{whole ? truncated(xs[i]) : xs[i], whole ? truncated(ys[i]) : ys[i], 0.0f};
-      const int intensity = intensities[j];
-      if (wantRows && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
-        out.tableRows.push_back(
-            pointTableRow(static_cast<int>(out.tableRows.size()), p, az, d, intensity, timestamps[j]));
-      if (insideBox(box, p)) {
-        out.selection.push_back(RegionMeasurement{p, az, d, intensity, timestamps[j]});
-      } else if constexpr (Mode != kRegionOnly) {
-        display[shown].p = p;
-        display[shown].colour = colourOf<Mode>(intensity, p.z, az);
-        ++shown;
-      }
-    }
+    gatherShown(in, start, std::min(n, start + kRun), run);
+    placeRun(run);
+    shown = sortRun<Mode>(in, run, out, display, shown);
   }
   out.display.resize(shown);
 }

@@ -114,44 +114,46 @@ void printRefresh(const StatusSnapshot& s, const StatusFrameAddresses& frame) {
               v.board2HighVoltage.c_str(), v.board2HighVoltageAdjust.c_str(), v.board2ThresholdAdjust.c_str());
 }
 
-}  // namespace
+// What the command line alone decides, before any wait.
+struct AdvancedOptions {
+  bool fromFile = false;
+  StatusFrameAddresses frame;  // with --snapshot: the addresses given
+  std::uint16_t statusPort = 0;
+  double timeout = 5.0;
+  AdvancedSettingsInput in;
+  LocalDateTime now;
+  bool anyField = false;
+};
 
-int advancedCommand(const std::vector<std::string>& args) {
-  const CommandLine line(args,
-                         {"--snapshot", "--sensor", "--host-ip", "--capture-device", "--status-port", "--timeout",
-                          "--rpm", "--high-reflect", "--zero-degree", "--echo", "--deviation-angle", "--range",
-                          "--trail-threshold", "--trail-distance", "--encoder-zero", "--local-time"},
-                         {"--dry-run", "--help"});
-  if (line.has("--help")) {
-    std::fputs(kAdvancedHelp, stdout);
-    return 0;
-  }
-  line.refusePositional();
-
-  // The command line alone decides all of this, before any wait.
-  const bool fromFile = line.has("--snapshot");
-  if (fromFile && !(line.has("--sensor") && line.has("--host-ip")))
+// Where the status comes from: a snapshot with the addresses of its frame,
+// or a capture on the status port, bounded in time.
+void readStatusSource(const CommandLine& line, AdvancedOptions& o) {
+  o.fromFile = line.has("--snapshot");
+  if (o.fromFile && !(line.has("--sensor") && line.has("--host-ip")))
     throw UsageError("--snapshot needs --sensor IP:PORT and --host-ip IP (the addresses of the status frame)");
-  if (!fromFile && (line.has("--sensor") || line.has("--host-ip")))
+  if (!o.fromFile && (line.has("--sensor") || line.has("--host-ip")))
     throw UsageError("--sensor and --host-ip go with --snapshot");
-  if (fromFile && (line.has("--capture-device") || line.has("--status-port") || line.has("--timeout")))
+  if (o.fromFile && (line.has("--capture-device") || line.has("--status-port") || line.has("--timeout")))
     throw UsageError(
         "--snapshot takes the status from the file: --capture-device, --status-port and --timeout do not apply");
-  StatusFrameAddresses frame;
-  if (fromFile) {
+  if (o.fromFile) {
     std::string ip, reason;
-    addressAndPort("--sensor", line.text("--sensor", ""), ip, frame.sensorPort);
-    frame.sensorIp = ipv4TextBytes(ip);
+    addressAndPort("--sensor", line.text("--sensor", ""), ip, o.frame.sensorPort);
+    o.frame.sensorIp = ipv4TextBytes(ip);
     std::uint16_t unused = 0;
     if (!restoreDestination(line.text("--host-ip", ""), "1", ip, unused, reason))
       throw UsageError("bad value for --host-ip: \"" + line.text("--host-ip", "") + "\" (expected an IPv4 address)");
-    frame.hostIp = ipv4TextBytes(ip);
+    o.frame.hostIp = ipv4TextBytes(ip);
   }
-  const auto statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
-  const double timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
-  if (timeout <= 0 || timeout > 3600)
+  o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
+  o.timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
+  if (o.timeout <= 0 || o.timeout > 3600)
     throw UsageError("bad value for --timeout: the wait must be bounded, more than 0 and at most 3600 seconds");
+}
 
+// The field options as the window's fields; a text its field cannot hold is
+// refused as the window refuses it.
+AdvancedSettingsInput advancedFields(const CommandLine& line) {
   AdvancedSettingsInput in;
   const int rpm = line.choice("--rpm", {"300", "600", "1200"}, -1);
   if (rpm >= 0) in.motorSpeed = kMotorSpeedChoices[static_cast<std::size_t>(rpm)];
@@ -168,7 +170,6 @@ int advancedCommand(const std::vector<std::string>& args) {
   text("--trail-threshold", in.trailThreshold);
   text("--trail-distance", in.trailDistance);
   text("--encoder-zero", in.encoderZero);
-  // A text its field cannot hold is refused as the window refuses it.
   const std::pair<const char*, AdvancedField> fieldOptions[] = {{"--high-reflect", AdvancedField::HighReflect},
                                                                 {"--deviation-angle", AdvancedField::DeviationAngle},
                                                                 {"--range", AdvancedField::Range},
@@ -186,42 +187,69 @@ int advancedCommand(const std::vector<std::string>& args) {
     case AdvancedSettingsRefusal::None:
       break;
   }
-  const LocalDateTime now = localTimeOption(line);
-  const bool anyField =
+  return in;
+}
+
+AdvancedOptions advancedOptions(const CommandLine& line) {
+  AdvancedOptions o;
+  readStatusSource(line, o);
+  o.in = advancedFields(line);
+  o.now = localTimeOption(line);
+  o.anyField =
       std::any_of(std::begin(kFieldOptions), std::end(kFieldOptions), [&](const char* name) { return line.has(name); });
+  return o;
+}
+
+// A status frame captured as the window captures it: its payload, and its
+// addresses into `frame`. A Refusal when none arrives.
+StatusSnapshot capturedStatus(const CommandLine& line, const AdvancedOptions& o, StatusFrameAddresses& frame) {
+  std::string reason;
+  const std::string named = line.has("--capture-device")
+                                ? line.text("--capture-device", "")
+                                : (std::getenv("Z540K_CAPTURE_DEVICE") ? std::getenv("Z540K_CAPTURE_DEVICE") : "");
+  StatusFrameCaptureSettings settings;
+  settings.device = chooseStatusCaptureAdapter(named, reason);
+  if (settings.device.empty()) throw Refusal("cannot capture a status frame: " + reason);
+  settings.statusPort = o.statusPort;
+  settings.headerBytes = 4;
+  settings.timeoutMs = static_cast<int>(o.timeout * 1000);
+  settings.frameLimit = 3000;
+  settings.keepWaiting = [] { return !stopRequested.load(); };
+  CapturedStatusFrame captured;
+  std::string error;
+  const StatusFrameResult result = captureStatusFrame(settings, captured, error);
+  if (result == StatusFrameResult::Cancelled) throw Refusal("interrupted before a status frame arrived");
+  if (result != StatusFrameResult::Captured) throw Refusal("You didn't connect Lidar.: " + error);
+  frame = captured.addresses;
+  return captured.payload;
+}
+
+}  // namespace
+
+int advancedCommand(const std::vector<std::string>& args) {
+  const CommandLine line(args,
+                         {"--snapshot", "--sensor", "--host-ip", "--capture-device", "--status-port", "--timeout",
+                          "--rpm", "--high-reflect", "--zero-degree", "--echo", "--deviation-angle", "--range",
+                          "--trail-threshold", "--trail-distance", "--encoder-zero", "--local-time"},
+                         {"--dry-run", "--help"});
+  if (line.has("--help")) {
+    std::fputs(kAdvancedHelp, stdout);
+    return 0;
+  }
+  line.refusePositional();
+  const AdvancedOptions o = advancedOptions(line);
 
   try {
-    StatusSnapshot snapshot{};
-    if (fromFile) {
-      snapshot = snapshotFromFile(line.text("--snapshot", ""));
-    } else {
-      std::string reason;
-      const std::string named = line.has("--capture-device")
-                                    ? line.text("--capture-device", "")
-                                    : (std::getenv("Z540K_CAPTURE_DEVICE") ? std::getenv("Z540K_CAPTURE_DEVICE") : "");
-      StatusFrameCaptureSettings settings;
-      settings.device = chooseStatusCaptureAdapter(named, reason);
-      if (settings.device.empty()) throw Refusal("cannot capture a status frame: " + reason);
-      settings.statusPort = statusPort;
-      settings.headerBytes = 4;
-      settings.timeoutMs = static_cast<int>(timeout * 1000);
-      settings.frameLimit = 3000;
-      settings.keepWaiting = [] { return !stopRequested.load(); };
-      CapturedStatusFrame captured;
-      std::string error;
-      const StatusFrameResult result = captureStatusFrame(settings, captured, error);
-      if (result == StatusFrameResult::Cancelled) throw Refusal("interrupted before a status frame arrived");
-      if (result != StatusFrameResult::Captured) throw Refusal("You didn't connect Lidar.: " + error);
-      snapshot = captured.payload;
-      frame = captured.addresses;
-    }
-    if (!anyField && !line.has("--dry-run")) {
+    StatusFrameAddresses frame = o.frame;
+    const StatusSnapshot snapshot =
+        o.fromFile ? snapshotFromFile(line.text("--snapshot", "")) : capturedStatus(line, o, frame);
+    if (!o.anyField && !line.has("--dry-run")) {
       printRefresh(snapshot, frame);
       return 0;
     }
-    if (trailingRemovalSendsZero(in, snapshot))
+    if (trailingRemovalSendsZero(o.in, snapshot))
       std::fprintf(stderr, "z540k-tool advanced: warning: the trailing-removal threshold or distance is 0\n");
-    const auto packet = buildAdvancedSettingsPacket(in, snapshot, frame, now);
+    const auto packet = buildAdvancedSettingsPacket(o.in, snapshot, frame, o.now);
     printOrSend(line, "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
                 frame.sensorPort);
     return 0;

@@ -95,12 +95,156 @@ StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
 
 void note(const std::string& text) { std::fprintf(stderr, "z540k-tool configure: %s\n", text.c_str()); }
 
+// The options the short packet does not carry.
+const std::vector<std::string> kLongOnlyOptions = {"--subnet",    "--gateway", "--ntp",   "--mac",  "--interval",
+                                                   "--pps-angle", "--motor",   "--state", "--time", "--local-time"};
+
+// What the command line alone decides; -1 for a choice not given.
+struct ConfigureOptions {
+  std::string mac, interval;
+  int rpm = -1, motor = -1, state = -1;
+  bool writeTime = true;
+  LocalDateTime now;
+  std::uint16_t sensorPort = 0, statusPort = 0;
+  double timeout = 5.0;
+};
+
+// Everything the command line alone decides, checked before waiting for the
+// sensor.
+ConfigureOptions configureOptions(const CommandLine& line) {
+  for (const auto& [name, field] : kFieldOptions)
+    if (line.has(name))
+      if (const auto refusal = networkFieldRefusal(field, line.text(name, "")))
+        throw UsageError(std::string(name) + ": " + *refusal);
+  ConfigureOptions o;
+  o.mac = line.text("--mac", "");
+  // The window's interval field takes 0 or 1.
+  o.interval = line.text("--interval", "");
+  if (!o.interval.empty() && o.interval != "0" && o.interval != "1")
+    throw UsageError("bad value for --interval: \"" + o.interval + "\" (expected 0 or 1, or empty)");
+  o.rpm = line.choice("--rpm", {"300", "600", "1200"}, -1);
+  o.motor = line.choice("--motor", {"run", "stop"}, -1);
+  o.state = line.choice("--state", {"running", "sleep"}, -1);
+  o.writeTime = line.choice("--time", {"yes", "no"}, 0) == 0;
+  o.now = localTimeOption(line);
+  o.sensorPort = static_cast<std::uint16_t>(line.port("--sensor-port", kConfigurationPort));
+  o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
+  o.timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
+  if (line.has("--snapshot") && (line.has("--status-port") || line.has("--timeout")))
+    throw UsageError("--snapshot takes the status from the file: --status-port and --timeout do not apply");
+  return o;
+}
+
+// The fields as a Refresh leaves them, changed where the options name them;
+// a Refusal when the sensor's status leaves a choice the options must make.
+NetworkSettingsInput configuredFields(const CommandLine& line, const ConfigureOptions& o,
+                                      const NetworkSettingsRefresh& r, const StatusSnapshot& snapshot,
+                                      bool shortFormat) {
+  NetworkSettingsInput in;
+  applyRefresh(r, in);
+  const auto set = [&](const char* name, std::string& field) {
+    if (line.has(name)) field = line.text(name, "");
+  };
+  set("--sensor-ip", in.sensorIp);
+  set("--dest-ip", in.destIp);
+  set("--data-port", in.dataPort);
+  set("--device-port", in.devicePort);
+  if (o.rpm >= 0) in.motorSpeed = kMotorSpeedChoices[static_cast<std::size_t>(o.rpm)];
+  if (r.motorSpeedChoice.empty() && o.rpm < 0)
+    throw Refusal("the sensor reports a motor speed of " + std::to_string(r.motorSpeed) +
+                  " rpm, none of 300, 600, 1200: give --rpm");
+  if (shortFormat) return in;
+  set("--subnet", in.subnet);
+  set("--gateway", in.gateway);
+  set("--ntp", in.ntp);
+  set("--mac", in.mac);
+  set("--interval", in.interval);
+  set("--pps-angle", in.ppsAngle);
+  if (o.motor >= 0) in.motorState = o.motor == 1 ? "Stop" : "Run";
+  if (o.state >= 0) in.sensorState = o.state;
+  in.writeTime = o.writeTime;
+  if (r.motorState.empty() && o.motor < 0)
+    throw Refusal("the sensor reports a run state of " + std::to_string(loadBE16(&snapshot[status_offset::kRunState])) +
+                  ", neither run (0) nor stop (1): give --motor");
+  if (r.sensorState < 0 && o.state < 0)
+    throw Refusal("the sensor reports a sensor state of " +
+                  std::to_string(loadBE16(&snapshot[status_offset::kSensorState])) +
+                  ", neither running (0) nor sleep (1): give --state");
+  return in;
+}
+
+// The packet for the sensor's format (the long one's build may change the
+// sensor IP in `snapshot`).
+std::vector<std::uint8_t> settingsPacket(const NetworkSettingsInput& in, StatusSnapshot& snapshot, bool shortFormat,
+                                         const LocalDateTime& now) {
+  if (shortFormat) {
+    const auto p = buildShortNetworkSettingsPacket(in, snapshot);
+    return {p.begin(), p.end()};
+  }
+  const auto p = buildLongNetworkSettingsPacket(in, snapshot, now);
+  return {p.begin(), p.end()};
+}
+
+// A port option the sensor ignores: it keeps its port.
+void notePortsKept(const CommandLine& line) {
+  for (const auto& [name, what] : {std::pair<const char*, const char*>{"--data-port", "data"},
+                                   std::pair<const char*, const char*>{"--device-port", "device"}}) {
+    std::uint16_t value = 0;
+    const std::string text = line.text(name, "");
+    if (line.has(name) && !portTextValue(text, value))
+      note(std::string(name) + " \"" + text + "\" is not a port from 1025 to 65535: the sensor keeps its " + what +
+           " port");
+  }
+}
+
+// The long packet's defaults for empty or odd fields, and the window's
+// warnings when a mask or gateway is entered; it sends all the same.
+void noteLongFieldDefaults(const CommandLine& line, const ConfigureOptions& o, const NetworkSettingsInput& in) {
+  if (line.has("--mac") && o.mac.size() != 17)
+    note("--mac \"" + o.mac + "\" is not 17 characters: sends the default MAC 60-76-88-00-00-00");
+  for (const char* name : {"--subnet", "--gateway", "--ntp"})
+    if (line.has(name) && line.text(name, "").empty()) note(std::string(name) + " is empty: sends 0.0.0.0");
+  if (line.has("--interval") && o.interval.empty()) note("--interval is empty: sends 0");
+  if (line.has("--subnet") || line.has("--gateway")) {
+    if (subnetMaskCheck(in.subnet) == AddressCheck::Invalid)
+      note("warning: the subnet mask " + in.subnet + " is not contiguous");
+    else if (gatewayCheck(in.gateway, in.destIp, in.subnet) == AddressCheck::Invalid)
+      note("warning: the gateway " + in.gateway + " is not in the subnet of " + in.destIp + " and " + in.subnet);
+  }
+}
+
+// What the window does without a word, said.
+void noteSilentChanges(const CommandLine& line, const ConfigureOptions& o, const NetworkSettingsRefresh& r,
+                       const NetworkSettingsInput& in, bool shortFormat, const std::string& destination) {
+  if (shortFormat) {
+    for (const auto& name : kLongOnlyOptions)
+      if (line.has(name)) note(name + " is ignored: this sensor takes the short packet, which does not carry it");
+  } else if (line.has("--local-time") && !o.writeTime) {
+    note("--local-time is ignored with --time no");
+  }
+  if (!shortFormat && r.sensorIp == "255.255.255.255")
+    note("the sensor reports its address as 255.255.255.255: the packet goes to its factory address " + destination);
+  notePortsKept(line);
+  if (!shortFormat) noteLongFieldDefaults(line, o, in);
+}
+
+// Prints the packet (--dry-run) or sends it; a failed send is a Refusal.
+void printOrSend(const CommandLine& line, const std::vector<std::uint8_t>& packet, bool shortFormat,
+                 const std::string& destination, std::uint16_t sensorPort) {
+  if (line.has("--dry-run")) {
+    std::printf("%s\ndestination %s:%u\n", statusDumpText(packet.data(), packet.size()).c_str(), destination.c_str(),
+                sensorPort);
+    return;
+  }
+  std::string error;
+  if (!sendDatagram(destination, sensorPort, packet.data(), packet.size(), error)) throw Refusal(error);
+  std::printf("sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(), shortFormat ? "short" : "long",
+              destination.c_str(), sensorPort);
+}
+
 }  // namespace
 
 int configureCommand(const std::vector<std::string>& args) {
-  static const std::vector<std::string> kLongOnlyOptions = {"--subnet",   "--gateway",   "--ntp",   "--mac",
-                                                            "--interval", "--pps-angle", "--motor", "--state",
-                                                            "--time",     "--local-time"};
   const CommandLine line(args,
                          {"--snapshot", "--status-port", "--timeout", "--sensor-ip", "--dest-ip", "--subnet",
                           "--gateway", "--ntp", "--mac", "--data-port", "--device-port", "--interval", "--pps-angle",
@@ -111,125 +255,22 @@ int configureCommand(const std::vector<std::string>& args) {
     return 0;
   }
   line.refusePositional();
-
-  // Everything the command line alone decides is checked before waiting for
-  // the sensor.
-  for (const auto& [name, field] : kFieldOptions)
-    if (line.has(name))
-      if (const auto refusal = networkFieldRefusal(field, line.text(name, "")))
-        throw UsageError(std::string(name) + ": " + *refusal);
-  const std::string mac = line.text("--mac", "");
-  // The window's interval field takes 0 or 1.
-  const std::string interval = line.text("--interval", "");
-  if (!interval.empty() && interval != "0" && interval != "1")
-    throw UsageError("bad value for --interval: \"" + interval + "\" (expected 0 or 1, or empty)");
-  const int rpm = line.choice("--rpm", {"300", "600", "1200"}, -1);
-  const int motor = line.choice("--motor", {"run", "stop"}, -1);
-  const int state = line.choice("--state", {"running", "sleep"}, -1);
-  const bool writeTime = line.choice("--time", {"yes", "no"}, 0) == 0;
-  const LocalDateTime now = localTimeOption(line);
-  const auto sensorPort = static_cast<std::uint16_t>(line.port("--sensor-port", kConfigurationPort));
-  const auto statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
-  const double timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
-  if (line.has("--snapshot") && (line.has("--status-port") || line.has("--timeout")))
-    throw UsageError("--snapshot takes the status from the file: --status-port and --timeout do not apply");
+  const ConfigureOptions o = configureOptions(line);
 
   try {
     StatusSnapshot snapshot = line.has("--snapshot") ? snapshotFromFile(line.text("--snapshot", ""))
-                                                     : snapshotFromSensor(statusPort, timeout);
+                                                     : snapshotFromSensor(o.statusPort, o.timeout);
     const bool shortFormat = isShortStatusFormat(snapshot);
     const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortFormat);
-    NetworkSettingsInput in;
-    applyRefresh(r, in);
-
-    // The options change the fields they name.
-    const auto set = [&](const char* name, std::string& field) {
-      if (line.has(name)) field = line.text(name, "");
-    };
-    set("--sensor-ip", in.sensorIp);
-    set("--dest-ip", in.destIp);
-    set("--data-port", in.dataPort);
-    set("--device-port", in.devicePort);
-    if (rpm >= 0) in.motorSpeed = kMotorSpeedChoices[static_cast<std::size_t>(rpm)];
-    if (r.motorSpeedChoice.empty() && rpm < 0)
-      throw Refusal("the sensor reports a motor speed of " + std::to_string(r.motorSpeed) +
-                    " rpm, none of 300, 600, 1200: give --rpm");
-    if (!shortFormat) {
-      set("--subnet", in.subnet);
-      set("--gateway", in.gateway);
-      set("--ntp", in.ntp);
-      set("--mac", in.mac);
-      set("--interval", in.interval);
-      set("--pps-angle", in.ppsAngle);
-      if (motor >= 0) in.motorState = motor == 1 ? "Stop" : "Run";
-      if (state >= 0) in.sensorState = state;
-      in.writeTime = writeTime;
-      if (r.motorState.empty() && motor < 0)
-        throw Refusal("the sensor reports a run state of " +
-                      std::to_string(loadBE16(&snapshot[status_offset::kRunState])) +
-                      ", neither run (0) nor stop (1): give --motor");
-      if (r.sensorState < 0 && state < 0)
-        throw Refusal("the sensor reports a sensor state of " +
-                      std::to_string(loadBE16(&snapshot[status_offset::kSensorState])) +
-                      ", neither running (0) nor sleep (1): give --state");
-    }
-
+    const NetworkSettingsInput in = configuredFields(line, o, r, snapshot, shortFormat);
     // The window's refusals, in its order: the same address for the sensor
     // and the destination, then a field that cannot be sent.
     if (sameSensorAndDestination(in, snapshot, shortFormat)) throw Refusal(kSameAddressMessage);
     if (const auto refusal = networkSettingsRefusal(in, shortFormat)) throw Refusal(*refusal);
     const std::string destination = networkSettingsDestination(snapshot, shortFormat);
-    std::vector<std::uint8_t> packet;
-    if (shortFormat) {
-      const auto p = buildShortNetworkSettingsPacket(in, snapshot);
-      packet.assign(p.begin(), p.end());
-    } else {
-      const auto p = buildLongNetworkSettingsPacket(in, snapshot, now);
-      packet.assign(p.begin(), p.end());
-    }
-
-    // What the window does without a word, said.
-    if (shortFormat) {
-      for (const auto& name : kLongOnlyOptions)
-        if (line.has(name)) note(name + " is ignored: this sensor takes the short packet, which does not carry it");
-    } else if (line.has("--local-time") && !writeTime) {
-      note("--local-time is ignored with --time no");
-    }
-    if (!shortFormat && r.sensorIp == "255.255.255.255")
-      note("the sensor reports its address as 255.255.255.255: the packet goes to its factory address " + destination);
-    for (const auto& [name, what] : {std::pair<const char*, const char*>{"--data-port", "data"},
-                                     std::pair<const char*, const char*>{"--device-port", "device"}}) {
-      std::uint16_t value = 0;
-      const std::string text = line.text(name, "");
-      if (line.has(name) && !portTextValue(text, value))
-        note(std::string(name) + " \"" + text + "\" is not a port from 1025 to 65535: the sensor keeps its " + what +
-             " port");
-    }
-    if (!shortFormat) {
-      if (line.has("--mac") && mac.size() != 17)
-        note("--mac \"" + mac + "\" is not 17 characters: sends the default MAC 60-76-88-00-00-00");
-      for (const char* name : {"--subnet", "--gateway", "--ntp"})
-        if (line.has(name) && line.text(name, "").empty()) note(std::string(name) + " is empty: sends 0.0.0.0");
-      if (line.has("--interval") && interval.empty()) note("--interval is empty: sends 0");
-      // The window's warnings when a mask or gateway is entered; it sends all
-      // the same.
-      if (line.has("--subnet") || line.has("--gateway")) {
-        if (subnetMaskCheck(in.subnet) == AddressCheck::Invalid)
-          note("warning: the subnet mask " + in.subnet + " is not contiguous");
-        else if (gatewayCheck(in.gateway, in.destIp, in.subnet) == AddressCheck::Invalid)
-          note("warning: the gateway " + in.gateway + " is not in the subnet of " + in.destIp + " and " + in.subnet);
-      }
-    }
-
-    if (line.has("--dry-run")) {
-      std::printf("%s\ndestination %s:%u\n", statusDumpText(packet.data(), packet.size()).c_str(), destination.c_str(),
-                  sensorPort);
-      return 0;
-    }
-    std::string error;
-    if (!sendDatagram(destination, sensorPort, packet.data(), packet.size(), error)) throw Refusal(error);
-    std::printf("sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(),
-                shortFormat ? "short" : "long", destination.c_str(), sensorPort);
+    const std::vector<std::uint8_t> packet = settingsPacket(in, snapshot, shortFormat, o.now);
+    noteSilentChanges(line, o, r, in, shortFormat, destination);
+    printOrSend(line, packet, shortFormat, destination, o.sensorPort);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool configure: %s\n", e.what());

@@ -150,72 +150,62 @@ std::string revolutionLine(unsigned long long number, const LidarDataSingleLine&
   return line;
 }
 
-}  // namespace
+struct ListenOptions {
+  DecodeSettings settings;
+  int port = 2368;
+  std::string group;  // empty: no multicast group
+  double seconds = 0;
+};
 
-int listenCommand(const std::vector<std::string>& args) {
-  std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
-  valueOptions.insert({"--port", "--multicast", "--seconds", "--csv"});
-  const CommandLine line(args, valueOptions, {"--help"});
-  if (line.has("--help")) {
-    std::printf("%s%s", kHelp, kDecodeOptionsHelp);
-    return 0;
-  }
-  line.refusePositional();
-  const DecodeSettings settings = decodeSettings(line);
-  const auto port = line.port("--port", 2368);
-  const std::string group = line.text("--multicast", "");
-  const double seconds = line.seconds("--seconds");
+ListenOptions listenOptions(const CommandLine& line) {
+  ListenOptions o;
+  o.settings = decodeSettings(line);
+  o.port = line.port("--port", 2368);
+  o.group = line.text("--multicast", "");
+  o.seconds = line.seconds("--seconds");
+  return o;
+}
 
-  std::unique_ptr<CsvFrameFile> csv;
-  std::string error;
-  if (line.has("--csv")) {
-    csv = std::make_unique<CsvFrameFile>(settings.csv, 0);
-    if (!csv->open(line.text("--csv", ""), error)) {
-      std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
-      return 1;
-    }
-  }
-
-  // The program's own live receiver, with its event loop.
-  int argc = 1;
-  char name[] = "z540k-tool";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
-  registerRecordMetaTypes();
-  GetlidarData_1 receiver;
-  receiver.port = port;
-  receiver.multicastAddress = group;
+// The program's own live receiver set up for the options, its socket not yet
+// open.
+void setUpReceiver(GetlidarData_1& receiver, const ListenOptions& o, bool writingCsv) {
+  receiver.port = o.port;
+  receiver.multicastAddress = o.group;
   receiver.running = true;
-  receiver.returnMode = settings.returnMode;
+  receiver.returnMode = o.settings.returnMode;
   // The chosen layout is active from the first packet.
-  receiver.pendingLayout = settings.layout;
-  receiver.layout = settings.layout;
+  receiver.pendingLayout = o.settings.layout;
+  receiver.layout = o.settings.layout;
   // The CSV file needs every revolution; without it a stalled reader of stdout
   // only costs the revolutions it misses. A regular file or /dev/null takes
   // every line at once: the revolutions wait only for this thread, which the
   // machine may hold back for some milliseconds now and then.
-  if (csv)
+  if (writingCsv)
     receiver.maxRecordsInFlight = 0;
   else if (stdoutKeepsUp())
     receiver.maxRecordsInFlight = kInFlightKeepingUp;
-  receiver.openSocket();
-  if (!receiver.socketError().isEmpty()) {
-    std::fprintf(stderr, "z540k-tool listen: %s\n", receiver.socketError().toLocal8Bit().constData());
-    return 1;
-  }
+}
 
-  // The end of --seconds, as a time point: any duration the option accepts.
+// The end of --seconds, as a time point: any duration the option accepts.
+std::optional<Clock::time_point> deadlineAfter(double seconds) {
   std::optional<Clock::time_point> deadline;
   if (seconds > 0)
     deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  auto pastDeadline = [&] { return deadline && Clock::now() >= *deadline; };
-  StdoutLines output(deadline, csv != nullptr);
+  return deadline;
+}
 
+// Runs the event loop with the receiver until `frames` revolutions (0: no
+// limit), the deadline or a stop; each revolution goes to `output` and to
+// `csv` when there is one. Returns the revolutions taken.
+unsigned long long receiveRevolutions(QCoreApplication& app, GetlidarData_1& receiver, long long frames,
+                                      std::optional<Clock::time_point> deadline, StdoutLines& output,
+                                      CsvFrameFile* csv) {
+  auto pastDeadline = [&] { return deadline && Clock::now() >= *deadline; };
   unsigned long long revolutions = 0;
   unsigned long long lostBeforeRevolution = 0;  // arrives just before its revolution
   QObject::connect(&receiver, &GetlidarData_1::SendLostOnWire, &app,
                    [&](quint64 lost) { lostBeforeRevolution += lost; });
-  auto enough = [&] { return settings.frames > 0 && revolutions >= static_cast<unsigned long long>(settings.frames); };
+  auto enough = [&] { return frames > 0 && revolutions >= static_cast<unsigned long long>(frames); };
   QObject::connect(&receiver, &GetlidarData_1::SendData, &app, [&](const LidarDataSingleLine& record) {
     if (enough() || pastDeadline()) {
       app.quit();
@@ -235,12 +225,10 @@ int listenCommand(const std::vector<std::string>& args) {
   watch.start(50);
   receiver.start();
   app.exec();
+  return revolutions;
+}
 
-  receiver.running = false;
-  receiver.closeSocket();
-
-  bool written = true;
-  if (csv && !(written = csv->close(error))) std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
+std::string summaryLine(const GetlidarData_1& receiver, unsigned long long revolutions) {
   const auto counts = receiver.datagramCounts();
   char summary[300];
   std::snprintf(summary, sizeof summary,
@@ -250,13 +238,67 @@ int listenCommand(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(counts.compact), static_cast<unsigned long long>(counts.other),
                 revolutions, receiver.kernelDrops(), static_cast<unsigned long long>(receiver.lostOnWire()),
                 static_cast<unsigned long long>(receiver.recordsDropped()));
+  return summary;
+}
+
+// The summary last on stdout; the lines dropped there said on stderr, with
+// the summary when it was one of them.
+void writeSummary(StdoutLines& output, const std::string& summary) {
   output.add(summary);
   const bool summaryWritten = output.flush();
   if (output.dropped() > 0) {
     std::fprintf(stderr, "z540k-tool listen: %llu lines found no room on stdout in time and were dropped\n",
                  output.dropped());
-    if (!summaryWritten) std::fprintf(stderr, "z540k-tool listen: %s", summary);
+    if (!summaryWritten) std::fprintf(stderr, "z540k-tool listen: %s", summary.c_str());
   }
+}
+
+}  // namespace
+
+int listenCommand(const std::vector<std::string>& args) {
+  std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
+  valueOptions.insert({"--port", "--multicast", "--seconds", "--csv"});
+  const CommandLine line(args, valueOptions, {"--help"});
+  if (line.has("--help")) {
+    std::printf("%s%s", kHelp, kDecodeOptionsHelp);
+    return 0;
+  }
+  line.refusePositional();
+  const ListenOptions o = listenOptions(line);
+
+  std::unique_ptr<CsvFrameFile> csv;
+  std::string error;
+  if (line.has("--csv")) {
+    csv = std::make_unique<CsvFrameFile>(o.settings.csv, 0);
+    if (!csv->open(line.text("--csv", ""), error)) {
+      std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
+      return 1;
+    }
+  }
+
+  // The program's own live receiver, with its event loop.
+  int argc = 1;
+  char name[] = "z540k-tool";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  registerRecordMetaTypes();
+  GetlidarData_1 receiver;
+  setUpReceiver(receiver, o, csv != nullptr);
+  receiver.openSocket();
+  if (!receiver.socketError().isEmpty()) {
+    std::fprintf(stderr, "z540k-tool listen: %s\n", receiver.socketError().toLocal8Bit().constData());
+    return 1;
+  }
+  const std::optional<Clock::time_point> deadline = deadlineAfter(o.seconds);
+  StdoutLines output(deadline, csv != nullptr);
+  const unsigned long long revolutions =
+      receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get());
+  receiver.running = false;
+  receiver.closeSocket();
+
+  bool written = true;
+  if (csv && !(written = csv->close(error))) std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
+  writeSummary(output, summaryLine(receiver, revolutions));
   return written ? 0 : 1;
 }
 

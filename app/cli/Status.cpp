@@ -113,6 +113,117 @@ class SnapshotFile {
   int fd_ = -1;
 };
 
+struct StatusOptions {
+  std::uint16_t port = 2369;
+  double seconds = 0;
+  bool saving = false;
+  long long count = 0;  // 0: no limit
+  bool json = false, windowTexts = false;
+};
+
+StatusOptions statusOptions(const CommandLine& line) {
+  StatusOptions o;
+  o.port = static_cast<std::uint16_t>(line.port("--port", 2369));
+  o.seconds = line.seconds("--seconds");
+  o.saving = line.has("--save-snapshot");
+  o.count = o.saving && !line.has("--count") ? 1 : line.count("--count");
+  o.json = line.has("--json");
+  o.windowTexts = line.has("--values");
+  return o;
+}
+
+// The last status packet decoded, in the layout it came in.
+struct DecodedStatus {
+  bool isShort = false;
+  SettingData status{};
+  ShortStatus shortStatus;
+  std::vector<int> values;
+};
+
+// What the reception counted.
+struct StatusTally {
+  long long received = 0, shortLayout = 0, others = 0;
+  bool saved = false;
+};
+
+// A sensor that reports in the short layout fills only that layout's bytes:
+// the long layout's fields would be read from the wrong places. False for a
+// datagram that is no status packet.
+bool decodeStatus(const std::uint8_t* buffer, std::size_t size, DecodedStatus& d) {
+  d.isShort = decodeShortStatus(buffer, size, d.shortStatus);
+  return d.isShort || decodeStatusPacket(buffer, size, d.status, d.values);
+}
+
+void printStatusPacket(const StatusOptions& o, const std::uint8_t* buffer, long long number, std::uint32_t from,
+                       std::uint16_t fromPort, const DecodedStatus& d) {
+  if (o.windowTexts) {
+    const NamedTexts shown = windowValues(buffer);
+    if (o.json)
+      std::printf("%s\n", namedTextsAsJson(shown).c_str());
+    else
+      std::printf("status packet %lld from %s:%u\n%s\n", number, formatIpv4(from).c_str(), fromPort,
+                  namedTextsAsText(shown).c_str());
+  } else if (o.json) {
+    std::printf("%s\n", (d.isShort ? shortStatusAsJson(d.shortStatus) : statusAsJson(d.status, d.values)).c_str());
+  } else {
+    std::printf("status packet %lld from %s:%u\n%s\n", number, formatIpv4(from).c_str(), fromPort,
+                (d.isShort ? shortStatusAsText(d.shortStatus) : statusAsText(d.status, d.values)).c_str());
+  }
+  std::fflush(stdout);
+}
+
+// Receives, saves the first packet when asked and prints each, until the
+// count, the time or a stop; false, with the message printed, when receiving
+// or saving failed.
+bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFile& snapshotFile, StatusTally& tally) {
+  std::uint8_t buffer[2048];
+  DecodedStatus decoded;
+  const auto deadline =
+      std::chrono::steady_clock::now() +
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(o.seconds));
+  while (!stopRequested && (o.count == 0 || tally.received < o.count)) {
+    if (o.seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
+    std::uint32_t from = 0;
+    std::uint16_t fromPort = 0;
+    const long n = socket.receive(buffer, sizeof buffer, 100, &from, &fromPort);
+    if (n < 0) {
+      std::fprintf(stderr, "z540k-tool status: receiving failed\n");
+      return false;
+    }
+    if (n == 0) continue;
+    const auto size = static_cast<std::size_t>(n);
+    if (!decodeStatus(buffer, size, decoded)) {
+      ++tally.others;
+      continue;
+    }
+    ++tally.received;
+    if (decoded.isShort) ++tally.shortLayout;
+    if (o.saving && !tally.saved) {
+      std::string error;
+      if (!snapshotFile.commit(statusDumpText(buffer, size), error)) {
+        std::fprintf(stderr, "z540k-tool status: %s\n", error.c_str());
+        return false;
+      }
+      tally.saved = true;
+    }
+    printStatusPacket(o, buffer, tally.received, from, fromPort, decoded);
+  }
+  return true;
+}
+
+// As listen reports them: the datagrams the kernel dropped because they
+// were not read in time. With --json stdout keeps one object per line.
+void printStatusSummary(const StatusOptions& o, const StatusTally& tally, std::uint32_t kernelDrops) {
+  char summary[200];
+  std::snprintf(summary, sizeof summary,
+                "status packets: %lld (%lld short layout), other datagrams: %lld; %u dropped by the kernel\n",
+                tally.received, tally.shortLayout, tally.others, kernelDrops);
+  if (o.json)
+    std::fprintf(stderr, "z540k-tool status: %s", summary);
+  else
+    std::printf("%s", summary);
+}
+
 }  // namespace
 
 int statusCommand(const std::vector<std::string>& args) {
@@ -122,15 +233,9 @@ int statusCommand(const std::vector<std::string>& args) {
     return 0;
   }
   line.refusePositional();
-  const auto port = static_cast<std::uint16_t>(line.port("--port", 2369));
-  const double seconds = line.seconds("--seconds");
-  const bool saving = line.has("--save-snapshot");
-  const long long count = saving && !line.has("--count") ? 1 : line.count("--count");
-  const bool json = line.has("--json");
-  const bool windowTexts = line.has("--values");
+  const StatusOptions o = statusOptions(line);
   SnapshotFile snapshotFile;
-  bool saved = false;
-  if (saving) {
+  if (o.saving) {
     std::string error;
     if (!snapshotFile.open(line.text("--save-snapshot", ""), error)) {
       std::fprintf(stderr, "z540k-tool status: %s\n", error.c_str());
@@ -139,73 +244,14 @@ int statusCommand(const std::vector<std::string>& args) {
   }
 
   UdpSocket socket;
-  if (!(socket.create() && socket.setReuseAddress() && socket.enableDropCounter() && socket.bind(port))) {
+  if (!(socket.create() && socket.setReuseAddress() && socket.enableDropCounter() && socket.bind(o.port))) {
     std::fprintf(stderr, "z540k-tool status: %s\n", socket.lastError().c_str());
     return 1;
   }
-
-  long long received = 0, shortLayout = 0, others = 0;
-  std::uint8_t buffer[2048];
-  SettingData status{};
-  ShortStatus shortStatus;
-  std::vector<int> values;
-  const auto deadline =
-      std::chrono::steady_clock::now() +
-      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
-  while (!stopRequested && (count == 0 || received < count)) {
-    if (seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
-    std::uint32_t from = 0;
-    std::uint16_t fromPort = 0;
-    const long n = socket.receive(buffer, sizeof buffer, 100, &from, &fromPort);
-    if (n < 0) {
-      std::fprintf(stderr, "z540k-tool status: receiving failed\n");
-      return 1;
-    }
-    if (n == 0) continue;
-    const auto size = static_cast<std::size_t>(n);
-    // A sensor that reports in the short layout fills only that layout's
-    // bytes: the long layout's fields would be read from the wrong places.
-    const bool isShort = decodeShortStatus(buffer, size, shortStatus);
-    if (!isShort && !decodeStatusPacket(buffer, size, status, values)) {
-      ++others;
-      continue;
-    }
-    ++received;
-    if (isShort) ++shortLayout;
-    if (saving && !saved) {
-      std::string error;
-      if (!snapshotFile.commit(statusDumpText(buffer, size), error)) {
-        std::fprintf(stderr, "z540k-tool status: %s\n", error.c_str());
-        return 1;
-      }
-      saved = true;
-    }
-    if (windowTexts) {
-      const NamedTexts shown = windowValues(buffer);
-      if (json)
-        std::printf("%s\n", namedTextsAsJson(shown).c_str());
-      else
-        std::printf("status packet %lld from %s:%u\n%s\n", received, formatIpv4(from).c_str(), fromPort,
-                    namedTextsAsText(shown).c_str());
-    } else if (json) {
-      std::printf("%s\n", (isShort ? shortStatusAsJson(shortStatus) : statusAsJson(status, values)).c_str());
-    } else {
-      std::printf("status packet %lld from %s:%u\n%s\n", received, formatIpv4(from).c_str(), fromPort,
-                  (isShort ? shortStatusAsText(shortStatus) : statusAsText(status, values)).c_str());
-    }
-    std::fflush(stdout);
-  }
-  // As listen reports them: the datagrams the kernel dropped because they
-  // were not read in time. With --json stdout keeps one object per line.
-  char summary[200];
-  std::snprintf(summary, sizeof summary,
-                "status packets: %lld (%lld short layout), other datagrams: %lld; %u dropped by the kernel\n", received,
-                shortLayout, others, socket.kernelDrops());
-  if (json)
-    std::fprintf(stderr, "z540k-tool status: %s", summary);
-  else
-    std::printf("%s", summary);
-  if (saving && !saved) {
+  StatusTally tally;
+  if (!receiveStatusPackets(socket, o, snapshotFile, tally)) return 1;
+  printStatusSummary(o, tally, socket.kernelDrops());
+  if (o.saving && !tally.saved) {
     std::fprintf(stderr, "z540k-tool status: no status packet arrived: %s was not written\n",
                  line.text("--save-snapshot", "").c_str());
     return 1;

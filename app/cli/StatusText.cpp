@@ -168,47 +168,50 @@ std::string shortStatusAsJson(const ShortStatus& status) {
          ",\"motorSpeed\":" + std::to_string(status.motorSpeed) + "}";
 }
 
-NamedTexts windowValues(const std::uint8_t* packet) {
-  StatusSnapshot snapshot;
-  std::copy(packet, packet + snapshot.size(), snapshot.begin());
-  const bool shortFormat = isShortStatusFormat(snapshot);
-  const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortFormat);
-  NamedTexts v;
-  if (shortFormat) {
-    v = {{"layout", "short"},
-         {"sensorIp", r.sensorIp},
-         {"destIp", r.destIp},
-         {"dataPort", r.dataPort},
-         {"devicePort", r.devicePort},
-         {"motorSpeedRead", std::to_string(r.motorSpeed)},
-         {"motorSpeedChoice", r.motorSpeedChoice}};
-    return v;
-  }
+namespace {
+
+// The short layout's Refresh texts.
+NamedTexts shortLayoutTexts(const NetworkSettingsRefresh& r) {
+  return {{"layout", "short"},
+          {"sensorIp", r.sensorIp},
+          {"destIp", r.destIp},
+          {"dataPort", r.dataPort},
+          {"devicePort", r.devicePort},
+          {"motorSpeedRead", std::to_string(r.motorSpeed)},
+          {"motorSpeedChoice", r.motorSpeedChoice}};
+}
+
+// The live values the settings window shows from a long status packet.
+NamedTexts liveValueTexts(const StatusSnapshot& snapshot) {
   SettingData status{};
   std::vector<int> values;
   decodeStatusPacket(snapshot.data(), snapshot.size(), status, values);
   const NetworkStatusDisplay d = networkStatusDisplay(status, values);
-  const auto index = [](int i) { return i < 0 ? std::string() : std::to_string(i); };
-  v = {{"layout", "long"},
-       {"motorSpeedRead", std::to_string(d.motorSpeed)},
-       {"utcTime", d.utcTime},
-       {"ppsSetAngle", d.ppsSetAngle},
-       {"longitude", d.longitude},
-       {"latitude", d.latitude},
-       {"mac", d.mac},
-       {"ppsAngleLocked", d.ppsAngleLocked},
-       {"ppsDeviation", d.ppsDeviation},
-       {"plate2Temperature", d.plate2Temperature},
-       {"lvds", std::to_string(d.lvdsIndex)},
-       {"gpsState", d.gpsState},
-       {"ppsState", d.ppsState},
-       {"highTemperaturePause", d.highTemperaturePause},
-       {"machineStopTemperature", d.machineStopTemperature},
-       {"plate3Voltage", d.plate3Voltage}};
+  NamedTexts v = {{"layout", "long"},
+                  {"motorSpeedRead", std::to_string(d.motorSpeed)},
+                  {"utcTime", d.utcTime},
+                  {"ppsSetAngle", d.ppsSetAngle},
+                  {"longitude", d.longitude},
+                  {"latitude", d.latitude},
+                  {"mac", d.mac},
+                  {"ppsAngleLocked", d.ppsAngleLocked},
+                  {"ppsDeviation", d.ppsDeviation},
+                  {"plate2Temperature", d.plate2Temperature},
+                  {"lvds", std::to_string(d.lvdsIndex)},
+                  {"gpsState", d.gpsState},
+                  {"ppsState", d.ppsState},
+                  {"highTemperaturePause", d.highTemperaturePause},
+                  {"machineStopTemperature", d.machineStopTemperature},
+                  {"plate3Voltage", d.plate3Voltage}};
   static const char* const kVersionNames[] = {"fpga2Version",        "fpga3Version",     "versionText",
                                               "hardware2Version",    "hardware3Version", "emissionBoardVersion",
                                               "receiveBoardVersion", "structureVersion"};
   for (std::size_t i = 0; i < d.versions.size() && i < 8; ++i) v.emplace_back(kVersionNames[i], d.versions[i]);
+  return v;
+}
+
+// The long layout's Refresh texts of the settings window, appended to `v`.
+void appendRefreshTexts(const NetworkSettingsRefresh& r, NamedTexts& v) {
   v.insert(v.end(), {{"sensorIp", r.sensorIp},
                      {"destIp", r.destIp},
                      {"ntp", r.ntp},
@@ -222,6 +225,11 @@ NamedTexts windowValues(const std::uint8_t* packet) {
                      {"sensorState", r.sensorState < 0    ? ""
                                      : r.sensorState == 0 ? "Running"
                                                           : "Sleep"}});
+}
+
+// The advanced window's Refresh texts, appended to `v`.
+void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
+  const auto index = [](int i) { return i < 0 ? std::string() : std::to_string(i); };
   const AdvancedSettingsView a = advancedSettingsView(snapshot);
   v.insert(v.end(), {{"range", a.range},
                      {"trailingThreshold", a.trailThreshold},
@@ -236,6 +244,19 @@ NamedTexts windowValues(const std::uint8_t* packet) {
                      {"board2HighVoltage", a.board2HighVoltage},
                      {"board2HighVoltageAdjust", a.board2HighVoltageAdjust},
                      {"board2ThresholdAdjust", a.board2ThresholdAdjust}});
+}
+
+}  // namespace
+
+NamedTexts windowValues(const std::uint8_t* packet) {
+  StatusSnapshot snapshot;
+  std::copy(packet, packet + snapshot.size(), snapshot.begin());
+  const bool shortFormat = isShortStatusFormat(snapshot);
+  const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortFormat);
+  if (shortFormat) return shortLayoutTexts(r);
+  NamedTexts v = liveValueTexts(snapshot);
+  appendRefreshTexts(r, v);
+  appendAdvancedTexts(snapshot, v);
   return v;
 }
 
