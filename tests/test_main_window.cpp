@@ -82,7 +82,9 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.statusReceiver().port.load(), int(status.port()));
       QCOMPARE(w.liveReceiver().pendingLayout.load(), Layout::Protocol17);
       const quint64 drawn = w.framesDrawn();
-      QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2, 20000);
+      // Frames drawn, and the latest a whole revolution (the first after a
+      // start holds only part of one).
+      QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2 && w.latestFrame().pairedSize() > 1000, 20000);
       // What the view holds is what the point computation makes of the frame:
       // with the display paused the latest frame stays, and is drawn.
       child<QToolButton>(w, "tolbtn_offdata")->click();
