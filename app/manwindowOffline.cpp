@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
+#include <mutex>
 
 #include "CaptureFile.h"
 #include "CapturePlayer.h"
@@ -126,7 +127,12 @@ struct manwindow::CaptureLoad {
   QString path;
   std::atomic<bool> cancel{false};
   QPointer<QProgressDialog> progress;
-  QFutureWatcher<Result>* watcher = nullptr;  // null once its result was taken
+  // The worker leaves its result here under `resultMutex`, not in the
+  // future: QFuture's result store hands it over under a lock of the Qt
+  // library that ThreadSanitizer does not see.
+  std::mutex resultMutex;
+  Result result;
+  QFutureWatcher<void>* watcher = nullptr;  // null once its result was taken
 };
 
 // The worker is done before the box it reports to goes.
@@ -137,6 +143,8 @@ void manwindow::CaptureLoadEnd::operator()(CaptureLoad* load) const {
     load->watcher->waitForFinished();
     delete load->watcher;
   }
+  // The worker's last writes (under the lock) come before the result goes.
+  { std::lock_guard<std::mutex> lock(load->resultMutex); }
   delete load->progress;
   delete load;
 }
@@ -181,10 +189,15 @@ void manwindow::startCaptureLoad(const QString& path) {
   std::atomic<bool>* cancel = &load.cancel;
   connect(&progress, &QProgressDialog::canceled, this, [cancel] { *cancel = true; });
 
-  load.watcher = new QFutureWatcher<CaptureLoad::Result>;
+  load.watcher = new QFutureWatcher<void>;
   connect(load.watcher, &QFutureWatcherBase::finished, this, &manwindow::onCaptureLoadFinished);
   const std::string file = path.toLocal8Bit().toStdString();
-  load.watcher->setFuture(QtConcurrent::run([file, cancel, bar] { return CaptureLoad::read(file, *cancel, bar); }));
+  CaptureLoad* target = &load;
+  load.watcher->setFuture(QtConcurrent::run([file, cancel, bar, target] {
+    CaptureLoad::Result result = CaptureLoad::read(file, *cancel, bar);
+    std::lock_guard<std::mutex> lock(target->resultMutex);
+    target->result = std::move(result);
+  }));
   showPlaybackControls();  // Open and the playback controls wait for the load
 }
 
@@ -200,7 +213,11 @@ void manwindow::onOpenClicked() {
 void manwindow::onCaptureLoadFinished() {
   if (!captureLoad_ || !captureLoad_->watcher) return;
   // The watcher is the sender: it goes once its signal has been delivered.
-  const CaptureLoad::Result result = captureLoad_->watcher->result();
+  CaptureLoad::Result result;
+  {
+    std::lock_guard<std::mutex> lock(captureLoad_->resultMutex);
+    result = std::move(captureLoad_->result);
+  }
   captureLoad_->watcher->deleteLater();
   captureLoad_->watcher = nullptr;
   const QString path = captureLoad_->path;

@@ -11,6 +11,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth tcpdump tshark iproute2
   fonts-wqy-microhei
+  # The fuzz targets (scripts/fuzz-smoke.sh, fuzz/run.sh): clang, its
+  # sanitizer and libFuzzer runtimes, and llvm-symbolizer for their reports.
+  clang libclang-rt-dev llvm
 )
 
 missing=()

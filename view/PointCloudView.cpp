@@ -263,11 +263,25 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
   repaint();
 }
 
+// The widget `screen` outlives the view (it goes with its window, after the
+// view), and with it its interactor and the render window: everything the
+// view hung on them comes off here, or it stays alive with them. The
+// visualizer's interactor style holds the render window and the renderers
+// (strong references VTK's garbage collector does not see) and the
+// interactor holds the style: left in place, that cycle keeps the render
+// window, the renderers and every actor drawn alive after the window is gone.
 PointCloudView::~PointCloudView() {
-  if (impl_->marker) impl_->marker->SetEnabled(0);
-  if (vtkRenderWindowInteractor* interactor = impl_->screen->interactor())
-    interactor->RemoveObserver(impl_->cursorObserver);
-  impl_->window->RemoveObserver(impl_->renderObserver);
+  Impl& v = *impl_;
+  v.textRender->stop();
+  if (v.marker) {
+    v.marker->SetEnabled(0);
+    v.marker->SetInteractor(nullptr);
+  }
+  if (vtkRenderWindowInteractor* interactor = v.screen->interactor()) {
+    interactor->RemoveObserver(v.cursorObserver);
+    interactor->SetInteractorStyle(nullptr);
+  }
+  v.window->RemoveObserver(v.renderObserver);
 }
 
 void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
