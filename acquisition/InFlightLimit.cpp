@@ -2,19 +2,7 @@
 
 #include <QMetaObject>
 
-// Under ThreadSanitizer (GCC defines the first, clang answers the second).
-#if defined(__SANITIZE_THREAD__)
-#define Z540K_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define Z540K_UNDER_TSAN 1
-#endif
-#endif
-#ifdef Z540K_UNDER_TSAN
-#include <sanitizer/tsan_interface.h>
-extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
-extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
-#endif
+#include "ThreadSanitizer.h"
 
 namespace z540k {
 

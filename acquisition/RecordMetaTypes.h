@@ -10,6 +10,7 @@
 
 #include "LidarRecords.h"
 #include "PacketFormat.h"
+#include "ThreadSanitizer.h"
 
 Q_DECLARE_METATYPE(LidarDataSingleLine)
 Q_DECLARE_METATYPE(SettingData)
@@ -22,16 +23,7 @@ Q_DECLARE_METATYPE(z540k::ReturnMode)
 // handed over through Qt's posted-event list under a lock ThreadSanitizer does
 // not see (Qt is not instrumented). The making of that copy is not recorded as
 // the emitting thread's accesses; every other access to a record still is.
-#if defined(__SANITIZE_THREAD__)
-#define Z540K_QUEUED_COPIES_UNSEEN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define Z540K_QUEUED_COPIES_UNSEEN 1
-#endif
-#endif
-#ifdef Z540K_QUEUED_COPIES_UNSEEN
-extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
-extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
+#ifdef Z540K_UNDER_TSAN
 #define Z540K_QUEUED_COPY(T)                                                       \
   namespace QtMetaTypePrivate {                                                    \
   template <>                                                                      \

@@ -38,12 +38,6 @@ long long partValue(const std::string& part) {
   return readWholeNumber(part, v) ? v : 0;
 }
 
-std::string hexPair(unsigned v) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02x", v & 0xFFu);
-  return text;
-}
-
 // A motor speed of 100 rpm or less is a motor that does not turn: shown as 0.
 int shownMotorSpeed(long speed) { return speed <= 100 ? 0 : static_cast<int>(speed); }
 
@@ -51,7 +45,10 @@ int shownMotorSpeed(long speed) { return speed <= 100 ? 0 : static_cast<int>(spe
 template <typename ByteAt>
 std::string macText(ByteAt byteAt) {
   std::string mac;
-  for (std::size_t i = 0; i < 6; ++i) mac += (i ? "-" : "") + hexPair(static_cast<unsigned>(byteAt(i)));
+  for (std::size_t i = 0; i < 6; ++i) {
+    const auto byte = static_cast<std::uint8_t>(byteAt(i));
+    mac += (i ? "-" : "") + hexBytes(&byte, 1);
+  }
   return mac;
 }
 

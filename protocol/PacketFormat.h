@@ -105,6 +105,19 @@ inline std::string dottedIpv4(const std::uint8_t* bytes) {
          std::to_string(bytes[3]);
 }
 
+// Bytes as hex text: two digits a byte, `separator` between them ("0f f0",
+// or "0F F0" in upper case).
+inline std::string hexBytes(const std::uint8_t* p, std::size_t n, char separator = ' ', bool upperCase = false) {
+  const char* digits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i) out += separator;
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 0x0F];
+  }
+  return out;
+}
+
 // ---- Recognition -----------------------------------------------------------
 // Only the first block's flag bytes are tested; later blocks are taken as
 // they come.

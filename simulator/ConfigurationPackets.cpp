@@ -16,16 +16,8 @@ constexpr unsigned kMaxPpsAngle = 36000;  // hundredths of a degree
 constexpr std::size_t kHostTimeSize = 6;
 constexpr std::uint8_t kMacGroupBit = 0x01;
 
-std::string hexBytes(const std::uint8_t* p, std::size_t n) {
-  std::string text;
-  char two[4];
-  for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(two, sizeof two, "%02X", p[i]);
-    if (i) text += ' ';
-    text += two;
-  }
-  return text;
-}
+// Bytes as the refusals show them: "0F F0".
+std::string hexBytes(const std::uint8_t* p, std::size_t n) { return z540k::hexBytes(p, n, ' ', true); }
 
 template <std::size_t N>
 bool bytesEqual(const std::uint8_t* p, const std::array<std::uint8_t, N>& expected) {

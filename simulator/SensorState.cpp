@@ -72,9 +72,7 @@ SensorStatus statusOf(const SensorState& state, const GpsDateTime& now) {
   return s;
 }
 
-std::string formatIpv4(const Ipv4Address& a) {
-  return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
-}
+std::string formatIpv4(const Ipv4Address& a) { return dottedIpv4(a.data()); }
 
 bool parseIpv4(const std::string& text, Ipv4Address& address) {
   in_addr parsed{};

@@ -43,19 +43,6 @@ std::int32_t int32Field(const SettingData& s, const StatusField& f) {
   return v;
 }
 
-// The one hex text of bytes here: two lower-case digits a byte, `separator`
-// between them ("0f f0"). Belongs beside dottedIpv4 in protocol/PacketFormat.h.
-std::string hexBytes(const std::uint8_t* p, std::size_t n, char separator = ' ') {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i) out += separator;
-    out += kDigits[p[i] >> 4];
-    out += kDigits[p[i] & 0x0F];
-  }
-  return out;
-}
-
 // Text of a character field: printable ASCII as is, anything else escaped.
 std::string quotedText(const unsigned char* p, std::size_t n) {
   std::string out = "\"";
