@@ -114,49 +114,87 @@ TEST(CsvExportTest, PairsUpToTheShortestList) {
 // The fast formatting writes exactly what an output stream with its default
 // formatting writes, over many random measurements, in both layouts, view
 // modes and export kinds, and with a Windows line end.
+namespace {
+
+// The lines of a frame as output-stream formatting writes them.
+std::string streamed(const LidarDataSingleLine& r, const CsvExportOptions& o, CsvFrameKind kind, int id) {
+  std::ostringstream expected;
+  for (std::size_t j = 0; j < r.distance.size(); ++j) {
+    const double a = r.azimuth[j];
+    if (a < o.angleMin || a > o.angleMax) continue;
+    const double d = o.layout == Layout::Protocol16 ? r.distance[j] / 0.5 : r.distance[j] / 0.25;
+    const double rad = a * 3.14159 / 180;
+    float x = kind == CsvFrameKind::Arriving ? static_cast<float>(d * std::sin(rad) * 0.1)
+                                             : static_cast<float>(d * std::sin(rad) / 10);
+    float y = kind == CsvFrameKind::Arriving ? static_cast<float>(d * std::cos(rad) * 0.1)
+                                             : static_cast<float>(d * std::cos(rad) / 10);
+    float z = 0.0f;
+    if (o.viewMode == ViewMode::WholeCentimetres) {
+      const double shift = kind == CsvFrameKind::Arriving ? 0.0 : 0.5;
+      x = static_cast<float>(static_cast<int>(x + shift));
+      y = static_cast<float>(static_cast<int>(y + shift));
+      z = static_cast<float>(static_cast<int>(z + shift));
+    }
+    expected << id << ',' << x << ',' << y << ',' << z << ',' << r.intensity[j] << ',' << a << ',' << d / 10 << ','
+             << r.timestamp[j] << "\r\n";
+  }
+  return expected.str();
+}
+
+}  // namespace
+
 TEST(CsvExportTest, SameBytesAsStreamFormatting) {
   std::mt19937_64 random(20261207);
   std::uniform_real_distribution<double> azimuth(0.0, 360.0);
   std::uniform_int_distribution<int> raw(0, 65535), intensity(0, 255);
   LidarDataSingleLine r;
   for (int i = 0; i < 20000; ++i) {
-    r.distance.push_back(i % 97 == 0 ? 0.0 : raw(random));
+    r.distance.push_back(i % 97 == 0 ? 0.0 : i % 89 == 0 ? raw(random) + 0.25 : raw(random));
     r.intensity.push_back(intensity(random));
-    r.azimuth.push_back(i % 50 == 0 ? std::floor(azimuth(random)) : azimuth(random));
-    r.timestamp.push_back(random() >> (i % 40));
+    // Some azimuths as the sensor's blocks give them (hundredths in single
+    // precision), some whole, the rest anything.
+    const double a = azimuth(random);
+    r.azimuth.push_back(i % 50 == 0 ? std::floor(a) : i % 3 == 0 ? std::floor(a * 100) / 100.0f : a);
+    // Time stamps at each count of digits and either side of it.
+    unsigned long long ten = 1;
+    for (int k = 0; k < i / 2 % 20; ++k) ten *= 10;
+    r.timestamp.push_back(i % 5 == 0 ? ten - i % 2 : random() >> (i % 40));
   }
-  for (int layout : {0, 1})
-    for (int viewMode : {0, 1})
+  for (Layout layout : {Layout::Protocol16, Layout::Protocol17})
+    for (ViewMode viewMode : {ViewMode::WholeCentimetres, ViewMode::FractionsKept})
       for (CsvFrameKind kind : {CsvFrameKind::Arriving, CsvFrameKind::Frozen}) {
         CsvExportOptions o;
-        o.layout = layout == 0 ? Layout::Protocol16 : Layout::Protocol17;
-        o.viewMode = viewMode == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
+        o.layout = layout;
+        o.viewMode = viewMode;
         o.angleMin = 20.25f;
         o.angleMax = 300.5f;
-        std::ostringstream expected;
-        for (std::size_t j = 0; j < r.distance.size(); ++j) {
-          const double a = r.azimuth[j];
-          if (a < o.angleMin || a > o.angleMax) continue;
-          const double d = layout == 0 ? r.distance[j] / 0.5 : r.distance[j] / 0.25;
-          const double rad = a * 3.14159 / 180;
-          float x = kind == CsvFrameKind::Arriving ? static_cast<float>(d * std::sin(rad) * 0.1)
-                                                   : static_cast<float>(d * std::sin(rad) / 10);
-          float y = kind == CsvFrameKind::Arriving ? static_cast<float>(d * std::cos(rad) * 0.1)
-                                                   : static_cast<float>(d * std::cos(rad) / 10);
-          float z = 0.0f;
-          if (viewMode == 0) {
-            const double shift = kind == CsvFrameKind::Arriving ? 0.0 : 0.5;
-            x = static_cast<float>(static_cast<int>(x + shift));
-            y = static_cast<float>(static_cast<int>(y + shift));
-            z = static_cast<float>(static_cast<int>(z + shift));
-          }
-          expected << 42 << ',' << x << ',' << y << ',' << z << ',' << r.intensity[j] << ',' << a << ',' << d / 10
-                   << ',' << r.timestamp[j] << "\r\n";
-        }
         std::string out;
         appendCsvFrame(out, r, 42, o, kind, "\r\n");
-        ASSERT_EQ(out, expected.str()) << "layout " << layout << " view mode " << viewMode;
+        ASSERT_EQ(out, streamed(r, o, kind, 42)) << static_cast<int>(layout) << " " << static_cast<int>(viewMode);
       }
+}
+
+// A thread's memo kept over frames gives the same lines as a fresh one, -0
+// and 0 kept apart (-0 writes as "-0", its x too where fractions are kept).
+TEST(CsvExportTest, MemoKeptOverFrames) {
+  LidarDataSingleLine r;
+  for (int i = 0; i < 40000; ++i) {  // more azimuths than the memo holds
+    r.distance.push_back(1000 + i % 7);
+    r.intensity.push_back(i % 256);
+    r.azimuth.push_back(i % 4 == 0 ? (i % 8 == 0 ? 0.0 : -0.0) : (i % 36000) / 100.0);
+    r.timestamp.push_back(static_cast<unsigned long long>(i));
+  }
+  CsvRowMemo memo;
+  CsvExportOptions o;
+  o.viewMode = ViewMode::FractionsKept;
+  for (int frame = 1; frame <= 2; ++frame) {
+    std::string out;
+    appendCsvFrame(out, r, frame, o, CsvFrameKind::Arriving, "\r\n", &memo);
+    ASSERT_EQ(out, streamed(r, o, CsvFrameKind::Arriving, frame));
+  }
+  const std::string fresh = frame(r, o, CsvFrameKind::Arriving);
+  EXPECT_EQ(fresh.substr(0, 20), "1,0,200,0,0,0,200,0\n");
+  EXPECT_NE(fresh.find("\n1,-0,200.8,0,4,-0,200.8,4\n"), std::string::npos);
 }
 
 // The file gets what appendCsvFrame gives, after the header, when its

@@ -12,14 +12,42 @@ namespace z540k {
 
 namespace {
 
-// The three digits of 0..999 in the low bytes, first digit lowest.
-struct ThreeDigits {
-  std::uint32_t of[1000];
-  constexpr ThreeDigits() : of() {
-    for (std::uint32_t i = 0; i < 1000; ++i) of[i] = ('0' + i / 100) | ('0' + i / 10 % 10) << 8 | ('0' + i % 10) << 16;
+// The eight decimal digits of v < 10^8 (leading zeros included) as text,
+// the first digit in the lowest byte, without a branch or a table: v split
+// into two lanes of four digits, each into two of two, each into digits.
+inline std::uint64_t eightDigits(std::uint32_t v) {
+  std::uint64_t x = v / 10000 | std::uint64_t{v % 10000} << 32;
+  std::uint64_t y = ((x * 5243) >> 19) & 0x0000007F0000007Fu;  // each 32-bit lane / 100
+  x = y | (x - y * 100) << 16;
+  y = ((x * 103) >> 10) & 0x000F000F000F000Fu;  // each 16-bit lane / 10
+  x = y | (x - y * 10) << 8;
+  return x | 0x3030303030303030u;
+}
+
+// For v of a bit length, its least count of digits in the high half, and in
+// the low half what carries v into the next count when it has one more.
+struct DigitCounts {
+  std::uint64_t byBits[32];
+  constexpr DigitCounts() : byBits() {
+    std::uint64_t power = 10;  // the first power of ten above 2^(bits - 1)
+    int digits = 1;
+    for (int bits = 1; bits <= 32; ++bits) {
+      const std::uint64_t least = std::uint64_t{1} << (bits - 1);
+      while (power <= least) {
+        power *= 10;
+        ++digits;
+      }
+      const bool more = power < (std::uint64_t{1} << bits);  // some v of this length have one more digit
+      byBits[bits - 1] = std::uint64_t(digits) << 32 | (more ? (std::uint64_t{1} << 32) - power : 0);
+    }
   }
 };
-constexpr ThreeDigits kThreeDigits;
+constexpr DigitCounts kDigitCounts;
+
+// The digits of v, without a branch.
+inline int digitCount(std::uint32_t v) {
+  return static_cast<int>((v + kDigitCounts.byBits[31 - __builtin_clz(v | 1)]) >> 32);
+}
 
 // %g with six significant digits of 1 <= v < 1e6, as std::to_chars writes
 // it: v scaled to six digits before the point is off from the exact product
@@ -27,48 +55,53 @@ constexpr ThreeDigits kThreeDigits;
 // integers, rounding it to the nearest integer gives the six digits that
 // exact rounding gives; those then print with the point put back and the
 // trailing zeros dropped. Null when it cannot tell (near half way, or six
-// digits that round up to seven). Writes up to 8 bytes at p.
+// digits that round up to seven). Writes up to 8 bytes at p. The digits of
+// the values of a scan vary at random, so nothing here branches on them.
 inline char* putSixDigits(char* p, double v) {
   static constexpr double kScale[6] = {1e5, 1e4, 1e3, 1e2, 1e1, 1};
-  const int whole = v < 10 ? 1 : v < 1e2 ? 2 : v < 1e3 ? 3 : v < 1e4 ? 4 : v < 1e5 ? 5 : 6;
+  const int whole = 1 + (v >= 10) + (v >= 1e2) + (v >= 1e3) + (v >= 1e4) + (v >= 1e5);
   const double scaled = v * kScale[whole - 1];
-  const double below = std::floor(scaled);
+  const std::uint32_t below = static_cast<std::uint32_t>(scaled);  // at least 1e5: toward zero is down
   const double fraction = scaled - below;
   if (fraction > 0.5 - 1e-6 && fraction < 0.5 + 1e-6) return nullptr;
-  const std::uint32_t n = static_cast<std::uint32_t>(below) + (fraction > 0.5 ? 1u : 0u);
+  const std::uint32_t n = below + (fraction > 0.5);
   if (n > 999999) return nullptr;
   // The six digits in the low six bytes, the first one lowest; n >= 100000,
   // so the first is not 0.
-  const std::uint64_t digits = kThreeDigits.of[n / 1000] | std::uint64_t{kThreeDigits.of[n % 1000]} << 24;
+  const std::uint64_t digits = eightDigits(n) >> 16;
   // Digits after the last one that is not 0: the top bytes holding '0'.
   const std::uint64_t values = (digits - 0x303030303030u) << 16;
   const int last = 6 - __builtin_clzll(values) / 8;
-  std::uint64_t text = digits;
-  int length = whole;
-  if (last > whole) {
-    const int at = 8 * whole;
-    text = (digits & ((std::uint64_t{1} << at) - 1)) | std::uint64_t{'.'} << at | (digits >> at) << (at + 8);
-    length = last + 1;
+  const int at = 8 * whole;
+  const std::uint64_t pointed =
+      (digits & ((std::uint64_t{1} << at) - 1)) | std::uint64_t{'.'} << at | (digits >> at) << (at + 8);
+  const bool fractional = last > whole;
+  const std::uint64_t text = fractional ? pointed : digits;
+  std::memcpy(p, &text, 8);
+  return p + (fractional ? last + 1 : whole);
+}
+
+// A whole number as std::to_chars writes it; writes up to 8 bytes past the
+// digits' start.
+inline char* putDecimal(char* p, std::uint64_t v) {
+  if (v >= 100000000) {
+    p = putDecimal(p, v / 100000000);
+    const std::uint64_t low = eightDigits(static_cast<std::uint32_t>(v % 100000000));
+    std::memcpy(p, &low, 8);
+    return p + 8;
   }
+  const std::uint32_t small = static_cast<std::uint32_t>(v);
+  const int length = digitCount(small);
+  const std::uint64_t text = eightDigits(small) >> (8 * (8 - length));
   std::memcpy(p, &text, 8);
   return p + length;
 }
 
-// A whole number as std::to_chars writes it, three digits at a time; writes
-// up to 3 bytes past its end.
-inline char* putDecimal(char* p, std::uint64_t v) {
-  std::uint32_t groups[7];
-  int count = 0;
-  for (; v >= 1000; v /= 1000) groups[count++] = static_cast<std::uint32_t>(v % 1000);
-  const int length = v < 10 ? 1 : v < 100 ? 2 : 3;
-  const std::uint32_t first = kThreeDigits.of[v] >> (8 * (3 - length));
-  std::memcpy(p, &first, 4);
-  p += length;
-  while (count > 0) {
-    std::memcpy(p, &kThreeDigits.of[groups[--count]], 4);
-    p += 3;
-  }
-  return p;
+// A whole number with its sign, the sign not branched on.
+inline char* putSigned(char* p, long long v) {
+  *p = '-';
+  const bool negative = v < 0;
+  return putDecimal(p + negative, negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v));
 }
 
 // Default output-stream formatting of floating-point numbers: at most six
@@ -78,17 +111,24 @@ inline char* putDecimal(char* p, std::uint64_t v) {
 // which the integer conversion writes several times faster (the whole
 // centimetres of "View Mode 1"); -0 keeps its sign through the general path.
 // A float prints as its value widened to double, with the same rule.
-// Most other values (1 <= |v| < 1e6) take the shortcut of putSixDigits.
+// Other values with 1 <= |v| < 1e6 take the shortcut of putSixDigits, which
+// the doubles (azimuths, distances) try first: they are whole numbers now
+// and then, at random.
 template <typename F>
 inline char* putGeneral(char* p, char* end, F v) {
+  if (v == 0 && !std::signbit(v)) {  // z of every point of this single-line sensor
+    *p = '0';
+    return p + 1;
+  }
   if (v > -1e6 && v < 1e6) {
-    const long long whole = static_cast<long long>(v);
-    if (static_cast<F>(whole) == v && !(whole == 0 && std::signbit(v))) {
-      if (whole >= 0) return putDecimal(p, static_cast<std::uint64_t>(whole));
-      *p = '-';
-      return putDecimal(p + 1, static_cast<std::uint64_t>(-whole));
-    }
     const double wide = v;
+    if constexpr (std::is_same_v<F, double>) {
+      if (wide >= 1) {
+        if (char* q = putSixDigits(p, wide)) return q;
+      }
+    }
+    const long long whole = static_cast<long long>(v);
+    if (static_cast<F>(whole) == v && !(whole == 0 && std::signbit(v))) return putSigned(p, whole);
     if (wide >= 1) {
       if (char* q = putSixDigits(p, wide)) return q;
     } else if (wide <= -1) {
@@ -99,51 +139,109 @@ inline char* putGeneral(char* p, char* end, F v) {
   return std::to_chars(p, end, v, std::chars_format::general, 6).ptr;
 }
 
+// The text of 0..999 and its length in the top byte.
+struct SmallNumbers {
+  std::uint32_t of[1000];
+  constexpr SmallNumbers() : of() {
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+      const std::uint32_t digits = i < 10 ? 1 : i < 100 ? 2 : 3;
+      std::uint32_t text = 0;
+      for (std::uint32_t k = 0, rest = i; k < digits; ++k, rest /= 10)
+        text |= ('0' + rest % 10) << 8 * (digits - 1 - k);
+      of[i] = text | digits << 24;
+    }
+  }
+};
+constexpr SmallNumbers kSmallNumbers;
+
+// An integer as std::to_chars writes it; an intensity (0..255) from a table.
 template <typename Int>
 inline char* putInteger(char* p, char* end, Int v) {
   if constexpr (std::is_signed_v<Int>) {
     if (v < 0) return std::to_chars(p, end, v).ptr;
   }
+  if (v < 1000) {
+    const std::uint32_t text = kSmallNumbers.of[v];
+    std::memcpy(p, &text, 4);
+    return p + (text >> 24);
+  }
   return putDecimal(p, static_cast<std::uint64_t>(v));
 }
 
-// Whole centimetres through an integer, as the points on screen get them:
-// -0.7 becomes 0 (not -0), and the frozen frame rounds half up first.
-inline float wholeCentimetres(float v, CsvFrameKind kind) {
-  const double shifted = kind == CsvFrameKind::Arriving ? v : static_cast<double>(v) + 0.5;
-  return static_cast<float>(static_cast<long long>(shifted));
+// Whole centimetres through an integer, rounded half up: -0.7 becomes 0
+// (not -0).
+inline float wholeCentimetresHalfUp(float v) {
+  return static_cast<float>(static_cast<long long>(static_cast<double>(v) + 0.5));
 }
 
 // A frame written as it arrives holds the points the view draws; the frozen
 // frame divides by 10 where the view multiplies by 0.1, and rounds half up.
-inline CsvPoint pointOf(double d, double a, ViewMode viewMode, CsvFrameKind kind) {
-  if (kind == CsvFrameKind::Arriving) {
-    const ScenePoint s = scenePoint(d, a, viewMode);
-    return CsvPoint{s.x, s.y, s.z};
-  }
-  // The angle constant 3.14159 and the vertical angle 0 (cos 0 = 1,
-  // sin 0 = 0), as for the points on screen.
-  const double r = a * kPointPi / 180.0;
+inline CsvPoint arrivingPoint(const ScenePoint& s) { return CsvPoint{s.x, s.y, s.z}; }
+
+inline CsvPoint frozenPoint(double d, double sine, double cosine, ViewMode viewMode) {
+  // The vertical angle 0 (cos 0 = 1, sin 0 = 0), as for the points on
+  // screen.
   CsvPoint p;
-  p.x = static_cast<float>(d * std::cos(0.0) * std::sin(r) / 10);
-  p.y = static_cast<float>(d * std::cos(0.0) * std::cos(r) / 10);
+  p.x = static_cast<float>(d * std::cos(0.0) * sine / 10);
+  p.y = static_cast<float>(d * std::cos(0.0) * cosine / 10);
   p.z = static_cast<float>(d * std::sin(0.0) / 10);
   if (viewMode == ViewMode::WholeCentimetres) {
-    p.x = wholeCentimetres(p.x, kind);
-    p.y = wholeCentimetres(p.y, kind);
-    p.z = wholeCentimetres(p.z, kind);
+    p.x = wholeCentimetresHalfUp(p.x);
+    p.y = wholeCentimetresHalfUp(p.y);
+    p.z = wholeCentimetresHalfUp(p.z);
   }
   return p;
+}
+
+// d / 10 as putGeneral writes it. The scaled distances are whole numbers of
+// millimetres (the sensor's counts times 2 or 4): below 1e6, d / 10 then has
+// at most six significant digits, which %g writes as they are: d's digits
+// with a point before the last unless that is 0.
+inline char* putTenth(char* p, char* end, double d) {
+  if (d >= 0 && d < 1e6 && !std::signbit(d)) {
+    const auto whole = static_cast<std::uint32_t>(d);
+    if (whole == d) {
+      const std::uint32_t tenths = whole % 10;
+      p = putDecimal(p, whole / 10);
+      p[0] = '.';
+      p[1] = static_cast<char>('0' + tenths);
+      return p + (tenths != 0 ? 2 : 0);
+    }
+  }
+  return putGeneral(p, end, d / 10);
 }
 
 }  // namespace
 
 CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvFrameKind kind) {
-  return pointOf(scaledDistance, azimuth, viewMode, kind);
+  if (kind == CsvFrameKind::Arriving) return arrivingPoint(scenePoint(scaledDistance, azimuth, viewMode));
+  const double r = sceneAngle(azimuth);
+  return frozenPoint(scaledDistance, std::sin(r), std::cos(r), viewMode);
+}
+
+CsvRowMemo::CsvRowMemo() : sets_(std::size_t{1} << kSetBits) {
+  // Every entry true from the start: all hold azimuth 0.
+  fill(sets_[0], 0, 0.0);
+  const Azimuth zero = sets_[0].way[0];
+  for (Set& set : sets_) set.way[0] = set.way[1] = zero;
+}
+
+const CsvRowMemo::Azimuth& CsvRowMemo::fill(Set& set, std::uint64_t bits, double azimuth) {
+  set.way[1] = set.way[0];
+  Azimuth& e = set.way[0];
+  const double r = sceneAngle(azimuth);
+  e.bits = bits;
+  e.sine = std::sin(r);
+  e.cosine = std::cos(r);
+  char text[32];
+  const char* end = putGeneral(text, text + sizeof text, azimuth);
+  e.length = static_cast<std::uint8_t>(end - text);
+  std::memcpy(e.text, text, sizeof e.text);
+  return e;
 }
 
 std::size_t appendCsvFrame(CsvLineSink& out, const LidarDataSingleLine& record, int frameId,
-                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd) {
+                           const CsvExportOptions& options, CsvFrameKind kind, CsvRowMemo& memo, const char* lineEnd) {
   const std::size_t lineEndLength = std::strlen(lineEnd);
   // A line and the few bytes its fields may write past their end.
   const std::size_t room = kCsvLineMax + lineEndLength + 8;
@@ -159,7 +257,10 @@ std::size_t appendCsvFrame(CsvLineSink& out, const LidarDataSingleLine& record, 
 
   std::size_t lines = 0;
   forEachExportedMeasurement(record, options, [&](std::size_t j, double a, double d) {
-    const CsvPoint point = pointOf(d, a, options.viewMode, kind);
+    const CsvRowMemo::Azimuth& azimuth = memo.of(a);
+    const CsvPoint point = kind == CsvFrameKind::Arriving
+                               ? arrivingPoint(placePoint(d, azimuth.sine, azimuth.cosine, options.viewMode))
+                               : frozenPoint(d, azimuth.sine, azimuth.cosine, options.viewMode);
     const float x = point.x, y = point.y, z = point.z;
 
     if (static_cast<std::size_t>(out.end - out.next) < room) out.makeRoom(room);
@@ -175,9 +276,10 @@ std::size_t appendCsvFrame(CsvLineSink& out, const LidarDataSingleLine& record, 
     *p++ = ',';
     p = putInteger(p, end, record.intensity[j]);
     *p++ = ',';
-    p = putGeneral(p, end, a);
+    std::memcpy(p, azimuth.text, 16);  // the text and the length after it
+    p += azimuth.length;
     *p++ = ',';
-    p = putGeneral(p, end, d / 10);
+    p = putTenth(p, end, d);
     *p++ = ',';
     p = putInteger(p, end, record.timestamp[j]);
     if (shortEnding)
@@ -212,9 +314,11 @@ class StringSink final : public CsvLineSink {
 }  // namespace
 
 std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
-                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd) {
+                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd, CsvRowMemo* memo) {
   StringSink sink(out);
-  return appendCsvFrame(sink, record, frameId, options, kind, lineEnd);
+  if (memo) return appendCsvFrame(sink, record, frameId, options, kind, *memo, lineEnd);
+  CsvRowMemo own;
+  return appendCsvFrame(sink, record, frameId, options, kind, own, lineEnd);
 }
 
 }  // namespace z540k

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "LidarRecords.h"
 #include "PacketFormat.h"
@@ -56,13 +59,51 @@ inline void forEachExportedMeasurement(const LidarDataSingleLine& record, const 
   }
 }
 
+// What a thread writing CSV rows keeps from frame to frame: for an azimuth
+// the sine and cosine of its angle and its text. The sensor measures at much
+// the same azimuths every revolution, so an export of many revolutions
+// computes few of them. An entry is keyed by the azimuth's bits (so -0 and 0
+// stay apart) and holds exactly what would be computed afresh: the rows are
+// the same to the byte.
+class CsvRowMemo {
+ public:
+  struct Azimuth {
+    std::uint64_t bits;
+    double sine, cosine;
+    char text[15];  // the azimuth as its CSV field (%g: at most 13 bytes)
+    std::uint8_t length;
+  };
+  CsvRowMemo();
+  const Azimuth& of(double azimuth) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &azimuth, sizeof bits);
+    Set& set = sets_[(bits * 0x9E3779B97F4A7C15u) >> (64 - kSetBits)];
+    if (set.way[0].bits == bits) return set.way[0];
+    if (set.way[1].bits == bits) return set.way[1];
+    return fill(set, bits, azimuth);
+  }
+
+ private:
+  // Two azimuths per set, the newer first: a scan's azimuths fall into the
+  // sets at random, and two ways keep most of them where one would lose
+  // those that share a set.
+  struct Set {
+    Azimuth way[2];
+  };
+  static constexpr int kSetBits = 13;
+  const Azimuth& fill(Set& set, std::uint64_t bits, double azimuth);
+  std::vector<Set> sets_;  // 1 << kSetBits, every entry true for its azimuth
+};
+
 // Appends one line per measurement of `record` whose azimuth lies in the
 // options' range to `out`, each ending in `lineEnd`, with FreamID `frameId`.
 // Measurements are paired up to the shortest of the record's lists (a
 // record from forward playback can lack the newest block's azimuths).
-// Returns the number of lines appended.
+// Returns the number of lines appended. `memo`, when given, is kept from
+// frame to frame.
 std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, int frameId,
-                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd = "\n");
+                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd = "\n",
+                           CsvRowMemo* memo = nullptr);
 
 // A bound on the bytes of one CSV line, its line end not included.
 constexpr std::size_t kCsvLineMax = 8 * 24 + 8;
@@ -81,8 +122,9 @@ class CsvLineSink {
   ~CsvLineSink() = default;
 };
 
-// The same lines as above into `out`.
+// The same lines as above into `out`, through the thread's `memo`.
 std::size_t appendCsvFrame(CsvLineSink& out, const LidarDataSingleLine& record, int frameId,
-                           const CsvExportOptions& options, CsvFrameKind kind, const char* lineEnd = "\n");
+                           const CsvExportOptions& options, CsvFrameKind kind, CsvRowMemo& memo,
+                           const char* lineEnd = "\n");
 
 }  // namespace z540k

@@ -231,9 +231,9 @@ class CsvFrameFile::Writer {
     b.text.clear();
   }
 
-  void format(Batch& b) const {
+  void format(Batch& b, CsvRowMemo& memo) const {
     for (std::size_t i = 0; i < b.count; ++i)
-      appendCsvFrame(b.text, b.records[i], b.firstFrame + static_cast<int>(i), options_, b.kinds[i]);
+      appendCsvFrame(b.text, b.records[i], b.firstFrame + static_cast<int>(i), options_, b.kinds[i], memo);
   }
 
   // Hands the batch being filled to the threads and takes an empty one,
@@ -242,7 +242,8 @@ class CsvFrameFile::Writer {
     if (current_->count == 0) return;
     current_->sequence = submitted_++;
     if (!startThreads()) {
-      format(*current_);
+      if (!callerMemo_) callerMemo_ = std::make_unique<CsvRowMemo>();
+      format(*current_, *callerMemo_);
       record(put(*current_));
       reset(*current_);
       return;
@@ -281,6 +282,7 @@ class CsvFrameFile::Writer {
   }
 
   void work() {
+    CsvRowMemo memo;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       changed_.wait(lock, [this] { return !todo_.empty() || ending_; });
@@ -288,7 +290,7 @@ class CsvFrameFile::Writer {
       std::unique_ptr<Batch> b = std::move(todo_.front());
       todo_.pop_front();
       lock.unlock();
-      format(*b);
+      format(*b, memo);
       lock.lock();
       // The texts go out in the order of their batches.
       changed_.wait(lock, [&] { return nextToWrite_ == b->sequence || dropping_; });
@@ -349,6 +351,7 @@ class CsvFrameFile::Writer {
   std::uint64_t submitted_ = 0;
   std::size_t batches_ = 0;
   bool noThreads_ = false;
+  std::unique_ptr<CsvRowMemo> callerMemo_;  // when the caller formats
   std::vector<std::thread> threads_;
   // Shared, under the mutex.
   std::mutex mutex_;

@@ -18,9 +18,6 @@ inline std::uint8_t wrap8(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 
 inline Rgb rgb(int r, int g, int b) { return Rgb{wrap8(r), wrap8(g), wrap8(b)}; }
 
-// Whole centimetres toward zero, through an integer (so -0.7 becomes 0).
-inline float truncated(float v) { return static_cast<float>(static_cast<long long>(v)); }
-
 // Fixed notation with a point for the decimals whatever the locale (the
 // window runs with the user's, which may write a comma).
 std::string fixed(double v, int decimals) {
@@ -60,27 +57,9 @@ Rgb pointColour(ColourMode colourMode, int intensity, float z, double azimuth) {
   }
 }
 
-namespace {
-
-inline double angleOf(double azimuth) { return azimuth * kPointPi / 180.0; }
-
-// A coordinate in centimetres from the distance in millimetres and the sine
-// or cosine of the angle.
-inline float coordinate(double d, double sineOrCosine) { return static_cast<float>(d * sineOrCosine * 0.1); }
-
-}  // namespace
-
-// The point as the C library's sine and cosine place it.
 ScenePoint scenePoint(double d, double azimuth, ViewMode viewMode) {
-  const double r = angleOf(azimuth);
-  // The vertical angle of this single-line sensor is 0: cos 0 = 1, sin 0 = 0.
-  ScenePoint p{coordinate(d, std::sin(r)), coordinate(d, std::cos(r)), coordinate(d, 0.0)};
-  if (viewMode == ViewMode::WholeCentimetres) {
-    p.x = truncated(p.x);
-    p.y = truncated(p.y);
-    p.z = truncated(p.z);
-  }
-  return p;
+  const double r = sceneAngle(azimuth);
+  return placePoint(d, std::sin(r), std::cos(r), viewMode);
 }
 
 namespace {
@@ -163,7 +142,7 @@ inline void gatherShown(const FrameInputs& in, std::size_t start, std::size_t en
     // No return, or outside the display angle: not shown. (A distance
     // that is not finite cannot come from the sensor: not shown either.)
     if (!(d > 0) || !(az <= in.limit || az >= in.upper) || !std::isfinite(d)) continue;
-    const double r = angleOf(az);
+    const double r = sceneAngle(az);
     run.index[run.count] = j;
     run.ds[run.count] = d;
     run.sines[run.count] = std::sin(r);
@@ -174,8 +153,8 @@ inline void gatherShown(const FrameInputs& in, std::size_t start, std::size_t en
 
 inline void placeRun(MeasurementRun& run) {
   for (std::size_t i = 0; i < run.count; ++i) {
-    run.xs[i] = coordinate(run.ds[i], run.sines[i]);
-    run.ys[i] = coordinate(run.ds[i], run.cosines[i]);
+    run.xs[i] = sceneCoordinate(run.ds[i], run.sines[i]);
+    run.ys[i] = sceneCoordinate(run.ds[i], run.cosines[i]);
   }
 }
 
@@ -191,7 +170,8 @@ inline std::size_t sortRun(const FrameInputs& in, const MeasurementRun& run, Fra
     const double d = run.ds[i];
     // As scenePoint places it: a positive finite distance in the scan
     // plane has z 0.
-    const ScenePoint p{in.whole ? truncated(run.xs[i]) : run.xs[i], in.whole ? truncated(run.ys[i]) : run.ys[i], 0.0f};
+    const ScenePoint p{in.whole ? truncatedCentimetres(run.xs[i]) : run.xs[i],
+                       in.whole ? truncatedCentimetres(run.ys[i]) : run.ys[i], 0.0f};
     const int intensity = in.intensities[j];
     if (in.wantRows && out.tableRows.size() < static_cast<std::size_t>(kFrameTableRows))
       out.tableRows.push_back(

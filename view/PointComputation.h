@@ -52,6 +52,29 @@ struct ScenePoint {
 };
 ScenePoint scenePoint(double scaledDistance, double azimuth, ViewMode viewMode);
 
+// The angle of an azimuth in radians, with the point computation's constant.
+inline double sceneAngle(double azimuth) { return azimuth * kPointPi / 180.0; }
+
+// A coordinate in centimetres from the distance in millimetres and the sine
+// or cosine of the angle.
+inline float sceneCoordinate(double d, double sineOrCosine) { return static_cast<float>(d * sineOrCosine * 0.1); }
+
+// Whole centimetres toward zero, through an integer (so -0.7 becomes 0).
+inline float truncatedCentimetres(float v) { return static_cast<float>(static_cast<long long>(v)); }
+
+// The point at scaled distance d along an angle of the given sine and
+// cosine: scenePoint once the angle's are known.
+inline ScenePoint placePoint(double d, double sine, double cosine, ViewMode viewMode) {
+  // The vertical angle of this single-line sensor is 0: cos 0 = 1, sin 0 = 0.
+  ScenePoint p{sceneCoordinate(d, sine), sceneCoordinate(d, cosine), sceneCoordinate(d, 0.0)};
+  if (viewMode == ViewMode::WholeCentimetres) {
+    p.x = truncatedCentimetres(p.x);
+    p.y = truncatedCentimetres(p.y);
+    p.z = truncatedCentimetres(p.z);
+  }
+  return p;
+}
+
 // A region of the scene, bounds included: x, y and z minimum and maximum.
 struct SelectionBox {
   float xMin = 0, xMax = 0, yMin = 0, yMax = 0, zMin = 0, zMax = 0;
