@@ -29,11 +29,6 @@ struct CsvExportOptions {
 // written as it arrives truncates toward zero, a frozen frame adds 0.5 first.
 enum class CsvFrameKind { Arriving, Frozen };
 
-// The distance in millimetres that the selected layout makes of a raw count.
-inline double scaledDistance(double raw, Layout layout) {
-  return layout == Layout::Protocol17 ? raw / 0.25 : raw / 0.5;
-}
-
 // A measurement's point as an export computes it, in centimetres, from the
 // scaled distance (millimetres) and the azimuth (degrees): whole centimetres
 // in ViewMode::WholeCentimetres, rounded as `kind` says. The frozen frame's region listing

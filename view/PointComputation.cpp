@@ -81,10 +81,6 @@ PointTableRow pointTableRow(int pointId, const ScenePoint& p, double azimuth, do
 
 namespace {
 
-// The distance scale of a layout as a factor: dividing by 0.5 or 0.25 is
-// multiplying by 2 or 4, exactly (powers of two), and much cheaper.
-inline double distanceFactor(Layout layout) { return layout == Layout::Protocol17 ? 4.0 : 2.0; }
-
 // The intensity map as a table: scan intensities change from one
 // measurement to the next, which the map's branches would mispredict.
 struct IntensityColours {

@@ -75,6 +75,14 @@ inline ScenePoint placePoint(double d, double sine, double cosine, ViewMode view
   return p;
 }
 
+// The distance scale of a layout as a factor: protocol 1.6 divides the raw
+// count by 0.5, protocol 1.7 by 0.25, which is multiplying by 2 or 4
+// exactly (powers of two), and much cheaper.
+inline double distanceFactor(Layout layout) { return layout == Layout::Protocol17 ? 4.0 : 2.0; }
+
+// The distance in millimetres that the selected layout makes of a raw count.
+inline double scaledDistance(double raw, Layout layout) { return raw * distanceFactor(layout); }
+
 // A region of the scene, bounds included: x, y and z minimum and maximum.
 struct SelectionBox {
   float xMin = 0, xMax = 0, yMin = 0, yMax = 0, zMin = 0, zMax = 0;
