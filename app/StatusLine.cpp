@@ -54,4 +54,27 @@ double RevolutionRate::perSecond() const {
   return static_cast<double>(history_.back().second - history_.front().second) * 1e6 / static_cast<double>(elapsed);
 }
 
+void ReceptionCounters::revolution(std::uint64_t time, std::uint64_t handOverDrops, std::size_t points) {
+  ++revolutions_;
+  rate_.add(time, handOverDrops >= handOverDropsSeen_ ? handOverDrops - handOverDropsSeen_ : 0);
+  handOverDropsSeen_ = handOverDrops;
+  points_ = points;
+}
+
+void ReceptionCounters::tick(std::uint64_t framesDrawn, std::uint64_t datagrams, double seconds) {
+  framesDrawnPerSecond_ = static_cast<double>(framesDrawn - framesDrawnAtTick_) / seconds;
+  framesDrawnAtTick_ = framesDrawn;
+  if (revolutions_ == revolutionsAtTick_) rate_.clear();
+  revolutionsAtTick_ = revolutions_;
+  datagramsLastSecond_ = datagrams - datagramsAtTick_;
+  datagramsAtTick_ = datagrams;
+}
+
+void ReceptionCounters::fill(ReceptionFigures& f) const {
+  f.revolutionsPerSecond = rate_.perSecond();
+  f.framesDrawnPerSecond = framesDrawnPerSecond_;
+  f.datagramsLastSecond = datagramsLastSecond_;
+  f.pointsPerRevolution = points_;
+}
+
 }  // namespace z540k

@@ -55,6 +55,35 @@ class RevolutionRate {
   std::uint64_t revolutions_ = 0;
 };
 
+// What the window counts for its status line: the revolutions that arrive
+// (drawn or not) with the sensor's rate and the newest one's points, and once
+// a second the frames drawn and the datagrams read in that second.
+class ReceptionCounters {
+ public:
+  // A revolution of `points` measurements ended at `time` (the sensor's
+  // microseconds, or the host's for a revolution without time stamps);
+  // `handOverDrops` records have been dropped at the hand-over so far.
+  void revolution(std::uint64_t time, std::uint64_t handOverDrops, std::size_t points);
+  std::uint64_t revolutions() const { return revolutions_; }
+  // Once every `seconds`: the frames drawn and datagrams read so far. With
+  // no revolution since the last tick the sensor is silent (or the capture
+  // paused): its rate is unknown.
+  void tick(std::uint64_t framesDrawn, std::uint64_t datagrams, double seconds);
+  // The rates and the points into the line's figures.
+  void fill(ReceptionFigures& f) const;
+
+ private:
+  RevolutionRate rate_;
+  std::uint64_t revolutions_ = 0;
+  std::uint64_t handOverDropsSeen_ = 0;
+  std::size_t points_ = 0;
+  std::uint64_t revolutionsAtTick_ = 0;
+  std::uint64_t framesDrawnAtTick_ = 0;
+  std::uint64_t datagramsAtTick_ = 0;
+  double framesDrawnPerSecond_ = 0;
+  std::uint64_t datagramsLastSecond_ = 0;
+};
+
 // The newest time stamp of a revolution's measurements (0 when it has none).
 template <typename Timestamps>
 std::uint64_t newestTimestamp(const Timestamps& timestamps) {

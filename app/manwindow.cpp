@@ -115,7 +115,7 @@ manwindow::~manwindow() {
     recorder_->postStop();
     recorder_->wait(5000);
   }
-  csvFile_.reset();
+  csvExport_.abandon();
   player_->stop();
   liveReceiver_->running = false;
   liveReceiver_->closeSocket();
@@ -139,7 +139,7 @@ void manwindow::setUpView() {
   view_->onAreaPicked([this](const std::vector<int>& indices) { onAreaPicked(indices); });
   // The readout follows the cursor, also while no frame is drawn (paused).
   view_->onCursorMoved([this] {
-    if (mouseReadout) refreshReadout();
+    if (!picking_.selecting()) refreshReadout();
   });
 
   statusLabel_ = new QLabel(this);
@@ -310,14 +310,14 @@ void manwindow::OnAgreeIndexChange(int) {
 void manwindow::onCodeData(QString) {}
 
 void manwindow::onDisplayPauseClicked() {
-  if (displayRunning) {
+  if (display_.running()) {
     ui.tolbtn_offdata->setText("Paly ");
     ui.tolbtn_offdata->setIcon(QIcon(":/image/Resources/images/Green.png"));
   } else {
     ui.tolbtn_offdata->setText("Pause");
     ui.tolbtn_offdata->setIcon(QIcon(":/image/Resources/images/Red.png"));
   }
-  displayRunning = !displayRunning;
+  display_.toggleRunning();
 }
 
 void manwindow::keyPressEvent(QKeyEvent* event) {
@@ -335,43 +335,34 @@ void manwindow::keyPressEvent(QKeyEvent* event) {
 
 void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   noteRevolution(lidardata);
-  if (!displayRunning) return;
-  lastFrame = std::move(lidardata);
+  if (!display_.running()) return;
+  const LidarDataSingleLine& frame = display_.keep(std::move(lidardata));
   about_->setDataSeen(true);
   ui.comboBox_4->setEnabled(true);
   // A frame for the CSV file is written, not drawn: the view shows empty
   // clouds for it.
-  const bool exported = csvActive;
-  if (exported) writeCsvFrame(lastFrame);
+  const bool exported = csvExport_.active();
+  if (exported && csvExport_.add(frame)) finishCsvExport();
   // The marked region is measured in every frame, drawn or not.
-  if (areaPicked && !exported) {
-    computeRegionMeasurements(lastFrame, currentFrameSettings(), regionPoints_);
-    measureRegion(regionPoints_);
+  if (picking_.picked() && !exported) {
+    computeRegionMeasurements(frame, currentFrameSettings(), picking_.frameMeasurements());
+    measureRegion(picking_.frameMeasurements());
   }
   // The frame is drawn once the records already waiting have been taken:
   // when several wait, only the newest is drawn.
-  drawEmpty_ = exported;
-  if (drawQueued_) {
-    if (!exported) ++framesCoalesced_;
-    return;
-  }
-  drawQueued_ = true;
-  QMetaObject::invokeMethod(
-      this, [this] { drawLatestFrame(); }, Qt::QueuedConnection);
+  if (display_.wantDraw(exported))
+    QMetaObject::invokeMethod(
+        this, [this] { drawLatestFrame(); }, Qt::QueuedConnection);
 }
 
 // The count and the sensor's rate see every revolution that arrives, also
 // while the display is paused.
 void manwindow::noteRevolution(const LidarDataSingleLine& record) {
-  ++framesArrived_;
-  const quint64 dropped = liveReceiver_->recordsDropped();
   std::uint64_t time = newestTimestamp(record.timestamp);
   if (time == 0) time = static_cast<std::uint64_t>(hostClock_.nsecsElapsed() / 1000) % RevolutionRate::kClockWrap;
-  sensorRate_.add(time, dropped >= handOverDropsSeen_ ? dropped - handOverDropsSeen_ : 0);
-  handOverDropsSeen_ = dropped;
-  pointsPerRevolution_ = record.pairedSize();
+  counters_.revolution(time, liveReceiver_->recordsDropped(), record.pairedSize());
   // The first figures come with the first frames, not a second later.
-  if (framesArrived_ <= 2) updateStatusLine();
+  if (counters_.revolutions() <= 2) updateStatusLine();
 }
 
 FrameSettings manwindow::currentFrameSettings() const {
@@ -380,8 +371,8 @@ FrameSettings manwindow::currentFrameSettings() const {
   s.viewMode = chosenViewMode();
   s.colourMode = chosenColourMode();
   s.angleLimit = angleLimit;
-  s.areaPicked = areaPicked;
-  s.box = selectionBox;
+  s.areaPicked = picking_.picked();
+  s.box = picking_.box();
   return s;
 }
 
@@ -402,25 +393,18 @@ ViewMode manwindow::chosenViewMode() const {
 ColourMode manwindow::chosenColourMode() const { return static_cast<ColourMode>(ui.comboBox_4->currentIndex()); }
 
 void manwindow::drawLatestFrame() {
-  drawQueued_ = false;
-  const FrameSettings s = currentFrameSettings();
-  QElapsedTimer clock;
-  clock.start();
-  if (drawEmpty_)
-    computeFramePoints(LidarDataSingleLine{}, s, framePoints_);
-  else
-    computeFramePoints(lastFrame, s, framePoints_);
-  computeSeconds_ += clock.nsecsElapsed() * 1e-9;
+  const LidarDataSingleLine* frame = display_.startDraw();
+  computeFramePoints(frame ? *frame : LidarDataSingleLine{}, currentFrameSettings(), framePoints_);
 
   tableRows = static_cast<int>(framePoints_.tableRows.size());
   for (int row = 0; row < tableRows; ++row) writeTableRow(row, framePoints_.tableRows[row]);
   view_->showFrame(framePoints_, pointSize);
-  if (mouseReadout) refreshReadout();
-  ++framesDrawn_;
+  if (!picking_.selecting()) refreshReadout();
+  display_.drawn();
 }
 
 void manwindow::refreshReadout() {
-  if (areaPicked) return;
+  if (picking_.picked()) return;
   double x = 0, y = 0, z = 0;
   if (!view_->pickAtCursor(x, y, z)) return;
   view_->setTextLine(readoutText(x, y, z));
@@ -446,10 +430,7 @@ void manwindow::toggleGrid() {
 }
 
 void manwindow::clearView() {
-  selectionBox = SelectionBox{};
-  areaPicked = false;
-  pickedCount = 0;
-  regionStatistics_.reset();
+  picking_.clear();
   resetPointTable();
   view_->clear();
 }
@@ -490,14 +471,7 @@ QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text
 void manwindow::onStatusTick() {
   const auto counts = liveReceiver_->datagramCounts();
   const quint64 datagrams = counts.data + counts.status + counts.compact + counts.other;
-  framesDrawnPerSecond_ = static_cast<double>(framesDrawn_ - framesDrawnAtLastTick_) * 1000.0 / kStatusLineMilliseconds;
-  framesDrawnAtLastTick_ = framesDrawn_;
-  // No revolution for a whole tick: the sensor is silent (or the capture
-  // paused), its rate unknown.
-  if (framesArrived_ == framesAtLastTick_) sensorRate_.clear();
-  datagramsLastSecond_ = datagrams - datagramsAtLastTick_;
-  framesAtLastTick_ = framesArrived_;
-  datagramsAtLastTick_ = datagrams;
+  counters_.tick(display_.framesDrawn(), datagrams, kStatusLineMilliseconds / 1000.0);
   updateStatusLine();
 }
 
@@ -507,16 +481,13 @@ void manwindow::updateStatusLine() {
   f.lidarOn = liveRunning;
   f.playing = player_->isRunning();
   f.dataPort = liveReceiver_->port;
-  f.revolutionsPerSecond = sensorRate_.perSecond();
-  f.framesDrawnPerSecond = framesDrawnPerSecond_;
-  f.datagramsLastSecond = datagramsLastSecond_;
-  f.pointsPerRevolution = pointsPerRevolution_;
+  counters_.fill(f);
   f.datagrams = counts.data + counts.status + counts.compact + counts.other;
   f.unrecognised = counts.other;
   f.kernelDrops = liveReceiver_->kernelDrops();
   f.lostOnWire = liveReceiver_->lostOnWire();
   f.handOverDrops = liveReceiver_->recordsDropped();
-  f.displayMerged = framesCoalesced_;
+  f.displayMerged = display_.framesMerged();
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
   statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());

@@ -13,10 +13,12 @@
 #include <QString>
 #include <memory>
 
+#include "CsvExportSession.h"
+#include "FrameDisplay.h"
 #include "LidarRecords.h"
 #include "PlaybackControl.h"
 #include "PointComputation.h"
-#include "RegionMeasurement.h"
+#include "RegionPicking.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
 #include "ui_manwindow.h"
@@ -48,17 +50,14 @@ class manwindow : public QMainWindow {
   explicit manwindow(const z540k::StartupOptions& options = {}, QWidget* parent = nullptr);
   ~manwindow() override;
 
-  // What tests and the status line look at.
+  // The window's parts, for tests and the status line: its widgets and
+  // threads, and its state apart from them.
   z540k::PointCloudView& cloudView() { return *view_; }
   GetlidarData_1& liveReceiver() { return *liveReceiver_; }
   GetSet& statusReceiver() { return *statusReceiver_; }
   ReadLiveOffData& player() { return *player_; }
   bool isLiveRunning() const { return liveRunning; }
-  bool isDisplayRunning() const { return displayRunning; }
   int currentPointSize() const { return pointSize; }
-  const LidarDataSingleLine& latestFrame() const { return lastFrame; }
-  quint64 framesDrawn() const { return framesDrawn_; }
-  quint64 framesDroppedForDisplay() const { return framesCoalesced_; }
   QStandardItemModel* pointTableModel() const { return pointTable; }
   SaveDataOptions& saveDataOptions() { return *saveDataOptions_; }
   CodeDialog& codeDialog() { return *codeDialog_; }
@@ -67,9 +66,14 @@ class manwindow : public QMainWindow {
   ACWPSettingWidget& advancedSettings() { return *advancedSettings_; }
   About& about() { return *about_; }
   bool isRecording() const { return recording; }
-  bool isCsvActive() const { return csvActive; }
   // What playback of the loaded capture is doing.
   const z540k::PlaybackControl& playback() const { return playback_; }
+  // The frames that arrive for display, the newest kept.
+  const z540k::FrameDisplay& frameDisplay() const { return display_; }
+  // The export of frames, its choices and progress.
+  const z540k::CsvExportSession& csvExport() const { return csvExport_; }
+  // The marked region and its statistics.
+  const z540k::RegionPicking& regionPicking() const { return picking_; }
   // The recorder of the present (or last) recording; null before the first.
   const z540k::CaptureRecorder* captureRecorder() const { return recorder_.get(); }
   std::size_t loadedPacketCount() const;
@@ -77,13 +81,6 @@ class manwindow : public QMainWindow {
   // The area-picking callback: the indices of the display cloud's points
   // inside the rectangle the operator dragged.
   void onAreaPicked(const std::vector<int>& indices);
-  const z540k::SelectionBox& markedRegion() const { return selectionBox; }
-  bool isAreaPicked() const { return areaPicked; }
-  bool isSelectionMode() const { return selectionMode; }
-  // The statistics over the marked region's measurements.
-  const z540k::RegionStatistics& regionStatistics() const { return regionStatistics_; }
-  // Time the window spent computing the points of the frames it drew.
-  double computeSeconds() const { return computeSeconds_; }
 
  signals:
   void SendModel(z540k::ReturnMode returnMode);
@@ -160,7 +157,6 @@ class manwindow : public QMainWindow {
 
   // The CSV export.
   void onSaveCsvClicked();
-  void writeCsvFrame(const LidarDataSingleLine& record);
   void finishCsvExport();
   bool askToStopCsvExport();
 
@@ -181,23 +177,13 @@ class manwindow : public QMainWindow {
   // Flags.
   bool liveRunning = false;
   bool liveStartedOnce = false;
-  bool displayRunning = true;
   bool axesShown = false;
   bool gridHidden = true;
-  bool selectionMode = false;
-  bool areaPicked = false;
-  bool mouseReadout = true;
-  bool csvActive = false;
   bool recording = false;
 
   // Numbers.
   int pointSize = 1;
-  int pickedCount = 0;
-  z540k::SelectionBox selectionBox;
   int tableRows = 0;
-  int csvFrames = 1;
-  float csvAngleMin = 0.0f;
-  float csvAngleMax = 360.0f;
   z540k::ReturnMode returnMode = z540k::ReturnMode::Strongest;  // as the list last changed
   int degreeModeIndex = 0;
   float angleLimit = 180.0f;
@@ -213,41 +199,22 @@ class manwindow : public QMainWindow {
   z540k::PlaybackControl playback_;
 
   // The CSV export (or point cloud export, by the file name's extension).
-  std::unique_ptr<z540k::FrameFile> csvFile_;
-  QList<int> csvLines;
-  int csvFrameCounter = 0;
-  int csvFramesWritten_ = 0;  // by the export that finished last
+  z540k::CsvExportSession csvExport_;
   std::size_t recordsInFlightBeforeCsv_ = 0;
 
-  // Data.
-  LidarDataSingleLine lastFrame;
+  // The frames: the newest arrived, the points of the one drawn last, the
+  // marked region.
+  z540k::FrameDisplay display_;
   z540k::FramePoints framePoints_;
-  std::vector<z540k::RegionMeasurement> regionPoints_;  // the marked region's measurements of the newest frame
-  z540k::RegionStatistics regionStatistics_;
+  z540k::RegionPicking picking_;
   QStandardItemModel* pointTable = nullptr;
-
-  // Keeping up: a draw is queued behind the records already waiting; the
-  // records that arrive before it runs replace each other.
-  bool drawQueued_ = false;
-  bool drawEmpty_ = false;  // the newest frame went to the CSV file
-  quint64 framesDrawn_ = 0;
-  quint64 framesCoalesced_ = 0;
-  quint64 framesArrived_ = 0;
-  double computeSeconds_ = 0;
 
   // The status line.
   QLabel* statusLabel_ = nullptr;
   QTimer* statusTimer_ = nullptr;
-  quint64 framesAtLastTick_ = 0;
-  quint64 framesDrawnAtLastTick_ = 0;
-  double framesDrawnPerSecond_ = 0;
-  z540k::RevolutionRate sensorRate_;
-  quint64 handOverDropsSeen_ = 0;
-  std::size_t pointsPerRevolution_ = 0;
+  z540k::ReceptionCounters counters_;
   QElapsedTimer hostClock_;
   QString lastError_;  // the last error told to the operator, for the status line
-  quint64 datagramsAtLastTick_ = 0;
-  quint64 datagramsLastSecond_ = 0;
   QString setupError_;
 
   // ---- Open's capture load, off the GUI thread (manwindowOffline.cpp) ------

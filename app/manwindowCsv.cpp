@@ -37,7 +37,7 @@ std::unique_ptr<FrameFile> frameFileFor(const std::string& path, const CsvExport
 
 void manwindow::onSaveCsvClicked() {
   // A frame-by-frame export under way can be stopped, keeping what it wrote.
-  if (csvActive) {
+  if (csvExport_.active()) {
     askToStopCsvExport();
     return;
   }
@@ -50,17 +50,14 @@ void manwindow::onSaveCsvClicked() {
 
 void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, float angleMax, QList<int> lines) {
   // A new export while one is being written would lose the file in progress.
-  if (isSave && csvActive) {
+  if (isSave && csvExport_.active()) {
     showMessage(this, MessageKind::Warning, "Warning",
                 QString("A CSV export is still being written (%1 of %2 frames): wait for it to complete.")
-                    .arg(csvFrameCounter)
-                    .arg(csvFrames));
+                    .arg(csvExport_.framesWritten())
+                    .arg(csvExport_.framesWanted()));
     return;
   }
-  csvFrames = freams;
-  csvAngleMin = angleMin;
-  csvAngleMax = angleMax;
-  csvLines = lines;
+  csvExport_.choose({freams, angleMin, angleMax, std::vector<int>(lines.begin(), lines.end())});
   if (!isSave) return;
   if (freams < 1) {  // such an export would never complete
     showMessage(this, MessageKind::Warning, "Warning", "Fream count must be 1 or more");
@@ -74,28 +71,19 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   CsvExportOptions options;
   options.layout = chosenLayout();
   options.viewMode = chosenViewMode();
-  options.angleMin = csvAngleMin;
-  options.angleMax = csvAngleMax;
-  const bool frozen = !displayRunning;
+  options.angleMin = angleMin;
+  options.angleMax = angleMax;
   const std::string target = path.toLocal8Bit().toStdString();
-  csvFile_ = frameFileFor(target, options, frozen ? 1 : csvFrames);
   std::string error;
-  if (!csvFile_->open(target, error)) {
-    csvFile_.reset();
-    showMessage(this, MessageKind::Critical, "error", "Cannot write the file: " + QString::fromStdString(error));
+  if (!display_.running()) {
+    // The frame on screen, at once.
+    const std::unique_ptr<FrameFile> file = frameFileFor(target, options, 1);
+    if (!CsvExportSession::exportFrozen(*file, target, display_.latest(), error))
+      showMessage(this, MessageKind::Critical, "error", "Cannot write the file: " + QString::fromStdString(error));
     return;
   }
-  csvActive = true;
-
-  if (frozen) {
-    // The frame on screen, at once.
-    csvFile_->writeFrame(lastFrame, CsvFrameKind::Frozen);
-    csvActive = false;
-    const bool written = csvFile_->close(error);
-    csvFile_.reset();
-    if (!written)
-      showMessage(this, MessageKind::Critical, "error",
-                  "The file could not be written: " + QString::fromStdString(error));
+  if (!csvExport_.begin(frameFileFor(target, options, freams), target, error)) {
+    showMessage(this, MessageKind::Critical, "error", "Cannot write the file: " + QString::fromStdString(error));
     return;
   }
   // Frame by frame: every revolution is needed, none is dropped on its way.
@@ -104,31 +92,20 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   updateStatusLine();
 }
 
-// One arriving record into the file; the last one completes the export.
-void manwindow::writeCsvFrame(const LidarDataSingleLine& record) {
-  ++csvFrameCounter;
-  csvFile_->writeFrame(record, CsvFrameKind::Arriving);
-  if (csvFrameCounter == csvFrames && csvFrameCounter != 0) finishCsvExport();
-}
-
 bool manwindow::askToStopCsvExport() {
-  const auto answer = showMessage(this, MessageKind::Question, "Question",
-                                  QString("Stop the export and keep the %1 frames written?").arg(csvFrameCounter),
-                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-  if (answer != QMessageBox::Yes || !csvActive) return false;
+  const auto answer =
+      showMessage(this, MessageKind::Question, "Question",
+                  QString("Stop the export and keep the %1 frames written?").arg(csvExport_.framesWritten()),
+                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer != QMessageBox::Yes || !csvExport_.active()) return false;
   finishCsvExport();
   return true;
 }
 
 void manwindow::finishCsvExport() {
-  csvFramesWritten_ = csvFrameCounter;
-  csvActive = false;
-  csvFrameCounter = 0;
   liveReceiver_->maxRecordsInFlight = recordsInFlightBeforeCsv_;
   std::string error;
-  const bool written = csvFile_->close(error);
-  csvFile_.reset();
-  if (written) {
+  if (csvExport_.finish(error)) {
     emit Sig_SaveCSV();
   } else {
     lastError_ = "The file could not be written: " + QString::fromStdString(error);
@@ -137,7 +114,7 @@ void manwindow::finishCsvExport() {
 }
 
 void manwindow::closeEvent(QCloseEvent* event) {
-  if (csvActive && !askToStopCsvExport()) {
+  if (csvExport_.active() && !askToStopCsvExport()) {
     event->ignore();
     return;
   }
@@ -147,7 +124,8 @@ void manwindow::closeEvent(QCloseEvent* event) {
 // An export stopped early says how much of it was written.
 void manwindow::On_SaveCSV() {
   QString text = kCsvDone;
-  if (csvFramesWritten_ < csvFrames)
-    text += QString("\n%1 of %2 frames were written.").arg(csvFramesWritten_).arg(csvFrames);
+  if (csvExport_.framesWrittenLast() < csvExport_.framesWanted())
+    text +=
+        QString("\n%1 of %2 frames were written.").arg(csvExport_.framesWrittenLast()).arg(csvExport_.framesWanted());
   showMessage(this, MessageKind::Information, kTipsTitle, text);
 }

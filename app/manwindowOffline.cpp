@@ -355,7 +355,7 @@ void manwindow::onPlayerError(QString message) {
   lastError_ = message;
   showMessage(this, MessageKind::Critical, "error", message + "; open it again to play it.");
   // A frame-by-frame export of the capture keeps the frames written before.
-  if (csvActive) finishCsvExport();
+  if (csvExport_.active()) finishCsvExport();
 }
 
 void manwindow::FinshorStart(bool Finshone) {

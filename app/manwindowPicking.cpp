@@ -15,42 +15,31 @@ using namespace z540k;
 void manwindow::SelectPoints() {
   ui.screen->setFocus();
   view_->toggleAreaSelection();
-  selectionMode = !selectionMode;
-  mouseReadout = !selectionMode;
-  setCursor(selectionMode ? Qt::CrossCursor : Qt::ArrowCursor);
+  picking_.toggleSelecting();
+  setCursor(picking_.selecting() ? Qt::CrossCursor : Qt::ArrowCursor);
 }
 
 void manwindow::onAreaPicked(const std::vector<int>& indices) {
-  if (indices.empty()) return;
   // The picked points of the display cloud: the frame drawn last, in the
   // order the cloud holds them.
-  const std::vector<ColouredPoint>& shown = framePoints_.display;
-  std::vector<ScenePoint> picked;
-  picked.reserve(indices.size());
-  for (int i : indices)
-    if (i >= 0 && static_cast<std::size_t>(i) < shown.size()) picked.push_back(shown[i].p);
-  const auto box = selectionBoxOf(picked);
-  if (!box) return;
+  const bool selecting = picking_.selecting();
+  const std::vector<ScenePoint> picked = picking_.pick(indices, framePoints_.display);
+  if (picked.empty()) return;
 
   ensurePointTable();
   resetPointTable();
-  pickedCount = static_cast<int>(picked.size());
-  selectionBox = *box;
   // With the picture frozen, the matching measurements of the frame on screen
   // are listed at once.
-  if (playback_.paused() || !displayRunning) {
+  if (playback_.paused() || !display_.running()) {
     for (const RegionTableRow& row :
-         frozenRegionRows(lastFrame, selectionBox, pickedCount, chosenLayout(), chosenViewMode()))
+         frozenRegionRows(display_.latest(), picking_.box(), picking_.pickedCount(), chosenLayout(), chosenViewMode()))
       writeTableRow(row.row, row.cells);
   }
   view_->showSelection(picked);
 
   // Selection mode ends with the pick.
-  if (selectionMode) view_->toggleAreaSelection();
-  selectionMode = false;
+  if (selecting) view_->toggleAreaSelection();
   setCursor(Qt::ArrowCursor);
-  areaPicked = true;
-  mouseReadout = true;
 }
 
 void manwindow::writeTableRow(int row, const PointTableRow& cells) {
@@ -63,10 +52,9 @@ void manwindow::writeTableRow(int row, const PointTableRow& cells) {
 // window, its line once complete, and the table rows in view.
 void manwindow::measureRegion(const std::vector<RegionMeasurement>& inRegion) {
   const int scroll = ui.tableView->verticalScrollBar()->value();
-  for (const RegionMeasurement& m : inRegion) {
-    const RegionStatistics::Step step = regionStatistics_.add(m.p.x, m.p.y, pickedCount);
+  picking_.measure(inRegion, [&](const RegionMeasurement& m, const RegionStatistics::Step& step) {
     if (step.lineDue) view_->setTextLine(step.line);
-    if (areaPicked && statisticsRowShown(step.row, scroll))
+    if (statisticsRowShown(step.row, scroll))
       writeTableRow(step.row, pointTableRow(step.row, m.p, m.azimuth, m.scaledDistance, m.intensity, m.timestamp));
-  }
+  });
 }

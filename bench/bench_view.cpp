@@ -236,7 +236,7 @@ int windowChild(const StreamKind& kind, double seconds) {
   FedWindow fed(kind);
   manwindow& window = fed.window;
   Sample s = measure(
-      fed.feeder, seconds, [&] { return window.framesDrawn(); }, [&] { return window.framesDroppedForDisplay(); });
+      fed.feeder, seconds, [&] { return window.frameDisplay().framesDrawn(); }, [&] { return window.frameDisplay().framesMerged(); });
   const QSize size = window.findChild<QWidget*>("screen")->size();
   s.width = size.width();
   s.height = size.height();
@@ -357,8 +357,8 @@ int memoryRun(const StreamKind& kind, double seconds) {
   QTimer memory;
   QObject::connect(&memory, &QTimer::timeout, [&] {
     std::printf("  %5.0f s: %ld kB resident, %llu drawn, %llu merged\n", clock.nsecsElapsed() * 1e-9, statusKb("VmRSS"),
-                static_cast<unsigned long long>(window.framesDrawn()),
-                static_cast<unsigned long long>(window.framesDroppedForDisplay()));
+                static_cast<unsigned long long>(window.frameDisplay().framesDrawn()),
+                static_cast<unsigned long long>(window.frameDisplay().framesMerged()));
     std::fflush(stdout);
   });
   memory.start(30000);

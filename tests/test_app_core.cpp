@@ -94,6 +94,26 @@ TEST(RevolutionRateTest, FromTheSensorsClock) {
   EXPECT_EQ(rate.perSecond(), 0);
 }
 
+// The status line's counters: rates per tick, the hand-over's drops counted
+// into the sensor's rate, a silent tick forgetting the rate.
+TEST(ReceptionCountersTest, RatesPerTick) {
+  ReceptionCounters counters;
+  for (int i = 0; i < 10; ++i) counters.revolution(100'000u * i, i < 5 ? 0 : 5, 700 + i);  // 5 dropped after the 5th
+  counters.tick(4, 1200, 0.5);
+  ReceptionFigures f;
+  counters.fill(f);
+  EXPECT_NEAR(f.revolutionsPerSecond, 14 / 0.9, 1e-9);  // 9 intervals and 5 dropped in 0.9 s of the sensor's clock
+  EXPECT_EQ(f.framesDrawnPerSecond, 8);
+  EXPECT_EQ(f.datagramsLastSecond, 1200u);
+  EXPECT_EQ(f.pointsPerRevolution, 709u);
+  EXPECT_EQ(counters.revolutions(), 10u);
+  counters.tick(4, 1500, 1.0);  // nothing arrived: the rate is unknown
+  counters.fill(f);
+  EXPECT_EQ(f.revolutionsPerSecond, 0);
+  EXPECT_EQ(f.framesDrawnPerSecond, 0);
+  EXPECT_EQ(f.datagramsLastSecond, 300u);
+}
+
 // Playback of a capture as the Offline tab's clicks drive it: what the player
 // is told and what the buttons show.
 using Gate = PlayerOrder::Gate;

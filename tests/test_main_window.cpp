@@ -81,17 +81,17 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.liveReceiver().port.load(), int(data.port()));
       QCOMPARE(w.statusReceiver().port.load(), int(status.port()));
       QCOMPARE(w.liveReceiver().pendingLayout.load(), Layout::Protocol17);
-      const quint64 drawn = w.framesDrawn();
+      const std::uint64_t drawn = w.frameDisplay().framesDrawn();
       // Frames drawn, and the latest a whole revolution (the first after a
       // start holds only part of one).
-      QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2 && w.latestFrame().pairedSize() > 1000, 20000);
+      QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= drawn + 2 && w.frameDisplay().latest().pairedSize() > 1000, 20000);
       // What the view holds is what the point computation makes of the frame:
       // with the display paused the latest frame stays, and is drawn.
       child<QToolButton>(w, "tolbtn_offdata")->click();
       FrameSettings s;
       s.layout = Layout::Protocol17;
       FramePoints expected;
-      computeFramePoints(w.latestFrame(), s, expected);
+      computeFramePoints(w.frameDisplay().latest(), s, expected);
       QVERIFY(expected.display.size() > 1000);
       QTRY_COMPARE(w.cloudView().cloudSize(PointCloudView::kDisplayCloudId), expected.display.size());
       QVERIFY(w.cloudView().contains(PointCloudView::kSelectionCloudId));
@@ -185,7 +185,7 @@ class MainWindowTest : public QObject {
 
     grid->click();
     w.CalculateCoordinates(simulatedRevolutions(Layout::Protocol17).at(1));
-    QTRY_VERIFY(w.framesDrawn() == 1);
+    QTRY_VERIFY(w.frameDisplay().framesDrawn() == 1);
     QVERIFY(w.cloudView().cloudCount() == 2);
     child<QToolButton>(w, "toolButton_clear")->click();
     QCOMPARE(w.cloudView().cloudCount(), std::size_t(0));
@@ -199,20 +199,20 @@ class MainWindowTest : public QObject {
     const auto revolutions = simulatedRevolutions(Layout::Protocol17);
     auto* pause = child<QToolButton>(w, "tolbtn_offdata");
     w.CalculateCoordinates(revolutions.at(1));
-    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(1));
     pause->click();
     QCOMPARE(pause->text(), QString("Paly "));
     QVERIFY(sameImage(pause->icon(), ":/image/Resources/images/Green.png"));
-    QVERIFY(!w.isDisplayRunning());
+    QVERIFY(!w.frameDisplay().running());
     w.CalculateCoordinates(revolutions.at(2));
     QCoreApplication::processEvents();
-    QCOMPARE(w.latestFrame().timestamp, revolutions.at(1).timestamp);
-    QCOMPARE(w.framesDrawn(), quint64(1));
+    QCOMPARE(w.frameDisplay().latest().timestamp, revolutions.at(1).timestamp);
+    QCOMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(1));
     pause->click();
     QCOMPARE(pause->text(), QString("Pause"));
     QVERIFY(sameImage(pause->icon(), ":/image/Resources/images/Red.png"));
     w.CalculateCoordinates(revolutions.at(2));
-    QTRY_COMPARE(w.framesDrawn(), quint64(2));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(2));
   }
 
   // Records that arrive faster than the window draws: the newest wins, the
@@ -221,9 +221,9 @@ class MainWindowTest : public QObject {
     manwindow w;
     const auto revolutions = simulatedRevolutions(Layout::Protocol17);
     for (int i = 0; i < 5; ++i) w.CalculateCoordinates(revolutions.at(1 + i % 2));
-    QTRY_COMPARE(w.framesDrawn(), quint64(1));
-    QCOMPARE(w.framesDroppedForDisplay(), quint64(4));
-    QCOMPARE(w.latestFrame().timestamp, revolutions.at(1).timestamp);
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(1));
+    QCOMPARE(w.frameDisplay().framesMerged(), std::uint64_t(4));
+    QCOMPARE(w.frameDisplay().latest().timestamp, revolutions.at(1).timestamp);
   }
 
   // The factory buttons stay hidden unless the program starts with
@@ -259,7 +259,7 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(rate.match(w.statusLine()).captured(1).toDouble() > 0);
     const double perSecond = rate.match(w.statusLine()).captured(1).toDouble();
     QVERIFY2(perSecond >= 9 && perSecond <= 11, qPrintable(w.statusLine()));
-    QCOMPARE(w.framesDrawn(), quint64(0));
+    QCOMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(0));
   }
 
   // The simulated room with the grid on, as an operator sees it: saved as a
@@ -275,7 +275,7 @@ class MainWindowTest : public QObject {
     for (int i = 0; i < 2; ++i) w.cloudView().pressKey('+', "plus");  // 3-pixel points
     child<QComboBox>(w, "comboBox_View")->setCurrentIndex(1);         // from above
     w.CalculateCoordinates(simulatedRevolutions(Layout::Protocol17).at(1));
-    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(1));
     w.cloudView().resetCamera();
     w.cloudView().repaint();
 

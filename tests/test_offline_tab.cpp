@@ -270,7 +270,7 @@ class OfflineTabTest : public QObject {
     QVERIFY(showsImage(tab.play->icon(), "Play.png"));
     QVERIFY(showsImage(tab.forward->icon(), "Seekforward.png"));
     QCOMPARE(w.playback().speedIndex(), 0);
-    QCOMPARE(w.latestFrame().timestamp, watch.records.back().timestamp);
+    QCOMPARE(w.frameDisplay().latest().timestamp, watch.records.back().timestamp);
 
     tab.play->click();
     QTRY_COMPARE_WITH_TIMEOUT(watch.ends, 2, kLong);
@@ -510,10 +510,10 @@ class OfflineTabTest : public QObject {
         QTest::keyClicks(child<QLineEdit>(saveOptions, edit), text);
       }
       QTest::mouseClick(child<QPushButton>(saveOptions, "pushButton_ok"), Qt::LeftButton);
-      QVERIFY(w.isCsvActive());
+      QVERIFY(w.csvExport().active());
       watch.records.clear();
       tab.play->click();
-      QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached() && !w.isCsvActive(), kLong);
+      QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached() && !w.csvExport().active(), kLong);
       QFile windowFile(byWindow);
       QVERIFY(windowFile.open(QIODevice::ReadOnly));
       QVERIFY2(windowFile.readAll() == expected, qPrintable(name));
@@ -526,18 +526,18 @@ class OfflineTabTest : public QObject {
     tab.frame->setValue(3);
     QTRY_COMPARE_WITH_TIMEOUT(int(watch.records.size()), int(forward.size()) + 1, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(!w.player().gateOpen(), kLong);
-    QCOMPARE(w.latestFrame().timestamp, forward[2].timestamp);
-    QCOMPARE(w.latestFrame().distance, forward[2].distance);
+    QCOMPARE(w.frameDisplay().latest().timestamp, forward[2].timestamp);
+    QCOMPARE(w.frameDisplay().latest().distance, forward[2].distance);
     QCOMPARE(tab.frame->value(), 3);
     QCOMPARE(tab.slider->value(), 3);
     tab.toStart->click();
     QTRY_COMPARE_WITH_TIMEOUT(tab.frame->value(), 2, kLong);
-    QCOMPARE(w.latestFrame().timestamp, forward[1].timestamp);
-    QCOMPARE(w.latestFrame().azimuth, forward[1].azimuth);
+    QCOMPARE(w.frameDisplay().latest().timestamp, forward[1].timestamp);
+    QCOMPARE(w.frameDisplay().latest().azimuth, forward[1].azimuth);
     // Dragged on the slider: the counter and the frame follow.
     tab.slider->setValue(5);
     QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 5, kLong);
-    QTRY_COMPARE_WITH_TIMEOUT(w.latestFrame().timestamp, forward[4].timestamp, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(w.frameDisplay().latest().timestamp, forward[4].timestamp, kLong);
     QCOMPARE(tab.frame->value(), 5);
   }
 
@@ -583,7 +583,7 @@ class OfflineTabTest : public QObject {
     QVERIFY2(messages.last().text.contains(capture + " changed on disk after it was opened"),
              qPrintable(messages.last().text));
     QCOMPARE(int(watch.records.size()), 1);
-    QCOMPARE(w.latestFrame().timestamp, watch.records[0].timestamp);
+    QCOMPARE(w.frameDisplay().latest().timestamp, watch.records[0].timestamp);
     QVERIFY(!tab.play->isEnabled());
   }
 
@@ -610,7 +610,7 @@ class OfflineTabTest : public QObject {
 
     lidar->click();
     QVERIFY(w.isLiveRunning());
-    QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= 1, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= 1, kLong);
 
     // A file that cannot be written ends the recording, and the operator
     // hears of it.
@@ -674,8 +674,8 @@ class OfflineTabTest : public QObject {
 
     lidar->click();
     QVERIFY(!w.liveReceiver().paused);
-    const quint64 drawn = w.framesDrawn();
-    QTRY_VERIFY_WITH_TIMEOUT(w.framesDrawn() >= drawn + 2, kLong);
+    const std::uint64_t drawn = w.frameDisplay().framesDrawn();
+    QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= drawn + 2, kLong);
     QVERIFY(messages.messages.empty());
   }
 };

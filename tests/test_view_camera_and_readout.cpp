@@ -98,9 +98,9 @@ class ViewCameraAndReadoutTest : public QObject {
     const auto quarter = std::find_if(part.azimuth.begin(), part.azimuth.end(), [](double az) { return az > 90; });
     part.azimuth.erase(quarter, part.azimuth.end());
     w.CalculateCoordinates(part);
-    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(1));
     w.CalculateCoordinates(revolutions.at(1));
-    QTRY_COMPARE(w.framesDrawn(), quint64(2));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(2));
     PointCloudView& view = w.cloudView();
     const auto points = positions(view.displayedPoints());
     QVERIFY(points.size() > 1000);
@@ -169,7 +169,7 @@ class ViewCameraAndReadoutTest : public QObject {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.CalculateCoordinates(twoWalls());
-    QTRY_COMPARE(w.framesDrawn(), quint64(1));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(1));
     child<QComboBox>(w, "comboBox_View")->setCurrentIndex(2);
 
     auto [distance, azimuth] = readoutAt(w, 300, 0);
@@ -177,11 +177,11 @@ class ViewCameraAndReadoutTest : public QObject {
     QVERIFY2(std::fabs(azimuth - 90) < 2, qPrintable(QString::fromStdString(w.cloudView().textLine())));
     // The newest frame reads the same place.
     w.CalculateCoordinates(twoWalls());
-    QTRY_COMPARE(w.framesDrawn(), quint64(2));
+    QTRY_COMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(2));
     QCOMPARE(readoutAt(w, 300, 0).second, azimuth);
 
     child<QToolButton>(w, "tolbtn_offdata")->click();
-    QVERIFY(!w.isDisplayRunning());
+    QVERIFY(!w.frameDisplay().running());
     // The text line's strip at the bottom of the view, as drawn.
     auto* screen = child<QVTKOpenGLStereoWidget>(w, "screen");
     const auto textStrip = [screen] { return screen->grabFramebuffer().copy(0, screen->height() - 30, 700, 30); };
@@ -193,7 +193,7 @@ class ViewCameraAndReadoutTest : public QObject {
       QVERIFY2(std::fabs(azimuth - expected) < 2, qPrintable(text));
       QTRY_VERIFY2(textStrip() != before, qPrintable(text));  // drawn without a frame
     }
-    QCOMPARE(w.framesDrawn(), quint64(2));
+    QCOMPARE(w.frameDisplay().framesDrawn(), std::uint64_t(2));
   }
 };
 

@@ -131,10 +131,10 @@ class WindowExportAndPickingTest : public QObject {
     LiveWindow w;
     const LidarDataSingleLine frame = knownFrame(500);
     w->CalculateCoordinates(frame);
-    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
     child<QToolButton>(*w, "tolbtn_offdata")->click();
     w.exportWith("1", "0", "360");
-    QVERIFY(!w->isCsvActive());
+    QVERIFY(!w->csvExport().active());
     CsvExportOptions options;  // protocol 1.6, view mode 1 (whole centimetres)
     const std::string written = readAll(file.path.toStdString());
     QCOMPARE(written, expectedFile({frame}, CsvFrameKind::Frozen, options));
@@ -152,16 +152,16 @@ class WindowExportAndPickingTest : public QObject {
     SavePath file;
     LiveWindow w;
     w.exportWith("3", "5", "5");
-    QVERIFY(w->isCsvActive());
+    QVERIFY(w->csvExport().active());
     QCOMPARE(w->liveReceiver().maxRecordsInFlight.load(), std::size_t(0));  // none dropped on the way
     std::vector<LidarDataSingleLine> frames;
     for (int i = 0; i < 3; ++i) {
       frames.push_back(knownFrame(1000 * (i + 1)));
       w->CalculateCoordinates(frames.back());
-      QTRY_COMPARE(w->framesDrawn(), quint64(i + 1));
+      QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(i + 1));
       QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), std::size_t(0));
     }
-    QVERIFY(!w->isCsvActive());
+    QVERIFY(!w->csvExport().active());
     QCOMPARE(messages.messages.size(), std::size_t(1));
     QCOMPARE(messages.last().title, QString("提示"));
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
@@ -174,7 +174,7 @@ class WindowExportAndPickingTest : public QObject {
     QVERIFY(w->liveReceiver().maxRecordsInFlight.load() > 0);
     // Drawn again once the export is over.
     w->CalculateCoordinates(frames[0]);
-    QTRY_COMPARE(w->framesDrawn(), quint64(4));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(4));
     QVERIFY(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId) > 0);
   }
 
@@ -192,12 +192,12 @@ class WindowExportAndPickingTest : public QObject {
       w->CalculateCoordinates(frames.back());
     }
     QVERIFY(!w->close());  // "No": the export goes on, the window stays
-    QVERIFY(w->isCsvActive());
+    QVERIFY(w->csvExport().active());
     QCOMPARE(messages.last().text, QString("Stop the export and keep the 7 frames written?"));
     QVERIFY(!QFile::exists(file.path));  // written beside it until complete
     messages.answerWith(QMessageBox::Yes);
     child<QToolButton>(*w, "Btn_SaveCSV")->click();
-    QVERIFY(!w->isCsvActive());
+    QVERIFY(!w->csvExport().active());
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n7 of 1000 frames were written."));
     CsvExportOptions options;
     QCOMPARE(readAll(file.path.toStdString()), expectedFile(frames, CsvFrameKind::Arriving, options));
@@ -217,7 +217,7 @@ class WindowExportAndPickingTest : public QObject {
     LiveWindow w;
     const LidarDataSingleLine frame = knownFrame(500);
     w->CalculateCoordinates(frame);
-    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
     child<QToolButton>(*w, "tolbtn_offdata")->click();
     file.path = file.dir.filePath("frozen.pcd");
     w.exportWith("1", "0", "360");
@@ -230,7 +230,7 @@ class WindowExportAndPickingTest : public QObject {
     file.path = file.dir.filePath("arriving.ply");
     w.exportWith("3", "0", "360");
     for (int i = 0; i < 3; ++i) w->CalculateCoordinates(knownFrame(1000 * (i + 1)));
-    QVERIFY(!w->isCsvActive());
+    QVERIFY(!w->csvExport().active());
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
     QVERIFY(readAll(file.path.toStdString()).find("\nelement vertex 114\n") != std::string::npos);
   }
@@ -244,20 +244,20 @@ class WindowExportAndPickingTest : public QObject {
     {
       SavePath cancelled(true);
       w.exportWith("2", "0", "360");
-      QVERIFY(!w->isCsvActive());
+      QVERIFY(!w->csvExport().active());
       QVERIFY(messages.messages.empty());
     }
     {
       SavePath unwritable;
       unwritable.path = unwritable.dir.filePath("no-such-folder/export.csv");
       w.exportWith("2", "0", "360");
-      QVERIFY(!w->isCsvActive());
+      QVERIFY(!w->csvExport().active());
       QCOMPARE(messages.messages.size(), std::size_t(1));
       QCOMPARE(messages.last().title, QString("error"));
     }
     SavePath file;
     w.exportWith("2", "0", "360");
-    QVERIFY(w->isCsvActive());
+    QVERIFY(w->csvExport().active());
     // SaveData again offers to stop the export; "No" lets it go on.
     messages.answerWith(QMessageBox::No);
     child<QToolButton>(*w, "Btn_SaveCSV")->click();
@@ -265,10 +265,10 @@ class WindowExportAndPickingTest : public QObject {
     QCOMPARE(messages.last().title, QString("Question"));
     QCOMPARE(messages.last().text, QString("Stop the export and keep the 0 frames written?"));
     QVERIFY(!w->saveDataOptions().isVisible());
-    QVERIFY(w->isCsvActive());
+    QVERIFY(w->csvExport().active());
     w->CalculateCoordinates(knownFrame(1));
     w->CalculateCoordinates(knownFrame(2));
-    QVERIFY(!w->isCsvActive());
+    QVERIFY(!w->csvExport().active());
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
   }
 
@@ -280,7 +280,7 @@ class WindowExportAndPickingTest : public QObject {
     LiveWindow w;
     const LidarDataSingleLine frame = knownFrame(1);
     w->CalculateCoordinates(frame);
-    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
     const auto shown = w->cloudView().displayedPoints();
     // The ring's points at azimuths 5, 15, 25 and 35 (after the two near ones).
     const std::vector<int> picked = {2, 3, 4, 5};
@@ -293,8 +293,8 @@ class WindowExportAndPickingTest : public QObject {
     }
     child<QToolButton>(*w, "tolbtn_offdata")->click();  // frozen: rows listed at once
     w->onAreaPicked(picked);
-    QVERIFY(w->isAreaPicked());
-    const SelectionBox box = w->markedRegion();
+    QVERIFY(w->regionPicking().picked());
+    const SelectionBox box = w->regionPicking().box();
     QCOMPARE(box.xMin, xMin);
     QCOMPARE(box.xMax, xMax);
     QCOMPARE(box.yMin, yMin);
@@ -306,11 +306,11 @@ class WindowExportAndPickingTest : public QObject {
     // Live again: the region's measurements of each frame feed the statistics.
     child<QToolButton>(*w, "tolbtn_offdata")->click();
     w->CalculateCoordinates(frame);
-    QTRY_COMPARE(w->framesDrawn(), quint64(2));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(2));
     QCOMPARE(w->cloudView().cloudSize(PointCloudView::kSelectionCloudId), std::size_t(4));
     QVERIFY(w->cloudView().textLine().find("x_Min") == std::string::npos);  // four counted, none shown yet
     w->CalculateCoordinates(frame);
-    QTRY_COMPARE(w->framesDrawn(), quint64(3));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(3));
     double xSum = 0, ySum = 0;
     for (int i : picked) xSum += shown[i].p.x, ySum += shown[i].p.y;
     const QString expected = QString(
@@ -327,15 +327,15 @@ class WindowExportAndPickingTest : public QObject {
     QCOMPARE(QString::fromStdString(w->cloudView().textLine()), expected);
 
     // Frames that come faster than they are drawn are measured all the same.
-    const std::uint64_t measured = w->regionStatistics().measured();
-    const quint64 drawn = w->framesDrawn();
+    const std::uint64_t measured = w->regionPicking().statistics().measured();
+    const std::uint64_t drawn = w->frameDisplay().framesDrawn();
     for (int i = 0; i < 5; ++i) w->CalculateCoordinates(frame);
-    QCOMPARE(w->regionStatistics().measured(), measured + 5 * picked.size());
-    QTRY_COMPARE(w->framesDrawn(), drawn + 1);
+    QCOMPARE(w->regionPicking().statistics().measured(), measured + 5 * picked.size());
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), drawn + 1);
 
     child<QToolButton>(*w, "toolButton_clear")->click();
-    QVERIFY(!w->isAreaPicked());
-    QCOMPARE(w->markedRegion().xMax, 0.0f);
+    QVERIFY(!w->regionPicking().picked());
+    QCOMPARE(w->regionPicking().box().xMax, 0.0f);
     QCOMPARE(w->cloudView().cloudCount(), std::size_t(0));
   }
 
@@ -347,9 +347,9 @@ class WindowExportAndPickingTest : public QObject {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
     w->CalculateCoordinates(knownFrame(1));
-    QTRY_COMPARE(w->framesDrawn(), quint64(1));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
     child<QToolButton>(*w, "toolButton_selectCloud")->click();
-    QVERIFY(w->isSelectionMode());
+    QVERIFY(w->regionPicking().selecting());
     auto* screen = child<QVTKOpenGLStereoWidget>(*w, "screen");
     const QPoint from(2, 2), to(screen->width() - 3, screen->height() - 3);
     auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
@@ -360,8 +360,8 @@ class WindowExportAndPickingTest : public QObject {
     mouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
     mouse(QEvent::MouseMove, to, Qt::LeftButton);
     mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
-    QTRY_VERIFY(w->isAreaPicked());
-    QVERIFY(!w->isSelectionMode());
+    QTRY_VERIFY(w->regionPicking().picked());
+    QVERIFY(!w->regionPicking().selecting());
     QCOMPARE(w->cloudView().cloudSize(PointCloudView::kSelectionCloudId), w->cloudView().displayedPoints().size());
   }
 };

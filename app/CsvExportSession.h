@@ -1,0 +1,60 @@
+// The main window's export of frames: the choices of the save options window
+// (frames, angle range, lines), and while an export of arriving frames runs,
+// its file and the frames written so far. The window asks for the file
+// name, says what happened, and keeps every revolution coming meanwhile.
+// Plain state of the GUI thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CsvFrameFile.h"
+
+namespace z540k {
+
+class CsvExportSession {
+ public:
+  // As the save options window last sent them.
+  struct Choices {
+    int frames = 1;
+    float angleMin = 0.0f;
+    float angleMax = 360.0f;
+    std::vector<int> lines;
+  };
+  const Choices& choices() const { return choices_; }
+  // An export under way keeps the count it started with.
+  void choose(Choices choices) { choices_ = std::move(choices); }
+
+  // Writes `frame` (the frame frozen on screen) into `file`, opened at
+  // `path`, and puts it in place: false with a reason.
+  static bool exportFrozen(FrameFile& file, const std::string& path, const LidarDataSingleLine& frame,
+                           std::string& error);
+
+  // Starts an export of the chosen number of arriving frames into `file`,
+  // opened at `path`: false with a reason (nothing then runs).
+  bool begin(std::unique_ptr<FrameFile> file, const std::string& path, std::string& error);
+  bool active() const { return file_ != nullptr; }
+  // One arriving revolution into the file: true when it completes the
+  // export (the window then finishes it).
+  bool add(const LidarDataSingleLine& record);
+  // Ends the export, keeping the frames written: false with a reason.
+  bool finish(std::string& error);
+  // Drops the export under way: the target stays as it was.
+  void abandon() { file_.reset(); }
+
+  // Frames written by the export under way, of the frames it writes...
+  int framesWritten() const { return frames_; }
+  int framesWanted() const { return wanted_; }
+  // ...and by the one that finished last, which may have been stopped early.
+  int framesWrittenLast() const { return framesLast_; }
+
+ private:
+  Choices choices_;
+  std::unique_ptr<FrameFile> file_;
+  int frames_ = 0;
+  int wanted_ = 0;
+  int framesLast_ = 0;
+};
+
+}  // namespace z540k
