@@ -36,16 +36,8 @@ namespace {
 constexpr int kMaxPointSize = 10;
 constexpr int kStatusLineMilliseconds = 1000;
 
-}  // namespace
-
-manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
-  // The member defaults are set where they are declared.
-  registerImages();  // the form's icons live in the program's resources
-  ui.setupUi(this);
-  registerRecordMetaTypes();
-  returnMode = ReturnMode::Strongest;
-  angleLimit = 180;
-
+// The program's colours: light grey windows, dark grey buttons.
+void setProgramPalette() {
   QPalette palette;
   palette.setColor(QPalette::Window, QColor(230, 230, 230));
   palette.setColor(QPalette::WindowText, Qt::black);
@@ -60,6 +52,19 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   palette.setColor(QPalette::Highlight, QColor(142, 45, 197).lighter(150));
   palette.setColor(QPalette::HighlightedText, Qt::black);
   QApplication::setPalette(palette);
+}
+
+}  // namespace
+
+manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
+  // The member defaults are set where they are declared.
+  registerImages();  // the form's icons live in the program's resources
+  ui.setupUi(this);
+  registerRecordMetaTypes();
+  returnMode = ReturnMode::Strongest;
+  angleLimit = 180;
+
+  setProgramPalette();
 
   showMaximized();
   for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_GoToEnd),
@@ -93,8 +98,11 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   }
 
   makeConnections();
+  applyStartupOptions(options);
+}
 
-  // Start-up options: the form's initial values, then the actions.
+// Start-up options: the form's initial values, then the actions.
+void manwindow::applyStartupOptions(const StartupOptions& options) {
   if (options.dataPort) ui.lineEdit_portNumber->setText(QString::number(*options.dataPort));
   if (options.telemetryPort) ui.lineEdit->setText(QString::number(*options.telemetryPort));
   if (options.multicast) ui.lineEdit_2->setText(QString::fromStdString(*options.multicast));
@@ -203,7 +211,11 @@ void manwindow::makeConnections() {
   connect(ui.comboBox_degree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::Return_Degree);
   connect(ui.toolButton_About, &QToolButton::clicked, about_, &QWidget::show);
   connect(ui.comboBox_agree, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &manwindow::OnAgreeIndexChange);
+  connectWorkers();
+}
 
+// The threads and the auxiliary windows, to the window and to each other.
+void manwindow::connectWorkers() {
   const auto unique = static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection);
   connect(liveReceiver_, &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates, unique);
   connect(player_, &ReadLiveOffData::SendData, this, &manwindow::CalculateCoordinates, unique);

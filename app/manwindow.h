@@ -112,6 +112,8 @@ class manwindow : public QMainWindow {
  private:
   void setUpView();
   void makeConnections();
+  void connectWorkers();
+  void applyStartupOptions(const z540k::StartupOptions& options);
   void onLidarClicked();
   void onDisplayPauseClicked();
   void toggleAxes();
