@@ -173,7 +173,7 @@ bool restoreDestination(const std::string& ipText, const std::string& portText, 
   const std::string address = trimmed(ipText);
   const std::string portValue = trimmed(portText);
   // Four numbers 0-255 of one to three digits.
-  unsigned parts[4] = {};
+  std::uint8_t parts[4] = {};
   std::size_t count = 0, i = 0;
   bool wellFormed = true;
   while (wellFormed && count < 4) {
@@ -181,7 +181,7 @@ bool restoreDestination(const std::string& ipText, const std::string& portText, 
     unsigned v = 0;
     while (i < address.size() && isDigit(address[i]) && digits < 4) v = v * 10 + (address[i++] - '0'), ++digits;
     wellFormed = digits >= 1 && digits <= 3 && v <= 255;
-    parts[count++] = v;
+    parts[count++] = static_cast<std::uint8_t>(v);
     if (count < 4) wellFormed = wellFormed && i < address.size() && address[i++] == '.';
   }
   wellFormed = wellFormed && i == address.size();
@@ -201,8 +201,7 @@ bool restoreDestination(const std::string& ipText, const std::string& portText, 
     reason = "the destination port \"" + portText + "\" is not a port from 1 to 65535";
     return false;
   }
-  ip = std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]) + "." +
-       std::to_string(parts[3]);
+  ip = dottedIpv4(parts);
   port = static_cast<std::uint16_t>(value);
   return true;
 }
@@ -218,7 +217,7 @@ AdvancedSettingsView advancedSettingsView(const StatusSnapshot& s) {
   v.deviationAngle = hundredthsText(signed16(loadBE16(&s[at::kDeviationAngle])));
   v.encoderZero = hundredthsText(signed16(loadBE16(&s[at::kEncoderZero])));
   const std::uint8_t* b2 = &s[kBoard2Version];
-  v.board2Version = "V" + std::to_string(b2[0]) + "." + std::to_string(b2[1] >> 4) + "." + std::to_string(b2[1] & 15);
+  v.board2Version = board2VersionText(b2);
   const std::uint8_t* b3 = &s[kBoard3Version];
   v.board3Version = std::to_string(b3[0]) + std::to_string(b3[1]) + "." + std::to_string(b3[2]) + "." +
                     std::to_string(b3[3]) + "-V" + std::to_string(b3[4]) + "." + std::to_string(b3[5] >> 4) + "." +

@@ -140,7 +140,7 @@ NetworkStatusDisplay networkStatusDisplay(const SettingData& s, const std::vecto
   const std::uint8_t* b2 = s.board2Version;  // packet 1196, 1197
   const std::uint8_t* b3 = s.board3Version;  // packet 1198..1203
   const auto n = [](unsigned v) { return std::to_string(v); };
-  d.versions.push_back("V" + n(b2[0]) + "." + n(b2[1] >> 4u) + "." + n(b2[1] & 15u));
+  d.versions.push_back(board2VersionText(b2));
   d.versions.push_back(n(b3[0]) + n(b3[1]) + "." + n(b3[2]) + "." + n(b3[3]) + "-V." + n(b3[4]) + "." + n(b3[5] >> 4u) +
                        "." + n(b3[5] & 15u));
   d.versions.emplace_back(reinterpret_cast<const char*>(s.versionText), sizeof s.versionText);

@@ -105,6 +105,12 @@ inline std::string dottedIpv4(const std::uint8_t* bytes) {
          std::to_string(bytes[3]);
 }
 
+// The second board's version from its two status bytes: "V<major>.<high
+// nibble>.<low nibble>".
+inline std::string board2VersionText(const std::uint8_t* bytes) {
+  return "V" + std::to_string(bytes[0]) + "." + std::to_string(bytes[1] >> 4) + "." + std::to_string(bytes[1] & 15);
+}
+
 // Bytes as hex text: two digits a byte, `separator` between them ("0f f0",
 // or "0F F0" in upper case).
 inline std::string hexBytes(const std::uint8_t* p, std::size_t n, char separator = ' ', bool upperCase = false) {
