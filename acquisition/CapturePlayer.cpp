@@ -22,6 +22,7 @@ void PlaybackGate::close() {
 void PlaybackGate::open() {
   std::lock_guard<std::mutex> lock(mutex_);
   open_ = true;
+  ++openings_;
   changed_.notify_all();
 }
 
@@ -56,12 +57,17 @@ bool PlaybackGate::passAt() {
   return true;
 }
 
-bool PlaybackGate::closeBehindStep() {
+bool PlaybackGate::closeBehindStep(std::uint64_t openingsBefore) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    open_ = false;
+    if (openings_ == openingsBefore) open_ = false;
   }
   return passAt();
+}
+
+std::uint64_t PlaybackGate::openings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openings_;
 }
 
 std::uint64_t PlaybackGate::closings() const {
@@ -172,6 +178,7 @@ bool ReadLiveOffData::sendFrame(const LidarDataSingleLine& record, long long tar
   // asked for from now on ends with the next.
   const bool stepEnds = stepRequest.exchange(0) == 1;
   const std::uint64_t closings = gate_.closings();
+  const std::uint64_t openings = gate_.openings();
   emit SendData(record);
   emit SendFrame(static_cast<int>(target + 1), static_cast<int>(total));
   gate_.idle();
@@ -183,7 +190,7 @@ bool ReadLiveOffData::sendFrame(const LidarDataSingleLine& record, long long tar
     gate_.sleep(pauseMs, closings);
   if (stepEnds) {
     // The end is found when playback goes on from this frame.
-    if (!gate_.closeBehindStep()) return false;
+    if (!gate_.closeBehindStep(openings)) return false;
     gate_.idle();
   } else if (gate_.stopRequested()) {
     return false;

@@ -48,12 +48,15 @@ class PlaybackGate {
 
   // Player thread. passAt(): wait until the gate is open, then mark the
   // player decoding; false when a stop was asked for. closeBehindStep(): the
-  // single step's end, closing the gate and waiting like passAt(). sleep():
+  // single step's end, closing the gate and waiting like passAt(); unless
+  // the gate was opened again since openings() was read (a play or another
+  // step asked for while the step's frame went out), which it keeps. sleep():
   // the pause between revolutions, cut short by a stop, a closed gate, or a
   // closing since closings() was read.
   // idle(): the player is not decoding (a packet done, or the run ends).
   bool passAt();
-  bool closeBehindStep();
+  bool closeBehindStep(std::uint64_t openingsBefore);
+  std::uint64_t openings() const;
   std::uint64_t closings() const;
   void sleep(int milliseconds, std::uint64_t closingsBefore);
   void idle();
@@ -66,6 +69,7 @@ class PlaybackGate {
   bool decoding_ = false;
   bool stop_ = false;
   std::uint64_t closings_ = 0;
+  std::uint64_t openings_ = 0;
 };
 
 }  // namespace z540k

@@ -283,6 +283,26 @@ class CapturePlayerTest : public QObject {
     QCOMPARE(emitted.order, QString("RRE"));
   }
 
+  // Play pressed while a single step's frame is still in its pause (the
+  // window clears the step and opens the gate) is not lost: the gate is not
+  // closed behind that step, and playback goes on to the end.
+  void playDuringAStepsPauseGoesOn() {
+    ReadLiveOffData player;
+    QVERIFY(player.setPackets(capturePackets(185)));
+    bool pressed = false;
+    player.setPauseWait([&](int) {
+      if (pressed) return;
+      pressed = true;
+      player.stepRequest = 0;
+      player.giveGate();
+    });
+    PlayerSignals emitted(player);
+    player.stepRequest = 1;
+    player.start();
+    QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 10000);
+    QCOMPARE(emitted.order, QString(6, 'R') + 'E');
+  }
+
   // Stopping ends playback without an end signal, whether it plays, waits at
   // the gate or waits behind a step; a stop asked for right after the start
   // is not lost.
