@@ -61,8 +61,6 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   registerImages();  // the form's icons live in the program's resources
   ui.setupUi(this);
   registerRecordMetaTypes();
-  returnMode = ReturnMode::Strongest;
-  angleLimit = 180;
 
   setProgramPalette();
 
@@ -109,10 +107,7 @@ void manwindow::applyStartupOptions(const StartupOptions& options) {
   if (options.layout) ui.comboBox_agree->setCurrentIndex(*options.layout);
   // The recorder's adapter: named on the command line, else in the
   // environment.
-  captureDevice_ = options.captureDevice;
-  if (captureDevice_.empty()) {
-    if (const char* named = std::getenv("Z540K_CAPTURE_DEVICE")) captureDevice_ = named;
-  }
+  captureDevice_ = options.captureDevice.empty() ? namedCaptureDevice(0, nullptr) : options.captureDevice;
   if (options.start) QTimer::singleShot(0, this, [this] { ui.toolButton_Lidar->click(); });
 }
 
@@ -291,10 +286,9 @@ void manwindow::onLidarClicked() {
 // ---- Small slots -------------------------------------------------------------
 
 void manwindow::Return_Mode() {
-  returnMode = chosenReturnMode();
-  emit SendModel(returnMode);
+  emit SendModel(chosenReturnMode());
   // A capture plays in the return mode chosen, as the live view decodes.
-  player_->returnMode = returnMode;
+  player_->returnMode = chosenReturnMode();
   if (playback_.loaded() && playerPackets) {
     const int total = framesIn(*playerPackets);
     playback_.frameShown(std::min(playback_.frame(), total), total);

@@ -186,7 +186,6 @@ class manwindow : public QMainWindow {
   // Numbers.
   int pointSize = 1;
   int tableRows = 0;
-  z540k::ReturnMode returnMode = z540k::ReturnMode::Strongest;  // as the list last changed
   int degreeModeIndex = 0;
   float angleLimit = 180.0f;
 

@@ -267,7 +267,7 @@ void manwindow::takeCapture(const QString& path, std::shared_ptr<const DataPacke
 
 // The revolutions of a capture in the return mode chosen.
 int manwindow::framesIn(const DataPacketList& packets) const {
-  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(returnMode)));
+  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(chosenReturnMode())));
 }
 
 // Ends a playback that runs or waits paused, so its packets can go; the next
@@ -293,7 +293,7 @@ void manwindow::carryOut(const PlayerOrder& order) {
     player_->wait();
     player_->setPackets(playerPackets);
     player_->layout = chosenLayout();
-    player_->returnMode = returnMode;
+    player_->returnMode = chosenReturnMode();
     ensurePointTable();
     // A new run starts with the gate open, also when a pause closed it
     // behind the previous run.

@@ -6,8 +6,6 @@
 // datagrams arrived. With the load average, since a busy machine shows here.
 //
 // Run by hand: build/bench/bench_simulator [seconds per case, default 2]
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,6 +24,7 @@
 #include "BenchSupport.h"
 #include "CaptureFile.h"
 #include "CaptureModes.h"
+#include "LoopbackTestSupport.h"
 #include "SensorStream.h"
 #include "SimulatedSensor.h"
 
@@ -40,17 +39,10 @@ namespace {
 class Receiver {
  public:
   Receiver() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    fd_ = test::boundUdpSocket(port_);
     const int size = 32 << 20;
     if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
       ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length);
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] {
       std::vector<std::uint8_t> buffer(65536);
       while (!stop_) {

@@ -22,6 +22,7 @@
 #include "CaptureRecorder.h"
 #include "FileDialogs.h"
 #include "MessageBoxes.h"
+#include "PacketFormat.h"
 #include "ResourceImage.h"
 #include "StatusFrameCapture.h"
 #include "UdpSocket.h"
@@ -389,8 +390,7 @@ void ACWPSettingWidget::finishSend(CaptureOutcome outcome, const z540k::Captured
                                                localTimeOf(QDateTime::currentDateTime()));
   lastSent_ = packet_;
   const auto& ip = frame.addresses.sensorIp;
-  const std::string sensor =
-      std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." + std::to_string(ip[3]);
+  const std::string sensor = z540k::dottedIpv4(ip.data());
   if (!sendPacket(packet_.data(), packet_.size(), sensor, frame.addresses.sensorPort, tr("settings"))) {
     endSend();
     return;

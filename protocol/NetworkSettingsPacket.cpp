@@ -229,15 +229,7 @@ std::string networkSettingsDestination(const StatusSnapshot& snapshot, bool shor
 }
 
 std::string statusDumpText(const std::uint8_t* packet, std::size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(size * 3);
-  for (std::size_t i = 0; i < size; ++i) {
-    text += kDigits[packet[i] >> 4];
-    text += kDigits[packet[i] & 0x0F];
-    text += ' ';
-  }
-  return text;
+  return size == 0 ? std::string() : hexBytes(packet, size) + ' ';
 }
 
 bool parseStatusDump(const std::string& text, StatusSnapshot& out, std::string& error) {

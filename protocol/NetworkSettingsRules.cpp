@@ -44,12 +44,9 @@ int shownMotorSpeed(long speed) { return speed <= 100 ? 0 : static_cast<int>(spe
 // Six address bytes as "AA-BB-CC-DD-EE-FF".
 template <typename ByteAt>
 std::string macText(ByteAt byteAt) {
-  std::string mac;
-  for (std::size_t i = 0; i < 6; ++i) {
-    const auto byte = static_cast<std::uint8_t>(byteAt(i));
-    mac += (i ? "-" : "") + hexBytes(&byte, 1);
-  }
-  return mac;
+  std::uint8_t bytes[6];
+  for (std::size_t i = 0; i < 6; ++i) bytes[i] = static_cast<std::uint8_t>(byteAt(i));
+  return hexBytes(bytes, 6, '-');
 }
 
 std::string twoDecimals(double v) {

@@ -20,10 +20,7 @@ constexpr std::uint16_t kRecordedStatusPort = 2369;
 constexpr std::int64_t kLongestWaitUs = 50000;
 
 // Host-order value of an address, as the capture writer takes it.
-std::uint32_t hostOrder(const Ipv4Address& a) {
-  return (static_cast<std::uint32_t>(a[0]) << 24) | (static_cast<std::uint32_t>(a[1]) << 16) |
-         (static_cast<std::uint32_t>(a[2]) << 8) | a[3];
-}
+std::uint32_t hostOrder(const Ipv4Address& a) { return loadBE32(a.data()); }
 
 // The capture file's own reason, which names the file; the file's name in
 // front when it does not.

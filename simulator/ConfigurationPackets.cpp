@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "PacketFormat.h"
 #include "StatusPacket.h"
 
 namespace z540k::sim {
@@ -26,16 +27,9 @@ bool bytesEqual(const std::uint8_t* p, const std::array<std::uint8_t, N>& expect
 
 Ipv4Address ipAt(const std::uint8_t* p) { return Ipv4Address{p[0], p[1], p[2], p[3]}; }
 
-std::string formatMac(const MacAddress& m) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-  return text;
-}
+std::string formatMac(const MacAddress& m) { return z540k::hexBytes(m.data(), m.size(), '-', true); }
 
-std::uint32_t ipValue(const Ipv4Address& a) {
-  return (static_cast<std::uint32_t>(a[0]) << 24) | (static_cast<std::uint32_t>(a[1]) << 16) |
-         (static_cast<std::uint32_t>(a[2]) << 8) | a[3];
-}
+std::uint32_t ipValue(const Ipv4Address& a) { return loadBE32(a.data()); }
 
 // Checks return an empty text when the value is sane, else the reason.
 

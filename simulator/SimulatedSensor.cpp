@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "ConfigurationPackets.h"
+#include "PacketFormat.h"
 #include "ReceiverSocket.h"
 
 namespace z540k::sim {
@@ -122,9 +123,7 @@ int SteadyPaceClock::waitUntil(std::int64_t untilUs, int fd) {
 
 namespace {
 
-std::uint32_t hostOrder(const Ipv4Address& a) {
-  return (std::uint32_t{a[0]} << 24) | (std::uint32_t{a[1]} << 16) | (std::uint32_t{a[2]} << 8) | a[3];
-}
+std::uint32_t hostOrder(const Ipv4Address& a) { return loadBE32(a.data()); }
 
 }  // namespace
 

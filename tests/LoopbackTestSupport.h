@@ -11,6 +11,22 @@
 
 namespace z540k::test {
 
+// A UDP socket bound at `address` on a port the kernel picks, which goes to
+// `port`; address reuse first when asked. The caller closes the socket.
+inline int boundUdpSocket(std::uint16_t& port, const char* address = "127.0.0.1", bool reuseAddress = false) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  if (reuseAddress) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::inet_pton(AF_INET, address, &a.sin_addr);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t length = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
 // A UDP port held for one test: a socket bound at 127.0.0.2 (where the
 // simulated sensor lives) on a port the kernel picks, with address reuse, so
 // the port stays reserved for as long as the object lives. Receivers under
@@ -18,17 +34,7 @@ namespace z540k::test {
 // binds beside the simulated sensor; traffic to 127.0.0.1 reaches them.
 class HeldUdpPort {
  public:
-  HeldUdpPort() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    const int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
+  HeldUdpPort() { fd_ = boundUdpSocket(port_, "127.0.0.2", true); }
   ~HeldUdpPort() { ::close(fd_); }
   HeldUdpPort(const HeldUdpPort&) = delete;
   HeldUdpPort& operator=(const HeldUdpPort&) = delete;
@@ -37,22 +43,16 @@ class HeldUdpPort {
   operator std::uint16_t() const { return port_; }
 
  private:
-  int fd_;
+  int fd_ = -1;
   std::uint16_t port_ = 0;
 };
 
 // A UDP port nobody uses right now (the kernel's pick for port 0). Probed and
 // released: prefer HeldUdpPort, which keeps it reserved.
-inline std::uint16_t freeUdpPort() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+inline std::uint16_t freeUdpPort(const char* address = "127.0.0.1") {
+  std::uint16_t port = 0;
+  ::close(boundUdpSocket(port, address));
+  return port;
 }
 
 // Sends datagrams to 127.0.0.1 (or another loopback address).

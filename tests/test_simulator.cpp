@@ -26,6 +26,7 @@
 #include "ConfigurationPackets.h"
 #include "DataPacketDecoder.h"
 #include "GarbageDatagrams.h"
+#include "LoopbackTestSupport.h"
 #include "SensorScene.h"
 #include "SensorStream.h"
 #include "SimulatedSensor.h"
@@ -196,16 +197,7 @@ struct Received {
 // A UDP socket of the test on 127.0.0.1, on a port of its own.
 class TestSocket {
  public:
-  TestSocket() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length);
-    port_ = ntohs(a.sin_port);
-  }
+  TestSocket() { fd_ = test::boundUdpSocket(port_); }
   ~TestSocket() { ::close(fd_); }
   std::uint16_t port() const { return port_; }
 
@@ -249,19 +241,6 @@ class TestSocket {
   int fd_ = -1;
   std::uint16_t port_ = 0;
 };
-
-// A port nobody uses on `address` right now.
-std::uint16_t freePort(const char* address) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  ::inet_pton(AF_INET, address, &a.sin_addr);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 bool isStatus(const Received& r) { return isStatusPacket(r.bytes.data(), r.bytes.size()); }
 
@@ -313,7 +292,7 @@ class RunningSensor {
 
 SimulatorOptions loopbackOptions(const TestSocket& data, const TestSocket& status) {
   SimulatorOptions o;
-  o.sensorPort = freePort("127.0.0.2");
+  o.sensorPort = test::freeUdpPort("127.0.0.2");
   o.dataPort = data.port();
   o.statusPort = status.port();
   o.seconds = 8;  // a bound, should a test hang

@@ -111,9 +111,7 @@ inline char* putSigned(char* p, long long v) {
 // which the integer conversion writes several times faster (the whole
 // centimetres of "View Mode 1"); -0 keeps its sign through the general path.
 // A float prints as its value widened to double, with the same rule.
-// Other values with 1 <= |v| < 1e6 take the shortcut of putSixDigits, which
-// the doubles (azimuths, distances) try first: they are whole numbers now
-// and then, at random.
+// Most other values (1 <= |v| < 1e6) take the shortcut of putSixDigits.
 template <typename F>
 inline char* putGeneral(char* p, char* end, F v) {
   if (v == 0 && !std::signbit(v)) {  // z of every point of this single-line sensor
@@ -122,11 +120,6 @@ inline char* putGeneral(char* p, char* end, F v) {
   }
   if (v > -1e6 && v < 1e6) {
     const double wide = v;
-    if constexpr (std::is_same_v<F, double>) {
-      if (wide >= 1) {
-        if (char* q = putSixDigits(p, wide)) return q;
-      }
-    }
     const long long whole = static_cast<long long>(v);
     if (static_cast<F>(whole) == v && !(whole == 0 && std::signbit(v))) return putSigned(p, whole);
     if (wide >= 1) {

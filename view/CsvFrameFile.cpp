@@ -183,6 +183,9 @@ class CsvFrameFile::Writer {
     if (b.measurements >= kBatchMeasurements || b.count >= kBatchFrames) submit();
   }
 
+  // The lines of the frames added, once finish() returned.
+  std::uint64_t lines() const { return lines_; }
+
   // Writes the rest, syncs the file when `sync` and closes it: 0, or the
   // errno of the first step that failed.
   int finish(bool sync) {
@@ -235,9 +238,12 @@ class CsvFrameFile::Writer {
     b.text.clear();
   }
 
-  void format(Batch& b, CsvRowMemo& memo) const {
+  // The batch's text; returns its lines.
+  std::uint64_t format(Batch& b, CsvRowMemo& memo) const {
+    std::uint64_t lines = 0;
     for (std::size_t i = 0; i < b.count; ++i)
-      appendCsvFrame(b.text, b.records[i], b.firstFrame + static_cast<int>(i), options_, b.kinds[i], memo);
+      lines += appendCsvFrame(b.text, b.records[i], b.firstFrame + static_cast<int>(i), options_, b.kinds[i], memo);
+    return lines;
   }
 
   // Hands the batch being filled to the threads and takes an empty one,
@@ -247,7 +253,7 @@ class CsvFrameFile::Writer {
     current_->sequence = submitted_++;
     if (!startThreads()) {
       if (!callerMemo_) callerMemo_ = std::make_unique<CsvRowMemo>();
-      format(*current_, *callerMemo_);
+      lines_ += format(*current_, *callerMemo_);
       record(put(*current_));
       reset(*current_);
       return;
@@ -294,8 +300,9 @@ class CsvFrameFile::Writer {
       std::unique_ptr<Batch> b = std::move(todo_.front());
       todo_.pop_front();
       lock.unlock();
-      format(*b, memo);
+      const std::uint64_t lines = format(*b, memo);
       lock.lock();
+      lines_ += lines;
       // The texts go out in the order of their batches.
       changed_.wait(lock, [&] { return nextToWrite_ == b->sequence || dropping_; });
       if (!dropping_ && error_ == 0) {
@@ -352,6 +359,9 @@ class CsvFrameFile::Writer {
   // and the next, the caller before the threads start and after they end).
   TextBuffer pending_;
   std::uint64_t written_ = 0;
+  // The lines formatted: the threads' under the mutex, the caller's while
+  // no thread runs.
+  std::uint64_t lines_ = 0;
   std::uint64_t writebackStarted_ = 0;
   int error_ = 0;
   // The caller's.
@@ -386,7 +396,6 @@ bool CsvFrameFile::open(const std::string& path, std::string& error) {
 void CsvFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind) {
   if (!writer_ || complete()) return;
   ++frames_;
-  forEachExportedMeasurement(record, options_, [this](std::size_t, double, double) { ++lines_; });
   writer_->add(record, kind, static_cast<int>(frames_));
 }
 
@@ -394,6 +403,7 @@ bool CsvFrameFile::close(std::string& error) {
   if (!writer_) return true;
   // The data reaches the disk before the name points at it.
   const int e = writer_->finish(!target_.inPlace());
+  lines_ = writer_->lines();
   writer_.reset();
   if (e != 0) {
     error = "writing " + target_.path() + " failed: " + std::strerror(e) + target_.unchangedNote();

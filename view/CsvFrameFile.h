@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -41,7 +40,7 @@ class FrameFile {
   virtual bool close(std::string& error) = 0;
   // Drops what was written: the target stays as it was.
   virtual void discard() = 0;
-  // The measurements written (CSV lines, points)...
+  // The measurements written (CSV lines, points), complete once closed...
   virtual std::uint64_t rows() const = 0;
   // ...as a summary says it ("1200 lines", "1200 points in 3 files").
   virtual std::string rowsText() const = 0;
@@ -112,7 +111,7 @@ class CsvFrameFile : public FrameFile {
   CsvExportOptions options_;
   FileBeside target_;
   std::unique_ptr<Writer> writer_;  // null while no file is open
-  std::uint64_t lines_ = 0;
+  std::uint64_t lines_ = 0;         // counted by the writer, known once the file is closed
 };
 
 }  // namespace z540k

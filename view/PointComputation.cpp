@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "CsvExport.h"
-
 namespace z540k {
 
 const std::array<const char*, kPointTableColumns> kPointTableHeader = {"PointID",     "Points_cm_XYZ", "Azimuth",

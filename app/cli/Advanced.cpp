@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "AdvancedSettingsPacket.h"
+#include "CaptureRecorder.h"
 #include "Commands.h"
 #include "ConfigurationInputs.h"
 #include "PacketFormat.h"
@@ -204,9 +205,8 @@ AdvancedOptions advancedOptions(const CommandLine& line) {
 // addresses into `frame`. A Refusal when none arrives.
 StatusSnapshot capturedStatus(const CommandLine& line, const AdvancedOptions& o, StatusFrameAddresses& frame) {
   std::string reason;
-  const std::string named = line.has("--capture-device")
-                                ? line.text("--capture-device", "")
-                                : (std::getenv("Z540K_CAPTURE_DEVICE") ? std::getenv("Z540K_CAPTURE_DEVICE") : "");
+  const std::string named =
+      line.has("--capture-device") ? line.text("--capture-device", "") : namedCaptureDevice(0, nullptr);
   StatusFrameCaptureSettings settings;
   settings.device = chooseStatusCaptureAdapter(named, reason);
   if (settings.device.empty()) throw Refusal("cannot capture a status frame: " + reason);
