@@ -441,8 +441,13 @@ void manwindow::clearView() {
   view_->clear();
 }
 
+// The view's keys: "+" and "-" the point size, "x" area selection as
+// "Select" does (so the window knows the view is selecting); no other key
+// does anything there.
 void manwindow::onViewKey(const std::string& keySym, char key) {
-  if (key == '+' || keySym == "plus" || keySym == "KP_Add")
+  if (key == 'x' || key == 'X')
+    SelectPoints();
+  else if (key == '+' || keySym == "plus" || keySym == "KP_Add")
     pointSize = std::min(pointSize + 1, kMaxPointSize);
   else if (key == '-' || keySym == "minus" || keySym == "KP_Subtract")
     pointSize = std::max(pointSize - 1, 1);

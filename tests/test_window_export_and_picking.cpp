@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QTableView>
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "PointCloudView.h"
 #include "RecordMetaTypes.h"
 #include "SaveDataOptions.h"
+#include "SimulatorTestSupport.h"
 #include "WindowTestSupport.h"
 #include "manwindow.h"
 
@@ -363,6 +365,120 @@ class WindowExportAndPickingTest : public QObject {
     QTRY_VERIFY(w->regionPicking().picked());
     QVERIFY(!w->regionPicking().selecting());
     QCOMPARE(w->cloudView().cloudSize(PointCloudView::kSelectionCloudId), w->cloudView().displayedPoints().size());
+  }
+
+  // Keys typed in the view: "x" selects as "Select" does, "+" grows the
+  // points; every other key the interaction knows leaves the view, the
+  // working folder and the window as they were. The table takes no typing.
+  void viewKeysAndTheTable() {
+    QTemporaryDir folder;
+    const QString workingFolder = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    LiveWindow w;
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+    w->CalculateCoordinates(knownFrame(1));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
+    QWindow* view = child<QVTKOpenGLStereoWidget>(*w, "screen")->embeddedOpenGLWindow();
+    const auto camera = w->cloudView().camera();
+    for (const char key : QByteArray("jJcCrRfFoOuUgGlLhHpPwWsS3eEqQ1579")) QTest::keyClick(view, key);
+    QDir::setCurrent(workingFolder);
+    QCOMPARE(w->cloudView().camera(), camera);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(w->isVisible());
+    QVERIFY(!w->regionPicking().selecting());
+    QTest::keyClick(view, 'x');
+    QVERIFY(w->regionPicking().selecting());
+    QTest::keyClick(view, 'x');
+    QVERIFY(!w->regionPicking().selecting());
+    QTest::keyClick(view, '+');
+    QCOMPARE(w->currentPointSize(), 2);
+
+    auto* table = child<QTableView>(*w, "tableView");
+    const QModelIndex cell = table->model()->index(0, 1);
+    const QString shown = cell.data().toString();
+    QVERIFY(!shown.isEmpty());
+    table->setCurrentIndex(cell);
+    const QRect at = table->visualRect(cell);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+    QTest::keyClicks(table->viewport(), "99");
+    QTest::keyClick(table->viewport(), Qt::Key_Return);
+    QCOMPARE(cell.data().toString(), shown);
+  }
+
+  // Rectangles dragged again and again while the simulated sensor's frames
+  // replace the clouds, drawn or frozen: every pick marks exactly the points
+  // of the frame on screen under its rectangle.
+  void pickingAgainAndAgainWhileFramesArrive_data() {
+    QTest::addColumn<bool>("paused");
+    QTest::newRow("drawing") << false;
+    QTest::newRow("paused") << true;
+  }
+  void pickingAgainAndAgainWhileFramesArrive() {
+    QFETCH(bool, paused);
+    SimulatedSensorFeed sensor(60);
+    manwindow w(sensor.options());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    child<QToolButton>(w, "toolButton_Lidar")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= 3, 10000);
+    if (paused) child<QToolButton>(w, "tolbtn_offdata")->click();
+    auto* screen = child<QVTKOpenGLStereoWidget>(w, "screen");
+    for (int pick = 0; pick < 50; ++pick) {
+      // Drawing, a new frame replaces the clouds before each pick; paused,
+      // the picks replace the marked points themselves.
+      const std::uint64_t drawn = w.frameDisplay().framesDrawn();
+      if (!paused) QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() > drawn, 5000);
+      // Growing rectangles around a point of the room, from either corner.
+      const std::vector<ColouredPoint> before = w.cloudView().displayedPoints();
+      QVERIFY(!before.empty());
+      const int half = 6 + pick * 2;
+      double cx = -1, cy = -1;
+      for (std::size_t i = 0; i < before.size(); ++i) {
+        const ScenePoint& p = before[(pick * 7919 + i) % before.size()].p;
+        if (w.cloudView().sceneToWidget(p.x, p.y, p.z, cx, cy) && cx >= half && cy >= half &&
+            cx < screen->width() - half && cy < screen->height() - half)
+          break;
+      }
+      QVERIFY(cx >= half && cy >= half);
+      QPoint from = QPointF(cx, cy).toPoint() - QPoint(half, half), to = QPointF(cx, cy).toPoint() + QPoint(half, half);
+      if (pick % 2) std::swap(from, to);
+      child<QToolButton>(w, "toolButton_selectCloud")->click();
+      QVERIFY(w.regionPicking().selecting());
+      dragOver(*screen, from, to);
+      // What the view showed while the rectangle was dragged.
+      const std::vector<ColouredPoint> shown = w.cloudView().displayedPoints();
+      const QRect inner = QRect(from, to).normalized().adjusted(2, 2, -2, -2);
+      const QRect outer = QRect(from, to).normalized().adjusted(-2, -2, 2, 2);
+      std::size_t surely = 0, maybe = 0;
+      for (const ColouredPoint& p : shown) {
+        double px, py;
+        if (!w.cloudView().sceneToWidget(p.p.x, p.p.y, p.p.z, px, py)) continue;
+        surely += inner.contains(QPointF(px, py).toPoint());
+        maybe += outer.contains(QPointF(px, py).toPoint());
+      }
+      QVERIFY(maybe > 0);  // the rectangles lie over the room
+      QTRY_VERIFY(!w.regionPicking().selecting());
+      const int count = w.regionPicking().pickedCount();
+      QVERIFY2(
+          count >= static_cast<int>(surely) && count <= static_cast<int>(maybe),
+          qPrintable(
+              QString("pick %1: %2 points, %3 to %4 under the rectangle").arg(pick).arg(count).arg(surely).arg(maybe)));
+      QCOMPARE(w.cloudView().cloudSize(PointCloudView::kSelectionCloudId), std::size_t(count));
+    }
+  }
+
+ private:
+  // A rectangle dragged with the left button in the view.
+  static void dragOver(QVTKOpenGLStereoWidget& screen, QPoint from, QPoint to) {
+    auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+      QMouseEvent e(type, at, screen.mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+      QApplication::sendEvent(screen.embeddedOpenGLWindow(), &e);
+    };
+    mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    mouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    mouse(QEvent::MouseMove, to, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
   }
 };
 

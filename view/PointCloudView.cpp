@@ -13,6 +13,7 @@
 #include <vtkMatrix4x4.h>
 #include <vtkOpenGLRenderWindow.h>
 #include <vtkOrientationMarkerWidget.h>
+#include <vtkPolyData.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderWindowInteractor.h>
 #include <vtkRenderer.h>
@@ -97,7 +98,8 @@ struct PointCloudView::Impl {
   FrameTimes times;
   std::string text;  // the text line's content
   std::function<void()> cursorHandler;
-  vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver;
+  vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver, keyFilter;
+  bool forwardingKey = false;  // the view's own key press passes the filter
   // A text changed by a cursor move is shown by one render once the pending
   // events are handled, unless the view was drawn meanwhile (turning it with
   // the mouse draws it on every move anyway).
@@ -187,6 +189,13 @@ struct PointCloudView::Impl {
   // Replaces the cloud `id` with `cloud` in its own colours, or in one
   // colour when `single` is set: the points of the cloud shown are replaced
   // (its actor stays), or the cloud is added.
+  //
+  // The visualizer replaces the points and vertices of the cloud's data set
+  // in place, but not the data set's map of its cells, which an area pick
+  // builds (and shares with the copies it extracts from): left in place,
+  // the next pick reads the cells of an earlier cloud of another size, past
+  // the end of the new ones. The map is dropped here and built afresh by
+  // whoever needs it next.
   void replaceCloud(const Cloud::Ptr& cloud, const char* id, int pointSize, bool single) {
     if (single) {
       pcl::visualization::PointCloudColorHandlerCustom<pcl::PointXYZRGB> green(cloud, 0, 255, 0);
@@ -198,6 +207,16 @@ struct PointCloudView::Impl {
         viewer->addPointCloud<pcl::PointXYZRGB>(cloud, colours, id);
     }
     viewer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, pointSize, id);
+    if (vtkPolyData* data = cloudData(id)) data->DeleteCells();
+  }
+
+  // The data set drawn for the cloud `id`, or null.
+  vtkPolyData* cloudData(const std::string& id) const {
+    const auto actors = viewer->getCloudActorMap();
+    const auto it = actors->find(id);
+    if (it == actors->end() || !it->second.actor) return nullptr;
+    vtkMapper* mapper = it->second.actor->GetMapper();
+    return mapper ? vtkPolyData::SafeDownCast(mapper->GetInput()) : nullptr;
   }
 };
 
@@ -223,9 +242,25 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
   v.viewer->setupInteractor(screen->interactor(), screen->renderWindow());
   v.viewer->setShowFPS(false);
 
-  v.viewer->registerKeyboardCallback([this](const pcl::visualization::KeyboardEvent& e) {
-    if (e.keyDown() && impl_->keyHandler) impl_->keyHandler(e.getKeySym(), e.getKeyCode());
+  // The keyboard reaches the window's handler and nothing else: the
+  // interaction's own keys (screenshots into the working folder, the
+  // representation, the camera, leaving the event loop, area selection behind
+  // the window's back) would change the view unseen by the window. Only the
+  // view's own toggle of area selection passes through.
+  v.keyFilter = vtkSmartPointer<vtkCallbackCommand>::New();
+  v.keyFilter->SetClientData(this);
+  v.keyFilter->SetCallback([](vtkObject* caller, unsigned long event, void* self, void*) {
+    PointCloudView& view = *static_cast<PointCloudView*>(self);
+    if (view.impl_->forwardingKey) return;
+    view.impl_->keyFilter->SetAbortFlag(1);
+    auto* interactor = static_cast<vtkRenderWindowInteractor*>(caller);
+    if (event == vtkCommand::KeyPressEvent && view.impl_->keyHandler) {
+      const char* sym = interactor->GetKeySym();
+      view.impl_->keyHandler(sym ? sym : "", interactor->GetKeyCode());
+    }
   });
+  for (const unsigned long event : {vtkCommand::KeyPressEvent, vtkCommand::KeyReleaseEvent, vtkCommand::CharEvent})
+    screen->interactor()->AddObserver(event, v.keyFilter, 10.0f);
   v.viewer->registerAreaPickingCallback([this](const pcl::visualization::AreaPickingEvent& e) {
     pcl::Indices picked = e.getPointsIndices(kDisplayCloudId);
     if (picked.empty() || !impl_->areaHandler) return;
@@ -279,6 +314,7 @@ PointCloudView::~PointCloudView() {
   }
   if (vtkRenderWindowInteractor* interactor = v.screen->interactor()) {
     interactor->RemoveObserver(v.cursorObserver);
+    interactor->RemoveObserver(v.keyFilter);
     interactor->SetInteractorStyle(nullptr);
   }
   v.window->RemoveObserver(v.renderObserver);
@@ -480,7 +516,11 @@ void PointCloudView::onAreaPicked(std::function<void(const std::vector<int>&)> h
 
 // The viewer's interactor style switches its area-selection mode on the "x"
 // key: it is handed that key press directly, with no keyboard involved.
-void PointCloudView::toggleAreaSelection() { pressKey('x', "x"); }
+void PointCloudView::toggleAreaSelection() {
+  impl_->forwardingKey = true;
+  pressKey('x', "x");
+  impl_->forwardingKey = false;
+}
 
 void PointCloudView::pressKey(char key, const std::string& keySym) {
   vtkRenderWindowInteractor* interactor = impl_->screen->interactor();
@@ -530,11 +570,7 @@ QImage PointCloudView::windowPicture(QWidget& window) const {
 bool PointCloudView::contains(const std::string& id) const { return impl_->viewer->contains(id); }
 
 std::size_t PointCloudView::cloudSize(const std::string& id) const {
-  const auto actors = impl_->viewer->getCloudActorMap();
-  const auto it = actors->find(id);
-  if (it == actors->end() || !it->second.actor) return 0;
-  vtkMapper* mapper = it->second.actor->GetMapper();
-  vtkDataSet* data = mapper ? mapper->GetInput() : nullptr;
+  vtkPolyData* data = impl_->cloudData(id);
   return data ? static_cast<std::size_t>(data->GetNumberOfPoints()) : 0;
 }
 

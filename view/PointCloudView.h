@@ -82,14 +82,16 @@ class PointCloudView {
   std::string textLine() const;
 
   // Key-down events in the view (the key symbol, such as "plus" or "minus",
-  // and the character).
+  // and the character). No key does anything in the view but through this
+  // handler.
   void onKeyDown(std::function<void(const std::string& keySym, char key)> handler);
   // The points of the display cloud inside a rectangle the operator dragged
   // in the area-selection mode.
   void onAreaPicked(std::function<void(const std::vector<int>& indices)> handler);
   // Switches the viewer's area-selection mode on or off, as its "x" key does.
   void toggleAreaSelection();
-  // Hands the view a key press and release, as the keyboard would.
+  // Hands the view a key press and release, as the keyboard would (to the
+  // key-down handler only).
   void pressKey(char key, const std::string& keySym);
 
   void repaint();
