@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPalette>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
@@ -54,6 +56,17 @@ void setProgramPalette() {
   QApplication::setPalette(palette);
 }
 
+// Shown maximised. Without a window manager nothing maximises the window, and
+// the form's own size is wider than most screens: it takes the screen's free
+// area itself, as a maximised window would.
+// The point table's dock is 480 pixels wide where the screen has room for
+// it beside the tool bar, narrower (its columns scroll) where not.
+void showMaximizedOnScreen(QMainWindow& window, QDockWidget& tableDock) {
+  if (const QScreen* screen = window.screen()) window.setGeometry(screen->availableGeometry());
+  window.showMaximized();
+  window.resizeDocks({&tableDock}, {480}, Qt::Horizontal);
+}
+
 }  // namespace
 
 manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
@@ -64,7 +77,7 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
 
   setProgramPalette();
 
-  showMaximized();
+  showMaximizedOnScreen(*this, *ui.LidraDataDock);
   for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_GoToEnd),
                      static_cast<QWidget*>(ui.toolButton_GoToStart), static_cast<QWidget*>(ui.toolButton_SeekBackward),
                      static_cast<QWidget*>(ui.toolButton_SeekForward)})
@@ -150,6 +163,9 @@ void manwindow::setUpView() {
   statusLabel_->setOpenExternalLinks(true);
   // White text, on a dark ground so that it can be read.
   statusLabel_->setStyleSheet("QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }");
+  // However long the line grows (a failure names a file), it never widens the
+  // window past the screen: what does not fit is cut off.
+  statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   ui.statusBar->addPermanentWidget(statusLabel_, 1);
   statusTimer_ = new QTimer(this);
   connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);

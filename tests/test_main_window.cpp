@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QtTest>
@@ -84,7 +85,8 @@ class MainWindowTest : public QObject {
       const std::uint64_t drawn = w.frameDisplay().framesDrawn();
       // Frames drawn, and the latest a whole revolution (the first after a
       // start holds only part of one).
-      QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= drawn + 2 && w.frameDisplay().latest().pairedSize() > 1000, 20000);
+      QTRY_VERIFY_WITH_TIMEOUT(
+          w.frameDisplay().framesDrawn() >= drawn + 2 && w.frameDisplay().latest().pairedSize() > 1000, 20000);
       // What the view holds is what the point computation makes of the frame:
       // with the display paused the latest frame stays, and is drawn.
       child<QToolButton>(w, "tolbtn_offdata")->click();
@@ -125,6 +127,33 @@ class MainWindowTest : public QObject {
     manwindow w(options);
     child<QToolButton>(w, "toolButton_Lidar")->click();
     QVERIFY(w.statusLine().contains("already in use by another program"));
+  }
+
+  // Shown without a window manager, the window takes the screen's free area
+  // (as maximised) and could take a 1366 x 768 one, however long its status
+  // line grows.
+  void windowFitsTheScreen() {
+    UdpSocket other;  // the port in use: the longest line, with its error
+    QVERIFY(other.create() && other.setReuseAddress() && other.bind(0));
+    HeldUdpPort status;
+    StartupOptions options;
+    options.dataPort = other.localPort();
+    options.telemetryPort = status.port();
+    options.multicast = "";
+    manwindow w(options);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    child<QToolButton>(w, "toolButton_Lidar")->click();
+    QVERIFY(w.statusLine().contains("already in use by another program"));
+    QApplication::processEvents();
+    const QRect available = w.screen()->availableGeometry();
+    QVERIFY2(available.contains(w.frameGeometry()), qPrintable(QString("%1 x %2 on %3 x %4")
+                                                                   .arg(w.frameGeometry().width())
+                                                                   .arg(w.frameGeometry().height())
+                                                                   .arg(available.width())
+                                                                   .arg(available.height())));
+    const QSize least = w.minimumSizeHint().expandedTo(w.minimumSize());
+    QVERIFY2(least.width() <= 1366 && least.height() <= 768,
+             qPrintable(QString("at least %1 x %2").arg(least.width()).arg(least.height())));
   }
 
   void functionKeysAreSwallowed() {
