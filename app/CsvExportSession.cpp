@@ -16,6 +16,7 @@ bool CsvExportSession::begin(std::unique_ptr<FrameFile> file, const std::string&
   }
   if (!file->open(path, error)) return false;
   file_ = std::move(file);
+  path_ = path;
   frames_ = 0;
   wanted_ = choices_.frames;
   return true;

@@ -48,6 +48,8 @@ class CsvExportSession {
   int framesWanted() const { return wanted_; }
   // ...and by the one that finished last, which may have been stopped early.
   int framesWrittenLast() const { return framesLast_; }
+  // The file of the export under way, or of the one that finished last.
+  const std::string& path() const { return path_; }
 
  private:
   Choices choices_;
@@ -55,6 +57,7 @@ class CsvExportSession {
   int frames_ = 0;
   int wanted_ = 0;
   int framesLast_ = 0;
+  std::string path_;
 };
 
 }  // namespace z540k

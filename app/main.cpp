@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   auto* window = new manwindow(options);
   window->show();
   window->setAttribute(Qt::WA_QuitOnClose);
+  window->endOnExitSignals();
   if (options.quitAfterSeconds > 0) {
     const QString screenshot = QString::fromStdString(options.screenshot);
     QTimer::singleShot(static_cast<int>(options.quitAfterSeconds * 1000), window, [window, screenshot] {

@@ -78,6 +78,12 @@ class manwindow : public QMainWindow {
   const z540k::CaptureRecorder* captureRecorder() const { return recorder_.get(); }
   std::size_t loadedPacketCount() const;
   QString statusLine() const;
+  // From now on SIGTERM, SIGHUP, SIGINT and SIGQUIT end the program as
+  // quitting does, without asking: a running export keeps the frames written
+  // under the chosen name, a recording its whole file; a line on stderr says
+  // what was kept; the exit code is 1 when an export had not written all its
+  // frames or something could not be written, else 0.
+  void endOnExitSignals();
   // The area-picking callback: the indices of the display cloud's points
   // inside the rectangle the operator dragged.
   void onAreaPicked(const std::vector<int>& indices);
@@ -137,6 +143,7 @@ class manwindow : public QMainWindow {
 
   // The Offline tab.
   void onRecordClicked();
+  void stopRecording();
   void checkRecorder();
   void onOpenClicked();
   void onPlayClicked();
@@ -160,6 +167,8 @@ class manwindow : public QMainWindow {
   // The CSV export.
   void onSaveCsvClicked();
   void finishCsvExport();
+  bool endCsvExport(std::string& error);
+  void finishForExitSignal(int signalNumber);
   bool askToStopCsvExport();
 
   Ui::manwindowClass ui;

@@ -1,13 +1,18 @@
 // manwindow's CSV export: the frame frozen on screen at once, or a number of
 // frames as they arrive. A file name ending in .pcd or .ply gets the same
 // points as one point cloud (the frames merged, with the frame number as a
-// field) instead of the CSV.
+// field) instead of the CSV. Also the ends of the program: quitting, and the
+// signals that end it from outside, which finish the export and a recording.
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QTimer>
+#include <cstdio>
+#include <cstring>
 
+#include "CaptureRecorder.h"
 #include "CloudFrameFile.h"
 #include "CsvFrameFile.h"
+#include "ExitSignals.h"
 #include "FileDialogs.h"
 #include "LiveDataReceiver.h"
 #include "MessageBoxes.h"
@@ -102,10 +107,16 @@ bool manwindow::askToStopCsvExport() {
   return true;
 }
 
-void manwindow::finishCsvExport() {
+// Ends the export under way, keeping its frames; false with a reason when
+// the file could not be written.
+bool manwindow::endCsvExport(std::string& error) {
   liveReceiver_->maxRecordsInFlight = recordsInFlightBeforeCsv_;
+  return csvExport_.finish(error);
+}
+
+void manwindow::finishCsvExport() {
   std::string error;
-  if (csvExport_.finish(error)) {
+  if (endCsvExport(error)) {
     emit Sig_SaveCSV();
   } else {
     lastError_ = "The file could not be written: " + QString::fromStdString(error);
@@ -119,6 +130,51 @@ void manwindow::closeEvent(QCloseEvent* event) {
     return;
   }
   QMainWindow::closeEvent(event);
+}
+
+void manwindow::endOnExitSignals() {
+  auto* exitSignals = new ExitSignals(this);
+  connect(exitSignals, &ExitSignals::caught, this, &manwindow::finishForExitSignal);
+}
+
+// The program is ended from outside (logout, shutdown, kill, a closed
+// terminal): nobody may be there to answer a question or read a box, so what
+// is being written ends as quitting ends it and stderr says what was kept.
+void manwindow::finishForExitSignal(int signalNumber) {
+  const QString stopped = QString("z540k-host: stopped by SIG%1: ").arg(sigabbrev_np(signalNumber));
+  auto say = [&stopped](const QString& text) {
+    std::fprintf(stderr, "%s\n", (stopped + text).toLocal8Bit().constData());
+  };
+  bool whole = true;
+  if (csvExport_.active()) {
+    const QString path = QString::fromLocal8Bit(csvExport_.path().c_str());
+    std::string error;
+    if (endCsvExport(error)) {
+      say(QString("the export kept %1 of %2 frames in %3")
+              .arg(csvExport_.framesWrittenLast())
+              .arg(csvExport_.framesWanted())
+              .arg(path));
+      whole = csvExport_.framesWrittenLast() >= csvExport_.framesWanted();
+    } else {
+      say("the export " + path + " could not be written: " + QString::fromStdString(error));
+      whole = false;
+    }
+  }
+  if (recording) {
+    stopRecording();
+    const std::string error = recorder_->error();
+    if (!error.empty()) {
+      say("the recording " + recordPath + " failed: " + QString::fromStdString(error));
+      whole = false;
+    } else {
+      say(QString("the recording %1 kept %2 packets, %3 dropped by the capture")
+              .arg(recordPath)
+              .arg(recorder_->packetsWritten())
+              .arg(recorder_->packetsDropped()));
+      whole = whole && recorder_->packetsDropped() == 0;
+    }
+  }
+  QCoreApplication::exit(whole ? 0 : 1);
 }
 
 // An export stopped early says how much of it was written.

@@ -47,12 +47,7 @@ void manwindow::onRecordClicked() {
   if (!liveRunning && !recording) {
     showMessage(this, MessageKind::Information, kTipsTitle, kConnectFirst);
   } else if (recording) {
-    // The stop takes effect at once; everything captured until now is in the
-    // file.
-    recorder_->postStop();
-    recorder_->wait(5000);
-    recorderWatch_->stop();
-    recording = false;
+    stopRecording();
     const QString error = QString::fromStdString(recorder_->error());
     if (!error.isEmpty()) {
       showMessage(this, MessageKind::Critical, "error", "The recording failed: " + error);
@@ -97,6 +92,16 @@ void manwindow::onRecordClicked() {
   }
   ui.toolButton_SavePcapData->setChecked(recording);
   updateStatusLine();
+}
+
+// The stop takes effect at once; everything captured until now is in the
+// file.
+void manwindow::stopRecording() {
+  recorder_->postStop();
+  recorder_->wait(5000);
+  recorderWatch_->stop();
+  recording = false;
+  ui.toolButton_SavePcapData->setChecked(false);
 }
 
 // While recording: a recorder that ended on its own (a file that cannot be

@@ -40,29 +40,29 @@ inline bool wildcardUdpBound(std::uint16_t port) {
   return false;
 }
 
+// Asks Process for stdout into a pipe that the test reads (as `| head` does).
+struct StdoutToPipe {};
+
 class Process {
  public:
   // Starts `args` (args[0] the program) with stdout and stderr into files.
-  explicit Process(const std::vector<std::string>& args) {
-    static int serial = 0;
-    const std::string base = "/tmp/z540k-proc-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    outPath_ = base + ".out";
-    errPath_ = base + ".err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+  explicit Process(const std::vector<std::string>& args) { start(args, -1); }
+  // The same with stdout into a pipe: readStdout() takes what came, and
+  // closeStdout() is its reader going away.
+  Process(const std::vector<std::string>& args, StdoutToPipe) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return;
+    start(args, ends[1]);
+    ::close(ends[1]);
+    stdoutPipe_ = ends[0];
+    ::fcntl(stdoutPipe_, F_SETFL, O_NONBLOCK);
   }
   ~Process() {
     if (pid_ > 0 && exitCode_ == kRunning) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
+    closeStdout();
     ::unlink(outPath_.c_str());
     ::unlink(errPath_.c_str());
   }
@@ -128,12 +128,46 @@ class Process {
   }
   std::string out() const { return readFile(outPath_); }
   std::string err() const { return readFile(errPath_); }
+  pid_t pid() const { return pid_; }
+  // With StdoutToPipe: everything read from the pipe so far, with what waits
+  // in it now.
+  const std::string& readStdout() {
+    char buffer[4096];
+    ssize_t n;
+    while (stdoutPipe_ >= 0 && (n = ::read(stdoutPipe_, buffer, sizeof buffer)) > 0) piped_.append(buffer, n);
+    return piped_;
+  }
+  void closeStdout() {
+    if (stdoutPipe_ >= 0) ::close(stdoutPipe_);
+    stdoutPipe_ = -1;
+  }
 
  private:
+  void start(const std::vector<std::string>& args, int stdoutFd) {
+    static int serial = 0;
+    const std::string base = "/tmp/z540k-proc-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    outPath_ = base + ".out";
+    errPath_ = base + ".err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0)
+      posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    else
+      posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+
   static constexpr int kRunning = -1000;
   pid_t pid_ = -1;
   int exitCode_ = kRunning;
   std::string outPath_, errPath_;
+  int stdoutPipe_ = -1;
+  std::string piped_;
 };
 
 }  // namespace z540k::test

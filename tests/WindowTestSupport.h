@@ -1,9 +1,15 @@
-// Helpers of the window tests: a widget of a window by its object name.
+// Helpers of the window tests: a widget of a window by its object name, and
+// an export started as the operator starts it.
 #pragma once
 
+#include <QLineEdit>
 #include <QObject>
+#include <QPushButton>
+#include <QToolButton>
 #include <QWidget>
 #include <QtGlobal>
+#include <QtTest>
+#include <utility>
 
 namespace z540k::test {
 
@@ -14,6 +20,23 @@ W* child(QObject& window, const char* name) {
   W* w = window.findChild<W*>(name);
   if (!w) qFatal("no widget %s", name);
   return w;
+}
+
+// "SaveData" pressed in the main window `window`, then the save-data options
+// typed and confirmed; the file dialog's answer is the test's own.
+template <typename MainWindow>
+void startExport(MainWindow& window, const QString& frames, const QString& angleMin, const QString& angleMax) {
+  child<QToolButton>(window, "Btn_SaveCSV")->click();
+  QWidget& options = window.saveDataOptions();
+  QVERIFY(options.isVisible());
+  for (auto [name, text] : {std::pair<const char*, QString>{"lineEdit_freamCount", frames},
+                            {"lineEdit_AngleMin", angleMin},
+                            {"lineEdit_AngleMax", angleMax}}) {
+    auto* edit = child<QLineEdit>(options, name);
+    edit->clear();
+    QTest::keyClicks(edit, text);
+  }
+  QTest::mouseClick(child<QPushButton>(options, "pushButton_ok"), Qt::LeftButton);
 }
 
 }  // namespace z540k::test

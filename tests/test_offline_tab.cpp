@@ -1,8 +1,9 @@
 // The main window's Offline tab: opening captures (figures, refusals, damage),
 // playback to the end and again, pause and single steps, the seek speeds and
-// their icons, a second capture, and recording the simulated sensor's traffic
-// on loopback.
+// their icons, a second capture, recording the simulated sensor's traffic on
+// loopback, and the signals that end the program while it records and exports.
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -12,11 +13,13 @@
 #include <QtTest>
 #include <atomic>
 #include <csignal>
+#include <memory>
 #include <vector>
 
 #include "CaptureFile.h"
 #include "CapturePlayer.h"
 #include "CaptureRecorder.h"
+#include "CsvExport.h"
 #include "FileDialogs.h"
 #include "LiveDataReceiver.h"
 #include "LoopbackTestSupport.h"
@@ -27,6 +30,7 @@
 #include "SaveDataOptions.h"
 #include "SimulatorTestSupport.h"
 #include "UdpSocket.h"
+#include "WindowTestSupport.h"
 #include "manwindow.h"
 
 using namespace z540k;
@@ -52,13 +56,6 @@ QString writeCapture(const QTemporaryDir& dir, const QString& name, int count, b
 // Whole revolutions the player emits from such a capture: every turn that
 // begins before the last packet (the turn under way at the end is dropped).
 int revolutionsOf(int count, int packetsPerTurn) { return (count - 1) / packetsPerTurn; }
-
-template <typename T>
-T* child(QObject& parent, const char* name) {
-  T* found = parent.findChild<T*>(name);
-  if (!found) qFatal("no %s", name);
-  return found;
-}
 
 bool showsImage(const QIcon& icon, const char* name) {
   const QImage expected = QIcon(QString(":/image/Resources/images/") + name).pixmap(32, 32).toImage();
@@ -501,15 +498,7 @@ class OfflineTabTest : public QObject {
       QCOMPARE(lastLine.left(lastLine.indexOf(',')).toInt(), total);
 
       tab.files.answer = byWindow;
-      child<QToolButton>(w, "Btn_SaveCSV")->click();
-      SaveDataOptions& saveOptions = w.saveDataOptions();
-      for (auto [edit, text] : {std::pair<const char*, QString>{"lineEdit_freamCount", QString::number(total)},
-                                {"lineEdit_AngleMin", "0"},
-                                {"lineEdit_AngleMax", "360"}}) {
-        child<QLineEdit>(saveOptions, edit)->clear();
-        QTest::keyClicks(child<QLineEdit>(saveOptions, edit), text);
-      }
-      QTest::mouseClick(child<QPushButton>(saveOptions, "pushButton_ok"), Qt::LeftButton);
+      startExport(w, QString::number(total), "0", "360");
       QVERIFY(w.csvExport().active());
       watch.records.clear();
       tab.play->click();
@@ -677,6 +666,68 @@ class OfflineTabTest : public QObject {
     const std::uint64_t drawn = w.frameDisplay().framesDrawn();
     QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= drawn + 2, kLong);
     QVERIFY(messages.messages.empty());
+  }
+
+  // A signal that ends the program from outside, while a recording and a
+  // frame-by-frame export are both half written, ends them as quitting does,
+  // without a question or a box: the export keeps its frames under the
+  // chosen name, the recording is whole, nothing else is left in the folder,
+  // and the exit code is 1 as the export had not written all its frames.
+  void exitSignalsEndWritingAsQuitting_data() {
+    QTest::addColumn<int>("number");
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) QTest::newRow(sigabbrev_np(number)) << number;
+  }
+  void exitSignalsEndWritingAsQuitting() {
+    QFETCH(int, number);
+    qputenv("Z540K_CAPTURE_DEVICE", "lo");
+    SimulatedSensorFeed sensor(120);
+    MessageRecorder messages;
+    QTemporaryDir folder;
+    const QString recorded = folder.filePath("recorded.pcap"), exported = folder.filePath("exported.csv");
+    auto w = std::make_unique<manwindow>(sensor.options());
+    w->endOnExitSignals();
+    Tab tab(*w);
+    tab.button("toolButton_Lidar")->click();
+    tab.files.answer = recorded;
+    tab.record->click();
+    const CaptureRecorder* recorder = w->captureRecorder();
+    QVERIFY(recorder);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->isCapturing() || !recorder->isRunning(), kLong);
+    if (!recorder->isCapturing() || !w->isRecording())
+      QSKIP(qPrintable("cannot capture on lo here: " + QString::fromStdString(recorder->error())));
+    tab.files.answer = exported;
+    startExport(*w, "1000", "0", "360");
+    QVERIFY(w->csvExport().active());
+    QTRY_VERIFY_WITH_TIMEOUT(w->csvExport().framesWritten() >= 3 && recorder->packetsWritten() >= 40, kLong);
+    QVERIFY(!QFile::exists(exported));  // written beside its name until it ends
+
+    ::kill(::getpid(), number);
+    QTimer guard;  // in case the signal went unnoticed
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    guard.start(kLong);
+    QCOMPARE(QApplication::exec(), 1);  // as main runs the window
+    QVERIFY(messages.messages.empty());
+    QVERIFY(!w->csvExport().active() && !w->isRecording() && !recorder->isRunning());
+
+    QFile csv(exported);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().split('\n');
+    QCOMPARE(rows.front(), QByteArray(kCsvHeader));
+    QCOMPARE(rows.back(), QByteArray());  // whole lines only
+    const QByteArray& last = rows[rows.size() - 2];
+    QCOMPARE(last.count(','), 7);
+    const int frames = w->csvExport().framesWrittenLast();
+    QVERIFY(frames >= 3 && frames < 1000);
+    QCOMPARE(last.left(last.indexOf(',')).toInt(), frames);
+    CaptureReader reader;
+    QVERIFY(reader.open(recorded.toStdString()));
+    std::uint64_t packets = 0;
+    for (CapturedDatagram d; reader.next(d);) ++packets;
+    QVERIFY2(reader.damage().empty(), reader.damage().c_str());
+    QCOMPARE(packets, recorder->packetsWritten());
+    w.reset();  // as main does after the loop
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"exported.csv", "recorded.pcap"}));
   }
 };
 

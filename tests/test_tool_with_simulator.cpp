@@ -976,3 +976,116 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreRefusals) {
   std::remove(file.c_str());
   std::remove(fifo.c_str());
 }
+
+// ---- The stop signals --------------------------------------------------------
+
+namespace {
+
+// Every signal that stops the tool, each ending a command as Ctrl+C does.
+class ToolStopSignalTest : public ::testing::TestWithParam<int> {};
+
+std::string signalName(int number) { return std::string("SIG") + sigabbrev_np(number); }
+std::string signalParamName(const ::testing::TestParamInfo<int>& info) { return signalName(info.param); }
+
+// The bytes a process has read so far (its capture, mostly).
+std::uint64_t bytesRead(pid_t pid) {
+  const std::string io = readFile("/proc/" + std::to_string(pid) + "/io");
+  const auto at = io.find("rchar: ");
+  return at == std::string::npos ? 0 : std::stoull(io.substr(at + 7));
+}
+
+// Whether `path` is there (a file or a folder).
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
+
+// Each export stopped half way (a part of the capture read, the output
+// beside its target): the target stays as it was, nothing is left beside it,
+// exit code 1 and one line naming the signal. The export is held with
+// SIGSTOP to look at it half written, then sent the signal.
+TEST_P(ToolStopSignalTest, ExportsLeaveTheirTargetAsItWas) {
+  const int number = GetParam();
+  const std::string capture = tempPath("long.pcap"), csv = tempPath("stopped.csv"), folder = tempPath("stopped-frames"),
+                    merged = tempPath("stopped.pcd");
+  Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "60", "--layout", "1.7"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string kept = "an earlier export\n";
+  std::ofstream(csv) << kept;
+  const std::vector<std::pair<std::vector<std::string>, std::string>> exports = {
+      {{kTool, "export-csv", capture, csv, "--layout", "1.7"}, csv},
+      {{kTool, "export-cloud", capture, folder, "--layout", "1.7"}, folder},
+      {{kTool, "export-cloud", capture, merged, "--merge", "--layout", "1.7"}, merged},
+  };
+  for (const auto& [args, target] : exports) {
+    SCOPED_TRACE(target);
+    Process run(args);
+    ASSERT_TRUE(run.waitFor([&] { return bytesRead(run.pid()) >= (1u << 20) && !leftoversBeside(target).empty(); }))
+        << run.out() << run.err();
+    run.signal(SIGSTOP);
+    ASSERT_TRUE(run.waitFor([&] { return run.stopped(); })) << "ended before it was half way: " << run.out();
+    run.signal(number);
+    run.signal(SIGCONT);
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(run.err(), "z540k-tool " + args[1] + ": interrupted by " + signalName(number) + "; " + target +
+                             " was left unchanged\n");
+    EXPECT_EQ(run.out(), "");
+    EXPECT_TRUE(leftoversBeside(target).empty());
+  }
+  EXPECT_EQ(readFile(csv), kept);
+  EXPECT_FALSE(exists(folder));
+  EXPECT_FALSE(exists(merged));
+  std::remove(capture.c_str());
+  std::remove(csv.c_str());
+}
+
+// listen --csv stopped while it writes, its stdout a pipe (for SIGPIPE the
+// pipe's reader goes away, as `| head -3` does): the CSV holds every
+// revolution the summary counts, under its name, with nothing left beside
+// it. Without --frames that is the end asked for (exit 0); stopped before
+// --frames N it says so and exits 1.
+TEST_P(ToolStopSignalTest, ListenKeepsTheRevolutionsTaken) {
+  const int number = GetParam();
+  const Ports p;
+  const std::string csv = tempPath("listened.csv");
+  std::unique_ptr<Process> sim;
+  for (const bool limited : {false, true}) {
+    SCOPED_TRACE(limited ? "--frames 1000000" : "no limit");
+    std::vector<std::string> args = {kTool, "listen", "--port", p.data,      "--layout",
+                                     "1.7", "--csv",  csv,      "--seconds", "120"};
+    if (limited) args.insert(args.end(), {"--frames", "1000000"});
+    Process listen(args, StdoutToPipe{});
+    ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
+    if (!sim)
+      sim =
+          std::make_unique<Process>(std::vector<std::string>{kSim, "--quiet", "--data-port", p.data, "--status-port",
+                                                             p.status, "--sensor-port", p.sensor, "--seconds", "120"});
+    ASSERT_TRUE(listen.waitFor([&] { return listen.readStdout().find("revolution 3: ") != std::string::npos; }))
+        << listen.err();
+    EXPECT_FALSE(leftoversBeside(csv).empty());  // written beside its name meanwhile
+    if (number == SIGPIPE)
+      listen.closeStdout();
+    else
+      listen.signal(number);
+    EXPECT_EQ(listen.wait(), limited ? 1 : 0) << listen.err();
+    const std::string said = listen.readStdout() + listen.err();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(said, m, std::regex("; (\\d+) revolutions;"))) << said;
+    const auto rows = lines(readFile(csv));
+    ASSERT_GT(rows.size(), 1u);
+    EXPECT_EQ(rows.front(), kCsvHeader);
+    EXPECT_EQ(rows.back().substr(0, rows.back().find(',')), m[1].str());
+    EXPECT_TRUE(leftoversBeside(csv).empty());
+    if (limited) {
+      EXPECT_NE(said.find("z540k-tool listen: interrupted by " + signalName(number) + " after " + m[1].str() +
+                          " of 1000000 revolutions\n"),
+                std::string::npos)
+          << said;
+    }
+    std::remove(csv.c_str());
+  }
+  sim->interrupt();
+  EXPECT_EQ(sim->wait(), 0) << sim->err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ToolStopSignalTest, ::testing::Values(SIGHUP, SIGPIPE, SIGQUIT, SIGTERM, SIGINT),
+                         signalParamName);

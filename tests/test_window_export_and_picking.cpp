@@ -69,19 +69,8 @@ struct LiveWindow {
   manwindow& operator*() { return *window; }
   manwindow* operator->() { return window.get(); }
 
-  // "SaveData", then the options window filled and confirmed.
   void exportWith(const QString& frames, const QString& angleMin, const QString& angleMax) {
-    child<QToolButton>(*window, "Btn_SaveCSV")->click();
-    SaveDataOptions& options = window->saveDataOptions();
-    QVERIFY(options.isVisible());
-    for (auto [name, text] : {std::pair<const char*, QString>{"lineEdit_freamCount", frames},
-                              {"lineEdit_AngleMin", angleMin},
-                              {"lineEdit_AngleMax", angleMax}}) {
-      auto* edit = child<QLineEdit>(options, name);
-      edit->clear();
-      QTest::keyClicks(edit, text);
-    }
-    QTest::mouseClick(child<QPushButton>(options, "pushButton_ok"), Qt::LeftButton);
+    startExport(*window, frames, angleMin, angleMax);
   }
 };
 

@@ -218,7 +218,7 @@ StatusSnapshot capturedStatus(const CommandLine& line, const AdvancedOptions& o,
   CapturedStatusFrame captured;
   std::string error;
   const StatusFrameResult result = captureStatusFrame(settings, captured, error);
-  if (result == StatusFrameResult::Cancelled) throw Refusal("interrupted before a status frame arrived");
+  if (result == StatusFrameResult::Cancelled) throw Refusal(interruptedText() + " before a status frame arrived");
   if (result != StatusFrameResult::Captured) throw Refusal("You didn't connect Lidar.: " + error);
   frame = captured.addresses;
   return captured.payload;

@@ -2,6 +2,7 @@
 
 #include "CaptureFile.h"
 #include "DataPacketDecoder.h"
+#include "StopSignals.h"
 
 namespace z540k::cli {
 
@@ -40,7 +41,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
 
   if (stop) {
     out.discard();
-    result.message = "interrupted; " + outPath + " was left unchanged";
+    result.message = interruptedText() + "; " + outPath + " was left unchanged";
     return result;
   }
   // A damaged capture, or one changed on disk while it was read, still gives

@@ -2,12 +2,12 @@
 // returns the process exit code; usage errors are thrown as UsageError.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "CsvExport.h"
+#include "StopSignals.h"
 
 namespace z540k {
 class FrameFile;
@@ -22,9 +22,6 @@ int statusCommand(const std::vector<std::string>& args);
 int configureCommand(const std::vector<std::string>& args);
 int advancedCommand(const std::vector<std::string>& args);
 int restoreDefaultsCommand(const std::vector<std::string>& args);
-
-// Set by SIGINT/SIGTERM: the live commands finish and print their summary.
-extern std::atomic<bool> stopRequested;
 
 // The decoding and CSV choices shared by export-csv and listen.
 struct DecodeSettings {

@@ -88,7 +88,7 @@ StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
   }
   char limit[64];
   std::snprintf(limit, sizeof limit, "%g", seconds);
-  throw Refusal(stopRequested ? std::string("interrupted before a status packet arrived")
+  throw Refusal(stopRequested ? interruptedText() + " before a status packet arrived"
                               : "no status packet on port " + std::to_string(port) + " within " + limit +
                                     " s (see --status-port, --timeout, --snapshot)");
 }

@@ -64,9 +64,9 @@ bool stdoutKeepsUp() {
 // (a timer, many times a second) and at the end. A regular file or /dev/null
 // takes them in one write() each. Anything else (a pipe, a terminal) gets
 // them in pieces it has room for, waiting for room no longer than allowed:
-// until the deadline when there is one, not at all once a stop was asked
-// (Ctrl+C, SIGTERM) or when told never to wait, else as long as it takes.
-// The lines that find no room in time are dropped and counted.
+// until the deadline when there is one, not at all once a stop was asked (a
+// stop signal) or when told never to wait, else as long as it takes. The
+// lines that find no room in time are dropped and counted.
 class StdoutLines {
  public:
   StdoutLines(std::optional<Clock::time_point> deadline, bool neverWait) : deadline_(deadline), neverWait_(neverWait) {}
@@ -299,7 +299,14 @@ int listenCommand(const std::vector<std::string>& args) {
   bool written = true;
   if (csv && !(written = csv->close(error))) std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
   writeSummary(output, summaryLine(receiver, revolutions));
-  return written ? 0 : 1;
+  // Stopped before the revolutions asked for: the file keeps those taken, and
+  // the exit code says that not all came.
+  const bool cutShort =
+      stopRequested && o.settings.frames > 0 && revolutions < static_cast<unsigned long long>(o.settings.frames);
+  if (cutShort)
+    std::fprintf(stderr, "z540k-tool listen: %s after %llu of %lld revolutions\n", interruptedText().c_str(),
+                 revolutions, o.settings.frames);
+  return written && !cutShort ? 0 : 1;
 }
 
 }  // namespace z540k::cli

@@ -3,7 +3,6 @@
 // point cloud files), listen (live revolutions), status (live status
 // packets), configure (the network settings packet), advanced (the factory
 // values), restore-defaults (the sensor's default network settings).
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -13,8 +12,6 @@
 #include "Commands.h"
 
 namespace z540k::cli {
-
-std::atomic<bool> stopRequested{false};
 
 const char* const kDecodeOptionNames[6] = {"--layout",    "--return-mode", "--view-mode",
                                            "--angle-min", "--angle-max",   "--frames"};
@@ -44,17 +41,6 @@ DecodeSettings decodeSettings(const CommandLine& line) {
 }  // namespace z540k::cli
 
 namespace {
-
-void onStopSignal(int) { z540k::cli::stopRequested = true; }
-
-void installStopHandler() {
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a waiting receive returns at once
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 const char* const kUsage =
     "usage: z540k-tool COMMAND [options]\n"

@@ -1,0 +1,37 @@
+#include "StopSignals.h"
+
+#include <csignal>
+#include <cstring>
+
+namespace z540k::cli {
+
+std::atomic<bool> stopRequested{false};
+
+namespace {
+
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "set from a signal handler");
+
+void onStopSignal(int number) {
+  stopSignal = number;
+  stopRequested = true;
+}
+
+}  // namespace
+
+void installStopHandler() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a waiting receive returns at once
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaction(number, &action, nullptr);
+}
+
+std::string interruptedText() {
+  const int number = stopSignal;
+  const char* name = number != 0 ? sigabbrev_np(number) : nullptr;
+  return name ? std::string("interrupted by SIG") + name : std::string("interrupted");
+}
+
+}  // namespace z540k::cli

@@ -1,0 +1,24 @@
+// The signals that stop the headless tool: Ctrl+C (SIGINT), SIGTERM, SIGHUP
+// (the terminal or the session went away), SIGQUIT (Ctrl+\) and SIGPIPE (the
+// reader of stdout went away; a write to stdout then fails with EPIPE
+// instead of ending the process). Each only sets a flag that the commands
+// watch, so every one of them ends a command as Ctrl+C does.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace z540k::cli {
+
+// Set by any of the stop signals; the commands end and print their summary.
+extern std::atomic<bool> stopRequested;
+
+// Installs the handler for every stop signal, without SA_RESTART: a
+// waiting receive returns at once.
+void installStopHandler();
+
+// "interrupted by SIGHUP" for the signal that set stopRequested; just
+// "interrupted" while none did (a stop set by a caller of its own).
+std::string interruptedText();
+
+}  // namespace z540k::cli
