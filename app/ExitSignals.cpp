@@ -39,6 +39,9 @@ ExitSignals::ExitSignals(QObject* parent) : QObject(parent) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // the GUI's own waits carry on; the pipe wakes the event loop
   for (const int number : kSignals) sigaction(number, &action, nullptr);
+  // A reader of the program's output that went away (stderr into a closed
+  // pipe) is no reason to end it: the write fails instead.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 ExitSignals::~ExitSignals() {
