@@ -24,7 +24,8 @@ constexpr int kPollMilliseconds = 100;
 // 100,000 datagrams a second a 150 ms stall queues 15,000 of them, about 35 MB
 // of kernel buffers.
 constexpr int kReceiveBufferBytes = 24 << 20;
-// Datagrams longer than a data packet are read whole and then ignored.
+// Longer datagrams are stored in part, their real length known, and counted
+// as unrecognised.
 constexpr std::size_t kReceiveCapacity = 2048;
 
 }  // namespace
@@ -64,10 +65,10 @@ void GetlidarData_1::run() {
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
   while (keepRunning()) {
     // Without a socket (set-up failed) this waits like an idle turn.
-    const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
+    const ReceiveResult read = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
     const quint32 drops = socket_.kernelDrops();
     kernelDrops_ = drops;
-    if (n <= 0) continue;
+    if (!read.datagram()) continue;
     // Datagrams the kernel dropped are this host's loss, not the wire's.
     decoder_.excuseDroppedDatagrams(drops - kernelDropsSeen_);
     kernelDropsSeen_ = drops;
@@ -76,7 +77,12 @@ void GetlidarData_1::run() {
       decoder_.forgetPreviousPacket();
       continue;
     }
-    handleDatagram(buffer.data(), static_cast<std::size_t>(n));
+    // A datagram too long for the buffer is no packet whatever its stored
+    // prefix holds; an empty one is unrecognised too, and both are counted.
+    if (read.fits(buffer.size()))
+      handleDatagram(buffer.data(), read.length);
+    else
+      ++countOther_;
   }
   runEnds();
 }

@@ -50,8 +50,10 @@ class GetlidarData_1 : public z540k::ReceiverThread {
 
   // Datagrams the kernel dropped for the socket (receive buffer full).
   quint32 kernelDrops() const { return kernelDrops_.load(); }
-  // Datagrams read since construction, by kind (paused ones are not counted).
-  // `paused` counts the datagrams read and dropped while paused.
+  // Datagrams read since construction, by kind (paused ones are not counted):
+  // `other` is every datagram that is none of the three packets, empty and
+  // over-long ones included. `paused` counts the datagrams read and dropped
+  // while paused.
   struct DatagramCounts {
     quint64 data = 0, status = 0, compact = 0, other = 0, paused = 0;
   };

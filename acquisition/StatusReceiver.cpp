@@ -18,6 +18,7 @@ ReceiverSocket::Options GetSet::socketOptions() const {
   options.port = static_cast<std::uint16_t>(port.load());
   options.multicastGroup = multicastAddress;
   options.order = ReceiverSocket::Order::BindThenJoin;
+  options.countDrops = true;
   return options;
 }
 
@@ -26,11 +27,16 @@ void GetSet::run() {
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
   while (keepRunning()) {
     // Without a socket (set-up failed) this waits like an idle turn.
-    const long n = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
-    if (n <= 0) continue;
+    const ReceiveResult read = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
+    kernelDrops_ = socket_.kernelDrops();
+    if (!read.datagram()) continue;
     // Only whole status packets: a shorter datagram would be decoded with the
-    // tail of an earlier one.
-    if (!isStatusPacket(buffer.data(), static_cast<std::size_t>(n))) continue;
+    // tail of an earlier one, and a longer one is not stored whole.
+    if (!read.fits(buffer.size()) || !isStatusPacket(buffer.data(), read.length)) {
+      ++countOther_;
+      continue;
+    }
+    ++countStatus_;
     if (!deliverStatus(this, handOver_, buffer.data())) ++statusDropped_;
   }
   runEnds();

@@ -26,6 +26,14 @@ class GetSet : public z540k::ReceiverThread {
   ~GetSet() override;
 
   quint64 statusDropped() const { return statusDropped_.load(); }
+  // Datagrams read since construction: status packets, and every other one
+  // (empty, over-long and foreign datagrams included).
+  struct DatagramCounts {
+    quint64 status = 0, other = 0;
+  };
+  DatagramCounts datagramCounts() const { return {countStatus_.load(), countOther_.load()}; }
+  // Datagrams the kernel dropped for the socket (receive buffer full).
+  quint32 kernelDrops() const { return kernelDrops_.load(); }
 
  signals:
   void SendLidarStatusToSettingUI(SettingData* data, std::vector<int> Mac);
@@ -35,9 +43,11 @@ class GetSet : public z540k::ReceiverThread {
   void run() override;
 
  private:
-  // Bound first, then the multicast group joined.
+  // Bound first, then the multicast group joined; the kernel's drops counted.
   z540k::ReceiverSocket::Options socketOptions() const override;
 
   std::atomic<quint64> statusDropped_{0};
+  std::atomic<quint64> countStatus_{0}, countOther_{0};
+  std::atomic<quint32> kernelDrops_{0};
   z540k::StatusHandOver handOver_;
 };

@@ -16,15 +16,17 @@ std::string statusLineText(const ReceptionFigures& f) {
     state = "No data on port " + std::to_string(f.dataPort);
   else
     state = "Receiving on port " + std::to_string(f.dataPort);
-  char figures[400];
+  using ull = unsigned long long;
+  char figures[600];
   std::snprintf(figures, sizeof figures,
                 "   |   %.1f rev/s, %.1f drawn/s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
-                "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   %llu frames merged "
-                "for display",
-                f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution,
-                static_cast<unsigned long long>(f.datagrams), static_cast<unsigned long long>(f.unrecognised),
-                static_cast<unsigned long long>(f.kernelDrops), static_cast<unsigned long long>(f.lostOnWire),
-                static_cast<unsigned long long>(f.handOverDrops), static_cast<unsigned long long>(f.displayMerged));
+                "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   status port: %llu "
+                "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frames merged for display",
+                f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution, static_cast<ull>(f.datagrams),
+                static_cast<ull>(f.unrecognised), static_cast<ull>(f.kernelDrops), static_cast<ull>(f.lostOnWire),
+                static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
+                static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
+                static_cast<ull>(f.displayMerged));
   std::string line = state + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
   return line;

@@ -18,10 +18,14 @@ struct ReceptionFigures {
   std::uint64_t datagramsLastSecond = 0;
   std::size_t pointsPerRevolution = 0;  // measurements of the newest revolution
   std::uint64_t datagrams = 0;          // read on the data port since the program started
-  std::uint64_t unrecognised = 0;       // of those, neither data, status nor compact scan packets
+  std::uint64_t unrecognised = 0;       // of those, neither data, status nor compact scan packets (empty
+                                        // and over-long datagrams included)
   std::uint64_t kernelDrops = 0;        // dropped by the kernel (receive buffer full)
   std::uint64_t lostOnWire = 0;         // never reached this host (gaps in the sensor's azimuths)
   std::uint64_t handOverDrops = 0;      // revolutions dropped because the window had too many waiting
+  // Read on the status port since the program started; of those, not status
+  // packets; and dropped by the kernel.
+  std::uint64_t statusDatagrams = 0, statusUnrecognised = 0, statusKernelDrops = 0;
   std::uint64_t displayMerged = 0;      // revolutions that arrived but were not drawn (a newer one was)
   std::string setupError;               // the last failure to set up reception, empty when none
   std::string lastError;                // the last error reported to the operator, empty when none

@@ -514,6 +514,10 @@ void manwindow::updateStatusLine() {
   f.kernelDrops = liveReceiver_->kernelDrops();
   f.lostOnWire = liveReceiver_->lostOnWire();
   f.handOverDrops = liveReceiver_->recordsDropped();
+  const auto statusCounts = statusReceiver_->datagramCounts();
+  f.statusDatagrams = statusCounts.status + statusCounts.other;
+  f.statusUnrecognised = statusCounts.other;
+  f.statusKernelDrops = statusReceiver_->kernelDrops();
   f.displayMerged = display_.framesMerged();
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();

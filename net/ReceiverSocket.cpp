@@ -162,11 +162,11 @@ std::string ReceiverSocket::error() const {
   return error_;
 }
 
-long ReceiverSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) {
+ReceiveResult ReceiverSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) {
   if (socket_.isOpen()) return socket_.receiveOrWake(buffer, capacity, timeoutMs, wakeFd_);
   pollfd waiting{wakeFd_, POLLIN, 0};
   ::poll(&waiting, 1, timeoutMs);
-  return -1;
+  return {ReceiveResult::Outcome::Failed};
 }
 
 void ReceiverSocket::wake() {

@@ -48,9 +48,9 @@ class ReceiverSocket {
   std::string error() const;
   bool isOpen() const { return socket_.isOpen(); }
 
-  // The loop's read: like UdpSocket::receive, but returns 0 at once after
-  // wake(). Without a socket it waits the same way and returns -1.
-  long receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs);
+  // The loop's read: like UdpSocket::receive, but returns with nothing at
+  // once after wake(). Without a socket it waits the same way and fails.
+  ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs);
   std::uint32_t kernelDrops() const { return socket_.kernelDrops(); }
 
   // From any thread: ends the loop's current and every later wait at once,

@@ -115,8 +115,9 @@ int UdpSocket::sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* 
   return sent < 0 ? errno : 0;
 }
 
-long UdpSocket::readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp,
-                            std::uint16_t* sourcePort) {
+ReceiveResult UdpSocket::readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp,
+                                     std::uint16_t* sourcePort) {
+  using Outcome = ReceiveResult::Outcome;
   sockaddr_in from{};
   iovec io{buffer, capacity};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
@@ -130,37 +131,38 @@ long UdpSocket::readPending(std::uint8_t* buffer, std::size_t capacity, std::uin
   // MSG_TRUNC: the result is the datagram's real length, so a datagram longer
   // than the buffer is recognised instead of being read cut to size.
   const ssize_t n = ::recvmsg(fd_, &message, MSG_TRUNC | MSG_DONTWAIT);
-  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+  if (n < 0) return {(errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? Outcome::Nothing : Outcome::Failed};
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
       std::memcpy(&kernelDrops_, CMSG_DATA(c), sizeof kernelDrops_);
   }
   if (sourceIp) *sourceIp = ntohl(from.sin_addr.s_addr);
   if (sourcePort) *sourcePort = ntohs(from.sin_port);
-  return static_cast<long>(n);
+  return {Outcome::Datagram, static_cast<std::size_t>(n)};
 }
 
-long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp,
-                        std::uint16_t* sourcePort) {
+ReceiveResult UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp,
+                                 std::uint16_t* sourcePort) {
   return receiveWaiting(buffer, capacity, timeoutMs, -1, sourceIp, sourcePort);
 }
 
-long UdpSocket::receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd) {
+ReceiveResult UdpSocket::receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd) {
   return receiveWaiting(buffer, capacity, timeoutMs, wakeFd, nullptr, nullptr);
 }
 
-long UdpSocket::receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,
-                               std::uint32_t* sourceIp, std::uint16_t* sourcePort) {
-  if (fd_ < 0) return -1;
+ReceiveResult UdpSocket::receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,
+                                        std::uint32_t* sourceIp, std::uint16_t* sourcePort) {
+  using Outcome = ReceiveResult::Outcome;
+  if (fd_ < 0) return {Outcome::Failed};
   // Under load a datagram is nearly always waiting: one read, no wait.
-  const long n = readPending(buffer, capacity, sourceIp, sourcePort);
-  if (n != 0 || timeoutMs == 0) return n;
+  const ReceiveResult first = readPending(buffer, capacity, sourceIp, sourcePort);
+  if (first.outcome != Outcome::Nothing || timeoutMs == 0) return first;
   pollfd waiting[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
   const int ready = ::poll(waiting, wakeFd >= 0 ? 2 : 1, timeoutMs);
-  if (ready == 0) return 0;
-  if (ready < 0) return errno == EINTR ? 0 : -1;
-  if (waiting[0].revents & (POLLERR | POLLNVAL)) return -1;
-  if (!(waiting[0].revents & POLLIN)) return 0;  // woken
+  if (ready == 0) return {Outcome::Nothing};
+  if (ready < 0) return {errno == EINTR ? Outcome::Nothing : Outcome::Failed};
+  if (waiting[0].revents & (POLLERR | POLLNVAL)) return {Outcome::Failed};
+  if (!(waiting[0].revents & POLLIN)) return {Outcome::Nothing};  // woken
   return readPending(buffer, capacity, sourceIp, sourcePort);
 }
 

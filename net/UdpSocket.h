@@ -12,6 +12,22 @@
 
 namespace z540k {
 
+// What one read of a socket found. An empty datagram is a datagram like any
+// other (length 0), never taken for "nothing arrived".
+struct ReceiveResult {
+  enum class Outcome { Nothing, Datagram, Failed };
+  Outcome outcome = Outcome::Nothing;
+  // The datagram's full length. It exceeds the buffer's capacity when the
+  // datagram did not fit: then only the capacity was stored, and the
+  // datagram cannot be used (its prefix is not the datagram).
+  std::size_t length = 0;
+
+  bool datagram() const { return outcome == Outcome::Datagram; }
+  bool failed() const { return outcome == Outcome::Failed; }
+  // A datagram stored whole in a buffer of `capacity` bytes.
+  bool fits(std::size_t capacity) const { return datagram() && length <= capacity; }
+};
+
 class UdpSocket {
  public:
   UdpSocket() = default;
@@ -40,15 +56,14 @@ class UdpSocket {
   // Binds to `address` (empty: any local address) and `port`.
   bool bind(std::uint16_t port, const std::string& address = std::string());
 
-  // Waits at most `timeoutMs` for a datagram and reads it into `buffer`.
-  // Returns the datagram's full length (which may exceed `capacity`: then
-  // only `capacity` bytes were stored and the datagram cannot be used), 0
-  // when nothing arrived in time, -1 on error or when the socket is closed.
-  long receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp = nullptr,
-               std::uint16_t* sourcePort = nullptr);
-  // As receive(), but the wait also ends, returning 0, as soon as `wakeFd`
+  // Waits at most `timeoutMs` for a datagram and reads it into `buffer`:
+  // a datagram (see ReceiveResult), nothing in time, or a failure (also when
+  // the socket is closed).
+  ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp = nullptr,
+                        std::uint16_t* sourcePort = nullptr);
+  // As receive(), but the wait also ends, with nothing, as soon as `wakeFd`
   // is readable (it is not read here).
-  long receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd);
+  ReceiveResult receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd);
 
   // Sends one datagram; 0, or the errno of the failed send.
   int sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* data, std::size_t size);
@@ -68,10 +83,11 @@ class UdpSocket {
 
  private:
   bool fail(const char* what);
-  long receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd, std::uint32_t* sourceIp,
-                      std::uint16_t* sourcePort);
-  // Reads a datagram that is already waiting; 0 when none is.
-  long readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp, std::uint16_t* sourcePort);
+  ReceiveResult receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,
+                               std::uint32_t* sourceIp, std::uint16_t* sourcePort);
+  // Reads a datagram that is already waiting; nothing when none is.
+  ReceiveResult readPending(std::uint8_t* buffer, std::size_t capacity, std::uint32_t* sourceIp,
+                            std::uint16_t* sourcePort);
 
   int fd_ = -1;
   std::uint32_t kernelDrops_ = 0;

@@ -10,7 +10,7 @@ namespace {
 // A run of garbage between two real datagrams is cut here, so that a share
 // close to 1 still lets the real stream through now and then.
 constexpr int kLongestRun = 1000;
-constexpr int kKinds = 3;
+constexpr int kKinds = 4;
 
 bool isPacketSize(int n) {
   return n == static_cast<int>(kDataPacketSize) || n == static_cast<int>(kStatusPacketSize) ||
@@ -49,9 +49,11 @@ void GarbageDatagrams::make(const Datagram& real, Datagram& out) {
   out.timeUs = real.timeUs;
   const int realSize = static_cast<int>(real.size);
   int k = kind(random_);
-  if (realSize < 2 && k != 0) k = 0;  // nothing to cut short
+  if (realSize < 2 && (k == 1 || k == 2)) k = 0;  // nothing to cut short
 
-  if (k == 0) {  // random bytes
+  if (k == 3) {  // an empty datagram
+    out.size = 0;
+  } else if (k == 0) {  // random bytes
     out.size = static_cast<std::size_t>(lengthExcludingPacketSizes(1, static_cast<int>(kMaxDatagramSize)));
     for (std::size_t i = 0; i < out.size; ++i) out.bytes[i] = static_cast<std::uint8_t>(byte(random_));
   } else if (k == 1) {  // the real packet cut short

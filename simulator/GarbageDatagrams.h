@@ -1,7 +1,9 @@
 // Datagrams no receiver may take for sensor packets, mixed into the stream to
-// test that receivers drop them: random bytes, real packets cut short, and
-// real packets with bytes appended (a receiver that reads at most 1206 bytes
-// without noticing the truncation would take those for real packets).
+// test that receivers drop and count them: random bytes, real packets cut
+// short, real packets with bytes appended (a receiver that reads at most 1206
+// bytes without noticing the truncation would take those for real packets;
+// the longest exceed the receivers' buffers), and empty datagrams (which a
+// receiver might take for "nothing arrived").
 //
 // None has the length of a data, status or compact scan packet, so the
 // stream of real packets around them stays whole.

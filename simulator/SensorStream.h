@@ -53,8 +53,9 @@ constexpr std::uint32_t kCompactQuarterAngle = 900000;  // ten-thousandths of a 
 // Millimetres per raw distance count.
 double rawDistanceUnitMm(Layout layout);
 
-// Large enough for every datagram the simulator sends, garbage included.
-constexpr std::size_t kMaxDatagramSize = 1500;
+// Large enough for every datagram the simulator sends, garbage included (whose
+// longest exceed the 2048 bytes a receiver reads at a time).
+constexpr std::size_t kMaxDatagramSize = 4096;
 
 enum class SentKind { Data, CompactScan, Status, Garbage };
 

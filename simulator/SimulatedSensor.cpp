@@ -160,11 +160,11 @@ int SensorSocket::sendTo(const Ipv4Address& address, std::uint16_t port, const s
 
 long SensorSocket::receive(std::uint8_t* buffer, std::size_t capacity, Ipv4Address& from, std::uint16_t& fromPort) {
   std::uint32_t ip = 0;
-  const long n = socket_.receive(buffer, capacity, 0, &ip, &fromPort);
-  if (n <= 0) return -1;
+  const ReceiveResult read = socket_.receive(buffer, capacity, 0, &ip, &fromPort);
+  if (!read.datagram()) return -1;
   from = {static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16), static_cast<std::uint8_t>(ip >> 8),
           static_cast<std::uint8_t>(ip)};
-  return n;
+  return static_cast<long>(read.length);
 }
 
 // ---- SimulatedSensor -----------------------------------------------------------

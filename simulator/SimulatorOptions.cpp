@@ -41,8 +41,8 @@ const std::vector<OptionSpec> kRunningOptions = {
      "send N datagrams per second, whatever the motor speed (default:\n"
      "the sensor's own pace)"},
     {"--garbage", "P",
-     "share P (0..1) of random and truncated datagrams mixed in\n"
-     "(default 0)"},
+     "share P (0..1) of random, truncated, over-long and empty\n"
+     "datagrams mixed in (default 0)"},
     {"--drop", "P",
      "leave out share P (0..1) of the data datagrams at random, as a\n"
      "flaky cable would; counted in the summary (default 0)"},

@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace z540k::test {
 
@@ -55,10 +57,17 @@ inline std::uint16_t freeUdpPort(const char* address = "127.0.0.1") {
   return port;
 }
 
-// Sends datagrams to 127.0.0.1 (or another loopback address).
+// Sends datagrams to 127.0.0.1 (or another loopback address), from the
+// address `from` when one is given (the simulated sensor's is 127.0.0.2).
 class LoopbackSender {
  public:
-  explicit LoopbackSender(const std::string& to = "127.0.0.1") : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+  explicit LoopbackSender(const std::string& to = "127.0.0.1", const char* from = nullptr)
+      : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    if (from) {
+      std::uint16_t anyPort = 0;
+      ::close(fd_);
+      fd_ = boundUdpSocket(anyPort, from);
+    }
     ::inet_pton(AF_INET, to.c_str(), &to_.sin_addr);
     to_.sin_family = AF_INET;
   }
@@ -80,5 +89,18 @@ class LoopbackSender {
   int fd_;
   sockaddr_in to_{};
 };
+
+// The largest payload of a UDP datagram over IPv4.
+constexpr std::size_t kLargestUdpPayload = 65507;
+
+// A datagram of that size that starts with a whole `packet`: a receiver that
+// took a datagram cut to its buffer's size for the datagram would take this
+// one for the packet.
+template <typename Bytes>
+std::vector<std::uint8_t> largestDatagramStartingWith(const Bytes& packet) {
+  std::vector<std::uint8_t> d(kLargestUdpPayload, 0x5A);
+  std::copy(packet.begin(), packet.end(), d.begin());
+  return d;
+}
 
 }  // namespace z540k::test

@@ -34,6 +34,16 @@ inline std::vector<LidarDataSingleLine> simulatedRevolutions(Layout layout, int 
   return records;
 }
 
+// The start-up options of a window that receives on these ports, with no
+// multicast group.
+inline StartupOptions loopbackWindowOptions(std::uint16_t dataPort, std::uint16_t statusPort) {
+  StartupOptions o;
+  o.dataPort = dataPort;
+  o.telemetryPort = statusPort;
+  o.multicast = "";
+  return o;
+}
+
 // The simulated sensor on loopback (protocol 1.7) for `seconds`, sending to
 // ports held for the test, and the start-up options of a window that
 // receives it (no multicast group).
@@ -48,10 +58,7 @@ struct SimulatedSensorFeed {
              std::to_string(heldSensorPort())}) {}
 
   StartupOptions options() const {
-    StartupOptions o;
-    o.dataPort = data.port();
-    o.telemetryPort = status.port();
-    o.multicast = "";
+    StartupOptions o = loopbackWindowOptions(data.port(), status.port());
     o.layout = 1;
     return o;
   }

@@ -199,7 +199,8 @@ TEST_F(CaptureRecorderTest, TheChosenAdapterRecordsTheSimulatedSensor) {
   std::vector<std::vector<std::uint8_t>> received;
   const auto receiveWaiting = [&] {
     std::uint8_t buffer[2048];
-    for (long n; (n = receiver.receive(buffer, sizeof buffer, 0)) > 0;) received.emplace_back(buffer, buffer + n);
+    for (ReceiveResult r; (r = receiver.receive(buffer, sizeof buffer, 0)).fits(sizeof buffer);)
+      received.emplace_back(buffer, buffer + r.length);
   };
   receiveWaiting();
   ASSERT_GE(received.size(), 60u);  // 60 data packets and the status packets sent meanwhile

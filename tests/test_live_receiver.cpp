@@ -1,5 +1,5 @@
 // The live data receiver and the status receiver on loopback: revolutions,
-// status packets on both ports, pausing, restarting at once, a port another
+// status packets on both ports, every datagram counted, pausing, restarting at once, a port another
 // receiver holds, the bounded hand-over of revolutions and status pointers,
 // and the GPS time-stamp test logs.
 #include <QDeadlineTimer>
@@ -334,6 +334,51 @@ class LiveReceiverTest : public QObject {
     QCOMPARE(copier.values[1].size(), std::size_t(19));
     QCOMPARE(copier.raw[1][9], std::uint8_t(300 & 0xFF));
     stopReceiver(receiver);
+  }
+
+  // Empty datagrams and the largest a UDP datagram can be, sent from the
+  // sensor's address between packets, are read and counted as unrecognised
+  // by both receivers, and never taken for the packet they start with: what
+  // each received adds up to what was sent.
+  void everyDatagramCounted() {
+    GetlidarData_1 data;
+    GetSet status;
+    StatusCopier copier;
+    connectStatus(status, copier);
+    const HeldUdpPort dataPort, statusPort;
+    startReceiver(data, dataPort);
+    startReceiver(status, statusPort);
+    LoopbackSender sender("127.0.0.1", "127.0.0.2");
+    const std::vector<std::uint8_t> empty;
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    for (int i = 0; i < 30; ++i) {
+      const auto packet = stream.next();
+      QVERIFY(sender.send(dataPort, packet));
+      if (i % 10 == 0)
+        QVERIFY(sender.send(dataPort, empty) && sender.send(dataPort, largestDatagramStartingWith(packet)));
+    }
+    // Few enough that the status port's default receive buffer holds them all.
+    const auto statusPacket = statusWithSpeed(600);
+    for (int i = 0; i < 2; ++i)
+      QVERIFY(sender.send(statusPort, statusPacket) && sender.send(statusPort, empty) &&
+              sender.send(statusPort, largestDatagramStartingWith(statusPacket)));
+    QVERIFY(sender.send(statusPort, statusPacket));
+
+    const auto dataTotal = [&] {
+      const auto c = data.datagramCounts();
+      return c.data + c.status + c.compact + c.other;
+    };
+    const auto statusTotal = [&] { return status.datagramCounts().status + status.datagramCounts().other; };
+    QTRY_COMPARE_WITH_TIMEOUT(dataTotal(), quint64(36), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(statusTotal(), quint64(7), 10000);
+    QCOMPARE(data.datagramCounts().data, quint64(30));
+    QCOMPARE(data.datagramCounts().other, quint64(6));
+    QCOMPARE(status.datagramCounts().status, quint64(3));
+    QCOMPARE(status.datagramCounts().other, quint64(4));
+    QCOMPARE(data.kernelDrops() + status.kernelDrops(), quint32(0));
+    QTRY_COMPARE_WITH_TIMEOUT(copier.records.size(), std::size_t(3), 10000);
+    stopReceiver(data);
+    stopReceiver(status);
   }
 
   // Both receivers join their multicast group and receive what is sent to

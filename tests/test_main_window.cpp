@@ -1,6 +1,7 @@
 // The main window: construction, live start and stop with the simulated
-// sensor on loopback, the view aids and keys, the display pause, and a
-// screenshot of the simulated room with the grid on.
+// sensor on loopback, every datagram in the status line, the view aids and
+// keys, the display pause, and a screenshot of the simulated room with the
+// grid on.
 #include <QVTKOpenGLStereoWidget.h>
 
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include "InetactionSetupWidget.h"
 #include "LiveDataReceiver.h"
 #include "LoopbackTestSupport.h"
+#include "PacketEncoders.h"
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
@@ -120,11 +122,7 @@ class MainWindowTest : public QObject {
     UdpSocket other;
     QVERIFY(other.create() && other.setReuseAddress() && other.bind(0));
     HeldUdpPort status;
-    StartupOptions options;
-    options.dataPort = other.localPort();
-    options.telemetryPort = status.port();
-    options.multicast = "";
-    manwindow w(options);
+    manwindow w(loopbackWindowOptions(other.localPort(), status.port()));
     child<QToolButton>(w, "toolButton_Lidar")->click();
     QVERIFY(w.statusLine().contains("already in use by another program"));
   }
@@ -154,6 +152,25 @@ class MainWindowTest : public QObject {
     const QSize least = w.minimumSizeHint().expandedTo(w.minimumSize());
     QVERIFY2(least.width() <= 1366 && least.height() <= 768,
              qPrintable(QString("at least %1 x %2").arg(least.width()).arg(least.height())));
+  }
+
+  // Empty datagrams and the largest a UDP datagram can be show in the
+  // status line among the datagrams of their port and the unrecognised ones.
+  void statusLineCountsEveryDatagram() {
+    HeldUdpPort data, status;
+    manwindow w(loopbackWindowOptions(data.port(), status.port()));
+    child<QToolButton>(w, "toolButton_Lidar")->click();
+    LoopbackSender sender("127.0.0.1", "127.0.0.2");
+    const std::vector<std::uint8_t> empty;
+    sim::DataPacketWriter packet(Layout::Protocol17);
+    const auto statusPacket = sim::encodeStatusPacket(sim::SensorStatus{});
+    QVERIFY(sender.send(data.port(), packet.bytes()) && sender.send(data.port(), empty) &&
+            sender.send(data.port(), largestDatagramStartingWith(packet.bytes())));
+    QVERIFY(sender.send(status.port(), statusPacket) && sender.send(status.port(), empty) &&
+            sender.send(status.port(), largestDatagramStartingWith(statusPacket)));
+    QTRY_VERIFY2_WITH_TIMEOUT(w.statusLine().contains("3 datagrams, 2 unrecognised, 0 dropped by the kernel") &&
+                                  w.statusLine().contains("status port: 3 datagrams, 2 unrecognised"),
+                              qPrintable(w.statusLine()), 10000);
   }
 
   void functionKeysAreSwallowed() {

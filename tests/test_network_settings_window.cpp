@@ -83,8 +83,8 @@ struct SensorConfigurationPort {
   // asked), or nothing.
   std::vector<std::uint8_t> take(int timeoutMs = 0) {
     std::vector<std::uint8_t> buffer(2048);
-    const long n = socket.receive(buffer.data(), buffer.size(), timeoutMs);
-    buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    const ReceiveResult read = socket.receive(buffer.data(), buffer.size(), timeoutMs);
+    buffer.resize(read.fits(buffer.size()) ? read.length : 0);
     return buffer;
   }
 };
@@ -102,8 +102,7 @@ bool awaitStatus(UdpSocket& socket, sim::StatusPacketBytes& packet,
                  const std::function<bool(const sim::StatusPacketBytes&)>& wanted) {
   const QDeadlineTimer deadline(60000);
   while (!deadline.hasExpired()) {
-    const long n = socket.receive(packet.data(), packet.size(), 100);
-    if (n == static_cast<long>(packet.size()) && isStatusPacket(packet.data(), packet.size()) && wanted(packet))
+    if (socket.receive(packet.data(), packet.size(), 100).length == packet.size() && isStatusPacket(packet.data(), packet.size()) && wanted(packet))
       return true;
   }
   return false;

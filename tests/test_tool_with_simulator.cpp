@@ -295,9 +295,48 @@ TEST(ToolWithSimulatorTest, StatusReportsKernelDrops) {
   std::smatch m;
   ASSERT_TRUE(std::regex_match(out.back(), m,
                                std::regex("status packets: (\\d+) \\(\\1 short layout\\), other "
-                                          "datagrams: 0; (\\d+) dropped by the kernel")))
+                                          "datagrams: 0 \\(\\1 received\\); (\\d+) dropped by the kernel")))
       << out.back();
   EXPECT_GT(std::stoul(m[2]), 0u) << out.back();
+}
+
+// Empty datagrams and the largest a UDP datagram can be, sent from the
+// sensor's address between packets, are among listen's and status's other
+// datagrams and in what they received; the packets they start with are not
+// taken from them. Everything sent before the last packet is read before it.
+TEST(ToolWithSimulatorTest, ListenAndStatusCountEveryDatagram) {
+  const Ports p;
+  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--frames", "1", "--seconds", "120"});
+  Process status({kTool, "status", "--port", p.status, "--count", "3", "--seconds", "120"});
+  ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
+  ASSERT_TRUE(status.waitForUdpBind(p.statusPort)) << status.err();
+  LoopbackSender sender("127.0.0.1", "127.0.0.2");
+  const std::vector<std::uint8_t> empty;
+  sim::ScanPacketStream stream(sim::ScanPattern{});
+  for (int i = 0; i <= 30; ++i) {  // the 31st packet closes the first revolution
+    const auto packet = stream.next();
+    if (i % 10 == 1) {
+      ASSERT_TRUE(sender.send(p.dataPort, empty) && sender.send(p.dataPort, largestDatagramStartingWith(packet)));
+    }
+    ASSERT_TRUE(sender.send(p.dataPort, packet));
+  }
+  const auto statusPacket = shortStatusPacket(600);
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(sender.send(p.statusPort, statusPacket) && sender.send(p.statusPort, empty) &&
+                sender.send(p.statusPort, largestDatagramStartingWith(statusPacket)));
+  ASSERT_TRUE(sender.send(p.statusPort, statusPacket));
+
+  ASSERT_EQ(listen.wait(), 0) << listen.err();
+  ASSERT_EQ(status.wait(), 0) << status.err();
+  const auto listened = lines(listen.out()), statusOut = lines(status.out());
+  ASSERT_FALSE(listened.empty() || statusOut.empty());
+  EXPECT_EQ(listened.back().rfind("datagrams: 31 data, 0 status, 0 compact, 6 other (37 received); 1 revolutions; 0 "
+                                  "dropped by the kernel",
+                                  0),
+            0u)
+      << listened.back();
+  EXPECT_EQ(statusOut.back(),
+            "status packets: 3 (3 short layout), other datagrams: 4 (7 received); 0 dropped by the kernel");
 }
 
 // A network settings packet built on the last status packet and sent to the
@@ -313,8 +352,8 @@ TEST(ToolWithSimulatorTest, NetworkSettingsPacketChangesTheStatus) {
     std::vector<int> values;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
-      const long n = statusSocket.receive(buffer, sizeof buffer, 100);
-      if (n > 0 && decodeStatusPacket(buffer, static_cast<std::size_t>(n), s, values)) return true;
+      const ReceiveResult read = statusSocket.receive(buffer, sizeof buffer, 100);
+      if (read.fits(sizeof buffer) && decodeStatusPacket(buffer, read.length, s, values)) return true;
     }
     return false;
   };
@@ -614,8 +653,7 @@ bool nextStatusWhere(UdpSocket& socket, Accept accept, int tries = 5) {
   std::uint8_t buffer[2048];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (tries > 0 && std::chrono::steady_clock::now() < deadline) {
-    const long n = socket.receive(buffer, sizeof buffer, 100);
-    if (n != static_cast<long>(kStatusPacketSize)) continue;
+    if (socket.receive(buffer, sizeof buffer, 100).length != kStatusPacketSize) continue;
     --tries;
     if (accept(buffer)) return true;
   }

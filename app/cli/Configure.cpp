@@ -78,9 +78,10 @@ StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
     const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (seconds > 0 && waited >= seconds) break;
     const int waitMs = seconds > 0 ? static_cast<int>(std::clamp((seconds - waited) * 1000 + 1, 1.0, 100.0)) : 100;
-    const long n = socket.receive(buffer, sizeof buffer, waitMs);
-    if (n < 0) throw Refusal("receiving on port " + std::to_string(port) + " failed");
-    if (n == static_cast<long>(kStatusPacketSize) && std::equal(kStatusHeader.begin(), kStatusHeader.end(), buffer)) {
+    const ReceiveResult read = socket.receive(buffer, sizeof buffer, waitMs);
+    if (read.failed()) throw Refusal("receiving on port " + std::to_string(port) + " failed");
+    if (read.datagram() && read.length == kStatusPacketSize &&
+        std::equal(kStatusHeader.begin(), kStatusHeader.end(), buffer)) {
       StatusSnapshot snapshot;
       std::copy(buffer, buffer + snapshot.size(), snapshot.begin());
       return snapshot;

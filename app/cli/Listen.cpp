@@ -34,8 +34,9 @@ const char* const kHelp =
     "\n"
     "Receives the sensor's datagrams on the data port, decodes them and prints one line per revolution\n"
     "(points, azimuth span, first and last time stamp, datagrams lost on the wire); at the end the\n"
-    "datagrams by kind. Lost on the wire are the packets that never reached this host, told by the gaps\n"
-    "in the sensor's azimuths (those the kernel dropped are counted apart).\n"
+    "datagrams by kind (other: everything else, empty and over-long datagrams included) and in all.\n"
+    "Lost on the wire are the packets that never reached this host, told by the gaps in the sensor's\n"
+    "azimuths (those the kernel dropped are counted apart).\n"
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2368)\n"
@@ -229,15 +230,16 @@ unsigned long long receiveRevolutions(QCoreApplication& app, GetlidarData_1& rec
 }
 
 std::string summaryLine(const GetlidarData_1& receiver, unsigned long long revolutions) {
+  using ull = unsigned long long;
   const auto counts = receiver.datagramCounts();
-  char summary[300];
+  const quint64 received = counts.data + counts.status + counts.compact + counts.other;
+  char summary[340];
   std::snprintf(summary, sizeof summary,
-                "datagrams: %llu data, %llu status, %llu compact, %llu other; %llu revolutions; %u dropped by the "
-                "kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind\n",
-                static_cast<unsigned long long>(counts.data), static_cast<unsigned long long>(counts.status),
-                static_cast<unsigned long long>(counts.compact), static_cast<unsigned long long>(counts.other),
-                revolutions, receiver.kernelDrops(), static_cast<unsigned long long>(receiver.lostOnWire()),
-                static_cast<unsigned long long>(receiver.recordsDropped()));
+                "datagrams: %llu data, %llu status, %llu compact, %llu other (%llu received); %llu revolutions; %u "
+                "dropped by the kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind\n",
+                static_cast<ull>(counts.data), static_cast<ull>(counts.status), static_cast<ull>(counts.compact),
+                static_cast<ull>(counts.other), static_cast<ull>(received), revolutions, receiver.kernelDrops(),
+                static_cast<ull>(receiver.lostOnWire()), static_cast<ull>(receiver.recordsDropped()));
   return summary;
 }
 

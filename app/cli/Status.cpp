@@ -27,7 +27,8 @@ const char* const kHelp =
     "\n"
     "Receives the sensor's status packets and prints every field of each. A packet in the short layout\n"
     "(byte 1202 = 3) shows the fields that layout carries: sensor IP, data port, destination IP, device\n"
-    "port and motor speed. At the end: the packets received and those the kernel dropped.\n"
+    "port and motor speed. At the end: the status packets, the other datagrams (empty and over-long\n"
+    "ones included), all datagrams received, and those the kernel dropped.\n"
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2369)\n"
@@ -142,7 +143,7 @@ struct DecodedStatus {
 
 // What the reception counted.
 struct StatusTally {
-  long long received = 0, shortLayout = 0, others = 0;
+  long long statusPackets = 0, shortLayout = 0, others = 0;
   bool saved = false;
 };
 
@@ -181,22 +182,24 @@ bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFil
   const auto deadline =
       std::chrono::steady_clock::now() +
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(o.seconds));
-  while (!stopRequested && (o.count == 0 || tally.received < o.count)) {
+  while (!stopRequested && (o.count == 0 || tally.statusPackets < o.count)) {
     if (o.seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
     std::uint32_t from = 0;
     std::uint16_t fromPort = 0;
-    const long n = socket.receive(buffer, sizeof buffer, 100, &from, &fromPort);
-    if (n < 0) {
+    const ReceiveResult read = socket.receive(buffer, sizeof buffer, 100, &from, &fromPort);
+    if (read.failed()) {
       std::fprintf(stderr, "z540k-tool status: receiving failed\n");
       return false;
     }
-    if (n == 0) continue;
-    const auto size = static_cast<std::size_t>(n);
-    if (!decodeStatus(buffer, size, decoded)) {
+    if (!read.datagram()) continue;
+    const std::size_t size = read.length;
+    // An empty datagram is counted like any other; one too long for the
+    // buffer is never decoded from the part of it stored.
+    if (!read.fits(sizeof buffer) || !decodeStatus(buffer, size, decoded)) {
       ++tally.others;
       continue;
     }
-    ++tally.received;
+    ++tally.statusPackets;
     if (decoded.isShort) ++tally.shortLayout;
     if (o.saving && !tally.saved) {
       std::string error;
@@ -206,7 +209,7 @@ bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFil
       }
       tally.saved = true;
     }
-    printStatusPacket(o, buffer, tally.received, from, fromPort, decoded);
+    printStatusPacket(o, buffer, tally.statusPackets, from, fromPort, decoded);
   }
   return true;
 }
@@ -214,10 +217,11 @@ bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFil
 // As listen reports them: the datagrams the kernel dropped because they
 // were not read in time. With --json stdout keeps one object per line.
 void printStatusSummary(const StatusOptions& o, const StatusTally& tally, std::uint32_t kernelDrops) {
-  char summary[200];
+  char summary[240];
   std::snprintf(summary, sizeof summary,
-                "status packets: %lld (%lld short layout), other datagrams: %lld; %u dropped by the kernel\n",
-                tally.received, tally.shortLayout, tally.others, kernelDrops);
+                "status packets: %lld (%lld short layout), other datagrams: %lld (%lld received); %u dropped by the "
+                "kernel\n",
+                tally.statusPackets, tally.shortLayout, tally.others, tally.statusPackets + tally.others, kernelDrops);
   if (o.json)
     std::fprintf(stderr, "z540k-tool status: %s", summary);
   else
