@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "LiveCapture.h"
 
@@ -22,6 +24,10 @@ namespace {
 // capture handle is looked at at least this often.
 constexpr int kPollMilliseconds = 100;
 constexpr int kSnapshotLength = 65535;
+// Each record of the file begins with seconds, microseconds, captured and
+// original length, 32 bits each; the file with its 24-byte header.
+constexpr std::uint64_t kRecordHeaderBytes = 16;
+constexpr std::uint64_t kFileHeaderBytes = sizeof(pcap_file_header);
 
 // Link types of kernel network interfaces (ARPHRD_*). Ethernet cards, Wi-Fi
 // in managed mode, bridges, bonds, VLANs, veth and tap devices all report
@@ -150,23 +156,45 @@ void CaptureRecorder::fail(const std::string& reason) {
   if (error_.empty()) error_ = reason;
 }
 
+// The file's bytes are followed record by record, so that a write that
+// fails part way (a full disk) never leaves half a record at the end: the
+// file is cut back to the last record the system took whole.
 struct CaptureRecorder::DumpTarget {
-  pcap_dumper_t* dumper;
-  std::uint64_t pending;  // handed to the dump file, not yet flushed
-  int writeError;         // errno of the first failed write, 0 while fine
+  pcap_dumper_t* dumper = nullptr;
+  int writeError = 0;  // errno of the first failed write, 0 while fine
+  // The end of what was handed to the dump file, and of what is known to be
+  // in the file (the last flush that succeeded); 0 until the header is.
+  std::uint64_t handedEnd = kFileHeaderBytes;
+  std::uint64_t wholeEnd = 0;
+  // Where each record handed over since that flush ends.
+  std::vector<std::uint64_t> pendingEnds;
+  // The bytes the system had taken when the first write failed.
+  std::uint64_t takenWhenFailed = 0;
 };
 
 namespace {
 
 using DumpTarget = CaptureRecorder::DumpTarget;
 
+// The first failed write, and how far the file got: the stream writes in
+// order at the file's offset, so the offset is what the system took.
+void noteWriteError(DumpTarget& target, int error) {
+  if (target.writeError) return;
+  target.writeError = error ? error : EIO;
+  const off_t offset = ::lseek(fileno(pcap_dump_file(target.dumper)), 0, SEEK_CUR);
+  target.takenWhenFailed = offset < 0 ? target.wholeEnd : static_cast<std::uint64_t>(offset);
+}
+
 // pcap_dump() reports nothing: a failed write shows only in the file's error
-// state, checked after each packet while errno still tells why.
+// state, checked after each packet while errno still tells why. Nothing more
+// is written after it.
 void dumpPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto* target = reinterpret_cast<DumpTarget*>(user);
+  if (target->writeError) return;
   pcap_dump(reinterpret_cast<u_char*>(target->dumper), header, bytes);
-  ++target->pending;
-  if (!target->writeError && std::ferror(pcap_dump_file(target->dumper))) target->writeError = errno ? errno : EIO;
+  target->handedEnd += kRecordHeaderBytes + header->caplen;
+  target->pendingEnds.push_back(target->handedEnd);
+  if (std::ferror(pcap_dump_file(target->dumper))) noteWriteError(*target, errno);
 }
 
 // Hands what the dump file buffers to the operating system. 0, or the errno
@@ -176,8 +204,28 @@ int flushDump(DumpTarget& target) {
   const bool flushed = pcap_dump_flush(target.dumper) == 0;
   const int error = errno;
   if (flushed && !target.writeError && !std::ferror(pcap_dump_file(target.dumper))) return 0;
-  if (!target.writeError) target.writeError = error ? error : EIO;
+  noteWriteError(target, error);
   return target.writeError;
+}
+
+// After a failed write: cuts the file `fd` back to the end of the last record
+// the system took whole (to nothing when not even the header was), so that it
+// reads as a whole capture. Returns the records kept of those pending.
+std::uint64_t keepWholeRecords(int fd, const DumpTarget& target) {
+  std::uint64_t end = target.wholeEnd;
+  std::uint64_t kept = 0;
+  for (const std::uint64_t recordEnd : target.pendingEnds) {
+    if (recordEnd > target.takenWhenFailed) break;
+    end = recordEnd;
+    ++kept;
+  }
+  struct stat file {};
+  // A device or a pipe keeps what it took.
+  if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && static_cast<std::uint64_t>(file.st_size) > end &&
+      ::ftruncate(fd, static_cast<off_t>(end)) != 0) {
+    // The cut record stays; the failed write is reported already.
+  }
+  return kept;
 }
 
 // The reason a capture could not be opened, by the step that failed.
@@ -210,7 +258,7 @@ void CaptureRecorder::run(Settings settings) {
   std::string openError;
   LiveCaptureStep failed = LiveCaptureStep::Create;
   LiveCaptureHandle handle = openLiveCapture(open, openError, failed);
-  DumpTarget target{nullptr, 0, 0};
+  DumpTarget target;
   if (!handle) {
     fail(openFailure(failed, settings, openError));
   } else if (!(target.dumper = pcap_dump_open(handle.get(), settings.dumpPath.c_str()))) {
@@ -222,8 +270,14 @@ void CaptureRecorder::run(Settings settings) {
     recordUntilStopped(handle.get(), target, settings.dumpPath);
   }
   if (target.dumper) {
-    flushRecording(target, settings.dumpPath);
+    // After a failed write the file is cut back once the stream is closed:
+    // closing may still write what the stream held.
+    const int fd = flushRecording(target, settings.dumpPath) ? -1 : ::dup(fileno(pcap_dump_file(target.dumper)));
     pcap_dump_close(target.dumper);
+    if (fd >= 0) {
+      packets_ += keepWholeRecords(fd, target);
+      ::close(fd);
+    }
   }
   handle.reset();
   running_ = false;
@@ -234,8 +288,9 @@ bool CaptureRecorder::flushRecording(DumpTarget& target, const std::string& path
     fail("cannot write " + path + ": " + std::strerror(error));
     return false;
   }
-  packets_ += target.pending;
-  target.pending = 0;
+  packets_ += target.pendingEnds.size();
+  target.pendingEnds.clear();
+  target.wholeEnd = target.handedEnd;
   return true;
 }
 

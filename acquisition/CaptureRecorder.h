@@ -76,7 +76,8 @@ class CaptureRecorder {
   bool isCapturing() const { return capturing_; }
   // Why the recording could not start or ended early (adapter, filter, a
   // dump file that cannot be written, e.g. a full disk); empty when fine.
-  // A recording that cannot write its file ends at once.
+  // A recording that cannot write its file ends at once, the file cut back
+  // to the last record written whole (never half a record at its end).
   std::string error() const;
   // Counters of the current (or last) recording, kept up to date while it
   // runs (at least every 100 ms) and final once the thread has ended:

@@ -26,7 +26,8 @@ bool CsvExportSession::add(const LidarDataSingleLine& record) {
   if (!file_) return false;
   ++frames_;
   file_->writeFrame(record, CsvFrameKind::Arriving);
-  return frames_ >= wanted_;
+  // A file that cannot be written ends the export at once: finish() says why.
+  return frames_ >= wanted_ || file_->failed();
 }
 
 bool CsvExportSession::finish(std::string& error) {

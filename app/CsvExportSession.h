@@ -36,7 +36,8 @@ class CsvExportSession {
   bool begin(std::unique_ptr<FrameFile> file, const std::string& path, std::string& error);
   bool active() const { return file_ != nullptr; }
   // One arriving revolution into the file: true when it completes the
-  // export (the window then finishes it).
+  // export, or when the file could not be written (the window then finishes
+  // it, and finish() gives the reason).
   bool add(const LidarDataSingleLine& record);
   // Ends the export, keeping the frames written: false with a reason.
   bool finish(std::string& error);

@@ -3,11 +3,9 @@
 // reported, never passed over.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -16,6 +14,7 @@
 
 #include "CaptureFile.h"
 #include "CaptureRecorder.h"
+#include "FullDiskTestSupport.h"
 #include "LoopbackTestSupport.h"
 #include "ProcessTestSupport.h"
 #include "ScanPacketStream.h"
@@ -298,7 +297,9 @@ TEST_F(CaptureRecorderTest, FailuresAreReported) {
 
 // A full disk is an error, never a recording that seems fine: at once (not
 // even the file header fits), or when the disk fills up while recording,
-// which ends the recording with the packets written so far counted.
+// which ends the recording with the packets written so far counted and the
+// file cut back to the last whole record: it reads back whole, here and in
+// capinfos where installed.
 TEST_F(CaptureRecorderTest, AFullDiskEndsTheRecordingWithTheReason) {
   CaptureRecorder recorder;
   ASSERT_TRUE(recorder.start({"/dev/full", "udp", "lo"}));
@@ -307,33 +308,41 @@ TEST_F(CaptureRecorderTest, AFullDiskEndsTheRecordingWithTheReason) {
   if (recorder.error().rfind("cannot capture", 0) == 0) GTEST_SKIP() << recorder.error();
   EXPECT_EQ(recorder.error(), std::string("cannot write /dev/full: ") + std::strerror(ENOSPC));
 
-  // A disk that fills up after a few packets: a file size limit on this
-  // process, with the signal it raises ignored, so that writes fail instead.
+  // A disk that fills up after a few packets, in the middle of a record.
   const HeldUdpPort port;
-  rlimit original{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
-  rlimit small = original;
-  small.rlim_cur = 8192;
-  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  // Nothing is asserted (nothing printed) while the limit holds.
-  const bool capturing = startCapturing(recorder, {path_, "udp port " + std::to_string(port), "lo"});
-  sim::ScanPacketStream stream(sim::ScanPattern{});
-  LoopbackSender sender;
+  constexpr std::uint64_t kLimit = 8192;
+  bool capturing = false, ended = false;
   int sent = 0;
-  while (capturing && sent < 50 && sender.send(port, stream.next())) ++sent;
-  const bool ended = waitFor([&] { return !recorder.isRunning(); });
-  ::setrlimit(RLIMIT_FSIZE, &original);
-  std::signal(SIGXFSZ, previousHandler);
+  {
+    const FileSizeLimit limit(kLimit);
+    ASSERT_TRUE(limit.active());
+    capturing = startCapturing(recorder, {path_, "udp port " + std::to_string(port), "lo"});
+    sim::ScanPacketStream stream(sim::ScanPattern{});
+    LoopbackSender sender;
+    while (capturing && sent < 50 && sender.send(port, stream.next())) ++sent;
+    ended = waitFor([&] { return !recorder.isRunning(); });
+  }
   ASSERT_TRUE(capturing) << recorder.error();
   ASSERT_EQ(sent, 50);
   ASSERT_TRUE(ended) << "the recording went on after the disk was full";
   EXPECT_EQ(recorder.error(), "cannot write " + path_ + ": " + std::strerror(EFBIG));
-  EXPECT_LT(recorder.packetsWritten(), 50u);
+  // Every record that fitted whole is kept (24 bytes of file header, 16 of
+  // record header and 1248 of Ethernet frame a packet), and nothing more.
+  const std::uint64_t whole = (kLimit - 24) / (16 + 1248);
+  EXPECT_EQ(recorder.packetsWritten(), whole);
+  EXPECT_EQ(readFile(path_).size(), 24 + whole * (16 + 1248));
   CaptureReader reader;
   ASSERT_TRUE(reader.open(path_)) << reader.error();
   CapturedDatagram d;
   std::uint64_t n = 0;
   while (reader.next(d)) ++n;
-  EXPECT_GE(n, recorder.packetsWritten());  // every packet counted is in the file
+  EXPECT_EQ(n, whole);
+  EXPECT_EQ(reader.damage(), "");
+  if (::access("/usr/bin/capinfos", X_OK) == 0) {
+    Process capinfos({"/usr/bin/capinfos", "-c", path_});
+    EXPECT_EQ(capinfos.wait(), 0) << capinfos.err();
+    EXPECT_EQ(capinfos.err(), "");
+    EXPECT_NE(capinfos.out().find("Number of packets:   " + std::to_string(whole)), std::string::npos)
+        << capinfos.out();
+  }
 }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <numeric>
 #include <regex>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "CaptureFile.h"
 #include "CloudFrameFile.h"
 #include "DataPacketDecoder.h"
+#include "FullDiskTestSupport.h"
 #include "LoopbackTestSupport.h"
 #include "ProcessTestSupport.h"
 #include "UdpSocket.h"
@@ -248,14 +250,17 @@ TEST(CloudExportTest, RefusalsNeverLoseAFile) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{merged, "--merge", "--binary"}, std::vector<std::string>{fresh, "--format", "ply"},
         std::vector<std::string>{fresh, "--ascii"}}) {
-    std::vector<std::string> all = {"/bin/sh",  "-c",           "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"",
-                                    kTool,      "export-cloud", capture.path,
-                                    "--layout", "1.7"};
+    std::vector<std::string> all = {kTool, "export-cloud", capture.path, "--layout", "1.7"};
     all.insert(all.end(), args.begin(), args.end());
-    Process run(all);
-    EXPECT_EQ(run.wait(), 1) << run.err();
-    EXPECT_NE(run.err().find("failed"), std::string::npos) << run.err();
-    EXPECT_EQ(run.out(), "");
+    std::unique_ptr<Process> run;
+    {
+      const FileSizeLimit limit(64 << 10);
+      ASSERT_TRUE(limit.active());
+      run = std::make_unique<Process>(all);
+    }
+    EXPECT_EQ(run->wait(), 1) << run->err();
+    EXPECT_NE(run->err().find("failed"), std::string::npos) << run->err();
+    EXPECT_EQ(run->out(), "");
   }
   EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
   EXPECT_EQ(readFile(merged), "an earlier export\n");
@@ -288,6 +293,88 @@ TEST(CloudExportTest, RefusalsNeverLoseAFile) {
   std::remove((folder + "/mine.txt").c_str());
   ::rmdir(folder.c_str());
   std::remove(merged.c_str());
+}
+
+namespace {
+
+// An export's file that counts the frames handed to it after it failed.
+template <typename File>
+class WatchedFile : public File {
+ public:
+  using File::File;
+  void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind) override {
+    ++handed;
+    if (this->failed()) ++handedAfterFailure;
+    File::writeFrame(record, kind);
+  }
+  long long handed = 0, handedAfterFailure = 0;
+};
+
+}  // namespace
+
+// A disk that fills up (a 64 KB file size limit) ends export-csv's and
+// export-cloud's reading at the first failed write: of the capture's 300
+// frames none is handed to the file after it, only those on their way before
+// (the CSV writer's few batches of some 9 frames), and the message names the
+// file and the system's reason; the target stays as it was, nothing beside it.
+TEST(CloudExportTest, AFullDiskEndsTheExportAtOnce) {
+  const Capture capture({"--quiet", "--seconds", "30", "--layout", "1.7"});
+  char folder[] = "/tmp/z540k-full-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string csvPath = std::string(folder) + "/export.csv", cloudPath = std::string(folder) + "/frames";
+  std::ofstream(csvPath) << "an earlier export\n";
+  cli::DecodeSettings settings;
+  settings.layout = settings.csv.layout = Layout::Protocol17;
+  const std::atomic<bool> stop{false};
+  WatchedFile<CsvFrameFile> csv(settings.csv, 0);
+  WatchedFile<CloudFrameFile> cloud(settings.csv, 0, CloudFileOptions{CloudFormat::Pcd, CloudEncoding::Binary, false});
+  cli::CaptureExportResult csvResult, cloudResult;
+  {
+    const FileSizeLimit limit(64 << 10);
+    ASSERT_TRUE(limit.active());
+    csvResult = cli::exportCapture(capture.path, csvPath, csv, settings, stop);
+    cloudResult = cli::exportCapture(capture.path, cloudPath, cloud, settings, stop);
+  }
+  const std::string tooLarge = std::strerror(EFBIG);
+  EXPECT_EQ(csvResult.exitCode, 1);
+  EXPECT_EQ(csvResult.message, "writing " + csvPath + " failed: " + tooLarge + "; " + csvPath + " was left unchanged");
+  EXPECT_EQ(csvResult.summary, "");
+  EXPECT_EQ(csv.handedAfterFailure, 0);
+  EXPECT_LT(csv.handed, 100);
+  EXPECT_EQ(cloudResult.exitCode, 1);
+  EXPECT_EQ(cloudResult.message, "writing " + cloudPath + "/frame_000001.pcd failed: " + tooLarge + "; " + cloudPath +
+                                     " was left unchanged");
+  EXPECT_EQ(cloud.handed, 1);
+  EXPECT_EQ(readFile(csvPath), "an earlier export\n");
+  EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"export.csv"});
+  std::remove(csvPath.c_str());
+  ::rmdir(folder);
+}
+
+// On a file system that fills up (a 1 MB tmpfs of its own) the binary PCD
+// forms, the default among them, fail with the system's reason like the CSV,
+// never end the process, and leave nothing behind.
+TEST(CloudExportTest, AFullFileSystemIsAMessageNeverACrash) {
+  if (::access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "no unshare here";
+  const Capture capture({"--quiet", "--seconds", "5", "--layout", "1.7"});
+  char folder[] = "/tmp/z540k-tmpfs-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"export-cloud", "frames"},
+                                               {"export-cloud", "merged.pcd", "--merge", "--binary"},
+                                               {"export-csv", "export.csv"}}) {
+    const std::string out = std::string(folder) + "/" + args[1];
+    std::vector<std::string> command = {kTool, args[0], capture.path, out, "--layout", "1.7"};
+    command.insert(command.end(), args.begin() + 2, args.end());
+    Process run(onSmallFileSystem(folder, 1 << 20, command));
+    const int code = run.wait();
+    if (code == 77) GTEST_SKIP() << "cannot mount a file system here: " << run.err();
+    EXPECT_EQ(code, 1) << run.err();
+    EXPECT_NE(run.err().find(std::string(" failed: ") + std::strerror(ENOSPC) + "; " + out + " was left unchanged\n"),
+              std::string::npos)
+        << run.err();
+    EXPECT_EQ(run.out(), "") << "left behind";
+  }
+  ::rmdir(folder);
 }
 
 struct LossCase {

@@ -1,18 +1,22 @@
 // CSV rows of exported frames: values, rounding per export kind, the angle
-// range, byte-for-byte agreement with output-stream formatting, and a file
-// of many frames.
+// range, byte-for-byte agreement with output-stream formatting, a file of
+// many frames and one on a disk that fills up.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 #include "CsvExport.h"
 #include "CsvFrameFile.h"
+#include "FullDiskTestSupport.h"
 
 using namespace z540k;
+using namespace z540k::test;
 
 namespace {
 
@@ -38,6 +42,20 @@ std::string frame(const LidarDataSingleLine& r, CsvExportOptions o, CsvFrameKind
   std::string out;
   appendCsvFrame(out, r, id, o, kind);
   return out;
+}
+
+// A revolution of `count` measurements at random distances and intensities.
+LidarDataSingleLine randomRevolution(int count) {
+  std::mt19937_64 random(7);
+  std::uniform_int_distribution<int> raw(0, 40000), intensity(0, 255);
+  LidarDataSingleLine r;
+  for (int i = 0; i < count; ++i) {
+    r.distance.push_back(raw(random));
+    r.intensity.push_back(intensity(random));
+    r.azimuth.push_back(i * 360.0 / count);
+    r.timestamp.push_back(1000000 + 3 * i);
+  }
+  return r;
 }
 
 }  // namespace
@@ -201,15 +219,7 @@ TEST(CsvExportTest, MemoKeptOverFrames) {
 // threads turn many batches of frames into text (mixed kinds, the frame
 // limit ending it); a discarded file leaves nothing behind.
 TEST(CsvExportTest, FileOfManyFramesHoldsTheirLines) {
-  std::mt19937_64 random(7);
-  std::uniform_int_distribution<int> raw(0, 40000), intensity(0, 255);
-  LidarDataSingleLine r;
-  for (int i = 0; i < 7000; ++i) {
-    r.distance.push_back(raw(random));
-    r.intensity.push_back(intensity(random));
-    r.azimuth.push_back(i * 360.0 / 7000);
-    r.timestamp.push_back(1000000 + 3 * i);
-  }
+  const LidarDataSingleLine r = randomRevolution(7000);
   CsvExportOptions o;
   o.viewMode = ViewMode::FractionsKept;
   const std::string path = "/tmp/z540k-" + std::to_string(::getpid()) + "-frames.csv";
@@ -234,4 +244,41 @@ TEST(CsvExportTest, FileOfManyFramesHoldsTheirLines) {
   for (int id = 1; id <= 10; ++id) dropped.writeFrame(r);
   dropped.discard();
   EXPECT_FALSE(std::ifstream(path).good());
+}
+
+// A disk that fills up (a 1 MB file size limit): the file stops taking frames
+// as soon as its writing thread's write failed, having been handed only the
+// frames of the few batches on their way (some 16 frames of 2000 measurements
+// each), never the rest of the export; close() names the file and the
+// system's reason, the earlier file stays and nothing is left beside it.
+TEST(CsvExportTest, AFullDiskStopsTheFileAtOnce) {
+  char folder[] = "/tmp/z540k-full-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/export.csv";
+  std::ofstream(path) << "an earlier export\n";
+  const LidarDataSingleLine r = randomRevolution(2000);
+  CsvFrameFile file(CsvExportOptions{}, 0);
+  std::string error;
+  ASSERT_TRUE(file.open(path, error)) << error;
+  int handed = 0;
+  long long acceptedAfterFailure = 0;
+  bool closed = true;
+  {
+    const FileSizeLimit limit(1 << 20);
+    ASSERT_TRUE(limit.active());
+    for (; handed < 2000 && !file.failed(); ++handed) file.writeFrame(r);
+    const long long accepted = file.frames();
+    for (int i = 0; i < 5; ++i) file.writeFrame(r);
+    acceptedAfterFailure = file.frames() - accepted;
+    closed = file.close(error);
+  }
+  EXPECT_LT(handed, 200) << "frames handed over before the failed write was seen";
+  EXPECT_EQ(acceptedAfterFailure, 0);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(error, "writing " + path + " failed: " + std::strerror(EFBIG) + "; " + path + " was left unchanged");
+  std::ifstream in(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "an earlier export\n");
+  EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"export.csv"});
+  std::remove(path.c_str());
+  ::rmdir(folder);
 }

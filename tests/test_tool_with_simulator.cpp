@@ -8,11 +8,14 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <regex>
 #include <sstream>
 
 #include "CaptureExport.h"
 #include "CaptureFile.h"
+#include "FullDiskTestSupport.h"
 #include "LoopbackTestSupport.h"
 #include "NetworkSettingsPacket.h"
 #include "PacketEncoders.h"
@@ -137,6 +140,36 @@ TEST(ToolWithSimulatorTest, ListenWritesEveryRevolutionOfABurst) {
   ASSERT_FALSE(out.empty());
   EXPECT_NE(out.back().find("; 200 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
   EXPECT_NE(out.back().find(", 0 revolutions dropped while the output was behind"), std::string::npos) << out.back();
+}
+
+// listen --csv on a disk that fills up (a 64 KB file size limit) ends at the
+// first failed write, long before the burst's 200 revolutions are taken,
+// naming the file and the reason; the earlier file stays.
+TEST(ToolWithSimulatorTest, ListenEndsWhenItsCsvCannotBeWritten) {
+  const Ports p;
+  const std::string csv = tempPath("listen-full.csv");
+  std::ofstream(csv) << "an earlier export\n";
+  std::unique_ptr<Process> listen;
+  {
+    const FileSizeLimit limit(64 << 10);
+    ASSERT_TRUE(limit.active());
+    listen = std::make_unique<Process>(std::vector<std::string>{kTool, "listen", "--port", p.data, "--layout", "1.7",
+                                                                "--seconds", "120", "--csv", csv});
+  }
+  ASSERT_TRUE(listen->waitForUdpBind(p.dataPort)) << listen->err();
+  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rate",
+               "50000", "--count", "2001"});
+  ASSERT_EQ(sim.wait(), 0) << sim.err();
+  EXPECT_EQ(listen->wait(20000), 1) << listen->err();
+  EXPECT_EQ(listen->err(), "z540k-tool listen: writing " + csv + " failed: " + std::strerror(EFBIG) + "; " + csv +
+                               " was left unchanged\n");
+  std::smatch taken;
+  const std::string out = listen->out();
+  ASSERT_TRUE(std::regex_search(out, taken, std::regex("; (\\d+) revolutions;"))) << out;
+  EXPECT_LT(std::stoi(taken[1]), 100);
+  EXPECT_EQ(readFile(csv), "an earlier export\n");
+  EXPECT_TRUE(leftoversBeside(csv).empty());
+  std::remove(csv.c_str());
 }
 
 // listen with its stdout in a pipe that nobody reads, fed far faster than it
@@ -497,19 +530,21 @@ TEST(ToolWithSimulatorTest, ExportNeverLosesAFile) {
   }
   EXPECT_EQ(readFile(capture), bytes);
 
-  // Writes fail past a small file size limit (the signal it raises ignored,
-  // as a full disk fails them).
+  // A disk that fills up: the message names the file and the system's
+  // reason.
   const std::string kept = "an earlier export\n";
   std::ofstream(csv) << kept;
   for (const std::string& out : {csv, fresh}) {
-    Process run({"/bin/sh", "-c", "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"", kTool, "export-csv", capture,
-                 out, "--layout", "1.7"});
-    const int code = run.wait();
-    if (code == 126 || code == 127) GTEST_SKIP() << "cannot limit the file size: " << run.err();
-    EXPECT_EQ(code, 1) << run.err();
-    EXPECT_EQ(lines(run.err()).size(), 1u) << run.err();
-    EXPECT_NE(run.err().find("failed"), std::string::npos) << run.err();
-    EXPECT_EQ(run.out().find("wrote"), std::string::npos) << run.out();
+    std::unique_ptr<Process> run;
+    {
+      const FileSizeLimit limit(64 << 10);
+      ASSERT_TRUE(limit.active());
+      run = std::make_unique<Process>(std::vector<std::string>{kTool, "export-csv", capture, out, "--layout", "1.7"});
+    }
+    EXPECT_EQ(run->wait(), 1) << run->err();
+    EXPECT_EQ(run->err(), "z540k-tool export-csv: writing " + out + " failed: " + std::strerror(EFBIG) + "; " + out +
+                              " was left unchanged\n");
+    EXPECT_EQ(run->out(), "");
     EXPECT_TRUE(leftoversBeside(out).empty());
   }
   EXPECT_EQ(readFile(csv), kept);

@@ -9,11 +9,14 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "CsvExport.h"
 #include "FileDialogs.h"
+#include "FullDiskTestSupport.h"
 #include "LiveDataReceiver.h"
 #include "LoopbackTestSupport.h"
 #include "MessageRecorder.h"
@@ -261,6 +264,44 @@ class WindowExportAndPickingTest : public QObject {
     w->CalculateCoordinates(knownFrame(2));
     QVERIFY(!w->csvExport().active());
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
+  }
+
+  // A disk that fills up (a 1 MB file size limit) during an export of 1000
+  // arriving frames: the export ends with the first frame after the failed
+  // write (only the writer's few batches of some 9 frames were on their way),
+  // its message names the file and the system's reason, the earlier file
+  // stays and nothing is left beside it; no revolution is dropped any more.
+  void aFullDiskEndsTheExportAtOnce() {
+    MessageRecorder messages;
+    SavePath file;
+    std::ofstream(file.path.toStdString()) << "an earlier export\n";
+    LiveWindow w;
+    w.exportWith("1000", "0", "360");
+    QVERIFY(w->csvExport().active());
+    LidarDataSingleLine frame;
+    for (int i = 0; i < 3600; ++i) {
+      frame.azimuth.push_back(i / 10.0);
+      frame.distance.push_back(2000 + i);
+      frame.intensity.push_back(i % 256);
+      frame.timestamp.push_back(1000 + i);
+    }
+    int handed = 0;
+    {
+      const FileSizeLimit limit(1 << 20);
+      QVERIFY(limit.active());
+      for (; handed < 1000 && w->csvExport().active(); ++handed) w->CalculateCoordinates(frame);
+    }
+    QVERIFY(!w->csvExport().active());
+    QVERIFY2(handed < 100, QByteArray::number(handed));
+    QCOMPARE(messages.messages.size(), std::size_t(1));
+    QVERIFY(messages.last().kind == MessageKind::Critical);
+    QCOMPARE(messages.last().title, QString("error"));
+    QCOMPARE(messages.last().text, "The file could not be written: writing " + file.path +
+                                       " failed: " + QString::fromLocal8Bit(std::strerror(EFBIG)) + "; " + file.path +
+                                       " was left unchanged");
+    QCOMPARE(readAll(file.path.toStdString()), std::string("an earlier export\n"));
+    QCOMPARE(folderEntries(file.dir.path().toStdString()), std::vector<std::string>{"export.csv"});
+    QVERIFY(w->liveReceiver().maxRecordsInFlight.load() > 0);
   }
 
   // Picking four points of the ring marks their box; with the picture

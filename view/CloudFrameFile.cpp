@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
+#include <ostream>
 
 namespace z540k {
 
@@ -124,6 +126,90 @@ bool wholeOnDisk(const std::string& path, const char* headerEnd, bool text, std:
   std::fclose(f);
   if (!inData || !readAll) return false;
   return text ? lines == points && last == '\n' : bytes == points * kPointStep;
+}
+
+// A file written through write(), each one checked. PCL's own binary PCD
+// writers map the file instead, and a full disk then ends the process
+// (SIGBUS) rather than failing a write; their bytes come through this.
+class CheckedFileOutput final : public std::streambuf {
+ public:
+  explicit CheckedFileOutput(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  // Writes what is buffered: 0, or the errno of the first write that failed.
+  int finish() {
+    drain();
+    return error_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* text, std::streamsize size) override {
+    if (size <= epptr() - pptr()) {
+      std::memcpy(pptr(), text, static_cast<std::size_t>(size));
+      pbump(static_cast<int>(size));
+      return size;
+    }
+    return drain() && writeAll(text, static_cast<std::size_t>(size)) ? size : 0;
+  }
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  bool drain() {
+    const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return size == 0 ? error_ == 0 : writeAll(buffer_.data(), size);
+  }
+  bool writeAll(const char* text, std::size_t size) {
+    while (error_ == 0 && size > 0) {
+      const ssize_t n = ::write(fd_, text, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) error_ = n < 0 ? errno : EIO;
+      if (n > 0) {
+        text += n;
+        size -= static_cast<std::size_t>(n);
+      }
+    }
+    return error_ == 0;
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::array<char, 1 << 16> buffer_;
+};
+
+// A binary or binary compressed PCD file, as PCL's writers make it (their
+// header, the points as they are or compressed by PCL), written through
+// checked writes. 0, or -1 with errno set when the system gave a reason.
+int writeBinaryPcd(const std::string& path, const pcl::PCLPointCloud2& cloud, bool compressed) {
+  const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
+  const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  CheckedFileOutput file(fd);
+  std::ostream out(&file);
+  pcl::PCDWriter writer;
+  int result = 0;
+  if (compressed) {
+    result = writer.writeBinaryCompressed(out, cloud, origin, orientation);
+  } else {
+    const std::string header = writer.generateHeaderBinary(cloud, origin, orientation) + "DATA binary\n";
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(cloud.data.data()), static_cast<std::streamsize>(cloud.data.size()));
+  }
+  int error = file.finish();
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  if (result != 0) errno = 0;  // PCL's own refusal (a cloud too large for the format)
+  return result == 0 ? 0 : -1;
 }
 
 }  // namespace
@@ -244,9 +330,9 @@ void CloudFrameFile::fail(std::string reason) {
 }
 
 void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind) {
-  if (!open_ || complete()) return;
+  // After a failure the export is over: close() says why.
+  if (!open_ || complete() || failed_) return;
   ++frames_;
-  if (failed_) return;
   Points& points = *cloudData_;
   const std::size_t most = record.pairedSize() * kPointStep;
   if (points.frame.size() < most) points.frame.resize(most);
@@ -310,18 +396,9 @@ bool CloudFrameFile::writeCloud(const std::string& path, const std::string& name
   try {
     QuietPcl quiet;
     if (cloud_.format == CloudFormat::Pcd) {
-      pcl::PCDWriter writer;
-      switch (cloud_.encoding) {
-        case CloudEncoding::Binary:
-          result = writer.writeBinary(path, cloud, origin, orientation);
-          break;
-        case CloudEncoding::Ascii:
-          result = writer.writeASCII(path, cloud, origin, orientation, kAsciiPrecision);
-          break;
-        case CloudEncoding::BinaryCompressed:
-          result = writer.writeBinaryCompressed(path, cloud, origin, orientation);
-          break;
-      }
+      result = cloud_.encoding == CloudEncoding::Ascii
+                   ? pcl::PCDWriter().writeASCII(path, cloud, origin, orientation, kAsciiPrecision)
+                   : writeBinaryPcd(path, cloud, cloud_.encoding == CloudEncoding::BinaryCompressed);
     } else {
       // No camera element: plain vertices for every reader.
       pcl::PLYWriter writer;

@@ -1,6 +1,8 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
-// written through PCL's own PCD and PLY writers.
+// written through PCL's own PCD and PLY writers (binary PCD: PCL's header
+// and compression, the bytes written and checked here, as PCL's mapped
+// writes turn a full disk into a crash).
 //
 // Every point has the fields
 //   x y z       float32, centimetres, as the CSV's Points_X/Y/Z
@@ -58,6 +60,9 @@ class CloudFrameFile : public FrameFile {
   void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving) override;
   bool close(std::string& error) override;
   void discard() override;
+  // A frame file that could not be written, or a merged cloud over its
+  // memory limit.
+  bool failed() const override { return failed_; }
   std::uint64_t rows() const override { return points_; }
   std::string rowsText() const override;
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -148,6 +149,8 @@ class TextBuffer final : public CsvLineSink {
 // decodes. A temporary file has its writeback started as it grows
 // (sync_file_range), so the sync in finish() waits little past the last
 // write. Where no thread can be had, the caller's thread does all of it.
+// The first failed write ends the work: the batches still waiting are
+// dropped unformatted and the caller sees failed() at its next frame.
 class CsvFrameFile::Writer {
  public:
   Writer(int fd, bool startWriteback, const CsvExportOptions& options)
@@ -185,6 +188,7 @@ class CsvFrameFile::Writer {
 
   // The lines of the frames added, once finish() returned.
   std::uint64_t lines() const { return lines_; }
+  bool failed() const { return failed_.load(std::memory_order_acquire); }
 
   // Writes the rest, syncs the file when `sync` and closes it: 0, or the
   // errno of the first step that failed.
@@ -250,6 +254,10 @@ class CsvFrameFile::Writer {
   // waiting for one while all are in use.
   void submit() {
     if (current_->count == 0) return;
+    if (failed()) {
+      reset(*current_);  // the file is abandoned: nothing more goes to it
+      return;
+    }
     current_->sequence = submitted_++;
     if (!startThreads()) {
       if (!callerMemo_) callerMemo_ = std::make_unique<CsvRowMemo>();
@@ -299,8 +307,10 @@ class CsvFrameFile::Writer {
       if (todo_.empty()) return;
       std::unique_ptr<Batch> b = std::move(todo_.front());
       todo_.pop_front();
+      // After a failed write (or when dropping) the batch is only recycled.
+      const bool wanted = error_ == 0 && !dropping_;
       lock.unlock();
-      const std::uint64_t lines = format(*b, memo);
+      const std::uint64_t lines = wanted ? format(*b, memo) : 0;
       lock.lock();
       lines_ += lines;
       // The texts go out in the order of their batches.
@@ -319,7 +329,9 @@ class CsvFrameFile::Writer {
   }
 
   void record(int error) {
-    if (error != 0 && error_ == 0) error_ = error;
+    if (error == 0 || error_ != 0) return;
+    error_ = error;
+    failed_.store(true, std::memory_order_release);
   }
 
   // A batch's text, in its turn: written at once when large enough,
@@ -364,6 +376,7 @@ class CsvFrameFile::Writer {
   std::uint64_t lines_ = 0;
   std::uint64_t writebackStarted_ = 0;
   int error_ = 0;
+  std::atomic<bool> failed_{false};  // error_ set, for the caller between frames
   // The caller's.
   std::unique_ptr<Batch> current_;
   std::uint64_t submitted_ = 0;
@@ -394,7 +407,7 @@ bool CsvFrameFile::open(const std::string& path, std::string& error) {
 }
 
 void CsvFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind) {
-  if (!writer_ || complete()) return;
+  if (!writer_ || complete() || writer_->failed()) return;
   ++frames_;
   writer_->add(record, kind, static_cast<int>(frames_));
 }
@@ -412,6 +425,8 @@ bool CsvFrameFile::close(std::string& error) {
   }
   return target_.commit(error);
 }
+
+bool CsvFrameFile::failed() const { return writer_ && writer_->failed(); }
 
 void CsvFrameFile::discard() {
   writer_.reset();

@@ -40,6 +40,10 @@ class FrameFile {
   virtual bool close(std::string& error) = 0;
   // Drops what was written: the target stays as it was.
   virtual void discard() = 0;
+  // True once a write failed (a full disk, a file size limit): the file
+  // takes no more frames, and close() says why and leaves the target as it
+  // was. The caller stops feeding it then.
+  virtual bool failed() const = 0;
   // The measurements written (CSV lines, points), complete once closed...
   virtual std::uint64_t rows() const = 0;
   // ...as a summary says it ("1200 lines", "1200 points in 3 files").
@@ -85,7 +89,7 @@ class FileBeside {
 
 // The frames are turned into text and written by threads of the file's own
 // while the caller goes on (see Writer in the .cpp), in writes of 1 MiB or
-// more.
+// more. After a failed write nothing more is taken or formatted.
 class CsvFrameFile : public FrameFile {
  public:
   CsvFrameFile(CsvExportOptions options, long long maxFrames);
@@ -101,6 +105,9 @@ class CsvFrameFile : public FrameFile {
   // unchanged and the temporary file removed.
   bool close(std::string& error) override;
   void discard() override;
+  // Seen by the caller's thread as soon as the writing thread's write
+  // failed.
+  bool failed() const override;
 
   std::uint64_t rows() const override { return lines_; }
   std::string rowsText() const override { return std::to_string(lines_) + " lines"; }

@@ -29,7 +29,9 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
 
   std::uint64_t dataPackets = 0, compactPackets = 0, datagrams = 0;
   CapturedDatagram d;
-  while (!out.complete() && !stop && reader.next(d)) {
+  // A file that cannot be written (a full disk) ends the reading at once;
+  // close() below gives the reason.
+  while (!out.complete() && !out.failed() && !stop && reader.next(d)) {
     ++datagrams;
     if (decoder.decodeDataPacket(d.payload, d.size))
       ++dataPackets;

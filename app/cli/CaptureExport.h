@@ -31,8 +31,9 @@ struct CaptureExportHooks {
 // and writes each completed revolution to `out`, opened on `outPath` (its
 // frame limit ends the reading). Damage, or the capture changing on disk
 // while it is read, keeps the frames before it (exit code 1; with no frame
-// the target is left as it was); `stop` set ends the export leaving the
-// target as it was. The summary gives the packets lost on the wire: the gaps
+// the target is left as it was); `stop` set, or a write that failed (a
+// full disk), ends the export at once leaving the target as it was. The
+// summary gives the packets lost on the wire: the gaps
 // in the sensor's azimuths (DataPacketDecoder::lostPackets).
 CaptureExportResult exportCapture(const std::string& capturePath, const std::string& outPath, FrameFile& out,
                                   const DecodeSettings& settings, const std::atomic<bool>& stop,

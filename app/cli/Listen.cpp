@@ -216,7 +216,9 @@ unsigned long long receiveRevolutions(QCoreApplication& app, GetlidarData_1& rec
     output.add(revolutionLine(revolutions, record, lostBeforeRevolution));
     lostBeforeRevolution = 0;
     if (csv) csv->writeFrame(record);
-    if (enough()) app.quit();
+    // A CSV file that cannot be written ends the run at once; its close()
+    // says why.
+    if (enough() || (csv && csv->failed())) app.quit();
   });
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, &app, [&] {
