@@ -23,6 +23,7 @@
 #include "InFlightLimit.h"
 #include "LidarRecords.h"
 #include "ReceiverThread.h"
+#include "RecordMetaTypes.h"
 #include "StatusHandOver.h"
 
 class GetlidarData_1 : public z540k::ReceiverThread {

@@ -16,6 +16,7 @@
 
 #include "LidarRecords.h"
 #include "ReceiverThread.h"
+#include "RecordMetaTypes.h"
 #include "StatusHandOver.h"
 
 class GetSet : public z540k::ReceiverThread {

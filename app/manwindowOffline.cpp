@@ -21,6 +21,7 @@
 #include "LiveDataReceiver.h"
 #include "MessageBoxes.h"
 #include "PointCloudView.h"
+#include "RecordMetaTypes.h"
 #include "ResourceImage.h"
 #include "RevolutionIndex.h"
 #include "manwindow.h"
@@ -166,8 +167,7 @@ manwindow::CaptureLoad::Result manwindow::CaptureLoad::read(const std::string& p
         const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
         if (tenth != shown) {
           shown = tenth;
-          QMetaObject::invokeMethod(
-              bar, [bar, tenth] { bar->setValue(tenth); }, Qt::QueuedConnection);
+          queueCall(bar, [bar, tenth] { bar->setValue(tenth); });
         }
         return !cancel.load();
       });

@@ -194,8 +194,7 @@ ACWPSettingWidget::CaptureJob::Run ACWPSettingWidget::CaptureJob::capture(const 
     if (waited - reported >= kProgressStepMs) {
       reported = waited;
       const int value = static_cast<int>(std::min<qint64>(waited, last));
-      QMetaObject::invokeMethod(
-          bar, [bar, value] { bar->setValue(value); }, Qt::QueuedConnection);
+      queueCall(bar, [bar, value] { bar->setValue(value); });
     }
     return !cancel.load();
   };

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "LidarRecords.h"
+#include "RecordMetaTypes.h"
 
 namespace Ui {
 class ACWPSettingWidget;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "LidarRecords.h"
+#include "RecordMetaTypes.h"
 #include "NetworkSettingsPacket.h"
 
 namespace z540k {

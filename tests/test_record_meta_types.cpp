@@ -5,7 +5,10 @@
 #include <QThread>
 #include <QtTest>
 
+#include "CapturePlayer.h"
+#include "LiveDataReceiver.h"
 #include "RecordMetaTypes.h"
+#include "StatusReceiver.h"
 
 // Emits records from whatever thread it is moved to.
 class RecordSender : public QObject {
@@ -64,6 +67,23 @@ class RecordMetaTypeTest : public QObject {
     // Registering twice is harmless.
     registerRecordMetaTypes();
     QCOMPARE(QMetaType::type("LidarDataSingleLine"), record);
+  }
+
+  // The workers' signals carry only types whose queued copies are safe to
+  // hand across threads: a signal with a new type fails here until the type
+  // gets its queued copy.
+  void workerSignalsCarryCoveredTypes() {
+    for (const QMetaObject* worker :
+         {&GetlidarData_1::staticMetaObject, &GetSet::staticMetaObject, &ReadLiveOffData::staticMetaObject}) {
+      for (int i = worker->methodOffset(); i < worker->methodCount(); ++i) {
+        const QMetaMethod signal = worker->method(i);
+        if (signal.methodType() != QMetaMethod::Signal) continue;
+        for (int p = 0; p < signal.parameterCount(); ++p)
+          QVERIFY2(queuesSafely(signal.parameterType(p)),
+                   qPrintable(QString("%1::%2").arg(worker->className(), signal.methodSignature())));
+      }
+    }
+    QVERIFY(!queuesSafely(qMetaTypeId<QList<int>>()));
   }
 
   // A record emitted in a worker thread reaches a GUI-thread slot through a
