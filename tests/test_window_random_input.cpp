@@ -7,10 +7,10 @@
 //
 //   window_random_input_tests [--seed N] [--seconds S] [--actions N]
 //
-// Z540K_RANDOM_INPUT_SEED and Z540K_RANDOM_INPUT_SECONDS win over the
-// arguments, so a run under ctest can be replayed or lengthened. The seed
-// fixes what is done and when in the sequence; how the window answers still
-// depends on the frames that arrive meanwhile.
+// The environment variable Z540K_RANDOM_INPUT_SEED wins over --seed, so a
+// run under ctest can be replayed. The seed fixes what is done and when in
+// the sequence; how the window answers still depends on the frames that
+// arrive meanwhile.
 //
 // What is checked: no crash (the sanitizers check the rest), the status
 // line's counts after every action (never going back, never ahead of what
@@ -283,12 +283,22 @@ std::vector<Action> actionTable() {
        }},
       {"pick area", 6,
        [](Run& r) {
-         const QPoint from = r.inScreen(), to = r.inScreen();
+         // A rectangle around one of the points drawn (the room's walls;
+         // the middle of the view when none is drawn), in selection mode.
+         const std::uint32_t which = r.below(1000);
+         const QPoint half(3 + r.below(100), 3 + r.below(100));
+         const bool fromTopLeft = r.below(2);
+         const std::vector<ColouredPoint> drawn = r.w.cloudView().displayedPoints();
+         double x = r.screen->width() / 2.0, y = r.screen->height() / 2.0;
+         if (!drawn.empty()) {
+           const ScenePoint& p = drawn[which * drawn.size() / 1000].p;
+           r.w.cloudView().sceneToWidget(p.x, p.y, p.z, x, y);
+         }
+         const QPoint centre = QPointF(x, y).toPoint(), from = fromTopLeft ? centre - half : centre + half;
          QWidget* select = onItsTab(r.w, "toolButton_selectCloud");
-         if (!reach(r, select, "click toolButton_selectCloud, drag " + xy(from) + "-" + xy(to) + " in the view"))
-           return;
-         QTest::mouseClick(select, Qt::LeftButton);
-         dragInView(r, from, to, Qt::LeftButton, Qt::NoModifier);
+         if (!reach(r, select, "area pick " + xy(from) + "-" + xy(2 * centre - from) + " in the view")) return;
+         if (!r.w.regionPicking().selecting()) QTest::mouseClick(select, Qt::LeftButton);
+         dragInView(r, from, 2 * centre - from, Qt::LeftButton, Qt::NoModifier);
        }},
       {"drag", 3,
        [](Run& r) {
@@ -483,7 +493,7 @@ int main(int argc, char** argv) {
                                    {"--actions", "N", "stop after N actions (default: no limit)"}});
     options.refusePositional();
     seed = static_cast<unsigned>(envOr("Z540K_RANDOM_INPUT_SEED", options.integer("--seed", 1, 0, 0xffffffffLL)));
-    seconds = static_cast<int>(envOr("Z540K_RANDOM_INPUT_SECONDS", options.integer("--seconds", 20, 1, 86400)));
+    seconds = static_cast<int>(options.integer("--seconds", 20, 1, 86400));
     maxActions = static_cast<int>(options.integer("--actions", 0, 0, 100000000));
   } catch (const OptionError& e) {
     std::fprintf(stderr, "%s\n", e.what());
