@@ -50,6 +50,7 @@ class StatusHandOver {
   InFlightLimit places_;
   std::mutex mutex_;
   std::vector<Block*> free_;
+  std::vector<Block*> made_;  // every block, free or on its way (at most kMaxInFlight)
 };
 
 // What both receivers do with a status packet (1206 bytes, header checked):
