@@ -1,5 +1,6 @@
-// Helpers of the window tests: a widget of a window by its object name, and
-// an export started as the operator starts it.
+// Helpers of the window tests: a widget of a window by its object name, a
+// receiver started as "Lidar" starts it, and an export started as the
+// operator starts it.
 #pragma once
 
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QWidget>
 #include <QtGlobal>
 #include <QtTest>
+#include <cstdint>
 #include <utility>
 
 namespace z540k::test {
@@ -20,6 +22,17 @@ W* child(QObject& window, const char* name) {
   W* w = window.findChild<W*>(name);
   if (!w) qFatal("no widget %s", name);
   return w;
+}
+
+// A receiver thread started on `port` as "Lidar" starts it: the socket
+// opened on the GUI thread first (a failure ends the test), then the loop.
+template <typename Receiver>
+void startReceiver(Receiver& receiver, std::uint16_t port) {
+  receiver.port = port;
+  receiver.running = true;
+  receiver.openSocket();
+  QVERIFY2(receiver.socketError().isEmpty(), qPrintable(receiver.socketError()));
+  receiver.start();
 }
 
 // "SaveData" pressed in the main window `window`, then the save-data options

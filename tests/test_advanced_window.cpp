@@ -586,11 +586,7 @@ class AdvancedWindowTest : public QObject {
     QCOMPARE(shown(messages).last(), QString("warring|The number can not be empty!"));
 
     const HeldUdpPort port;
-    receiver.port = port.port();
-    receiver.running = true;
-    receiver.openSocket();
-    QVERIFY2(receiver.socketError().isEmpty(), qPrintable(receiver.socketError()));
-    receiver.start();
+    startReceiver(receiver, port.port());
 
     number->setText("17");
     const QDateTime before = QDateTime::currentDateTime();

@@ -134,11 +134,7 @@ class MainWindowTest : public QObject {
     UdpSocket other;  // the port in use: the longest line, with its error
     QVERIFY(other.create() && other.setReuseAddress() && other.bind(0));
     HeldUdpPort status;
-    StartupOptions options;
-    options.dataPort = other.localPort();
-    options.telemetryPort = status.port();
-    options.multicast = "";
-    manwindow w(options);
+    manwindow w(loopbackWindowOptions(other.localPort(), status.port()));
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     child<QToolButton>(w, "toolButton_Lidar")->click();
     QVERIFY(w.statusLine().contains("already in use by another program"));

@@ -102,7 +102,8 @@ bool awaitStatus(UdpSocket& socket, sim::StatusPacketBytes& packet,
                  const std::function<bool(const sim::StatusPacketBytes&)>& wanted) {
   const QDeadlineTimer deadline(60000);
   while (!deadline.hasExpired()) {
-    if (socket.receive(packet.data(), packet.size(), 100).length == packet.size() && isStatusPacket(packet.data(), packet.size()) && wanted(packet))
+    if (socket.receive(packet.data(), packet.size(), 100).length == packet.size() &&
+        isStatusPacket(packet.data(), packet.size()) && wanted(packet))
       return true;
   }
   return false;
@@ -110,14 +111,6 @@ bool awaitStatus(UdpSocket& socket, sim::StatusPacketBytes& packet,
 
 LocalDateTime localTimeOf(const QDateTime& t) {
   return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
-}
-
-void startReceiver(GetSet& receiver, std::uint16_t port) {
-  receiver.port = port;
-  receiver.running = true;
-  receiver.openSocket();
-  QVERIFY2(receiver.socketError().isEmpty(), qPrintable(receiver.socketError()));
-  receiver.start();
 }
 
 // A status as the simulated unit reports it, with readings that tell the

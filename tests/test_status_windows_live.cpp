@@ -35,14 +35,6 @@ void connectToWindows(Receiver& receiver, InetactionSetupWidget& network, ACWPSe
                            &ACWPSettingWidget::onLidarStatusReceiving, unique));
 }
 
-void start(ReceiverThread& receiver, std::uint16_t port) {
-  receiver.port = port;
-  receiver.running = true;
-  receiver.openSocket();
-  QVERIFY2(receiver.socketError().isEmpty(), qPrintable(receiver.socketError()));
-  receiver.start();
-}
-
 QString text(QWidget& window, const char* name) { return child<QLineEdit>(window, name)->text(); }
 
 }  // namespace
@@ -71,8 +63,8 @@ class StatusWindowsLiveTest : public QObject {
     connectToWindows(live, network, advanced);
     connectToWindows(status, network, advanced);
     const HeldUdpPort dataPort, statusPort;
-    start(live, dataPort);
-    start(status, statusPort);
+    startReceiver(live, dataPort);
+    startReceiver(status, statusPort);
 
     LoopbackSender sender;
     constexpr int kRounds = 4, kPerRound = 8;

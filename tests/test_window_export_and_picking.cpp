@@ -62,11 +62,7 @@ struct LiveWindow {
   HeldUdpPort data, status;
   std::unique_ptr<manwindow> window;
   LiveWindow() {
-    StartupOptions options;
-    options.dataPort = data.port();
-    options.telemetryPort = status.port();
-    options.multicast = "";
-    window = std::make_unique<manwindow>(options);
+    window = std::make_unique<manwindow>(loopbackWindowOptions(data.port(), status.port()));
     child<QToolButton>(*window, "toolButton_Lidar")->click();
   }
   manwindow& operator*() { return *window; }

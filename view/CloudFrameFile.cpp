@@ -166,15 +166,7 @@ class CheckedFileOutput final : public std::streambuf {
     return size == 0 ? error_ == 0 : writeAll(buffer_.data(), size);
   }
   bool writeAll(const char* text, std::size_t size) {
-    while (error_ == 0 && size > 0) {
-      const ssize_t n = ::write(fd_, text, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) error_ = n < 0 ? errno : EIO;
-      if (n > 0) {
-        text += n;
-        size -= static_cast<std::size_t>(n);
-      }
-    }
+    if (error_ == 0) error_ = writeWhole(fd_, text, size);
     return error_ == 0;
   }
 

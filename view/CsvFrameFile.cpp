@@ -347,14 +347,7 @@ class CsvFrameFile::Writer {
 
   // 0, or the errno of the failed write.
   int writeAll(const char* text, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::write(fd_, text + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return errno;
-      if (n == 0) return EIO;
-      done += static_cast<std::size_t>(n);
-    }
+    if (const int error = writeWhole(fd_, text, size)) return error;
     written_ += size;
     if (startWriteback_ && written_ - writebackStarted_ >= kWritebackRange) {
       ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(written_ - writebackStarted_),
@@ -431,6 +424,18 @@ bool CsvFrameFile::failed() const { return writer_ && writer_->failed(); }
 void CsvFrameFile::discard() {
   writer_.reset();
   target_.abandon();
+}
+
+int writeWhole(int fd, const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
 }
 
 }  // namespace z540k

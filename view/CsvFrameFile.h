@@ -10,6 +10,7 @@
 // FIFO) is written in place instead, as there is no file to keep.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -86,6 +87,11 @@ class FileBeside {
   std::string finalPath_;  // the file the rename replaces (a symbolic link's target)
   std::string tempPath_;   // empty when the target is written in place
 };
+
+// Writes all `size` bytes to `fd`, again after an interruption or a short
+// write: 0, or the errno of the write that failed (EIO when nothing was
+// taken). The files of frames write through it.
+int writeWhole(int fd, const char* data, std::size_t size);
 
 // The frames are turned into text and written by threads of the file's own
 // while the caller goes on (see Writer in the .cpp), in writes of 1 MiB or

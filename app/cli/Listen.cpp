@@ -305,11 +305,7 @@ int listenCommand(const std::vector<std::string>& args) {
   writeSummary(output, summaryLine(receiver, revolutions));
   // Stopped before the revolutions asked for: the file keeps those taken, and
   // the exit code says that not all came.
-  const bool cutShort =
-      stopRequested && o.settings.frames > 0 && revolutions < static_cast<unsigned long long>(o.settings.frames);
-  if (cutShort)
-    std::fprintf(stderr, "z540k-tool listen: %s after %llu of %lld revolutions\n", interruptedText().c_str(),
-                 revolutions, o.settings.frames);
+  const bool cutShort = stoppedShort("listen", revolutions, o.settings.frames, "revolutions");
   return written && !cutShort ? 0 : 1;
 }
 

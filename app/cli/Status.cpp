@@ -260,11 +260,7 @@ int statusCommand(const std::vector<std::string>& args) {
                  line.text("--save-snapshot", "").c_str());
     return 1;
   }
-  if (stopRequested && o.count > 0 && tally.statusPackets < o.count) {
-    std::fprintf(stderr, "z540k-tool status: %s after %lld of %lld status packets\n", interruptedText().c_str(),
-                 tally.statusPackets, o.count);
-    return 1;
-  }
+  if (stoppedShort("status", static_cast<unsigned long long>(tally.statusPackets), o.count, "status packets")) return 1;
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "StopSignals.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace z540k::cli {
@@ -32,6 +33,13 @@ std::string interruptedText() {
   const int number = stopSignal;
   const char* name = number != 0 ? sigabbrev_np(number) : nullptr;
   return name ? std::string("interrupted by SIG") + name : std::string("interrupted");
+}
+
+bool stoppedShort(const char* command, unsigned long long taken, long long wanted, const char* what) {
+  if (!stopRequested || wanted <= 0 || taken >= static_cast<unsigned long long>(wanted)) return false;
+  std::fprintf(stderr, "z540k-tool %s: %s after %llu of %lld %s\n", command, interruptedText().c_str(), taken, wanted,
+               what);
+  return true;
 }
 
 }  // namespace z540k::cli

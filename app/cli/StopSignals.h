@@ -21,4 +21,9 @@ void installStopHandler();
 // "interrupted" while none did (a stop set by a caller of its own).
 std::string interruptedText();
 
+// A stop signal came before `wanted` (0: no count asked for) of what the
+// command receives were taken: true, with "z540k-tool COMMAND: interrupted
+// by SIGHUP after 3 of 10 WHAT" on stderr, and the command exits 1.
+bool stoppedShort(const char* command, unsigned long long taken, long long wanted, const char* what);
+
 }  // namespace z540k::cli
