@@ -11,6 +11,7 @@
 
 #include "GpsTimeLog.h"
 #include "PacketFormat.h"
+#include "StatusPacket.h"
 
 using namespace z540k;
 
@@ -27,6 +28,8 @@ constexpr int kReceiveBufferBytes = 24 << 20;
 // Longer datagrams are stored in part, their real length known, and counted
 // as unrecognised.
 constexpr std::size_t kReceiveCapacity = 2048;
+// What the data show is judged on about the last two revolutions of a fast sensor.
+constexpr std::uint64_t kRecentPackets = 2048;
 
 }  // namespace
 
@@ -57,6 +60,11 @@ ReceiverSocket::Options GetlidarData_1::socketOptions() const {
 void GetlidarData_1::run() {
   runBegins();
   decoder_.reset();
+  // The sensor is learnt afresh by every run (another may answer now).
+  modeChoice_ = ReturnModeChoice();
+  traits_ = DataPacketTraits(kRecentPackets);
+  sensorEchoMode = -1;
+  echoModeSeen_ = -1;
   // The active layout survives a restart; whoever sets `layout` before the
   // start (the headless tool) makes it active from the first packet.
   decoder_.setLayout(layout);
@@ -98,7 +106,7 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
   switch (classifyDatagram(data, size)) {
     case DatagramKind::DataPacket:
       ++countData_;
-      decoder_.setReturnMode(returnMode);
+      chooseReturnMode(data);
       decoder_.setPendingLayout(pendingLayout);
       decoder_.setGpsReadingsEnabled(gpsTestActive);
       decodeCountingLoss([&] { decoder_.decodeDataPacket(data, size); });
@@ -106,6 +114,8 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
       break;
     case DatagramKind::StatusPacket:
       ++countStatus_;
+      // The sensor states its echo mode in every status packet of the long layout.
+      if (!isShortStatusPacket(data, size)) sensorEchoMode = data[status_offset::kEchoMode];
       if (!deliverStatus(this, handOver_, data)) ++statusDropped_;
       break;
     case DatagramKind::CompactScanPacket:
@@ -116,6 +126,40 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
       ++countOther_;
       break;
   }
+}
+
+void GetlidarData_1::chooseReturnMode(const std::uint8_t* packet) {
+  const int fixed = fixedReturnMode;
+  modeChoice_.fix(fixed >= 0 ? std::optional<ReturnMode>(static_cast<ReturnMode>(fixed)) : std::nullopt);
+  const int echo = sensorEchoMode;
+  if (echo != echoModeSeen_ && echo >= 0) modeChoice_.sensorStatus(static_cast<std::uint8_t>(echo));
+  echoModeSeen_ = echo;
+  const ReturnMode before = decoder_.returnMode();
+  modeChoice_.dataPacket(packet);
+  traits_.addPacket(packet);
+  // A change the sensor made (or its data showed) starts the revolutions
+  // afresh: a record of blocks decoded in two modes is no revolution. A mode
+  // the operator sets takes effect from the next block.
+  if (modeChoice_.mode() != before && modeChoice_.followsSensor()) {
+    decoder_.clear();
+    decoder_.forgetPreviousPacket();
+  }
+  decoder_.setReturnMode(modeChoice_.mode());
+  returnMode = modeChoice_.mode();
+  modeBasis_ = static_cast<int>(modeChoice_.basis());
+  disagreeing_ = static_cast<int>(modeChoice_.dataDisagree() ? modeChoice_.dataArrangement() : ReturnArrangement::Unknown);
+  const std::optional<Layout> look = traits_.layoutLook();
+  layoutLook_ = look ? static_cast<int>(*look) : -1;
+}
+
+GetlidarData_1::SensorView GetlidarData_1::sensorView() const {
+  SensorView view;
+  view.mode = returnMode;
+  view.basis = static_cast<ReturnModeChoice::Basis>(modeBasis_.load());
+  view.disagreeing = static_cast<ReturnArrangement>(disagreeing_.load());
+  const int look = layoutLook_;
+  if (look >= 0) view.layoutLook = static_cast<Layout>(look);
+  return view;
 }
 
 void GetlidarData_1::onGpsReading(const GpsReading& reading) {
@@ -159,7 +203,7 @@ GetlidarData_1::LogFailure GetlidarData_1::endTestOnFailure(const LogFile& faile
   return failure;
 }
 
-void GetlidarData_1::Receive(z540k::ReturnMode mode) { returnMode = mode; }
+void GetlidarData_1::Receive(z540k::ReturnMode mode) { fixedReturnMode = static_cast<int>(mode); }
 
 void GetlidarData_1::createTestFile(QString path, QString pathError) {
   std::optional<LogFailure> failure;

@@ -16,6 +16,7 @@
 #include <QThread>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "InFlightLimit.h"
 #include "LidarRecords.h"
 #include "ReceiverThread.h"
+#include "SensorTraits.h"
 #include "RecordMetaTypes.h"
 #include "StatusHandOver.h"
 
@@ -34,7 +36,14 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   ~GetlidarData_1() override;
 
   std::atomic<bool> paused{false};
+  // The return mode the data packets are decoded in (written by the worker).
+  // Fixed by Receive() or `fixedReturnMode` (0..3); with -1 it follows the
+  // sensor: the echo mode of its status packets (`sensorEchoMode`, set from
+  // the status port by the window, or read here from the data port), and
+  // before the first one the data packets themselves.
   std::atomic<z540k::ReturnMode> returnMode{z540k::ReturnMode::Strongest};
+  std::atomic<int> fixedReturnMode{-1};
+  std::atomic<int> sensorEchoMode{-1};
   // Active and requested data packet layout; the requested one takes effect
   // at the next emitted revolution.
   std::atomic<z540k::Layout> layout{z540k::Layout::Protocol16};
@@ -70,6 +79,17 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   // Revolutions dropped because maxRecordsInFlight were still on their way.
   quint64 recordsDropped() const { return recordsDropped_.load(); }
   std::size_t recordsInFlight() const { return recordPlaces_.inFlight(); }
+
+  // What the data show of the sensor, for the status line: on what the
+  // return mode in use rests, the arrangement the data show when it is not
+  // the mode's, and the layout the recent measurements look like.
+  struct SensorView {
+    z540k::ReturnMode mode = z540k::ReturnMode::Strongest;
+    z540k::ReturnModeChoice::Basis basis = z540k::ReturnModeChoice::Basis::Default;
+    z540k::ReturnArrangement disagreeing = z540k::ReturnArrangement::Unknown;
+    std::optional<z540k::Layout> layoutLook;
+  };
+  SensorView sensorView() const;
 
  signals:
   void SendData(LidarDataSingleLine lidardata);
@@ -140,7 +160,16 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   std::atomic<quint64> statusDropped_{0}, recordsDropped_{0};
   std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0}, countPaused_{0};
 
+  // Worker only: the data packet's return mode chosen before it is decoded.
+  void chooseReturnMode(const std::uint8_t* packet);
+
   z540k::DataPacketDecoder decoder_;
+  z540k::ReturnModeChoice modeChoice_;
+  int echoModeSeen_ = -1;
+  z540k::DataPacketTraits traits_;
+  std::atomic<int> modeBasis_{static_cast<int>(z540k::ReturnModeChoice::Basis::Default)};
+  std::atomic<int> disagreeing_{static_cast<int>(z540k::ReturnArrangement::Unknown)};
+  std::atomic<int> layoutLook_{-1};
   z540k::StatusHandOver handOver_;
   z540k::InFlightLimit recordPlaces_;
 

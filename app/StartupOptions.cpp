@@ -15,6 +15,10 @@ const std::vector<OptionSpec> kOptions = {
     {"--telemetry-port", "N", "the status port field (default 2369)"},
     {"--multicast", "ADDR", "the multicast group field, empty for none (default 224.1.1.1)"},
     {"--layout", "1.6|1.7", "the data packet layout chosen in the protocol list (default 1.6)"},
+    {"--return-mode", "0-3",
+     "decode in this return mode: 0 strongest, 1 dual (first then second),\n"
+     "2 dual first, 3 dual second (default: the sensor's, from its status\n"
+     "packets, or from its data packets until one came)"},
     {"--start", "", "press \"Lidar\" at start-up: receive at once"},
     {"--capture-device", "NAME", "record on this network adapter (also Z540K_CAPTURE_DEVICE)"},
     {"--factory", "",
@@ -53,6 +57,7 @@ bool parseStartupOptions(const std::vector<std::string>& args, StartupOptions& o
         line.refuse("--multicast", "an IPv4 address, or empty for none");
     }
     if (line.has("--layout")) o.layout = line.choice("--layout", {"1.6", "1.7"}, 0);
+    if (line.has("--return-mode")) o.returnMode = static_cast<int>(line.integer("--return-mode", 0, 0, 3));
     o.start = line.has("--start");
     o.captureDevice = line.text("--capture-device", "");
     o.factory = line.has("--factory");

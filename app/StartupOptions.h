@@ -14,6 +14,7 @@ struct StartupOptions {
   std::optional<int> telemetryPort;      // --telemetry-port N
   std::optional<std::string> multicast;  // --multicast ADDR ("" for none)
   std::optional<int> layout;             // --layout 1.6|1.7 (0 or 1, the protocol list's index)
+  std::optional<int> returnMode;         // --return-mode 0-3 (the return-mode list's index); none: the sensor's
   bool start = false;                    // --start
   std::string captureDevice;             // --capture-device NAME
   bool factory = false;                  // --factory: the factory buttons are shown

@@ -27,6 +27,7 @@ std::string statusLineText(const ReceptionFigures& f) {
                 static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
                 static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
                 static_cast<ull>(f.displayMerged));
+  if (!f.sensor.empty()) state += "   |   " + f.sensor;
   std::string line = state + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
   return line;

@@ -28,7 +28,9 @@
 #include "RecordMetaTypes.h"
 #include "ResourceImage.h"
 #include "SaveDataOptions.h"
+#include "SensorTraits.h"
 #include "StatusLine.h"
+#include "StatusPacket.h"
 #include "StatusReceiver.h"
 
 using namespace z540k;
@@ -118,6 +120,11 @@ void manwindow::applyStartupOptions(const StartupOptions& options) {
   if (options.telemetryPort) ui.lineEdit->setText(QString::number(*options.telemetryPort));
   if (options.multicast) ui.lineEdit_2->setText(QString::fromStdString(*options.multicast));
   if (options.layout) ui.comboBox_agree->setCurrentIndex(*options.layout);
+  if (options.returnMode) {
+    // Fixed by the operator from the start (also the list's own index 0).
+    ui.CBox_Echo->setCurrentIndex(*options.returnMode);
+    Return_Mode();
+  }
   // The recorder's adapter: named on the command line, else in the
   // environment.
   captureDevice_ = options.captureDevice.empty() ? namedCaptureDevice(0, nullptr) : options.captureDevice;
@@ -239,6 +246,12 @@ void manwindow::connectWorkers() {
           unique);
   connect(statusReceiver_, &GetSet::SendLidarStatusToSettingUI, networkSettings_,
           &InetactionSetupWidget::OnLidarStatusReceiving, unique);
+  // The echo mode the sensor states on its status port decides the live
+  // return mode unless the operator fixed one.
+  connect(statusReceiver_, &GetSet::SendLidarStatusToSettingUI, this,
+          [this](SettingData* record, const std::vector<int>& values) {
+            if (const auto echo = statusEchoMode(*record, values)) liveReceiver_->sensorEchoMode = *echo;
+          });
   connect(liveReceiver_, &GetlidarData_1::SendLidarStatusToSettingUI, networkSettings_,
           &InetactionSetupWidget::OnLidarStatusReceiving, unique);
   connect(networkSettings_, &InetactionSetupWidget::sVersionsToHelp, about_, &About::sSetVersion, unique);
@@ -302,6 +315,7 @@ void manwindow::onLidarClicked() {
 // ---- Small slots -------------------------------------------------------------
 
 void manwindow::Return_Mode() {
+  returnModeFixed_ = true;
   emit SendModel(chosenReturnMode());
   // A capture plays in the return mode chosen, as the live view decodes.
   player_->returnMode = chosenReturnMode();
@@ -492,6 +506,25 @@ void manwindow::resetPointTable() {
 
 // ---- Status line -------------------------------------------------------------
 
+std::string manwindow::sensorNote() const {
+  const std::string advice = "choose \u534f\u8bae";  // the protocol list's entry, "协议1.7"
+  if (player_->isRunning() && playerPackets) {
+    const DataPacketTraits& traits = playerPackets->revolutions().traits();
+    const ReturnMode mode = captureReturnMode(*playerPackets);
+    const bool agree = traits.arrangement() == ReturnArrangement::Unknown ||
+                       isDualReturn(mode) == (traits.arrangement() == ReturnArrangement::Dual);
+    std::string note = returnModeText(mode, returnModeFixed_ ? ReturnModeChoice::Basis::Fixed : ReturnModeChoice::Basis::Data,
+                                      agree ? ReturnArrangement::Unknown : traits.arrangement());
+    const std::string layout = layoutWarning(traits, chosenLayout(), advice);
+    return layout.empty() ? note : note + "; " + layout;
+  }
+  if (!liveRunning) return {};
+  const GetlidarData_1::SensorView sensor = liveReceiver_->sensorView();
+  std::string note = returnModeText(sensor.mode, sensor.basis, sensor.disagreeing);
+  const std::string layout = layoutWarning(sensor.layoutLook, chosenLayout(), advice);
+  return layout.empty() ? note : note + "; " + layout;
+}
+
 QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text() : QString(); }
 
 // Once a second: the rates of the last second, then the line.
@@ -521,5 +554,6 @@ void manwindow::updateStatusLine() {
   f.displayMerged = display_.framesMerged();
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
+  f.sensor = sensorNote();
   statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
 }

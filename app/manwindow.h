@@ -134,6 +134,10 @@ class manwindow : public QMainWindow {
   // here.
   z540k::Layout chosenLayout() const;
   z540k::ReturnMode chosenReturnMode() const;
+  z540k::ReturnMode captureReturnMode(const z540k::DataPacketList& packets) const;
+  // What the status line says of the sensor: the return mode in use and on
+  // what it rests, and a layout the data look like other than the chosen one.
+  std::string sensorNote() const;
   z540k::ViewMode chosenViewMode() const;
   z540k::ColourMode chosenColourMode() const;
   void refreshReadout();
@@ -187,6 +191,9 @@ class manwindow : public QMainWindow {
 
   // Flags.
   bool liveRunning = false;
+  // The operator chose a return mode (--return-mode, or the hidden list):
+  // it stays; otherwise the sensor's own is followed.
+  bool returnModeFixed_ = false;
   bool liveStartedOnce = false;
   bool axesShown = false;
   bool gridHidden = true;

@@ -270,9 +270,15 @@ void manwindow::takeCapture(const QString& path, std::shared_ptr<const DataPacke
   showPlaybackControls();
 }
 
-// The revolutions of a capture in the return mode chosen.
+// The revolutions of a capture in the return mode it plays in.
 int manwindow::framesIn(const DataPacketList& packets) const {
-  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(chosenReturnMode())));
+  return static_cast<int>(packets.revolutions().frameCount(returnFamilyOf(captureReturnMode(packets))));
+}
+
+// A capture plays in the return mode the operator fixed, else in the one its
+// data packets show (block pairs of one firing: both returns).
+ReturnMode manwindow::captureReturnMode(const DataPacketList& packets) const {
+  return returnModeFixed_ ? chosenReturnMode() : returnModeOf(packets.revolutions().traits().arrangement());
 }
 
 // Ends a playback that runs or waits paused, so its packets can go; the next
@@ -298,7 +304,7 @@ void manwindow::carryOut(const PlayerOrder& order) {
     player_->wait();
     player_->setPackets(playerPackets);
     player_->layout = chosenLayout();
-    player_->returnMode = chosenReturnMode();
+    player_->returnMode = captureReturnMode(*playerPackets);
     ensurePointTable();
     // A new run starts with the gate open, also when a pause closed it
     // behind the previous run.

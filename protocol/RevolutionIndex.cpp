@@ -28,6 +28,7 @@ void RevolutionIndex::addPacket(const std::uint8_t* packet) {
     addBlock(strongest_, azimuth, packets_, b);
     if (b % 2 == 0) addBlock(dual_, azimuth, packets_, b);
   }
+  traits_.addPacket(packet);
   ++packets_;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PacketFormat.h"
+#include "SensorTraits.h"
 
 namespace z540k {
 
@@ -36,6 +37,11 @@ class RevolutionIndex {
 
   std::uint64_t packets() const { return packets_; }
 
+  // What the same packets show of the sensor: single or dual return, the
+  // layout they look like. A capture's player decodes in the return mode
+  // they show unless the operator fixed one.
+  const DataPacketTraits& traits() const { return traits_; }
+
   // Revolutions that closed: frame k is the k-th record the decoder emits
   // when fed the stream from its first packet.
   std::size_t frameCount(ReturnFamily family) const { return of(family).closes.size(); }
@@ -59,6 +65,7 @@ class RevolutionIndex {
   Family strongest_;
   Family dual_;
   std::uint64_t packets_ = 0;
+  DataPacketTraits traits_;
 };
 
 }  // namespace z540k

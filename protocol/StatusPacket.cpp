@@ -82,6 +82,16 @@ std::vector<int> decodeStatusValues(const std::uint8_t* packet) {
   return values;
 }
 
+std::optional<std::uint8_t> statusEchoMode(const SettingData& record, const std::vector<int>& values) {
+  // Entry 13 of the value list is byte 185; byte 1202 is the fifth of board3Version.
+  constexpr std::size_t kEchoModeEntry = 13;
+  constexpr std::size_t kFormatInBoard3 = status_offset::kConfigurationFormat - status_offset::kBoard3Version;
+  if (values.size() <= kEchoModeEntry ||
+      record.board3Version[kFormatInBoard3] == status_offset::kShortConfigurationFormat)
+    return std::nullopt;
+  return static_cast<std::uint8_t>(values[kEchoModeEntry]);
+}
+
 bool isShortStatusPacket(const std::uint8_t* data, std::size_t size) {
   return isStatusPacket(data, size) &&
          data[status_offset::kConfigurationFormat] == status_offset::kShortConfigurationFormat;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "LidarRecords.h"
@@ -125,6 +126,11 @@ void decodeSettingData(const std::uint8_t* packet, SettingData& record);
 // The 19 status values of a status packet, each the plain unsigned value of
 // its bytes.
 std::vector<int> decodeStatusValues(const std::uint8_t* packet);
+
+// The echo mode a status packet states (0 single, 1 dual return), from the
+// decoded record and value list as the receivers hand them on; none for a
+// packet in the short layout, whose byte 185 means nothing.
+std::optional<std::uint8_t> statusEchoMode(const SettingData& record, const std::vector<int>& values);
 
 // Both of the above. Returns false, and changes nothing, unless `data` is a
 // 1206-byte buffer starting with the status header.

@@ -18,14 +18,21 @@
 
 namespace z540k::test {
 
-inline std::vector<LidarDataSingleLine> simulatedRevolutions(Layout layout, int packets = 40) {
+// The revolutions of a capture the simulator writes (`extra`: more of its
+// options), decoded as export-csv decodes them in `returnMode`.
+inline std::vector<LidarDataSingleLine> simulatedRevolutions(Layout layout, int packets = 40,
+                                                             std::vector<std::string> extra = {},
+                                                             ReturnMode returnMode = ReturnMode::Strongest) {
   const std::string path = "/tmp/z540k-window-" + std::to_string(::getpid()) + ".pcap";
-  Process sim({Z540K_SIM_PATH, "--quiet", "--count", std::to_string(packets), "--layout",
-               layout == Layout::Protocol17 ? "1.7" : "1.6", "--write-pcap", path});
+  std::vector<std::string> args = {Z540K_SIM_PATH, "--quiet", "--count", std::to_string(packets), "--layout",
+                                   layout == Layout::Protocol17 ? "1.7" : "1.6", "--write-pcap", path};
+  args.insert(args.end(), extra.begin(), extra.end());
+  Process sim(args);
   if (sim.wait() != 0) qFatal("the simulator could not write %s", path.c_str());
   std::vector<LidarDataSingleLine> records;
   DataPacketDecoder decoder([&](const LidarDataSingleLine& r) { records.push_back(r); });
   decoder.setLayout(layout);
+  decoder.setReturnMode(returnMode);
   CaptureReader reader;
   if (!reader.open(path)) qFatal("%s", reader.error().c_str());
   CapturedDatagram d;
@@ -50,20 +57,28 @@ inline StartupOptions loopbackWindowOptions(std::uint16_t dataPort, std::uint16_
 struct SimulatedSensorFeed {
   HeldUdpPort data, status;
   UdpSocket sensorPort;  // the sensor's own port, held beside it
+  Layout layout_;
   Process sim;
 
-  explicit SimulatedSensorFeed(int seconds)
-      : sim({Z540K_SIM_PATH, "--quiet", "--seconds", std::to_string(seconds), "--layout", "1.7", "--data-port",
-             std::to_string(data.port()), "--status-port", std::to_string(status.port()), "--sensor-port",
-             std::to_string(heldSensorPort())}) {}
+  // `extra`: more of the simulator's options.
+  explicit SimulatedSensorFeed(int seconds, std::vector<std::string> extra = {}, Layout layout = Layout::Protocol17)
+      : layout_(layout), sim(arguments(seconds, extra)) {}
 
   StartupOptions options() const {
     StartupOptions o = loopbackWindowOptions(data.port(), status.port());
-    o.layout = 1;
+    o.layout = layout_ == Layout::Protocol17 ? 1 : 0;
     return o;
   }
 
  private:
+  std::vector<std::string> arguments(int seconds, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {Z540K_SIM_PATH, "--quiet", "--seconds", std::to_string(seconds), "--layout",
+                                     layout_ == Layout::Protocol17 ? "1.7" : "1.6", "--data-port", std::to_string(data.port()), "--status-port",
+                                     std::to_string(status.port()), "--sensor-port",
+                                     std::to_string(heldSensorPort())};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
   std::uint16_t heldSensorPort() {
     if (!(sensorPort.create() && sensorPort.setReuseAddress() && sensorPort.bind(0)))
       qFatal("cannot hold a port for the simulated sensor: %s", sensorPort.lastError().c_str());

@@ -116,6 +116,29 @@ class MainWindowTest : public QObject {
     w.about().close();
   }
 
+  // A dual-return sensor, with no return mode given: the window decodes both
+  // returns as export-csv --return-mode 1 does (the first revolutions by
+  // what the data show, then by the sensor's status), on a clean stream
+  // nothing is lost on the wire, and the status line names the mode.
+  void dualReturnSensorIsFollowed() {
+    for (const auto& [layout, rpm] : {std::pair{Layout::Protocol17, "1200"}, std::pair{Layout::Protocol16, "600"}}) {
+      const std::vector<std::string> sensorOptions = {"--dual-return", "--rpm", rpm};
+      const std::vector<LidarDataSingleLine> expected =
+          simulatedRevolutions(layout, 100, sensorOptions, ReturnMode::Dual);
+      QVERIFY(expected.size() >= 3);
+      SimulatedSensorFeed sensor(60, sensorOptions, layout);
+      manwindow w(sensor.options());
+      child<QToolButton>(w, "toolButton_Lidar")->click();
+      QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains("return mode DualEcho (from the sensor's status)"), 20000);
+      const std::uint64_t seen = w.frameDisplay().framesDrawn();
+      QTRY_VERIFY_WITH_TIMEOUT(w.frameDisplay().framesDrawn() >= seen + 2, 20000);
+      QCOMPARE(w.frameDisplay().latest().pairedSize(), expected[1].pairedSize());
+      QCOMPARE(w.frameDisplay().latest().azimuth, expected[1].azimuth);
+      QCOMPARE(w.liveReceiver().returnMode.load(), ReturnMode::Dual);
+      QCOMPARE(w.liveReceiver().lostOnWire(), quint64(0));
+    }
+  }
+
   // A second program on the data port: the window says so in its status
   // line instead of silently sharing the traffic.
   void portInUseIsShown() {

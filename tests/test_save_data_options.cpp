@@ -10,10 +10,26 @@
 #include <QtTest>
 
 #include "MessageRecorder.h"
+#include "ProcessTestSupport.h"
 #include "SaveDataOptions.h"
 
 using z540k::MessageKind;
 using z540k::test::MessageRecorder;
+using z540k::test::Process;
+
+namespace {
+
+// The azimuths (column 6) of a CSV export's rows.
+QList<double> azimuthsOf(const QString& path) {
+  QFile file(path);
+  QList<double> azimuths;
+  if (!file.open(QIODevice::ReadOnly)) return azimuths;
+  file.readLine();  // the header
+  while (!file.atEnd()) azimuths << QString(file.readLine()).section(',', 5, 5).toDouble();
+  return azimuths;
+}
+
+}  // namespace
 
 class SaveDataOptionsTest : public QObject {
   Q_OBJECT
@@ -41,7 +57,20 @@ class SaveDataOptionsTest : public QObject {
   }
 
  private slots:
-  void initTestCase() { qRegisterMetaType<QList<int>>(); }
+  void initTestCase() {
+    qRegisterMetaType<QList<int>>();
+    QVERIFY(dir_.isValid());
+    capture_ = dir_.filePath("room.pcap");
+    QCOMPARE(Process({Z540K_SIM_PATH, "--quiet", "--count", "12", "--layout", "1.7", "--write-pcap",
+                      capture_.toStdString()})
+                 .wait(),
+             0);
+    // Every row of the first frame, to pick the rows of each range from.
+    const QString all = dir_.filePath("all.csv");
+    QCOMPARE(toolExport(all, "0", "360").wait(), 0);
+    allAzimuths_ = azimuthsOf(all);
+    QVERIFY(allAzimuths_.size() > 1000);
+  }
 
   void form_data() {
     QTest::addColumn<QString>("className");
@@ -157,6 +186,12 @@ class SaveDataOptionsTest : public QObject {
       QCOMPARE(child<QLineEdit>(window, "lineEdit_freamCount")->text(), count);  // nothing cleared
       QCOMPARE(child<QLineEdit>(window, "lineEdit_AngleMin")->text(), min);
       QCOMPARE(child<QLineEdit>(window, "lineEdit_AngleMax")->text(), max);
+      // The tool refuses the same range with the same words.
+      if (toolTakes(count, min, max)) {
+        Process tool = toolExport(dir_.filePath("refused.csv"), min, max);
+        QCOMPARE(tool.wait(), 2);
+        QVERIFY2(QString::fromStdString(tool.err()).contains(": " + message + " ("), tool.err().c_str());
+      }
       return;
     }
     QFETCH(int, freams);
@@ -172,6 +207,15 @@ class SaveDataOptionsTest : public QObject {
     QCOMPARE(args.at(4).value<QList<int>>(), QList<int>{0});
     QVERIFY(!window.isVisible());
     if (count.isEmpty()) QCOMPARE(child<QLineEdit>(window, "lineEdit_freamCount")->text(), QString("1"));
+    // The tool writes the rows of the range the dialog hands on.
+    if (toolTakes(count, min, max)) {
+      const QString csv = dir_.filePath("range.csv");
+      QCOMPARE(toolExport(csv, min.isNull() ? "0" : min, max.isNull() ? "360" : max).wait(), 0);
+      QList<double> expected;
+      for (const double a : allAzimuths_)
+        if (a >= angleMin && a <= angleMax) expected << a;
+      QCOMPARE(azimuthsOf(csv), expected);
+    }
   }
 
   // Cancel hands on the neutral values whatever the fields hold, checks
@@ -194,6 +238,28 @@ class SaveDataOptionsTest : public QObject {
     QCOMPARE(child<QLineEdit>(window, "lineEdit_freamCount")->text(), QString("-5"));
     QCOMPARE(child<QLineEdit>(window, "lineEdit_AngleMax")->text(), QString("abc"));
   }
+ private:
+  // export-csv of the capture's first frame within an angle range.
+  Process toolExport(const QString& csv, const QString& min, const QString& max) {
+    return Process({Z540K_TOOL_PATH, "export-csv", capture_.toStdString(), csv.toStdString(), "--layout", "1.7",
+                    "--frames", "1", "--angle-min", min.toStdString(), "--angle-max", max.toStdString()});
+  }
+  // The rows the tool can be given: angles as numbers (the dialog reads any
+  // other text as 0, the tool refuses it) and a count the dialog takes.
+  static bool toolTakes(const QString& count, const QString& min, const QString& max) {
+    bool numbers = true;
+    for (const QString& angle : {min, max})
+      if (!angle.isNull()) {
+        bool ok = false;
+        angle.toDouble(&ok);
+        numbers = numbers && ok && angle != "nan";
+      }
+    return numbers && (count.isNull() || count.isEmpty() || count.toInt() >= 1);
+  }
+
+  QTemporaryDir dir_;
+  QString capture_;
+  QList<double> allAzimuths_;
 };
 
 QTEST_MAIN(SaveDataOptionsTest)

@@ -1,19 +1,8 @@
 #include "SaveDataOptions.h"
 
+#include "CsvExport.h"
 #include "MessageBoxes.h"
 #include "ui_SaveDataOptions.h"
-
-namespace {
-
-// Every angle must lie in [0, 360], both ends included. Written as "not
-// inside" so that a NaN ("nan" parses as one) is refused like any other
-// out-of-range angle instead of passing every comparison.
-bool angleOutOfRange(float angle) {
-  const double a = angle;
-  return !(a >= 0.0 && a <= 360.0);
-}
-
-}  // namespace
 
 SaveDataOptions::SaveDataOptions(QWidget* parent) : QWidget(parent), ui(new Ui::SaveDataOptions) {
   ui->setupUi(this);  // sets the form's texts through tr
@@ -49,23 +38,13 @@ void SaveDataOptions::onOk_Clicked() {
     z540k::showMessage(nullptr, z540k::MessageKind::Warning, tr("Warning"), tr("Angle range can not be empty"));
     return;
   }
-  float angleMin = ui->lineEdit_AngleMin->text().toFloat();  // not a number: 0.0
-  float angleMax = ui->lineEdit_AngleMax->text().toFloat();
-  if (angleOutOfRange(angleMin) || angleOutOfRange(angleMax)) {
-    z540k::showMessage(nullptr, z540k::MessageKind::Warning, tr("Warning"), tr("Invalid angle"));
+  // Not a number reads as 0.0; the range rule is the tool's too.
+  z540k::CsvExportOptions range;
+  if (const char* refusal = z540k::takeCsvAngleRange(ui->lineEdit_AngleMin->text().toFloat(),
+                                                     ui->lineEdit_AngleMax->text().toFloat(), range)) {
+    z540k::showMessage(nullptr, z540k::MessageKind::Warning, tr("Warning"), tr(refusal));
     return;
   }
-  if (angleMin > angleMax) {
-    z540k::showMessage(nullptr, z540k::MessageKind::Warning, tr("Warning"), tr("Angle range invalid"));
-    return;
-  }
-  // A single angle keeps half a degree on each side, so it still matches
-  // measurements near it; this may reach past 0 or 360.
-  if (angleMin == angleMax) {
-    angleMin -= 0.5f;
-    angleMax += 0.5f;
-  }
-
-  emit sendOptions(true, freams, angleMin, angleMax, lines);
+  emit sendOptions(true, freams, range.angleMin, range.angleMax, lines);
   close();
 }

@@ -314,4 +314,19 @@ std::size_t appendCsvFrame(std::string& out, const LidarDataSingleLine& record, 
   return appendCsvFrame(sink, record, frameId, options, kind, own, lineEnd);
 }
 
+const char* takeCsvAngleRange(float angleMin, float angleMax, CsvExportOptions& options) {
+  // Written as "not inside" so that a NaN is refused like any other angle
+  // out of range instead of passing every comparison.
+  const auto outOfRange = [](double a) { return !(a >= 0.0 && a <= 360.0); };
+  if (outOfRange(angleMin) || outOfRange(angleMax)) return "Invalid angle";
+  if (angleMin > angleMax) return "Angle range invalid";
+  if (angleMin == angleMax) {
+    angleMin -= 0.5f;
+    angleMax += 0.5f;
+  }
+  options.angleMin = angleMin;
+  options.angleMax = angleMax;
+  return nullptr;
+}
+
 }  // namespace z540k

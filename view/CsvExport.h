@@ -25,6 +25,15 @@ struct CsvExportOptions {
   float angleMax = 360.0f;                         // degrees, inclusive
 };
 
+// The angle range of a CSV export as the save-data options take it, in the
+// window's dialog and the tool alike: both ends within 0..360 inclusive (a
+// NaN is not), the lower not above the upper; equal ends are widened by half
+// a degree on each side (so 0..0 becomes -0.5..0.5), so that a single angle
+// still matches the measurements near it. Null when taken into `options`,
+// else the refusal as the dialog words it ("Invalid angle", "Angle range
+// invalid").
+const char* takeCsvAngleRange(float angleMin, float angleMax, CsvExportOptions& options);
+
 // The two exports round x, y and z differently in whole centimetres: a frame
 // written as it arrives truncates toward zero, a frozen frame adds 0.5 first.
 enum class CsvFrameKind { Arriving, Frozen };

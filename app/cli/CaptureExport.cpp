@@ -2,6 +2,7 @@
 
 #include "CaptureFile.h"
 #include "DataPacketDecoder.h"
+#include "SensorTraits.h"
 #include "StopSignals.h"
 
 namespace z540k::cli {
@@ -25,7 +26,10 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
 
   DataPacketDecoder decoder([&out](const LidarDataSingleLine& record) { out.writeFrame(record); });
   decoder.setLayout(settings.layout);
-  decoder.setReturnMode(settings.returnMode);
+  // Without a mode given, the data packets decide, as they decide for the
+  // window's player: status packets in a capture are not consulted.
+  ReturnModeChoice mode(settings.returnMode);
+  DataPacketTraits traits;
 
   std::uint64_t dataPackets = 0, compactPackets = 0, datagrams = 0;
   CapturedDatagram d;
@@ -33,13 +37,22 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   // close() below gives the reason.
   while (!out.complete() && !out.failed() && !stop && reader.next(d)) {
     ++datagrams;
-    if (decoder.decodeDataPacket(d.payload, d.size))
+    if (isDataPacket(d.payload, d.size)) {
+      // A sensor switched to the other arrangement starts its revolutions afresh.
+      if (mode.dataPacket(d.payload) && mode.followsSensor()) {
+        decoder.clear();
+        decoder.forgetPreviousPacket();
+      }
+      decoder.setReturnMode(mode.mode());
+      traits.addPacket(d.payload);
+      decoder.decodeDataPacket(d.payload, d.size);
       ++dataPackets;
-    else if (decoder.decodeCompactScanPacket(d.payload, d.size))
+    } else if (decoder.decodeCompactScanPacket(d.payload, d.size))
       ++compactPackets;
     if ((datagrams & 0xFFF) == 0 && hooks.progress) hooks.progress(reader.bytesRead(), reader.fileSize());
   }
   result.lostOnWire = decoder.lostPackets();
+  result.warning = layoutWarning(traits, settings.layout, "try --layout ");
 
   if (stop) {
     out.discard();
@@ -65,7 +78,9 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   result.summary = "read " + std::to_string(dataPackets + compactPackets) + " packets (" + std::to_string(dataPackets) +
                    " data, " + std::to_string(compactPackets) + " compact), wrote " + std::to_string(out.frames()) +
                    " frames, " + out.rowsText() + " to " + outPath + ", " + std::to_string(result.lostOnWire) +
-                   " lost on the wire";
+                   " lost on the wire, " +
+                   returnModeText(mode.mode(), mode.basis(),
+                                  mode.dataDisagree() ? mode.dataArrangement() : ReturnArrangement::Unknown);
   result.exitCode = whole ? 0 : 1;
   return result;
 }

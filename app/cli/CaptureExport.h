@@ -17,6 +17,7 @@ struct CaptureExportResult {
   int exitCode = 0;
   std::string message;           // one line for stderr, without the command's name; empty when all went well
   std::string summary;           // the line for stdout once the output was written; empty otherwise
+  std::string warning;           // one line for stderr when the data look like the other layout
   std::uint64_t lostOnWire = 0;  // data and compact scan packets missing from the capture
 };
 

@@ -2,6 +2,7 @@
 // returns the process exit code; usage errors are thrown as UsageError.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ int restoreDefaultsCommand(const std::vector<std::string>& args);
 // The decoding and CSV choices shared by export-csv and listen.
 struct DecodeSettings {
   Layout layout = Layout::Protocol16;
-  ReturnMode returnMode = ReturnMode::Strongest;
+  std::optional<ReturnMode> returnMode;  // none: as the data show
   CsvExportOptions csv;
   long long frames = 0;  // 0: every frame
 };

@@ -68,6 +68,7 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
   hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
   const CaptureExportResult result = exportCapture(capturePath, outPath, out, settings, stopRequested, hooks);
   progress.finish();
+  if (!result.warning.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.warning.c_str());
   if (!result.message.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.message.c_str());
   if (!result.summary.empty()) std::printf("%s\n", result.summary.c_str());
   return result.exitCode;

@@ -23,6 +23,8 @@
 #include "Commands.h"
 #include "CsvFrameFile.h"
 #include "LiveDataReceiver.h"
+#include "StatusPacket.h"
+#include "StatusReceiver.h"
 #include "RecordMetaTypes.h"
 
 namespace z540k::cli {
@@ -40,6 +42,9 @@ const char* const kHelp =
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2368)\n"
+    "  --status-port P        also read the sensor's status packets on port P: without --return-mode the\n"
+    "                         echo mode they state decides the return mode (status packets arriving on\n"
+    "                         the data port always do; before any, the data packets decide)\n"
     "  --multicast GROUP      join this IPv4 multicast group (default: none)\n"
     "  --frames N             stop after N revolutions (default: until Ctrl+C)\n"
     "  --seconds S            stop after S seconds (default: until Ctrl+C)\n"
@@ -154,6 +159,7 @@ std::string revolutionLine(unsigned long long number, const LidarDataSingleLine&
 struct ListenOptions {
   DecodeSettings settings;
   int port = 2368;
+  int statusPort = 0;  // 0: the status port is not read
   std::string group;  // empty: no multicast group
   double seconds = 0;
 };
@@ -162,6 +168,7 @@ ListenOptions listenOptions(const CommandLine& line) {
   ListenOptions o;
   o.settings = decodeSettings(line);
   o.port = line.port("--port", 2368);
+  if (line.has("--status-port")) o.statusPort = line.port("--status-port", 2369);
   o.group = line.text("--multicast", "");
   o.seconds = line.seconds("--seconds");
   return o;
@@ -173,7 +180,7 @@ void setUpReceiver(GetlidarData_1& receiver, const ListenOptions& o, bool writin
   receiver.port = o.port;
   receiver.multicastAddress = o.group;
   receiver.running = true;
-  receiver.returnMode = o.settings.returnMode;
+  receiver.fixedReturnMode = o.settings.returnMode ? static_cast<int>(*o.settings.returnMode) : -1;
   // The chosen layout is active from the first packet.
   receiver.pendingLayout = o.settings.layout;
   receiver.layout = o.settings.layout;
@@ -235,13 +242,15 @@ std::string summaryLine(const GetlidarData_1& receiver, unsigned long long revol
   using ull = unsigned long long;
   const auto counts = receiver.datagramCounts();
   const quint64 received = counts.data + counts.status + counts.compact + counts.other;
-  char summary[340];
+  const GetlidarData_1::SensorView sensor = receiver.sensorView();
+  char summary[480];
   std::snprintf(summary, sizeof summary,
                 "datagrams: %llu data, %llu status, %llu compact, %llu other (%llu received); %llu revolutions; %u "
-                "dropped by the kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind\n",
+                "dropped by the kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind; %s\n",
                 static_cast<ull>(counts.data), static_cast<ull>(counts.status), static_cast<ull>(counts.compact),
                 static_cast<ull>(counts.other), static_cast<ull>(received), revolutions, receiver.kernelDrops(),
-                static_cast<ull>(receiver.lostOnWire()), static_cast<ull>(receiver.recordsDropped()));
+                static_cast<ull>(receiver.lostOnWire()), static_cast<ull>(receiver.recordsDropped()),
+                returnModeText(sensor.mode, sensor.basis, sensor.disagreeing).c_str());
   return summary;
 }
 
@@ -261,7 +270,7 @@ void writeSummary(StdoutLines& output, const std::string& summary) {
 
 int listenCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
-  valueOptions.insert({"--port", "--multicast", "--seconds", "--csv"});
+  valueOptions.insert({"--port", "--status-port", "--multicast", "--seconds", "--csv"});
   const CommandLine line(args, valueOptions, {"--help"});
   if (line.has("--help")) {
     std::printf("%s%s", kHelp, kDecodeOptionsHelp);
@@ -293,16 +302,37 @@ int listenCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "z540k-tool listen: %s\n", receiver.socketError().toLocal8Bit().constData());
     return 1;
   }
+  // The sensor's status on its own port: the echo mode it states.
+  GetSet statusReceiver;
+  if (o.statusPort) {
+    statusReceiver.port = o.statusPort;
+    statusReceiver.multicastAddress = o.group;
+    statusReceiver.openSocket();
+    if (!statusReceiver.socketError().isEmpty()) {
+      std::fprintf(stderr, "z540k-tool listen: status port: %s\n",
+                   statusReceiver.socketError().toLocal8Bit().constData());
+      return 1;
+    }
+    QObject::connect(&statusReceiver, &GetSet::SendLidarStatusToSettingUI, &app,
+                     [&receiver](SettingData* record, const std::vector<int>& values) {
+                       if (const auto echo = statusEchoMode(*record, values)) receiver.sensorEchoMode = *echo;
+                     });
+    statusReceiver.start();
+  }
   const std::optional<Clock::time_point> deadline = deadlineAfter(o.seconds);
   StdoutLines output(deadline, csv != nullptr);
   const unsigned long long revolutions =
       receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get());
   receiver.running = false;
   receiver.closeSocket();
+  statusReceiver.running = false;
+  statusReceiver.closeSocket();
 
   bool written = true;
   if (csv && !(written = csv->close(error))) std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
   writeSummary(output, summaryLine(receiver, revolutions));
+  const std::string layout = layoutWarning(receiver.sensorView().layoutLook, o.settings.layout, "try --layout ");
+  if (!layout.empty()) std::fprintf(stderr, "z540k-tool listen: %s\n", layout.c_str());
   // Stopped before the revolutions asked for: the file keeps those taken, and
   // the exit code says that not all came.
   const bool cutShort = stoppedShort("listen", revolutions, o.settings.frames, "revolutions");

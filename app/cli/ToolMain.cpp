@@ -18,22 +18,25 @@ const char* const kDecodeOptionNames[6] = {"--layout",    "--return-mode", "--vi
 
 const char* const kDecodeOptionsHelp =
     "  --layout 1.6|1.7       data packet layout, active from the first packet (default 1.6)\n"
-    "  --return-mode 0-3      0 strongest, 1 dual (first then second), 2 dual first, 3 dual second (default 0)\n"
+    "  --return-mode 0-3      0 strongest, 1 dual (first then second), 2 dual first, 3 dual second (default:\n"
+    "                         as the data show, 1 when their blocks come in pairs of one firing, else 0)\n"
     "  --view-mode 1|2        1 whole centimetres (truncated), 2 fractions kept (default 1)\n"
-    "  --angle-min A          smallest azimuth written, degrees, inclusive (default 0)\n"
-    "  --angle-max B          largest azimuth written, degrees, inclusive (default 360)\n";
+    "  --angle-min A          smallest azimuth written, degrees, inclusive, 0 to 360 (default 0)\n"
+    "  --angle-max B          largest azimuth written, degrees, inclusive, 0 to 360 (default 360); equal\n"
+    "                         ends keep half a degree on each side, as the window's save options do\n";
 
 DecodeSettings decodeSettings(const CommandLine& line) {
   DecodeSettings s;
   s.layout = line.choice("--layout", {"1.6", "1.7"}, 0) == 0 ? Layout::Protocol16 : Layout::Protocol17;
-  // 0..3 as the return modes are numbered.
-  s.returnMode = static_cast<ReturnMode>(line.integer("--return-mode", 0, 0, 3));
+  // 0..3 as the return modes are numbered; without it the data decide.
+  if (line.has("--return-mode")) s.returnMode = static_cast<ReturnMode>(line.integer("--return-mode", 0, 0, 3));
   s.csv.layout = s.layout;
   s.csv.viewMode =
       line.choice("--view-mode", {"1", "2"}, 0) == 0 ? ViewMode::WholeCentimetres : ViewMode::FractionsKept;
-  s.csv.angleMin = static_cast<float>(line.number("--angle-min", 0.0));
-  s.csv.angleMax = static_cast<float>(line.number("--angle-max", 360.0));
-  if (s.csv.angleMin > s.csv.angleMax) throw UsageError("--angle-min must not be larger than --angle-max");
+  // The save-data options' rule, with the dialog's words.
+  if (const char* refusal = takeCsvAngleRange(static_cast<float>(line.number("--angle-min", 0.0)),
+                                              static_cast<float>(line.number("--angle-max", 360.0)), s.csv))
+    throw UsageError(std::string(refusal) + " (--angle-min and --angle-max: 0 to 360, the first not above the second)");
   s.frames = line.count("--frames");
   return s;
 }
