@@ -396,8 +396,11 @@ void ACWPSettingWidget::finishSend(CaptureOutcome outcome, const z540k::Captured
   }
   // The sensor takes the packet before it hears of the next; the box says
   // so after that pause.
-  QTimer::singleShot(kAfterSendMs, this, [this] {
-    showMessage(this, MessageKind::Information, tr("Tips"), tr("Setup completed"));
+  // Fields left empty that keep the sensor's value are said with it.
+  const QString kept = text(z540k::keptValuesText(z540k::advancedKeptFields(input)));
+  QTimer::singleShot(kAfterSendMs, this, [this, kept] {
+    showMessage(this, MessageKind::Information, tr("Tips"),
+                kept.isEmpty() ? tr("Setup completed") : tr("Setup completed") + "\n" + kept);
     endSend();
   });
 }

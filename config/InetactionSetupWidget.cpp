@@ -4,13 +4,12 @@
 #include <QEvent>
 #include <QIcon>
 #include <QIntValidator>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <cstring>
 #include <string>
 
 #include "MessageBoxes.h"
 #include "NetworkSettingsRules.h"
+#include "SettingsFieldValues.h"
 #include "ResourceImage.h"
 #include "UdpSocket.h"
 #include "ui_InetactionSetupWidget.h"
@@ -20,9 +19,6 @@ using z540k::showMessage;
 
 namespace {
 
-const char* const kIpv4Pattern =
-    "\\b(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\b";
-
 // The motor speed items, in their order in comboBox_rotateSpeed, and the
 // measured speeds (rpm) each stands for.
 constexpr const char* kSpeedItems[] = {" 5 HZ", " 10 HZ", " 20 HZ"};
@@ -31,20 +27,6 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 // Bytes the sensor sends as text, one Latin-1 character each.
 QString latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
 
-// A field's text as Set reads it: what an integer validator accepts ("+2000",
-// or a number with group separators) as its plain decimal value, as the
-// validator means it; any other text as it stands.
-std::string fieldText(const QLineEdit* field) {
-  QString value = field->text();
-  if (const auto* v = qobject_cast<const QIntValidator*>(field->validator())) {
-    int at = 0;
-    bool ok = false;
-    const int number = v->locale().toInt(value, &ok);
-    if (v->validate(value, at) == QValidator::Acceptable && ok) value = QString::number(number);
-  }
-  return value.toStdString();
-}
-
 }  // namespace
 
 InetactionSetupWidget::InetactionSetupWidget(QWidget* parent) : QWidget(parent), ui(new Ui::InetactionSetupWidget) {
@@ -52,14 +34,13 @@ InetactionSetupWidget::InetactionSetupWidget(QWidget* parent) : QWidget(parent),
   setAttribute(Qt::WA_QuitOnClose, false);
   ui->pushButton_OK->setEnabled(false);
 
-  for (QLineEdit* address :
-       {ui->lineEdit_DefaultIP, ui->lineEdit_DestIP, ui->lineEdit_Subnet, ui->lineEdit_Gateway, ui->lineEdit_NTP})
-    address->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(kIpv4Pattern)), address));
-  ui->lineEdit_defaultPort->setValidator(new QIntValidator(1024, 65536, ui->lineEdit_defaultPort));
-  ui->lineEdit_destPort->setValidator(new QIntValidator(1024, 65536, ui->lineEdit_destPort));
+  // The address, port and PPS angle fields take what is typed, every
+  // keystroke: a validator that drops the one keystroke it cannot place
+  // turns 10.0.0.256 into 10.0.0.25 and 1e308 into 130 behind the
+  // operator's back. Set judges the whole text by the rules the tool's
+  // configure uses, and refuses it naming the field. (The hidden interval
+  // field is only ever filled by a Refresh.)
   ui->lineEdit_interval->setValidator(new QIntValidator(0, 1, ui->lineEdit_interval));
-  ui->lineEdit_SetPPS_Angle->setValidator(new QIntValidator(0, 360, ui->lineEdit_SetPPS_Angle));
 
   // Display fields: they show what the sensor reports.
   for (QWidget* display : std::initializer_list<QWidget*>{
@@ -207,10 +188,10 @@ z540k::NetworkSettingsInput InetactionSetupWidget::settingsInput() const {
   in.gateway = ui->lineEdit_Gateway->text().toStdString();
   in.ntp = ui->lineEdit_NTP->text().toStdString();
   in.mac = ui->lineEdit_mac_addr->text().toStdString();
-  in.dataPort = fieldText(ui->lineEdit_defaultPort);
-  in.devicePort = fieldText(ui->lineEdit_destPort);
-  in.interval = fieldText(ui->lineEdit_interval);
-  in.ppsAngle = fieldText(ui->lineEdit_SetPPS_Angle);
+  in.dataPort = ui->lineEdit_defaultPort->text().toStdString();
+  in.devicePort = ui->lineEdit_destPort->text().toStdString();
+  in.interval = ui->lineEdit_interval->text().toStdString();
+  in.ppsAngle = ui->lineEdit_SetPPS_Angle->text().toStdString();
   in.motorSpeed = ui->comboBox_rotateSpeed->currentText().toStdString();
   in.motorState = ui->comboBox->currentText().toStdString();
   in.sensorState = ui->comboBox_LidarStatus->currentIndex();
@@ -263,7 +244,11 @@ void InetactionSetupWidget::onOK_Clicked() {
   }
   sendReady_ = false;
 
-  showMessage(this, MessageKind::Information, tr("Tips"), tr("Setup completed"));
+  // What the packet left as the sensor has it (an empty field, a port of
+  // 1024 or below) is said, so that nothing changes or stays unseen.
+  const std::string kept = z540k::keptValuesText(z540k::keptSensorValues(input, shortFormat_));
+  showMessage(this, MessageKind::Information, tr("Tips"),
+              kept.empty() ? tr("Setup completed") : tr("Setup completed") + "\n" + text(kept));
   const auto answer =
       showMessage(this, MessageKind::Question, tr("Question"), tr("Whether to close the Settings form ?"),
                   QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);

@@ -103,6 +103,14 @@ std::optional<std::string> advancedSettingsRefusal(const AdvancedSettingsInput& 
   return std::nullopt;
 }
 
+std::vector<std::string> advancedKeptFields(const AdvancedSettingsInput& in) {
+  std::vector<std::string> kept;
+  for (const auto& [field, text] : {std::pair{AdvancedField::HighReflect, &in.highReflect},
+                                    std::pair{AdvancedField::EncoderZero, &in.encoderZero}})
+    if (*text && (*text)->empty()) kept.emplace_back(advancedFieldRule(field).name);
+  return kept;
+}
+
 AdvancedSettingsRefusal checkAdvancedSettings(const AdvancedSettingsInput& in) {
   if (in.deviationAngle && in.deviationAngle->empty()) return AdvancedSettingsRefusal::DeviationAngleEmpty;
   if (in.range && in.range->empty()) return AdvancedSettingsRefusal::RangeEmpty;

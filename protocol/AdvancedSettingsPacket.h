@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "NetworkSettingsPacket.h"
 #include "SettingsFieldValues.h"
@@ -88,11 +89,12 @@ AdvancedSettingsRefusal checkAdvancedSettings(const AdvancedSettingsInput& input
 // The text fields, each a 16-bit value in the packet.
 enum class AdvancedField { HighReflect, DeviationAngle, Range, TrailThreshold, TrailDistance, EncoderZero };
 
-// What a field takes, in the packet's units: high reflection a number of mm
-// (a fraction dropped) 0-65535; the offset angle and encoder zero degrees to
-// the hundredth, -327.68 to 327.67 (two's complement, as the status stores
-// them); the range metres to the hundredth, 0 to 655.35; the thresholds whole
-// numbers 0-65535.
+// What a field takes, in the packet's units: high reflection whole mm
+// 0-65535 ("12.0" is 12, "12.5" is refused); the offset angle and encoder
+// zero degrees to the hundredth, -327.68 to 327.67 (two's complement, as the
+// status stores them); the range metres to the hundredth, 0 to 655.35; the
+// thresholds whole numbers 0-65535. More decimals than a field keeps are
+// refused, never dropped.
 const FieldRule& advancedFieldRule(AdvancedField field);
 
 // The 16-bit value a field's text writes ("-1.5" degrees gives 0xFF6A, "1.5"
@@ -106,6 +108,10 @@ std::optional<std::uint16_t> advancedFieldValue(AdvancedField field, const std::
 std::optional<std::string> advancedSettingsRefusal(const AdvancedSettingsInput& input);
 // The same for one field's text (empty passes).
 std::optional<std::string> advancedFieldRefusal(AdvancedField field, const std::string& text);
+
+// The fields, named as the refusals name them, whose empty text keeps the
+// status packet's value (high reflection, encoder zero).
+std::vector<std::string> advancedKeptFields(const AdvancedSettingsInput& input);
 
 // True when the trailing-removal threshold or distance the packet would send
 // is 00 00 (a set field that reads as 0, or encodes to 0): the window asks

@@ -177,10 +177,11 @@ std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacke
   storePort(p + at::kDataPort, in.dataPort, s + at::kDataPort);
   storePort(p + at::kDevicePort, in.devicePort, s + at::kDevicePort);
 
-  static const std::uint8_t kZeroAddress[4] = {0, 0, 0, 0};
-  storeAddress(p + at::kNtpIp, in.ntp, kZeroAddress);
-  storeAddress(p + at::kGateway, in.gateway, kZeroAddress);
-  storeAddress(p + at::kSubnetMask, in.subnet, kZeroAddress);
+  // An emptied field keeps the sensor's server addresses: 0.0.0.0 is sent
+  // only when typed.
+  storeAddress(p + at::kNtpIp, in.ntp, s + at::kNtpIp);
+  storeAddress(p + at::kGateway, in.gateway, s + at::kGateway);
+  storeAddress(p + at::kSubnetMask, in.subnet, s + at::kSubnetMask);
 
   store16(p + at::kMotorState, in.motorState == "Stop" ? 1 : 0);
   // A text the callers refuse keeps the snapshot's value: never a wrong one.

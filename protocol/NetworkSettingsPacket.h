@@ -75,8 +75,9 @@ constexpr std::size_t kShortTail = 32;
 // A snapshot whose sensor IP (bytes 10-13) is 255.255.255.255 has it replaced
 // by 192.168.1.200 in `snapshot` itself first, so the sensor IP fallback and
 // networkSettingsDestination() both see the replacement.
-// Empty address fields: sensor and destination IP keep the snapshot's, NTP,
-// gateway and subnet mask send 0.0.0.0. A MAC that is not 17 characters sends
+// Empty address fields keep the snapshot's (never 0.0.0.0 unless typed:
+// an emptied subnet mask, gateway or NTP field would otherwise wipe the
+// sensor's). A MAC that is not 17 characters sends
 // 60 76 88 00 00 00; one of 17 that macTextUsable() rejects keeps the
 // snapshot's MAC. A port text that is not a number within 1025-65535 keeps
 // the snapshot's port. An interval or PPS angle text that intervalValue() or

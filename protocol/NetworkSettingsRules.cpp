@@ -83,7 +83,10 @@ const char* fieldName(NetworkField field) {
   return "";
 }
 
-std::optional<std::string> addressRefusal(const char* name, const std::string& text) {
+// `hostOnly`: the address names one host (the sensor, the host it sends to):
+// its first number 1-223, so neither 0.0.0.0, a multicast group nor
+// 255.255.255.255.
+std::optional<std::string> addressRefusal(const char* name, const std::string& text, bool hostOnly) {
   const std::string quoted = std::string(name) + " \"" + quotedFieldText(text) + "\"";
   if (!ipv4TextHasFourParts(text))
     return quoted +
@@ -95,6 +98,8 @@ std::optional<std::string> addressRefusal(const char* name, const std::string& t
         v > 255)
       return quoted + " is not an IPv4 address: each of its four numbers must be from 0 to 255 !";
   }
+  if (hostOnly && firstOctetCheck(text).check != AddressCheck::Valid)
+    return quoted + " is not a host address: its first number must be from 1 to 223 !";
   return std::nullopt;
 }
 
@@ -251,10 +256,11 @@ std::optional<std::string> networkFieldRefusal(NetworkField field, const std::st
   switch (field) {
     case NetworkField::SensorIp:
     case NetworkField::DestIp:
+      return addressRefusal(name, text, true);
     case NetworkField::Subnet:
     case NetworkField::Gateway:
     case NetworkField::Ntp:
-      return addressRefusal(name, text);
+      return addressRefusal(name, text, false);
     case NetworkField::Mac:
       // Another length sends the default MAC, as the sensor's tools always did.
       if (text.size() != 17 || macTextUsable(text)) return std::nullopt;
@@ -285,6 +291,24 @@ std::optional<std::string> networkSettingsRefusal(const NetworkSettingsInput& in
   for (const auto& [field, text] : fields)
     if (auto refusal = networkFieldRefusal(field, *text)) return refusal;
   return std::nullopt;
+}
+
+std::vector<std::string> keptSensorValues(const NetworkSettingsInput& in, bool shortFormat) {
+  std::vector<std::string> kept;
+  const auto keep = [&](NetworkField field, bool kept_) {
+    if (kept_) kept.emplace_back(fieldName(field));
+  };
+  std::uint16_t port = 0;
+  keep(NetworkField::SensorIp, in.sensorIp.empty());
+  keep(NetworkField::DataPort, !portTextValue(in.dataPort, port));
+  keep(NetworkField::DestIp, in.destIp.empty());
+  keep(NetworkField::DevicePort, !portTextValue(in.devicePort, port));
+  if (shortFormat) return kept;
+  keep(NetworkField::Subnet, in.subnet.empty());
+  keep(NetworkField::Gateway, in.gateway.empty());
+  keep(NetworkField::PpsAngle, in.ppsAngle.empty());
+  keep(NetworkField::Ntp, in.ntp.empty());
+  return kept;
 }
 
 bool sameSensorAndDestination(const NetworkSettingsInput& in, const StatusSnapshot& snapshot, bool shortFormat) {

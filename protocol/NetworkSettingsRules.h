@@ -108,14 +108,21 @@ enum class NetworkField { SensorIp, DestIp, Subnet, Gateway, Ntp, Mac, DataPort,
 
 // Why a field's text cannot be sent, one line naming the field (by its label)
 // and what it takes; nothing when it can. Empty texts pass (the packet then
-// keeps, clears or defaults that value). Addresses: four numbers 0-255; a
-// 17-character MAC: six hexadecimal pairs; ports: whole numbers 0-65535 (one
-// of 1024 or below keeps the sensor's port); interval 0-65535; PPS angle
-// whole degrees 0-360.
+// keeps or defaults that value). Addresses: four numbers 0-255, and the
+// sensor's and destination IP a host's (first number 1-223: never 0.0.0.0
+// nor 255.255.255.255); a 17-character MAC: six hexadecimal pairs; ports:
+// whole numbers 0-65535 (one of 1024 or below keeps the sensor's port);
+// interval 0-65535; PPS angle whole degrees 0-360. The whole text is judged:
+// nothing is cut, rounded or read past.
 std::optional<std::string> networkFieldRefusal(NetworkField field, const std::string& text);
 
 // The first refusal among the fields the format sends, in the form's order.
 std::optional<std::string> networkSettingsRefusal(const NetworkSettingsInput& input, bool shortFormat);
+
+// The fields (named as the refusals name them, in the form's order) for which
+// the packet keeps the sensor's own value: an empty address, PPS angle or
+// port, a port of 1024 or below. The window's completion message lists them.
+std::vector<std::string> keptSensorValues(const NetworkSettingsInput& input, bool shortFormat);
 
 // True when the sensor and destination IP texts are equal, or both are
 // addresses (typed, or kept from the snapshot when empty) whose bytes are.

@@ -49,7 +49,7 @@ std::string hundredthsText(long long hundredths) {
   return text;
 }
 
-bool readScaledDecimal(const std::string& raw, int shift, long long& out) {
+bool readScaledDecimal(const std::string& raw, int shift, long long& out, bool* exact) {
   const std::string t = trimmed(raw);
   std::size_t i = 0;
   const bool negative = readSign(t, i);
@@ -76,6 +76,10 @@ bool readScaledDecimal(const std::string& raw, int shift, long long& out) {
   for (long long k = 0; k < end && v < kLargest; ++k)
     v = std::min(v * 10 + (k < static_cast<long long>(digits.size()) ? digits[static_cast<std::size_t>(k)] - '0' : 0),
                  kLargest);
+  if (exact) {
+    const auto kept = static_cast<std::size_t>(std::clamp(end, 0LL, static_cast<long long>(digits.size())));
+    *exact = digits.find_first_not_of('0', kept) == std::string::npos;
+  }
   out = negative ? -v : v;
   return true;
 }
@@ -96,16 +100,28 @@ bool readWholeNumber(const std::string& raw, long long& out) {
 
 std::optional<long long> fieldValue(const FieldRule& rule, const std::string& text) {
   long long v = 0;
-  const bool number = rule.wholeNumber ? readWholeNumber(text, v) : readScaledDecimal(text, rule.shift, v);
-  if (!number || v < rule.lowest || v > rule.highest) return std::nullopt;
+  bool exact = true;
+  const bool number = rule.wholeNumber ? readWholeNumber(text, v) : readScaledDecimal(text, rule.shift, v, &exact);
+  // A digit the field cannot keep would be lost on the way: "0.005" metres
+  // is not 0, so it is refused rather than sent as 0.
+  if (!number || !exact || v < rule.lowest || v > rule.highest) return std::nullopt;
   return v;
 }
 
 std::optional<std::string> fieldRefusal(const FieldRule& rule, const std::string& text) {
   if (fieldValue(rule, text)) return std::nullopt;
+  const bool whole = rule.wholeNumber || rule.shift == 0;
   return std::string(rule.name) + " \"" + quotedFieldText(text) + "\" is not " +
-         (rule.wholeNumber ? "a whole number" : "a number") + " from " + limitText(rule, rule.lowest) + " to " +
-         limitText(rule, rule.highest);
+         (whole ? "a whole number" : "a number") + " from " + limitText(rule, rule.lowest) + " to " +
+         limitText(rule, rule.highest) +
+         (whole ? "" : " with at most " + std::to_string(rule.shift) + " decimals");
+}
+
+std::string keptValuesText(const std::vector<std::string>& fields) {
+  if (fields.empty()) return {};
+  std::string text = "The sensor keeps its own value for: ";
+  for (std::size_t i = 0; i < fields.size(); ++i) text += (i ? ", " : "") + fields[i];
+  return text + ".";
 }
 
 std::string quotedFieldText(const std::string& text) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace z540k {
 
@@ -26,14 +27,17 @@ std::string hundredthsFixedText(long long hundredths);
 // optional exponent; white space around it) as 10^shift times its value,
 // truncated toward zero, computed from its digits exactly. Magnitudes beyond
 // 2^40 stop there. False for anything else ("", "nan", "inf", "0x10", "1,5").
-bool readScaledDecimal(const std::string& text, int shift, long long& value);
+// `exact`, when given, says whether the truncation dropped nothing but zeros
+// ("1.50" with shift 2: true; "0.005": false).
+bool readScaledDecimal(const std::string& text, int shift, long long& value, bool* exact = nullptr);
 
 // A whole number: optional sign, then decimal digits, white space around it.
 // Magnitudes beyond 2^40 stop there. False for anything else ("1.5", "1e2").
 bool readWholeNumber(const std::string& text, long long& value);
 
 // What a field takes: a whole number, or a decimal number times 10^shift
-// (truncated), within [lowest, highest] after that scaling.
+// within [lowest, highest] after that scaling, with no more decimals than the
+// field keeps (trailing zeros aside: "1.50" fits hundredths, "1.505" does not).
 struct FieldRule {
   const char* name;  // as a message names the field: "Measuring range (m)"
   bool wholeNumber;  // only a whole number ("1.5" is refused)
@@ -44,10 +48,16 @@ struct FieldRule {
 // The text's value by `rule`, or nothing when the field cannot hold it.
 std::optional<long long> fieldValue(const FieldRule& rule, const std::string& text);
 
-// Why the field cannot hold the text, one line naming the field and its
-// range ("Measuring range (m) \"700\" is not a number from 0 to 655.35"),
-// or nothing when it can.
+// Why the field cannot hold the text, one line naming the field, its range
+// and the decimals it keeps ("Measuring range (m) \"700\" is not a number
+// from 0 to 655.35 with at most 2 decimals"; a field of no decimals: "is not
+// a whole number from 0 to 65535"), or nothing when it can.
 std::optional<std::string> fieldRefusal(const FieldRule& rule, const std::string& text);
+
+// The completion message's line for the fields that kept the sensor's own
+// value ("The sensor keeps its own value for: Data Port, NTP IP."); empty
+// when there are none.
+std::string keptValuesText(const std::vector<std::string>& fields);
 
 // A text as a message quotes it: printable ASCII and UTF-8 as they are,
 // control characters as '?', at most 24 characters.

@@ -68,12 +68,12 @@ TEST(AdvancedSettingsPacket, FieldValues) {
                                                    {F::DeviationAngle, "327.67", 0x7FFF},
                                                    {F::EncoderZero, "-1", 0xFF9C},
                                                    {F::EncoderZero, "-0.01", 0xFFFF},
-                                                   {F::EncoderZero, "1.234", 123},
+                                                   {F::EncoderZero, "1.230", 123},
                                                    {F::Range, "1.5", 0x0096},
                                                    {F::Range, "123.45", 0x3039},
                                                    {F::Range, "150", 0x3A98},
                                                    {F::Range, "655.35", 0xFFFF},
-                                                   {F::HighReflect, "40000.9", 0x9C40},
+                                                   {F::HighReflect, "40000.0", 0x9C40},
                                                    {F::TrailThreshold, "+7", 7},
                                                    {F::TrailDistance, "65535", 0xFFFF}};
   for (const auto& [field, text, value] : cases) {
@@ -83,9 +83,9 @@ TEST(AdvancedSettingsPacket, FieldValues) {
   }
 }
 
-// A text its field cannot hold (one step outside its range, not a number,
-// far too large) is refused with the field's name and range; nothing of it
-// reaches the packet.
+// A text its field cannot hold (one step outside its range, more decimals
+// than it keeps, not a number, far too large) is refused with the field's
+// name and range; nothing of it reaches the packet.
 TEST(AdvancedSettingsPacket, ValuesAFieldCannotHoldAreRefused) {
   using F = AdvancedField;
   struct Case {
@@ -95,14 +95,14 @@ TEST(AdvancedSettingsPacket, ValuesAFieldCannotHoldAreRefused) {
   };
   const Case cases[] = {
       {F::HighReflect,
-       {"-1", "65536", "NaN", "mm"},
-       "High-reflection compensation (mm) \"%s\" is not a number from 0 to 65535"},
+       {"-1", "65536", "NaN", "mm", "327.68", "0.5"},
+       "High-reflection compensation (mm) \"%s\" is not a whole number from 0 to 65535"},
       {F::DeviationAngle,
-       {"-327.69", "327.68", "700", "nan", "inf", "1e308", "1,5"},
-       "Horizontal offset angle (degrees) \"%s\" is not a number from -327.68 to 327.67"},
+       {"-327.69", "327.68", "700", "nan", "inf", "1e308", "1,5", "0.005", "-0.005", "1.001"},
+       "Horizontal offset angle (degrees) \"%s\" is not a number from -327.68 to 327.67 with at most 2 decimals"},
       {F::Range,
-       {"-0.01", "655.36", "700", "NaN", "abc"},
-       "Measuring range (m) \"%s\" is not a number from 0 to 655.35"},
+       {"-0.01", "655.36", "700", "NaN", "abc", "0.005", "1e-3", "150.0001"},
+       "Measuring range (m) \"%s\" is not a number from 0 to 655.35 with at most 2 decimals"},
       {F::TrailThreshold,
        {"-1", "65536", "1.5", "x"},
        "Trailing-removal threshold \"%s\" is not a whole number from 0 to 65535"},
@@ -110,8 +110,8 @@ TEST(AdvancedSettingsPacket, ValuesAFieldCannotHoldAreRefused) {
        {"-1", "65536", "1e2"},
        "Trailing-removal distance (cm) \"%s\" is not a whole number from 0 to 65535"},
       {F::EncoderZero,
-       {"-327.69", "327.68", "0x10"},
-       "Encoder zero calibration (degrees) \"%s\" is not a number from -327.68 to 327.67"},
+       {"-327.69", "327.68", "0x10", "1.234"},
+       "Encoder zero calibration (degrees) \"%s\" is not a number from -327.68 to 327.67 with at most 2 decimals"},
   };
   const StatusSnapshot s = longSnapshot();
   for (const Case& c : cases) {

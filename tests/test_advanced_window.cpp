@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -44,6 +45,7 @@ using namespace z540k::test;
 namespace {
 
 const std::string kSim = Z540K_SIM_PATH;
+const std::string kTool = Z540K_TOOL_PATH;
 constexpr int kLong = 30000;  // generous: waits end on the event, not on the time
 
 QStringList shown(const MessageRecorder& messages) {
@@ -301,11 +303,13 @@ class AdvancedWindowTest : public QObject {
     const Case cases[] = {
         {"lineEdit_HighReflect",
          {"-1", "65536", "NaN"},
-         "High-reflection compensation (mm) \"%1\" is not a number from 0 to 65535"},
+         "High-reflection compensation (mm) \"%1\" is not a whole number from 0 to 65535"},
         {"lineEdit_deviationAngle",
          {"-327.69", "327.68", "700", "nan", "1e308"},
-         "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67"},
-        {"lineEdit_21", {"-0.01", "655.36", "abc"}, "Measuring range (m) \"%1\" is not a number from 0 to 655.35"},
+         "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67 with at most 2 decimals"},
+        {"lineEdit_21",
+         {"-0.01", "655.36", "abc"},
+         "Measuring range (m) \"%1\" is not a number from 0 to 655.35 with at most 2 decimals"},
         {"lineEdit_tw",
          {"-1", "65536", "1.5"},
          "Trailing-removal threshold \"%1\" is not a whole number from 0 to 65535"},
@@ -314,7 +318,7 @@ class AdvancedWindowTest : public QObject {
          "Trailing-removal distance (cm) \"%1\" is not a whole number from 0 to 65535"},
         {"lineEdit_MaPanAngle",
          {"327.68", "-327.69", "inf"},
-         "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67"}};
+         "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67 with at most 2 decimals"}};
     for (const Case& c : cases) {
       for (const QString& text : c.texts) {
         for (const auto& [field, value] : valid) setText(window, field, value);
@@ -510,6 +514,125 @@ class AdvancedWindowTest : public QObject {
 
     sim.interrupt();
     QCOMPARE(sim.wait(), 0);
+  }
+
+  // The window's Set and `z540k-tool advanced --dry-run` on the same status
+  // frame and the same texts (typed into the fields key by key, given to the
+  // tool as options): every keystroke stays, and both give the same packet,
+  // or the same refusal before anything is captured or sent. The capture is a
+  // stand-in that hands over the frame, so this runs without capture rights.
+  void sameAsTheTool_data() {
+    QTest::addColumn<QStringList>("edits");  // "field=text" typed into the window
+    QTest::addColumn<QString>("outcome");    // how both refuse, or "kept: FIELDS" the completion message lists
+    const auto row = [](const char* name, const QStringList& edits, const QString& outcome) {
+      QTest::newRow(name) << edits << outcome;
+    };
+    const QString range = "Measuring range (m) \"%1\" is not a number from 0 to 655.35 with at most 2 decimals",
+                  reflect = "High-reflection compensation (mm) \"%1\" is not a whole number from 0 to 65535",
+                  angle = "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67 with at "
+                          "most 2 decimals",
+                  encoder = "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67 with "
+                            "at most 2 decimals",
+                  threshold = "Trailing-removal threshold \"%1\" is not a whole number from 0 to 65535",
+                  distance = "Trailing-removal distance (cm) \"%1\" is not a whole number from 0 to 65535";
+    row("unedited", {}, "kept: ");
+    row("every field", {"21=150.5", "deviationAngle=-1.5", "MaPanAngle=-0.01", "HighReflect=12.0", "tw=3", "twjl=40"},
+        "kept: ");
+    row("emptied high reflection and encoder zero", {"HighReflect=", "MaPanAngle="},
+        "kept: High-reflection compensation (mm), Encoder zero calibration (degrees)");
+    row("range 0.005", {"21=0.005"}, range.arg("0.005"));
+    row("range 1e308", {"21=1e308"}, range.arg("1e308"));
+    row("range nan", {"21=nan"}, range.arg("nan"));
+    row("high reflection 327.68", {"HighReflect=327.68"}, reflect.arg("327.68"));
+    row("high reflection 99999", {"HighReflect=99999"}, reflect.arg("99999"));
+    row("high reflection 10.0.0.256", {"HighReflect=10.0.0.256"}, reflect.arg("10.0.0.256"));
+    row("angle 0.005", {"deviationAngle=0.005"}, angle.arg("0.005"));
+    row("angle -0.005", {"deviationAngle=-0.005"}, angle.arg("-0.005"));
+    row("angle 2,000", {"deviationAngle=2,000"}, angle.arg("2,000"));
+    row("encoder zero -0.005", {"MaPanAngle=-0.005"}, encoder.arg("-0.005"));
+    row("encoder zero 1e308", {"MaPanAngle=1e308"}, encoder.arg("1e308"));
+    row("threshold -1", {"tw=-1"}, threshold.arg("-1"));
+    row("distance 2,000", {"twjl=2,000"}, distance.arg("2,000"));
+    row("distance 0.005", {"twjl=0.005"}, distance.arg("0.005"));
+  }
+  void sameAsTheTool() {
+    QFETCH(QStringList, edits);
+    QFETCH(QString, outcome);
+    sim::SensorStatus status;
+    status.measuringRange = 5000, status.trailingThreshold = 10, status.trailingDistance = 30;
+    status.horizontalOffset = -150, status.encoderZero = 25, status.highReflection = 7;
+    const auto packet = sim::encodeStatusPacket(status);
+    UdpSocket sensor = boundAt("127.0.0.1");
+    CapturedStatusFrame frame;
+    std::copy(packet.begin(), packet.end(), frame.payload.begin());
+    frame.addresses = {{127, 0, 0, 1}, sensor.localPort(), {127, 0, 0, 1}};
+    int captures = 0;
+    MessageRecorder messages;
+    ACWPSettingWidget window;
+    window.setCaptureDevice("lo");
+    window.setCaptureFunction([&](const StatusFrameCaptureSettings&, CapturedStatusFrame& out, std::string&) {
+      ++captures;
+      out = frame;
+      return StatusFrameResult::Captured;
+    });
+    window.show();
+    feed(window, packet);
+    click(window, "pushButton_Refreshlidar");
+    QCOMPARE(shown(messages), QStringList{kRefreshed});
+    const QMap<QString, std::string> options = {{"21", "--range"},       {"deviationAngle", "--deviation-angle"},
+                                                {"MaPanAngle", "--encoder-zero"}, {"HighReflect", "--high-reflect"},
+                                                {"tw", "--trail-threshold"},      {"twjl", "--trail-distance"}};
+    std::vector<std::string> args = {kTool, "advanced", "--dry-run"};
+    for (const QString& edit : edits) {
+      const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);
+      auto* line = child<QLineEdit>(window, qPrintable("lineEdit_" + field));
+      QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(line, Qt::Key_Backspace);
+      QTest::keyClicks(line, typed);
+      QCOMPARE(line->text(), typed);  // no keystroke dropped
+      args.insert(args.end(), {options.value(field), typed.toStdString()});
+    }
+    messages.messages.clear();
+    click(window, "pushButton_OK");
+
+    QTemporaryDir dir;
+    const QString snapshot = dir.filePath("status.snapshot");
+    QFile file(snapshot);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(statusDumpText(packet.data(), packet.size())));
+    file.close();
+    const auto& sent = window.lastSent();
+    // The tool writes the time the window wrote.
+    const QString time = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", 2000 + sent[52], sent[53], sent[54],
+                                           sent[55], sent[56], sent[57]);
+    args.insert(args.end(), {"--snapshot", snapshot.toStdString(), "--sensor",
+                             "127.0.0.1:" + std::to_string(sensor.localPort()), "--host-ip", "127.0.0.1"});
+    if (outcome.startsWith("kept: ")) args.insert(args.end(), {"--local-time", time.toStdString()});
+    Process tool(args);
+    const int code = tool.wait();
+
+    if (outcome.startsWith("kept: ")) {
+      const QString kept = outcome.mid(6);
+      QCOMPARE(shown(messages), QStringList{kept.isEmpty() ? QString("Tips|Setup completed")
+                                                           : "Tips|Setup completed\nThe sensor keeps its own value "
+                                                             "for: " + kept + "."});
+      QCOMPARE(code, 0);
+      const std::string printed = tool.out().substr(0, tool.out().find('\n'));
+      QCOMPARE(QString::fromStdString(printed), QString::fromStdString(statusDumpText(sent.data(), sent.size())));
+      std::uint8_t received[1206] = {};
+      QCOMPARE(sensor.receive(received, sizeof received, 5000).length, sent.size());
+      QCOMPARE(bytes(received, sizeof received), bytes(sent.data(), sent.size()));
+      if (edits.isEmpty())  // the sensor's own values back
+        QCOMPARE(bytes(sent.data() + 178, 18), bytes(packet.data() + 178, 18));
+    } else {
+      QCOMPARE(captures, 1);  // the Refresh's only: refused before capturing
+      QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
+      QCOMPARE(shown(messages), QStringList{"error|" + outcome});
+      QVERIFY(window.refreshed());
+      QVERIFY2(code != 0 && tool.out().empty(), tool.err().c_str());
+      const QString err = QString::fromStdString(tool.err()).trimmed();
+      QVERIFY2(!err.contains('\n') && err.endsWith(outcome), qPrintable(err + " / " + outcome));
+    }
   }
 
   // The default-restore packet to the typed destination, byte for byte; the

@@ -8,6 +8,7 @@
 
 #include "NetworkSettingsPacket.h"
 #include "NetworkSettingsRules.h"
+#include "SettingsFieldValues.h"
 #include "StatusSnapshots.h"
 
 using namespace z540k;
@@ -87,8 +88,8 @@ TEST(NetworkSettingsPacketTest, LongPacketOfEmptyFieldsKeepsTheSensorsValues) {
   EXPECT_EQ(range(packet, 8, 10), (Bytes{0x02, 0x58}));
   EXPECT_EQ(range(packet, 10, 18), range(snapshot, 10, 18));
   EXPECT_EQ(range(packet, 18, 24), (Bytes{0x60, 0x76, 0x88, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(range(packet, 24, 28), range(snapshot, 24, 28));
-  EXPECT_EQ(range(packet, 28, 46), Bytes(18, 0));  // NTP, gateway, mask 0.0.0.0; Run, interval 0, Running
+  EXPECT_EQ(range(packet, 24, 40), range(snapshot, 24, 40));  // ports, NTP, gateway, mask: never 0.0.0.0 unasked
+  EXPECT_EQ(range(packet, 40, 46), Bytes(6, 0));               // Run, interval 0, Running
   EXPECT_EQ(range(packet, 48, 50), (Bytes{0x12, 0x34}));
   EXPECT_EQ(range(packet, 52, 58), Bytes(6, 0));  // " No": no time
   EXPECT_EQ(range(packet, 1204, 1206), (Bytes{0x0F, 0xF0}));
@@ -280,8 +281,9 @@ TEST(NetworkSettingsRulesTest, RefreshThenSetWritesBackEveryValue) {
   StatusSnapshot shortStatus = shortSnapshot();
   for (unsigned v = 0; v <= 0xFFFF; ++v) {
     const auto hi = static_cast<std::uint8_t>(v >> 8), lo = static_cast<std::uint8_t>(v);
-    for (std::size_t at : {10, 14, 18, 24, 26, 28, 32, 36, 42, 48}) s[at] = hi, s[at + 1] = lo;
-    for (std::size_t at : {8, 12, 14, 18}) shortStatus[at] = hi, shortStatus[at + 1] = lo;
+    // The addresses' last two bytes: a first number outside 1-223 is refused.
+    for (std::size_t at : {12, 16, 18, 24, 26, 28, 32, 36, 42, 48}) s[at] = hi, s[at + 1] = lo;
+    for (std::size_t at : {10, 12, 16, 18}) shortStatus[at] = hi, shortStatus[at + 1] = lo;
     NetworkSettingsInput in = emptyInput();
     applyRefresh(refreshedSettings(s, false), in);
     in.writeTime = false;
@@ -319,6 +321,17 @@ TEST(NetworkSettingsRulesTest, Refusals) {
       {&I::subnet, "255.0.0.-1", "Subnet Mask \"255.0.0.-1\" " + notAddress},
       {&I::ntp, "10.0.0.0001", "NTP IP \"10.0.0.0001\" " + notAddress},
       {&I::ntp, "10.0.0.01", ""},
+      {&I::ntp, "0.0.0.0", ""},  // typed: no NTP server
+      {&I::subnet, " ", "Subnet Mask \" \" is not a complete IPv4 address."},
+      {&I::gateway, "-", "default gateway \"-\" is not a complete IPv4 address."},
+      {&I::ntp, "nan", "NTP IP \"nan\" is not a complete IPv4 address."},
+      {&I::sensorIp, "0.0.0.0", "Lidar IP \"0.0.0.0\" is not a host address: its first number must be from 1 to 223"},
+      {&I::destIp, "255.255.255.255", "Dest IP \"255.255.255.255\" is not a host address"},
+      {&I::destIp, "224.1.1.1", "Dest IP \"224.1.1.1\" is not a host address"},
+      {&I::sensorIp, "223.255.255.254", ""},
+      {&I::destIp, "10.0.0.256", "Dest IP \"10.0.0.256\" " + notAddress},
+      {&I::ppsAngle, "1e308", "PPS angle (degrees) \"1e308\" is not a whole number from 0 to 360"},
+      {&I::dataPort, "2,000", "Data Port \"2,000\" is not a whole number from 0 to 65535"},
       {&I::mac, "60-76-88-00-00-zz", "Mac \"60-76-88-00-00-zz\" is not a MAC address"},
       {&I::mac, "60-76-88-00-00-0", ""},  // another length: the default MAC
       {&I::dataPort, "65536", "Data Port \"65536\" is not a whole number from 0 to 65535"},
@@ -374,4 +387,18 @@ TEST(NetworkSettingsRulesTest, EqualAddressesByTheirBytes) {
   NetworkSettingsInput in = emptyInput();
   in.sensorIp = "", in.destIp = "192.168.1.200";  // where an unset sensor is
   EXPECT_TRUE(sameSensorAndDestination(in, unset, false));
+}
+
+// The fields whose sensor value the packet keeps, which the window's
+// completion message lists: empty ones, ports of 1024 or below; the short
+// packet carries only addresses and ports.
+TEST(NetworkSettingsRulesTest, KeptSensorValues) {
+  EXPECT_TRUE(keptSensorValues(fullInput(), false).empty());
+  NetworkSettingsInput in = fullInput();
+  in.dataPort = "1024", in.subnet = "", in.ppsAngle = "";
+  EXPECT_EQ(keptSensorValues(in, false), (std::vector<std::string>{"Data Port", "Subnet Mask", "PPS angle (degrees)"}));
+  EXPECT_EQ(keptSensorValues(in, true), (std::vector<std::string>{"Data Port"}));
+  EXPECT_EQ(keptValuesText(keptSensorValues(emptyInput(), true)),
+            "The sensor keeps its own value for: Lidar IP, Data Port, Dest IP, device Port.");
+  EXPECT_EQ(keptValuesText({}), "");
 }

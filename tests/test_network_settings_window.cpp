@@ -9,9 +9,9 @@
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>
+#include <QMap>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -68,6 +68,8 @@ QStringList shown(const MessageRecorder& messages) {
 const QString kCheckPort = "warring|Please check the device package port !";
 const QString kRefreshed = "Tips|Resresh completed";
 const QString kSetupCompleted = "Tips|Setup completed";
+// After a Refresh, which leaves the PPS angle empty.
+const QString kKeptPps = kSetupCompleted + "\nThe sensor keeps its own value for: PPS angle (degrees).";
 const QString kCloseQuestion = "Question|Whether to close the Settings form ?";
 const QString kGatewayBox =
     "Warning|The gateway is not on the same network segment (subnet) defined by the IP "
@@ -232,22 +234,13 @@ class NetworkSettingsWindowTest : public QObject {
     for (const char* name : {"comboBox_localTime", "comboBox"})
       for (int i = 0; i < 2; ++i) QVERIFY2(!child<QComboBox>(window, name)->itemIcon(i).isNull(), name);
 
-    for (const char* name :
-         {"lineEdit_DefaultIP", "lineEdit_DestIP", "lineEdit_Subnet", "lineEdit_Gateway", "lineEdit_NTP"}) {
-      auto* v = qobject_cast<const QRegularExpressionValidator*>(child<QLineEdit>(window, name)->validator());
-      QVERIFY2(v, name);
-      int at = 0;
-      QString accepted = "255.255.255.0", refused = "256.1.1.1";
-      QVERIFY(v->validate(accepted, at) == QValidator::Acceptable && v->validate(refused, at) == QValidator::Invalid);
-    }
-    const std::tuple<const char*, int, int> ranges[] = {{"lineEdit_defaultPort", 1024, 65536},
-                                                        {"lineEdit_destPort", 1024, 65536},
-                                                        {"lineEdit_interval", 0, 1},
-                                                        {"lineEdit_SetPPS_Angle", 0, 360}};
-    for (const auto& [name, low, high] : ranges) {
-      auto* v = qobject_cast<const QIntValidator*>(child<QLineEdit>(window, name)->validator());
-      QVERIFY2(v && v->bottom() == low && v->top() == high, name);
-    }
+    // The typed fields take every keystroke (Set judges the whole text); the
+    // hidden interval, only ever filled by a Refresh, keeps its range.
+    for (const char* name : {"lineEdit_DefaultIP", "lineEdit_DestIP", "lineEdit_Subnet", "lineEdit_Gateway",
+                             "lineEdit_NTP", "lineEdit_defaultPort", "lineEdit_destPort", "lineEdit_SetPPS_Angle"})
+      QVERIFY2(!child<QLineEdit>(window, name)->validator(), name);
+    auto* interval = qobject_cast<const QIntValidator*>(child<QLineEdit>(window, "lineEdit_interval")->validator());
+    QVERIFY(interval && interval->bottom() == 0 && interval->top() == 1);
   }
 
   // Before any status: Set is disabled and Refresh refused; Clear empties
@@ -368,63 +361,89 @@ class NetworkSettingsWindowTest : public QObject {
   }
 
   // The window's Set and `z540k-tool configure --dry-run` on the same status
-  // and the same inputs (the window's fields as typed, the tool's options):
+  // and the same texts (typed into the window's fields key by key, given to
+  // the tool as options): every keystroke stays in the field, and both give
   // the same packet, or the same refusal with nothing sent. An unedited Set
-  // writes back the status bytes.
+  // writes back the status bytes; the completion message names the fields
+  // that kept the sensor's value.
   void sameAsTheTool_data() {
     QTest::addColumn<bool>("shortLayout");
-    QTest::addColumn<QStringList>("edits");    // "field=text" of the window
-    QTest::addColumn<QStringList>("options");  // the tool's
-    QTest::addColumn<QString>("refusal");      // how both begin to refuse; empty: both send
-    const auto row = [](const char* name, bool shortLayout, const QStringList& edits, const QStringList& options,
-                        const QString& refusal = {}) {
-      QTest::newRow(name) << shortLayout << edits << options << refusal;
+    QTest::addColumn<QStringList>("edits");  // "field=text" typed into the window; the tool's option from its field
+    QTest::addColumn<QString>("outcome");    // how both refuse, or "kept: FIELDS" the completion message lists
+    const auto row = [](const char* name, bool shortLayout, const QStringList& edits, const QString& outcome) {
+      QTest::newRow(name) << shortLayout << edits << outcome;
     };
-    const QString same = "The Lidar local IP cannot be set to the same as the destination IP.";
-    row("unedited", false, {}, {});
-    row("addresses", false, {"lineEdit_DefaultIP=127.0.0.9", "lineEdit_DestIP=127.0.0.7"},
-        {"--sensor-ip", "127.0.0.9", "--dest-ip", "127.0.0.7"});
-    row("ports as the validator takes them", false, {"lineEdit_defaultPort=+2000", "lineEdit_destPort=02001"},
-        {"--data-port", "+2000", "--device-port", "02001"});
-    row("a port the sensor keeps", false, {"lineEdit_defaultPort=1024"}, {"--data-port", "1024"});
-    row("server addresses", false, {"lineEdit_Subnet=255.255.0.0", "lineEdit_Gateway=127.0.0.254", "lineEdit_NTP="},
-        {"--subnet", "255.255.0.0", "--gateway", "127.0.0.254", "--ntp", ""});
-    row("PPS angle", false, {"lineEdit_SetPPS_Angle=90"}, {"--pps-angle", "90"});
-    row("the same address written twice", false, {"lineEdit_DestIP=127.0.0.02"}, {"--dest-ip", "127.0.0.02"}, same);
-    row("half-typed destination", false, {"lineEdit_DestIP=127.0.0"}, {"--dest-ip", "127.0.0"},
-        "Dest IP \"127.0.0\" is not a complete IPv4 address.");
-    row("impossible gateway", false, {"lineEdit_Gateway=127.0.0.256"}, {"--gateway", "127.0.0.256"},
-        "default gateway \"127.0.0.256\" is not an IPv4 address");
-    row("device port too large", false, {"lineEdit_destPort=65536"}, {"--device-port", "65536"},
-        "device Port \"65536\" is not a whole number from 0 to 65535");
-    row("text for a port", false, {"lineEdit_defaultPort=abc"}, {"--data-port", "abc"}, "Data Port \"abc\"");
-    row("PPS angle too large", false, {"lineEdit_SetPPS_Angle=361"}, {"--pps-angle", "361"},
-        "PPS angle (degrees) \"361\" is not a whole number from 0 to 360");
-    row("MAC not hexadecimal", false, {"lineEdit_mac_addr=60-76-88-00-00-zz"}, {"--mac", "60-76-88-00-00-zz"},
-        "Mac \"60-76-88-00-00-zz\" is not a MAC address");
-    row("unedited, short", true, {}, {});
-    row("addresses and ports, short", true, {"lineEdit_DefaultIP=127.0.0.9", "lineEdit_defaultPort=+2000"},
-        {"--sensor-ip", "127.0.0.9", "--data-port", "+2000"});
-    row("half-typed sensor IP, short", true, {"lineEdit_DefaultIP=127.0"}, {"--sensor-ip", "127.0"},
-        "Lidar IP \"127.0\" is not a complete IPv4 address.");
-    row("device port too large, short", true, {"lineEdit_destPort=70000"}, {"--device-port", "70000"},
-        "device Port \"70000\"");
+    const QString pps = "kept: PPS angle (degrees)", address = "is not an IPv4 address",
+                  incomplete = "is not a complete IPv4 address.", host = "is not a host address",
+                  port = "is not a whole number from 0 to 65535", angle = "is not a whole number from 0 to 360";
+    row("unedited", false, {}, pps);
+    row("addresses", false, {"DefaultIP=127.0.0.9", "DestIP=127.0.0.7"}, pps);
+    row("ports with sign and zero", false, {"defaultPort=+2000", "destPort=02001"}, pps);
+    row("a port the sensor keeps", false, {"defaultPort=1024"}, "kept: Data Port, PPS angle (degrees)");
+    row("server addresses", false, {"Subnet=255.255.0.0", "Gateway=127.0.0.254", "NTP="},
+        "kept: PPS angle (degrees), NTP IP");
+    row("emptied subnet", false, {"Subnet="}, "kept: Subnet Mask, PPS angle (degrees)");
+    row("no NTP server, typed", false, {"NTP=0.0.0.0"}, pps);
+    row("PPS angle", false, {"SetPPS_Angle=90"}, "kept: ");
+    row("the same address written twice", false, {"DestIP=127.0.0.02"},
+        "The Lidar local IP cannot be set to the same as the destination IP.");
+    row("half-typed destination", false, {"DestIP=127.0.0"}, "Dest IP \"127.0.0\" " + incomplete);
+    row("gateway ending in a dot", false, {"Gateway=127.0.0."}, "default gateway \"127.0.0.\" " + incomplete);
+    row("sensor 10.0.0.256", false, {"DefaultIP=10.0.0.256"}, "Lidar IP \"10.0.0.256\" " + address);
+    row("sensor 0.0.0.0", false, {"DefaultIP=0.0.0.0"}, "Lidar IP \"0.0.0.0\" " + host);
+    row("destination 255.255.255.255", false, {"DestIP=255.255.255.255"}, "Dest IP \"255.255.255.255\" " + host);
+    row("destination multicast", false, {"DestIP=224.1.1.1"}, "Dest IP \"224.1.1.1\" " + host);
+    row("impossible gateway", false, {"Gateway=127.0.0.256"}, "default gateway \"127.0.0.256\" " + address);
+    row("subnet of spaces", false, {"Subnet=   "}, "Subnet Mask \"   \" " + incomplete);
+    row("gateway -", false, {"Gateway=-"}, "default gateway \"-\" " + incomplete);
+    row("NTP nan", false, {"NTP=nan"}, "NTP IP \"nan\" " + incomplete);
+    row("data port 99999", false, {"defaultPort=99999"}, "Data Port \"99999\" " + port);
+    row("device port -1", false, {"destPort=-1"}, "device Port \"-1\" " + port);
+    row("data port 2,000", false, {"defaultPort=2,000"}, "Data Port \"2,000\" " + port);
+    row("data port 23x", false, {"defaultPort=23x"}, "Data Port \"23x\" " + port);
+    row("device port 1e308", false, {"destPort=1e308"}, "device Port \"1e308\" " + port);
+    row("PPS angle 1e308", false, {"SetPPS_Angle=1e308"}, "PPS angle (degrees) \"1e308\" " + angle);
+    row("PPS angle nan", false, {"SetPPS_Angle=nan"}, "PPS angle (degrees) \"nan\" " + angle);
+    row("PPS angle 361", false, {"SetPPS_Angle=361"}, "PPS angle (degrees) \"361\" " + angle);
+    row("PPS angle 0.005", false, {"SetPPS_Angle=0.005"}, "PPS angle (degrees) \"0.005\" " + angle);
+    row("PPS angle 327.68", false, {"SetPPS_Angle=327.68"}, "PPS angle (degrees) \"327.68\" " + angle);
+    row("unedited, short", true, {}, "kept: ");
+    row("addresses and ports, short", true, {"DefaultIP=127.0.0.9", "defaultPort=+2000"}, "kept: ");
+    row("emptied ports, short", true, {"defaultPort=", "destPort=800"}, "kept: Data Port, device Port");
+    row("half-typed sensor IP, short", true, {"DefaultIP=127.0"}, "Lidar IP \"127.0\" " + incomplete);
+    row("sensor 0.0.0.0, short", true, {"DefaultIP=0.0.0.0"}, "Lidar IP \"0.0.0.0\" " + host);
+    row("device port 70000, short", true, {"destPort=70000"}, "device Port \"70000\" " + port);
   }
   void sameAsTheTool() {
     QFETCH(bool, shortLayout);
     QFETCH(QStringList, edits);
-    QFETCH(QStringList, options);
-    QFETCH(QString, refusal);
+    QFETCH(QString, outcome);
     SensorConfigurationPort sensor;
     if (!sensor.open) QSKIP("port 2368 at 127.0.0.2 is taken on this machine");
     MessageRecorder messages;
     InetactionSetupWidget window;
+    window.show();
     const auto status =
         sim::encodeStatusPacket(sampleStatus(), shortLayout ? sim::StatusLayout::Short : sim::StatusLayout::Long);
     feed(window, status);
     click(window, "pushButton_LidarRefresh");
     child<QComboBox>(window, "comboBox_localTime")->setCurrentIndex(1);  // " No": no clock in the packet
-    for (const QString& edit : edits) setText(window, qPrintable(edit.section('=', 0, 0)), edit.section('=', 1));
+    // The tool's option for each field.
+    const QMap<QString, std::string> options = {
+        {"DefaultIP", "--sensor-ip"}, {"DestIP", "--dest-ip"},        {"Subnet", "--subnet"},
+        {"Gateway", "--gateway"},     {"NTP", "--ntp"},               {"defaultPort", "--data-port"},
+        {"destPort", "--device-port"}, {"SetPPS_Angle", "--pps-angle"}};
+    std::vector<std::string> args = {kTool, "configure", "--dry-run"};
+    for (const QString& edit : edits) {
+      const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);
+      auto* line = child<QLineEdit>(window, qPrintable("lineEdit_" + field));
+      // As a person types: everything selected and deleted, then key by key.
+      QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(line, Qt::Key_Backspace);
+      QTest::keyClicks(line, typed);
+      QCOMPARE(line->text(), typed);  // no keystroke dropped
+      args.insert(args.end(), {options.value(field), typed.toStdString()});
+    }
     messages.messages.clear();
     click(window, "pushButton_OK");
     const std::vector<std::uint8_t> sent = sensor.take();
@@ -435,25 +454,29 @@ class NetworkSettingsWindowTest : public QObject {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray::fromStdString(statusDumpText(status.data(), status.size())));
     file.close();
-    std::vector<std::string> args = {kTool, "configure", "--snapshot", snapshot.toStdString(), "--dry-run"};
+    args.insert(args.end(), {"--snapshot", snapshot.toStdString()});
     if (!shortLayout) args.insert(args.end(), {"--time", "no"});
-    for (const QString& o : options) args.push_back(o.toStdString());
     Process tool(args);
     const int code = tool.wait();
 
-    if (refusal.isEmpty()) {
-      QCOMPARE(shown(messages), (QStringList{kSetupCompleted, kCloseQuestion}));
+    if (outcome.startsWith("kept: ")) {
+      const QString kept = outcome.mid(6);
+      const QString completed =
+          kept.isEmpty() ? kSetupCompleted : kSetupCompleted + "\nThe sensor keeps its own value for: " + kept + ".";
+      QCOMPARE(shown(messages), (QStringList{completed, kCloseQuestion}));
       QCOMPARE(code, 0);
       const std::string printed = tool.out().substr(0, tool.out().find('\n'));
       QCOMPARE(QString::fromStdString(printed), QString::fromStdString(statusDumpText(sent.data(), sent.size())));
       if (edits.isEmpty() && !shortLayout)  // everything after the header as the status says
         QCOMPARE(bytes(sent.data() + 8, 44), bytes(status.data() + 8, 44));
+      if (kept.contains("Subnet Mask"))  // never 0.0.0.0 unasked
+        QCOMPARE(bytes(sent.data() + 36, 4), bytes(status.data() + 36, 4));
     } else {
       QVERIFY(sent.empty());
       QCOMPARE(messages.messages.size(), std::size_t(1));
       const QString text = messages.last().text;
       QCOMPARE(messages.last().title, QString("warring"));
-      QVERIFY2(text.startsWith(refusal), qPrintable(text));
+      QVERIFY2(text.startsWith(outcome), qPrintable(text));
       QVERIFY2(code != 0 && tool.out().empty(), tool.err().c_str());
       const QString err = QString::fromStdString(tool.err()).trimmed();
       QVERIFY2(!err.contains('\n') && err.endsWith(text), qPrintable(err + " / " + text));
@@ -670,7 +693,7 @@ class NetworkSettingsWindowTest : public QObject {
     messages.messages.clear();
     click(window, "pushButton_OK");
     const QDateTime after = QDateTime::currentDateTime();
-    QCOMPARE(shown(messages), (QStringList{kSetupCompleted, kCloseQuestion}));
+    QCOMPARE(shown(messages), (QStringList{shortLayout ? kSetupCompleted : kKeptPps, kCloseQuestion}));
     QVERIFY(!window.isVisible());  // the question answered OK
 
     const std::vector<std::uint8_t> packet = sensor.take(5000);
@@ -789,12 +812,20 @@ class NetworkSettingsWindowTest : public QObject {
     const auto clearOptional = [](InetactionSetupWidget& w) {
       for (const char* name : {"lineEdit_NTP", "lineEdit_Gateway", "lineEdit_Subnet"}) setText(w, name, "");
     };
-    const QStringList done = {kSetupCompleted, kCloseQuestion};
+    const QStringList done = {kKeptPps, kCloseQuestion};
     const QString incomplete = "warring|%1 is not a complete IPv4 address.*";
     static const std::vector<SetRow> rows = {
         {"sent, OK closes", {}, {}, QMessageBox::Ok, done, true, false},
         {"sent, Cancel stays", {}, {}, QMessageBox::Cancel, done, true, true},
-        {"optional addresses empty", {}, clearOptional, QMessageBox::Ok, done, true, false},
+        {"optional addresses empty: kept, and said",
+         {},
+         clearOptional,
+         QMessageBox::Ok,
+         {kSetupCompleted +
+              "\nThe sensor keeps its own value for: Subnet Mask, default gateway, PPS angle (degrees), NTP IP.",
+          kCloseQuestion},
+         true,
+         false},
         {"same addresses",
          {},
          field("lineEdit_DestIP", "127.0.0.2"),
@@ -832,9 +863,9 @@ class NetworkSettingsWindowTest : public QObject {
           "digits !"},
          false,
          true},
-        {"send fails",
+        {"send fails",  // the sensor's own address, kept by the emptied field
          std::array<std::uint8_t, 4>{0, 0, 0, 0},
-         {},
+         field("lineEdit_DefaultIP", ""),
          QMessageBox::Ok,
          {"error|The settings could not be sent to 0.0.0.0:2368: *"},
          false,

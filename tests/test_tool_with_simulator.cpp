@@ -891,7 +891,9 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
       {configure(files[6], {}), 1, "byte 5 is \"hello\""},
       {configure("/nonexistent/x.snapshot", {}), 1, "cannot read /nonexistent/x.snapshot"},
       {configure(files[7], {}), 1, "cannot read " + files[7] + ": it is not a regular file"},
-      {{kTool, "configure", "--snapshot", files[4]}, 1, "cannot send to 0.0.0.0:2368"},
+      {{kTool, "configure", "--snapshot", files[4]}, 1, "Lidar IP \"0.0.0.0\" is not a host address"},
+      // An emptied sensor IP keeps the sensor's own, where the packet goes.
+      {{kTool, "configure", "--snapshot", files[4], "--sensor-ip", ""}, 1, "cannot send to 0.0.0.0:2368"},
       {{kTool, "configure", "--status-port", std::to_string(silent.port()), "--timeout", "0.2"},
        1,
        "no status packet on port " + std::to_string(silent.port()) + " within 0.2 s"},

@@ -34,11 +34,11 @@ const char* const kHelp =
     "\n"
     "settings (texts as typed into the window; an empty value is an empty field; a value its field\n"
     "cannot hold, or a half-typed address, is refused as the window refuses it):\n"
-    "  --sensor-ip A.B.C.D    the sensor's new address\n"
-    "  --dest-ip A.B.C.D      the host that receives its data and status\n"
-    "  --subnet A.B.C.D       subnet mask (empty: 0.0.0.0)\n"
-    "  --gateway A.B.C.D      default gateway (empty: 0.0.0.0)\n"
-    "  --ntp A.B.C.D          NTP server (empty: 0.0.0.0)\n"
+    "  --sensor-ip A.B.C.D    the sensor's new address (a host's: first number 1-223)\n"
+    "  --dest-ip A.B.C.D      the host that receives its data and status (the same rule)\n"
+    "  --subnet A.B.C.D       subnet mask (empty: the sensor keeps its own)\n"
+    "  --gateway A.B.C.D      default gateway (empty: the sensor keeps its own)\n"
+    "  --ntp A.B.C.D          NTP server (empty: the sensor keeps its own)\n"
     "  --mac XX-XX-XX-XX-XX-XX  MAC address (any separators; another length sends 60-76-88-00-00-00)\n"
     "  --data-port N          data port; 1024 or below the sensor keeps its port\n"
     "  --device-port N        status (device) port; same rule\n"
@@ -204,7 +204,8 @@ void noteLongFieldDefaults(const CommandLine& line, const ConfigureOptions& o, c
   if (line.has("--mac") && o.mac.size() != 17)
     note("--mac \"" + o.mac + "\" is not 17 characters: sends the default MAC 60-76-88-00-00-00");
   for (const char* name : {"--subnet", "--gateway", "--ntp"})
-    if (line.has(name) && line.text(name, "").empty()) note(std::string(name) + " is empty: sends 0.0.0.0");
+    if (line.has(name) && line.text(name, "").empty())
+      note(std::string(name) + " is empty: the sensor keeps its own address");
   if (line.has("--interval") && o.interval.empty()) note("--interval is empty: sends 0");
   if (line.has("--subnet") || line.has("--gateway")) {
     if (subnetMaskCheck(in.subnet) == AddressCheck::Invalid)
