@@ -909,8 +909,8 @@ class DataPacketLoad {
   };
 };
 
-bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists,
-                         std::string& error, std::string& damage, const LoadProgress& progress) {
+bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
+                         std::string& damage, const LoadProgress& progress) {
   lists.clear();
   error.clear();
   damage.clear();
@@ -975,6 +975,9 @@ bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<Sen
     }
     lists.push_back({b.source, DataPacketList(reader.file_, std::move(b.offsets), std::move(b.revolutions))});
   }
+  std::stable_sort(lists.begin(), lists.end(), [](const SensorPackets& a, const SensorPackets& b) {
+    return a.packets.count() > b.packets.count();
+  });
   return true;
 }
 

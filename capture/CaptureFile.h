@@ -181,9 +181,9 @@ struct SensorPackets {
   DataPacketList packets;
 };
 
-// The same load, one list per source (the order of the sources is the order
-// in which they first appear), still in one pass: a capture of one sensor
-// gives one list equal to loadDataPackets()'s. Results as loadDataPackets();
+// The same load, one list per source (most packets first; equal counts in
+// the order the sources first appear), still in one pass: a capture of one
+// sensor gives one list equal to loadDataPackets()'s. Results as loadDataPackets();
 // `lists` is empty when the load fails or the capture holds no data packet.
 bool loadSensorPackets(const std::string& path, std::vector<SensorPackets>& lists, std::string& error,
                        std::string& damage, const LoadProgress& progress = {});

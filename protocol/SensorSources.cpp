@@ -67,12 +67,12 @@ bool SensorSources::matchesChosen(const SensorAddress& from) const {
 
 bool SensorSources::note(const SensorAddress& from) {
   if (last_ >= sources_.size() || sources_[last_].address != from) {
-    const auto known = std::find_if(sources_.begin(), sources_.end(),
-                                    [&](const SourceCount& s) { return s.address == from; });
+    const auto known =
+        std::find_if(sources_.begin(), sources_.end(), [&](const SourceCount& s) { return s.address == from; });
     last_ = static_cast<std::size_t>(known - sources_.begin());
-    if (known == sources_.end()) sources_.push_back({from, 0});
+    if (known == sources_.end() && sources_.size() < kMaxListed) sources_.push_back({from, 0});
   }
-  ++sources_[last_].datagrams;
+  if (last_ < sources_.size()) ++sources_[last_].datagrams;
   if (!chosen_) chosen_ = from;
   if (acceptAll_ || matchesChosen(from)) return true;
   ++others_;

@@ -11,6 +11,7 @@
 // Plain class; one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -64,6 +65,10 @@ class SensorSources {
   std::vector<SourceCount> byFrequency() const;
   // Datagrams noted that were not the chosen sensor's.
   std::uint64_t others() const { return others_; }
+
+  // Sources listed at most: the datagrams of further ones (a flood of forged
+  // addresses) are counted in others() without a place in the list.
+  static constexpr std::size_t kMaxListed = 64;
 
  private:
   bool matchesChosen(const SensorAddress& from) const;
