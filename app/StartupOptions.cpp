@@ -15,6 +15,9 @@ const std::vector<OptionSpec> kOptions = {
     {"--telemetry-port", "N", "the status port field (default 2369)"},
     {"--multicast", "ADDR", "the multicast group field, empty for none (default 224.1.1.1)"},
     {"--layout", "1.6|1.7", "the data packet layout chosen in the protocol list (default 1.6)"},
+    {"--sensor", "IP[:PORT]",
+     "draw the sensor sending from this address only (default: the first\n"
+     "sensor heard after Lidar is pressed)"},
     {"--start", "", "press \"Lidar\" at start-up: receive at once"},
     {"--capture-device", "NAME", "record on this network adapter (also Z540K_CAPTURE_DEVICE)"},
     {"--factory", "",
@@ -53,6 +56,12 @@ bool parseStartupOptions(const std::vector<std::string>& args, StartupOptions& o
         line.refuse("--multicast", "an IPv4 address, or empty for none");
     }
     if (line.has("--layout")) o.layout = line.choice("--layout", {"1.6", "1.7"}, 0);
+    if (line.has("--sensor")) {
+      SensorAddress sensor;
+      std::string reason;
+      if (!parseSensorAddress(line.text("--sensor", ""), sensor, reason)) throw OptionError("--sensor: " + reason);
+      o.sensor = sensor;
+    }
     o.start = line.has("--start");
     o.captureDevice = line.text("--capture-device", "");
     o.factory = line.has("--factory");
