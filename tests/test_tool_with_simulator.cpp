@@ -493,7 +493,8 @@ TEST(ToolWithSimulatorTest, ExportKeepsEachSensorApart) {
   EXPECT_TRUE(leftoversBeside(csv).empty());
 
   for (const auto& s : sensors) {
-    Process picked({kTool, "export-csv", both, csv, "--layout", s.layout, "--source", std::string(s.address) + ":2368"});
+    Process picked(
+        {kTool, "export-csv", both, csv, "--layout", s.layout, "--source", std::string(s.address) + ":2368"});
     EXPECT_EQ(picked.wait(), 0) << picked.err();
     EXPECT_NE(picked.out().find("packets of other sensors passed over"), std::string::npos) << picked.out();
     EXPECT_TRUE(readFile(csv) == readFile(s.alone)) << s.address;
