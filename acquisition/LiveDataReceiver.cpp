@@ -70,10 +70,17 @@ void GetlidarData_1::run() {
   decoder_.setLayout(layout);
   kernelDropsSeen_ = socket_.kernelDrops();
   lostUndelivered_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(sourcesMutex_);
+    sources_ = SensorSources();
+    if (sensorPin_) sources_.pin(*sensorPin_);
+    if (allSensors_) sources_.acceptAll();
+  }
   std::vector<std::uint8_t> buffer(kReceiveCapacity);
+  SensorAddress from;
   while (keepRunning()) {
     // Without a socket (set-up failed) this waits like an idle turn.
-    const ReceiveResult read = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds);
+    const ReceiveResult read = socket_.receive(buffer.data(), buffer.size(), kPollMilliseconds, &from.ip, &from.port);
     const quint32 drops = socket_.kernelDrops();
     kernelDrops_ = drops;
     if (!read.datagram()) continue;
@@ -87,12 +94,35 @@ void GetlidarData_1::run() {
     }
     // A datagram too long for the buffer is no packet whatever its stored
     // prefix holds; an empty one is unrecognised too, and both are counted.
-    if (read.fits(buffer.size()))
-      handleDatagram(buffer.data(), read.length);
-    else
+    if (!read.fits(buffer.size()))
       ++countOther_;
+    else if (fromChosenSensor(buffer.data(), read.length, from))
+      handleDatagram(buffer.data(), read.length);
   }
   runEnds();
+}
+
+bool GetlidarData_1::fromChosenSensor(const std::uint8_t* data, std::size_t size, const SensorAddress& from) {
+  const DatagramKind kind = classifyDatagram(data, size);
+  if (kind == DatagramKind::Other) return true;
+  bool chosen = true;
+  {
+    std::lock_guard<std::mutex> lock(sourcesMutex_);
+    chosen = kind == DatagramKind::StatusPacket ? sources_.fromChosenHost(from.ip) : sources_.note(from);
+  }
+  if (!chosen) ++countAnotherSensor_;
+  return chosen;
+}
+
+void GetlidarData_1::chooseSensor(std::optional<SensorAddress> pin, bool all) {
+  std::lock_guard<std::mutex> lock(sourcesMutex_);
+  sensorPin_ = pin;
+  allSensors_ = all;
+}
+
+GetlidarData_1::Sensors GetlidarData_1::sensors() const {
+  std::lock_guard<std::mutex> lock(sourcesMutex_);
+  return {sources_.sources(), sources_.chosen()};
 }
 
 template <typename Decode>

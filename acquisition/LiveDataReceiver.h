@@ -26,6 +26,7 @@
 #include "ReceiverThread.h"
 #include "SensorTraits.h"
 #include "RecordMetaTypes.h"
+#include "SensorSources.h"
 #include "StatusHandOver.h"
 
 class GetlidarData_1 : public z540k::ReceiverThread {
@@ -63,13 +64,31 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   // Datagrams read since construction, by kind (paused ones are not counted):
   // `other` is every datagram that is none of the three packets, empty and
   // over-long ones included. `paused` counts the datagrams read and dropped
-  // while paused.
+  // while paused, `anotherSensor` those of a sensor other than the one
+  // decoded (see chooseSensor), in none of the other counts.
   struct DatagramCounts {
-    quint64 data = 0, status = 0, compact = 0, other = 0, paused = 0;
+    quint64 data = 0, status = 0, compact = 0, other = 0, paused = 0, anotherSensor = 0;
   };
   DatagramCounts datagramCounts() const {
-    return {countData_.load(), countStatus_.load(), countCompact_.load(), countOther_.load(), countPaused_.load()};
+    return {countData_.load(),  countStatus_.load(), countCompact_.load(),
+            countOther_.load(), countPaused_.load(), countAnotherSensor_.load()};
   }
+
+  // Each sensor on its own: the source address and port of a data or
+  // compact scan packet name its sensor, and only one sensor is decoded:
+  // `pin` (every port of its address when its port is 0), else the first one
+  // whose packets arrive after the start; `all` decodes every sensor
+  // together. Status packets on this port pass when they come from the
+  // decoded sensor's address. Set before openSocket()/start() (GUI thread);
+  // each start begins the sources anew.
+  void chooseSensor(std::optional<z540k::SensorAddress> pin, bool all = false);
+  // The sensors whose data or compact scan packets arrived since the start,
+  // with their packets, and the one decoded. Any thread.
+  struct Sensors {
+    std::vector<z540k::SourceCount> sources;
+    std::optional<z540k::SensorAddress> chosen;
+  };
+  Sensors sensors() const;
   // Data and compact scan packets that never reached this host, judged from
   // the gaps in the sensor's azimuths (datagrams the kernel dropped, and
   // those read while paused, not included).
@@ -116,6 +135,9 @@ class GetlidarData_1 : public z540k::ReceiverThread {
 
  private:
   void handleDatagram(const std::uint8_t* data, std::size_t size);
+  // Whether a datagram from `from` is the decoded sensor's; the others are
+  // counted in countAnotherSensor_.
+  bool fromChosenSensor(const std::uint8_t* data, std::size_t size, const z540k::SensorAddress& from);
   // Runs one decoding and adds the packets it found lost to lostOnWire_.
   template <typename Decode>
   void decodeCountingLoss(Decode decode);
@@ -159,6 +181,14 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   quint64 lostUndelivered_ = 0;
   std::atomic<quint64> statusDropped_{0}, recordsDropped_{0};
   std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0}, countPaused_{0};
+  std::atomic<quint64> countAnotherSensor_{0};
+
+  // The sensors seen and the choice, written by the worker for each data
+  // packet and read by the GUI thread.
+  mutable std::mutex sourcesMutex_;
+  z540k::SensorSources sources_;
+  std::optional<z540k::SensorAddress> sensorPin_;
+  bool allSensors_ = false;
 
   // Worker only: the data packet's return mode chosen before it is decoded.
   void chooseReturnMode(const std::uint8_t* packet);

@@ -28,11 +28,19 @@ class GetSet : public z540k::ReceiverThread {
 
   quint64 statusDropped() const { return statusDropped_.load(); }
   // Datagrams read since construction: status packets, and every other one
-  // (empty, over-long and foreign datagrams included).
+  // (empty, over-long and foreign datagrams included); `anotherSensor`: the
+  // status packets of a sensor other than the one drawn, in neither.
   struct DatagramCounts {
-    quint64 status = 0, other = 0;
+    quint64 status = 0, other = 0, anotherSensor = 0;
   };
-  DatagramCounts datagramCounts() const { return {countStatus_.load(), countOther_.load()}; }
+  DatagramCounts datagramCounts() const {
+    return {countStatus_.load(), countOther_.load(), countAnotherSensor_.load()};
+  }
+
+  // The address of the sensor whose status is passed on (host byte order),
+  // from any thread: the one drawn. 0: the first sensor whose status packets
+  // arrive after the start. The others' status packets are counted only.
+  std::atomic<quint32> sensorIp{0};
   // Datagrams the kernel dropped for the socket (receive buffer full).
   quint32 kernelDrops() const { return kernelDrops_.load(); }
 
@@ -48,7 +56,7 @@ class GetSet : public z540k::ReceiverThread {
   z540k::ReceiverSocket::Options socketOptions() const override;
 
   std::atomic<quint64> statusDropped_{0};
-  std::atomic<quint64> countStatus_{0}, countOther_{0};
+  std::atomic<quint64> countStatus_{0}, countOther_{0}, countAnotherSensor_{0};
   std::atomic<quint32> kernelDrops_{0};
   z540k::StatusHandOver handOver_;
 };

@@ -19,6 +19,9 @@ const std::vector<OptionSpec> kOptions = {
      "decode in this return mode: 0 strongest, 1 dual (first then second),\n"
      "2 dual first, 3 dual second (default: the sensor's, from its status\n"
      "packets, or from its data packets until one came)"},
+    {"--sensor", "IP[:PORT]",
+     "draw the sensor sending from this address only (default: the first\n"
+     "sensor heard after Lidar is pressed)"},
     {"--start", "", "press \"Lidar\" at start-up: receive at once"},
     {"--capture-device", "NAME", "record on this network adapter (also Z540K_CAPTURE_DEVICE)"},
     {"--factory", "",
@@ -58,6 +61,12 @@ bool parseStartupOptions(const std::vector<std::string>& args, StartupOptions& o
     }
     if (line.has("--layout")) o.layout = line.choice("--layout", {"1.6", "1.7"}, 0);
     if (line.has("--return-mode")) o.returnMode = static_cast<int>(line.integer("--return-mode", 0, 0, 3));
+    if (line.has("--sensor")) {
+      SensorAddress sensor;
+      std::string reason;
+      if (!parseSensorAddress(line.text("--sensor", ""), sensor, reason)) throw OptionError("--sensor: " + reason);
+      o.sensor = sensor;
+    }
     o.start = line.has("--start");
     o.captureDevice = line.text("--capture-device", "");
     o.factory = line.has("--factory");

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "SensorSources.h"
+
 namespace z540k {
 
 struct StartupOptions {
@@ -15,6 +17,7 @@ struct StartupOptions {
   std::optional<std::string> multicast;  // --multicast ADDR ("" for none)
   std::optional<int> layout;             // --layout 1.6|1.7 (0 or 1, the protocol list's index)
   std::optional<int> returnMode;         // --return-mode 0-3 (the return-mode list's index); none: the sensor's
+  std::optional<SensorAddress> sensor;   // --sensor IP[:PORT]: the one sensor drawn
   bool start = false;                    // --start
   std::string captureDevice;             // --capture-device NAME
   bool factory = false;                  // --factory: the factory buttons are shown

@@ -27,10 +27,26 @@ std::string statusLineText(const ReceptionFigures& f) {
                 static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
                 static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
                 static_cast<ull>(f.displayMerged));
-  if (!f.sensor.empty()) state += "   |   " + f.sensor;
-  std::string line = state + figures;
+  // The sensors and what they show early in the line, where a narrow window
+  // still shows them.
+  if (!f.sensorNote.empty()) state += "   |   " + f.sensorNote;
+  std::string line = state + (f.sensors.empty() ? std::string() : "   |   " + f.sensors) + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
   return line;
+}
+
+std::string sensorsText(const std::vector<SourceCount>& sources, const std::optional<SensorAddress>& drawn,
+                        bool chosenByHand, std::uint64_t fromAnother) {
+  if (sources.size() < 2 && !chosenByHand && fromAnother == 0) return {};
+  std::string text = "sensors:";
+  bool drawnListed = false;
+  for (const SourceCount& s : sources) {
+    const bool isDrawn = drawn && s.address.ip == drawn->ip && (drawn->port == 0 || s.address.port == drawn->port);
+    drawnListed = drawnListed || isDrawn;
+    text += (text.size() > 8 ? ", " : " ") + sensorAddressText(s.address) + (isDrawn ? " (drawn)" : "");
+  }
+  if (drawn && !drawnListed) text += (text.size() > 8 ? ", " : " ") + sensorAddressText(*drawn) + " (drawn, not heard)";
+  return text + "; " + std::to_string(fromAnother) + " datagrams from another sensor";
 }
 
 void RevolutionRate::add(std::uint64_t time, std::uint64_t lostBefore) {

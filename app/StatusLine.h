@@ -4,8 +4,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "SensorSources.h"
 
 namespace z540k {
 
@@ -27,13 +31,22 @@ struct ReceptionFigures {
   // packets; and dropped by the kernel.
   std::uint64_t statusDatagrams = 0, statusUnrecognised = 0, statusKernelDrops = 0;
   std::uint64_t displayMerged = 0;      // revolutions that arrived but were not drawn (a newer one was)
-  std::string sensor;                   // what the data show of the sensor (return mode, layout), empty when nothing
+  std::string sensorNote;                  // what the data show of the sensor (return mode, layout), empty when nothing
+  std::string sensors;                  // the sensors heard when more than one (sensorsText), else empty
   std::string setupError;               // the last failure to set up reception, empty when none
   std::string lastError;                // the last error reported to the operator, empty when none
 };
 
 // Plain text; the window shows it in white rich text, so it is escaped there.
 std::string statusLineText(const ReceptionFigures& f);
+
+// The sensors on the data port when more than one sent or one was chosen by
+// hand: "sensors: 127.0.0.2:2368 (drawn), 127.0.0.3:2368; 5230 datagrams
+// from another sensor"; empty for one sensor heard and none chosen.
+// `drawn` is the one decoded; `fromAnother` the data port's and the status
+// port's datagrams of the others.
+std::string sensorsText(const std::vector<SourceCount>& sources, const std::optional<SensorAddress>& drawn,
+                        bool chosenByHand, std::uint64_t fromAnother);
 
 // The sensor's revolutions per second from the time stamps of its
 // revolutions (the newest measurement time of each; the sensor counts

@@ -125,6 +125,7 @@ void manwindow::applyStartupOptions(const StartupOptions& options) {
     ui.CBox_Echo->setCurrentIndex(*options.returnMode);
     Return_Mode();
   }
+  sensorPin_ = options.sensor;
   // The recorder's adapter: named on the command line, else in the
   // environment.
   captureDevice_ = options.captureDevice.empty() ? namedCaptureDevice(0, nullptr) : options.captureDevice;
@@ -301,6 +302,9 @@ void manwindow::onLidarClicked() {
   liveReceiver_->running = true;
   statusReceiver_->running = true;
   liveReceiver_->pendingLayout = chosenLayout();
+  // One sensor drawn, and the settings window shows its status.
+  liveReceiver_->chooseSensor(sensorPin_);
+  statusReceiver_->sensorIp = sensorPin_ ? sensorPin_->ip : 0;
   liveReceiver_->openSocket();
   statusReceiver_->openSocket();
   liveReceiver_->start(QThread::InheritPriority);
@@ -530,8 +534,11 @@ QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text
 // Once a second: the rates of the last second, then the line.
 void manwindow::onStatusTick() {
   const auto counts = liveReceiver_->datagramCounts();
-  const quint64 datagrams = counts.data + counts.status + counts.compact + counts.other;
+  const quint64 datagrams = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
   counters_.tick(display_.framesDrawn(), datagrams, kStatusLineMilliseconds / 1000.0);
+  // The settings window shows the status of the sensor drawn.
+  if (!sensorPin_)
+    if (const auto drawn = liveReceiver_->sensors().chosen) statusReceiver_->sensorIp = drawn->ip;
   updateStatusLine();
 }
 
@@ -542,7 +549,7 @@ void manwindow::updateStatusLine() {
   f.playing = player_->isRunning();
   f.dataPort = liveReceiver_->port;
   counters_.fill(f);
-  f.datagrams = counts.data + counts.status + counts.compact + counts.other;
+  f.datagrams = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
   f.unrecognised = counts.other;
   f.kernelDrops = liveReceiver_->kernelDrops();
   f.lostOnWire = liveReceiver_->lostOnWire();
@@ -552,8 +559,11 @@ void manwindow::updateStatusLine() {
   f.statusUnrecognised = statusCounts.other;
   f.statusKernelDrops = statusReceiver_->kernelDrops();
   f.displayMerged = display_.framesMerged();
+  const GetlidarData_1::Sensors sensors = liveReceiver_->sensors();
+  f.sensors = sensorsText(sensors.sources, sensors.chosen, sensorPin_.has_value(),
+                          counts.anotherSensor + statusCounts.anotherSensor);
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
-  f.sensor = sensorNote();
+  f.sensorNote = sensorNote();
   statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
 }

@@ -12,6 +12,8 @@
 #include <QMainWindow>
 #include <QString>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "CsvExportSession.h"
 #include "FrameDisplay.h"
@@ -41,6 +43,7 @@ class PointCloudView;
 class CaptureRecorder;
 class FrameFile;
 class DataPacketList;
+struct SensorPackets;
 }  // namespace z540k
 
 class manwindow : public QMainWindow {
@@ -233,6 +236,7 @@ class manwindow : public QMainWindow {
   QElapsedTimer hostClock_;
   QString lastError_;  // the last error told to the operator, for the status line
   QString setupError_;
+  std::optional<z540k::SensorAddress> sensorPin_;  // --sensor: the one sensor drawn
 
   // ---- Open's capture load, off the GUI thread (manwindowOffline.cpp) ------
   // The capture is read on a worker thread; Open returns to the event loop at
@@ -255,5 +259,6 @@ class manwindow : public QMainWindow {
   void startCaptureLoad(const QString& path);
   void onCaptureLoadFinished();
   void takeCapture(const QString& path, std::shared_ptr<const z540k::DataPacketList> packets);
+  int chooseSensor(const QString& path, const std::vector<z540k::SensorPackets>& sensors);
   std::unique_ptr<CaptureLoad, CaptureLoadEnd> captureLoad_;  // last member: goes first
 };

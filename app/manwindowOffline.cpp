@@ -125,7 +125,7 @@ void manwindow::checkRecorder() {
 struct manwindow::CaptureLoad {
   struct Result {
     bool loaded = false;
-    std::shared_ptr<DataPacketList> packets;
+    std::vector<SensorPackets> sensors;  // one list per sensor, most packets first
     std::string error, damage;
   };
   static Result read(const std::string& path, const std::atomic<bool>& cancel, QProgressBar* bar);
@@ -160,10 +160,9 @@ void manwindow::CaptureLoadEnd::operator()(CaptureLoad* load) const {
 manwindow::CaptureLoad::Result manwindow::CaptureLoad::read(const std::string& path, const std::atomic<bool>& cancel,
                                                             QProgressBar* bar) {
   Result result;
-  result.packets = std::make_shared<DataPacketList>();
   int shown = 0;
   result.loaded =
-      loadDataPackets(path, *result.packets, result.error, result.damage, [&](std::uint64_t read, std::uint64_t size) {
+      loadSensorPackets(path, result.sensors, result.error, result.damage, [&](std::uint64_t read, std::uint64_t size) {
         const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
         if (tenth != shown) {
           shown = tenth;
@@ -237,18 +236,34 @@ void manwindow::onCaptureLoadFinished() {
       showMessage(this, MessageKind::Critical, "error",
                   "Cannot open the capture " + path + ": " + QString::fromStdString(result.error));
     }
-  } else if (result.packets->count() == 0) {
+  } else if (result.sensors.empty()) {
     showMessage(this, MessageKind::Critical, "error",
                 "The capture " + path + " holds no data packets of the sensor" +
                     (result.damage.empty() ? QString(".") : ": " + QString::fromStdString(result.damage)));
-  } else {
+  } else if (const int chosen = chooseSensor(path, result.sensors); chosen >= 0) {
+    auto packets = std::make_shared<const DataPacketList>(std::move(result.sensors[chosen].packets));
     if (!result.damage.empty())
       showMessage(this, MessageKind::Warning, "Warning",
                   "The capture " + path + " is damaged (" + QString::fromStdString(result.damage) + "); the " +
-                      QString::number(result.packets->count()) + " data packets before the damage are loaded.");
-    takeCapture(path, result.packets);
+                      QString::number(packets->count()) + " data packets before the damage are loaded.");
+    takeCapture(path, std::move(packets));
   }
   emit captureLoadFinished();
+}
+
+// Each sensor on its own: a capture of several plays the one the operator
+// picks (the one with the most packets proposed first). The index into
+// `sensors`, or -1 when the operator cancelled (nothing changes).
+int manwindow::chooseSensor(const QString& path, const std::vector<SensorPackets>& sensors) {
+  if (sensors.size() == 1) return 0;
+  QStringList items;
+  for (const SensorPackets& s : sensors)
+    items << QString::fromStdString(sensorAddressText(s.source)) + "  (" + QString::number(s.packets.count()) +
+                 " data packets)";
+  return askChoice(this, "Sensors",
+                   "The capture " + path + " holds the data packets of " + QString::number(sensors.size()) +
+                       " sensors. Which one to play?",
+                   items);
 }
 
 // The packets of a capture that loaded become the player's, when they hold a

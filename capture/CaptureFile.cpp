@@ -117,6 +117,9 @@ constexpr std::size_t kMaxUdpPayload = 65507;  // 65535 - IPv4 20 - UDP 8
 // UDP 8 + 1206 captured bytes, the payload at byte 42.
 constexpr std::size_t kDataPacketPayloadOffset = kEthernetHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize;
 constexpr std::size_t kDataPacketRecordLength = kDataPacketPayloadOffset + kDataPacketSize;
+// Its sender: the IPv4 source address (bytes 26..29) and UDP source port (34..35).
+constexpr std::size_t kDataPacketSourceIpOffset = kEthernetHeaderSize + kIpv4SourceOffset;
+constexpr std::size_t kDataPacketSourcePortOffset = kEthernetHeaderSize + kIpv4MinHeaderSize + kUdpSourcePortOffset;
 // The fewest file bytes one data packet can take, whatever the link type (raw
 // IPv4 without options) and format (a classic record header and a pcapng
 // simple packet block's framing are both 16 bytes); loadDataPackets reserves
@@ -874,7 +877,12 @@ bool CaptureReader::nextDataPacket(CapturedDatagram& out, bool full) {
     const std::uint8_t* payload = record.bytes + kDataPacketPayloadOffset;
     if (!isDataPacket(payload, kDataPacketSize)) continue;
     CapturedDatagram found;
-    if (!full || !udpOf(record, found)) found = CapturedDatagram{};
+    if (!full || !udpOf(record, found)) {
+      // The sensor that sent it, at its fixed places in the frame.
+      found = CapturedDatagram{};
+      found.sourceIp = loadBE32(record.bytes + kDataPacketSourceIpOffset);
+      found.sourcePort = loadBE16(record.bytes + kDataPacketSourcePortOffset);
+    }
     out = found;
     out.payload = payload;
     out.size = kDataPacketSize;
@@ -886,9 +894,24 @@ bool CaptureReader::nextDataPacket(CapturedDatagram& out, bool full) {
   return false;
 }
 
-bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
-                     const LoadProgress& progress) {
-  list = DataPacketList();
+// One pass over a capture that lists its data packets, all in one list or one
+// list per source.
+class DataPacketLoad {
+ public:
+  static bool run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
+                  std::string& damage, const LoadProgress& progress);
+
+ private:
+  struct Building {
+    SensorAddress source;
+    std::vector<std::uint64_t> offsets;
+    RevolutionIndex revolutions;
+  };
+};
+
+bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
+                         std::string& damage, const LoadProgress& progress) {
+  lists.clear();
   error.clear();
   damage.clear();
   CaptureReader reader;
@@ -898,11 +921,12 @@ bool loadDataPackets(const std::string& path, DataPacketList& list, std::string&
   }
   // No data packet takes fewer file bytes than kMinDataPacketFootprint, so
   // this bounds the list: it never grows while loading, and pages of it
-  // that no packet fills are never touched.
+  // that no packet fills are never touched. The first source gets the
+  // bound; the lists of further sources (rare) grow as they go.
   const std::uint64_t mostPackets = reader.fileSize() / kMinDataPacketFootprint;
-  std::vector<std::uint64_t> offsets;
+  std::vector<Building> building(1);
   try {
-    offsets.reserve(static_cast<std::size_t>(mostPackets));
+    building[0].offsets.reserve(static_cast<std::size_t>(mostPackets));
   } catch (const std::exception&) {
     error = path + ": not enough memory to list up to " + std::to_string(mostPackets) + " data packets";
     return false;
@@ -911,12 +935,22 @@ bool loadDataPackets(const std::string& path, DataPacketList& list, std::string&
     error = path + ": loading was cancelled";
     return false;
   };
-  RevolutionIndex revolutions;
+  std::size_t sources = 0, current = 0;
   std::uint64_t nextProgress = kProgressEveryBytes;
   CapturedDatagram packet;
   while (reader.nextDataPacket(packet, false)) {
-    offsets.push_back(packet.payloadOffset);
-    revolutions.addPacket(packet.payload);
+    const SensorAddress from{bySource ? packet.sourceIp : 0, bySource ? packet.sourcePort : std::uint16_t{0}};
+    if (sources == 0 || building[current].source != from) {
+      current = 0;
+      while (current < sources && building[current].source != from) ++current;
+      if (current == sources) {
+        if (sources == building.size()) building.emplace_back();
+        building[current].source = from;
+        ++sources;
+      }
+    }
+    building[current].offsets.push_back(packet.payloadOffset);
+    building[current].revolutions.addPacket(packet.payload);
     if (progress && reader.bytesRead() >= nextProgress) {
       if (!progress(reader.bytesRead(), reader.fileSize())) return cancelled();
       nextProgress = reader.bytesRead() + kProgressEveryBytes;
@@ -929,17 +963,35 @@ bool loadDataPackets(const std::string& path, DataPacketList& list, std::string&
     return false;
   }
   damage = reader.damage();
-  if (offsets.empty()) return true;  // nothing to keep the file open for
-
-  // A capture mostly of other traffic: give back what the bound overshot.
-  if (offsets.capacity() / 2 > offsets.size()) {
-    try {
-      offsets.shrink_to_fit();
-    } catch (const std::exception&) {
+  // With no packet there is nothing to keep the file open for.
+  for (std::size_t i = 0; i < sources; ++i) {
+    Building& b = building[i];
+    // A capture mostly of other traffic: give back what the bound overshot.
+    if (b.offsets.capacity() / 2 > b.offsets.size()) {
+      try {
+        b.offsets.shrink_to_fit();
+      } catch (const std::exception&) {
+      }
     }
+    lists.push_back({b.source, DataPacketList(reader.file_, std::move(b.offsets), std::move(b.revolutions))});
   }
-  list = DataPacketList(reader.file_, std::move(offsets), std::move(revolutions));
+  std::stable_sort(lists.begin(), lists.end(), [](const SensorPackets& a, const SensorPackets& b) {
+    return a.packets.count() > b.packets.count();
+  });
   return true;
+}
+
+bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
+                     const LoadProgress& progress) {
+  std::vector<SensorPackets> lists;
+  const bool loaded = DataPacketLoad::run(path, false, lists, error, damage, progress);
+  list = lists.empty() ? DataPacketList() : std::move(lists.front().packets);
+  return loaded;
+}
+
+bool loadSensorPackets(const std::string& path, std::vector<SensorPackets>& lists, std::string& error,
+                       std::string& damage, const LoadProgress& progress) {
+  return DataPacketLoad::run(path, true, lists, error, damage, progress);
 }
 
 // ============================================================================

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "DataPacketList.h"
+#include "SensorSources.h"
 
 namespace z540k {
 
@@ -107,11 +108,11 @@ class CaptureReader {
  private:
   struct Record;
   struct Interface;
-  friend bool loadDataPackets(const std::string&, DataPacketList&, std::string&, std::string&,
-                              const std::function<bool(std::uint64_t, std::uint64_t)>&);
+  friend class DataPacketLoad;
 
-  // `full` false: of an Ethernet data packet only the payload, its offset and
-  // the record index are filled (all that the load needs).
+  // `full` false: of an Ethernet data packet only the payload, its offset,
+  // the record index and the source address and port (from their fixed
+  // places in the frame) are filled (all that the load needs).
   bool nextDataPacket(CapturedDatagram& out, bool full);
   bool nextRecord(Record& record);
   bool nextClassicRecord(Record& record);
@@ -172,6 +173,20 @@ class CaptureReader {
 using LoadProgress = std::function<bool(std::uint64_t bytesRead, std::uint64_t fileSize)>;
 bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
                      const LoadProgress& progress = {});
+
+// The data packets of one sensor of a capture: its source address and port,
+// and its packets as loadDataPackets() lists them.
+struct SensorPackets {
+  SensorAddress source;
+  DataPacketList packets;
+};
+
+// The same load, one list per source (most packets first; equal counts in
+// the order the sources first appear), still in one pass: a capture of one
+// sensor gives one list equal to loadDataPackets()'s. Results as loadDataPackets();
+// `lists` is empty when the load fails or the capture holds no data packet.
+bool loadSensorPackets(const std::string& path, std::vector<SensorPackets>& lists, std::string& error,
+                       std::string& damage, const LoadProgress& progress = {});
 
 // Writes datagrams into a classic pcap file (microsecond time stamps,
 // Ethernet link type) with Ethernet, IPv4 (valid header checksum) and UDP

@@ -162,8 +162,9 @@ std::string ReceiverSocket::error() const {
   return error_;
 }
 
-ReceiveResult ReceiverSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs) {
-  if (socket_.isOpen()) return socket_.receiveOrWake(buffer, capacity, timeoutMs, wakeFd_);
+ReceiveResult ReceiverSocket::receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs,
+                                      std::uint32_t* sourceIp, std::uint16_t* sourcePort) {
+  if (socket_.isOpen()) return socket_.receiveOrWake(buffer, capacity, timeoutMs, wakeFd_, sourceIp, sourcePort);
   pollfd waiting{wakeFd_, POLLIN, 0};
   ::poll(&waiting, 1, timeoutMs);
   return {ReceiveResult::Outcome::Failed};

@@ -50,7 +50,9 @@ class ReceiverSocket {
 
   // The loop's read: like UdpSocket::receive, but returns with nothing at
   // once after wake(). Without a socket it waits the same way and fails.
-  ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs);
+  // The sender's address and port (host byte order) go where asked.
+  ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, std::uint32_t* sourceIp = nullptr,
+                        std::uint16_t* sourcePort = nullptr);
   std::uint32_t kernelDrops() const { return socket_.kernelDrops(); }
 
   // From any thread: ends the loop's current and every later wait at once,

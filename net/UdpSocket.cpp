@@ -146,8 +146,9 @@ ReceiveResult UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, int
   return receiveWaiting(buffer, capacity, timeoutMs, -1, sourceIp, sourcePort);
 }
 
-ReceiveResult UdpSocket::receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd) {
-  return receiveWaiting(buffer, capacity, timeoutMs, wakeFd, nullptr, nullptr);
+ReceiveResult UdpSocket::receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,
+                                       std::uint32_t* sourceIp, std::uint16_t* sourcePort) {
+  return receiveWaiting(buffer, capacity, timeoutMs, wakeFd, sourceIp, sourcePort);
 }
 
 ReceiveResult UdpSocket::receiveWaiting(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,

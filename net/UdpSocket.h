@@ -63,7 +63,8 @@ class UdpSocket {
                         std::uint16_t* sourcePort = nullptr);
   // As receive(), but the wait also ends, with nothing, as soon as `wakeFd`
   // is readable (it is not read here).
-  ReceiveResult receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd);
+  ReceiveResult receiveOrWake(std::uint8_t* buffer, std::size_t capacity, int timeoutMs, int wakeFd,
+                              std::uint32_t* sourceIp = nullptr, std::uint16_t* sourcePort = nullptr);
 
   // Sends one datagram; 0, or the errno of the failed send.
   int sendTo(std::uint32_t ip, std::uint16_t port, const std::uint8_t* data, std::size_t size);

@@ -22,19 +22,35 @@ class MessageRecorder {
       messages.push_back({kind, title, text});
       return answer_;
     });
+    previousChoice_ = setChoiceResponder([this](const QString& title, const QString& text, const QStringList& items) {
+      choices.push_back({title, text, items});
+      return choiceAnswer_;
+    });
   }
-  ~MessageRecorder() { setMessageResponder(previous_); }
+  ~MessageRecorder() {
+    setMessageResponder(previous_);
+    setChoiceResponder(previousChoice_);
+  }
   MessageRecorder(const MessageRecorder&) = delete;
   MessageRecorder& operator=(const MessageRecorder&) = delete;
 
   void answerWith(QMessageBox::StandardButton answer) { answer_ = answer; }
+  // The index a choice is answered with (-1: cancelled; default the first).
+  void chooseWith(int index) { choiceAnswer_ = index; }
   const RecordedMessage& last() const { return messages.back(); }
 
   std::vector<RecordedMessage> messages;
+  struct RecordedChoice {
+    QString title, text;
+    QStringList items;
+  };
+  std::vector<RecordedChoice> choices;
 
  private:
   QMessageBox::StandardButton answer_;
+  int choiceAnswer_ = 0;
   MessageResponder previous_;
+  ChoiceResponder previousChoice_;
 };
 
 }  // namespace z540k::test

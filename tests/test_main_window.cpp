@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QToolButton>
@@ -25,6 +26,7 @@
 #include "PointCloudView.h"
 #include "ProcessTestSupport.h"
 #include "RecordMetaTypes.h"
+#include "ScanPacketStream.h"
 #include "SimulatorTestSupport.h"
 #include "StatusReceiver.h"
 #include "UdpSocket.h"
@@ -190,6 +192,53 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY2_WITH_TIMEOUT(w.statusLine().contains("3 datagrams, 2 unrecognised, 0 dropped by the kernel") &&
                                   w.statusLine().contains("status port: 3 datagrams, 2 unrecognised"),
                               qPrintable(w.statusLine()), 10000);
+  }
+
+  // Two sensors sending to the window's ports: the first one heard is drawn
+  // (or the one --sensor names) and its status passed on; the status line
+  // names both and counts the other's datagrams.
+  void eachSensorOnItsOwn() {
+    const std::uint32_t a = 0x7F000002, b = 0x7F000003;
+    for (const bool pinB : {false, true}) {
+      HeldUdpPort data, status;
+      StartupOptions options = loopbackWindowOptions(data.port(), status.port());
+      options.layout = 1;
+      if (pinB) options.sensor = SensorAddress{b, 0};
+      manwindow w(options);
+      std::vector<std::size_t> sizes;
+      connect(&w.liveReceiver(), &GetlidarData_1::SendData, &w,
+              [&](const LidarDataSingleLine& r) { sizes.push_back(r.distance.size()); });
+      child<QToolButton>(w, "toolButton_Lidar")->click();
+      LoopbackSender fromA("127.0.0.1", "127.0.0.2"), fromB("127.0.0.1", "127.0.0.3");
+      sim::ScanPattern turnA, turnB;
+      turnA.firingsPerRevolution = 360;  // 30 packets a turn, 30 x 360 measurements
+      turnB.firingsPerRevolution = 720;  // 60 packets a turn, 30 x 720 measurements
+      sim::ScanPacketStream streamA(turnA), streamB(turnB);
+      QVERIFY(fromA.send(data.port(), streamA.next()));  // A is heard first
+      for (int i = 0; i < 4 * 60; ++i) {
+        QVERIFY(fromB.send(data.port(), streamB.next()));
+        if (i % 2 == 0) QVERIFY(fromA.send(data.port(), streamA.next()));
+      }
+      QTRY_VERIFY_WITH_TIMEOUT(sizes.size() >= 3, 10000);
+      // The first revolution is read in the 1.6 layout (the window's layout
+      // takes effect after it), the others in 1.7.
+      for (std::size_t i = 1; i < sizes.size(); ++i)
+        QVERIFY2(pinB ? sizes[i] > 15000 : sizes[i] < 15000, qPrintable(QString::number(sizes[i])));
+      QTRY_COMPARE_WITH_TIMEOUT(w.liveReceiver().datagramCounts().anotherSensor, quint64(pinB ? 121 : 240), 10000);
+      const QString drawn = pinB ? "127.0.0.3" : "127.0.0.2", other = pinB ? "127.0.0.2" : "127.0.0.3";
+      QTRY_VERIFY2_WITH_TIMEOUT(
+          QRegularExpression("sensors: .*" + drawn + ":[0-9]+ \\(drawn\\)").match(w.statusLine()).hasMatch() &&
+              w.statusLine().contains(other + ":") &&
+              w.statusLine().contains(QString("%1 datagrams from another sensor").arg(pinB ? 121 : 240)),
+          qPrintable(w.statusLine()), 10000);
+      // The settings window gets the status of the sensor drawn only.
+      QTRY_COMPARE_WITH_TIMEOUT(w.statusReceiver().sensorIp.load(), pinB ? b : a, 10000);
+      const auto statusPacket = sim::encodeStatusPacket(sim::SensorStatus{});
+      QVERIFY(fromA.send(status.port(), statusPacket) && fromB.send(status.port(), statusPacket));
+      QTRY_VERIFY_WITH_TIMEOUT(
+          w.statusReceiver().datagramCounts().status == 1 && w.statusReceiver().datagramCounts().anotherSensor == 1,
+          10000);
+    }
   }
 
   void functionKeysAreSwallowed() {

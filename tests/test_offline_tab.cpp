@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CaptureFile.h"
+#include "CaptureMergeSupport.h"
 #include "CapturePlayer.h"
 #include "CaptureRecorder.h"
 #include "CsvExport.h"
@@ -529,6 +530,61 @@ class OfflineTabTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 5, kLong);
     QTRY_COMPARE_WITH_TIMEOUT(w.frameDisplay().latest().timestamp, forward[4].timestamp, kLong);
     QCOMPARE(tab.frame->value(), 5);
+  }
+
+  // A capture of two sensors (other addresses, rates and layouts): Open asks
+  // which one to play, the one with the most packets first, and nothing
+  // changes when the operator cancels; the one chosen plays alone, its
+  // frame-by-frame CSV equal to export-csv --source.
+  void openAsksWhichSensorToPlay() {
+    HeldUdpPort data, status;
+    MessageRecorder messages;
+    manwindow w(loopbackWindowOptions(data.port(), status.port()));
+    Tab tab(w);
+    tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
+    w.player().pauseOverrideMs = 0;
+    const QString a = dir_.filePath("sensor-a.pcap"), b = dir_.filePath("sensor-b.pcap");
+    const QString both = dir_.filePath("two-sensors.pcap");
+    QCOMPARE(Process({Z540K_SIM_PATH, "--quiet", "--count", "150", "--bind", "127.0.0.2", "--layout", "1.7",
+                      "--write-pcap", a.toStdString()})
+                 .wait(),
+             0);
+    QCOMPARE(Process({Z540K_SIM_PATH, "--quiet", "--count", "450", "--bind", "127.0.0.3", "--layout", "1.6", "--rpm",
+                      "1200", "--write-pcap", b.toStdString()})
+                 .wait(),
+             0);
+    std::string error;
+    QVERIFY2(mergeCaptures({a.toStdString(), b.toStdString()}, both.toStdString(), error), error.c_str());
+
+    messages.chooseWith(-1);
+    tab.openFile(both);
+    QCOMPARE(int(messages.choices.size()), 1);
+    const QStringList offered = messages.choices.back().items;
+    QCOMPARE(offered.size(), 2);
+    QVERIFY2(offered[0].startsWith("127.0.0.3:2368") && offered[0].contains("450"), qPrintable(offered[0]));
+    QVERIFY2(offered[1].startsWith("127.0.0.2:2368") && offered[1].contains("150"), qPrintable(offered[1]));
+    QCOMPARE(w.loadedPacketCount(), std::size_t(0));
+    QVERIFY(messages.messages.empty());
+
+    messages.chooseWith(0);
+    w.findChild<QComboBox*>("comboBox_agree")->setCurrentIndex(0);  // protocol 1.6
+    tab.openFile(both);
+    QCOMPARE(w.loadedPacketCount(), std::size_t(450));
+    const QString byTool = dir_.filePath("sensor-b-tool.csv"), byWindow = dir_.filePath("sensor-b-window.csv");
+    QCOMPARE(Process({Z540K_TOOL_PATH, "export-csv", both.toStdString(), byTool.toStdString(), "--layout", "1.6",
+                      "--source", "127.0.0.3"})
+                 .wait(),
+             0);
+    tab.files.answer = byWindow;
+    startExport(w, QString::number(w.playback().frameTotal()), "0", "360");
+    QVERIFY(w.csvExport().active());
+    tab.play->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached() && !w.csvExport().active(), kLong);
+    QFile toolFile(byTool), windowFile(byWindow);
+    QVERIFY(toolFile.open(QIODevice::ReadOnly) && windowFile.open(QIODevice::ReadOnly));
+    const QByteArray expected = toolFile.readAll();
+    QVERIFY(expected.count('\n') > 2000);
+    QVERIFY(windowFile.readAll() == expected);
   }
 
   // A capture shortened while it is loaded, or rewritten in place while it

@@ -15,6 +15,7 @@
 
 #include "CaptureExport.h"
 #include "CaptureFile.h"
+#include "CaptureMergeSupport.h"
 #include "FullDiskTestSupport.h"
 #include "LoopbackTestSupport.h"
 #include "NetworkSettingsPacket.h"
@@ -458,6 +459,54 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
   std::remove(capture.c_str());
   std::remove(csv.c_str());
   std::remove(live.c_str());
+}
+
+// Two sensors in one capture (other addresses, rates and layouts): the export
+// refuses to mix them, lists both with their packets and leaves nothing
+// behind; --source picks each, byte for byte the CSV of its capture alone.
+TEST(ToolWithSimulatorTest, ExportKeepsEachSensorApart) {
+  const struct {
+    const char *address, *layout, *rpm;
+    std::string capture, alone;
+  } sensors[] = {{"127.0.0.2", "1.7", "600", tempPath("a.pcap"), tempPath("a.csv")},
+                 {"127.0.0.3", "1.6", "1200", tempPath("b.pcap"), tempPath("b.csv")}};
+  for (const auto& s : sensors) {
+    ASSERT_EQ(Process({kSim, "--quiet", "--write-pcap", s.capture, "--seconds", "1", "--bind", s.address, "--layout",
+                       s.layout, "--rpm", s.rpm})
+                  .wait(),
+              0);
+    ASSERT_EQ(Process({kTool, "export-csv", s.capture, s.alone, "--layout", s.layout}).wait(), 0);
+  }
+  const std::string both = tempPath("both.pcap"), csv = tempPath("both.csv");
+  std::string error;
+  ASSERT_TRUE(mergeCaptures({sensors[0].capture, sensors[1].capture}, both, error)) << error;
+
+  Process mixed({kTool, "export-csv", both, csv, "--layout", "1.7"});
+  EXPECT_EQ(mixed.wait(), 1);
+  EXPECT_EQ(lines(mixed.err()).size(), 1u) << mixed.err();
+  EXPECT_NE(mixed.err().find("127.0.0.3:2368 (2000 packets), 127.0.0.2:2368 (100 packets)"), std::string::npos)
+      << mixed.err();
+  EXPECT_NE(mixed.err().find("--source"), std::string::npos);
+  EXPECT_TRUE(mixed.out().empty());
+  struct stat none {};
+  EXPECT_NE(::stat(csv.c_str(), &none), 0);
+  EXPECT_TRUE(leftoversBeside(csv).empty());
+
+  for (const auto& s : sensors) {
+    Process picked(
+        {kTool, "export-csv", both, csv, "--layout", s.layout, "--source", std::string(s.address) + ":2368"});
+    EXPECT_EQ(picked.wait(), 0) << picked.err();
+    EXPECT_NE(picked.out().find("packets of other sensors passed over"), std::string::npos) << picked.out();
+    EXPECT_TRUE(readFile(csv) == readFile(s.alone)) << s.address;
+  }
+  Process together({kTool, "export-csv", both, csv, "--source", "all"});
+  EXPECT_EQ(together.wait(), 0) << together.err();
+  for (const auto& s : sensors) {
+    std::remove(s.capture.c_str());
+    std::remove(s.alone.c_str());
+  }
+  std::remove(both.c_str());
+  std::remove(csv.c_str());
 }
 
 // Bad capture files: a clear line naming the fault and a non-zero exit; a

@@ -443,9 +443,12 @@ QString countsFault(manwindow& w, quint64 sent, std::array<quint64, 6>& before) 
   std::array<quint64, 6> now{};
   if (!statusCounts(w.statusLine(), now)) return "the status line has lost its counts: " + w.statusLine();
   const auto d = w.liveReceiver().datagramCounts();
-  const std::array<quint64, 6> counted = {d.data + d.status + d.compact + d.other, d.other,
-                                          w.liveReceiver().kernelDrops(),          w.liveReceiver().lostOnWire(),
-                                          w.liveReceiver().recordsDropped(),       w.frameDisplay().framesMerged()};
+  const std::array<quint64, 6> counted = {d.data + d.status + d.compact + d.other + d.anotherSensor,
+                                          d.other,
+                                          w.liveReceiver().kernelDrops(),
+                                          w.liveReceiver().lostOnWire(),
+                                          w.liveReceiver().recordsDropped(),
+                                          w.frameDisplay().framesMerged()};
   for (int i = 0; i < 6; ++i)
     if (now[i] < before[i] || now[i] > counted[i])
       return QString("count %1 of the status line is %2, was %3, counted %4: ")

@@ -1,5 +1,6 @@
 // Every message box of the program goes through here: modal information,
-// warning, error and question boxes with a title and a text. Tests install a
+// warning, error and question boxes with a title and a text, and the choice
+// of one item from a list. Tests install a
 // responder that records each box and answers it without showing anything,
 // so no test ever waits on a modal dialog.
 //
@@ -8,6 +9,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace z540k {
@@ -28,5 +30,14 @@ MessageResponder setMessageResponder(MessageResponder responder);
 QMessageBox::StandardButton showMessage(QWidget* parent, MessageKind kind, const QString& title, const QString& text,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+// Answers a choice instead of the operator: gets its title, text and items,
+// returns the index chosen (-1: cancelled).
+using ChoiceResponder = std::function<int(const QString& title, const QString& text, const QStringList& items)>;
+ChoiceResponder setChoiceResponder(ChoiceResponder responder);
+
+// Asks for one of `items` in a modal box (the first one proposed); returns
+// its index, or -1 when the operator cancelled.
+int askChoice(QWidget* parent, const QString& title, const QString& text, const QStringList& items);
 
 }  // namespace z540k

@@ -2,10 +2,43 @@
 
 #include "CaptureFile.h"
 #include "DataPacketDecoder.h"
+#include "PacketFormat.h"
 #include "SensorTraits.h"
 #include "StopSignals.h"
 
 namespace z540k::cli {
+
+const char* const kSourceOptionHelp =
+    "  --source IP[:PORT]     decode only the datagrams of the sensor sending from this address (and\n"
+    "                         port); all: every sensor's together. Without it the first sensor's are\n"
+    "                         decoded and a second sensor is refused\n";
+
+SourceChoice sourceChoice(const CommandLine& line) {
+  SourceChoice choice;
+  if (!line.has("--source")) return choice;
+  const std::string text = line.text("--source", "");
+  if (text == "all") {
+    choice.all = true;
+    return choice;
+  }
+  SensorAddress address;
+  std::string error;
+  if (!parseSensorAddress(text, address, error)) throw UsageError("--source: " + error + ", or all");
+  choice.sensor = address;
+  return choice;
+}
+
+namespace {
+
+// The sources to decode as `choice` asks.
+SensorSources sourcesFor(const SourceChoice& choice) {
+  SensorSources sources;
+  if (choice.all) sources.acceptAll();
+  if (choice.sensor) sources.pin(*choice.sensor);
+  return sources;
+}
+
+}  // namespace
 
 CaptureExportResult exportCapture(const std::string& capturePath, const std::string& outPath, FrameFile& out,
                                   const DecodeSettings& settings, const std::atomic<bool>& stop,
@@ -31,13 +64,28 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   ReturnModeChoice mode(settings.returnMode);
   DataPacketTraits traits;
 
+  // Each sensor on its own: the data and compact scan packets of the chosen
+  // one are decoded. A second sensor without --source mixes nothing: the
+  // output goes at once, and the rest of the capture is only counted so
+  // that the refusal can list every sensor.
+  SensorSources sources = sourcesFor(settings.source);
+  bool mixed = false;
   std::uint64_t dataPackets = 0, compactPackets = 0, datagrams = 0;
   CapturedDatagram d;
   // A file that cannot be written (a full disk) ends the reading at once;
   // close() below gives the reason.
-  while (!out.complete() && !out.failed() && !stop && reader.next(d)) {
+  while ((mixed || (!out.complete() && !out.failed())) && !stop && reader.next(d)) {
     ++datagrams;
-    if (isDataPacket(d.payload, d.size)) {
+    if ((datagrams & 0xFFF) == 0 && hooks.progress) hooks.progress(reader.bytesRead(), reader.fileSize());
+    const DatagramKind kind = classifyDatagram(d.payload, d.size);
+    if (kind != DatagramKind::DataPacket && kind != DatagramKind::CompactScanPacket) continue;
+    const bool chosen = sources.note({d.sourceIp, d.sourcePort});
+    if (!chosen && !sources.pinned() && !mixed) {
+      mixed = true;
+      out.discard();
+    }
+    if (!chosen || mixed) continue;
+    if (kind == DatagramKind::DataPacket) {
       // A sensor switched to the other arrangement starts its revolutions afresh.
       if (mode.dataPacket(d.payload) && mode.followsSensor()) {
         decoder.clear();
@@ -47,16 +95,33 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
       traits.addPacket(d.payload);
       decoder.decodeDataPacket(d.payload, d.size);
       ++dataPackets;
-    } else if (decoder.decodeCompactScanPacket(d.payload, d.size))
+    } else {
+      decoder.decodeCompactScanPacket(d.payload, d.size);
       ++compactPackets;
-    if ((datagrams & 0xFFF) == 0 && hooks.progress) hooks.progress(reader.bytesRead(), reader.fileSize());
+    }
   }
   result.lostOnWire = decoder.lostPackets();
   result.warning = layoutWarning(traits, settings.layout, "try --layout ");
 
   if (stop) {
-    out.discard();
+    if (!mixed) out.discard();
     result.message = interruptedText() + "; " + outPath + " was left unchanged";
+    return result;
+  }
+  if (mixed) {
+    result.message = capturePath + " holds the packets of " + std::to_string(sources.sources().size()) +
+                     " sensors: " + sourceListText(sources.sources(), "packets") +
+                     "; choose one with --source IP[:PORT], or --source all to decode them together; " + outPath +
+                     " was left unchanged";
+    if (!reader.damage().empty()) result.message += " (" + reader.damage() + ")";
+    return result;
+  }
+  if (sources.pinned() && dataPackets + compactPackets == 0) {
+    out.discard();
+    result.message = capturePath + " holds no packets of the sensor " + sensorAddressText(*sources.chosen()) +
+                     (sources.sources().empty() ? std::string(" (nor of any other)")
+                                                : "; its sensors: " + sourceListText(sources.sources(), "packets")) +
+                     "; " + outPath + " was left unchanged";
     return result;
   }
   // A damaged capture, or one changed on disk while it was read, still gives
@@ -81,6 +146,8 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
                    " lost on the wire, " +
                    returnModeText(mode.mode(), mode.basis(),
                                   mode.dataDisagree() ? mode.dataArrangement() : ReturnArrangement::Unknown);
+  if (sources.others() > 0)
+    result.summary += ", " + std::to_string(sources.others()) + " packets of other sensors passed over as asked";
   result.exitCode = whole ? 0 : 1;
   return result;
 }

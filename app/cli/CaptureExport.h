@@ -30,7 +30,10 @@ struct CaptureExportHooks {
 
 // Decodes every data and compact scan packet of the capture in file order
 // and writes each completed revolution to `out`, opened on `outPath` (its
-// frame limit ends the reading). Damage, or the capture changing on disk
+// frame limit ends the reading). Only one sensor's packets are decoded (the
+// source address and port name the sensor): the one settings.source names,
+// else the first one; a second sensor without settings.source discards the
+// output and lists the sensors with their packets (exit code 1). Damage, or the capture changing on disk
 // while it is read, keeps the frames before it (exit code 1; with no frame
 // the target is left as it was); `stop` set, or a write that failed (a
 // full disk), ends the export at once leaving the target as it was. The

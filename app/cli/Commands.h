@@ -8,6 +8,7 @@
 
 #include "CommandLine.h"
 #include "CsvExport.h"
+#include "SensorSources.h"
 #include "StopSignals.h"
 
 namespace z540k {
@@ -24,12 +25,23 @@ int configureCommand(const std::vector<std::string>& args);
 int advancedCommand(const std::vector<std::string>& args);
 int restoreDefaultsCommand(const std::vector<std::string>& args);
 
+// --source: whose datagrams are decoded when several sensors send. Neither
+// set: the first sensor's, and a second one is refused (export) or reported
+// (listen).
+struct SourceChoice {
+  bool all = false;                     // --source all: every sensor's, together
+  std::optional<SensorAddress> sensor;  // --source IP[:PORT]: this one's only
+};
+SourceChoice sourceChoice(const CommandLine& line);
+extern const char* const kSourceOptionHelp;
+
 // The decoding and CSV choices shared by export-csv and listen.
 struct DecodeSettings {
   Layout layout = Layout::Protocol16;
   std::optional<ReturnMode> returnMode;  // none: as the data show
   CsvExportOptions csv;
   long long frames = 0;  // 0: every frame
+  SourceChoice source;   // set by the commands that take --source
 };
 DecodeSettings decodeSettings(const CommandLine& line);
 

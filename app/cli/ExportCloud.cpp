@@ -39,14 +39,16 @@ const char* const kHelp =
 
 int exportCloudCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
+  valueOptions.insert("--source");
   valueOptions.insert("--format");
   const CommandLine line(args, valueOptions, {"--help", "--binary", "--ascii", "--compressed", "--merge"});
   if (line.has("--help")) {
-    std::printf("%s%s", kHelp, kDecodeOptionsHelp);
+    std::printf("%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT (see --help)");
-  const DecodeSettings settings = decodeSettings(line);
+  DecodeSettings settings = decodeSettings(line);
+  settings.source = sourceChoice(line);
   const std::string& capturePath = line.positional()[0];
   const std::string& outPath = line.positional()[1];
 

@@ -24,7 +24,9 @@ const char* const kHelp =
     "a failed export leaves an existing OUT.csv as it was. A capture damaged part way, or changed on\n"
     "disk by another program while it is read, is exported up to that point (exit code 1); with no\n"
     "frame before it OUT.csv is left as it was. The summary counts the packets lost on the wire: those\n"
-    "missing from the capture, told by the gaps in the sensor's azimuths.\n"
+    "missing from the capture, told by the gaps in the sensor's azimuths. The packets of one sensor (its\n"
+    "source address and port) are decoded: a capture of several is refused, listing them with their\n"
+    "packets, unless --source picks one.\n"
     "\n"
     "options:\n";
 
@@ -76,14 +78,16 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
 
 int exportCsvCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
+  valueOptions.insert("--source");
   const CommandLine line(args, valueOptions, {"--help"});
   if (line.has("--help")) {
-    std::printf("%s%s  --frames N             stop after N frames (default 0: every frame)\n", kHelp,
-                kDecodeOptionsHelp);
+    std::printf("%s%s%s  --frames N             stop after N frames (default 0: every frame)\n", kHelp,
+                kDecodeOptionsHelp, kSourceOptionHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT.csv (see --help)");
-  const DecodeSettings settings = decodeSettings(line);
+  DecodeSettings settings = decodeSettings(line);
+  settings.source = sourceChoice(line);
   const std::string& capturePath = line.positional()[0];
   const std::string& csvPath = line.positional()[1];
   CsvFrameFile csv(settings.csv, settings.frames);

@@ -38,7 +38,9 @@ const char* const kHelp =
     "(points, azimuth span, first and last time stamp, datagrams lost on the wire); at the end the\n"
     "datagrams by kind (other: everything else, empty and over-long datagrams included) and in all.\n"
     "Lost on the wire are the packets that never reached this host, told by the gaps in the sensor's\n"
-    "azimuths (those the kernel dropped are counted apart).\n"
+    "azimuths (those the kernel dropped are counted apart). One sensor is decoded (its source address\n"
+    "and port name it): the first whose packets arrive, unless --source picks one; the datagrams of\n"
+    "other sensors are counted and listed on stderr, and without --source they make the exit code 1.\n"
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2368)\n"
@@ -167,6 +169,7 @@ struct ListenOptions {
 ListenOptions listenOptions(const CommandLine& line) {
   ListenOptions o;
   o.settings = decodeSettings(line);
+  o.settings.source = sourceChoice(line);
   o.port = line.port("--port", 2368);
   if (line.has("--status-port")) o.statusPort = line.port("--status-port", 2369);
   o.group = line.text("--multicast", "");
@@ -181,6 +184,7 @@ void setUpReceiver(GetlidarData_1& receiver, const ListenOptions& o, bool writin
   receiver.multicastAddress = o.group;
   receiver.running = true;
   receiver.fixedReturnMode = o.settings.returnMode ? static_cast<int>(*o.settings.returnMode) : -1;
+  receiver.chooseSensor(o.settings.source.sensor, o.settings.source.all);
   // The chosen layout is active from the first packet.
   receiver.pendingLayout = o.settings.layout;
   receiver.layout = o.settings.layout;
@@ -241,7 +245,7 @@ unsigned long long receiveRevolutions(QCoreApplication& app, GetlidarData_1& rec
 std::string summaryLine(const GetlidarData_1& receiver, unsigned long long revolutions) {
   using ull = unsigned long long;
   const auto counts = receiver.datagramCounts();
-  const quint64 received = counts.data + counts.status + counts.compact + counts.other;
+  const quint64 received = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
   const GetlidarData_1::SensorView sensor = receiver.sensorView();
   char summary[480];
   std::snprintf(summary, sizeof summary,
@@ -266,14 +270,36 @@ void writeSummary(StdoutLines& output, const std::string& summary) {
   }
 }
 
+// The datagrams of sensors that were not decoded, on stderr. True when a
+// second sensor sent without --source: its revolutions were not delivered.
+bool reportOtherSensors(const GetlidarData_1& receiver, const SourceChoice& choice) {
+  const GetlidarData_1::Sensors sensors = receiver.sensors();
+  const quint64 others = receiver.datagramCounts().anotherSensor;
+  if (others == 0) return false;
+  const std::string decoded = sensors.chosen ? sensorAddressText(*sensors.chosen) : std::string("none");
+  const std::string list = sourceListText(sensors.sources, "packets");
+  if (choice.sensor) {
+    std::fprintf(
+        stderr,
+        "z540k-tool listen: decoded %s only, as asked; %llu datagrams of other sensors passed over (heard: %s)\n",
+        decoded.c_str(), static_cast<unsigned long long>(others), list.c_str());
+    return false;
+  }
+  std::fprintf(stderr,
+               "z540k-tool listen: %zu sensors sent to the port: %s; only %s was decoded, %llu datagrams of the "
+               "others were not; choose one with --source IP[:PORT], or --source all\n",
+               sensors.sources.size(), list.c_str(), decoded.c_str(), static_cast<unsigned long long>(others));
+  return true;
+}
+
 }  // namespace
 
 int listenCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
-  valueOptions.insert({"--port", "--status-port", "--multicast", "--seconds", "--csv"});
+  valueOptions.insert({"--port", "--status-port", "--multicast", "--seconds", "--csv", "--source"});
   const CommandLine line(args, valueOptions, {"--help"});
   if (line.has("--help")) {
-    std::printf("%s%s", kHelp, kDecodeOptionsHelp);
+    std::printf("%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp);
     return 0;
   }
   line.refusePositional();
@@ -336,7 +362,8 @@ int listenCommand(const std::vector<std::string>& args) {
   // Stopped before the revolutions asked for: the file keeps those taken, and
   // the exit code says that not all came.
   const bool cutShort = stoppedShort("listen", revolutions, o.settings.frames, "revolutions");
-  return written && !cutShort ? 0 : 1;
+  const bool othersRefused = reportOtherSensors(receiver, o.settings.source);
+  return written && !cutShort && !othersRefused ? 0 : 1;
 }
 
 }  // namespace z540k::cli
