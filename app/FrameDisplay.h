@@ -9,7 +9,10 @@
 
 #include <cstdint>
 
+#include <vector>
+
 #include "LidarRecords.h"
+#include "PointComputation.h"
 
 namespace z540k {
 
@@ -47,6 +50,33 @@ class FrameDisplay {
   bool drawEmpty_ = false;  // the newest frame went to the CSV file
   std::uint64_t framesDrawn_ = 0;
   std::uint64_t framesMerged_ = 0;
+};
+
+// The point table follows the newest drawn frame at the pace a reader can
+// follow and a table of 30 rows costs: rows are written at most once every
+// kIntervalMs, the newest rows waiting meanwhile (the window writes them
+// when they fall due, at once while the display is paused, and not while the
+// table is hidden).
+class TableRefresh {
+ public:
+  static constexpr std::int64_t kIntervalMs = 250;
+
+  // The rows of a frame drawn at `nowMs` (milliseconds of any steady clock).
+  // True when they are due now: take() them.
+  bool offer(std::vector<PointTableRow> rows, std::int64_t nowMs);
+  bool pending() const { return pending_; }
+  // Milliseconds until the waiting rows fall due (0: now).
+  std::int64_t dueInMs(std::int64_t nowMs) const;
+  // The waiting rows, written at `nowMs`.
+  std::vector<PointTableRow> take(std::int64_t nowMs);
+  // The waiting rows are no longer to be shown (a region marked, the table cleared).
+  void drop();
+
+ private:
+  std::vector<PointTableRow> rows_;
+  bool pending_ = false;
+  bool written_ = false;
+  std::int64_t writtenAtMs_ = 0;
 };
 
 }  // namespace z540k

@@ -179,6 +179,13 @@ void manwindow::setUpView() {
   connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);
   statusTimer_->start(kStatusLineMilliseconds);
   hostClock_.start();
+  tableTimer_ = new QTimer(this);
+  tableTimer_->setSingleShot(true);
+  connect(tableTimer_, &QTimer::timeout, this, &manwindow::writeWaitingTableRows);
+  // Rows that waited while the table was hidden come when it shows.
+  connect(ui.LidraDataDock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+    if (shown) QTimer::singleShot(0, this, &manwindow::writeWaitingTableRows);
+  });
   recorderWatch_ = new QTimer(this);
   recorderWatch_->setInterval(250);
   connect(recorderWatch_, &QTimer::timeout, this, &manwindow::checkRecorder);
@@ -358,6 +365,8 @@ void manwindow::onDisplayPauseClicked() {
     ui.tolbtn_offdata->setIcon(QIcon(":/image/Resources/images/Red.png"));
   }
   display_.toggleRunning();
+  // Paused: the table shows the frame on screen.
+  if (!display_.running()) writeWaitingTableRows();
 }
 
 void manwindow::keyPressEvent(QKeyEvent* event) {
@@ -437,7 +446,11 @@ void manwindow::drawLatestFrame() {
   computeFramePoints(frame ? *frame : LidarDataSingleLine{}, currentFrameSettings(), framePoints_);
 
   tableRows = static_cast<int>(framePoints_.tableRows.size());
-  for (int row = 0; row < tableRows; ++row) writeTableRow(row, framePoints_.tableRows[row]);
+  // The table follows at a reader's pace; a paused display's frame at once.
+  if (tableRefresh_.offer(framePoints_.tableRows, hostClock_.elapsed()) || !display_.running())
+    writeWaitingTableRows();
+  else if (!tableTimer_->isActive())
+    tableTimer_->start(static_cast<int>(tableRefresh_.dueInMs(hostClock_.elapsed())));
   view_->showFrame(framePoints_, pointSize);
   if (!picking_.selecting()) refreshReadout();
   display_.drawn();
@@ -497,6 +510,7 @@ void manwindow::ensurePointTable() {
 }
 
 void manwindow::resetPointTable() {
+  tableRefresh_.drop();
   if (!pointTable) return;
   pointTable->clear();
   pointTable->setColumnCount(kPointTableColumns);

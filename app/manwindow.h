@@ -169,6 +169,8 @@ class manwindow : public QMainWindow {
 
   // Region picking.
   void writeTableRow(int row, const z540k::PointTableRow& cells);
+  // The newest drawn frame's rows, when the table is shown.
+  void writeWaitingTableRows();
   void measureRegion(const std::vector<z540k::RegionMeasurement>& inRegion);
 
   // The CSV export.
@@ -225,6 +227,8 @@ class manwindow : public QMainWindow {
   // The frames: the newest arrived, the points of the one drawn last, the
   // marked region.
   z540k::FrameDisplay display_;
+  z540k::TableRefresh tableRefresh_;
+  QTimer* tableTimer_ = nullptr;
   z540k::FramePoints framePoints_;
   z540k::RegionPicking picking_;
   QStandardItemModel* pointTable = nullptr;

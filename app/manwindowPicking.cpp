@@ -3,6 +3,7 @@
 // statistics of the measurements that fall into it.
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QTimer>
 
 #include "PointCloudView.h"
 #include "RegionMeasurement.h"
@@ -42,10 +43,25 @@ void manwindow::onAreaPicked(const std::vector<int>& indices) {
   setCursor(Qt::ArrowCursor);
 }
 
+// A row's cells are changed in place, and only where their text changed:
+// new items every frame made the table lay out and repaint whole.
 void manwindow::writeTableRow(int row, const PointTableRow& cells) {
   if (!pointTable) return;
-  for (int column = 0; column < kPointTableColumns; ++column)
-    pointTable->setItem(row, column, new QStandardItem(QString::fromStdString(cells[column])));
+  for (int column = 0; column < kPointTableColumns; ++column) {
+    const QString text = QString::fromStdString(cells[column]);
+    if (QStandardItem* item = pointTable->item(row, column)) {
+      if (item->text() != text) item->setText(text);
+    } else {
+      pointTable->setItem(row, column, new QStandardItem(text));
+    }
+  }
+}
+
+void manwindow::writeWaitingTableRows() {
+  if (!tableRefresh_.pending() || !ui.tableView->isVisible()) return;
+  tableTimer_->stop();
+  const std::vector<PointTableRow> rows = tableRefresh_.take(hostClock_.elapsed());
+  for (std::size_t row = 0; row < rows.size(); ++row) writeTableRow(static_cast<int>(row), rows[row]);
 }
 
 // The measurements of a drawn frame inside the marked region: the statistics

@@ -75,6 +75,7 @@ class MainWindowTest : public QObject {
     const HeldUdpPort& data = sensor.data;
     const HeldUdpPort& status = sensor.status;
     manwindow w(sensor.options());
+    w.show();  // the point table is written only while it is shown
     auto* lidar = child<QToolButton>(w, "toolButton_Lidar");
     for (int press = 1; press <= 3; ++press) {
       lidar->click();

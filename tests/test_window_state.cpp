@@ -59,6 +59,25 @@ TEST(FrameDisplayTest, NewestWinsAndMergedAreCounted) {
   EXPECT_EQ(display.latest().distance.size(), 2u);
 }
 
+// The table follows the newest drawn frame at most every kIntervalMs; the
+// rows offered meanwhile wait, the newest replacing older ones.
+TEST(TableRefreshTest, NewestRowsAtAReadersPace) {
+  const auto rows = [](const char* id) { return std::vector<PointTableRow>{PointTableRow{id}}; };
+  TableRefresh table;
+  EXPECT_TRUE(table.offer(rows("1"), 1000));  // the first at once
+  EXPECT_EQ(table.take(1000)[0][0], "1");
+  EXPECT_FALSE(table.offer(rows("2"), 1100));
+  EXPECT_FALSE(table.offer(rows("3"), 1200));
+  EXPECT_EQ(table.dueInMs(1200), 50);
+  EXPECT_TRUE(table.pending());
+  EXPECT_EQ(table.take(1250)[0][0], "3");
+  EXPECT_FALSE(table.pending());
+  EXPECT_FALSE(table.offer(rows("4"), 1300));
+  table.drop();  // a region marked: the frame's rows are not shown
+  EXPECT_FALSE(table.pending());
+  EXPECT_TRUE(table.offer(rows("5"), 1500));
+}
+
 TEST(RegionPickingTest, PickMeasureAndClear) {
   RegionPicking picking;
   picking.toggleSelecting();

@@ -309,7 +309,7 @@ PointCloudView::~PointCloudView() {
   Impl& v = *impl_;
   v.textRender->stop();
   if (v.marker) {
-    v.marker->SetEnabled(0);
+    v.marker->SetEnabled(1);
     v.marker->SetInteractor(nullptr);
   }
   if (vtkRenderWindowInteractor* interactor = v.screen->interactor()) {
@@ -481,9 +481,12 @@ bool PointCloudView::pickAtCursor(double& x, double& y, double& z) {
 std::string PointCloudView::textLine() const { return impl_->viewer->contains(kTextId) ? impl_->text : std::string(); }
 
 void PointCloudView::setTextLine(const std::string& text) {
-  impl_->text = text;
   auto& viewer = *impl_->viewer;
-  if (!viewer.contains(kTextId)) viewer.addText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
+  // The same text again costs nothing (the readout is set every frame).
+  const bool shown = viewer.contains(kTextId);
+  if (shown && text == impl_->text) return;
+  impl_->text = text;
+  if (!shown) viewer.addText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
   viewer.updateText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
 }
 
