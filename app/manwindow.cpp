@@ -79,7 +79,6 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
 
   setProgramPalette();
 
-  showMaximizedOnScreen(*this, *ui.LidraDataDock);
   for (QWidget* w : {static_cast<QWidget*>(ui.toolButton_Play), static_cast<QWidget*>(ui.toolButton_GoToEnd),
                      static_cast<QWidget*>(ui.toolButton_GoToStart), static_cast<QWidget*>(ui.toolButton_SeekBackward),
                      static_cast<QWidget*>(ui.toolButton_SeekForward)})
@@ -112,6 +111,9 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
 
   makeConnections();
   applyStartupOptions(options);
+  // Shown once whole: a window laid out again after its view first drew
+  // makes the view draw everything a second time at its new size.
+  showMaximizedOnScreen(*this, *ui.LidraDataDock);
 }
 
 // Start-up options: the form's initial values, then the actions.

@@ -177,7 +177,7 @@ class BenchApplication : public QApplication {
     clock.start();
     const bool handled = QApplication::notify(receiver, event);
     busySeconds_ += clock.nsecsElapsed() * 1e-9;
-    if (logSlow_ && clock.nsecsElapsed() > 5000000 && sinceStart().elapsed() < 2000)
+    if (logSlow_ && (clock.nsecsElapsed() > 5000000 || event->type() == QEvent::Resize) && sinceStart().elapsed() < 2000)
       std::fprintf(stderr, "  slow event at %.0f ms: %.0f ms, %s (%s), type %d\n", sinceStart().nsecsElapsed() * 1e-6,
                    clock.nsecsElapsed() * 1e-6, receiver->metaObject()->className(),
                    receiver->objectName().toLocal8Bit().constData(), int(event->type()));
