@@ -23,6 +23,7 @@
 #include "RegionPicking.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
+#include "BackgroundJob.h"
 #include "ui_manwindow.h"
 
 class QLabel;
@@ -256,13 +257,10 @@ class manwindow : public QMainWindow {
   void captureLoadFinished();
 
  private:
-  struct CaptureLoad;
-  struct CaptureLoadEnd {
-    void operator()(CaptureLoad* load) const;  // cancels, waits for the worker
-  };
+  struct CaptureLoaded;  // what a load of a capture gives
   void startCaptureLoad(const QString& path);
-  void onCaptureLoadFinished();
+  void onCaptureLoadFinished(const QString& path, CaptureLoaded result, bool cancelled);
   void takeCapture(const QString& path, std::shared_ptr<const z540k::DataPacketList> packets);
   int chooseSensor(const QString& path, const std::vector<z540k::SensorPackets>& sensors);
-  std::unique_ptr<CaptureLoad, CaptureLoadEnd> captureLoad_;  // last member: goes first
+  std::unique_ptr<z540k::BackgroundJobBase> captureLoad_;  // last member: goes first
 };

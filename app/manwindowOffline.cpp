@@ -4,15 +4,9 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QPointer>
-#include <QProgressBar>
-#include <QProgressDialog>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
-#include <mutex>
 
 #include "CaptureFile.h"
 #include "CapturePlayer.h"
@@ -120,88 +114,37 @@ void manwindow::checkRecorder() {
 
 // ---- Open ----------------------------------------------------------------------
 
-// One load under way: the worker's result, its progress box and the cancel
-// flag the worker polls.
-struct manwindow::CaptureLoad {
-  struct Result {
-    bool loaded = false;
-    std::vector<SensorPackets> sensors;  // one list per sensor, most packets first
-    std::string error, damage;
-  };
-  static Result read(const std::string& path, const std::atomic<bool>& cancel, QProgressBar* bar);
-
-  QString path;
-  std::atomic<bool> cancel{false};
-  QPointer<QProgressDialog> progress;
-  // The worker leaves its result here under `resultMutex`, not in the
-  // future: QFuture's result store hands it over under a lock of the Qt
-  // library that ThreadSanitizer does not see.
-  std::mutex resultMutex;
-  Result result;
-  QFutureWatcher<void>* watcher = nullptr;  // null once its result was taken
+struct manwindow::CaptureLoaded {
+  bool loaded = false;
+  std::vector<SensorPackets> sensors;  // one list per sensor, most packets first
+  std::string error, damage;
 };
 
-// The worker is done before the box it reports to goes.
-void manwindow::CaptureLoadEnd::operator()(CaptureLoad* load) const {
-  load->cancel = true;
-  if (load->watcher) {
-    load->watcher->disconnect();
-    load->watcher->waitForFinished();
-    delete load->watcher;
-  }
-  // The worker's last writes (under the lock) come before the result goes.
-  { std::lock_guard<std::mutex> lock(load->resultMutex); }
-  delete load->progress;
-  delete load;
-}
-
-// On the worker thread: the packets of `path`, the tenths read told to the
-// bar (queued to the GUI thread); the load stops when the cancel flag is set.
-manwindow::CaptureLoad::Result manwindow::CaptureLoad::read(const std::string& path, const std::atomic<bool>& cancel,
-                                                            QProgressBar* bar) {
-  Result result;
-  int shown = 0;
-  result.loaded =
-      loadSensorPackets(path, result.sensors, result.error, result.damage, [&](std::uint64_t read, std::uint64_t size) {
-        const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
-        if (tenth != shown) {
-          shown = tenth;
-          queueCall(bar, [bar, tenth] { bar->setValue(tenth); });
-        }
-        return !cancel.load();
-      });
-  return result;
-}
-
+// Opening reads the capture on a worker thread; the box shows the tenths
+// read.
 void manwindow::startCaptureLoad(const QString& path) {
-  captureLoad_.reset(new CaptureLoad);
-  CaptureLoad& load = *captureLoad_;
-  load.path = path;
-  load.progress = new QProgressDialog("Opening file...", QString(), 0, 10, this);
-  QProgressDialog& progress = *load.progress;
-  progress.setWindowTitle("Please wait a moment");
-  progress.setWindowIcon(QIcon(resourceImage("./Resources/image/tavrel.png")));
-  progress.setFixedWidth(200);
-  progress.setMinimumDuration(5);
-  progress.setWindowModality(Qt::WindowModal);
-  // The worker's reports go to the bar itself: the box's setValue() would
-  // run the event loop inside the call.
-  auto* bar = new QProgressBar;
-  progress.setBar(bar);
-  progress.setRange(0, 10);
-  progress.setValue(0);  // shown from the event loop
-  std::atomic<bool>* cancel = &load.cancel;
-  connect(&progress, &QProgressDialog::canceled, this, [cancel] { *cancel = true; });
-
-  load.watcher = new QFutureWatcher<void>;
-  connect(load.watcher, &QFutureWatcherBase::finished, this, &manwindow::onCaptureLoadFinished);
+  JobBox look;
+  look.title = "Please wait a moment";
+  look.label = "Opening file...";
+  look.maximum = 10;
+  look.minimumDurationMs = 5;
+  look.fixedWidth = 200;
+  look.icon = QIcon(resourceImage("./Resources/image/tavrel.png"));
   const std::string file = path.toLocal8Bit().toStdString();
-  CaptureLoad* target = &load;
-  load.watcher->setFuture(QtConcurrent::run([file, cancel, bar, target] {
-    CaptureLoad::Result result = CaptureLoad::read(file, *cancel, bar);
-    std::lock_guard<std::mutex> lock(target->resultMutex);
-    target->result = std::move(result);
-  }));
+  captureLoad_ = std::make_unique<BackgroundJob<CaptureLoaded>>(
+      this, look,
+      [file](const std::atomic<bool>& cancel, const std::function<void(int)>& progress) {
+        CaptureLoaded result;
+        int shown = 0;
+        result.loaded = loadSensorPackets(file, result.sensors, result.error, result.damage,
+                                          [&](std::uint64_t read, std::uint64_t size) {
+                                            const int tenth = size ? static_cast<int>(read * 10 / size) : 10;
+                                            if (tenth != shown) progress(shown = tenth);
+                                            return !cancel.load();
+                                          });
+        return result;
+      },
+      [this, path](CaptureLoaded result, bool cancelled) { onCaptureLoadFinished(path, std::move(result), cancelled); });
   showPlaybackControls();  // Open and the playback controls wait for the load
 }
 
@@ -214,19 +157,7 @@ void manwindow::onOpenClicked() {
   startCaptureLoad(path);
 }
 
-void manwindow::onCaptureLoadFinished() {
-  if (!captureLoad_ || !captureLoad_->watcher) return;
-  // The watcher is the sender: it goes once its signal has been delivered.
-  CaptureLoad::Result result;
-  {
-    std::lock_guard<std::mutex> lock(captureLoad_->resultMutex);
-    result = std::move(captureLoad_->result);
-  }
-  captureLoad_->watcher->deleteLater();
-  captureLoad_->watcher = nullptr;
-  const QString path = captureLoad_->path;
-  const bool cancelled = captureLoad_->cancel;
-  captureLoad_->progress->close();
+void manwindow::onCaptureLoadFinished(const QString& path, CaptureLoaded result, bool cancelled) {
   captureLoad_.reset();
   showPlaybackControls();
 

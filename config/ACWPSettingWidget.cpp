@@ -5,14 +5,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QIcon>
 #include <QPointer>
-#include <QProgressBar>
-#include <QProgressDialog>
 #include <QSaveFile>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -62,35 +58,6 @@ z540k::LocalDateTime localTimeOf(const QDateTime& t) {
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
-
-// One status capture under way: what it is for, the worker's result, its
-// progress box and the cancel flag the worker polls.
-struct ACWPSettingWidget::CaptureJob {
-  struct Run {
-    z540k::StatusFrameResult result = z540k::StatusFrameResult::Failed;
-    z540k::CapturedStatusFrame frame;
-    std::string error;
-  };
-  static Run capture(const CaptureFunction& capture, z540k::StatusFrameCaptureSettings settings,
-                     const std::atomic<bool>& cancel, QProgressBar* bar);
-
-  CaptureUse use = CaptureUse::Refresh;
-  z540k::AdvancedSettingsInput input;  // Set: the values typed before the capture
-  std::atomic<bool> cancel{false};
-  QPointer<QProgressDialog> progress;
-  QFutureWatcher<Run>* watcher = nullptr;  // null once its result was taken
-
-  // The worker is done before the box it reports to goes.
-  ~CaptureJob() {
-    cancel = true;
-    if (watcher) {
-      watcher->disconnect();
-      watcher->waitForFinished();
-      delete watcher;
-    }
-    delete progress;
-  }
-};
 
 ACWPSettingWidget::ACWPSettingWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ACWPSettingWidget) {
   ui->setupUi(this);  // the form's texts go through tr
@@ -151,73 +118,49 @@ void ACWPSettingWidget::startCapture(CaptureUse use, const QString& device, cons
   settings.timeoutMs = std::max(1, captureTimeoutMs_);
   settings.frameLimit = use == CaptureUse::Refresh ? kRefreshFrameLimit : kSendFrameLimit;
 
-  job_ = std::make_unique<CaptureJob>();
-  job_->use = use;
-  job_->input = input;
   // The wait is bounded; the box shows it and lets the operator end it.
-  job_->progress = new QProgressDialog(tr("Waiting for the Lidar's status packet on %1 ...").arg(device), tr("Cancel"),
-                                       0, settings.timeoutMs, this);
-  QProgressDialog& progress = *job_->progress;
-  progress.setWindowTitle(tr("Tips"));
-  progress.setWindowModality(Qt::ApplicationModal);
-  progress.setMinimumDuration(0);
-  progress.setAutoReset(false);
-  // The worker's reports go to the bar itself: the box's setValue() would
-  // run the event loop inside the call.
-  auto* bar = new QProgressBar;
-  progress.setBar(bar);
-  progress.setRange(0, settings.timeoutMs);
-  progress.setValue(0);  // shown from the event loop
-  std::atomic<bool>* cancel = &job_->cancel;
-  connect(&progress, &QProgressDialog::canceled, this, [cancel] { *cancel = true; });
-
-  job_->watcher = new QFutureWatcher<CaptureJob::Run>;
-  connect(job_->watcher, &QFutureWatcherBase::finished, this, &ACWPSettingWidget::onCaptureFinished);
+  z540k::JobBox look;
+  look.title = tr("Tips");
+  look.label = tr("Waiting for the Lidar's status packet on %1 ...").arg(device);
+  look.cancelText = tr("Cancel");
+  look.maximum = settings.timeoutMs;
+  look.modality = Qt::ApplicationModal;
   const CaptureFunction capture = captureFunction_ ? captureFunction_ : CaptureFunction(z540k::captureStatusFrame);
-  job_->watcher->setFuture(QtConcurrent::run(
-      [capture, settings, cancel, bar] { return CaptureJob::capture(capture, settings, *cancel, bar); }));
+  job_ = std::make_unique<z540k::BackgroundJob<CaptureRun>>(
+      this, look,
+      // On the worker thread: the capture, telling the box the time waited
+      // and ending when the cancel flag is set.
+      [capture, settings](const std::atomic<bool>& cancel, const std::function<void(int)>& progress) mutable {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 reported = -kProgressStepMs;
+        const int last = settings.timeoutMs - 1;
+        settings.keepWaiting = [&] {
+          const qint64 waited = clock.elapsed();
+          if (waited - reported >= kProgressStepMs) {
+            reported = waited;
+            progress(static_cast<int>(std::min<qint64>(waited, last)));
+          }
+          return !cancel.load();
+        };
+        CaptureRun run;
+        run.result = capture(settings, run.frame, run.error);
+        return run;
+      },
+      [this, use, input](CaptureRun run, bool) { onCaptureFinished(use, run, input); });
   setBusy(true);
 }
 
-// On the worker thread: the capture, telling the bar the time waited (queued
-// to the GUI thread) and ending when the cancel flag is set.
-ACWPSettingWidget::CaptureJob::Run ACWPSettingWidget::CaptureJob::capture(const CaptureFunction& capture,
-                                                                          z540k::StatusFrameCaptureSettings settings,
-                                                                          const std::atomic<bool>& cancel,
-                                                                          QProgressBar* bar) {
-  QElapsedTimer clock;
-  clock.start();
-  qint64 reported = -kProgressStepMs;
-  const int last = settings.timeoutMs - 1;
-  settings.keepWaiting = [&] {
-    const qint64 waited = clock.elapsed();
-    if (waited - reported >= kProgressStepMs) {
-      reported = waited;
-      const int value = static_cast<int>(std::min<qint64>(waited, last));
-      queueCall(bar, [bar, value] { bar->setValue(value); });
-    }
-    return !cancel.load();
-  };
-  Run run;
-  run.result = capture(settings, run.frame, run.error);
-  return run;
-}
-
-void ACWPSettingWidget::onCaptureFinished() {
-  if (!job_ || !job_->watcher) return;
-  // The watcher is the sender: it goes once its signal has been delivered.
-  const CaptureJob::Run run = job_->watcher->result();
-  job_->watcher->deleteLater();
-  job_->watcher = nullptr;
-  const std::unique_ptr<CaptureJob> job = std::move(job_);
-  job->progress->close();
-  const CaptureOutcome outcome = outcomeOf(job->use, run.result, run.error);
-  switch (job->use) {
+void ACWPSettingWidget::onCaptureFinished(CaptureUse use, const CaptureRun& run,
+                                          const z540k::AdvancedSettingsInput& input) {
+  job_.reset();
+  const CaptureOutcome outcome = outcomeOf(use, run.result, run.error);
+  switch (use) {
     case CaptureUse::Refresh:
       finishRefresh(outcome, run.frame);
       break;
     case CaptureUse::Send:
-      finishSend(outcome, run.frame, job->input);
+      finishSend(outcome, run.frame, input);
       break;
     case CaptureUse::Save:
       finishSave(outcome, run.frame);

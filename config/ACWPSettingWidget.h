@@ -35,8 +35,10 @@
 #include <string>
 #include <vector>
 
+#include "BackgroundJob.h"
 #include "LidarRecords.h"
 #include "RecordMetaTypes.h"
+#include "StatusFrameCapture.h"
 
 namespace Ui {
 class ACWPSettingWidget;
@@ -115,7 +117,12 @@ class ACWPSettingWidget : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  struct CaptureJob;
+  // What a capture of the status frame gives.
+  struct CaptureRun {
+    z540k::StatusFrameResult result = z540k::StatusFrameResult::Failed;
+    z540k::CapturedStatusFrame frame;
+    std::string error;
+  };
   enum class CaptureUse { Refresh, Send, Save };
   enum class CaptureOutcome { Captured, NoFrame, Stopped };
   // The adapter the captures use; empty after showing the use's message.
@@ -124,7 +131,7 @@ class ACWPSettingWidget : public QWidget {
   // showing a progress box (with Cancel) while it waits; `input` is what Set
   // sends. onCaptureFinished() carries on.
   void startCapture(CaptureUse use, const QString& device, const z540k::AdvancedSettingsInput& input);
-  void onCaptureFinished();
+  void onCaptureFinished(CaptureUse use, const CaptureRun& run, const z540k::AdvancedSettingsInput& input);
   // Cancels a capture under way and waits for its worker; nothing follows it.
   void abandonCapture();
   // NoFrame: nothing came in time (the caller says so); Stopped: cancelled,
@@ -151,7 +158,7 @@ class ACWPSettingWidget : public QWidget {
   bool refreshed_ = false;
   bool busy_ = false;                // a capture or send is under way: the buttons wait
   bool setUsable_ = false;           // Set is enabled (a refresh got past its checks once)
-  std::unique_ptr<CaptureJob> job_;  // the capture under way, if any
+  std::unique_ptr<z540k::BackgroundJob<CaptureRun>> job_;  // the capture under way, if any
   CaptureFunction captureFunction_;
   SettingData status_{};
   std::vector<int> values_;
