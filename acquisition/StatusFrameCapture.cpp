@@ -27,14 +27,6 @@ constexpr std::size_t kRecordHeaderSize = 16;
 constexpr std::uint32_t kPcapMagic = 0xA1B2C3D4;
 constexpr std::uint32_t kLinkTypeRaw = 101;
 
-void storeLE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void storeLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // The file link type of a live capture's data link (they differ for raw IP).
 std::uint32_t fileLinkType(int dlt) {
 #ifdef DLT_RAW

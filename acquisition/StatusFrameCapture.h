@@ -13,6 +13,7 @@
 #include <string>
 
 #include "AdvancedSettingsPacket.h"
+#include "PacketFormat.h"
 
 namespace z540k {
 
@@ -20,7 +21,7 @@ struct StatusFrameCaptureSettings {
   // The adapter's name (chooseStatusCaptureAdapter, or chooseCaptureAdapter).
   std::string device;
   // Only UDP traffic from or to this port is looked at (the status port).
-  std::uint16_t statusPort = 2369;
+  std::uint16_t statusPort = kDefaultStatusPort;
   // How many leading bytes of the status header a frame must carry: 2 (A5 FF,
   // Refresh) or 4 (A5 FF 00 5A, Set and save); at most 8.
   std::size_t headerBytes = 4;

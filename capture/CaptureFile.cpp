@@ -193,17 +193,6 @@ std::uint64_t loadLE64Or(bool swapped, const std::uint8_t* p) {
   const std::uint64_t first = loadLE32Or(swapped, p), second = loadLE32Or(swapped, p + 4);
   return swapped ? first << 32 | second : second << 32 | first;
 }
-void storeLE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void storeLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void storeBE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
 void storeBE32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }

@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
+#include <iterator>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -29,10 +30,10 @@ using z540k::showMessage;
 
 namespace {
 
-// The motor speed items of comboBox_rotateSpeed and their icons.
-const std::pair<const char*, const char*> kSpeedItems[] = {{" 5 HZ", "./Resources/images/5.png"},
-                                                           {" 10 HZ", "./Resources/images/10.png"},
-                                                           {" 20 HZ", "./Resources/images/20.png"}};
+// The icons of comboBox_rotateSpeed's motor speed items, in their order.
+const char* const kSpeedIcons[] = {"./Resources/images/5.png", "./Resources/images/10.png",
+                                   "./Resources/images/20.png"};
+static_assert(std::size(kSpeedIcons) == z540k::kMotorSpeedChoices.size(), "an icon for each motor speed");
 
 // Frames looked at before a capture gives up: Refresh, then Set and save.
 constexpr std::size_t kRefreshFrameLimit = 1000;
@@ -62,8 +63,9 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 ACWPSettingWidget::ACWPSettingWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ACWPSettingWidget) {
   ui->setupUi(this);  // the form's texts go through tr
   ui->pushButton_OK->setEnabled(false);
-  for (const auto& [label, icon] : kSpeedItems)
-    ui->comboBox_rotateSpeed->addItem(QIcon(z540k::resourceImage(QString::fromLatin1(icon))), tr(label));
+  for (std::size_t i = 0; i < z540k::kMotorSpeedChoices.size(); ++i)
+    ui->comboBox_rotateSpeed->addItem(QIcon(z540k::resourceImage(QString::fromLatin1(kSpeedIcons[i]))),
+                                      tr(z540k::kMotorSpeedChoices[i].text));
 
   connect(ui->pushButton_OK, &QPushButton::clicked, this, &ACWPSettingWidget::onOK_Clicked, Qt::UniqueConnection);
   connect(ui->pushButton_Cancel, &QPushButton::clicked, this, &ACWPSettingWidget::onCancel_Clicked,

@@ -166,6 +166,6 @@ class ACWPSettingWidget : public QWidget {
   std::array<std::uint8_t, 1206> lastSent_{};
   QString captureDevice_;
   int captureTimeoutMs_ = 3000;
-  int statusPort_ = 2369;
+  int statusPort_ = z540k::kDefaultStatusPort;
   QStringList gpsTestLogs_;  // the two logs of the running or last GPS test
 };

@@ -21,7 +21,6 @@ namespace {
 
 // The motor speed items, in their order in comboBox_rotateSpeed, and the
 // measured speeds (rpm) each stands for.
-constexpr const char* kSpeedItems[] = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 // Bytes the sensor sends as text, one Latin-1 character each.
@@ -54,7 +53,8 @@ InetactionSetupWidget::InetactionSetupWidget(QWidget* parent) : QWidget(parent),
   ui->comboBox_localTime->addItem(QIcon(z540k::resourceImage(QStringLiteral("./Resources/images/YES.png"))),
                                   tr(" Yes"));
   ui->comboBox_localTime->addItem(QIcon(z540k::resourceImage(QStringLiteral("./Resources/images/NO.png"))), tr(" No"));
-  for (const char* speed : kSpeedItems) ui->comboBox_rotateSpeed->addItem(QString::fromLatin1(speed));
+  for (const z540k::MotorSpeedChoice& speed : z540k::kMotorSpeedChoices)
+    ui->comboBox_rotateSpeed->addItem(QString::fromLatin1(speed.text));
 
   connect(ui->pushButton_OK, &QPushButton::clicked, this, &InetactionSetupWidget::onOK_Clicked, Qt::UniqueConnection);
   connect(ui->pushButton_Cancel, &QPushButton::clicked, this, &InetactionSetupWidget::onCancel_Clicked,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "PacketFormat.h"
+#include "StatusPacket.h"
 
 namespace z540k {
 
@@ -14,15 +15,9 @@ namespace at = advanced_settings_offset;
 constexpr std::uint16_t kRestoreMotorSpeed = 300;
 constexpr std::array<std::uint8_t, 4> kRestoreSensorIp = {192, 168, 1, 222};
 constexpr std::array<std::uint8_t, 4> kRestoreHostIp = {192, 168, 1, 125};
-constexpr std::uint16_t kRestoreDataPort = 2368;
-constexpr std::uint16_t kRestoreStatusPort = 2369;
+constexpr std::uint16_t kRestoreDataPort = kDefaultDataPort;
+constexpr std::uint16_t kRestoreStatusPort = kDefaultStatusPort;
 
-// Status places the view reads that the packet does not write.
-constexpr std::size_t kBoard2HighVoltage = 99;
-constexpr std::size_t kBoard2HighVoltageAdjust = 101;
-constexpr std::size_t kBoard2ThresholdAdjust = 103;
-constexpr std::size_t kBoard2Version = 1196;
-constexpr std::size_t kBoard3Version = 1198;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -49,10 +44,9 @@ void storeTime(std::uint8_t* p, const LocalDateTime& now) {
   for (int i = 0; i < 6; ++i) p[i] = static_cast<std::uint8_t>(parts[i]);
 }
 
+// The advanced window sends its last choice for any other text.
 std::uint16_t advancedMotorSpeed(const std::string& choice) {
-  if (choice == " 5 HZ") return 300;
-  if (choice == " 10 HZ") return 600;
-  return 1200;
+  return motorSpeedOf(choice, kMotorSpeedChoices.back().rpm);
 }
 
 // A threshold as the packet writes it: an empty text reads as 0 (the
@@ -224,16 +218,16 @@ AdvancedSettingsView advancedSettingsView(const StatusSnapshot& s) {
   if (s[at::kEcho] <= 1) v.echoIndex = s[at::kEcho];
   v.deviationAngle = hundredthsText(signed16(loadBE16(&s[at::kDeviationAngle])));
   v.encoderZero = hundredthsText(signed16(loadBE16(&s[at::kEncoderZero])));
-  const std::uint8_t* b2 = &s[kBoard2Version];
+  const std::uint8_t* b2 = &s[status_offset::kBoard2Version];
   v.board2Version = board2VersionText(b2);
-  const std::uint8_t* b3 = &s[kBoard3Version];
+  const std::uint8_t* b3 = &s[status_offset::kBoard3Version];
   v.board3Version = std::to_string(b3[0]) + std::to_string(b3[1]) + "." + std::to_string(b3[2]) + "." +
                     std::to_string(b3[3]) + "-V" + std::to_string(b3[4]) + "." + std::to_string(b3[5] >> 4) + "." +
                     std::to_string(b3[5] & 15);
   v.motorSpeed = motorSpeedChoice(loadBE16(&s[at::kMotorSpeed]));
-  v.board2HighVoltage = std::to_string(loadBE16(&s[kBoard2HighVoltage]));
-  v.board2HighVoltageAdjust = std::to_string(signed16(loadBE16(&s[kBoard2HighVoltageAdjust])));
-  v.board2ThresholdAdjust = std::to_string(s[kBoard2ThresholdAdjust]);
+  v.board2HighVoltage = std::to_string(loadBE16(&s[status_offset::kBoard2HighVoltage]));
+  v.board2HighVoltageAdjust = std::to_string(signed16(loadBE16(&s[status_offset::kBoard2HighVoltageAdjust])));
+  v.board2ThresholdAdjust = std::to_string(s[status_offset::kBoard2Threshold]);
   return v;
 }
 

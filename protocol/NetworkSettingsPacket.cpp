@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "PacketFormat.h"
+#include "StatusPacket.h"
 #include "SettingsFieldValues.h"
 
 namespace z540k {
@@ -20,15 +21,6 @@ constexpr std::array<std::uint8_t, 6> kDefaultMac = {0x60, 0x76, 0x88, 0x00, 0x0
 constexpr std::array<std::uint8_t, 4> kUnsetSensorIp = {0xFF, 0xFF, 0xFF, 0xFF};
 constexpr std::array<std::uint8_t, 4> kFactorySensorIp = {192, 168, 1, 200};
 
-// Snapshot places the short build falls back to: where the short status
-// layout reports each field.
-constexpr std::size_t kShortStatusSensorIp = 8;
-constexpr std::size_t kShortStatusDataPort = 12;
-constexpr std::size_t kShortStatusDestIp = 14;
-constexpr std::size_t kShortStatusDevicePort = 18;
-constexpr std::size_t kLongStatusSensorIp = 10;
-constexpr std::size_t kConfigurationFormat = 1202;
-constexpr std::uint8_t kShortConfigurationFormat = 3;
 
 constexpr long long kLowestPort = 1025;  // the bound 1024 itself is excluded
 constexpr long long kHighestPort = 65535;
@@ -130,11 +122,8 @@ bool portTextValue(const std::string& text, std::uint16_t& value) {
   return true;
 }
 
-std::uint16_t motorSpeedRpm(const std::string& choice) {
-  if (choice == " 5 HZ") return 300;
-  if (choice == " 20 HZ") return 1200;
-  return 600;  // " 10 HZ" and anything unrecognised
-}
+// Anything unrecognised sends the middle speed.
+std::uint16_t motorSpeedRpm(const std::string& choice) { return motorSpeedOf(choice, kMotorSpeedChoices[1].rpm); }
 
 std::optional<std::uint16_t> intervalValue(const std::string& text) {
   long long v = 0;
@@ -149,7 +138,7 @@ std::optional<std::uint16_t> ppsAngleValue(const std::string& text) {
 }
 
 bool isShortStatusFormat(const StatusSnapshot& snapshot) {
-  return snapshot[kConfigurationFormat] == kShortConfigurationFormat;
+  return snapshot[status_offset::kConfigurationFormat] == status_offset::kShortConfigurationFormat;
 }
 
 std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacket(const NetworkSettingsInput& in,
@@ -213,18 +202,18 @@ std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPac
   std::uint8_t* p = packet.data();
   const std::uint8_t* s = snapshot.data();
   storeBytes(p, kShortNetworkSettingsHeader);
-  storeAddress(p + at::kShortSensorIp, in.sensorIp, s + kShortStatusSensorIp);
-  storeAddress(p + at::kShortDestIp, in.destIp, s + kShortStatusDestIp);
-  storePort(p + at::kShortDataPort, in.dataPort, s + kShortStatusDataPort);
-  storePort(p + at::kShortDevicePort, in.devicePort, s + kShortStatusDevicePort);
+  storeAddress(p + at::kShortSensorIp, in.sensorIp, s + status_offset::kShortSensorIp);
+  storeAddress(p + at::kShortDestIp, in.destIp, s + status_offset::kShortDestIp);
+  storePort(p + at::kShortDataPort, in.dataPort, s + status_offset::kShortDataPort);
+  storePort(p + at::kShortDevicePort, in.devicePort, s + status_offset::kShortStatusPort);
   store16(p + at::kShortMotorSpeed, motorSpeedRpm(in.motorSpeed));
   storeBytes(p + at::kShortTail, kShortNetworkSettingsTail);
   return packet;
 }
 
 std::string networkSettingsDestination(const StatusSnapshot& snapshot, bool shortFormat) {
-  if (shortFormat) return dottedIpv4(snapshot.data() + kShortStatusSensorIp);
-  const std::uint8_t* ip = snapshot.data() + kLongStatusSensorIp;
+  if (shortFormat) return dottedIpv4(snapshot.data() + status_offset::kShortSensorIp);
+  const std::uint8_t* ip = snapshot.data() + status_offset::kSensorIp;
   if (std::equal(kUnsetSensorIp.begin(), kUnsetSensorIp.end(), ip)) return dottedIpv4(kFactorySensorIp.data());
   return dottedIpv4(ip);
 }
@@ -276,9 +265,9 @@ bool parseStatusDump(const std::string& text, StatusSnapshot& out, std::string& 
 }
 
 std::string motorSpeedChoice(unsigned rpm) {
-  if (rpm >= 250 && rpm <= 350) return " 5 HZ";
-  if (rpm >= 550 && rpm <= 650) return " 10 HZ";
-  if (rpm >= 1150 && rpm <= 1250) return " 20 HZ";
+  // Within 50 rpm of a choice.
+  for (const MotorSpeedChoice& c : kMotorSpeedChoices)
+    if (rpm + 50 >= c.rpm && rpm <= c.rpm + 50u) return c.text;
   return {};
 }
 

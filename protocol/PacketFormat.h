@@ -11,6 +11,11 @@
 
 namespace z540k {
 
+// The ports the sensor sends to unless configured otherwise: data packets,
+// and status packets.
+constexpr std::uint16_t kDefaultDataPort = 2368;
+constexpr std::uint16_t kDefaultStatusPort = 2369;
+
 // ---- Data packet -----------------------------------------------------------
 constexpr std::size_t kDataPacketSize = 1206;
 constexpr int kBlocksPerPacket = 12;
@@ -97,6 +102,20 @@ inline std::uint16_t loadBE16(const std::uint8_t* p) { return static_cast<std::u
 inline std::uint32_t loadBE32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
          (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+// ---- Stores ----------------------------------------------------------------
+inline void storeLE16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void storeLE32(std::uint8_t* p, std::uint32_t v) {
+  storeLE16(p, static_cast<std::uint16_t>(v));
+  storeLE16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+inline void storeBE16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v);
 }
 
 // Four address bytes in packet order as dotted text ("192.168.1.200").

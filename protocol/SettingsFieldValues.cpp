@@ -5,6 +5,12 @@
 
 namespace z540k {
 
+std::uint16_t motorSpeedOf(const std::string& choice, std::uint16_t otherwise) {
+  for (const MotorSpeedChoice& c : kMotorSpeedChoices)
+    if (choice == c.text) return c.rpm;
+  return otherwise;
+}
+
 namespace {
 
 // Far beyond any 16-bit field, small enough never to overflow.

@@ -6,6 +6,7 @@
 // Pure functions, no Qt.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -62,5 +63,16 @@ std::string keptValuesText(const std::vector<std::string>& fields);
 // A text as a message quotes it: printable ASCII and UTF-8 as they are,
 // control characters as '?', at most 24 characters.
 std::string quotedFieldText(const std::string& text);
+
+// The motor speeds both settings windows offer, in their lists' order, as
+// the lists name them, and the revolutions per minute each sends.
+struct MotorSpeedChoice {
+  const char* text;
+  std::uint16_t rpm;
+};
+inline constexpr std::array<MotorSpeedChoice, 3> kMotorSpeedChoices{
+    {{" 5 HZ", 300}, {" 10 HZ", 600}, {" 20 HZ", 1200}}};
+// The revolutions per minute of a choice's text; `otherwise` for any other text.
+std::uint16_t motorSpeedOf(const std::string& choice, std::uint16_t otherwise);
 
 }  // namespace z540k

@@ -17,6 +17,7 @@
 #include "Commands.h"
 #include "ConfigurationInputs.h"
 #include "PacketFormat.h"
+#include "StatusPacket.h"
 #include "StatusFrameCapture.h"
 #include "UdpSocket.h"
 
@@ -69,7 +70,6 @@ const char* const kRestoreHelp =
 const char* const kFieldOptions[] = {
     "--rpm",   "--high-reflect",    "--zero-degree",    "--echo",        "--deviation-angle",
     "--range", "--trail-threshold", "--trail-distance", "--encoder-zero"};
-const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
 // "IP:PORT" with a dotted IPv4 address and a port of 1-65535.
 void addressAndPort(const std::string& name, const std::string& text, std::string& ip, std::uint16_t& port) {
@@ -95,7 +95,7 @@ void printOrSend(const CommandLine& line, const char* what, const std::uint8_t* 
 // What a Refresh shows, one field per line.
 void printRefresh(const StatusSnapshot& s, const StatusFrameAddresses& frame) {
   const AdvancedSettingsView v = advancedSettingsView(s);
-  const unsigned rpm = static_cast<unsigned>(s[8] << 8 | s[9]);
+  const unsigned rpm = loadBE16(&s[status_offset::kMotorSpeed]);
   std::printf("sensor: %s:%u\nhost: %s\n", dottedIpv4(frame.sensorIp.data()).c_str(), frame.sensorPort,
               dottedIpv4(frame.hostIp.data()).c_str());
   std::printf("motor speed: %u rpm%s\n", rpm,
@@ -104,10 +104,10 @@ void printRefresh(const StatusSnapshot& s, const StatusFrameAddresses& frame) {
   std::printf("zero-degree position: %s\n", v.zeroDegreeIndex == 0 ? "0 (at the cable end)"
                                             : v.zeroDegreeIndex == 1
                                                 ? "1 (straight ahead)"
-                                                : std::to_string(s[184]).append(" (unknown)").c_str());
+                                                : std::to_string(s[status_offset::kZeroDegreePosition]).append(" (unknown)").c_str());
   std::printf("echo: %s\n", v.echoIndex == 0   ? "single"
                             : v.echoIndex == 1 ? "dual"
-                                               : std::to_string(s[185]).append(" (unknown)").c_str());
+                                               : std::to_string(s[status_offset::kEchoMode]).append(" (unknown)").c_str());
   std::printf("deviation angle: %s\nrange: %s\ntrailing threshold: %s\ntrailing distance (cm): %s\n",
               v.deviationAngle.c_str(), v.range.c_str(), v.trailThreshold.c_str(), v.trailDistance.c_str());
   std::printf("encoder zero: %s\nboard 2 version: %s\nboard 3 version: %s\n", v.encoderZero.c_str(),
@@ -147,7 +147,7 @@ void readStatusSource(const CommandLine& line, AdvancedOptions& o) {
       throw UsageError("bad value for --host-ip: \"" + line.text("--host-ip", "") + "\" (expected an IPv4 address)");
     o.frame.hostIp = ipv4TextBytes(ip);
   }
-  o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
+  o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", kDefaultStatusPort));
   o.timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
   if (o.timeout <= 0 || o.timeout > 3600)
     throw UsageError("bad value for --timeout: the wait must be bounded, more than 0 and at most 3600 seconds");
@@ -158,7 +158,7 @@ void readStatusSource(const CommandLine& line, AdvancedOptions& o) {
 AdvancedSettingsInput advancedFields(const CommandLine& line) {
   AdvancedSettingsInput in;
   const int rpm = line.choice("--rpm", {"300", "600", "1200"}, -1);
-  if (rpm >= 0) in.motorSpeed = kMotorSpeedChoices[static_cast<std::size_t>(rpm)];
+  if (rpm >= 0) in.motorSpeed = kMotorSpeedChoices[static_cast<std::size_t>(rpm)].text;
   const int zero = line.choice("--zero-degree", {"0", "1"}, -1);
   if (zero >= 0) in.zeroDegreeIndex = zero;
   const int echo = line.choice("--echo", {"single", "dual"}, -1);

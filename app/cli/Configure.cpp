@@ -129,7 +129,7 @@ ConfigureOptions configureOptions(const CommandLine& line) {
   o.writeTime = line.choice("--time", {"yes", "no"}, 0) == 0;
   o.now = localTimeOption(line);
   o.sensorPort = static_cast<std::uint16_t>(line.port("--sensor-port", kConfigurationPort));
-  o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", 2369));
+  o.statusPort = static_cast<std::uint16_t>(line.port("--status-port", kDefaultStatusPort));
   o.timeout = line.has("--timeout") ? line.seconds("--timeout") : 5.0;
   if (line.has("--snapshot") && (line.has("--status-port") || line.has("--timeout")))
     throw UsageError("--snapshot takes the status from the file: --status-port and --timeout do not apply");

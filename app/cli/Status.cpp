@@ -115,7 +115,7 @@ class SnapshotFile {
 };
 
 struct StatusOptions {
-  std::uint16_t port = 2369;
+  std::uint16_t port = kDefaultStatusPort;
   double seconds = 0;
   bool saving = false;
   long long count = 0;  // 0: no limit
@@ -124,7 +124,7 @@ struct StatusOptions {
 
 StatusOptions statusOptions(const CommandLine& line) {
   StatusOptions o;
-  o.port = static_cast<std::uint16_t>(line.port("--port", 2369));
+  o.port = static_cast<std::uint16_t>(line.port("--port", kDefaultStatusPort));
   o.seconds = line.seconds("--seconds");
   o.saving = line.has("--save-snapshot");
   o.count = o.saving && !line.has("--count") ? 1 : line.count("--count");
