@@ -365,6 +365,8 @@ int csvAgainstCloud(const std::string& capture, int rounds, const std::string& t
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A line at a time, also into a file: a long run shows its rounds as they end.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int rounds = 5;
   bool cloud = false;
   std::string tool = toolBesideUs();
