@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <regex>
@@ -217,6 +218,76 @@ TEST(CloudExportTest, FilesHoldTheCsvRows) {
   }
   std::remove(binary.c_str());
   std::remove(csv.c_str());
+}
+
+// Every form is byte for byte the file PCL's own writers make of the same
+// points (read back from the binary PCD): headers, the text of every number
+// (fractions, -0 from whole centimetres, time stamps beyond 2^53, the widest
+// azimuths and distances), the compressed block.
+TEST(CloudExportTest, EveryFormIsWhatPclWrites) {
+  std::vector<LidarDataSingleLine> records(2);
+  unsigned seed = 26;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (LidarDataSingleLine& r : records) {
+    for (int i = 0; i < 5000; ++i) {
+      r.azimuth.push_back(i == 0 ? 0.0 : (next() % 3600000) / 10000.0);
+      r.distance.push_back(i == 1 ? 0 : i == 2 ? 65535 : next() % 65536);
+      r.intensity.push_back(static_cast<int>(next() % 256));
+      r.timestamp.push_back(i == 3 ? (1ULL << 60) + 1 : i == 4 ? 0 : 1700000000000000ULL + next());
+    }
+  }
+  const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
+  const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
+  for (const ViewMode mode : {ViewMode::WholeCentimetres, ViewMode::FractionsKept}) {
+    CsvExportOptions options;
+    options.layout = Layout::Protocol17;
+    options.viewMode = mode;
+    auto written = [&](CloudFormat format, CloudEncoding encoding) {
+      const std::string path = tempPath(std::string("pcl-form.") + cloudExtension(format));
+      CloudFrameFile out(options, 0, CloudFileOptions{format, encoding, true});
+      std::string error;
+      EXPECT_TRUE(out.open(path, error)) << error;
+      for (const auto& r : records) out.writeFrame(r);
+      EXPECT_TRUE(out.close(error)) << error;
+      return path;
+    };
+    const std::string binary = written(CloudFormat::Pcd, CloudEncoding::Binary);
+    const pcl::PCLPointCloud2 cloud = readCloud(binary);
+    ASSERT_EQ(cloud.width, 10000u);
+    const std::string reference = tempPath("pcl-reference");
+    const std::vector<std::pair<std::pair<CloudFormat, CloudEncoding>, std::function<int()>>> forms = {
+        // PCL's own file writers pad a binary PCD to whole pages: the files
+        // have always been PCL's header and the bytes after it, unpadded.
+        {{CloudFormat::Pcd, CloudEncoding::Binary},
+         [&] {
+           std::ofstream(reference) << pcl::PCDWriter().generateHeaderBinary(cloud, origin, orientation)
+                                    << "DATA binary\n"
+                                    << std::string(cloud.data.begin(), cloud.data.end());
+           return 0;
+         }},
+        {{CloudFormat::Pcd, CloudEncoding::BinaryCompressed},
+         [&] {
+           std::ofstream file(reference);
+           return pcl::PCDWriter().writeBinaryCompressed(file, cloud, origin, orientation);
+         }},
+        {{CloudFormat::Pcd, CloudEncoding::Ascii},
+         [&] { return pcl::PCDWriter().writeASCII(reference, cloud, origin, orientation, 17); }},
+        {{CloudFormat::Ply, CloudEncoding::Binary},
+         [&] { return pcl::PLYWriter().writeBinary(reference, cloud, origin, orientation, false); }},
+        {{CloudFormat::Ply, CloudEncoding::Ascii},
+         [&] { return pcl::PLYWriter().writeASCII(reference, cloud, origin, orientation, 17, false); }},
+    };
+    for (const auto& [form, pclWrites] : forms) {
+      const std::string ours = written(form.first, form.second);
+      ASSERT_EQ(pclWrites(), 0);
+      EXPECT_TRUE(readFile(ours) == readFile(reference))
+          << cloudExtension(form.first) << " encoding " << static_cast<int>(form.second) << " view mode "
+          << static_cast<int>(mode);
+      std::remove(ours.c_str());
+      std::remove(reference.c_str());
+    }
+    std::remove(binary.c_str());
+  }
 }
 
 // What export-cloud refuses, and what it never replaces: the capture

@@ -4,19 +4,24 @@
 #include <fcntl.h>
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/console/print.h>
+#include <pcl/io/lzf.h>
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <new>
-#include <ostream>
+#include <thread>
 
 namespace z540k {
 
@@ -41,10 +46,6 @@ std::vector<pcl::PCLPointField> pointFields() {
           field("intensity", 12, F::FLOAT32), field("azimuth", 16, F::FLOAT64), field("distance", 24, F::FLOAT64),
           field("timestamp", 32, F::FLOAT64), field("frame", 40, F::UINT32),    field("point", 44, F::UINT32)};
 }
-
-// ASCII PCD keeps every bit of the float64 fields (and of the float32 ones,
-// widened).
-constexpr int kAsciiPrecision = 17;
 
 // PCL reports on its console; the export reports failures itself.
 class QuietPcl {
@@ -90,117 +91,328 @@ bool syncFile(const std::string& path, bool wholeFileSystem) {
   return ok;
 }
 
-// PCL's stream-based writers (ASCII PCD, both PLY forms) return success
-// when a write failed (a full disk, a file size limit) and leave a short
-// file: the file is read back and must hold the whole cloud after its
-// header, `points` lines of text or `points` x kPointStep bytes.
-bool wholeOnDisk(const std::string& path, const char* headerEnd, bool text, std::uint64_t points) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::vector<char> buffer(1 << 20);
-  std::string head;  // until the header's end is found
-  bool inData = false;
-  std::uint64_t lines = 0, bytes = 0;
-  char last = '\n';
-  for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;) {
-    const char* data = buffer.data();
-    if (!inData) {
-      head.append(data, n);
-      const auto end = head.find(headerEnd);
-      if (end == std::string::npos) {
-        if (head.size() > (1 << 16)) break;  // no header of ours
-        continue;
-      }
-      inData = true;
-      const std::size_t start = end + std::strlen(headerEnd);
-      data = head.data() + start;
-      n = head.size() - start;
-    }
-    bytes += n;
-    if (text && n > 0) {
-      lines += static_cast<std::uint64_t>(std::count(data, data + n, '\n'));
-      last = data[n - 1];
-    }
-  }
-  const bool readAll = !std::ferror(f);
-  std::fclose(f);
-  if (!inData || !readAll) return false;
-  return text ? lines == points && last == '\n' : bytes == points * kPointStep;
-}
-
-// A file written through write(), each one checked. PCL's own binary PCD
-// writers map the file instead, and a full disk then ends the process
-// (SIGBUS) rather than failing a write; their bytes come through this.
-class CheckedFileOutput final : public std::streambuf {
+// The bytes of a file, gathered into writes of a MiB or more, each one
+// checked (a full disk, a file size limit: the first failure is kept and
+// nothing more is written). Writeback is started for every 32 MiB, so the
+// sync at the end waits for little.
+class FileOutput {
  public:
-  explicit CheckedFileOutput(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
-  // Writes what is buffered: 0, or the errno of the first write that failed.
+  static constexpr std::size_t kLeastWrite = 1 << 20;
+  // `buffer`: kLeastWrite bytes, kept from file to file.
+  FileOutput(int fd, char* buffer) : fd_(fd), buffer_(buffer) {}
+  void append(const char* data, std::size_t size) {
+    if (used_ + size > kLeastWrite) drain();
+    if (size >= kLeastWrite) {
+      writeDirect(data, size);
+      return;
+    }
+    std::memcpy(buffer_ + used_, data, size);
+    used_ += size;
+  }
+  // Writes what is gathered: 0, or the errno of the first write that failed.
   int finish() {
     drain();
     return error_;
   }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (!drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  std::streamsize xsputn(const char* text, std::streamsize size) override {
-    if (size <= epptr() - pptr()) {
-      std::memcpy(pptr(), text, static_cast<std::size_t>(size));
-      pbump(static_cast<int>(size));
-      return size;
-    }
-    return drain() && writeAll(text, static_cast<std::size_t>(size)) ? size : 0;
-  }
-  int sync() override { return drain() ? 0 : -1; }
+  bool failed() const { return error_ != 0; }
 
  private:
-  bool drain() {
-    const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-    return size == 0 ? error_ == 0 : writeAll(buffer_.data(), size);
+  void drain() {
+    if (used_ > 0) writeDirect(buffer_, used_);
+    used_ = 0;
   }
-  bool writeAll(const char* text, std::size_t size) {
-    if (error_ == 0) error_ = writeWhole(fd_, text, size);
-    return error_ == 0;
+  void writeDirect(const char* data, std::size_t size) {
+    if (error_ != 0) return;
+    error_ = writeWhole(fd_, data, size);
+    written_ += size;
+    if (error_ == 0 && written_ - writebackStarted_ >= kWritebackRange) {
+      ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(written_ - writebackStarted_),
+                        SYNC_FILE_RANGE_WRITE);
+      writebackStarted_ = written_;
+    }
   }
 
+  static constexpr std::uint64_t kWritebackRange = 32 << 20;
   int fd_;
+  char* buffer_;
+  std::size_t used_ = 0;
   int error_ = 0;
-  std::array<char, 1 << 16> buffer_;
+  std::uint64_t written_ = 0, writebackStarted_ = 0;
 };
 
-// A binary or binary compressed PCD file, as PCL's writers make it (their
-// header, the points as they are or compressed by PCL), written through
-// checked writes. 0, or -1 with errno set when the system gave a reason.
-int writeBinaryPcd(const std::string& path, const pcl::PCLPointCloud2& cloud, bool compressed) {
+// Numbers as text, as PCL's ASCII writers put them through a stream: `%.17g`
+// (PCD, precision 17) and `%g` (PLY, the stream's default precision 6). Whole
+// numbers below the precision's reach (intensities, frame numbers, time
+// stamps, whole centimetres) are plain integers in that format and take the
+// short way; -0 stays "-0".
+template <int Precision>
+char* formatGeneral(char* out, double v) {
+  if (std::isnan(v)) {
+    // A stream prints the sign of a NaN as printf does.
+    if (std::signbit(v)) *out++ = '-';
+    std::memcpy(out, "nan", 3);
+    return out + 3;
+  }
+  constexpr double kWholeBelow = Precision >= 17 ? 1e17 : 1e6;
+  if (v > -kWholeBelow && v < kWholeBelow) {
+    const auto whole = static_cast<long long>(v);
+    if (static_cast<double>(whole) == v) {
+      if (whole == 0 && std::signbit(v)) *out++ = '-';
+      return std::to_chars(out, out + 24, whole).ptr;
+    }
+  }
+  return std::to_chars(out, out + 32, v, std::chars_format::general, Precision).ptr;
+}
+
+// One point as a line of an ASCII PCD (Precision 17) or PLY (6) file: its
+// fields in order, separated by a space.
+template <int Precision>
+char* formatPoint(char* out, const std::uint8_t* point) {
+  float singles[4];
+  double doubles[3];
+  std::uint32_t numbers[2];
+  std::memcpy(singles, point, sizeof singles);
+  std::memcpy(doubles, point + 16, sizeof doubles);
+  std::memcpy(numbers, point + 40, sizeof numbers);
+  for (const float v : singles) {
+    out = formatGeneral<Precision>(out, v);
+    *out++ = ' ';
+  }
+  for (const double v : doubles) {
+    out = formatGeneral<Precision>(out, v);
+    *out++ = ' ';
+  }
+  out = std::to_chars(out, out + 12, numbers[0]).ptr;
+  *out++ = ' ';
+  out = std::to_chars(out, out + 12, numbers[1]).ptr;
+  *out++ = '\n';
+  return out;
+}
+// The longest line: 7 numbers of at most 25 characters, 2 of 10, spaces.
+constexpr std::size_t kLongestLine = 7 * 25 + 2 * 10 + 9;
+
+// Formats `count` points at `points` as lines into `text`.
+template <int Precision>
+void formatPoints(const std::uint8_t* points, std::size_t count, std::string& text) {
+  text.resize(count * kLongestLine);
+  char* out = text.data();
+  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Precision>(out, points + i * kPointStep);
+  text.resize(static_cast<std::size_t>(out - text.data()));
+}
+
+}  // namespace
+
+// The points held, in blocks that never move as more arrive (a growing
+// vector would copy them, and hold both copies for a moment). A merged
+// export holds every point until close(); one file per frame, a frame's.
+struct CloudFrameFile::Points {
+  static constexpr std::size_t kBlockPoints = std::size_t{1} << 19;  // 24 MiB
+  ~Points() { clear(); }
+  std::uint64_t size() const { return size_; }
+  // The next point's bytes, to be filled.
+  std::uint8_t* add() {
+    if (size_ == blocks_.size() * kBlockPoints && !grow()) return nullptr;
+    std::uint8_t* at = blocks_[size_ / kBlockPoints] + (size_ % kBlockPoints) * kPointStep;
+    ++size_;
+    return at;
+  }
+  // Forgets the points; the first block stays for the next frame.
+  void reset() {
+    while (blocks_.size() > 1) {
+      std::free(blocks_.back());
+      blocks_.pop_back();
+    }
+    size_ = 0;
+  }
+  // Forgets the points and gives their memory back.
+  void clear() {
+    for (std::uint8_t* block : blocks_) std::free(block);
+    blocks_.clear();
+    size_ = 0;
+  }
+  std::size_t blocks() const { return blocks_.size(); }
+  // Block `i`'s points and their count.
+  const std::uint8_t* block(std::size_t i) const { return blocks_[i]; }
+  std::size_t blockSize(std::size_t i) const {
+    return i + 1 < blocks_.size() ? kBlockPoints : static_cast<std::size_t>(size_ - i * kBlockPoints);
+  }
+  // Gives block `i`'s memory back while the blocks after it stay.
+  void release(std::size_t i) {
+    std::free(blocks_[i]);
+    blocks_[i] = nullptr;
+  }
+
+ private:
+  bool grow() {
+    // Plain pages: on this kind of machine (a virtual one) huge pages come
+    // cold from the host and cost more to clear than the small ones.
+    auto* block = static_cast<std::uint8_t*>(std::malloc(kBlockPoints * kPointStep));
+    if (!block) return false;
+    try {
+      blocks_.push_back(block);
+    } catch (const std::bad_alloc&) {
+      std::free(block);
+      return false;
+    }
+    return true;
+  }
+
+  std::vector<std::uint8_t*> blocks_;
+  std::uint64_t size_ = 0;
+
+ public:
+  // Where a file's writes are gathered, kept from file to file.
+  std::unique_ptr<char[]> output{new char[FileOutput::kLeastWrite]};
+};
+
+namespace {
+
+// The cloud's description as PCL's header writers take it.
+pcl::PCLPointCloud2 describedCloud(std::uint64_t points) {
+  pcl::PCLPointCloud2 cloud;
+  cloud.fields = pointFields();
+  cloud.point_step = kPointStep;
+  cloud.height = 1;
+  cloud.width = static_cast<std::uint32_t>(points);
+  cloud.row_step = cloud.width * kPointStep;
+  cloud.is_bigendian = false;
+  cloud.is_dense = true;
+  return cloud;
+}
+
+// The header PCL's writers give the file, through PCL itself.
+std::string cloudHeader(CloudFormat format, CloudEncoding encoding, std::uint64_t points) {
+  const pcl::PCLPointCloud2 cloud = describedCloud(points);
   const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
   const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
+  const int count = static_cast<int>(cloud.width);
+  if (format == CloudFormat::Ply) {
+    // No camera element: plain vertices for every reader.
+    pcl::PLYWriter writer;
+    return encoding == CloudEncoding::Ascii ? writer.generateHeaderASCII(cloud, origin, orientation, count, false)
+                                            : writer.generateHeaderBinary(cloud, origin, orientation, count, false);
+  }
+  pcl::PCDWriter writer;
+  switch (encoding) {
+    case CloudEncoding::Ascii:
+      return writer.generateHeaderASCII(cloud, origin, orientation) + "DATA ascii\n";
+    case CloudEncoding::Binary:
+      return writer.generateHeaderBinary(cloud, origin, orientation) + "DATA binary\n";
+    case CloudEncoding::BinaryCompressed:
+      break;
+  }
+  return writer.generateHeaderBinaryCompressed(cloud, origin, orientation) + "DATA binary_compressed\n";
+}
+
+// The points as PCL's ASCII writers put them (PCD with every bit, PLY with
+// six digits), formatted by two threads in turn, written in order.
+void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
+  constexpr std::size_t kBatch = 1 << 15;
+  auto format = [pcd](const std::uint8_t* at, std::size_t count, std::string& text) {
+    if (pcd)
+      formatPoints<17>(at, count, text);
+    else
+      formatPoints<6>(at, count, text);
+  };
+  std::string mine, helpers;
+  for (std::size_t b = 0; b < points.blocks() && !file.failed(); ++b) {
+    const std::uint8_t* data = points.block(b);
+    const std::size_t size = points.blockSize(b);
+    for (std::size_t i = 0; i < size && !file.failed(); i += 2 * kBatch) {
+      const std::size_t first = std::min(kBatch, size - i);
+      const std::size_t second = std::min(kBatch, size - i - first);
+      if (second == 0) {
+        format(data + i * kPointStep, first, mine);
+        file.append(mine.data(), mine.size());
+        continue;
+      }
+      std::thread helper(format, data + (i + first) * kPointStep, second, std::ref(helpers));
+      format(data + i * kPointStep, first, mine);
+      helper.join();
+      file.append(mine.data(), mine.size());
+      file.append(helpers.data(), helpers.size());
+    }
+  }
+}
+
+// A binary compressed PCD's data as PCL writes it: the fields one after the
+// other (all x, all y, ...), compressed whole with PCL's LZF, after the
+// compressed and the plain size (uint32 each). 0, or PCL's refusal (-2: too
+// large for the format's sizes; -1: not compressed). With `giveBack` the
+// points' blocks are freed as they are rearranged (the points are then
+// gone).
+int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveBack) {
+  const std::uint64_t count = points.size();
+  const std::uint64_t size = count * kPointStep;
+  if (size * 3 / 2 > std::numeric_limits<std::uint32_t>::max()) return -2;
+  const std::vector<pcl::PCLPointField> fields = pointFields();
+  std::unique_ptr<char[]> fieldwise(new char[size]);
+  std::vector<char*> planes;
+  std::uint64_t start = 0;
+  for (const pcl::PCLPointField& f : fields) {
+    planes.push_back(fieldwise.get() + start);
+    start += count * pcl::getFieldSize(f.datatype);
+  }
+  for (std::size_t b = 0; b < points.blocks(); ++b) {
+    const std::uint8_t* point = points.block(b);
+    for (std::size_t i = 0, n = points.blockSize(b); i < n; ++i, point += kPointStep) {
+      for (std::size_t f = 0; f < fields.size(); ++f) {
+        const std::size_t bytes = pcl::getFieldSize(fields[f].datatype);
+        std::memcpy(planes[f], point + fields[f].offset, bytes);
+        planes[f] += bytes;
+      }
+    }
+    if (giveBack) points.release(b);
+  }
+  if (giveBack) points.clear();
+  const std::uint64_t room = size * 3 / 2;
+  std::unique_ptr<char[]> compressed(new char[room + 8]);
+  unsigned int compressedSize = 0;
+  if (size > 0) {
+    QuietPcl quiet;
+    compressedSize = pcl::lzfCompress(fieldwise.get(), static_cast<unsigned int>(size), compressed.get() + 8,
+                                      static_cast<unsigned int>(room));
+    if (compressedSize == 0) return -1;
+  }
+  fieldwise.reset();
+  const std::uint32_t sizes[2] = {compressedSize, static_cast<std::uint32_t>(size)};
+  std::memcpy(compressed.get(), sizes, sizeof sizes);
+  file.append(compressed.get(), compressedSize + 8);
+  return 0;
+}
+
+// Writes the points held to `path` in the form asked, the file as PCL's
+// writers make it, through checked writes. 0, or -1 with errno set when the
+// system gave a reason (0 when the format refused the cloud). `giveBack`:
+// a compressed file may free the points as it goes.
+int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format,
+                CloudEncoding encoding, bool giveBack) {
+  const std::string header = cloudHeader(format, encoding, points.size());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
-  CheckedFileOutput file(fd);
-  std::ostream out(&file);
-  pcl::PCDWriter writer;
   int result = 0;
-  if (compressed) {
-    result = writer.writeBinaryCompressed(out, cloud, origin, orientation);
-  } else {
-    const std::string header = writer.generateHeaderBinary(cloud, origin, orientation) + "DATA binary\n";
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
-    out.write(reinterpret_cast<const char*>(cloud.data.data()), static_cast<std::streamsize>(cloud.data.size()));
+  int error = 0;
+  try {
+    FileOutput file(fd, points.output.get());
+    file.append(header.data(), header.size());
+    if (encoding == CloudEncoding::Ascii) {
+      writeText(file, points, format == CloudFormat::Pcd);
+    } else if (encoding == CloudEncoding::BinaryCompressed) {
+      result = writeCompressed(file, points, giveBack);
+    } else {
+      for (std::size_t b = 0; b < points.blocks(); ++b)
+        file.append(reinterpret_cast<const char*>(points.block(b)), points.blockSize(b) * kPointStep);
+    }
+    error = file.finish();
+  } catch (const std::bad_alloc&) {
+    error = ENOMEM;
   }
-  int error = file.finish();
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
     errno = error;
     return -1;
   }
-  if (result != 0) errno = 0;  // PCL's own refusal (a cloud too large for the format)
+  if (result != 0) errno = 0;  // the format's own refusal (a cloud too large for it)
   return result == 0 ? 0 : -1;
 }
 
@@ -229,33 +441,12 @@ std::uint64_t CloudFrameFile::mergedLimitBytes() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 30;
-    // A sixth of the memory: the growing cloud briefly needs three times its
-    // size while it moves.
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 6;
+    // A third of the memory: the points are held once, and a compressed
+    // file needs them rearranged and compressed besides.
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 3;
   }();
   return limit;
 }
-
-struct CloudFrameFile::Points {
-  pcl::PCLPointCloud2 cloud;  // data: the points held, nothing more
-  // One frame's points, before they join the cloud: appended whole, the
-  // cloud grows without writing its memory twice.
-  std::vector<std::uint8_t> frame;
-
-  Points() {
-    cloud.fields = pointFields();
-    cloud.point_step = kPointStep;
-    cloud.height = 1;
-    cloud.is_bigendian = false;
-    cloud.is_dense = true;
-  }
-  void clear() { cloud.data = std::vector<std::uint8_t>(); }
-  // The cloud as PCL's writers take it.
-  void settle() {
-    cloud.width = static_cast<std::uint32_t>(cloud.data.size() / kPointStep);
-    cloud.row_step = cloud.width * kPointStep;
-  }
-};
 
 CloudFrameFile::CloudFrameFile(CsvExportOptions options, long long maxFrames, CloudFileOptions cloud)
     : FrameFile(maxFrames), options_(options), cloud_(cloud), cloudData_(std::make_unique<Points>()) {
@@ -278,7 +469,7 @@ bool CloudFrameFile::open(const std::string& path, std::string& error) {
   if (cloud_.merged) {
     const int fd = file_.create(path, false, error);
     if (fd < 0) return false;
-    ::close(fd);  // PCL's writer opens the file by its name
+    ::close(fd);  // written by its name at close()
     open_ = true;
     return true;
   }
@@ -326,11 +517,16 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   if (!open_ || complete() || failed_) return;
   ++frames_;
   Points& points = *cloudData_;
-  const std::size_t most = record.pairedSize() * kPointStep;
-  if (points.frame.size() < most) points.frame.resize(most);
+  if (!cloud_.merged) points.reset();
+  const std::uint64_t before = points.size();
   const std::uint32_t frame = static_cast<std::uint32_t>(frames_);
-  std::uint8_t* out = points.frame.data();
+  bool held = true;
   forEachExportedMeasurement(record, options_, [&](std::size_t j, double a, double d) {
+    std::uint8_t* out = held ? points.add() : nullptr;
+    if (!out) {
+      held = false;
+      return;
+    }
     const CsvPoint p = csvPoint(d, a, options_.viewMode, kind);
     const float singles[4] = {p.x, p.y, p.z, static_cast<float>(record.intensity[j])};
     const double doubles[3] = {a, d / 10, static_cast<double>(record.timestamp[j])};
@@ -338,26 +534,23 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
     std::memcpy(out, singles, sizeof singles);
     std::memcpy(out + 16, doubles, sizeof doubles);
     std::memcpy(out + 40, numbers, sizeof numbers);
-    out += kPointStep;
   });
-  const std::size_t bytes = static_cast<std::size_t>(out - points.frame.data());
-  points_ += bytes / kPointStep;
-  std::vector<std::uint8_t>& data = points.cloud.data;
+  const std::uint64_t added = points.size() - before;
+  points_ += added;
   if (cloud_.merged) {
-    if (data.size() + bytes > mergedLimitBytes()) {
+    if (points.size() * kPointStep > mergedLimitBytes()) {
       fail("the merged cloud would take more than " + std::to_string(mergedLimitBytes() >> 20) +
            " MB of memory; write one file per frame instead");
-      return;
-    }
-    try {
-      data.insert(data.end(), points.frame.data(), out);
-    } catch (const std::bad_alloc&) {
+    } else if (!held) {
       fail("not enough memory for the merged cloud; write one file per frame instead");
     }
     return;
   }
-  if (bytes == 0) return;
-  data.assign(points.frame.data(), out);
+  if (!held) {
+    fail("not enough memory for the points of frame " + std::to_string(frames_));
+    return;
+  }
+  if (added == 0) return;
 
   // One file per frame, straight into the new folder.
   const std::string name = cloudFrameFileName(frames_, cloud_.format);
@@ -378,36 +571,13 @@ std::string CloudFrameFile::rowsText() const {
 }
 
 bool CloudFrameFile::writeCloud(const std::string& path, const std::string& named, std::string& error) {
-  Points& points = *cloudData_;
-  points.settle();
-  const pcl::PCLPointCloud2& cloud = points.cloud;
-  const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
-  const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
-  int result = -1;
   errno = 0;
+  int result = -1;
   try {
-    QuietPcl quiet;
-    if (cloud_.format == CloudFormat::Pcd) {
-      result = cloud_.encoding == CloudEncoding::Ascii
-                   ? pcl::PCDWriter().writeASCII(path, cloud, origin, orientation, kAsciiPrecision)
-                   : writeBinaryPcd(path, cloud, cloud_.encoding == CloudEncoding::BinaryCompressed);
-    } else {
-      // No camera element: plain vertices for every reader.
-      pcl::PLYWriter writer;
-      result = cloud_.encoding == CloudEncoding::Ascii
-                   ? writer.writeASCII(path, cloud, origin, orientation, kAsciiPrecision, false)
-                   : writer.writeBinary(path, cloud, origin, orientation, false);
-    }
+    result = writePoints(path, *cloudData_, cloud_.format, cloud_.encoding, cloud_.merged);
   } catch (const std::exception& e) {
     error = "writing " + named + " failed: " + e.what();
     return false;
-  }
-  const bool streamed = cloud_.format == CloudFormat::Ply || cloud_.encoding == CloudEncoding::Ascii;
-  if (result == 0 && streamed &&
-      !wholeOnDisk(path, cloud_.format == CloudFormat::Ply ? "end_header\n" : "DATA ascii\n",
-                   cloud_.encoding == CloudEncoding::Ascii, cloud.width)) {
-    result = -1;
-    if (errno == 0) errno = EIO;
   }
   if (result != 0) {
     error = "writing " + named + " failed" + (errno ? std::string(": ") + std::strerror(errno) : std::string());

@@ -1,8 +1,9 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
-// written through PCL's own PCD and PLY writers (binary PCD: PCL's header
-// and compression, the bytes written and checked here, as PCL's mapped
-// writes turn a full disk into a crash).
+// the files byte for byte as PCL's own PCD and PLY writers make them (PCL's
+// headers and compression; the points written here, every write checked,
+// where PCL's writers crash on a full disk or report a short file as
+// written, and format text a character at a time).
 //
 // Every point has the fields
 //   x y z       float32, centimetres, as the CSV's Points_X/Y/Z
@@ -13,8 +14,8 @@
 //   frame       uint32, the frame's number from 1, as the CSV's FreamID
 //   point       uint32, the measurement's place in its revolution, from 0
 //
-// Merged, all frames go into one cloud, kept in memory and written at
-// close() to a file beside the target that is then renamed over it. One file
+// Merged, all frames go into one cloud, kept in memory (48 bytes a point, in
+// blocks that never move) and written at close() to a file beside the target that is then renamed over it. One file
 // per frame (frame_000001.pcd, ...) goes into a new folder beside the target
 // folder, renamed to it at close(); the target folder must not exist yet or
 // be empty, so no file of the operator's is ever replaced. A frame without a
@@ -71,12 +72,13 @@ class CloudFrameFile : public FrameFile {
   long long files() const { return files_; }
 
   // Merged clouds are held in memory until close(): at most this many bytes
-  // of points (48 a point). A merged export that would need more fails with
+  // of points (48 a point; a third of the machine's memory). A merged export that would need more fails with
   // a message naming the per-frame form instead.
   static std::uint64_t mergedLimitBytes();
 
+  struct Points;  // the points held (defined where they are written)
+
  private:
-  struct Points;  // the cloud being filled (PCL's PCLPointCloud2)
   // Writes the cloud held to `path`; failures name the file `named`.
   bool writeCloud(const std::string& path, const std::string& named, std::string& error);
   void fail(std::string reason);
