@@ -12,7 +12,9 @@ target=${2:-decoders}
 jobs=$(nproc 2>/dev/null || echo 2)
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ540K_FUZZ=ON \
   -DZ540K_BUILD_TESTS=OFF -DZ540K_BUILD_BENCHMARKS=OFF --log-level=WARNING
-cmake --build build-fuzz --parallel "$jobs" --target "fuzz_$target" make_fuzz_seeds -- --no-print-directory
+# Quiet recursive make without the generator's own flags (Ninja ignores MAKEFLAGS).
+export MAKEFLAGS="${MAKEFLAGS:-} --no-print-directory"
+cmake --build build-fuzz --parallel "$jobs" --target "fuzz_$target" make_fuzz_seeds
 mkdir -p "build-fuzz/corpus-$target" build-fuzz/seeds
 corpora=("corpus-$target")
 if [[ "$target" == decoders ]]; then

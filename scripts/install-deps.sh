@@ -14,6 +14,8 @@ packages=(
   # The fuzz targets (scripts/fuzz-smoke.sh, fuzz/run.sh): clang, its
   # sanitizer and libFuzzer runtimes, and llvm-symbolizer for their reports.
   clang libclang-rt-dev llvm
+  # The style check (scripts/format-check.sh).
+  clang-format
 )
 
 missing=()
