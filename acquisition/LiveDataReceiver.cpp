@@ -37,10 +37,15 @@ GetlidarData_1::GetlidarData_1(QObject* parent) : ReceiverThread(parent) {
   decoder_.setRecordSink([this](const LidarDataSingleLine& record) {
     lostUndelivered_ += decoder_.revolutionLostPackets();
     const bool delivered = deliverRecord(this, recordPlaces_, maxRecordsInFlight, record, [this] {
+      if (droppedUndelivered_ > 0) emit SendRevolutionsDropped(droppedUndelivered_);
+      droppedUndelivered_ = 0;
       emit SendLostOnWire(lostUndelivered_);
       lostUndelivered_ = 0;
     });
-    if (!delivered) ++recordsDropped_;
+    if (!delivered) {
+      ++recordsDropped_;
+      ++droppedUndelivered_;
+    }
   });
   decoder_.setGpsSink([this](const GpsReading& reading) { onGpsReading(reading); });
 }
@@ -70,6 +75,7 @@ void GetlidarData_1::run() {
   decoder_.setLayout(layout);
   kernelDropsSeen_ = socket_.kernelDrops();
   lostUndelivered_ = 0;
+  droppedUndelivered_ = 0;
   {
     std::lock_guard<std::mutex> lock(sourcesMutex_);
     sources_ = SensorSources();

@@ -52,10 +52,11 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   std::atomic<bool> gpsTestActive{false};
   std::atomic<int> errorCount{0};
   // Revolutions on their way to the GUI thread at most at once (emitted, and
-  // their queued slots not yet run); the ones finished meanwhile are dropped
-  // and counted in recordsDropped(). 0 lifts the limit: a CSV export, which
-  // needs every revolution, sets 0 while it writes and restores the value
-  // after.
+  // their queued slots not yet run); the ones finished meanwhile are dropped,
+  // counted in recordsDropped() and announced by SendRevolutionsDropped. 0
+  // lifts the limit (the queue then grows as long as the GUI thread is
+  // behind): a writer that needs every revolution raises the limit instead
+  // and counts what was still dropped.
   static constexpr std::size_t kDefaultRecordsInFlight = 8;
   std::atomic<std::size_t> maxRecordsInFlight{kDefaultRecordsInFlight};
 
@@ -124,6 +125,12 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   // after it carries, and in any revolutions dropped at the hand-over since
   // the one before (queued, like SendData, so they arrive in this order).
   void SendLostOnWire(quint64 lost);
+  // Revolutions dropped at the hand-over since the one before (never 0):
+  // emitted right before the SendLostOnWire and SendData of the next
+  // revolution handed over, so a receiver of both knows where the gap is.
+  // Those dropped after the last one handed over are only in
+  // recordsDropped().
+  void SendRevolutionsDropped(quint64 revolutions);
 
  public slots:
   void Receive(z540k::ReturnMode mode);
@@ -176,9 +183,11 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   std::atomic<quint32> kernelDrops_{0};
   std::atomic<quint64> lostOnWire_{0};
   // Worker only: the kernel's drop count when the previous datagram was
-  // read, and the loss of revolutions dropped at the hand-over.
+  // read, the loss of revolutions dropped at the hand-over, and those
+  // revolutions.
   quint32 kernelDropsSeen_ = 0;
   quint64 lostUndelivered_ = 0;
+  quint64 droppedUndelivered_ = 0;
   std::atomic<quint64> statusDropped_{0}, recordsDropped_{0};
   std::atomic<quint64> countData_{0}, countStatus_{0}, countCompact_{0}, countOther_{0}, countPaused_{0};
   std::atomic<quint64> countAnotherSensor_{0};

@@ -18,6 +18,7 @@ bool CsvExportSession::begin(std::unique_ptr<FrameFile> file, const std::string&
   file_ = std::move(file);
   path_ = path;
   frames_ = 0;
+  missed_ = 0;
   wanted_ = choices_.frames;
   return true;
 }
@@ -34,6 +35,8 @@ bool CsvExportSession::finish(std::string& error) {
   if (!file_) return true;
   framesLast_ = frames_;
   frames_ = 0;
+  missedLast_ = missed_;
+  missed_ = 0;
   const bool written = file_->close(error);
   file_.reset();
   return written;

@@ -52,12 +52,22 @@ class CsvExportSession {
   // The file of the export under way, or of the one that finished last.
   const std::string& path() const { return path_; }
 
+  // Revolutions dropped on their way to the window between two frames of the
+  // export under way (those before its first frame are not its own): they
+  // are missing from the file. Counted while active, for the one that
+  // finished last too.
+  void missed(unsigned long long revolutions) {
+    if (active() && frames_ > 0) missed_ += revolutions;
+  }
+  unsigned long long missedLast() const { return missedLast_; }
+
  private:
   Choices choices_;
   std::unique_ptr<FrameFile> file_;
   int frames_ = 0;
   int wanted_ = 0;
   int framesLast_ = 0;
+  unsigned long long missed_ = 0, missedLast_ = 0;
   std::string path_;
 };
 

@@ -224,6 +224,7 @@ class manwindow : public QMainWindow {
   // The CSV export (or point cloud export, by the file name's extension).
   z540k::CsvExportSession csvExport_;
   std::size_t recordsInFlightBeforeCsv_ = 0;
+  QMetaObject::Connection csvMissedCounted_;  // the receiver's drops, while exporting
 
   // The frames: the newest arrived, the points of the one drawn last, the
   // marked region.

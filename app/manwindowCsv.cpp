@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,20 @@ const QString kConnectFirst = QStringLiteral("请先连接雷达！");
 const QString kCsvDone = QStringLiteral("保存CSV文件完成！");
 // CSV first: the proposed name and a name without a known extension stay CSV.
 const QString kSaveFilters = QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply)");
+// Revolutions on their way to the window at most while frames are exported:
+// a file written more slowly for a moment loses none, and the queue still
+// has a bound (what finds no room is counted and reported as missing).
+constexpr std::size_t kRecordsInFlightWhileExporting = 256;
+
+// "\n2 revolutions arriving between its frames were dropped on their way
+// and are missing from the file.", or nothing.
+QString missedText(unsigned long long missed) {
+  if (missed == 0) return {};
+  return QString(
+             "\n%1 revolutions arriving between its frames were dropped on their way and are missing from the "
+             "file.")
+      .arg(missed);
+}
 
 // The export the chosen name asks for.
 std::unique_ptr<FrameFile> frameFileFor(const std::string& path, const CsvExportOptions& options, long long frames) {
@@ -91,9 +106,12 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
     showMessage(this, MessageKind::Critical, "error", "Cannot write the file: " + QString::fromStdString(error));
     return;
   }
-  // Frame by frame: every revolution is needed, none is dropped on its way.
+  // Frame by frame: every revolution is needed; those dropped on their way
+  // all the same are counted.
   recordsInFlightBeforeCsv_ = liveReceiver_->maxRecordsInFlight;
-  liveReceiver_->maxRecordsInFlight = 0;
+  liveReceiver_->maxRecordsInFlight = std::max(recordsInFlightBeforeCsv_, kRecordsInFlightWhileExporting);
+  csvMissedCounted_ = connect(liveReceiver_, &GetlidarData_1::SendRevolutionsDropped, this,
+                              [this](quint64 dropped) { csvExport_.missed(dropped); });
   updateStatusLine();
 }
 
@@ -111,6 +129,7 @@ bool manwindow::askToStopCsvExport() {
 // the file could not be written.
 bool manwindow::endCsvExport(std::string& error) {
   liveReceiver_->maxRecordsInFlight = recordsInFlightBeforeCsv_;
+  disconnect(csvMissedCounted_);
   return csvExport_.finish(error);
 }
 
@@ -153,8 +172,9 @@ void manwindow::finishForExitSignal(int signalNumber) {
       say(QString("the export kept %1 of %2 frames in %3")
               .arg(csvExport_.framesWrittenLast())
               .arg(csvExport_.framesWanted())
-              .arg(path));
-      whole = csvExport_.framesWrittenLast() >= csvExport_.framesWanted();
+              .arg(path) +
+          missedText(csvExport_.missedLast()).replace('\n', "; "));
+      whole = csvExport_.framesWrittenLast() >= csvExport_.framesWanted() && csvExport_.missedLast() == 0;
     } else {
       say("the export " + path + " could not be written: " + QString::fromStdString(error));
       whole = false;
@@ -183,5 +203,6 @@ void manwindow::On_SaveCSV() {
   if (csvExport_.framesWrittenLast() < csvExport_.framesWanted())
     text +=
         QString("\n%1 of %2 frames were written.").arg(csvExport_.framesWrittenLast()).arg(csvExport_.framesWanted());
+  text += missedText(csvExport_.missedLast());
   showMessage(this, MessageKind::Information, kTipsTitle, text);
 }

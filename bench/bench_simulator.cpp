@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   heavy.dualReturn = true;
   heavy.layout = Layout::Protocol17;
   liveCase("1200 rpm, protocol 1.7, dual", heavy, seconds);
-  for (const double rate : {2000.0, 10000.0, 50000.0}) {
+  for (const double rate : {2000.0, 10000.0, 50000.0, 100000.0}) {
     SimulatorOptions fixed = o;
     fixed.rate = rate;
     const std::string name = "--rate " + std::to_string(static_cast<int>(rate));

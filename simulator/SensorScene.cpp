@@ -16,45 +16,14 @@ constexpr double kParallel = 1e-12;
 constexpr double kWallBaseIntensity = 20.0;
 constexpr double kWallIncidenceIntensity = 70.0;  // added at normal incidence
 constexpr double kCorridorWallIntensity = 40.0;
-constexpr std::uint8_t kPillarIntensity = 200;  // reflective tape
-constexpr std::uint8_t kPersonIntensity = 25;   // dark clothes
 
 struct Hit {
   double distance = 0.0;
   std::uint8_t intensity = 0;
 };
 
-std::uint64_t splitMix64(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15ULL;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
-// A noise sample in [-1, 1], triangular: most measurements land near the
-// true distance, a few at the edge.
-double triangularNoise(std::uint64_t key) {
-  const std::uint64_t bits = splitMix64(key);
-  const double u1 = static_cast<double>(bits & 0xFFFFFFFFULL) / 4294967296.0;
-  const double u2 = static_cast<double>(bits >> 32) / 4294967296.0;
-  return u1 + u2 - 1.0;
-}
-
 std::uint8_t wallIntensity(double incidenceCosine) {
   return static_cast<std::uint8_t>(kWallBaseIntensity + kWallIncidenceIntensity * std::fabs(incidenceCosine));
-}
-
-// The first crossing of the ray (origin, direction dx, dy) with a disc, if
-// the disc lies ahead.
-bool hitDisc(const SceneDisc& disc, double dx, double dy, double& distance) {
-  const double along = disc.xMm * dx + disc.yMm * dy;
-  if (along <= 0.0) return false;
-  const double centreSquared = disc.xMm * disc.xMm + disc.yMm * disc.yMm;
-  const double missSquared = centreSquared - along * along;
-  const double radiusSquared = disc.radiusMm * disc.radiusMm;
-  if (missSquared > radiusSquared) return false;
-  distance = along - std::sqrt(radiusSquared - missSquared);
-  return distance > 0.0;
 }
 
 // The room itself: the wall the ray meets, or the corridor wall through the
@@ -94,42 +63,33 @@ SceneDisc SensorScene::personAt(double seconds) {
   return SceneDisc{kPersonPathStartX + along, kPersonPathY, kPersonRadiusMm};
 }
 
-SceneReturns SensorScene::exactReturns(double azimuthDegrees, double seconds) {
+SceneFiring SensorScene::firing(double azimuthDegrees) {
   const double radians = azimuthDegrees * kPi / 180.0;
-  const double dx = std::sin(radians);
-  const double dy = std::cos(radians);
-
-  std::array<Hit, 3> hits;
+  SceneFiring f;
+  f.dx = std::sin(radians);
+  f.dy = std::cos(radians);
+  std::array<Hit, 2> hits;
   std::size_t count = 0;
-  if (hitRoom(dx, dy, hits[count])) ++count;
+  if (hitRoom(f.dx, f.dy, hits[count])) ++count;
   double d = 0.0;
-  if (hitDisc(kPillar, dx, dy, d)) hits[count++] = Hit{d, kPillarIntensity};
-  if (hitDisc(personAt(seconds), dx, dy, d)) hits[count++] = Hit{d, kPersonIntensity};
-
-  SceneReturns r;
-  if (count == 0) return r;
+  if (scene_detail::hitDisc(kPillar, f.dx, f.dy, d)) hits[count++] = Hit{d, scene_detail::kPillarIntensity};
+  if (count == 0) return f;
+  // The first of equal distances, as for every surface.
   const auto byDistance = [](const Hit& a, const Hit& b) { return a.distance < b.distance; };
   const Hit nearest = *std::min_element(hits.begin(), hits.begin() + count, byDistance);
   const Hit farthest = *std::max_element(hits.begin(), hits.begin() + count, byDistance);
-  r.first = SceneReturn{nearest.distance, nearest.intensity};
-  r.last = SceneReturn{farthest.distance, farthest.intensity};
-  return r;
+  f.hits = true;
+  f.still.first = SceneReturn{nearest.distance, nearest.intensity};
+  f.still.last = SceneReturn{farthest.distance, farthest.intensity};
+  return f;
+}
+
+SceneReturns SensorScene::exactReturns(double azimuthDegrees, double seconds) {
+  return exactReturns(firing(azimuthDegrees), personAt(seconds));
 }
 
 SceneReturns SensorScene::returns(double azimuthDegrees, double seconds, std::uint64_t noiseKey, double rangeMm) {
-  SceneReturns r = exactReturns(azimuthDegrees, seconds);
-  const auto measure = [rangeMm](SceneReturn& ret, std::uint64_t key) {
-    if (ret.distanceMm <= 0.0) return;
-    ret.distanceMm += kNoiseMm * triangularNoise(key);
-    if (ret.distanceMm > rangeMm || ret.distanceMm <= 0.0) ret = SceneReturn{};
-  };
-  const bool oneSurface = r.first.distanceMm == r.last.distanceMm;
-  measure(r.first, noiseKey * 2);
-  if (oneSurface)
-    r.last = r.first;  // one echo: both returns report the same measurement
-  else
-    measure(r.last, noiseKey * 2 + 1);
-  return r;
+  return returns(firing(azimuthDegrees), personAt(seconds), noiseKey, rangeMm);
 }
 
 }  // namespace z540k::sim

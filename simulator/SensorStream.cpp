@@ -18,13 +18,37 @@ constexpr int kDualFiringsPerPacket = kBlocksPerPacket / 2;
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr int kGpsYearBase = 2000;
 
-Measurement toMeasurement(const SceneReturn& r, double unitMm) {
+// std::lround of a positive number below 2^52, without the library call:
+// the fraction of such a number is exact, and halves round up.
+long roundPositive(double x) {
+  const long whole = static_cast<long>(x);
+  return x - static_cast<double>(whole) >= 0.5 ? whole + 1 : whole;
+}
+
+// Counts per millimetre: the units are powers of two, so multiplying by it is
+// dividing by the unit, to the bit.
+double countsPerMm(Layout layout) { return 1.0 / rawDistanceUnitMm(layout); }
+
+Measurement toMeasurement(const SceneReturn& r, double countsPerMm) {
   if (r.distanceMm <= 0.0) return Measurement{};
-  const long counts = std::lround(r.distanceMm / unitMm);
+  const long counts = roundPositive(r.distanceMm * countsPerMm);
   Measurement m;
   m.distance = static_cast<std::uint16_t>(std::clamp<long>(counts, 1, 0xFFFF));
   m.intensity = r.intensity;
   return m;
+}
+
+// The angle of firing k of a block: the host spreads a block's measurements
+// evenly from its azimuth towards the next block's, and the laser fires at
+// those angles.
+double firingDegrees(int azimuth, int step, int k, int perBlock) {
+  return (azimuth + static_cast<double>(step) * k / perBlock) / 100.0;
+}
+
+double compactFiringDegrees(int quarter, int k) {
+  const std::uint32_t startAngle = static_cast<std::uint32_t>(quarter) * kCompactQuarterAngle;
+  const double startDegrees = startAngle / 10000.0;
+  return startDegrees + k * kCompactAngleStep;
 }
 
 template <std::size_t N>
@@ -119,7 +143,9 @@ GpsDateTime SensorStream::gpsTimeAt(std::uint64_t timeUs) const {
   if (gpsJumpAtUs_ && us >= *gpsJumpAtUs_) us += second;
   std::int64_t seconds = us / second;
   if (us < 0 && us % second != 0) --seconds;
-  return gpsDateTimeOf(seconds);
+  // Every block asks, and the second changes once in many packets.
+  if (!gpsSecond_ || gpsSecond_->first != seconds) gpsSecond_.emplace(seconds, gpsDateTimeOf(seconds));
+  return gpsSecond_->second;
 }
 
 std::uint32_t SensorStream::packetTimestampAt(std::uint64_t timeUs) const {
@@ -146,22 +172,21 @@ void SensorStream::makeDataPacket(Datagram& out) {
   DataPacketWriter writer(settings_.layout);
   const int perBlock = writer.measurementsPerBlock();
   const int step = blockAzimuthStep();
-  const double unitMm = rawDistanceUnitMm(settings_.layout);
+  const double perMm = countsPerMm(settings_.layout);
   const std::uint64_t start = nextDataUs_;
   const std::uint32_t period = packetPeriodUs();
   const double seconds = static_cast<double>(start) / kMicrosecondsPerSecond;
   const double rangeMm = state_.measuringRangeMm();
+  const SceneDisc person = SensorScene::personAt(seconds);
 
   for (int b = 0; b < kBlocksPerPacket; ++b) {
     const int azimuth = azimuth_;
     writer.setBlockAzimuth(b, static_cast<std::uint16_t>(azimuth));
     writer.setGps(b, gpsTimeAt(start + static_cast<std::uint64_t>(period) * b / kBlocksPerPacket));
-    // The host spreads a block's measurements evenly from its azimuth
-    // towards the next block's: the laser fires at those angles.
+    const SceneFiring* firings = firingsOfBlock(azimuth, step, perBlock);
     for (int k = 0; k < perBlock; ++k) {
-      const double degrees = (azimuth + static_cast<double>(step) * k / perBlock) / 100.0;
-      const SceneReturns r = SensorScene::returns(degrees, seconds, noiseKey_++, rangeMm);
-      writer.setMeasurement(b, k, toMeasurement(r.first, unitMm));
+      const SceneReturns r = SensorScene::returns(firings[k], person, noiseKey_++, rangeMm);
+      writer.setMeasurement(b, k, toMeasurement(r.first, perMm));
     }
     azimuth_ = (azimuth + step) % kFullCircle;
   }
@@ -176,11 +201,12 @@ void SensorStream::makeDualReturnPacket(Datagram& out) {
   DataPacketWriter writer(Layout::Protocol17);
   const int perBlock = writer.measurementsPerBlock();
   const int step = kDualReturnBlockStep;
-  const double unitMm = rawDistanceUnitMm(settings_.layout);
+  const double perMm = countsPerMm(settings_.layout);
   const std::uint64_t start = nextDataUs_;
   const std::uint32_t period = packetPeriodUs();
   const double seconds = static_cast<double>(start) / kMicrosecondsPerSecond;
   const double rangeMm = state_.measuringRangeMm();
+  const SceneDisc person = SensorScene::personAt(seconds);
 
   for (int f = 0; f < kDualFiringsPerPacket; ++f) {
     const int azimuth = azimuth_;
@@ -189,11 +215,11 @@ void SensorStream::makeDualReturnPacket(Datagram& out) {
       writer.setBlockAzimuth(b, static_cast<std::uint16_t>(azimuth));
       writer.setGps(b, when);
     }
+    const SceneFiring* firings = firingsOfBlock(azimuth, step, perBlock);
     for (int k = 0; k < perBlock; ++k) {
-      const double degrees = (azimuth + static_cast<double>(step) * k / perBlock) / 100.0;
-      const SceneReturns r = SensorScene::returns(degrees, seconds, noiseKey_++, rangeMm);
-      writer.setMeasurement(2 * f, k, toMeasurement(r.first, unitMm));
-      writer.setMeasurement(2 * f + 1, k, toMeasurement(r.last, unitMm));
+      const SceneReturns r = SensorScene::returns(firings[k], person, noiseKey_++, rangeMm);
+      writer.setMeasurement(2 * f, k, toMeasurement(r.first, perMm));
+      writer.setMeasurement(2 * f + 1, k, toMeasurement(r.last, perMm));
     }
     azimuth_ = (azimuth + step) % kFullCircle;
   }
@@ -203,17 +229,17 @@ void SensorStream::makeDualReturnPacket(Datagram& out) {
 }
 
 void SensorStream::makeCompactScanPacket(Datagram& out) {
-  const double unitMm = rawDistanceUnitMm(settings_.layout);
+  const double perMm = countsPerMm(settings_.layout);
   const std::uint64_t start = nextDataUs_;
   const double seconds = static_cast<double>(start) / kMicrosecondsPerSecond;
   const double rangeMm = state_.measuringRangeMm();
   const std::uint32_t startAngle = static_cast<std::uint32_t>(quarter_) * kCompactQuarterAngle;
-  const double startDegrees = startAngle / 10000.0;
+  const SceneDisc person = SensorScene::personAt(seconds);
 
   std::array<Measurement, kCompactMeasurementsPerPacket> measurements;
   for (int k = 0; k < kCompactMeasurementsPerPacket; ++k) {
-    const SceneReturns r = SensorScene::returns(startDegrees + k * kCompactAngleStep, seconds, noiseKey_++, rangeMm);
-    measurements[static_cast<std::size_t>(k)] = toMeasurement(r.first, unitMm);
+    const SceneReturns r = SensorScene::returns(compactFiringAt(quarter_, k), person, noiseKey_++, rangeMm);
+    measurements[static_cast<std::size_t>(k)] = toMeasurement(r.first, perMm);
   }
   store(out, SentKind::CompactScan, start, encodeCompactScanPacket(startAngle, measurements));
   quarter_ = (quarter_ + 1) % kCompactPacketsPerRevolution;
@@ -224,6 +250,29 @@ void SensorStream::makeStatusPacket(Datagram& out) {
   const std::uint64_t at = nextStatusUs_;
   store(out, SentKind::Status, at, encodeStatusPacket(statusOf(state_, gpsTimeAt(at)), settings_.statusLayout));
   nextStatusUs_ += kStatusPeriodUs;
+}
+
+const SceneFiring* SensorStream::firingsOfBlock(int azimuth, int step, int perBlock) {
+  const int offset = azimuth % step;
+  FiringTable& t = firings_;
+  if (t.step != step || t.perBlock != perBlock || t.offset != offset) {
+    t.step = step;
+    t.perBlock = perBlock;
+    t.offset = offset;
+    t.firings.clear();
+    for (int blockAzimuth = offset; blockAzimuth < kFullCircle; blockAzimuth += step)
+      for (int q = 0; q < perBlock; ++q)
+        t.firings.push_back(SensorScene::firing(firingDegrees(blockAzimuth, step, q, perBlock)));
+  }
+  return t.firings.data() + azimuth / step * perBlock;
+}
+
+const SceneFiring& SensorStream::compactFiringAt(int quarter, int k) {
+  if (compactFirings_.empty())
+    for (int q = 0; q < kCompactPacketsPerRevolution; ++q)
+      for (int i = 0; i < kCompactMeasurementsPerPacket; ++i)
+        compactFirings_.push_back(SensorScene::firing(compactFiringDegrees(q, i)));
+  return compactFirings_[static_cast<std::size_t>(quarter * kCompactMeasurementsPerPacket + k)];
 }
 
 }  // namespace z540k::sim

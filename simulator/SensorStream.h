@@ -33,8 +33,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "PacketEncoders.h"
+#include "SensorScene.h"
 #include "SensorState.h"
 
 namespace z540k::sim {
@@ -116,6 +119,11 @@ class SensorStream {
   void makeDualReturnPacket(Datagram& out);
   void makeCompactScanPacket(Datagram& out);
   void makeStatusPacket(Datagram& out);
+  // The `perBlock` firings of the block at `azimuth`, from a table of the
+  // whole revolution made on first use: the room does not move, so only the
+  // person and the noise are worked out per measurement.
+  const SceneFiring* firingsOfBlock(int azimuth, int step, int perBlock);
+  const SceneFiring& compactFiringAt(int quarter, int k);
 
   StreamSettings settings_;
   SensorState state_;
@@ -125,6 +133,14 @@ class SensorStream {
   int azimuth_ = 0;  // hundredths of a degree of the next firing
   int quarter_ = 0;  // next compact scan packet, 0..3
   std::uint64_t noiseKey_ = 0;
+  // The firings of a revolution whose blocks start at `offset` + j x `step`.
+  struct FiringTable {
+    int step = 0, perBlock = 0, offset = -1;
+    std::vector<SceneFiring> firings;
+  };
+  FiringTable firings_;
+  std::vector<SceneFiring> compactFirings_;
+  mutable std::optional<std::pair<std::int64_t, GpsDateTime>> gpsSecond_;  // the last one asked for
 };
 
 }  // namespace z540k::sim

@@ -3,8 +3,9 @@
 // it takes configuration packets, as a sensor does.
 //
 // The pace is a clock-based schedule: each datagram is due at its stream time
-// (or, with a fixed rate, at its index / rate); whatever is due is sent in a
-// batch, then the loop waits for the next due time or a configuration packet.
+// (or, with a fixed rate, at its index / rate); whatever is due is made,
+// gathered and sent in a batch (one sendmmsg() for many datagrams), then the
+// loop waits for the next due time or a configuration packet.
 // The clock is the steady clock unless another is given (a test's virtual
 // one).
 #pragma once
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,8 @@
 #include "UdpSocket.h"
 
 namespace z540k::sim {
+
+class StreamAhead;
 
 // One line of the simulator's log, without a line end.
 using SimulatorLog = std::function<void(const std::string&)>;
@@ -79,6 +83,17 @@ class SensorSocket {
   int fd() const { return socket_.fd(); }
   // 0, or the errno of the failed send.
   int sendTo(const Ipv4Address& address, std::uint16_t port, const std::uint8_t* data, std::size_t size);
+  // A datagram of a batch: where it goes and its bytes.
+  struct Outgoing {
+    Ipv4Address address{};
+    std::uint16_t port = 0;
+    Datagram datagram;
+  };
+  // Sends the batch in order, in as few calls as the kernel allows; `failed`
+  // is called with the index and errno of each datagram that could not be
+  // sent (the others went out).
+  void sendAll(const std::vector<Outgoing>& batch, std::size_t count,
+               const std::function<void(std::size_t, int)>& failed);
   // The next pending datagram: its full length (which may exceed `capacity`;
   // the bytes beyond are lost), or -1 when nothing is pending.
   long receive(std::uint8_t* buffer, std::size_t capacity, Ipv4Address& from, std::uint16_t& fromPort);
@@ -110,7 +125,11 @@ class SimulatedSensor {
 
  private:
   void send(const Datagram& d);
+  // Gathers the datagram into the batch, which goes out when full and at the
+  // end of each turn of the loop (flush()).
   void sendTo(std::uint16_t port, const Datagram& d);
+  void flush();
+  void countFailure(std::uint16_t port, int error);
   void takeConfigurationPackets(std::uint64_t streamNowUs);
   void applyConfiguration(const std::uint8_t* data, std::size_t size, const std::string& from,
                           std::uint64_t streamNowUs);
@@ -127,8 +146,11 @@ class SimulatedSensor {
   Ipv4Address boundAddress_{};
   RunSummary summary_;
   std::vector<std::uint8_t> receiveBuffer_;
+  std::vector<SensorSocket::Outgoing> outbox_;
+  std::size_t outgoing_ = 0;
   std::vector<int> reportedErrors_;
   std::uint64_t measurementSlots_ = 0;
+  std::unique_ptr<StreamAhead> ahead_;  // while run() runs at a fixed rate
   SteadyPaceClock steadyClock_;
   PaceClock* clock_ = &steadyClock_;
 };

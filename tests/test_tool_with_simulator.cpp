@@ -237,6 +237,61 @@ TEST(ToolWithSimulatorTest, ListenEndsOnTimeIntoAnUnreadPipe) {
   EXPECT_GT(std::stoull(m[1]), 0u) << err;
 }
 
+// listen --csv into a pipe whose reader reads nothing until listen's time is
+// up, so that a backlog waits at the end: the revolutions handed over are
+// all written before it ends, those that found no room are counted, file and
+// count make up every revolution received, and the exit code says some were
+// not written.
+TEST(ToolWithSimulatorTest, ListenWritesItsCsvBacklogAndCountsTheRest) {
+  const Ports p;
+  const std::string fifo = tempPath("listen.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  Process listen({kTool, "listen", "--port", p.data, "--layout", "1.7", "--seconds", "3", "--csv", fifo});
+  ASSERT_TRUE(listen.waitForUdpBind(p.dataPort)) << listen.err();
+  // 600 revolutions, far more than the hand-over holds.
+  Process sim({kSim, "--quiet", "--data-port", p.data, "--status-port", p.status, "--sensor-port", p.sensor, "--rate",
+               "50000", "--count", "6001"});
+  EXPECT_TRUE(listen.waitFor([&] { return listen.err().find("the time is up") != std::string::npos; }, 20000))
+      << listen.err();
+  ::fcntl(reader, F_SETFL, 0);
+  std::string csv;
+  char buffer[1 << 16];
+  for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) csv.append(buffer, static_cast<std::size_t>(n));
+  ::close(reader);
+  std::remove(fifo.c_str());
+  const int exitCode = listen.wait(20000);
+  EXPECT_EQ(sim.wait(), 0) << sim.err();
+
+  // The frames of the file: FreamID 1, 2, ... in order.
+  unsigned long long frames = 0;
+  std::istringstream rows(csv);
+  std::string row;
+  std::getline(rows, row);  // the header
+  while (std::getline(rows, row)) {
+    const unsigned long long id = std::stoull(row.substr(0, row.find(',')));
+    if (id == frames + 1) ++frames;
+    ASSERT_EQ(id, frames) << row;
+  }
+  std::smatch m;
+  const std::string out = listen.out();
+  ASSERT_TRUE(std::regex_search(out, m,
+                                std::regex("\\((\\d+) received\\); (\\d+) revolutions; 0 dropped by the kernel, 0 lost on "
+                                           "the wire, (\\d+) revolutions dropped while the output was behind")))
+      << out;
+  const unsigned long long datagrams = std::stoull(m[1]), taken = std::stoull(m[2]), missed = std::stoull(m[3]);
+  EXPECT_EQ(frames, taken);
+  // Every revolution the datagrams closed (10 packets each) is in the file or counted.
+  EXPECT_EQ(taken + missed, (datagrams - 1) / 10) << out;
+  EXPECT_GT(missed, 0u);
+  EXPECT_EQ(exitCode, missed > 0 ? 1 : 0) << listen.err();
+  EXPECT_NE(listen.err().find(std::to_string(missed) + " of " + std::to_string(taken + missed) +
+                              " revolutions received were not written to " + fifo),
+            std::string::npos)
+      << listen.err();
+}
+
 // status --json shows the status the simulator was started with, one object
 // per line, in either layout; the short layout only with the fields it
 // carries. The summary goes to stderr. A long --seconds is honoured.

@@ -143,7 +143,8 @@ class WindowExportAndPickingTest : public QObject {
     LiveWindow w;
     w.exportWith("3", "5", "5");
     QVERIFY(w->csvExport().active());
-    QCOMPARE(w->liveReceiver().maxRecordsInFlight.load(), std::size_t(0));  // none dropped on the way
+    // Many more on their way than the display needs, and still a bound.
+    QVERIFY(w->liveReceiver().maxRecordsInFlight.load() > GetlidarData_1::kDefaultRecordsInFlight);
     std::vector<LidarDataSingleLine> frames;
     for (int i = 0; i < 3; ++i) {
       frames.push_back(knownFrame(1000 * (i + 1)));
@@ -166,6 +167,23 @@ class WindowExportAndPickingTest : public QObject {
     w->CalculateCoordinates(frames[0]);
     QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(4));
     QVERIFY(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId) > 0);
+  }
+
+  // Revolutions dropped on their way between two frames of the export are
+  // missing from the file: the completion message says how many (those
+  // before its first frame are not its own).
+  void frameByFrameWithRevolutionsDropped() {
+    MessageRecorder messages;
+    SavePath file;
+    LiveWindow w;
+    w.exportWith("2", "0", "360");
+    emit w->liveReceiver().SendRevolutionsDropped(5);
+    w->CalculateCoordinates(knownFrame(1000));
+    emit w->liveReceiver().SendRevolutionsDropped(2);
+    w->CalculateCoordinates(knownFrame(2000));
+    QVERIFY(!w->csvExport().active());
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n2 revolutions arriving between its frames were dropped on "
+                                           "their way and are missing from the file."));
   }
 
   // A 1000-frame export stopped after 7 frames: the file holds exactly those

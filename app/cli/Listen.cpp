@@ -4,6 +4,11 @@
 // A reader that does not keep up does not make the tool grow: the receiver
 // hands over a bounded number of revolutions at a time and drops (and
 // counts) the rest, and with --seconds no write to stdout waits past the end.
+// The CSV file is written in full: the reception ends on time even while
+// the file's writer holds this thread, and every revolution handed over by
+// then is written before the tool ends; a revolution received and not
+// written (dropped at the hand-over while the file was behind) is counted
+// and makes the exit code 1.
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,11 +19,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "Commands.h"
 #include "CsvFrameFile.h"
@@ -51,14 +59,18 @@ const char* const kHelp =
     "  --frames N             stop after N revolutions (default: until Ctrl+C)\n"
     "  --seconds S            stop after S seconds (default: until Ctrl+C)\n"
     "  --csv OUT.csv          also write the revolutions as export-csv writes them; the file gets every\n"
-    "                         revolution, and the lines on stdout that find no room at once are skipped\n";
+    "                         revolution received until the end (written before the tool ends); those it\n"
+    "                         could not keep up with are counted and make the exit code 1; the lines on\n"
+    "                         stdout that find no room at once are skipped\n";
 
 using Clock = std::chrono::steady_clock;
 
-// Revolutions on their way to this thread at most when stdout keeps up (else
-// the receiver's few): some 25 ms of them at 100,000 datagrams a second, and
-// about 25 MB.
+// Revolutions on their way to this thread at most when stdout keeps up or a
+// CSV file is written (else the receiver's few): some 25 ms of them at
+// 100,000 datagrams a second, and about 25 MB.
 constexpr std::size_t kInFlightKeepingUp = 256;
+// The longest wait before a stop signal is seen.
+constexpr std::chrono::milliseconds kStopSlice{50};
 
 // Whether stdout takes whatever is written at once: a regular file or /dev/null.
 bool stdoutKeepsUp() {
@@ -188,15 +200,62 @@ void setUpReceiver(GetlidarData_1& receiver, const ListenOptions& o, bool writin
   // The chosen layout is active from the first packet.
   receiver.pendingLayout = o.settings.layout;
   receiver.layout = o.settings.layout;
-  // The CSV file needs every revolution; without it a stalled reader of stdout
-  // only costs the revolutions it misses. A regular file or /dev/null takes
-  // every line at once: the revolutions wait only for this thread, which the
-  // machine may hold back for some milliseconds now and then.
-  if (writingCsv)
-    receiver.maxRecordsInFlight = 0;
-  else if (stdoutKeepsUp())
-    receiver.maxRecordsInFlight = kInFlightKeepingUp;
+  // The CSV file needs every revolution, and a regular file or /dev/null
+  // takes every line at once: the revolutions wait only for this thread,
+  // which the machine (or the file's writer) may hold back for a while. The
+  // queue still has a bound: what finds no room is counted, never left to
+  // grow. Without either a stalled reader of stdout only costs the
+  // revolutions it misses.
+  if (writingCsv || stdoutKeepsUp()) receiver.maxRecordsInFlight = kInFlightKeepingUp;
 }
+
+// Ends the reception at the deadline or at a stop signal, from a thread of
+// its own: this thread may be held by the CSV file's writer (a slow disk, a
+// pipe read slowly) well past the end, and what the sensor sends after it is
+// not the run's. The revolutions handed over by then are written when this
+// thread comes back.
+class ReceptionEnd {
+ public:
+  ReceptionEnd(GetlidarData_1& receiver, std::optional<Clock::time_point> deadline, const std::string& csvPath)
+      : receiver_(receiver), deadline_(deadline), csvPath_(csvPath), thread_([this] { watch(); }) {}
+  ~ReceptionEnd() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  void watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!done_) {
+      const Clock::time_point now = Clock::now();
+      const bool timeUp = deadline_ && now >= *deadline_;
+      if (timeUp || stopRequested) {
+        receiver_.running = false;
+        // The writing of the backlog may take a while: said, so that the
+        // wait is not taken for a hang.
+        if (!csvPath_.empty() && receiver_.recordsInFlight() > 0)
+          std::fprintf(stderr, "z540k-tool listen: %s; writing the revolutions received until now to %s\n",
+                       timeUp ? "the time is up" : interruptedText().c_str(), csvPath_.c_str());
+        return;
+      }
+      Clock::time_point until = now + kStopSlice;
+      if (deadline_) until = std::min(until, *deadline_);
+      changed_.wait_until(lock, until, [this] { return done_; });
+    }
+  }
+
+  GetlidarData_1& receiver_;
+  const std::optional<Clock::time_point> deadline_;
+  const std::string csvPath_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::thread thread_;  // last: started once the rest is set
+};
 
 // The end of --seconds, as a time point: any duration the option accepts.
 std::optional<Clock::time_point> deadlineAfter(double seconds) {
@@ -206,29 +265,45 @@ std::optional<Clock::time_point> deadlineAfter(double seconds) {
   return deadline;
 }
 
+// The revolutions of a run: taken (on stdout, and in the CSV file when there
+// is one), and received but dropped at the hand-over before the last one
+// asked for.
+struct Revolutions {
+  unsigned long long taken = 0;
+  unsigned long long missed = 0;
+};
+
 // Runs the event loop with the receiver until `frames` revolutions (0: no
 // limit), the deadline or a stop; each revolution goes to `output` and to
-// `csv` when there is one. Returns the revolutions taken.
-unsigned long long receiveRevolutions(QCoreApplication& app, GetlidarData_1& receiver, long long frames,
-                                      std::optional<Clock::time_point> deadline, StdoutLines& output,
-                                      CsvFrameFile* csv) {
+// `csv` when there is one. The receiver is stopped on return, and every
+// revolution it handed over has been taken (up to `frames`).
+Revolutions receiveRevolutions(QCoreApplication& app, GetlidarData_1& receiver, long long frames,
+                               std::optional<Clock::time_point> deadline, StdoutLines& output, CsvFrameFile* csv,
+                               const std::string& csvPath) {
   auto pastDeadline = [&] { return deadline && Clock::now() >= *deadline; };
-  unsigned long long revolutions = 0;
+  Revolutions r;
+  unsigned long long droppedAnnounced = 0;
   unsigned long long lostBeforeRevolution = 0;  // arrives just before its revolution
   QObject::connect(&receiver, &GetlidarData_1::SendLostOnWire, &app,
                    [&](quint64 lost) { lostBeforeRevolution += lost; });
-  auto enough = [&] { return frames > 0 && revolutions >= static_cast<unsigned long long>(frames); };
+  auto enough = [&] { return frames > 0 && r.taken >= static_cast<unsigned long long>(frames); };
+  // Dropped before the next revolution: missing from the run unless the
+  // revolutions asked for are all taken already.
+  QObject::connect(&receiver, &GetlidarData_1::SendRevolutionsDropped, &app, [&](quint64 dropped) {
+    droppedAnnounced += dropped;
+    if (!enough()) r.missed += dropped;
+  });
   QObject::connect(&receiver, &GetlidarData_1::SendData, &app, [&](const LidarDataSingleLine& record) {
-    if (enough() || pastDeadline()) {
+    // A CSV file that cannot be written ends the run at once; its close()
+    // says why.
+    if (enough() || (csv && csv->failed())) {
       app.quit();
       return;
     }
-    ++revolutions;
-    output.add(revolutionLine(revolutions, record, lostBeforeRevolution));
+    ++r.taken;
+    output.add(revolutionLine(r.taken, record, lostBeforeRevolution));
     lostBeforeRevolution = 0;
     if (csv) csv->writeFrame(record);
-    // A CSV file that cannot be written ends the run at once; its close()
-    // says why.
     if (enough() || (csv && csv->failed())) app.quit();
   });
   QTimer watch;
@@ -236,13 +311,23 @@ unsigned long long receiveRevolutions(QCoreApplication& app, GetlidarData_1& rec
     output.flush();
     if (stopRequested || pastDeadline()) app.quit();
   });
-  watch.start(50);
+  watch.start(kStopSlice.count());
   receiver.start();
-  app.exec();
-  return revolutions;
+  {
+    const ReceptionEnd end(receiver, deadline, csvPath);
+    app.exec();
+  }
+  receiver.running = false;
+  receiver.closeSocket();
+  // The loop has ended: what it handed over is all posted, and is taken now.
+  while (receiver.recordsInFlight() > 0) QCoreApplication::sendPostedEvents();
+  // Dropped after the last one handed over: missing unless enough were taken.
+  const unsigned long long trailing = receiver.recordsDropped() - droppedAnnounced;
+  if (!enough()) r.missed += trailing;
+  return r;
 }
 
-std::string summaryLine(const GetlidarData_1& receiver, unsigned long long revolutions) {
+std::string summaryLine(const GetlidarData_1& receiver, const Revolutions& revolutions) {
   using ull = unsigned long long;
   const auto counts = receiver.datagramCounts();
   const quint64 received = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
@@ -252,8 +337,8 @@ std::string summaryLine(const GetlidarData_1& receiver, unsigned long long revol
                 "datagrams: %llu data, %llu status, %llu compact, %llu other (%llu received); %llu revolutions; %u "
                 "dropped by the kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind; %s\n",
                 static_cast<ull>(counts.data), static_cast<ull>(counts.status), static_cast<ull>(counts.compact),
-                static_cast<ull>(counts.other), static_cast<ull>(received), revolutions, receiver.kernelDrops(),
-                static_cast<ull>(receiver.lostOnWire()), static_cast<ull>(receiver.recordsDropped()),
+                static_cast<ull>(counts.other), static_cast<ull>(received), revolutions.taken, receiver.kernelDrops(),
+                static_cast<ull>(receiver.lostOnWire()), revolutions.missed,
                 returnModeText(sensor.mode, sensor.basis, sensor.disagreeing).c_str());
   return summary;
 }
@@ -347,10 +432,9 @@ int listenCommand(const std::vector<std::string>& args) {
   }
   const std::optional<Clock::time_point> deadline = deadlineAfter(o.seconds);
   StdoutLines output(deadline, csv != nullptr);
-  const unsigned long long revolutions =
-      receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get());
-  receiver.running = false;
-  receiver.closeSocket();
+  const std::string csvPath = line.text("--csv", "");
+  const Revolutions revolutions =
+      receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get(), csvPath);
   statusReceiver.running = false;
   statusReceiver.closeSocket();
 
@@ -359,11 +443,18 @@ int listenCommand(const std::vector<std::string>& args) {
   writeSummary(output, summaryLine(receiver, revolutions));
   const std::string layout = layoutWarning(receiver.sensorView().layoutLook, o.settings.layout, "try --layout ");
   if (!layout.empty()) std::fprintf(stderr, "z540k-tool listen: %s\n", layout.c_str());
+  // Revolutions the file could not keep up with are missing from it.
+  const bool missing = csv && written && revolutions.missed > 0;
+  if (missing)
+    std::fprintf(stderr,
+                 "z540k-tool listen: %llu of %llu revolutions received were not written to %s: they were dropped "
+                 "while the file was behind\n",
+                 revolutions.missed, revolutions.taken + revolutions.missed, csvPath.c_str());
   // Stopped before the revolutions asked for: the file keeps those taken, and
   // the exit code says that not all came.
-  const bool cutShort = stoppedShort("listen", revolutions, o.settings.frames, "revolutions");
+  const bool cutShort = stoppedShort("listen", revolutions.taken, o.settings.frames, "revolutions");
   const bool othersRefused = reportOtherSensors(receiver, o.settings.source);
-  return written && !cutShort && !othersRefused ? 0 : 1;
+  return written && !missing && !cutShort && !othersRefused ? 0 : 1;
 }
 
 }  // namespace z540k::cli
