@@ -57,12 +57,6 @@ class QuietPcl {
   pcl::console::VERBOSITY_LEVEL level_;
 };
 
-mode_t newFileMode(mode_t bits) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return bits & ~mask;
-}
-
 std::string withoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "CsvExport.h"
+#include "FileBeside.h"
 
 namespace z540k {
 
@@ -58,40 +59,6 @@ class FrameFile {
   long long maxFrames_;
   long long frames_ = 0;
 };
-
-// A target written beside itself (a hidden temporary in its directory, with
-// the target's permissions, or those a new file gets) and put in its place
-// only when complete: the CSV file and the point cloud files.
-class FileBeside {
- public:
-  ~FileBeside() { abandon(); }
-  // Checks the target and creates the temporary file; returns its descriptor
-  // (the caller closes it), or -1 with a reason. A target that is a device or
-  // a pipe is opened in place when `inPlaceAllowed`, else refused.
-  int create(const std::string& path, bool inPlaceAllowed, std::string& error);
-  const std::string& path() const { return path_; }
-  // The file to write: the temporary one, or the target when in place.
-  const std::string& writtenPath() const { return tempPath_.empty() ? path_ : tempPath_; }
-  bool inPlace() const { return tempPath_.empty(); }
-  // Renames the temporary file over the target (through a symbolic link, over
-  // the file it points to). False with a reason; the temporary file is then
-  // removed.
-  bool commit(std::string& error);
-  // Removes the temporary file; the target stays as it was.
-  void abandon();
-  // "; PATH was left unchanged", or nothing when written in place.
-  std::string unchangedNote() const;
-
- private:
-  std::string path_;       // the target as given
-  std::string finalPath_;  // the file the rename replaces (a symbolic link's target)
-  std::string tempPath_;   // empty when the target is written in place
-};
-
-// Writes all `size` bytes to `fd`, again after an interruption or a short
-// write: 0, or the errno of the write that failed (EIO when nothing was
-// taken). The files of frames write through it.
-int writeWhole(int fd, const char* data, std::size_t size);
 
 // The frames are turned into text and written by threads of the file's own
 // while the caller goes on (see Writer in the .cpp), in writes of 1 MiB or

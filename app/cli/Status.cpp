@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "FileBeside.h"
 #include "NetworkSettingsPacket.h"
 #include "StatusPacket.h"
 #include "StatusText.h"
@@ -43,74 +44,36 @@ const char* const kHelp =
     "                         \"configure --snapshot\" reads); stops after it unless --count says more\n";
 
 // The snapshot file: created beside the target at once (so a path that
-// cannot be written fails before any waiting), written and renamed over the
-// target when the packet is there; removed, the target untouched, otherwise.
+// cannot be written fails before any waiting), written and put in place of
+// the target when the packet is there; removed, the target untouched,
+// otherwise.
 class SnapshotFile {
  public:
   ~SnapshotFile() {
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (fd_ >= 0) ::close(fd_);
   }
 
   bool open(const std::string& path, std::string& error) {
-    path_ = path;
-    struct stat target {};
-    if (::stat(path.c_str(), &target) == 0) {
-      if (S_ISDIR(target.st_mode)) {
-        error = "cannot write " + path + ": it is a directory";
-        return false;
-      }
-      if (::access(path.c_str(), W_OK) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-      }
-      // Through a symbolic link the file it points to is replaced.
-      char resolved[PATH_MAX];
-      if (::realpath(path.c_str(), resolved)) final_ = resolved;
-    }
-    if (final_.empty()) final_ = path;
-    const auto slash = final_.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : final_.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? final_ : final_.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? "./." : directory + ".") + name + ".XXXXXX";
-    fd_ = ::mkstemp(&temp[0]);
-    if (fd_ < 0) {
-      error = "cannot create a file beside " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    temp_ = temp;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
-    return true;
+    fd_ = file_.create(path, true, error);
+    return fd_ >= 0;
   }
 
   bool commit(const std::string& text, std::string& error) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return fail("writing " + path_ + " failed: ", error);
-      done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd_) != 0) return fail("writing " + path_ + " failed: ", error);
-    const int closed = ::close(fd_);
+    const std::string& path = file_.path();
+    int e = writeWhole(fd_, text.data(), text.size());
+    if (e == 0 && !file_.inPlace() && ::fsync(fd_) != 0) e = errno;
+    if (::close(fd_) != 0 && e == 0) e = errno;
     fd_ = -1;
-    if (closed != 0) return fail("writing " + path_ + " failed: ", error);
-    if (std::rename(temp_.c_str(), final_.c_str()) != 0)
-      return fail("cannot put the file in place of " + path_ + ": ", error);
-    temp_.clear();
-    return true;
+    if (e != 0) {
+      error = "writing " + path + " failed: " + std::strerror(e) + file_.unchangedNote();
+      file_.abandon();
+      return false;
+    }
+    return file_.commit(error);
   }
 
  private:
-  bool fail(const std::string& what, std::string& error) {
-    error = what + std::strerror(errno);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    return false;
-  }
-
-  std::string path_, final_, temp_;
+  FileBeside file_;
   int fd_ = -1;
 };
 
