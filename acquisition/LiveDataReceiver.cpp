@@ -28,8 +28,6 @@ constexpr int kReceiveBufferBytes = 24 << 20;
 // Longer datagrams are stored in part, their real length known, and counted
 // as unrecognised.
 constexpr std::size_t kReceiveCapacity = 2048;
-// What the data show is judged on about the last two revolutions of a fast sensor.
-constexpr std::uint64_t kRecentPackets = 2048;
 
 }  // namespace
 
@@ -66,8 +64,7 @@ void GetlidarData_1::run() {
   runBegins();
   decoder_.reset();
   // The sensor is learnt afresh by every run (another may answer now).
-  modeChoice_ = ReturnModeChoice();
-  traits_ = DataPacketTraits(kRecentPackets);
+  feed_.forget();
   sensorEchoMode = -1;
   echoModeSeen_ = -1;
   // The active layout survives a restart; whoever sets `layout` before the
@@ -142,10 +139,11 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
   switch (classifyDatagram(data, size)) {
     case DatagramKind::DataPacket:
       ++countData_;
-      chooseReturnMode(data);
+      prepareReturnMode();
       decoder_.setPendingLayout(pendingLayout);
       decoder_.setGpsReadingsEnabled(gpsTestActive);
-      decodeCountingLoss([&] { decoder_.decodeDataPacket(data, size); });
+      decodeCountingLoss([&] { feed_.decode(data, size); });
+      publishSensorView();
       layout = decoder_.activeLayout();
       break;
     case DatagramKind::StatusPacket:
@@ -164,27 +162,24 @@ void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) 
   }
 }
 
-void GetlidarData_1::chooseReturnMode(const std::uint8_t* packet) {
+// Before each data packet: the mode the operator fixed, or the echo mode of
+// the sensor's newest status packet, to the feed.
+void GetlidarData_1::prepareReturnMode() {
+  ReturnModeChoice& mode = feed_.mode();
   const int fixed = fixedReturnMode;
-  modeChoice_.fix(fixed >= 0 ? std::optional<ReturnMode>(static_cast<ReturnMode>(fixed)) : std::nullopt);
+  mode.fix(fixed >= 0 ? std::optional<ReturnMode>(static_cast<ReturnMode>(fixed)) : std::nullopt);
   const int echo = sensorEchoMode;
-  if (echo != echoModeSeen_ && echo >= 0) modeChoice_.sensorStatus(static_cast<std::uint8_t>(echo));
+  if (echo != echoModeSeen_ && echo >= 0) mode.sensorStatus(static_cast<std::uint8_t>(echo));
   echoModeSeen_ = echo;
-  const ReturnMode before = decoder_.returnMode();
-  modeChoice_.dataPacket(packet);
-  traits_.addPacket(packet);
-  // A change the sensor made (or its data showed) starts the revolutions
-  // afresh: a record of blocks decoded in two modes is no revolution. A mode
-  // the operator sets takes effect from the next block.
-  if (modeChoice_.mode() != before && modeChoice_.followsSensor()) {
-    decoder_.clear();
-    decoder_.forgetPreviousPacket();
-  }
-  decoder_.setReturnMode(modeChoice_.mode());
-  returnMode = modeChoice_.mode();
-  modeBasis_ = static_cast<int>(modeChoice_.basis());
-  disagreeing_ = static_cast<int>(modeChoice_.dataDisagree() ? modeChoice_.dataArrangement() : ReturnArrangement::Unknown);
-  const std::optional<Layout> look = traits_.layoutLook();
+}
+
+// After it: what the status line shows.
+void GetlidarData_1::publishSensorView() {
+  const ReturnModeChoice& mode = feed_.mode();
+  returnMode = mode.mode();
+  modeBasis_ = static_cast<int>(mode.basis());
+  disagreeing_ = static_cast<int>(mode.dataDisagree() ? mode.dataArrangement() : ReturnArrangement::Unknown);
+  const std::optional<Layout> look = feed_.traits().layoutLook();
   layoutLook_ = look ? static_cast<int>(*look) : -1;
 }
 

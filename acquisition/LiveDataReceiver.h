@@ -199,13 +199,14 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   std::optional<z540k::SensorAddress> sensorPin_;
   bool allSensors_ = false;
 
-  // Worker only: the data packet's return mode chosen before it is decoded.
-  void chooseReturnMode(const std::uint8_t* packet);
+  // Worker only, around each data packet's decoding.
+  void prepareReturnMode();
+  void publishSensorView();
 
   z540k::DataPacketDecoder decoder_;
-  z540k::ReturnModeChoice modeChoice_;
+  // What the data show is judged on about the last two revolutions of a fast sensor.
+  z540k::DataPacketFeed feed_{decoder_, 2048};
   int echoModeSeen_ = -1;
-  z540k::DataPacketTraits traits_;
   std::atomic<int> modeBasis_{static_cast<int>(z540k::ReturnModeChoice::Basis::Default)};
   std::atomic<int> disagreeing_{static_cast<int>(z540k::ReturnArrangement::Unknown)};
   std::atomic<int> layoutLook_{-1};

@@ -184,6 +184,18 @@ bool ReturnModeChoice::dataDisagree() const {
   return seen_ != ReturnArrangement::Unknown && !sameFamily(returnModeOf(seen_), mode_);
 }
 
+void DataPacketFeed::decode(const std::uint8_t* packet, std::size_t size) {
+  const ReturnMode before = decoder_.returnMode();
+  mode_.dataPacket(packet);
+  traits_.addPacket(packet);
+  if (mode_.mode() != before && mode_.followsSensor()) {
+    decoder_.clear();
+    decoder_.forgetPreviousPacket();
+  }
+  decoder_.setReturnMode(mode_.mode());
+  decoder_.decodeDataPacket(packet, size);
+}
+
 std::string returnModeText(ReturnMode mode, ReturnModeChoice::Basis basis, ReturnArrangement disagreeing) {
   std::string text = std::string("return mode ") + returnModeName(mode);
   switch (basis) {

@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 
+#include "DataPacketDecoder.h"
 #include "PacketFormat.h"
 
 namespace z540k {
@@ -60,6 +61,7 @@ class DataPacketTraits {
   void addPacket(const std::uint8_t* packet);
 
   std::uint64_t packets() const { return packets_; }
+  std::uint64_t recentPackets() const { return recent_; }
   // The arrangement most packets showed (Unknown when none showed one).
   ReturnArrangement arrangement() const;
   // The layout the single-return measurements look like; none when they
@@ -123,6 +125,36 @@ class ReturnModeChoice {
   int candidateRun_ = 0;
   ReturnMode mode_ = ReturnMode::Strongest;
   Basis basis_ = Basis::Default;
+};
+
+// Data packets into a decoder in the return mode the sensor shows (or the one
+// fixed), tallying what they show: what the live receiver and the exports
+// share. A change of mode the sensor made (or its data showed) starts the
+// decoder's revolutions afresh: a record of blocks decoded in two modes is no
+// revolution. A mode the operator fixes takes effect from the next block.
+class DataPacketFeed {
+ public:
+  // `recentPackets` as for DataPacketTraits.
+  explicit DataPacketFeed(DataPacketDecoder& decoder, std::uint64_t recentPackets = 0)
+      : decoder_(decoder), traits_(recentPackets) {}
+
+  // The choice, to fix a mode or give it the sensor's status before a packet.
+  ReturnModeChoice& mode() { return mode_; }
+  const ReturnModeChoice& mode() const { return mode_; }
+  const DataPacketTraits& traits() const { return traits_; }
+  // Forgets the sensor (a receiver starting anew; the decoder is its own).
+  void forget() {
+    mode_ = ReturnModeChoice();
+    traits_ = DataPacketTraits(traits_.recentPackets());
+  }
+
+  // Decodes a data packet (1206 bytes starting FF EE) in the mode it calls for.
+  void decode(const std::uint8_t* packet, std::size_t size);
+
+ private:
+  DataPacketDecoder& decoder_;
+  ReturnModeChoice mode_;
+  DataPacketTraits traits_;
 };
 
 // The return mode as the window's status line and the tool's summary name it:

@@ -61,8 +61,9 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   decoder.setLayout(settings.layout);
   // Without a mode given, the data packets decide, as they decide for the
   // window's player: status packets in a capture are not consulted.
-  ReturnModeChoice mode(settings.returnMode);
-  DataPacketTraits traits;
+  DataPacketFeed feed(decoder);
+  feed.mode().fix(settings.returnMode);
+  const ReturnModeChoice& mode = feed.mode();
 
   // Each sensor on its own: the data and compact scan packets of the chosen
   // one are decoded. A second sensor without --source mixes nothing: the
@@ -86,14 +87,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
     }
     if (!chosen || mixed) continue;
     if (kind == DatagramKind::DataPacket) {
-      // A sensor switched to the other arrangement starts its revolutions afresh.
-      if (mode.dataPacket(d.payload) && mode.followsSensor()) {
-        decoder.clear();
-        decoder.forgetPreviousPacket();
-      }
-      decoder.setReturnMode(mode.mode());
-      traits.addPacket(d.payload);
-      decoder.decodeDataPacket(d.payload, d.size);
+      feed.decode(d.payload, d.size);
       ++dataPackets;
     } else {
       decoder.decodeCompactScanPacket(d.payload, d.size);
@@ -101,7 +95,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
     }
   }
   result.lostOnWire = decoder.lostPackets();
-  result.warning = layoutWarning(traits, settings.layout, "try --layout ");
+  result.warning = layoutWarning(feed.traits(), settings.layout, "try --layout ");
 
   if (stop) {
     if (!mixed) out.discard();
