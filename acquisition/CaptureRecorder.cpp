@@ -138,10 +138,10 @@ void CaptureRecorder::postStop() {
 }
 
 bool CaptureRecorder::wait(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (running_ && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (running_) return false;
+  {
+    std::unique_lock<std::mutex> lock(endMutex_);
+    if (!ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !running_; })) return false;
+  }
   if (thread_.joinable()) thread_.join();
   return true;
 }
@@ -280,7 +280,11 @@ void CaptureRecorder::run(Settings settings) {
     }
   }
   handle.reset();
-  running_ = false;
+  {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    running_ = false;
+  }
+  ended_.notify_all();
 }
 
 bool CaptureRecorder::flushRecording(DumpTarget& target, const std::string& path) {

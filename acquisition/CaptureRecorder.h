@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -107,6 +108,9 @@ class CaptureRecorder {
   std::thread thread_;
   int stopEvent_ = -1;
   std::atomic<bool> running_{false};
+  // The run's end, for wait(): running_ is cleared under endMutex_.
+  std::mutex endMutex_;
+  std::condition_variable ended_;
   std::atomic<bool> capturing_{false};
   std::atomic<std::uint64_t> packets_{0};
   std::atomic<std::uint64_t> dropped_{0};

@@ -93,7 +93,13 @@ void manwindow::onRecordClicked() {
 // file.
 void manwindow::stopRecording() {
   recorder_->postStop();
-  recorder_->wait(5000);
+  if (!recorder_->wait(5000)) {
+    // A write that hangs (a network drive): the recording ends when it
+    // returns, and checkRecorder() then reports how it ended.
+    lastError_ = "The recording did not end within 5 s; it ends when its last write returns";
+    updateStatusLine();
+    return;
+  }
   recorderWatch_->stop();
   recording = false;
   ui.toolButton_SavePcapData->setChecked(false);
