@@ -31,6 +31,7 @@ const std::vector<OptionSpec> kOptions = {
     {"--quit-after", "SECONDS",
      "quit after this many seconds (with --screenshot: exit 0 only when\n"
      "the picture was written)"},
+    {"--version", "", "print the program's version and exit"},
     {"--help", "", "this text"},
 };
 

@@ -5,11 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "Arguments.h"
 #include "PointCloudView.h"
 #include "StartupOptions.h"
+#include "Version.h"
 #include "manwindow.h"
 
 int main(int argc, char** argv) {
+  if (z540k::versionAsked(std::vector<std::string>(argv + 1, argv + argc))) {
+    std::printf("z540k-host %s\n", Z540K_VERSION);
+    return 0;
+  }
   z540k::StartupOptions options;
   std::string error;
   if (!z540k::parseStartupOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

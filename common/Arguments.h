@@ -14,6 +14,13 @@
 
 namespace z540k {
 
+// True when the arguments ask for the program's version ("--version").
+inline bool versionAsked(const std::vector<std::string>& args) {
+  for (const std::string& a : args)
+    if (a == "--version") return true;
+  return false;
+}
+
 struct OptionError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };

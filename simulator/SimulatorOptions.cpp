@@ -59,6 +59,7 @@ const std::vector<OptionSpec> kRunningOptions = {
     {"--speed", "X", "replay pace factor (default 1)"},
     {"--fast", "", "replay as fast as possible (default off)"},
     {"--quiet", "", "no start line and no summary (default off)"},
+    {"--version", "", "print the program's version and exit"},
     {"--help", "", "this text", "-h"},
 };
 

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "Arguments.h"
 #include "CaptureModes.h"
 #include "SimulatedSensor.h"
 #include "SimulatorOptions.h"
+#include "Version.h"
 
 namespace {
 
@@ -112,6 +114,10 @@ int runReplay(const SimulatorOptions& o) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (z540k::versionAsked(arguments)) {
+    std::cout << "z540k-sim " << Z540K_VERSION << "\n";
+    return 0;
+  }
   const ParsedOptions parsed = parseSimulatorOptions(arguments);
   if (parsed.outcome == ParsedOptions::Outcome::Help) {
     std::cout << simulatorUsage();

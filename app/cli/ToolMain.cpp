@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Version.h"
 
 namespace z540k::cli {
 
@@ -59,14 +60,21 @@ const char* const kUsage =
     "  advanced [options]                     show or write the sensor's factory values\n"
     "  restore-defaults --to IP:PORT          restore the sensor's default network settings\n"
     "\n"
-    "z540k-tool COMMAND --help shows the options of a command.\n";
+    "z540k-tool COMMAND --help (or -h) shows the options of a command; z540k-tool --version the version.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace z540k::cli;
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+  if (!args.empty() && (args[0] == "--version" || args[0] == "version")) {
+    std::printf("z540k-tool %s\n", Z540K_VERSION);
+    return 0;
+  }
+  // -h is --help, for every command as for the tool.
+  for (std::string& a : args)
+    if (a == "-h") a = "--help";
+  if (args.empty() || args[0] == "--help" || args[0] == "help") {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
