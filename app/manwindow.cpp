@@ -1,6 +1,9 @@
 #include "manwindow.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDebug>
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -8,10 +11,14 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <cstdlib>
 
 #include "ACWPSettingWidget.h"
@@ -70,6 +77,40 @@ void showMaximizedOnScreen(QMainWindow& window, QDockWidget& tableDock) {
 }
 
 }  // namespace
+
+// The status line: one line, never wider than the room the bar gives it.
+// What does not fit is elided; the whole text is in the tooltip, which
+// wraps, on a light ground (the program's palette makes tooltips black on
+// black).
+class ElidedLabel : public QLabel {
+ public:
+  explicit ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setStyleSheet(
+        "QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }"
+        "QToolTip { color: black; background-color: rgb(255, 255, 225); border: 1px solid gray; padding: 2px; }");
+    // However long the line grows (a failure names a file), it never widens
+    // the window.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  void setFullText(const QString& text) {
+    if (text == full_) return;
+    full_ = text;
+    setToolTip("<p>" + text.toHtmlEscaped() + "</p>");
+    elide();
+  }
+  const QString& fullText() const { return full_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    elide();
+  }
+
+ private:
+  void elide() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, std::max(0, contentsRect().width()))); }
+  QString full_;
+};
 
 manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
   // The member defaults are set where they are declared.
@@ -168,15 +209,17 @@ void manwindow::setUpView() {
     if (!picking_.selecting()) refreshReadout();
   });
 
-  statusLabel_ = new QLabel(this);
-  statusLabel_->setTextFormat(Qt::RichText);
-  statusLabel_->setOpenExternalLinks(true);
-  // White text, on a dark ground so that it can be read.
-  statusLabel_->setStyleSheet("QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }");
-  // However long the line grows (a failure names a file), it never widens the
-  // window past the screen: what does not fit is cut off.
-  statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  statusLabel_ = new ElidedLabel(this);
+  statusLabel_->setObjectName("statusLine");
   ui.statusBar->addPermanentWidget(statusLabel_, 1);
+  // The whole last error, to read and copy: the line shows only its start.
+  lastErrorButton_ = new QToolButton(this);
+  lastErrorButton_->setObjectName("toolButton_LastError");
+  lastErrorButton_->setText("Last error");
+  lastErrorButton_->setToolTip("The whole last error, to read and copy");
+  lastErrorButton_->setEnabled(false);
+  ui.statusBar->addPermanentWidget(lastErrorButton_);
+  connect(lastErrorButton_, &QToolButton::clicked, this, &manwindow::showLastError);
   statusTimer_ = new QTimer(this);
   connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);
   statusTimer_->start(kStatusLineMilliseconds);
@@ -545,7 +588,38 @@ std::string manwindow::sensorNote() const {
   return layout.empty() ? note : note + "; " + layout;
 }
 
-QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text() : QString(); }
+QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->fullText() : QString(); }
+
+QString manwindow::statusLineShown() const { return statusLabel_ ? statusLabel_->text() : QString(); }
+
+QString manwindow::lastErrorText() const {
+  QStringList errors;
+  if (!setupError_.isEmpty()) errors << "Not receiving: " + setupError_;
+  if (!lastError_.isEmpty()) errors << lastError_;
+  return errors.join("\n\n");
+}
+
+// A box of its own, not modal: the window goes on while the operator reads.
+void manwindow::showLastError() {
+  if (!lastErrorBox_) {
+    lastErrorBox_ = new QDialog(this);
+    lastErrorBox_->setObjectName("lastErrorBox");
+    lastErrorBox_->setWindowTitle("Last error");
+    lastErrorView_ = new QPlainTextEdit(lastErrorBox_);
+    lastErrorView_->setReadOnly(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, lastErrorBox_);
+    QPushButton* copy = buttons->addButton("Copy", QDialogButtonBox::ActionRole);
+    connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(lastErrorView_->toPlainText()); });
+    connect(buttons, &QDialogButtonBox::rejected, lastErrorBox_, &QDialog::hide);
+    auto* layout = new QVBoxLayout(lastErrorBox_);
+    layout->addWidget(lastErrorView_);
+    layout->addWidget(buttons);
+    lastErrorBox_->resize(560, 200);
+  }
+  lastErrorView_->setPlainText(lastErrorText());
+  lastErrorBox_->show();
+  lastErrorBox_->raise();
+}
 
 // Once a second: the rates of the last second, then the line.
 void manwindow::onStatusTick() {
@@ -581,5 +655,8 @@ void manwindow::updateStatusLine() {
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
   f.sensorNote = sensorNote();
-  statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
+  statusLabel_->setFullText(QString::fromStdString(statusLineText(f)));
+  const QString error = lastErrorText();
+  lastErrorButton_->setEnabled(!error.isEmpty());
+  if (lastErrorBox_ && lastErrorView_->toPlainText() != error) lastErrorView_->setPlainText(error);
 }

@@ -310,6 +310,7 @@ void manwindow::onPlayerError(QString message) {
   playback_.failed();
   showPlaybackControls();
   lastError_ = message;
+  updateStatusLine();
   showMessage(this, MessageKind::Critical, "error", message + "; open it again to play it.");
   // A frame-by-frame export of the capture keeps the frames written before.
   if (csvExport_.active()) finishCsvExport();

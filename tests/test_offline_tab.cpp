@@ -3,8 +3,12 @@
 // their icons, a second capture, recording the simulated sensor's traffic on
 // loopback, and the signals that end the program while it records and exports.
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScreen>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -631,6 +635,37 @@ class OfflineTabTest : public QObject {
     QCOMPARE(int(watch.records.size()), 1);
     QCOMPARE(w.frameDisplay().latest().timestamp, watch.records[0].timestamp);
     QVERIFY(!tab.play->isEnabled());
+  }
+
+  // An error longer than the screen is wide (a capture with a long name that
+  // changed on disk) leaves the window inside the screen: the status line
+  // shows its start, its tooltip and the "Last error" box the whole of it.
+  void longErrorKeepsTheWindowOnScreen() {
+    MessageRecorder messages;
+    manwindow w;
+    Tab tab(w);
+    const QString capture = writeCapture(dir_, QString(240, 'n') + ".pcap", 100);
+    tab.openFile(capture);
+    QVERIFY(QFile::resize(capture, 4096));
+    w.player().pauseOverrideMs = 0;
+    tab.play->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!messages.messages.empty(), kLong);
+    const QString error = capture + " changed on disk after it was opened";
+    QVERIFY(error.size() > 300);
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains(error), kLong);
+    QApplication::processEvents();
+    QVERIFY2(w.screen()->availableGeometry().contains(w.frameGeometry()),
+             qPrintable(QString::number(w.frameGeometry().width())));
+    QVERIFY2(w.statusLineShown().endsWith(QChar(0x2026)) && !w.statusLineShown().contains(error),
+             qPrintable(w.statusLineShown()));
+    QVERIFY(w.findChild<QLabel*>("statusLine")->toolTip().contains(error.toHtmlEscaped()));
+    auto* lastError = tab.button("toolButton_LastError");
+    QVERIFY(lastError->isEnabled());
+    lastError->click();
+    auto* box = w.findChild<QDialog*>("lastErrorBox");
+    QVERIFY(box && box->isVisible());
+    auto* text = box->findChild<QPlainTextEdit*>();
+    QVERIFY(text && text->isReadOnly() && text->toPlainText().contains(error));
   }
 
   // Record starts only with running receivers; then it records the data
