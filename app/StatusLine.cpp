@@ -6,7 +6,9 @@ namespace z540k {
 
 std::string statusLineText(const ReceptionFigures& f) {
   std::string state;
-  if (f.playing)
+  if (f.playing && f.paused && f.frame > 0)
+    state = "Paused at frame " + std::to_string(f.frame) + " of " + std::to_string(f.frameTotal);
+  else if (f.playing)
     state = "Playing a capture";
   else if (!f.lidarOn)
     state = "Not receiving (press Lidar)";
@@ -21,12 +23,12 @@ std::string statusLineText(const ReceptionFigures& f) {
   std::snprintf(figures, sizeof figures,
                 "   |   %.1f rev/s, %.1f drawn/s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
                 "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   status port: %llu "
-                "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frames merged for display",
+                "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frame%s merged for display",
                 f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution, static_cast<ull>(f.datagrams),
                 static_cast<ull>(f.unrecognised), static_cast<ull>(f.kernelDrops), static_cast<ull>(f.lostOnWire),
                 static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
                 static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
-                static_cast<ull>(f.displayMerged));
+                static_cast<ull>(f.displayMerged), f.displayMerged == 1 ? "" : "s");
   // The sensors and what they show early in the line, where a narrow window
   // still shows them.
   if (!f.sensorNote.empty()) state += "   |   " + f.sensorNote;

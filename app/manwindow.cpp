@@ -62,6 +62,11 @@ void setProgramPalette() {
   palette.setColor(QPalette::BrightText, Qt::red);
   palette.setColor(QPalette::Highlight, QColor(142, 45, 197).lighter(150));
   palette.setColor(QPalette::HighlightedText, Qt::black);
+  // Disabled controls look disabled: pale text on a paler ground.
+  palette.setColor(QPalette::Disabled, QPalette::Button, QColor(175, 175, 175));
+  palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+  palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(135, 135, 135));
+  palette.setColor(QPalette::Disabled, QPalette::Text, QColor(135, 135, 135));
   QApplication::setPalette(palette);
 }
 
@@ -138,6 +143,17 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   about_ = new About;
 
   setUpView();
+  // The view list names the preset in use from the first frame, and is wide
+  // enough for its captions.
+  ui.comboBox_View->setCurrentIndex(PointCloudView::kFirstPreset);
+  // The room comes from the multicast field, which needs less than it asks
+  // for and still widens where the screen has room: the row fits a screen
+  // 1280 pixels wide beside the point table.
+  ui.comboBox_View->setIconSize(QSize(16, 16));
+  ui.comboBox_View->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  ui.comboBox_View->setMinimumWidth(ui.comboBox_View->sizeHint().width());
+  ui.lineEdit_2->setMinimumWidth(ui.lineEdit_2->fontMetrics().horizontalAdvance("224.1.1.1") + 12);
+  addStopButton();
 
   for (QWidget* w : {static_cast<QWidget*>(ui.showAngle_lineEdit), static_cast<QWidget*>(ui.label_3),
                      static_cast<QWidget*>(ui.Btn_ACWPSetting), static_cast<QWidget*>(ui.CBox_Echo),
@@ -496,9 +512,17 @@ void manwindow::drawLatestFrame() {
     writeWaitingTableRows();
   else if (!tableTimer_->isActive())
     tableTimer_->start(static_cast<int>(tableRefresh_.dueInMs(hostClock_.elapsed())));
+  view_->setNotice(exportNotice());
   view_->showFrame(framePoints_, pointSize);
   if (!picking_.selecting()) refreshReadout();
   display_.drawn();
+}
+
+// The view is empty while an export writes its frames: it says why.
+std::string manwindow::exportNotice() const {
+  if (!csvExport_.active()) return {};
+  const int n = csvExport_.framesWritten();
+  return "Exporting: " + std::to_string(n) + (n == 1 ? " frame" : " frames") + " written";
 }
 
 void manwindow::refreshReadout() {
@@ -556,6 +580,7 @@ void manwindow::ensurePointTable() {
 
 void manwindow::resetPointTable() {
   tableRefresh_.drop();
+  tableColumnsFitted_ = false;
   if (!pointTable) return;
   pointTable->clear();
   pointTable->setColumnCount(kPointTableColumns);
@@ -637,6 +662,9 @@ void manwindow::updateStatusLine() {
   ReceptionFigures f;
   f.lidarOn = liveRunning;
   f.playing = player_->isRunning();
+  f.paused = playback_.paused();
+  f.frame = playback_.frame();
+  f.frameTotal = playback_.frameTotal();
   f.dataPort = liveReceiver_->port;
   counters_.fill(f);
   f.datagrams = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
@@ -656,6 +684,7 @@ void manwindow::updateStatusLine() {
   f.lastError = lastError_.toStdString();
   f.sensorNote = sensorNote();
   statusLabel_->setFullText(QString::fromStdString(statusLineText(f)));
+  if (view_->setNotice(exportNotice())) view_->repaint();
   const QString error = lastErrorText();
   lastErrorButton_->setEnabled(!error.isEmpty());
   if (lastErrorBox_ && lastErrorView_->toPlainText() != error) lastErrorView_->setPlainText(error);

@@ -158,6 +158,7 @@ class manwindow : public QMainWindow {
   z540k::ViewMode chosenViewMode() const;
   z540k::ColourMode chosenColourMode() const;
   void refreshReadout();
+  std::string exportNotice() const;
   void updateStatusLine();
   void onStatusTick();
   void onViewKey(const std::string& keySym, char key);
@@ -173,6 +174,9 @@ class manwindow : public QMainWindow {
   void onGoToStartClicked();
   void onGoToEndClicked();
   void stopPlayback();
+  // The Offline tab's Stop: ends playback at any moment, back to live.
+  void addStopButton();
+  void onStopClicked();
   int framesIn(const z540k::DataPacketList& packets) const;
   void carryOut(const z540k::PlayerOrder& order);
   void showPlaybackControls();
@@ -221,10 +225,12 @@ class manwindow : public QMainWindow {
   // Numbers.
   int pointSize = 1;
   int tableRows = 0;
+  bool tableColumnsFitted_ = false;  // once per table, with its first rows
   int degreeModeIndex = 0;
   float angleLimit = 180.0f;
 
   // Recording and playback.
+  QToolButton* stopButton_ = nullptr;
   std::unique_ptr<z540k::CaptureRecorder> recorder_;
   QTimer* recorderWatch_ = nullptr;
   QString recordPath;

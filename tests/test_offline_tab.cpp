@@ -310,6 +310,8 @@ class OfflineTabTest : public QObject {
     QVERIFY(!tab.open->isEnabled());  // a paused capture is not let go by opening another
     QVERIFY(!w.player().gateOpen());
     QCOMPARE(watch.emitted.load(), 1);
+    const QString total = QString::number(w.playback().frameTotal());
+    QVERIFY2(w.statusLine().startsWith("Paused at frame 1 of " + total), qPrintable(w.statusLine()));
 
     w.player().pauseOverrideMs = 0;
     const struct {
@@ -339,6 +341,37 @@ class OfflineTabTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
     QVERIFY(watch.emitted > emitted);
     QCOMPARE(int(watch.records.size()), watch.emitted.load());
+  }
+
+  // The counter shows the capture's length as soon as it is open; Stop ends
+  // playback at any moment, playing or paused, and lets live data and Open
+  // back in; the next Play starts from the first frame.
+  void counterAndStop() {
+    const QString capture = writeCapture(dir_, "stop.pcap", 95);
+    manwindow w;
+    Tab tab(w);
+    auto* stop = tab.button("toolButton_Stop");
+    tab.openFile(capture);
+    const int total = w.playback().frameTotal();
+    QCOMPARE(tab.frame->text(), QString("0 / %1").arg(total));
+    QVERIFY(!stop->isEnabled());
+    w.player().pauseOverrideMs = 600000;
+    for (const bool pauseFirst : {false, true}) {
+      tab.play->click();
+      QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 1, kLong);
+      QCOMPARE(tab.frame->text(), QString("1 / %1").arg(total));
+      if (pauseFirst) tab.play->click();
+      QVERIFY(stop->isEnabled() && !tab.open->isEnabled() && w.playback().holdsView());
+      stop->click();
+      QVERIFY(!w.player().isRunning() && !w.playback().holdsView());
+      QVERIFY(tab.open->isEnabled() && tab.play->isEnabled() && !stop->isEnabled());
+      QVERIFY(!w.liveReceiver().paused);
+    }
+    PlayerWatch watch(w.player());
+    tab.play->click();
+    QTRY_COMPARE_WITH_TIMEOUT(watch.records.size(), std::size_t(1), kLong);
+    QCOMPARE(w.playback().frame(), 1);
+    tab.play->click();
   }
 
   // Each press of Seek forward while playing steps the speed (2x, 3x, 0.5x,
