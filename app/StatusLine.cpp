@@ -18,6 +18,9 @@ std::string statusLineText(const ReceptionFigures& f) {
     state = "No data on port " + std::to_string(f.dataPort);
   else
     state = "Receiving on port " + std::to_string(f.dataPort);
+  if (f.playing && f.playbackLate > 0)
+    state += ", " + std::to_string(f.playbackLate) + (f.playbackLate == 1 ? " frame" : " frames") +
+             " behind the capture's pace (the host cannot keep it)";
   using ull = unsigned long long;
   char figures[600];
   std::snprintf(figures, sizeof figures,

@@ -665,6 +665,7 @@ void manwindow::updateStatusLine() {
   f.paused = playback_.paused();
   f.frame = playback_.frame();
   f.frameTotal = playback_.frameTotal();
+  f.playbackLate = player_->lateFrames();
   f.dataPort = liveReceiver_->port;
   counters_.fill(f);
   f.datagrams = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;

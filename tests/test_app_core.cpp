@@ -81,7 +81,8 @@ TEST(StatusLineTest, StatesAndFigures) {
   f.frameTotal = 40;
   EXPECT_EQ(statusLineText(f).rfind("Paused at frame 3 of 40", 0), 0u);
   f.paused = false;
-  EXPECT_EQ(statusLineText(f).rfind("Playing a capture", 0), 0u);
+  f.playbackLate = 2;
+  EXPECT_EQ(statusLineText(f).rfind("Playing a capture, 2 frames behind the capture's pace", 0), 0u);
 }
 
 // The sensor's rate from its own clock: whatever the host does, a sensor
