@@ -1,6 +1,7 @@
 #include "CapturePlayer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "CaptureFrames.h"
@@ -89,6 +90,60 @@ void PlaybackGate::idle() {
   changed_.notify_all();
 }
 
+// ---- PlaybackPace ----------------------------------------------------------
+
+double PlaybackPace::factor(int speedIndex) {
+  switch (speedIndex) {
+    case 0:
+      return 1;
+    case 1:
+      return 2;
+    case 2:
+      return 3;
+    case 3:
+      return 0.5;
+    default:
+      return 0.25;
+  }
+}
+
+std::int64_t PlaybackPace::wait(std::uint64_t sensorTime, std::int64_t now, double factor) {
+  if (sensorTime == 0) {
+    restart();
+    return -1;
+  }
+  constexpr std::uint64_t hour = 3600ull * 1000000;
+  // Either way round the sensor's hourly clock, whichever is shorter.
+  const std::uint64_t forth = (sensorTime % hour + hour - lastSensor_ % hour) % hour;
+  const std::uint64_t step = hasLast_ ? std::min(forth, hour - forth) : 0;
+  const bool gap = step > kLongestGap;  // played as the interval before it
+  if (hasLast_ && !gap) interval_ = step;
+  const auto anchor = [&] {
+    anchored_ = true;
+    factor_ = factor;
+    anchorHost_ = now;
+    elapsed_ = 0;
+  };
+  if (!anchored_ || factor != factor_ || gap) {
+    anchor();
+  } else {
+    elapsed_ += step;
+    const auto due = anchorHost_ + static_cast<std::int64_t>(static_cast<double>(elapsed_) / factor_);
+    if (now - due > kLateLimit) {
+      ++late_;
+      anchor();
+    }
+  }
+  lastSensor_ = sensorTime;
+  hasLast_ = true;
+  if (interval_ == 0) {  // the first frame: nothing known of the pace yet
+    anchored_ = false;
+    return -1;
+  }
+  const auto nextDue = anchorHost_ + static_cast<std::int64_t>(static_cast<double>(elapsed_ + interval_) / factor_);
+  return std::max<std::int64_t>(0, nextDue - now);
+}
+
 }  // namespace z540k
 
 // ---- ReadLiveOffData -------------------------------------------------------
@@ -127,6 +182,9 @@ int ReadLiveOffData::pauseMilliseconds(int speedIndex) {
 
 void ReadLiveOffData::run() {
   runCompletion_.joined();  // a restart begins where the previous run ended
+  pace_ = PlaybackPace();
+  paceSpeed_ = -1;
+  lateFrames_ = 0;
   // setPackets() refuses while the thread runs: the list stays as it is.
   CaptureFrames frames(packets_);
   frames.setLayout(layout);
@@ -143,6 +201,7 @@ void ReadLiveOffData::run() {
     // direction of play.
     const auto next = [&] { return shown < 0 ? 0 : shown + frameStep(direction); };
     const int seek = seekRequest_.exchange(0);
+    if (seek > 0) paceSeek_ = true;
     const long long target = seek > 0 ? std::min<long long>(seek, total) - 1 : next();
     if (target < 0 || target >= total) {
       // Past the first frame going backwards, or the last going forwards.
@@ -183,7 +242,7 @@ bool ReadLiveOffData::sendFrame(const LidarDataSingleLine& record, long long tar
   emit SendFrame(static_cast<int>(target + 1), static_cast<int>(total));
   gate_.idle();
   const int override = pauseOverrideMs;
-  const int pauseMs = override >= 0 ? override : pauseMilliseconds(speedIndex);
+  const int pauseMs = override >= 0 ? override : pauseAfter(record, closings);
   if (pauseWait_)
     pauseWait_(pauseMs);
   else
@@ -200,6 +259,26 @@ bool ReadLiveOffData::sendFrame(const LidarDataSingleLine& record, long long tar
     return false;
   }
   return true;
+}
+
+int ReadLiveOffData::pauseAfter(const LidarDataSingleLine& record, std::uint64_t closings) {
+  const int speed = speedIndex;
+  const Direction turn = direction;
+  // Paused, turned, sped up or moved elsewhere: the pace is counted anew.
+  if (speed != paceSpeed_ || turn != paceDirection_ || closings != paceClosings_ || paceSeek_) pace_.restart();
+  paceSpeed_ = speed;
+  paceDirection_ = turn;
+  paceClosings_ = closings;
+  paceSeek_ = false;
+  const std::int64_t now =
+      clock_ ? clock_()
+             : std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
+  std::uint64_t sensorTime = 0;  // the revolution's newest time stamp
+  for (const auto t : record.timestamp) sensorTime = std::max<std::uint64_t>(sensorTime, t);
+  const std::int64_t wait = pace_.wait(sensorTime, now, PlaybackPace::factor(speed));
+  lateFrames_ = pace_.lateFrames();
+  return wait < 0 ? pauseMilliseconds(speed) : static_cast<int>((wait + 500) / 1000);
 }
 
 void ReadLiveOffData::signalRunEnd(const QString& failure, bool ended) {

@@ -72,6 +72,42 @@ class PlaybackGate {
   std::uint64_t openings_ = 0;
 };
 
+// The pace of playback: a capture plays at the pace its revolutions were
+// measured (the sensor's time stamps, microseconds past the hour) times the
+// speed factor, backwards too. Pure: the host's time is handed in.
+//
+// After each frame sent, wait() gives the pause before the next: the last
+// interval between revolutions (the next is expected as far on), counted
+// from where the run of frames began, so the time spent decoding is taken
+// out of the pauses instead of adding up. A frame more than a second late
+// (the host cannot decode as fast) starts the count anew and is counted as
+// late; a gap of more than two seconds in the capture (a recording paused,
+// a clock set) is played as the last interval.
+class PlaybackPace {
+ public:
+  // Playback factors by speed index: normal, 2x, 3x, 0.5x, 0.25x.
+  static double factor(int speedIndex);
+  static constexpr std::int64_t kLateLimit = 1000000;  // microseconds
+  static constexpr std::uint64_t kLongestGap = 2000000;
+
+  // The frame with the sensor time `sensorTime` (0: none) went out at the
+  // host time `now` (microseconds) at `factor`; the pause before the next
+  // frame in microseconds, or -1 when the frame has no time stamp.
+  std::int64_t wait(std::uint64_t sensorTime, std::int64_t now, double factor);
+  // A pause, a seek, a turn or another speed: the next frame starts a run.
+  void restart() { anchored_ = hasLast_ = false; }
+  std::uint64_t lateFrames() const { return late_; }
+
+ private:
+  bool anchored_ = false, hasLast_ = false;
+  std::uint64_t lastSensor_ = 0;
+  std::int64_t anchorHost_ = 0;
+  std::uint64_t elapsed_ = 0;   // sensor time from the anchor to the last frame
+  std::uint64_t interval_ = 0;  // between the last two frames (0: unknown)
+  double factor_ = 1;
+  std::uint64_t late_ = 0;
+};
+
 }  // namespace z540k
 
 class ReadLiveOffData : public QThread {
@@ -90,7 +126,10 @@ class ReadLiveOffData : public QThread {
 
   // Shared playback settings, read before every packet and frame.
   std::atomic<z540k::Direction> direction{z540k::Direction::Forwards};
-  std::atomic<int> speedIndex{0};   // pause after each revolution: 110, 80, 50, 130, else 150 ms
+  // The speed: normal, 2x, 3x, 0.5x, 0.25x of the pace the capture was
+  // recorded at (revolutions without time stamps: a pause of 110, 80, 50,
+  // 130, else 150 ms after each).
+  std::atomic<int> speedIndex{0};
   std::atomic<int> stepRequest{0};  // 1: stop at the gate after the next revolution
   // The data packet layout chosen in the window, as the live receiver reads
   // it: it applies from the next revolution on.
@@ -104,6 +143,12 @@ class ReadLiveOffData : public QThread {
   // thread instead of the gate's sleep: a test's virtual clock. Set it
   // before start().
   void setPauseWait(std::function<void(int milliseconds)> wait) { pauseWait_ = std::move(wait); }
+  // The host's time in microseconds for the pace (a steady clock unless a
+  // test's virtual clock is set, before start()).
+  void setClock(std::function<std::int64_t()> now) { clock_ = std::move(now); }
+  // Frames of this run that went out more than a second later than their
+  // pace (the host could not decode as fast).
+  std::uint64_t lateFrames() const { return lateFrames_; }
 
   // The frame to show next (1 = the capture's first revolution), whichever
   // way playback goes; play goes on from there. A run starts at the first
@@ -121,7 +166,8 @@ class ReadLiveOffData : public QThread {
   // and when the program closes). The gate stays as it was.
   void stop();
 
-  // The pause after an emitted revolution for a speed index.
+  // The pause after an emitted revolution without time stamps for a speed
+  // index.
   static int pauseMilliseconds(int speedIndex);
 
  signals:
@@ -150,5 +196,15 @@ class ReadLiveOffData : public QThread {
   std::shared_ptr<const z540k::DataPacketList> packets_;
   std::atomic<int> seekRequest_{0};
   std::function<void(int)> pauseWait_;
+  std::function<std::int64_t()> clock_;
+  // The pause after a frame sent, by the pace (the settings it was counted
+  // for, to start anew when they change).
+  int pauseAfter(const LidarDataSingleLine& record, std::uint64_t closings);
+  z540k::PlaybackPace pace_;
+  int paceSpeed_ = -1;
+  z540k::Direction paceDirection_ = z540k::Direction::Forwards;
+  std::uint64_t paceClosings_ = 0;
+  bool paceSeek_ = false;
+  std::atomic<std::uint64_t> lateFrames_{0};
   z540k::RunCompletion runCompletion_;
 };

@@ -6,7 +6,9 @@ namespace z540k {
 
 std::string statusLineText(const ReceptionFigures& f) {
   std::string state;
-  if (f.playing)
+  if (f.playing && f.paused && f.frame > 0)
+    state = "Paused at frame " + std::to_string(f.frame) + " of " + std::to_string(f.frameTotal);
+  else if (f.playing)
     state = "Playing a capture";
   else if (!f.lidarOn)
     state = "Not receiving (press Lidar)";
@@ -16,17 +18,20 @@ std::string statusLineText(const ReceptionFigures& f) {
     state = "No data on port " + std::to_string(f.dataPort);
   else
     state = "Receiving on port " + std::to_string(f.dataPort);
+  if (f.playing && f.playbackLate > 0)
+    state += ", " + std::to_string(f.playbackLate) + (f.playbackLate == 1 ? " frame" : " frames") +
+             " behind the capture's pace (the host cannot keep it)";
   using ull = unsigned long long;
   char figures[600];
   std::snprintf(figures, sizeof figures,
                 "   |   %.1f rev/s, %.1f drawn/s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
                 "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   status port: %llu "
-                "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frames merged for display",
+                "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frame%s merged for display",
                 f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution, static_cast<ull>(f.datagrams),
                 static_cast<ull>(f.unrecognised), static_cast<ull>(f.kernelDrops), static_cast<ull>(f.lostOnWire),
                 static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
                 static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
-                static_cast<ull>(f.displayMerged));
+                static_cast<ull>(f.displayMerged), f.displayMerged == 1 ? "" : "s");
   // The sensors and what they show early in the line, where a narrow window
   // still shows them.
   if (!f.sensorNote.empty()) state += "   |   " + f.sensorNote;

@@ -15,7 +15,10 @@ namespace z540k {
 
 struct ReceptionFigures {
   bool lidarOn = false;  // the "Lidar" button is pressed
-  bool playing = false;  // a capture plays
+  bool playing = false;  // a capture plays (or waits paused)
+  bool paused = false;   // ...waiting paused at `frame` of `frameTotal` (1 = the first)
+  int frame = 0, frameTotal = 0;
+  std::uint64_t playbackLate = 0;  // frames the player sent later than the capture's pace allowed
   int dataPort = 0;
   double revolutionsPerSecond = 0;  // the sensor's, from its decoded revolutions, drawn or not
   double framesDrawnPerSecond = 0;  // what the window drew in the last second

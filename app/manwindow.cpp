@@ -1,6 +1,9 @@
 #include "manwindow.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDebug>
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -8,10 +11,14 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <cstdlib>
 
 #include "ACWPSettingWidget.h"
@@ -55,6 +62,11 @@ void setProgramPalette() {
   palette.setColor(QPalette::BrightText, Qt::red);
   palette.setColor(QPalette::Highlight, QColor(142, 45, 197).lighter(150));
   palette.setColor(QPalette::HighlightedText, Qt::black);
+  // Disabled controls look disabled: pale text on a paler ground.
+  palette.setColor(QPalette::Disabled, QPalette::Button, QColor(175, 175, 175));
+  palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+  palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(135, 135, 135));
+  palette.setColor(QPalette::Disabled, QPalette::Text, QColor(135, 135, 135));
   QApplication::setPalette(palette);
 }
 
@@ -70,6 +82,40 @@ void showMaximizedOnScreen(QMainWindow& window, QDockWidget& tableDock) {
 }
 
 }  // namespace
+
+// The status line: one line, never wider than the room the bar gives it.
+// What does not fit is elided; the whole text is in the tooltip, which
+// wraps, on a light ground (the program's palette makes tooltips black on
+// black).
+class ElidedLabel : public QLabel {
+ public:
+  explicit ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setStyleSheet(
+        "QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }"
+        "QToolTip { color: black; background-color: rgb(255, 255, 225); border: 1px solid gray; padding: 2px; }");
+    // However long the line grows (a failure names a file), it never widens
+    // the window.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  void setFullText(const QString& text) {
+    if (text == full_) return;
+    full_ = text;
+    setToolTip("<p>" + text.toHtmlEscaped() + "</p>");
+    elide();
+  }
+  const QString& fullText() const { return full_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    elide();
+  }
+
+ private:
+  void elide() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, std::max(0, contentsRect().width()))); }
+  QString full_;
+};
 
 manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
   // The member defaults are set where they are declared.
@@ -97,6 +143,17 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   about_ = new About;
 
   setUpView();
+  // The view list names the preset in use from the first frame, and is wide
+  // enough for its captions.
+  ui.comboBox_View->setCurrentIndex(PointCloudView::kFirstPreset);
+  // The room comes from the multicast field, which needs less than it asks
+  // for and still widens where the screen has room: the row fits a screen
+  // 1280 pixels wide beside the point table.
+  ui.comboBox_View->setIconSize(QSize(16, 16));
+  ui.comboBox_View->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  ui.comboBox_View->setMinimumWidth(ui.comboBox_View->sizeHint().width());
+  ui.lineEdit_2->setMinimumWidth(ui.lineEdit_2->fontMetrics().horizontalAdvance("224.1.1.1") + 12);
+  addStopButton();
 
   for (QWidget* w : {static_cast<QWidget*>(ui.showAngle_lineEdit), static_cast<QWidget*>(ui.label_3),
                      static_cast<QWidget*>(ui.Btn_ACWPSetting), static_cast<QWidget*>(ui.CBox_Echo),
@@ -168,15 +225,17 @@ void manwindow::setUpView() {
     if (!picking_.selecting()) refreshReadout();
   });
 
-  statusLabel_ = new QLabel(this);
-  statusLabel_->setTextFormat(Qt::RichText);
-  statusLabel_->setOpenExternalLinks(true);
-  // White text, on a dark ground so that it can be read.
-  statusLabel_->setStyleSheet("QLabel { color: white; background-color: rgb(60, 60, 60); padding: 2px 8px; }");
-  // However long the line grows (a failure names a file), it never widens the
-  // window past the screen: what does not fit is cut off.
-  statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  statusLabel_ = new ElidedLabel(this);
+  statusLabel_->setObjectName("statusLine");
   ui.statusBar->addPermanentWidget(statusLabel_, 1);
+  // The whole last error, to read and copy: the line shows only its start.
+  lastErrorButton_ = new QToolButton(this);
+  lastErrorButton_->setObjectName("toolButton_LastError");
+  lastErrorButton_->setText("Last error");
+  lastErrorButton_->setToolTip("The whole last error, to read and copy");
+  lastErrorButton_->setEnabled(false);
+  ui.statusBar->addPermanentWidget(lastErrorButton_);
+  connect(lastErrorButton_, &QToolButton::clicked, this, &manwindow::showLastError);
   statusTimer_ = new QTimer(this);
   connect(statusTimer_, &QTimer::timeout, this, &manwindow::onStatusTick);
   statusTimer_->start(kStatusLineMilliseconds);
@@ -453,9 +512,17 @@ void manwindow::drawLatestFrame() {
     writeWaitingTableRows();
   else if (!tableTimer_->isActive())
     tableTimer_->start(static_cast<int>(tableRefresh_.dueInMs(hostClock_.elapsed())));
+  view_->setNotice(exportNotice());
   view_->showFrame(framePoints_, pointSize);
   if (!picking_.selecting()) refreshReadout();
   display_.drawn();
+}
+
+// The view is empty while an export writes its frames: it says why.
+std::string manwindow::exportNotice() const {
+  if (!csvExport_.active()) return {};
+  const int n = csvExport_.framesWritten();
+  return "Exporting: " + std::to_string(n) + (n == 1 ? " frame" : " frames") + " written";
 }
 
 void manwindow::refreshReadout() {
@@ -513,6 +580,7 @@ void manwindow::ensurePointTable() {
 
 void manwindow::resetPointTable() {
   tableRefresh_.drop();
+  tableColumnsFitted_ = false;
   if (!pointTable) return;
   pointTable->clear();
   pointTable->setColumnCount(kPointTableColumns);
@@ -545,7 +613,38 @@ std::string manwindow::sensorNote() const {
   return layout.empty() ? note : note + "; " + layout;
 }
 
-QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->text() : QString(); }
+QString manwindow::statusLine() const { return statusLabel_ ? statusLabel_->fullText() : QString(); }
+
+QString manwindow::statusLineShown() const { return statusLabel_ ? statusLabel_->text() : QString(); }
+
+QString manwindow::lastErrorText() const {
+  QStringList errors;
+  if (!setupError_.isEmpty()) errors << "Not receiving: " + setupError_;
+  if (!lastError_.isEmpty()) errors << lastError_;
+  return errors.join("\n\n");
+}
+
+// A box of its own, not modal: the window goes on while the operator reads.
+void manwindow::showLastError() {
+  if (!lastErrorBox_) {
+    lastErrorBox_ = new QDialog(this);
+    lastErrorBox_->setObjectName("lastErrorBox");
+    lastErrorBox_->setWindowTitle("Last error");
+    lastErrorView_ = new QPlainTextEdit(lastErrorBox_);
+    lastErrorView_->setReadOnly(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, lastErrorBox_);
+    QPushButton* copy = buttons->addButton("Copy", QDialogButtonBox::ActionRole);
+    connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(lastErrorView_->toPlainText()); });
+    connect(buttons, &QDialogButtonBox::rejected, lastErrorBox_, &QDialog::hide);
+    auto* layout = new QVBoxLayout(lastErrorBox_);
+    layout->addWidget(lastErrorView_);
+    layout->addWidget(buttons);
+    lastErrorBox_->resize(560, 200);
+  }
+  lastErrorView_->setPlainText(lastErrorText());
+  lastErrorBox_->show();
+  lastErrorBox_->raise();
+}
 
 // Once a second: the rates of the last second, then the line.
 void manwindow::onStatusTick() {
@@ -563,6 +662,10 @@ void manwindow::updateStatusLine() {
   ReceptionFigures f;
   f.lidarOn = liveRunning;
   f.playing = player_->isRunning();
+  f.paused = playback_.paused();
+  f.frame = playback_.frame();
+  f.frameTotal = playback_.frameTotal();
+  f.playbackLate = player_->lateFrames();
   f.dataPort = liveReceiver_->port;
   counters_.fill(f);
   f.datagrams = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
@@ -581,5 +684,9 @@ void manwindow::updateStatusLine() {
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
   f.sensorNote = sensorNote();
-  statusLabel_->setText(QString::fromStdString(statusLineText(f)).toHtmlEscaped());
+  statusLabel_->setFullText(QString::fromStdString(statusLineText(f)));
+  if (view_->setNotice(exportNotice())) view_->repaint();
+  const QString error = lastErrorText();
+  lastErrorButton_->setEnabled(!error.isEmpty());
+  if (lastErrorBox_ && lastErrorView_->toPlainText() != error) lastErrorView_->setPlainText(error);
 }

@@ -27,6 +27,10 @@
 #include "ui_manwindow.h"
 
 class QLabel;
+class QDialog;
+class QPlainTextEdit;
+class QToolButton;
+class ElidedLabel;
 class QStandardItemModel;
 class QTimer;
 class GetlidarData_1;
@@ -81,7 +85,16 @@ class manwindow : public QMainWindow {
   // The recorder of the present (or last) recording; null before the first.
   const z540k::CaptureRecorder* captureRecorder() const { return recorder_.get(); }
   std::size_t loadedPacketCount() const;
+  // The whole status line (the bar shows it elided when it does not fit,
+  // the whole of it in its tooltip).
   QString statusLine() const;
+  // The status line as it shows in the bar now.
+  QString statusLineShown() const;
+  // The last error told to the operator (and the reception's setup error),
+  // whole; empty when none.
+  QString lastErrorText() const;
+  // Opens the read-only box with the whole last error, to read and copy.
+  void showLastError();
   // From now on SIGTERM, SIGHUP, SIGINT and SIGQUIT end the program as
   // quitting does, without asking: a running export keeps the frames written
   // under the chosen name, a recording its whole file; a line on stderr says
@@ -145,6 +158,7 @@ class manwindow : public QMainWindow {
   z540k::ViewMode chosenViewMode() const;
   z540k::ColourMode chosenColourMode() const;
   void refreshReadout();
+  std::string exportNotice() const;
   void updateStatusLine();
   void onStatusTick();
   void onViewKey(const std::string& keySym, char key);
@@ -160,6 +174,9 @@ class manwindow : public QMainWindow {
   void onGoToStartClicked();
   void onGoToEndClicked();
   void stopPlayback();
+  // The Offline tab's Stop: ends playback at any moment, back to live.
+  void addStopButton();
+  void onStopClicked();
   int framesIn(const z540k::DataPacketList& packets) const;
   void carryOut(const z540k::PlayerOrder& order);
   void showPlaybackControls();
@@ -208,10 +225,12 @@ class manwindow : public QMainWindow {
   // Numbers.
   int pointSize = 1;
   int tableRows = 0;
+  bool tableColumnsFitted_ = false;  // once per table, with its first rows
   int degreeModeIndex = 0;
   float angleLimit = 180.0f;
 
   // Recording and playback.
+  QToolButton* stopButton_ = nullptr;
   std::unique_ptr<z540k::CaptureRecorder> recorder_;
   QTimer* recorderWatch_ = nullptr;
   QString recordPath;
@@ -236,7 +255,10 @@ class manwindow : public QMainWindow {
   QStandardItemModel* pointTable = nullptr;
 
   // The status line.
-  QLabel* statusLabel_ = nullptr;
+  ElidedLabel* statusLabel_ = nullptr;
+  QToolButton* lastErrorButton_ = nullptr;
+  QDialog* lastErrorBox_ = nullptr;
+  QPlainTextEdit* lastErrorView_ = nullptr;
   QTimer* statusTimer_ = nullptr;
   z540k::ReceptionCounters counters_;
   QElapsedTimer hostClock_;

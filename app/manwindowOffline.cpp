@@ -4,7 +4,10 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
+#include <QBoxLayout>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QToolButton>
 #include <QTimer>
 #include <atomic>
 
@@ -243,6 +246,25 @@ void manwindow::stopPlayback() {
   showPlaybackControls();
 }
 
+// Stop sits after the playback buttons; it is there whenever a run holds the
+// view, playing or paused.
+void manwindow::addStopButton() {
+  stopButton_ = new QToolButton(ui.toolButton_GoToEnd->parentWidget());
+  stopButton_->setObjectName("toolButton_Stop");
+  stopButton_->setText("Stop");
+  stopButton_->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  stopButton_->setIconSize(ui.toolButton_GoToEnd->iconSize());
+  stopButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  stopButton_->setAutoRaise(true);
+  stopButton_->setToolTip("Ends playback and returns to the live view");
+  stopButton_->setEnabled(false);
+  if (auto* row = qobject_cast<QBoxLayout*>(ui.toolButton_GoToEnd->parentWidget()->layout()))
+    row->insertWidget(row->indexOf(ui.toolButton_GoToEnd) + 1, stopButton_);
+  connect(stopButton_, &QToolButton::clicked, this, &manwindow::onStopClicked);
+}
+
+void manwindow::onStopClicked() { stopPlayback(); }
+
 // ---- Playback ----------------------------------------------------------------
 
 void manwindow::carryOut(const PlayerOrder& order) {
@@ -285,6 +307,7 @@ void manwindow::showPlaybackControls() {
     w->setEnabled(on);
   ui.toolButton_GoToEnd->setEnabled(on && playback_.stepsEnabled());
   ui.toolButton_GoToStart->setEnabled(on && playback_.stepsEnabled());
+  stopButton_->setEnabled(playback_.runActive() && !captureLoad_);
   liveReceiver_->paused = playback_.holdsView() && liveStartedOnce && liveReceiver_->isRunning();
   showFrameCounter();
   updateStatusLine();
@@ -295,6 +318,8 @@ void manwindow::showPlaybackControls() {
 void manwindow::showFrameCounter() {
   const QSignalBlocker blockSpin(ui.Spbox_Frame), blockSlider(ui.Slider_Frame);
   ui.Spbox_Frame->setRange(0, playback_.frameTotal());
+  // "k / N": the capture's length is known from the moment it is open.
+  ui.Spbox_Frame->setSuffix(playback_.loaded() ? QString(" / %1").arg(playback_.frameTotal()) : QString());
   ui.Slider_Frame->setRange(0, playback_.frameTotal());
   ui.Spbox_Frame->setValue(playback_.frame());
   ui.Slider_Frame->setValue(playback_.frame());
@@ -316,6 +341,7 @@ void manwindow::onPlayerError(QString message) {
   playback_.failed();
   showPlaybackControls();
   lastError_ = message;
+  updateStatusLine();
   showMessage(this, MessageKind::Critical, "error", message + "; open it again to play it.");
   // A frame-by-frame export of the capture keeps the frames written before.
   if (csvExport_.active()) finishCsvExport();

@@ -62,6 +62,12 @@ void manwindow::writeWaitingTableRows() {
   tableTimer_->stop();
   const std::vector<PointTableRow> rows = tableRefresh_.take(hostClock_.elapsed());
   for (std::size_t row = 0; row < rows.size(); ++row) writeTableRow(static_cast<int>(row), rows[row]);
+  // The columns fit their contents once, with the first rows: not at every
+  // refresh (measuring every cell costs more than writing it).
+  if (!tableColumnsFitted_ && !rows.empty()) {
+    ui.tableView->resizeColumnsToContents();
+    tableColumnsFitted_ = true;
+  }
 }
 
 // The measurements of a drawn frame inside the marked region: the statistics

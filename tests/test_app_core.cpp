@@ -72,8 +72,17 @@ TEST(StatusLineTest, StatesAndFigures) {
                            "7 frames merged for display",
                            "status port: 9 datagrams, 3 unrecognised, 2 dropped by the kernel", "last error: The recording ended: disk full"})
     EXPECT_NE(line.find(part), std::string::npos) << part;
+  f.displayMerged = 1;
+  EXPECT_NE(statusLineText(f).find(" 1 frame merged"), std::string::npos);
   f.setupError = "port 2368 is already in use by another program";
   EXPECT_EQ(statusLineText(f).rfind("Not receiving: port 2368 is already in use by another program", 0), 0u);
+  f.playing = f.paused = true;
+  f.frame = 3;
+  f.frameTotal = 40;
+  EXPECT_EQ(statusLineText(f).rfind("Paused at frame 3 of 40", 0), 0u);
+  f.paused = false;
+  f.playbackLate = 2;
+  EXPECT_EQ(statusLineText(f).rfind("Playing a capture, 2 frames behind the capture's pace", 0), 0u);
 }
 
 // The sensor's rate from its own clock: whatever the host does, a sensor

@@ -2,8 +2,10 @@
 // capture, restarting, single steps, the pause at each speed step, and a
 // watchdog over every sequence of the window's playback controls.
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -326,6 +328,69 @@ class CapturePlayerTest : public QObject {
     QVERIFY(!player.isRunning());
     QCoreApplication::processEvents();
     QCOMPARE(emitted.ends(), 0);
+  }
+
+  // Each speed plays at its factor of the pace the capture was recorded at
+  // (its time stamps), forwards and backwards, measured on a virtual clock
+  // the pauses advance: decoding takes no time on it, and a pause rounded to
+  // the millisecond is made up by the next.
+  void speedsFollowTheCapturesTimeStamps() {
+    const auto packets = capturePackets(1500);
+    for (const bool backwards : {false, true})
+      for (int speed = 0; speed < 5; ++speed) {
+        ReadLiveOffData player;
+        QVERIFY(player.setPackets(packets));
+        std::atomic<std::int64_t> now{0};
+        player.setClock([&] { return now.load(); });
+        player.setPauseWait([&](int milliseconds) { now += std::int64_t(milliseconds) * 1000; });
+        std::vector<std::pair<std::int64_t, std::uint64_t>> sent;  // host time, sensor time
+        QObject context;
+        QObject::connect(
+            &player, &ReadLiveOffData::SendData, &context,
+            [&](const LidarDataSingleLine& r) {
+              sent.emplace_back(now.load(), *std::max_element(r.timestamp.begin(), r.timestamp.end()));
+            },
+            Qt::DirectConnection);
+        PlayerSignals emitted(player);
+        player.speedIndex = speed;
+        if (backwards) {
+          player.direction = Direction::Backwards;
+          player.seekTo(1000);  // past the end: the last frame
+        }
+        player.start();
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.ends(), 1, 20000);
+        QVERIFY(player.wait(5000));
+        QVERIFY(sent.size() > 20);
+        // From the second frame on (the first has no interval to go by).
+        const double host = double(sent.back().first - sent[1].first);
+        const double sensor = std::fabs(double(sent.back().second) - double(sent[1].second));
+        const double factor = PlaybackPace::factor(speed);
+        QVERIFY2(std::fabs(sensor / host / factor - 1) < 0.05,
+                 qPrintable(QString("speed %1%2: %3 s of the capture in %4 s")
+                                .arg(factor)
+                                .arg(backwards ? " backwards" : "")
+                                .arg(sensor / 1e6)
+                                .arg(host / 1e6)));
+        QCOMPARE(player.lateFrames(), std::uint64_t(0));
+      }
+  }
+
+  // The pace alone: the pause before the next frame makes up for time spent
+  // since; a host more than a second behind counts the frame late and goes
+  // on from there; a gap in the capture is played as the interval before it;
+  // the sensor's clock wraps once an hour.
+  void paceLateGapsAndTheHourlyWrap() {
+    PlaybackPace pace;
+    const std::uint64_t hour = 3600ull * 1000000;
+    QCOMPARE(pace.wait(hour - 100000, 0, 1), std::int64_t(-1));    // the first: no interval known
+    QCOMPARE(pace.wait(hour - 50000, 70000, 1), std::int64_t(50000));  // counted from here
+    QCOMPARE(pace.wait(0, 100000, 1), std::int64_t(-1));               // no time stamp: the fixed pause
+    QCOMPARE(pace.wait(hour - 50000, 0, 1), std::int64_t(50000));      // the interval known before
+    QCOMPARE(pace.wait(20000, 100000, 0.5), std::int64_t(140000));     // across the wrap, at 0.5x
+    QCOMPARE(pace.wait(70000, 230000, 0.5), std::int64_t(70000));      // 30 ms spent decoding made up
+    QCOMPARE(pace.wait(120000, 1500000, 0.5), std::int64_t(100000));  // late: counted, paced from here
+    QCOMPARE(pace.lateFrames(), std::uint64_t(1));
+    QCOMPARE(pace.wait(60000000, 1500000, 0.5), std::int64_t(100000));  // a gap: the last interval
   }
 
   // Each press of Seek forward while playing, carried out as the window does

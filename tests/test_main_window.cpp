@@ -4,6 +4,7 @@
 // grid on.
 #include <QVTKOpenGLStereoWidget.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -65,6 +66,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::palette().color(QPalette::Highlight), QColor(142, 45, 197).lighter(150));
     QVERIFY(!w.isLiveRunning());
     QVERIFY(w.statusLine().contains("Not receiving"));
+    // The view list names the preset the view takes (from above) in full.
+    auto* views = child<QComboBox>(w, "comboBox_View");
+    QCOMPARE(views->currentText(), QString("Top"));
+    QVERIFY2(views->width() >= views->iconSize().width() + views->fontMetrics().horizontalAdvance("Front") + 16,
+             qPrintable(QString::number(views->width())));
+    QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText) !=
+            QApplication::palette().color(QPalette::Active, QPalette::ButtonText));
   }
 
   // "Lidar" starts both receivers with the fields' values, again stops them,
@@ -267,7 +275,7 @@ class MainWindowTest : public QObject {
     auto* combo = child<QComboBox>(w, "comboBox_View");
     const std::array<std::array<double, 3>, 3> directions = {{{0, 1.2, -0.2}, {0, 0, -1}, {1, 0, -0.2}}};
     const std::vector<ScenePoint> extent = {{-1000, -1000, 0}, {1000, -1000, 0}, {-1000, 1000, 0}, {1000, 1000, 0}};
-    for (int index : {1, 2, 0}) {
+    for (int index : {0, 2, 1}) {  // the list starts at 1, the view's own preset
       combo->setCurrentIndex(index);
       const auto c = w.cloudView().camera();
       const std::array<double, 3> d = {c[3] - c[0], c[4] - c[1], c[5] - c[2]};

@@ -3,8 +3,12 @@
 // their icons, a second capture, recording the simulated sensor's traffic on
 // loopback, and the signals that end the program while it records and exports.
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScreen>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -306,6 +310,8 @@ class OfflineTabTest : public QObject {
     QVERIFY(!tab.open->isEnabled());  // a paused capture is not let go by opening another
     QVERIFY(!w.player().gateOpen());
     QCOMPARE(watch.emitted.load(), 1);
+    const QString total = QString::number(w.playback().frameTotal());
+    QVERIFY2(w.statusLine().startsWith("Paused at frame 1 of " + total), qPrintable(w.statusLine()));
 
     w.player().pauseOverrideMs = 0;
     const struct {
@@ -335,6 +341,37 @@ class OfflineTabTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached(), kLong);
     QVERIFY(watch.emitted > emitted);
     QCOMPARE(int(watch.records.size()), watch.emitted.load());
+  }
+
+  // The counter shows the capture's length as soon as it is open; Stop ends
+  // playback at any moment, playing or paused, and lets live data and Open
+  // back in; the next Play starts from the first frame.
+  void counterAndStop() {
+    const QString capture = writeCapture(dir_, "stop.pcap", 95);
+    manwindow w;
+    Tab tab(w);
+    auto* stop = tab.button("toolButton_Stop");
+    tab.openFile(capture);
+    const int total = w.playback().frameTotal();
+    QCOMPARE(tab.frame->text(), QString("0 / %1").arg(total));
+    QVERIFY(!stop->isEnabled());
+    w.player().pauseOverrideMs = 600000;
+    for (const bool pauseFirst : {false, true}) {
+      tab.play->click();
+      QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 1, kLong);
+      QCOMPARE(tab.frame->text(), QString("1 / %1").arg(total));
+      if (pauseFirst) tab.play->click();
+      QVERIFY(stop->isEnabled() && !tab.open->isEnabled() && w.playback().holdsView());
+      stop->click();
+      QVERIFY(!w.player().isRunning() && !w.playback().holdsView());
+      QVERIFY(tab.open->isEnabled() && tab.play->isEnabled() && !stop->isEnabled());
+      QVERIFY(!w.liveReceiver().paused);
+    }
+    PlayerWatch watch(w.player());
+    tab.play->click();
+    QTRY_COMPARE_WITH_TIMEOUT(watch.records.size(), std::size_t(1), kLong);
+    QCOMPARE(w.playback().frame(), 1);
+    tab.play->click();
   }
 
   // Each press of Seek forward while playing steps the speed (2x, 3x, 0.5x,
@@ -631,6 +668,37 @@ class OfflineTabTest : public QObject {
     QCOMPARE(int(watch.records.size()), 1);
     QCOMPARE(w.frameDisplay().latest().timestamp, watch.records[0].timestamp);
     QVERIFY(!tab.play->isEnabled());
+  }
+
+  // An error longer than the screen is wide (a capture with a long name that
+  // changed on disk) leaves the window inside the screen: the status line
+  // shows its start, its tooltip and the "Last error" box the whole of it.
+  void longErrorKeepsTheWindowOnScreen() {
+    MessageRecorder messages;
+    manwindow w;
+    Tab tab(w);
+    const QString capture = writeCapture(dir_, QString(240, 'n') + ".pcap", 100);
+    tab.openFile(capture);
+    QVERIFY(QFile::resize(capture, 4096));
+    w.player().pauseOverrideMs = 0;
+    tab.play->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!messages.messages.empty(), kLong);
+    const QString error = capture + " changed on disk after it was opened";
+    QVERIFY(error.size() > 300);
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains(error), kLong);
+    QApplication::processEvents();
+    QVERIFY2(w.screen()->availableGeometry().contains(w.frameGeometry()),
+             qPrintable(QString::number(w.frameGeometry().width())));
+    QVERIFY2(w.statusLineShown().endsWith(QChar(0x2026)) && !w.statusLineShown().contains(error),
+             qPrintable(w.statusLineShown()));
+    QVERIFY(w.findChild<QLabel*>("statusLine")->toolTip().contains(error.toHtmlEscaped()));
+    auto* lastError = tab.button("toolButton_LastError");
+    QVERIFY(lastError->isEnabled());
+    lastError->click();
+    auto* box = w.findChild<QDialog*>("lastErrorBox");
+    QVERIFY(box && box->isVisible());
+    auto* text = box->findChild<QPlainTextEdit*>();
+    QVERIFY(text && text->isReadOnly() && text->toPlainText().contains(error));
   }
 
   // Record starts only with running receivers; then it records the data

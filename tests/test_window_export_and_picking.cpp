@@ -151,8 +151,12 @@ class WindowExportAndPickingTest : public QObject {
       w->CalculateCoordinates(frames.back());
       QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(i + 1));
       QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), std::size_t(0));
+      if (i < 2)  // the view says why it is empty
+        QCOMPARE(w->cloudView().notice(), std::string(i ? "Exporting: 2 frames written" : "Exporting: 1 frame written"));
     }
     QVERIFY(!w->csvExport().active());
+    QApplication::processEvents();
+    QCOMPARE(w->cloudView().notice(), std::string());
     QCOMPARE(messages.messages.size(), std::size_t(1));
     QCOMPARE(messages.last().title, QString("提示"));
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));

@@ -429,7 +429,7 @@ AuxWindow controlsOf(const char* name, QWidget* window, const QStringList& leftO
 bool statusCounts(const QString& line, std::array<quint64, 6>& counts) {
   static const QRegularExpression pattern(
       "(\\d+) datagrams, (\\d+) unrecognised, (\\d+) dropped by the kernel, (\\d+) lost on the wire, (\\d+) dropped "
-      "at the hand-over .*?(\\d+) frames merged for display");
+      "at the hand-over .*?(\\d+) frames? merged for display");
   const QRegularExpressionMatch m = pattern.match(line);
   if (!m.hasMatch()) return false;
   for (int i = 0; i < 6; ++i) counts[i] = m.captured(i + 1).toULongLong();

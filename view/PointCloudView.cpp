@@ -56,7 +56,7 @@ constexpr CameraPreset kPresets[] = {
     {{0, 0, 1}, {0, 0, 0}, {0, 1, 0}},        // 1 "Top"
     {{-1, 0, 0}, {0, 0, -0.2}, {0, 0, 1}},    // 2 "Left"
 };
-constexpr int kTopPreset = 1;
+constexpr int kTopPreset = PointCloudView::kFirstPreset;
 
 // What a fitted camera shows when no frame is on screen: 10 m either way.
 constexpr double kDefaultExtent = 1000.0;
@@ -97,6 +97,7 @@ struct PointCloudView::Impl {
   int automaticFits = 0;
   FrameTimes times;
   std::string text;  // the text line's content
+  std::string notice;  // the notice's content
   std::function<void()> cursorHandler;
   vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver, keyFilter;
   bool forwardingKey = false;  // the view's own key press passes the filter
@@ -488,6 +489,27 @@ void PointCloudView::setTextLine(const std::string& text) {
   impl_->text = text;
   if (!shown) viewer.addText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
   viewer.updateText(text, 150, 0, 20, kTextRed, kTextGreen, kTextBlue, kTextId);
+}
+
+bool PointCloudView::setNotice(const std::string& text) {
+  auto& viewer = *impl_->viewer;
+  const bool shown = viewer.contains(kNoticeId);
+  if (shown ? text == impl_->notice : text.empty()) return false;
+  impl_->notice = text;
+  if (text.empty()) {
+    viewer.removeShape(kNoticeId);
+  } else {
+    // Near the middle of the view, whatever its size.
+    int* size = impl_->renderer->GetSize();
+    const int x = std::max(10, size[0] / 2 - 180), y = std::max(10, size[1] / 2);
+    if (!shown) viewer.addText(text, x, y, 24, 1.0, 1.0, 1.0, kNoticeId);
+    viewer.updateText(text, x, y, 24, 1.0, 1.0, 1.0, kNoticeId);
+  }
+  return true;
+}
+
+std::string PointCloudView::notice() const {
+  return impl_->viewer->contains(kNoticeId) ? impl_->notice : std::string();
 }
 
 void PointCloudView::onCursorMoved(std::function<void()> handler) { impl_->cursorHandler = std::move(handler); }

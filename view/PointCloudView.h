@@ -30,6 +30,9 @@ class PointCloudView {
   static constexpr const char* kSelectionCloudId = "clicked_points";
   static constexpr const char* kAxesId = "coordinate";
   static constexpr const char* kTextId = "0";
+  static constexpr const char* kNoticeId = "notice";
+  // The camera preset the view takes until one is chosen (from above).
+  static constexpr int kFirstPreset = 1;
   static constexpr int kSelectionPointSize = 5;
 
   // Creates the visualizer without an interactor of its own, hands its render
@@ -80,6 +83,11 @@ class PointCloudView {
   void setTextLine(const std::string& text);
   // The text line as last set (empty when it was removed with the shapes).
   std::string textLine() const;
+  // A notice in the middle of the view, such as the progress of an export
+  // while nothing is drawn: size 24, white; empty removes it. Shown with the
+  // next repaint; true when it changed.
+  bool setNotice(const std::string& text);
+  std::string notice() const;
 
   // Key-down events in the view (the key symbol, such as "plus" or "minus",
   // and the character). No key does anything in the view but through this
