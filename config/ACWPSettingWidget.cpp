@@ -10,8 +10,8 @@
 #include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
-#include <iterator>
 #include <atomic>
+#include <iterator>
 #include <string>
 
 #include "AdvancedSettingsPacket.h"
@@ -108,8 +108,8 @@ QString ACWPSettingWidget::captureAdapter(CaptureUse use) {
 
 void ACWPSettingWidget::startCapture(CaptureUse use, const QString& device, const z540k::AdvancedSettingsInput& input) {
   z540k::StatusFrameCaptureSettings settings = z540k::statusFrameCaptureSettings(
-      use == CaptureUse::Refresh ? z540k::StatusFrameUse::Refresh : z540k::StatusFrameUse::Send,
-      device.toStdString(), static_cast<std::uint16_t>(statusPort_), std::max(1, captureTimeoutMs_));
+      use == CaptureUse::Refresh ? z540k::StatusFrameUse::Refresh : z540k::StatusFrameUse::Send, device.toStdString(),
+      static_cast<std::uint16_t>(statusPort_), std::max(1, captureTimeoutMs_));
 
   // The wait is bounded; the box shows it and lets the operator end it.
   z540k::JobBox look;

@@ -8,8 +8,8 @@
 
 #include "MessageBoxes.h"
 #include "NetworkSettingsRules.h"
-#include "SettingsFieldValues.h"
 #include "ResourceImage.h"
+#include "SettingsFieldValues.h"
 #include "UdpSocket.h"
 #include "ui_InetactionSetupWidget.h"
 

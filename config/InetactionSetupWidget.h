@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "LidarRecords.h"
-#include "RecordMetaTypes.h"
 #include "NetworkSettingsSession.h"
+#include "RecordMetaTypes.h"
 
 namespace z540k {
 struct NetworkStatusDisplay;

@@ -27,8 +27,7 @@ void AdvancedSettingsSession::gpsTestStarted(std::vector<std::string> logs) {
 }
 
 bool AdvancedSettingsSession::logWriteErrorEndsTest(const std::string& file) {
-  if (!gpsTestRunning_ || std::find(gpsTestLogs_.begin(), gpsTestLogs_.end(), file) == gpsTestLogs_.end())
-    return false;
+  if (!gpsTestRunning_ || std::find(gpsTestLogs_.begin(), gpsTestLogs_.end(), file) == gpsTestLogs_.end()) return false;
   gpsTestRunning_ = false;
   return true;
 }
