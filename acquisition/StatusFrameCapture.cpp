@@ -74,6 +74,17 @@ bool statusFrameOf(std::uint32_t linkType, const std::uint8_t* frame, std::uint3
 
 }  // namespace
 
+StatusFrameCaptureSettings statusFrameCaptureSettings(StatusFrameUse use, const std::string& device,
+                                                      std::uint16_t statusPort, int timeoutMs) {
+  StatusFrameCaptureSettings settings;
+  settings.device = device;
+  settings.statusPort = statusPort;
+  settings.headerBytes = use == StatusFrameUse::Refresh ? 2 : 4;
+  settings.timeoutMs = timeoutMs;
+  settings.frameLimit = use == StatusFrameUse::Refresh ? 1000 : 3000;
+  return settings;
+}
+
 StatusFrameResult captureStatusFrame(const StatusFrameCaptureSettings& settings, CapturedStatusFrame& out,
                                      std::string& error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(settings.timeoutMs, 1));

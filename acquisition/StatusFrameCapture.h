@@ -47,6 +47,13 @@ enum class StatusFrameResult {
   Failed,     // the adapter could not be opened or filtered: see `error`
 };
 
+// What a capture looks for, by what follows it: a Refresh takes a frame
+// whose header starts A5 FF within 1000 frames; Set and "Save set file" (and
+// the tool's advanced) one that starts A5 FF 00 5A within 3000.
+enum class StatusFrameUse { Refresh, Send };
+StatusFrameCaptureSettings statusFrameCaptureSettings(StatusFrameUse use, const std::string& device,
+                                                      std::uint16_t statusPort, int timeoutMs);
+
 // Opens `settings.device` live (promiscuous, the status port's filter),
 // waits for the first UDP payload of 1206 bytes that starts with the status
 // header, and closes the capture again. `error` says why in one line for

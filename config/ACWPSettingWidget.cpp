@@ -10,9 +10,8 @@
 #include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
-#include <iterator>
 #include <atomic>
-#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "AdvancedSettingsPacket.h"
@@ -34,10 +33,6 @@ namespace {
 const char* const kSpeedIcons[] = {"./Resources/images/5.png", "./Resources/images/10.png",
                                    "./Resources/images/20.png"};
 static_assert(std::size(kSpeedIcons) == z540k::kMotorSpeedChoices.size(), "an icon for each motor speed");
-
-// Frames looked at before a capture gives up: Refresh, then Set and save.
-constexpr std::size_t kRefreshFrameLimit = 1000;
-constexpr std::size_t kSendFrameLimit = 3000;
 
 // Pauses that give the sensor time to take a packet before the next one.
 // The buttons wait for them; the GUI thread does not.
@@ -91,12 +86,11 @@ ACWPSettingWidget::~ACWPSettingWidget() { job_.reset(); }
 
 void ACWPSettingWidget::onLidarStatusReceiving(SettingData* data, std::vector<int> Mac) {
   if (!data) return;
-  // The record is the receiver's: copy the bytes before anything else.
-  std::memcpy(&status_, data, sizeof status_);
-  values_ = std::move(Mac);
-  ui->lineEdit_board2HV->setText(QString::number(valueAt(values_, 16)));
-  ui->lineEdit_board2HV_adjust->setText(QString::number(signedValue(valueAt(values_, 17))));
-  ui->lineEdit_board2HV_sill->setText(QString::number(signedValue(valueAt(values_, 18))));
+  session_.takeStatus(*data, std::move(Mac));
+  const std::vector<int>& values = session_.statusValues();
+  ui->lineEdit_board2HV->setText(QString::number(valueAt(values, 16)));
+  ui->lineEdit_board2HV_adjust->setText(QString::number(signedValue(valueAt(values, 17))));
+  ui->lineEdit_board2HV_sill->setText(QString::number(signedValue(valueAt(values, 18))));
 }
 
 // ---- Capturing the status frame -----------------------------------------------
@@ -113,12 +107,9 @@ QString ACWPSettingWidget::captureAdapter(CaptureUse use) {
 }
 
 void ACWPSettingWidget::startCapture(CaptureUse use, const QString& device, const z540k::AdvancedSettingsInput& input) {
-  z540k::StatusFrameCaptureSettings settings;
-  settings.device = device.toStdString();
-  settings.statusPort = static_cast<std::uint16_t>(statusPort_);
-  settings.headerBytes = use == CaptureUse::Refresh ? 2 : 4;
-  settings.timeoutMs = std::max(1, captureTimeoutMs_);
-  settings.frameLimit = use == CaptureUse::Refresh ? kRefreshFrameLimit : kSendFrameLimit;
+  z540k::StatusFrameCaptureSettings settings = z540k::statusFrameCaptureSettings(
+      use == CaptureUse::Refresh ? z540k::StatusFrameUse::Refresh : z540k::StatusFrameUse::Send, device.toStdString(),
+      static_cast<std::uint16_t>(statusPort_), std::max(1, captureTimeoutMs_));
 
   // The wait is bounded; the box shows it and lets the operator end it.
   z540k::JobBox look;
@@ -199,11 +190,11 @@ void ACWPSettingWidget::closeEvent(QCloseEvent* event) {
 }
 
 void ACWPSettingWidget::setBusy(bool busy) {
-  busy_ = busy;
+  session_.setBusy(busy);
   for (QWidget* button : std::initializer_list<QWidget*>{ui->pushButton_Refreshlidar, ui->pushButton_SaveSettingfile,
                                                          ui->pushButton_RecoverSetting})
     button->setEnabled(!busy);
-  ui->pushButton_OK->setEnabled(!busy && setUsable_);
+  ui->pushButton_OK->setEnabled(session_.setEnabled());
   emit busyChanged(busy);
 }
 
@@ -214,10 +205,10 @@ void ACWPSettingWidget::showNoLidar() {
 // ---- Refresh ----------------------------------------------------------------
 
 void ACWPSettingWidget::onRefreshbutton_clicked() {
-  if (busy_) return;
+  if (session_.busy()) return;
   const QString device = captureAdapter(CaptureUse::Refresh);
   if (device.isEmpty()) return;
-  if (values_.empty()) {
+  if (!session_.canRefresh()) {
     showMessage(this, MessageKind::Information, tr("error"), tr("设备包端口错误请检查!"));
     return;
   }
@@ -232,9 +223,8 @@ void ACWPSettingWidget::finishRefresh(CaptureOutcome outcome, const z540k::Captu
   else
     showRefreshedFields(frame);
   // Set captures again before it sends; it needs a refresh attempt first.
-  setUsable_ = true;
-  ui->pushButton_OK->setEnabled(true);
-  refreshed_ = true;
+  session_.refreshEnded();
+  ui->pushButton_OK->setEnabled(session_.setEnabled());
 }
 
 void ACWPSettingWidget::showRefreshedFields(const z540k::CapturedStatusFrame& frame) {
@@ -271,11 +261,7 @@ bool ACWPSettingWidget::sendPacket(const std::uint8_t* data, std::size_t size, c
 }
 
 void ACWPSettingWidget::onOK_Clicked() {
-  if (busy_) return;
-  if (!refreshed_) {
-    showMessage(this, MessageKind::Information, tr("error"), tr("请先刷新数据否则再进行设置!"));
-    return;
-  }
+  if (session_.busy()) return;
   z540k::AdvancedSettingsInput input;
   input.highReflect = ui->lineEdit_HighReflect->text().toStdString();
   input.zeroDegreeIndex = ui->comboBox_Zero_degree_position->currentIndex();
@@ -286,12 +272,12 @@ void ACWPSettingWidget::onOK_Clicked() {
   input.trailDistance = ui->lineEdit_twjl->text().toStdString();
   input.encoderZero = ui->lineEdit_MaPanAngle->text().toStdString();
   input.motorSpeed = ui->comboBox_rotateSpeed->currentText().toStdString();
-  if (!values_.empty()) input.runState = static_cast<unsigned>(status_.runState);
-  // A value its field cannot hold is said before any capture: the sensor
-  // never gets a value the operator did not type, and nobody waits for a
-  // status frame to learn it. The refreshed mark stays.
-  if (const auto refusal = z540k::advancedSettingsRefusal(input)) {
-    showMessage(this, MessageKind::Information, tr("error"), text(*refusal));
+  const z540k::AdvancedSettingsSession::SetCheck check = session_.checkSet(input);
+  if (check.refused != z540k::AdvancedSettingsSession::SetRefusal::None) {
+    showMessage(this, MessageKind::Information, tr("error"),
+                check.refused == z540k::AdvancedSettingsSession::SetRefusal::NotRefreshed
+                    ? tr("请先刷新数据否则再进行设置!")
+                    : text(check.refusal));
     return;
   }
   const QString device = captureAdapter(CaptureUse::Send);
@@ -352,7 +338,7 @@ void ACWPSettingWidget::finishSend(CaptureOutcome outcome, const z540k::Captured
 
 void ACWPSettingWidget::endSend() {
   // Every send attempt that reached the capture needs a new refresh.
-  refreshed_ = false;
+  session_.sendEnded();
   QTimer::singleShot(kAfterSetMs, this, [this] { setBusy(false); });
 }
 
@@ -361,7 +347,7 @@ void ACWPSettingWidget::onCancel_Clicked() { close(); }
 // ---- Save set file ------------------------------------------------------------
 
 void ACWPSettingWidget::onSaveSettingFile() {
-  if (busy_) return;
+  if (session_.busy()) return;
   const QString device = captureAdapter(CaptureUse::Save);
   if (device.isEmpty()) return;
   startCapture(CaptureUse::Save, device, {});
@@ -390,7 +376,7 @@ void ACWPSettingWidget::finishSave(CaptureOutcome outcome, const z540k::Captured
 // ---- Restore Laser set --------------------------------------------------------
 
 void ACWPSettingWidget::onRecoverSetting() {
-  if (busy_) return;
+  if (session_.busy()) return;
   std::string address, reason;
   std::uint16_t port = 0;
   if (!z540k::restoreDestination(ui->lineEdit_DestIP->text().toStdString(), ui->lineEdit_DestPort->text().toStdString(),
@@ -410,14 +396,12 @@ void ACWPSettingWidget::onRecoverSetting() {
 
 // ---- GPS time-stamp test --------------------------------------------------------
 
-bool ACWPSettingWidget::gpsTestRunning() const { return ui->pushButton_startCheck->text() != tr("Start"); }
-
 QString ACWPSettingWidget::gpsTestFolder(const QDate& date) {
   return QDir::homePath() + QStringLiteral("/QK_Z540-K_GPSTimeTest/") + date.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 void ACWPSettingWidget::onStartCheck_Clicked() {
-  if (gpsTestRunning()) {
+  if (session_.gpsTestRunning()) {
     showGpsTestStopped();
     emit sendStopTest();
     return;
@@ -461,7 +445,7 @@ void ACWPSettingWidget::onStartCheck_Clicked() {
 
   ui->lineEdit_IDNumber->setEnabled(false);
   ui->pushButton_startCheck->setText(tr("Stop"));
-  gpsTestLogs_ = QStringList{log, errors};
+  session_.gpsTestStarted({log.toStdString(), errors.toStdString()});
   emit sendTestFileName(log, errors);
   ui->lineEdit_ErrorNumber->setText(QStringLiteral("0"));
 }
@@ -473,12 +457,13 @@ void ACWPSettingWidget::recvTimeStamp(QString stamp) { ui->lineEdit_timeStamp->s
 void ACWPSettingWidget::recvLogWriteError(QString file, QString reason) {
   // The receiver has ended the test already. A report that comes after the
   // operator stopped that test and started another leaves the new one be.
-  if (gpsTestRunning() && gpsTestLogs_.contains(file)) showGpsTestStopped();
+  if (session_.logWriteErrorEndsTest(file.toStdString())) showGpsTestStopped();
   showMessage(this, MessageKind::Critical, tr("error"),
               tr("The GPS time-stamp test stopped: cannot write %1: %2").arg(QDir::toNativeSeparators(file), reason));
 }
 
 void ACWPSettingWidget::showGpsTestStopped() {
+  session_.gpsTestStopped();
   ui->lineEdit_IDNumber->setEnabled(true);
   ui->pushButton_startCheck->setText(tr("Start"));
 }

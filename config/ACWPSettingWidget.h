@@ -26,7 +26,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -35,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "AdvancedSettingsSession.h"
 #include "BackgroundJob.h"
 #include "LidarRecords.h"
 #include "RecordMetaTypes.h"
@@ -68,7 +68,6 @@ class ACWPSettingWidget : public QWidget {
   void setStatusPort(int port) { statusPort_ = port; }
   // How long one capture waits for the sensor's status frame at most.
   void setCaptureTimeout(int milliseconds) { captureTimeoutMs_ = milliseconds; }
-  int captureTimeout() const { return captureTimeoutMs_; }
   // What captures the status frame, on the worker thread: empty (the
   // default) is z540k::captureStatusFrame. Tests put a stand-in here, as the
   // real one needs the right to capture.
@@ -76,27 +75,20 @@ class ACWPSettingWidget : public QWidget {
                                                                  z540k::CapturedStatusFrame&, std::string&)>;
   void setCaptureFunction(CaptureFunction capture) { captureFunction_ = std::move(capture); }
 
-  // What the window holds, for the main window and the tests.
-  // A refresh got past its checks since the last send attempt.
-  bool refreshed() const { return refreshed_; }
+  // What the window holds, for the main window and the tests: the session
+  // (refreshed, busy, Set usable, the GPS test's state) and the last
+  // advanced settings packet handed to the socket (zeros before).
+  const z540k::AdvancedSettingsSession& session() const { return session_; }
   // The window is shown anew: a Set needs a fresh Refresh first.
-  void clearRefreshedMark() { refreshed_ = false; }
-  // The last advanced settings packet handed to the socket (zeros before).
+  void clearRefreshedMark() { session_.clearRefreshedMark(); }
   const std::array<std::uint8_t, 1206>& lastSent() const { return lastSent_; }
-  // The status value list last received (empty before any status).
-  const std::vector<int>& statusValues() const { return values_; }
-  // A Refresh, Set or "Save set file" (or the pause after a send) is under
-  // way: the buttons that capture or send refuse until it ends.
-  bool isBusy() const { return busy_; }
-  // True while a GPS time-stamp test runs (the button reads "Stop").
-  bool gpsTestRunning() const;
   // The folder the GPS test logs of a test started at `date` go to.
   static QString gpsTestFolder(const QDate& date);
 
  signals:
   void sendTestFileName(QString path, QString pathError);
   void sendStopTest();
-  // isBusy() changed; false once what followed the capture has been done.
+  // session().busy() changed; false once what followed the capture has been done.
   void busyChanged(bool busy);
 
  public slots:
@@ -155,17 +147,12 @@ class ACWPSettingWidget : public QWidget {
   void showGpsTestStopped();
 
   std::unique_ptr<Ui::ACWPSettingWidget> ui;
-  bool refreshed_ = false;
-  bool busy_ = false;                // a capture or send is under way: the buttons wait
-  bool setUsable_ = false;           // Set is enabled (a refresh got past its checks once)
+  z540k::AdvancedSettingsSession session_;
   std::unique_ptr<z540k::BackgroundJob<CaptureRun>> job_;  // the capture under way, if any
   CaptureFunction captureFunction_;
-  SettingData status_{};
-  std::vector<int> values_;
   std::array<std::uint8_t, 1206> packet_{};
   std::array<std::uint8_t, 1206> lastSent_{};
   QString captureDevice_;
   int captureTimeoutMs_ = 3000;
   int statusPort_ = z540k::kDefaultStatusPort;
-  QStringList gpsTestLogs_;  // the two logs of the running or last GPS test
 };

@@ -4,13 +4,12 @@
 #include <QEvent>
 #include <QIcon>
 #include <QIntValidator>
-#include <cstring>
 #include <string>
 
 #include "MessageBoxes.h"
 #include "NetworkSettingsRules.h"
-#include "SettingsFieldValues.h"
 #include "ResourceImage.h"
+#include "SettingsFieldValues.h"
 #include "UdpSocket.h"
 #include "ui_InetactionSetupWidget.h"
 
@@ -96,22 +95,11 @@ InetactionSetupWidget::~InetactionSetupWidget() {
 
 // ---- Status from the receivers ----------------------------------------------
 
-void InetactionSetupWidget::OnLidarDifoData(const u_char* data) {
-  if (!data) return;
-  std::memcpy(snapshot_.data(), data, snapshot_.size());
-  sendReady_ = true;
-  refreshReady_ = true;
-}
+void InetactionSetupWidget::OnLidarDifoData(const u_char* data) { session_.takeRawStatus(data); }
 
 void InetactionSetupWidget::OnLidarStatusReceiving(SettingData* data, std::vector<int> Mac) {
   if (!data) return;
-  // The record is the receiver's and its 32-bit fields are unaligned: copy
-  // the bytes before anything else reads them.
-  std::memcpy(&status_, data, sizeof status_);
-  decodedStatusReady_ = true;
-
-  const z540k::NetworkStatusDisplay display = z540k::networkStatusDisplay(status_, Mac);
-  shortFormat_ = display.shortFormat;
+  const z540k::NetworkStatusDisplay display = session_.takeDecodedStatus(*data, Mac);
   versions_.clear();
   for (std::size_t i = 0; i < display.versions.size(); ++i)
     versions_ << (i == 2 ? latin1(display.versions[i]) : text(display.versions[i]));
@@ -121,7 +109,6 @@ void InetactionSetupWidget::OnLidarStatusReceiving(SettingData* data, std::vecto
 }
 
 void InetactionSetupWidget::showStatus(const z540k::NetworkStatusDisplay& d) {
-  status_.motorSpeed = d.motorSpeed;
   ui->lineEdit_Motor_State->setText(QString::number(d.motorSpeed));
   ui->lineEdit_utc_time->clear();
   ui->lineEdit_utc_time->setText(text(d.utcTime));
@@ -145,17 +132,17 @@ void InetactionSetupWidget::showStatus(const z540k::NetworkStatusDisplay& d) {
 // ---- Refresh ----------------------------------------------------------------
 
 void InetactionSetupWidget::onRefreshCilcked() {
-  if (!refreshReady_) {
+  const auto refresh = session_.refresh();
+  if (!refresh) {
     showMessage(nullptr, MessageKind::Information, tr("warring"), tr("Please check the device package port !"));
     return;
   }
-  showRefreshed();
-  refreshReady_ = false;
+  showRefreshed(*refresh);
   ui->pushButton_OK->setEnabled(true);
 }
 
-void InetactionSetupWidget::showRefreshed() {
-  const z540k::NetworkSettingsRefresh r = z540k::refreshedSettings(snapshot_, shortFormat_);
+void InetactionSetupWidget::showRefreshed(const z540k::NetworkSettingsSession::Refresh& refresh) {
+  const z540k::NetworkSettingsRefresh& r = refresh.fields;
   ui->lineEdit_DefaultIP->setText(text(r.sensorIp));
   ui->lineEdit_DestIP->setText(text(r.destIp));
   if (r.hasServerAddresses) {
@@ -165,9 +152,9 @@ void InetactionSetupWidget::showRefreshed() {
   }
   ui->lineEdit_defaultPort->setText(text(r.dataPort));
   ui->lineEdit_destPort->setText(text(r.devicePort));
-  if (!decodedStatusReady_) return;
+  if (!refresh.withStatus) return;
 
-  if (!shortFormat_) ui->lineEdit_interval->setText(text(r.interval));
+  if (!r.shortFormat) ui->lineEdit_interval->setText(text(r.interval));
   ui->lineEdit_Motor_State->setText(QString::number(r.motorSpeed));
   const int speed = ui->comboBox_rotateSpeed->findText(text(r.motorSpeedChoice));
   if (!r.motorSpeedChoice.empty() && speed >= 0) ui->comboBox_rotateSpeed->setCurrentIndex(speed);
@@ -175,7 +162,6 @@ void InetactionSetupWidget::showRefreshed() {
   if (r.sensorState >= 0) ui->comboBox_LidarStatus->setCurrentIndex(r.sensorState);
   if (!r.motorState.empty()) ui->comboBox->setCurrentIndex(ui->comboBox->findText(text(r.motorState)));
   showMessage(this, MessageKind::Information, tr("Tips"), tr("Resresh completed"));
-  decodedStatusReady_ = false;
 }
 
 // ---- Set --------------------------------------------------------------------
@@ -200,55 +186,34 @@ z540k::NetworkSettingsInput InetactionSetupWidget::settingsInput() const {
 }
 
 void InetactionSetupWidget::onOK_Clicked() {
-  const z540k::NetworkSettingsInput input = settingsInput();
-  // Equal texts, or the same address written two ways (10.0.0.1, 10.0.0.01).
-  if (z540k::sameSensorAndDestination(input, snapshot_, shortFormat_)) {
-    showMessage(nullptr, MessageKind::Information, tr("warring"), tr(z540k::kSameAddressMessage));
-    return;
-  }
-  if (!sendReady_) {
-    showMessage(nullptr, MessageKind::Information, tr("warring"), tr("Please check the device package port !"));
-    return;
-  }
-  // A half-typed address, a MAC that is not hexadecimal, a number its field
-  // cannot hold: said, and nothing sent (never a value the operator did not
-  // mean).
-  if (const auto refusal = z540k::networkSettingsRefusal(input, shortFormat_)) {
-    showMessage(nullptr, MessageKind::Information, tr("warring"), text(*refusal));
+  using Refused = z540k::NetworkSettingsSession::SetRefusal;
+  const QDateTime now = QDateTime::currentDateTime();
+  const z540k::LocalDateTime local{now.date().year(), now.date().month(),  now.date().day(),
+                                   now.time().hour(), now.time().minute(), now.time().second()};
+  const z540k::NetworkSettingsSession::SetPlan plan = session_.set(settingsInput(), local);
+  if (plan.refused != Refused::None) {
+    const QString refusal = plan.refused == Refused::SameAddress ? tr(z540k::kSameAddressMessage)
+                            : plan.refused == Refused::NoStatus  ? tr("Please check the device package port !")
+                                                                 : text(plan.refusal);
+    showMessage(nullptr, MessageKind::Information, tr("warring"), refusal);
     return;
   }
 
   std::string error;
-  bool sent = false;
-  std::string destination;
-  if (shortFormat_) {
-    const auto packet = z540k::buildShortNetworkSettingsPacket(input, snapshot_);
-    destination = z540k::networkSettingsDestination(snapshot_, true);
-    sent = z540k::sendDatagram(destination, z540k::kConfigurationPort, packet.data(), packet.size(), error);
-  } else {
-    const QDateTime now = QDateTime::currentDateTime();
-    const z540k::LocalDateTime local{now.date().year(), now.date().month(),  now.date().day(),
-                                     now.time().hour(), now.time().minute(), now.time().second()};
-    packet_ = z540k::buildLongNetworkSettingsPacket(input, snapshot_, local);
-    destination = z540k::networkSettingsDestination(snapshot_, false);
-    sent = z540k::sendDatagram(destination, z540k::kConfigurationPort, packet_.data(), packet_.size(), error);
-  }
-  if (!sent) {
+  if (!z540k::sendDatagram(plan.destination, z540k::kConfigurationPort, plan.packet.data(), plan.packet.size(),
+                           error)) {
     // Nothing went out: the status packet is still fresh for another try.
     showMessage(this, MessageKind::Critical, tr("error"),
                 tr("The settings could not be sent to %1:%2: %3")
-                    .arg(QString::fromStdString(destination))
+                    .arg(QString::fromStdString(plan.destination))
                     .arg(z540k::kConfigurationPort)
                     .arg(QString::fromStdString(error)));
     return;
   }
-  sendReady_ = false;
+  session_.sent();
 
-  // What the packet left as the sensor has it (an empty field, a port of
-  // 1024 or below) is said, so that nothing changes or stays unseen.
-  const std::string kept = z540k::keptValuesText(z540k::keptSensorValues(input, shortFormat_));
   showMessage(this, MessageKind::Information, tr("Tips"),
-              kept.empty() ? tr("Setup completed") : tr("Setup completed") + "\n" + text(kept));
+              plan.kept.empty() ? tr("Setup completed") : tr("Setup completed") + "\n" + text(plan.kept));
   const auto answer =
       showMessage(this, MessageKind::Question, tr("Question"), tr("Whether to close the Settings form ?"),
                   QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);

@@ -15,14 +15,12 @@
 
 #include <QStringList>
 #include <QWidget>
-#include <array>
-#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "LidarRecords.h"
+#include "NetworkSettingsSession.h"
 #include "RecordMetaTypes.h"
-#include "NetworkSettingsPacket.h"
 
 namespace z540k {
 struct NetworkStatusDisplay;
@@ -41,17 +39,10 @@ class InetactionSetupWidget : public QWidget {
   explicit InetactionSetupWidget(QWidget* parent = nullptr);
   ~InetactionSetupWidget() override;
 
-  // What the window holds, for the main window and the tests.
-  // The last raw status packet (zeros until one arrived).
-  const z540k::StatusSnapshot& statusSnapshot() const { return snapshot_; }
-  // True while the last decoded status announced the short format (byte 1202 = 3).
-  bool shortFormat() const { return shortFormat_; }
-  // A raw status packet arrived since the last send / the last refresh; a
-  // decoded status arrived since the last refresh that read it.
-  bool sendReady() const { return sendReady_; }
-  bool refreshReady() const { return refreshReady_; }
-  bool decodedStatusReady() const { return decodedStatusReady_; }
-  // The version list last emitted with sVersionsToHelp (empty before any status).
+  // What the window holds, for the main window and the tests: the session
+  // (live status, readiness, Refresh and Set) and the version list last
+  // emitted with sVersionsToHelp (empty before any status).
+  const z540k::NetworkSettingsSession& session() const { return session_; }
   const QStringList& versions() const { return versions_; }
 
  signals:
@@ -78,21 +69,15 @@ class InetactionSetupWidget : public QWidget {
 
  private:
   void showStatus(const z540k::NetworkStatusDisplay& display);
-  // Fills the editable fields from the last raw status packet (and, with a
-  // decoded status since the last refresh, the speed and state choices).
-  void showRefreshed();
+  // Fills the editable fields from a Refresh (and, with a decoded status
+  // since the last one, the speed and state choices).
+  void showRefreshed(const z540k::NetworkSettingsSession::Refresh& refresh);
   z540k::NetworkSettingsInput settingsInput() const;
   void fillSubnetMask();
   void fillGateway();
   bool firstOctetLegal(QLineEdit* field);
 
   std::unique_ptr<Ui::InetactionSetupWidget> ui;
-  SettingData status_{};                     // the last decoded status, motor speed 100 or less as 0
-  z540k::StatusSnapshot snapshot_{};         // the last raw status packet
-  std::array<std::uint8_t, 1206> packet_{};  // the long packet being (last) built
-  bool shortFormat_ = false;
-  bool sendReady_ = false;
-  bool refreshReady_ = false;
-  bool decodedStatusReady_ = false;
+  z540k::NetworkSettingsSession session_;
   QStringList versions_;
 };

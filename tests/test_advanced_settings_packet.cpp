@@ -1,6 +1,6 @@
 // The advanced settings and default-restore packets, byte for byte, the
 // texts a Refresh shows, what each field takes, and that a Refresh followed by
-// an unedited Set writes back every status value.
+// an unedited Set writes back every status value; the window's session.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AdvancedSettingsPacket.h"
+#include "AdvancedSettingsSession.h"
 #include "StatusSnapshots.h"
 
 namespace z540k {
@@ -250,6 +251,49 @@ TEST(AdvancedSettingsPacket, RefreshViewAndDumpText) {
   EXPECT_EQ(dump.substr(0, 12), "a5 ff 00 5a ");
   EXPECT_EQ(dump.back(), ' ');
   EXPECT_EQ(dump.find('\n'), std::string::npos);
+}
+
+// Set waits for a Refresh (once, and again after every send attempt) and
+// for the end of a capture; it sends the run state of the last status.
+TEST(AdvancedSettingsSession, SetReadinessAndChecks) {
+  AdvancedSettingsSession session;
+  AdvancedSettingsInput in = form();
+  EXPECT_FALSE(session.canRefresh() || session.setEnabled());
+  EXPECT_EQ(session.checkSet(in).refused, AdvancedSettingsSession::SetRefusal::NotRefreshed);
+
+  SettingData status{};
+  status.runState = 1;
+  session.takeStatus(status, {1, 2, 3});
+  session.setBusy(true);
+  session.refreshEnded();
+  EXPECT_TRUE(session.canRefresh() && session.refreshed() && !session.setEnabled());
+  session.setBusy(false);
+  EXPECT_TRUE(session.setEnabled());
+
+  AdvancedSettingsInput bad = form();
+  bad.range = "x";
+  const auto refused = session.checkSet(bad);
+  EXPECT_EQ(refused.refused, AdvancedSettingsSession::SetRefusal::Field);
+  EXPECT_EQ(refused.refusal, *advancedSettingsRefusal(bad));
+  ASSERT_EQ(session.checkSet(in).refused, AdvancedSettingsSession::SetRefusal::None);
+  EXPECT_EQ(in.runState, std::optional<unsigned>(1));
+
+  session.sendEnded();
+  EXPECT_TRUE(!session.refreshed() && session.setEnabled());  // usable, but refused until a Refresh
+  EXPECT_EQ(session.checkSet(in).refused, AdvancedSettingsSession::SetRefusal::NotRefreshed);
+}
+
+// A log the receiver cannot write ends only the test that writes it.
+TEST(AdvancedSettingsSession, GpsTestState) {
+  AdvancedSettingsSession session;
+  EXPECT_FALSE(session.logWriteErrorEndsTest("a.txt"));
+  session.gpsTestStarted({"a.txt", "a_Error.txt"});
+  session.gpsTestStopped();
+  session.gpsTestStarted({"b.txt", "b_Error.txt"});
+  EXPECT_FALSE(session.logWriteErrorEndsTest("a_Error.txt"));
+  EXPECT_TRUE(session.gpsTestRunning());
+  EXPECT_TRUE(session.logWriteErrorEndsTest("b_Error.txt"));
+  EXPECT_FALSE(session.gpsTestRunning() || session.logWriteErrorEndsTest("b.txt"));
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ void setText(ACWPSettingWidget& window, const char* name, const QString& text) {
 // follows it, the pause after a send) has ended.
 void click(ACWPSettingWidget& window, const char* name) {
   child<QPushButton>(window, name)->click();
-  QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), kLong);
+  QTRY_VERIFY_WITH_TIMEOUT(!window.session().busy(), kLong);
 }
 
 // Hands one status to the window as the receivers do.
@@ -243,7 +243,7 @@ class AdvancedWindowTest : public QObject {
     QVERIFY(QMetaObject::invokeMethod(&window, "onOK_Clicked"));
     click(window, "pushButton_Refreshlidar");
     QCOMPARE(shown(messages), (QStringList{"error|请先刷新数据否则再进行设置!", "error|设备包端口错误请检查!"}));
-    QVERIFY(!window.refreshed() && !child(window, "pushButton_OK")->isEnabled());
+    QVERIFY(!window.session().refreshed() && !child(window, "pushButton_OK")->isEnabled());
 
     SettingData record{};
     std::vector<int> values(19, 0);
@@ -273,10 +273,10 @@ class AdvancedWindowTest : public QObject {
     ACWPSettingWidget window;
     refreshWithoutSensor(window, quiet);
     QCOMPARE(shown(messages), QStringList{kNoLidar});
-    QVERIFY(window.refreshed() && child(window, "pushButton_OK")->isEnabled());
+    QVERIFY(window.session().refreshed() && child(window, "pushButton_OK")->isEnabled());
     click(window, "pushButton_OK");
     QCOMPARE(shown(messages), (QStringList{kNoLidar, kNoLidar}));
-    QVERIFY(!window.refreshed());
+    QVERIFY(!window.session().refreshed());
     click(window, "pushButton_SaveSettingfile");
     QCOMPARE(shown(messages).last(), QString("error|抓包失败,请设置发包间隔为0!"));
   }
@@ -291,7 +291,7 @@ class AdvancedWindowTest : public QObject {
     MessageRecorder messages;
     ACWPSettingWidget window;
     refreshWithoutSensor(window, quiet);
-    QVERIFY(window.refreshed());  // no sensor: refreshed all the same
+    QVERIFY(window.session().refreshed());  // no sensor: refreshed all the same
     const std::pair<const char*, const char*> valid[] = {
         {"lineEdit_HighReflect", "0"}, {"lineEdit_deviationAngle", "0"}, {"lineEdit_21", "50"},
         {"lineEdit_tw", "10"},         {"lineEdit_twjl", "30"},          {"lineEdit_MaPanAngle", "0"}};
@@ -326,7 +326,7 @@ class AdvancedWindowTest : public QObject {
         messages.messages.clear();
         click(window, "pushButton_OK");
         QCOMPARE(shown(messages), QStringList{"error|" + c.says.arg(text)});
-        QVERIFY(window.refreshed());
+        QVERIFY(window.session().refreshed());
       }
     }
     QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
@@ -345,7 +345,7 @@ class AdvancedWindowTest : public QObject {
     auto* refresh = child<QPushButton>(window, "pushButton_Refreshlidar");
 
     refresh->click();
-    QVERIFY(window.isBusy());
+    QVERIFY(window.session().busy());
     bool fired = false;
     QTimer::singleShot(0, &window, [&] { fired = true; });
     QTRY_VERIFY_WITH_TIMEOUT(fired && capture.waiting, kLong);
@@ -362,8 +362,8 @@ class AdvancedWindowTest : public QObject {
     auto* cancel = progress->findChild<QPushButton*>();
     QVERIFY(cancel && cancel->text() == "Cancel");
     cancel->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), kLong);
-    QVERIFY(!capture.waiting && messages.messages.empty() && !window.refreshed());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.session().busy(), kLong);
+    QVERIFY(!capture.waiting && messages.messages.empty() && !window.session().refreshed());
     QVERIFY(refresh->isEnabled() && !child(window, "pushButton_OK")->isEnabled());
     QVERIFY(!window.findChild<QProgressDialog*>());
   }
@@ -381,7 +381,7 @@ class AdvancedWindowTest : public QObject {
     child<QPushButton>(window, "pushButton_Refreshlidar")->click();
     QTRY_VERIFY_WITH_TIMEOUT(capture.waiting, kLong);
     window.close();  // returns once the worker has ended
-    QVERIFY(!capture.waiting && !window.isBusy() && !window.findChild<QProgressDialog*>());
+    QVERIFY(!capture.waiting && !window.session().busy() && !window.findChild<QProgressDialog*>());
     QVERIFY(child(window, "pushButton_Refreshlidar")->isEnabled());
     {
       ACWPSettingWidget other;
@@ -446,13 +446,13 @@ class AdvancedWindowTest : public QObject {
     messages.answerWith(QMessageBox::Cancel);
     click(window, "pushButton_OK");
     QCOMPARE(shown(messages), QStringList{kTrailingQuestion});
-    QVERIFY(window.refreshed());  // nothing was sent
+    QVERIFY(window.session().refreshed());  // nothing was sent
     QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
 
     messages.answerWith(QMessageBox::Ok);
     click(window, "pushButton_OK");
     QCOMPARE(shown(messages), (QStringList{kTrailingQuestion, kTrailingQuestion, "Tips|Setup completed"}));
-    QVERIFY(!window.refreshed());
+    QVERIFY(!window.session().refreshed());
     const auto& sent = window.lastSent();
     const auto at = [&](std::size_t offset, int size) { return bytes(sent.data() + offset, size).toHex(' '); };
     QCOMPARE(at(0, 18), QByteArray("aa 00 ff 11 22 22 bb bb 04 b0 7f 00 00 02 7f 00 00 01"));
@@ -628,7 +628,7 @@ class AdvancedWindowTest : public QObject {
       QCOMPARE(captures, 1);  // the Refresh's only: refused before capturing
       QCOMPARE(window.lastSent(), (std::array<std::uint8_t, 1206>{}));
       QCOMPARE(shown(messages), QStringList{"error|" + outcome});
-      QVERIFY(window.refreshed());
+      QVERIFY(window.session().refreshed());
       QVERIFY2(code != 0 && tool.out().empty(), tool.err().c_str());
       const QString err = QString::fromStdString(tool.err()).trimmed();
       QVERIFY2(!err.contains('\n') && err.endsWith(outcome), qPrintable(err + " / " + outcome));
@@ -647,8 +647,8 @@ class AdvancedWindowTest : public QObject {
     child<QPushButton>(window, "pushButton_RecoverSetting")->click();
     const QDateTime after = QDateTime::currentDateTime();
     // The box follows the pause that gives the sensor time to take the packet.
-    QVERIFY(window.isBusy() && messages.messages.empty());
-    QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), kLong);
+    QVERIFY(window.session().busy() && messages.messages.empty());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.session().busy(), kLong);
     QCOMPARE(shown(messages), QStringList{"Tips|Reset completed !"});
     std::array<std::uint8_t, 2048> received{};
     QCOMPARE(sensor.receive(received.data(), received.size(), 5000).length, std::size_t(1206));
@@ -717,7 +717,7 @@ class AdvancedWindowTest : public QObject {
     const QDateTime after = QDateTime::currentDateTime();
     QCOMPARE(started.count(), 1);
     QCOMPARE(start->text(), QString("Stop"));
-    QVERIFY(!number->isEnabled() && window.gpsTestRunning());
+    QVERIFY(!number->isEnabled() && window.session().gpsTestRunning());
     QCOMPARE(child<QLineEdit>(window, "lineEdit_ErrorNumber")->text(), QString("0"));
     const auto names = [&](const QDateTime& t) {
       const QString folder = home.dir.path() + "/QK_Z540-K_GPSTimeTest/" + t.toString("yyyy-MM-dd");
@@ -740,7 +740,7 @@ class AdvancedWindowTest : public QObject {
 
     start->click();
     QCOMPARE(stopped.count(), 1);
-    QVERIFY(number->isEnabled() && !window.gpsTestRunning() && start->text() == "Start");
+    QVERIFY(number->isEnabled() && !window.session().gpsTestRunning() && start->text() == "Start");
     receiver.running = false;
     receiver.closeSocket();
     QFile errors(paths.at(1).toString());
@@ -786,7 +786,7 @@ class AdvancedWindowTest : public QObject {
     QCOMPARE(shown(messages).last(), "error|The GPS time-stamp test stopped: cannot write " +
                                          started.at(0).at(0).toString() + ": " +
                                          QString::fromLocal8Bit(std::strerror(ENOSPC)));
-    QVERIFY(!window.gpsTestRunning() && number->isEnabled() && !receiver.gpsTestActive);
+    QVERIFY(!window.session().gpsTestRunning() && number->isEnabled() && !receiver.gpsTestActive);
   }
 };
 

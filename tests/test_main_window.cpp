@@ -117,7 +117,7 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(w.statusLine().contains("Receiving on port " + QString::number(data.port())), 5000);
     // The sensor's status reaches the settings window, which "Parameter"
     // shows, and the versions it decodes reach About, which has seen data.
-    QTRY_VERIFY_WITH_TIMEOUT(w.networkSettings().decodedStatusReady(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.networkSettings().session().decodedStatusReady(), 20000);
     child<QToolButton>(w, "Btn_Setting")->click();
     QVERIFY(w.networkSettings().isVisible());
     QVERIFY(w.about().dataSeen());

@@ -1,6 +1,7 @@
 // The network settings packet byte for byte in both formats, the field
 // encodings and their checks, the rules the window and the tool share
-// (Refresh, refusals, equal addresses), and the status dump text.
+// (Refresh, refusals, equal addresses), the session both drive (readiness,
+// Set), and the status dump text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "NetworkSettingsPacket.h"
 #include "NetworkSettingsRules.h"
+#include "NetworkSettingsSession.h"
 #include "SettingsFieldValues.h"
 #include "StatusSnapshots.h"
 
@@ -401,4 +403,66 @@ TEST(NetworkSettingsRulesTest, KeptSensorValues) {
   EXPECT_EQ(keptValuesText(keptSensorValues(emptyInput(), true)),
             "The sensor keeps its own value for: Lidar IP, Data Port, Dest IP, device Port.");
   EXPECT_EQ(keptValuesText({}), "");
+}
+
+// The session's readiness over a sequence of events: a raw status makes
+// Refresh and Set ready, a Refresh takes the first (and the decoded status,
+// whose choices it then fills), a send the second; refusals leave it ready.
+TEST(NetworkSettingsSessionTest, ReadinessAndSetRefusals) {
+  NetworkSettingsSession session;
+  NetworkSettingsInput in = emptyInput();
+  EXPECT_FALSE(session.refresh());
+  // The same address is said first, as the window has always said it.
+  EXPECT_EQ(session.set(in, kNow).refused, NetworkSettingsSession::SetRefusal::SameAddress);
+  EXPECT_EQ(session.set(fullInput(), kNow).refused, NetworkSettingsSession::SetRefusal::NoStatus);
+
+  const StatusSnapshot status = longSnapshot();
+  session.takeRawStatus(status.data());
+  EXPECT_TRUE(session.canRefresh() && session.canSend() && !session.decodedStatusReady());
+  const auto refreshed = session.refresh();
+  ASSERT_TRUE(refreshed);
+  EXPECT_FALSE(refreshed->withStatus);
+  EXPECT_EQ(refreshed->fields.sensorIp, "192.168.1.200");
+  EXPECT_FALSE(session.refresh());  // until the next status packet
+  applyRefresh(refreshed->fields, in);
+
+  const std::pair<std::string, NetworkSettingsSession::SetRefusal> refusals[] = {
+      {"192.168.1.102", NetworkSettingsSession::SetRefusal::SameAddress},
+      {"192.168.1.", NetworkSettingsSession::SetRefusal::Field}};
+  for (const auto& [sensorIp, refusal] : refusals) {
+    NetworkSettingsInput typed = in;
+    typed.sensorIp = sensorIp;
+    const auto plan = session.set(typed, kNow);
+    EXPECT_EQ(plan.refused, refusal) << sensorIp;
+    EXPECT_TRUE(plan.packet.empty() && session.canSend()) << sensorIp;
+  }
+
+  in.ppsAngle.clear();
+  const auto plan = session.set(in, kNow);
+  ASSERT_EQ(plan.refused, NetworkSettingsSession::SetRefusal::None) << plan.refusal;
+  EXPECT_EQ(plan.packet.size(), kNetworkSettingsLongSize);
+  EXPECT_EQ(plan.destination, "192.168.1.200");
+  EXPECT_EQ(plan.kept, keptValuesText(keptSensorValues(in, false)));
+  EXPECT_FALSE(plan.kept.empty());
+  session.sent();
+  EXPECT_EQ(session.set(in, kNow).refused, NetworkSettingsSession::SetRefusal::NoStatus);
+  session.takeRawStatus(status.data());
+  EXPECT_TRUE(session.canSend());
+}
+
+// The tool's session reads the format from the packet and fills every
+// choice; the short format gets the short packet.
+TEST(NetworkSettingsSessionTest, FromSnapshot) {
+  for (const bool shortLayout : {false, true}) {
+    NetworkSettingsSession session =
+        NetworkSettingsSession::fromSnapshot(shortLayout ? shortSnapshot() : longSnapshot());
+    EXPECT_EQ(session.shortFormat(), shortLayout);
+    const auto refreshed = session.refresh();
+    ASSERT_TRUE(refreshed && refreshed->withStatus);
+    NetworkSettingsInput in = emptyInput();
+    applyRefresh(refreshed->fields, in);
+    const auto plan = session.set(in, kNow);
+    ASSERT_EQ(plan.refused, NetworkSettingsSession::SetRefusal::None) << plan.refusal;
+    EXPECT_EQ(plan.packet.size(), shortLayout ? kNetworkSettingsShortSize : kNetworkSettingsLongSize);
+  }
 }

@@ -318,9 +318,9 @@ class NetworkSettingsWindowTest : public QObject {
                                   "V2.0"};
     QCOMPARE(spy.at(1).at(0).toStringList(), expected);
     QCOMPARE(window.versions(), expected);
-    QVERIFY(!window.shortFormat());
+    QVERIFY(!window.session().shortFormat());
     feed(window, sim::encodeStatusPacket(s, sim::StatusLayout::Short));
-    QVERIFY(window.shortFormat());
+    QVERIFY(window.session().shortFormat());
     QCOMPARE(window.versions().at(1), QString("2024.3.9-V.3.2.3"));
   }
 
@@ -356,7 +356,7 @@ class NetworkSettingsWindowTest : public QObject {
         QCOMPARE(boxes[i], want);
     }
     QCOMPARE(sensor.take().size(), r.sent ? kNetworkSettingsLongSize : 0u);
-    QCOMPARE(window.sendReady(), !r.sent);  // a refused or failed Set leaves the status fresh
+    QCOMPARE(window.session().canSend(), !r.sent);  // a refused or failed Set leaves the status fresh
     QCOMPARE(window.isVisible(), r.visibleAfter);
   }
 
@@ -507,7 +507,7 @@ class NetworkSettingsWindowTest : public QObject {
         QVERIFY2(messages.last().title == "warring" && messages.last().text.startsWith(names[int(i)] + " \"" + text),
                  qPrintable(messages.last().text));
         QVERIFY(sensor.take().empty());
-        QVERIFY(window.sendReady());
+        QVERIFY(window.session().canSend());
       }
       setText(window, fields[i].first, before);
     }
@@ -642,8 +642,8 @@ class NetworkSettingsWindowTest : public QObject {
     if (shortLayout) args.push_back("--short-status");
     Process sim(args);
 
-    QTRY_VERIFY_WITH_TIMEOUT(window.sendReady(), 30000);
-    QCOMPARE(window.shortFormat(), shortLayout);
+    QTRY_VERIFY_WITH_TIMEOUT(window.session().canSend(), 30000);
+    QCOMPARE(window.session().shortFormat(), shortLayout);
     if (!shortLayout) {
       const std::pair<const char*, const char*> live[] = {{"lineEdit_Motor_State", "600"},
                                                           {"lineEdit", "0"},
@@ -688,7 +688,7 @@ class NetworkSettingsWindowTest : public QObject {
     setText(window, "lineEdit_defaultPort", QString::fromStdString(input.dataPort));
     setText(window, "lineEdit_destPort", QString::fromStdString(input.devicePort));
     child<QComboBox>(window, "comboBox_rotateSpeed")->setCurrentIndex(2);
-    StatusSnapshot snapshot = window.statusSnapshot();
+    StatusSnapshot snapshot = window.session().snapshot();
     const QDateTime before = QDateTime::currentDateTime();
     messages.messages.clear();
     click(window, "pushButton_OK");

@@ -95,7 +95,7 @@ class StatusWindowsLiveTest : public QObject {
       for (int n = first; n <= last; ++n) QVERIFY(sender.send(round % 2 ? dataPort : statusPort, packet(n)));
       QTRY_COMPARE(text(network, "lineEdit_Motor_State"), QString::number(600 + last));
       QTRY_COMPARE(text(advanced, "lineEdit_board2HV"), QString::number(1000 + last));
-      QTRY_VERIFY(network.statusSnapshot() == packet(last));
+      QTRY_VERIFY(network.session().snapshot() == packet(last));
     }
     QCOMPARE(int{delivered}, 2 * kPerRound);
 

@@ -208,13 +208,10 @@ StatusSnapshot capturedStatus(const CommandLine& line, const AdvancedOptions& o,
   std::string reason;
   const std::string named =
       line.has("--capture-device") ? line.text("--capture-device", "") : namedCaptureDevice(0, nullptr);
-  StatusFrameCaptureSettings settings;
-  settings.device = chooseStatusCaptureAdapter(named, reason);
-  if (settings.device.empty()) throw Refusal("cannot capture a status frame: " + reason);
-  settings.statusPort = o.statusPort;
-  settings.headerBytes = 4;
-  settings.timeoutMs = static_cast<int>(o.timeout * 1000);
-  settings.frameLimit = 3000;
+  const std::string device = chooseStatusCaptureAdapter(named, reason);
+  if (device.empty()) throw Refusal("cannot capture a status frame: " + reason);
+  StatusFrameCaptureSettings settings =
+      statusFrameCaptureSettings(StatusFrameUse::Send, device, o.statusPort, static_cast<int>(o.timeout * 1000));
   settings.keepWaiting = [] { return !stopRequested.load(); };
   CapturedStatusFrame captured;
   std::string error;

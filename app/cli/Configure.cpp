@@ -10,6 +10,7 @@
 #include "ConfigurationInputs.h"
 #include "NetworkSettingsPacket.h"
 #include "NetworkSettingsRules.h"
+#include "NetworkSettingsSession.h"
 #include "PacketFormat.h"
 #include "StatusPacket.h"
 #include "UdpSocket.h"
@@ -174,18 +175,6 @@ NetworkSettingsInput configuredFields(const CommandLine& line, const ConfigureOp
   return in;
 }
 
-// The packet for the sensor's format (the long one's build may change the
-// sensor IP in `snapshot`).
-std::vector<std::uint8_t> settingsPacket(const NetworkSettingsInput& in, StatusSnapshot& snapshot, bool shortFormat,
-                                         const LocalDateTime& now) {
-  if (shortFormat) {
-    const auto p = buildShortNetworkSettingsPacket(in, snapshot);
-    return {p.begin(), p.end()};
-  }
-  const auto p = buildLongNetworkSettingsPacket(in, snapshot, now);
-  return {p.begin(), p.end()};
-}
-
 // A port option the sensor ignores: it keeps its port.
 void notePortsKept(const CommandLine& line) {
   for (const auto& [name, what] : {std::pair<const char*, const char*>{"--data-port", "data"},
@@ -260,19 +249,18 @@ int configureCommand(const std::vector<std::string>& args) {
   const ConfigureOptions o = configureOptions(line);
 
   try {
-    StatusSnapshot snapshot = line.has("--snapshot") ? snapshotFromFile(line.text("--snapshot", ""))
-                                                     : snapshotFromSensor(o.statusPort, o.timeout);
-    const bool shortFormat = isShortStatusFormat(snapshot);
-    const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortFormat);
+    const StatusSnapshot snapshot = line.has("--snapshot") ? snapshotFromFile(line.text("--snapshot", ""))
+                                                           : snapshotFromSensor(o.statusPort, o.timeout);
+    NetworkSettingsSession session = NetworkSettingsSession::fromSnapshot(snapshot);
+    const bool shortFormat = session.shortFormat();
+    const NetworkSettingsRefresh r = session.refresh()->fields;
     const NetworkSettingsInput in = configuredFields(line, o, r, snapshot, shortFormat);
-    // The window's refusals, in its order: the same address for the sensor
-    // and the destination, then a field that cannot be sent.
-    if (sameSensorAndDestination(in, snapshot, shortFormat)) throw Refusal(kSameAddressMessage);
-    if (const auto refusal = networkSettingsRefusal(in, shortFormat)) throw Refusal(*refusal);
-    const std::string destination = networkSettingsDestination(snapshot, shortFormat);
-    const std::vector<std::uint8_t> packet = settingsPacket(in, snapshot, shortFormat, o.now);
-    noteSilentChanges(line, o, r, in, shortFormat, destination);
-    printOrSend(line, packet, shortFormat, destination, o.sensorPort);
+    // The window's Set: its refusals in its order, then the packet and the
+    // sensor's current address.
+    const NetworkSettingsSession::SetPlan plan = session.set(in, o.now);
+    if (plan.refused != NetworkSettingsSession::SetRefusal::None) throw Refusal(plan.refusal);
+    noteSilentChanges(line, o, r, in, shortFormat, plan.destination);
+    printOrSend(line, plan.packet, shortFormat, plan.destination, o.sensorPort);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool configure: %s\n", e.what());
