@@ -271,9 +271,10 @@ int ReadLiveOffData::pauseAfter(const LidarDataSingleLine& record, std::uint64_t
   paceClosings_ = closings;
   paceSeek_ = false;
   const std::int64_t now =
-      clock_ ? clock_()
-             : std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                   .count();
+      clock_
+          ? clock_()
+          : std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
   std::uint64_t sensorTime = 0;  // the revolution's newest time stamp
   for (const auto t : record.timestamp) sensorTime = std::max<std::uint64_t>(sensorTime, t);
   const std::int64_t wait = pace_.wait(sensorTime, now, PlaybackPace::factor(speed));

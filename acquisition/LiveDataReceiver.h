@@ -24,9 +24,9 @@
 #include "InFlightLimit.h"
 #include "LidarRecords.h"
 #include "ReceiverThread.h"
-#include "SensorTraits.h"
 #include "RecordMetaTypes.h"
 #include "SensorSources.h"
+#include "SensorTraits.h"
 #include "StatusHandOver.h"
 
 class GetlidarData_1 : public z540k::ReceiverThread {

@@ -33,11 +33,11 @@ struct ReceptionFigures {
   // Read on the status port since the program started; of those, not status
   // packets; and dropped by the kernel.
   std::uint64_t statusDatagrams = 0, statusUnrecognised = 0, statusKernelDrops = 0;
-  std::uint64_t displayMerged = 0;      // revolutions that arrived but were not drawn (a newer one was)
-  std::string sensorNote;                  // what the data show of the sensor (return mode, layout), empty when nothing
-  std::string sensors;                  // the sensors heard when more than one (sensorsText), else empty
-  std::string setupError;               // the last failure to set up reception, empty when none
-  std::string lastError;                // the last error reported to the operator, empty when none
+  std::uint64_t displayMerged = 0;  // revolutions that arrived but were not drawn (a newer one was)
+  std::string sensorNote;           // what the data show of the sensor (return mode, layout), empty when nothing
+  std::string sensors;              // the sensors heard when more than one (sensorsText), else empty
+  std::string setupError;           // the last failure to set up reception, empty when none
+  std::string lastError;            // the last error reported to the operator, empty when none
 };
 
 // Plain text; the window shows it in white rich text, so it is escaped there.

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDebug>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QDebug>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -601,8 +601,9 @@ std::string manwindow::sensorNote() const {
     const ReturnMode mode = captureReturnMode(*playerPackets);
     const bool agree = traits.arrangement() == ReturnArrangement::Unknown ||
                        isDualReturn(mode) == (traits.arrangement() == ReturnArrangement::Dual);
-    std::string note = returnModeText(mode, returnModeFixed_ ? ReturnModeChoice::Basis::Fixed : ReturnModeChoice::Basis::Data,
-                                      agree ? ReturnArrangement::Unknown : traits.arrangement());
+    std::string note =
+        returnModeText(mode, returnModeFixed_ ? ReturnModeChoice::Basis::Fixed : ReturnModeChoice::Basis::Data,
+                       agree ? ReturnArrangement::Unknown : traits.arrangement());
     const std::string layout = layoutWarning(traits, chosenLayout(), advice);
     return layout.empty() ? note : note + "; " + layout;
   }
@@ -634,7 +635,8 @@ void manwindow::showLastError() {
     lastErrorView_->setReadOnly(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, lastErrorBox_);
     QPushButton* copy = buttons->addButton("Copy", QDialogButtonBox::ActionRole);
-    connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(lastErrorView_->toPlainText()); });
+    connect(copy, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(lastErrorView_->toPlainText()); });
     connect(buttons, &QDialogButtonBox::rejected, lastErrorBox_, &QDialog::hide);
     auto* layout = new QVBoxLayout(lastErrorBox_);
     layout->addWidget(lastErrorView_);

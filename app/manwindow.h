@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "BackgroundJob.h"
 #include "CsvExportSession.h"
 #include "FrameDisplay.h"
 #include "LidarRecords.h"
@@ -23,7 +24,6 @@
 #include "RegionPicking.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
-#include "BackgroundJob.h"
 #include "ui_manwindow.h"
 
 class QLabel;

@@ -1,14 +1,14 @@
 // manwindow's Offline tab: recording the data port's traffic, opening a
 // capture, and the playback controls that steer the capture player.
 #include <QApplication>
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
-#include <QBoxLayout>
 #include <QSignalBlocker>
 #include <QStyle>
-#include <QToolButton>
 #include <QTimer>
+#include <QToolButton>
 #include <atomic>
 
 #include "CaptureFile.h"
@@ -153,7 +153,9 @@ void manwindow::startCaptureLoad(const QString& path) {
                                           });
         return result;
       },
-      [this, path](CaptureLoaded result, bool cancelled) { onCaptureLoadFinished(path, std::move(result), cancelled); });
+      [this, path](CaptureLoaded result, bool cancelled) {
+        onCaptureLoadFinished(path, std::move(result), cancelled);
+      });
   showPlaybackControls();  // Open and the playback controls wait for the load
 }
 

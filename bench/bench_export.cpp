@@ -203,7 +203,9 @@ CaptureLook lookAt(const std::string& capture) {
     if (classifyDatagram(d.payload, d.size) == DatagramKind::DataPacket) traits.addPacket(d.payload);
   if (const auto layout = traits.layoutLook()) look.layout = *layout;
   const ReturnArrangement a = traits.arrangement();
-  look.arrangement = a == ReturnArrangement::Dual ? "dual return" : a == ReturnArrangement::Single ? "single return" : "unknown";
+  look.arrangement = a == ReturnArrangement::Dual     ? "dual return"
+                     : a == ReturnArrangement::Single ? "single return"
+                                                      : "unknown";
   return look;
 }
 
@@ -353,10 +355,11 @@ int csvAgainstCloud(const std::string& capture, int rounds, const std::string& t
     const double memoryBound = forms[f].merged ? std::max(1.2 * output, csvPeak) : std::max(csvPeak, 64.0);
     const bool small = peak <= memoryBound;
     missed += !fast + !small;
-    std::printf("%-24s csv %6.0f ms  cloud %6.0f ms  cloud/csv %.2f %s  peak %5.0f MB (bound %5.0f MB: %s)  output "
-                "%5.0f MB  load %.2f\n",
-                forms[f].name, median(fig.csvMs), median(fig.cloudMs), ratio, fast ? "(goal <= 1.0 met)" : "GOAL <= 1.0 MISSED",
-                peak, memoryBound, small ? "met" : "MISSED", output, median(fig.load));
+    std::printf(
+        "%-24s csv %6.0f ms  cloud %6.0f ms  cloud/csv %.2f %s  peak %5.0f MB (bound %5.0f MB: %s)  output "
+        "%5.0f MB  load %.2f\n",
+        forms[f].name, median(fig.csvMs), median(fig.cloudMs), ratio, fast ? "(goal <= 1.0 met)" : "GOAL <= 1.0 MISSED",
+        peak, memoryBound, small ? "met" : "MISSED", output, median(fig.load));
   }
   std::printf(missed ? "%d goals missed\n" : "every goal met\n", missed);
   return 0;
@@ -386,8 +389,7 @@ int main(int argc, char** argv) {
     } else if (std::atoi(argv[i]) > 0) {
       rounds = std::atoi(argv[i]);
     } else {
-      std::fprintf(stderr,
-                   "usage: bench_export [rounds] [--capture FILE] [--cloud [--angle-max DEG] [--tool PATH]]\n");
+      std::fprintf(stderr, "usage: bench_export [rounds] [--capture FILE] [--cloud [--angle-max DEG] [--tool PATH]]\n");
       return 2;
     }
   }

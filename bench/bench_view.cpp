@@ -177,7 +177,8 @@ class BenchApplication : public QApplication {
     clock.start();
     const bool handled = QApplication::notify(receiver, event);
     busySeconds_ += clock.nsecsElapsed() * 1e-9;
-    if (logSlow_ && (clock.nsecsElapsed() > 5000000 || event->type() == QEvent::Resize) && sinceStart().elapsed() < 2000)
+    if (logSlow_ && (clock.nsecsElapsed() > 5000000 || event->type() == QEvent::Resize) &&
+        sinceStart().elapsed() < 2000)
       std::fprintf(stderr, "  slow event at %.0f ms: %.0f ms, %s (%s), type %d\n", sinceStart().nsecsElapsed() * 1e-6,
                    clock.nsecsElapsed() * 1e-6, receiver->metaObject()->className(),
                    receiver->objectName().toLocal8Bit().constData(), int(event->type()));
@@ -283,10 +284,12 @@ int windowChild(double seconds) {
   if (qEnvironmentVariableIsSet("BENCH_VIEW_STEPS")) {
     auto firstRecord = std::make_shared<bool>(true);
     QObject::connect(&window.liveReceiver(), &GetlidarData_1::SendData, &window, [firstRecord] {
-      if (*firstRecord) std::fprintf(stderr, "window: first revolution arrived %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6);
+      if (*firstRecord)
+        std::fprintf(stderr, "window: first revolution arrived %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6);
       *firstRecord = false;
     });
-    QTimer::singleShot(0, &window, [] { std::fprintf(stderr, "window: event loop %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6); });
+    QTimer::singleShot(
+        0, &window, [] { std::fprintf(stderr, "window: event loop %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6); });
     auto* poll = new QTimer(&window);
     QObject::connect(poll, &QTimer::timeout, &window, [&window, poll] {
       if (window.frameDisplay().framesDrawn() == 0) return;
@@ -384,9 +387,19 @@ int bareChild(const StreamKind& kind, double seconds, int width, int height) {
 bool runChild(const StreamKind& kind, const QStringList& args, Sample& s, double seconds) {
   // The sensor for this round, sending until well after the child ends.
   QProcess sensor;
-  QStringList sensorArgs = {"--quiet",       "--seconds", QString::number(seconds + 30), "--layout", "1.7",
-                            "--data-port",   QString::number(kDataPort), "--status-port", QString::number(kStatusPort),
-                            "--sensor-port", QString::number(kSensorPort), "--rpm", QString::number(kind.rpm)};
+  QStringList sensorArgs = {"--quiet",
+                            "--seconds",
+                            QString::number(seconds + 30),
+                            "--layout",
+                            "1.7",
+                            "--data-port",
+                            QString::number(kDataPort),
+                            "--status-port",
+                            QString::number(kStatusPort),
+                            "--sensor-port",
+                            QString::number(kSensorPort),
+                            "--rpm",
+                            QString::number(kind.rpm)};
   if (kind.dual) sensorArgs << "--dual-return";
   sensor.start(Z540K_SIM_PATH, sensorArgs);
   if (!sensor.waitForStarted()) {
@@ -446,8 +459,10 @@ int compare(const StreamKind& kind, int rounds, double seconds) {
   for (int round = 1; round <= rounds; ++round) {
     Sample w, b;
     // perf only in the last round, which then is not counted.
-    if (round < rounds || perfData.isEmpty()) qunsetenv("BENCH_VIEW_PERF");
-    else qputenv("BENCH_VIEW_PERF", perfData.toLocal8Bit());
+    if (round < rounds || perfData.isEmpty())
+      qunsetenv("BENCH_VIEW_PERF");
+    else
+      qputenv("BENCH_VIEW_PERF", perfData.toLocal8Bit());
     if (!runChild(kind, {"--child", "window", kind.name, QString::number(seconds)}, w, seconds)) return 1;
     printRow(round, "window", w);
     if (round == rounds && !perfData.isEmpty()) {

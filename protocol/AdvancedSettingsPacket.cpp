@@ -18,7 +18,6 @@ constexpr std::array<std::uint8_t, 4> kRestoreHostIp = {192, 168, 1, 125};
 constexpr std::uint16_t kRestoreDataPort = kDefaultDataPort;
 constexpr std::uint16_t kRestoreStatusPort = kDefaultStatusPort;
 
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string trimmed(const std::string& text) {
@@ -99,8 +98,8 @@ std::optional<std::string> advancedSettingsRefusal(const AdvancedSettingsInput& 
 
 std::vector<std::string> advancedKeptFields(const AdvancedSettingsInput& in) {
   std::vector<std::string> kept;
-  for (const auto& [field, text] : {std::pair{AdvancedField::HighReflect, &in.highReflect},
-                                    std::pair{AdvancedField::EncoderZero, &in.encoderZero}})
+  for (const auto& [field, text] :
+       {std::pair{AdvancedField::HighReflect, &in.highReflect}, std::pair{AdvancedField::EncoderZero, &in.encoderZero}})
     if (*text && (*text)->empty()) kept.emplace_back(advancedFieldRule(field).name);
   return kept;
 }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "PacketFormat.h"
-#include "StatusPacket.h"
 #include "SettingsFieldValues.h"
+#include "StatusPacket.h"
 
 namespace z540k {
 
@@ -20,7 +20,6 @@ constexpr std::array<std::uint8_t, 6> kDefaultMac = {0x60, 0x76, 0x88, 0x00, 0x0
 // factory address.
 constexpr std::array<std::uint8_t, 4> kUnsetSensorIp = {0xFF, 0xFF, 0xFF, 0xFF};
 constexpr std::array<std::uint8_t, 4> kFactorySensorIp = {192, 168, 1, 200};
-
 
 constexpr long long kLowestPort = 1025;  // the bound 1024 itself is excluded
 constexpr long long kHighestPort = 65535;

@@ -119,8 +119,7 @@ std::optional<std::string> fieldRefusal(const FieldRule& rule, const std::string
   const bool whole = rule.wholeNumber || rule.shift == 0;
   return std::string(rule.name) + " \"" + quotedFieldText(text) + "\" is not " +
          (whole ? "a whole number" : "a number") + " from " + limitText(rule, rule.lowest) + " to " +
-         limitText(rule, rule.highest) +
-         (whole ? "" : " with at most " + std::to_string(rule.shift) + " decimals");
+         limitText(rule, rule.highest) + (whole ? "" : " with at most " + std::to_string(rule.shift) + " decimals");
 }
 
 std::string keptValuesText(const std::vector<std::string>& fields) {

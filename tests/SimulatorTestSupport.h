@@ -24,8 +24,9 @@ inline std::vector<LidarDataSingleLine> simulatedRevolutions(Layout layout, int 
                                                              std::vector<std::string> extra = {},
                                                              ReturnMode returnMode = ReturnMode::Strongest) {
   const std::string path = "/tmp/z540k-window-" + std::to_string(::getpid()) + ".pcap";
-  std::vector<std::string> args = {Z540K_SIM_PATH, "--quiet", "--count", std::to_string(packets), "--layout",
-                                   layout == Layout::Protocol17 ? "1.7" : "1.6", "--write-pcap", path};
+  std::vector<std::string> args = {Z540K_SIM_PATH,          "--quiet",  "--count",
+                                   std::to_string(packets), "--layout", layout == Layout::Protocol17 ? "1.7" : "1.6",
+                                   "--write-pcap",          path};
   args.insert(args.end(), extra.begin(), extra.end());
   Process sim(args);
   if (sim.wait() != 0) qFatal("the simulator could not write %s", path.c_str());
@@ -72,10 +73,12 @@ struct SimulatedSensorFeed {
 
  private:
   std::vector<std::string> arguments(int seconds, const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {Z540K_SIM_PATH, "--quiet", "--seconds", std::to_string(seconds), "--layout",
-                                     layout_ == Layout::Protocol17 ? "1.7" : "1.6", "--data-port", std::to_string(data.port()), "--status-port",
-                                     std::to_string(status.port()), "--sensor-port",
-                                     std::to_string(heldSensorPort())};
+    std::vector<std::string> args = {Z540K_SIM_PATH,  "--quiet",
+                                     "--seconds",     std::to_string(seconds),
+                                     "--layout",      layout_ == Layout::Protocol17 ? "1.7" : "1.6",
+                                     "--data-port",   std::to_string(data.port()),
+                                     "--status-port", std::to_string(status.port()),
+                                     "--sensor-port", std::to_string(heldSensorPort())};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }

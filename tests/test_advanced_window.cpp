@@ -529,10 +529,12 @@ class AdvancedWindowTest : public QObject {
     };
     const QString range = "Measuring range (m) \"%1\" is not a number from 0 to 655.35 with at most 2 decimals",
                   reflect = "High-reflection compensation (mm) \"%1\" is not a whole number from 0 to 65535",
-                  angle = "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67 with at "
-                          "most 2 decimals",
-                  encoder = "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67 with "
-                            "at most 2 decimals",
+                  angle =
+                      "Horizontal offset angle (degrees) \"%1\" is not a number from -327.68 to 327.67 with at "
+                      "most 2 decimals",
+                  encoder =
+                      "Encoder zero calibration (degrees) \"%1\" is not a number from -327.68 to 327.67 with "
+                      "at most 2 decimals",
                   threshold = "Trailing-removal threshold \"%1\" is not a whole number from 0 to 65535",
                   distance = "Trailing-removal distance (cm) \"%1\" is not a whole number from 0 to 65535";
     row("unedited", {}, "kept: ");
@@ -579,9 +581,12 @@ class AdvancedWindowTest : public QObject {
     feed(window, packet);
     click(window, "pushButton_Refreshlidar");
     QCOMPARE(shown(messages), QStringList{kRefreshed});
-    const QMap<QString, std::string> options = {{"21", "--range"},       {"deviationAngle", "--deviation-angle"},
-                                                {"MaPanAngle", "--encoder-zero"}, {"HighReflect", "--high-reflect"},
-                                                {"tw", "--trail-threshold"},      {"twjl", "--trail-distance"}};
+    const QMap<QString, std::string> options = {{"21", "--range"},
+                                                {"deviationAngle", "--deviation-angle"},
+                                                {"MaPanAngle", "--encoder-zero"},
+                                                {"HighReflect", "--high-reflect"},
+                                                {"tw", "--trail-threshold"},
+                                                {"twjl", "--trail-distance"}};
     std::vector<std::string> args = {kTool, "advanced", "--dry-run"};
     for (const QString& edit : edits) {
       const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);
@@ -615,7 +620,8 @@ class AdvancedWindowTest : public QObject {
       const QString kept = outcome.mid(6);
       QCOMPARE(shown(messages), QStringList{kept.isEmpty() ? QString("Tips|Setup completed")
                                                            : "Tips|Setup completed\nThe sensor keeps its own value "
-                                                             "for: " + kept + "."});
+                                                             "for: " +
+                                                                 kept + "."});
       QCOMPARE(code, 0);
       const std::string printed = tool.out().substr(0, tool.out().find('\n'));
       QCOMPARE(QString::fromStdString(printed), QString::fromStdString(statusDumpText(sent.data(), sent.size())));

@@ -67,10 +67,11 @@ TEST(StatusLineTest, StatesAndFigures) {
   f.lastError = "The recording ended: disk full";
   const std::string line = statusLineText(f);
   EXPECT_EQ(line.rfind("Receiving on port 2368", 0), 0u);
-  for (const char* part : {"10.0 rev/s, 4.5 drawn/s", "3630 points/rev", "1234 datagrams", "5 unrecognised",
-                           "6 dropped by the kernel, 12 lost on the wire", "8 dropped at the hand-over",
-                           "7 frames merged for display",
-                           "status port: 9 datagrams, 3 unrecognised, 2 dropped by the kernel", "last error: The recording ended: disk full"})
+  for (const char* part :
+       {"10.0 rev/s, 4.5 drawn/s", "3630 points/rev", "1234 datagrams", "5 unrecognised",
+        "6 dropped by the kernel, 12 lost on the wire", "8 dropped at the hand-over", "7 frames merged for display",
+        "status port: 9 datagrams, 3 unrecognised, 2 dropped by the kernel",
+        "last error: The recording ended: disk full"})
     EXPECT_NE(line.find(part), std::string::npos) << part;
   f.displayMerged = 1;
   EXPECT_NE(statusLineText(f).find(" 1 frame merged"), std::string::npos);

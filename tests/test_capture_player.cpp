@@ -382,13 +382,13 @@ class CapturePlayerTest : public QObject {
   void paceLateGapsAndTheHourlyWrap() {
     PlaybackPace pace;
     const std::uint64_t hour = 3600ull * 1000000;
-    QCOMPARE(pace.wait(hour - 100000, 0, 1), std::int64_t(-1));    // the first: no interval known
+    QCOMPARE(pace.wait(hour - 100000, 0, 1), std::int64_t(-1));        // the first: no interval known
     QCOMPARE(pace.wait(hour - 50000, 70000, 1), std::int64_t(50000));  // counted from here
     QCOMPARE(pace.wait(0, 100000, 1), std::int64_t(-1));               // no time stamp: the fixed pause
     QCOMPARE(pace.wait(hour - 50000, 0, 1), std::int64_t(50000));      // the interval known before
     QCOMPARE(pace.wait(20000, 100000, 0.5), std::int64_t(140000));     // across the wrap, at 0.5x
     QCOMPARE(pace.wait(70000, 230000, 0.5), std::int64_t(70000));      // 30 ms spent decoding made up
-    QCOMPARE(pace.wait(120000, 1500000, 0.5), std::int64_t(100000));  // late: counted, paced from here
+    QCOMPARE(pace.wait(120000, 1500000, 0.5), std::int64_t(100000));   // late: counted, paced from here
     QCOMPARE(pace.lateFrames(), std::uint64_t(1));
     QCOMPARE(pace.wait(60000000, 1500000, 0.5), std::int64_t(100000));  // a gap: the last interval
   }

@@ -91,7 +91,7 @@ TEST(NetworkSettingsPacketTest, LongPacketOfEmptyFieldsKeepsTheSensorsValues) {
   EXPECT_EQ(range(packet, 10, 18), range(snapshot, 10, 18));
   EXPECT_EQ(range(packet, 18, 24), (Bytes{0x60, 0x76, 0x88, 0x00, 0x00, 0x00}));
   EXPECT_EQ(range(packet, 24, 40), range(snapshot, 24, 40));  // ports, NTP, gateway, mask: never 0.0.0.0 unasked
-  EXPECT_EQ(range(packet, 40, 46), Bytes(6, 0));               // Run, interval 0, Running
+  EXPECT_EQ(range(packet, 40, 46), Bytes(6, 0));              // Run, interval 0, Running
   EXPECT_EQ(range(packet, 48, 50), (Bytes{0x12, 0x34}));
   EXPECT_EQ(range(packet, 52, 58), Bytes(6, 0));  // " No": no time
   EXPECT_EQ(range(packet, 1204, 1206), (Bytes{0x0F, 0xF0}));

@@ -9,8 +9,8 @@
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>
-#include <QMap>
 #include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -429,10 +429,14 @@ class NetworkSettingsWindowTest : public QObject {
     click(window, "pushButton_LidarRefresh");
     child<QComboBox>(window, "comboBox_localTime")->setCurrentIndex(1);  // " No": no clock in the packet
     // The tool's option for each field.
-    const QMap<QString, std::string> options = {
-        {"DefaultIP", "--sensor-ip"}, {"DestIP", "--dest-ip"},        {"Subnet", "--subnet"},
-        {"Gateway", "--gateway"},     {"NTP", "--ntp"},               {"defaultPort", "--data-port"},
-        {"destPort", "--device-port"}, {"SetPPS_Angle", "--pps-angle"}};
+    const QMap<QString, std::string> options = {{"DefaultIP", "--sensor-ip"},
+                                                {"DestIP", "--dest-ip"},
+                                                {"Subnet", "--subnet"},
+                                                {"Gateway", "--gateway"},
+                                                {"NTP", "--ntp"},
+                                                {"defaultPort", "--data-port"},
+                                                {"destPort", "--device-port"},
+                                                {"SetPPS_Angle", "--pps-angle"}};
     std::vector<std::string> args = {kTool, "configure", "--dry-run"};
     for (const QString& edit : edits) {
       const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);

@@ -61,10 +61,10 @@ class SaveDataOptionsTest : public QObject {
     qRegisterMetaType<QList<int>>();
     QVERIFY(dir_.isValid());
     capture_ = dir_.filePath("room.pcap");
-    QCOMPARE(Process({Z540K_SIM_PATH, "--quiet", "--count", "12", "--layout", "1.7", "--write-pcap",
-                      capture_.toStdString()})
-                 .wait(),
-             0);
+    QCOMPARE(
+        Process({Z540K_SIM_PATH, "--quiet", "--count", "12", "--layout", "1.7", "--write-pcap", capture_.toStdString()})
+            .wait(),
+        0);
     // Every row of the first frame, to pick the rows of each range from.
     const QString all = dir_.filePath("all.csv");
     QCOMPARE(toolExport(all, "0", "360").wait(), 0);
@@ -238,6 +238,7 @@ class SaveDataOptionsTest : public QObject {
     QCOMPARE(child<QLineEdit>(window, "lineEdit_freamCount")->text(), QString("-5"));
     QCOMPARE(child<QLineEdit>(window, "lineEdit_AngleMax")->text(), QString("abc"));
   }
+
  private:
   // export-csv of the capture's first frame within an angle range.
   Process toolExport(const QString& csv, const QString& min, const QString& max) {

@@ -62,9 +62,9 @@ TEST(SensorTraitsTest, EveryStreamShowsItsArrangementAndOnlyTheOtherLayoutWarns)
         const Layout other = layout == Layout::Protocol17 ? Layout::Protocol16 : Layout::Protocol17;
         EXPECT_EQ(layoutWarning(traits, layout, "try --layout "), "") << nameOf(s);
         // Dual-return blocks are the same bytes in both layouts: nothing to say.
-        const std::string expected =
-            dual ? "" : std::string("the measurements look like layout ") + layoutText(layout) + "; try --layout " +
-                            layoutText(layout);
+        const std::string expected = dual ? ""
+                                          : std::string("the measurements look like layout ") + layoutText(layout) +
+                                                "; try --layout " + layoutText(layout);
         EXPECT_EQ(layoutWarning(traits, other, "try --layout "), expected) << nameOf(s);
       }
 }

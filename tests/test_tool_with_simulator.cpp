@@ -276,9 +276,10 @@ TEST(ToolWithSimulatorTest, ListenWritesItsCsvBacklogAndCountsTheRest) {
   }
   std::smatch m;
   const std::string out = listen.out();
-  ASSERT_TRUE(std::regex_search(out, m,
-                                std::regex("\\((\\d+) received\\); (\\d+) revolutions; 0 dropped by the kernel, 0 lost on "
-                                           "the wire, (\\d+) revolutions dropped while the output was behind")))
+  ASSERT_TRUE(
+      std::regex_search(out, m,
+                        std::regex("\\((\\d+) received\\); (\\d+) revolutions; 0 dropped by the kernel, 0 lost on "
+                                   "the wire, (\\d+) revolutions dropped while the output was behind")))
       << out;
   const unsigned long long datagrams = std::stoull(m[1]), taken = std::stoull(m[2]), missed = std::stoull(m[3]);
   EXPECT_EQ(frames, taken);

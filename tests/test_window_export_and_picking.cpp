@@ -152,7 +152,8 @@ class WindowExportAndPickingTest : public QObject {
       QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(i + 1));
       QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), std::size_t(0));
       if (i < 2)  // the view says why it is empty
-        QCOMPARE(w->cloudView().notice(), std::string(i ? "Exporting: 2 frames written" : "Exporting: 1 frame written"));
+        QCOMPARE(w->cloudView().notice(),
+                 std::string(i ? "Exporting: 2 frames written" : "Exporting: 1 frame written"));
     }
     QVERIFY(!w->csvExport().active());
     QApplication::processEvents();
@@ -186,8 +187,9 @@ class WindowExportAndPickingTest : public QObject {
     emit w->liveReceiver().SendRevolutionsDropped(2);
     w->CalculateCoordinates(knownFrame(2000));
     QVERIFY(!w->csvExport().active());
-    QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n2 revolutions arriving between its frames were dropped on "
-                                           "their way and are missing from the file."));
+    QCOMPARE(messages.last().text,
+             QString("保存CSV文件完成！\n2 revolutions arriving between its frames were dropped on "
+                     "their way and are missing from the file."));
   }
 
   // A 1000-frame export stopped after 7 frames: the file holds exactly those

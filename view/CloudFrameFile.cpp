@@ -379,8 +379,8 @@ int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveB
 // writers make it, through checked writes. 0, or -1 with errno set when the
 // system gave a reason (0 when the format refused the cloud). `giveBack`:
 // a compressed file may free the points as it goes.
-int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format,
-                CloudEncoding encoding, bool giveBack) {
+int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format, CloudEncoding encoding,
+                bool giveBack) {
   const std::string header = cloudHeader(format, encoding, points.size());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return -1;

@@ -339,5 +339,4 @@ void CsvFrameFile::discard() {
   target_.abandon();
 }
 
-
 }  // namespace z540k

@@ -96,7 +96,7 @@ struct PointCloudView::Impl {
   bool cameraChosen = false;
   int automaticFits = 0;
   FrameTimes times;
-  std::string text;  // the text line's content
+  std::string text;    // the text line's content
   std::string notice;  // the notice's content
   std::function<void()> cursorHandler;
   vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver, keyFilter;

@@ -17,8 +17,8 @@
 #include "Commands.h"
 #include "ConfigurationInputs.h"
 #include "PacketFormat.h"
-#include "StatusPacket.h"
 #include "StatusFrameCapture.h"
+#include "StatusPacket.h"
 #include "UdpSocket.h"
 
 namespace z540k::cli {
@@ -101,13 +101,15 @@ void printRefresh(const StatusSnapshot& s, const StatusFrameAddresses& frame) {
   std::printf("motor speed: %u rpm%s\n", rpm,
               v.motorSpeed.empty() ? " (none of 300, 600, 1200)" : (" (\"" + v.motorSpeed + "\")").c_str());
   std::printf("high reflection (mm): %s\n", v.highReflect.c_str());
-  std::printf("zero-degree position: %s\n", v.zeroDegreeIndex == 0 ? "0 (at the cable end)"
-                                            : v.zeroDegreeIndex == 1
-                                                ? "1 (straight ahead)"
-                                                : std::to_string(s[status_offset::kZeroDegreePosition]).append(" (unknown)").c_str());
-  std::printf("echo: %s\n", v.echoIndex == 0   ? "single"
-                            : v.echoIndex == 1 ? "dual"
-                                               : std::to_string(s[status_offset::kEchoMode]).append(" (unknown)").c_str());
+  std::printf("zero-degree position: %s\n",
+              v.zeroDegreeIndex == 0 ? "0 (at the cable end)"
+              : v.zeroDegreeIndex == 1
+                  ? "1 (straight ahead)"
+                  : std::to_string(s[status_offset::kZeroDegreePosition]).append(" (unknown)").c_str());
+  std::printf("echo: %s\n", v.echoIndex == 0 ? "single"
+                            : v.echoIndex == 1
+                                ? "dual"
+                                : std::to_string(s[status_offset::kEchoMode]).append(" (unknown)").c_str());
   std::printf("deviation angle: %s\nrange: %s\ntrailing threshold: %s\ntrailing distance (cm): %s\n",
               v.deviationAngle.c_str(), v.range.c_str(), v.trailThreshold.c_str(), v.trailDistance.c_str());
   std::printf("encoder zero: %s\nboard 2 version: %s\nboard 3 version: %s\n", v.encoderZero.c_str(),

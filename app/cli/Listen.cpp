@@ -31,9 +31,9 @@
 #include "Commands.h"
 #include "CsvFrameFile.h"
 #include "LiveDataReceiver.h"
+#include "RecordMetaTypes.h"
 #include "StatusPacket.h"
 #include "StatusReceiver.h"
-#include "RecordMetaTypes.h"
 
 namespace z540k::cli {
 
@@ -174,7 +174,7 @@ struct ListenOptions {
   DecodeSettings settings;
   int port = 2368;
   int statusPort = 0;  // 0: the status port is not read
-  std::string group;  // empty: no multicast group
+  std::string group;   // empty: no multicast group
   double seconds = 0;
 };
 
@@ -333,13 +333,14 @@ std::string summaryLine(const GetlidarData_1& receiver, const Revolutions& revol
   const quint64 received = counts.data + counts.status + counts.compact + counts.other + counts.anotherSensor;
   const GetlidarData_1::SensorView sensor = receiver.sensorView();
   char summary[480];
-  std::snprintf(summary, sizeof summary,
-                "datagrams: %llu data, %llu status, %llu compact, %llu other (%llu received); %llu revolutions; %u "
-                "dropped by the kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind; %s\n",
-                static_cast<ull>(counts.data), static_cast<ull>(counts.status), static_cast<ull>(counts.compact),
-                static_cast<ull>(counts.other), static_cast<ull>(received), revolutions.taken, receiver.kernelDrops(),
-                static_cast<ull>(receiver.lostOnWire()), revolutions.missed,
-                returnModeText(sensor.mode, sensor.basis, sensor.disagreeing).c_str());
+  std::snprintf(
+      summary, sizeof summary,
+      "datagrams: %llu data, %llu status, %llu compact, %llu other (%llu received); %llu revolutions; %u "
+      "dropped by the kernel, %llu lost on the wire, %llu revolutions dropped while the output was behind; %s\n",
+      static_cast<ull>(counts.data), static_cast<ull>(counts.status), static_cast<ull>(counts.compact),
+      static_cast<ull>(counts.other), static_cast<ull>(received), revolutions.taken, receiver.kernelDrops(),
+      static_cast<ull>(receiver.lostOnWire()), revolutions.missed,
+      returnModeText(sensor.mode, sensor.basis, sensor.disagreeing).c_str());
   return summary;
 }
 
