@@ -1000,8 +1000,8 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
       // An emptied sensor IP keeps the sensor's own, where the packet goes.
       {{kTool, "configure", "--snapshot", files[4], "--sensor-ip", ""}, 1, "cannot send to 0.0.0.0:2368"},
       {{kTool, "configure", "--status-port", std::to_string(silent.port()), "--timeout", "0.2"},
-       1,
-       "no status packet on port " + std::to_string(silent.port()) + " within 0.2 s"},
+       3,
+       "no status packet arrived on port " + std::to_string(silent.port()) + " within 0.2 s"},
       {{kTool, "status", "--save-snapshot", "/nonexistent/x.snapshot", "--seconds", "1"}, 1, "/nonexistent/"},
   };
   for (const Case& c : cases) {
@@ -1013,6 +1013,13 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
     const auto errLines = lines(run.err());
     ASSERT_EQ(errLines.size(), 1u) << shown << ": " << run.err();
     EXPECT_NE(errLines[0].find(c.says), std::string::npos) << shown << ": " << errLines[0];
+  }
+  // Waiting for a sensor that is not there ends with its own exit code.
+  for (const auto& [command, what] :
+       {std::pair{"status", "no status packet arrived on port "}, std::pair{"listen", "no data packet arrived on port "}}) {
+    Process run({kTool, command, "--port", std::to_string(silent.port()), "--seconds", "0.2"});
+    EXPECT_EQ(run.wait(), 3) << command << ": " << run.err();
+    EXPECT_NE(run.err().find(what + std::to_string(silent.port()) + " within 0.2 s"), std::string::npos) << run.err();
   }
   Process help({kTool, "configure", "--help"});
   EXPECT_EQ(help.wait(), 0);

@@ -219,6 +219,7 @@ StatusSnapshot capturedStatus(const CommandLine& line, const AdvancedOptions& o,
   std::string error;
   const StatusFrameResult result = captureStatusFrame(settings, captured, error);
   if (result == StatusFrameResult::Cancelled) throw Refusal(interruptedText() + " before a status frame arrived");
+  if (result == StatusFrameResult::NoFrame) throw NothingArrived("You didn't connect Lidar.: " + error);
   if (result != StatusFrameResult::Captured) throw Refusal("You didn't connect Lidar.: " + error);
   frame = captured.addresses;
   return captured.payload;
@@ -255,7 +256,7 @@ int advancedCommand(const std::vector<std::string>& args) {
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool advanced: %s\n", e.what());
-    return 1;
+    return dynamic_cast<const NothingArrived*>(&e) ? kExitNothingReceived : 1;
   }
 }
 

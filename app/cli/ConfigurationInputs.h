@@ -16,6 +16,11 @@ namespace z540k::cli {
 struct Refusal : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// Nothing came from the sensor in the time given: exit code
+// kExitNothingReceived.
+struct NothingArrived : Refusal {
+  using Refusal::Refusal;
+};
 
 // --local-time "yyyy-MM-dd hh:mm:ss" (a real date whose year fits the
 // packet's byte, 2000-2255; UsageError otherwise), or now when not given.

@@ -88,11 +88,8 @@ StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
       return snapshot;
     }
   }
-  char limit[64];
-  std::snprintf(limit, sizeof limit, "%g", seconds);
-  throw Refusal(stopRequested ? interruptedText() + " before a status packet arrived"
-                              : "no status packet on port " + std::to_string(port) + " within " + limit +
-                                    " s (see --status-port, --timeout, --snapshot)");
+  if (stopRequested) throw Refusal(interruptedText() + " before a status packet arrived");
+  throw NothingArrived(nothingArrivedText("status packet", port, seconds) + " (see --status-port, --timeout, --snapshot)");
 }
 
 void note(const std::string& text) { std::fprintf(stderr, "z540k-tool configure: %s\n", text.c_str()); }
@@ -264,7 +261,7 @@ int configureCommand(const std::vector<std::string>& args) {
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool configure: %s\n", e.what());
-    return 1;
+    return dynamic_cast<const NothingArrived*>(&e) ? kExitNothingReceived : 1;
   }
 }
 

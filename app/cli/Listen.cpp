@@ -455,7 +455,14 @@ int listenCommand(const std::vector<std::string>& args) {
   // the exit code says that not all came.
   const bool cutShort = stoppedShort("listen", revolutions.taken, o.settings.frames, "revolutions");
   const bool othersRefused = reportOtherSensors(receiver, o.settings.source);
-  return written && !missing && !cutShort && !othersRefused ? 0 : 1;
+  if (!(written && !missing && !cutShort && !othersRefused)) return 1;
+  const auto counts = receiver.datagramCounts();
+  if (counts.data + counts.compact + counts.anotherSensor == 0) {
+    std::fprintf(stderr, "z540k-tool listen: %s\n",
+                 nothingArrivedText("data packet", o.port, o.seconds).c_str());
+    return kExitNothingReceived;
+  }
+  return 0;
 }
 
 }  // namespace z540k::cli

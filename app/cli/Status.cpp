@@ -224,6 +224,10 @@ int statusCommand(const std::vector<std::string>& args) {
     return 1;
   }
   if (stoppedShort("status", static_cast<unsigned long long>(tally.statusPackets), o.count, "status packets")) return 1;
+  if (tally.statusPackets == 0) {
+    std::fprintf(stderr, "z540k-tool status: %s\n", nothingArrivedText("status packet", o.port, o.seconds).c_str());
+    return kExitNothingReceived;
+  }
   return 0;
 }
 

@@ -35,6 +35,15 @@ std::string interruptedText() {
   return name ? std::string("interrupted by SIG") + name : std::string("interrupted");
 }
 
+std::string nothingArrivedText(const char* what, int port, double seconds) {
+  std::string text = std::string("no ") + what + " arrived on port " + std::to_string(port);
+  if (stopRequested) return text + " before " + interruptedText().substr(std::string("interrupted by ").size());
+  if (seconds <= 0) return text;
+  char limit[64];
+  std::snprintf(limit, sizeof limit, " within %g s", seconds);
+  return text + limit;
+}
+
 bool stoppedShort(const char* command, unsigned long long taken, long long wanted, const char* what) {
   if (!stopRequested || wanted <= 0 || taken >= static_cast<unsigned long long>(wanted)) return false;
   std::fprintf(stderr, "z540k-tool %s: %s after %llu of %lld %s\n", command, interruptedText().c_str(), taken, wanted,

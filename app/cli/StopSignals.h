@@ -21,6 +21,14 @@ void installStopHandler();
 // "interrupted" while none did (a stop set by a caller of its own).
 std::string interruptedText();
 
+// The exit code of a command that waited for the sensor and heard nothing
+// from it in the time given (status, listen, configure, advanced).
+constexpr int kExitNothingReceived = 3;
+
+// "no WHAT arrived on port P within S s" (or "... before the stop" when a stop
+// signal ended the wait).
+std::string nothingArrivedText(const char* what, int port, double seconds);
+
 // A stop signal came before `wanted` (0: no count asked for) of what the
 // command receives were taken: true, with "z540k-tool COMMAND: interrupted
 // by SIGHUP after 3 of 10 WHAT" on stderr, and the command exits 1.

@@ -60,7 +60,10 @@ const char* const kUsage =
     "  advanced [options]                     show or write the sensor's factory values\n"
     "  restore-defaults --to IP:PORT          restore the sensor's default network settings\n"
     "\n"
-    "z540k-tool COMMAND --help (or -h) shows the options of a command; z540k-tool --version the version.\n";
+    "z540k-tool COMMAND --help (or -h) shows the options of a command; z540k-tool --version the version.\n"
+    "\n"
+    "exit codes: 0 done; 1 failed (the message says why); 2 wrong usage; 3 nothing arrived from the\n"
+    "sensor in the time given (status, listen, configure, advanced).\n";
 
 }  // namespace
 
