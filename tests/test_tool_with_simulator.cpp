@@ -1015,8 +1015,8 @@ TEST(ToolWithSimulatorTest, ConfigureRefusesWhatTheWindowWouldNotSend) {
     EXPECT_NE(errLines[0].find(c.says), std::string::npos) << shown << ": " << errLines[0];
   }
   // Waiting for a sensor that is not there ends with its own exit code.
-  for (const auto& [command, what] :
-       {std::pair{"status", "no status packet arrived on port "}, std::pair{"listen", "no data packet arrived on port "}}) {
+  for (const auto& [command, what] : {std::pair{"status", "no status packet arrived on port "},
+                                      std::pair{"listen", "no data packet arrived on port "}}) {
     Process run({kTool, command, "--port", std::to_string(silent.port()), "--seconds", "0.2"});
     EXPECT_EQ(run.wait(), 3) << command << ": " << run.err();
     EXPECT_NE(run.err().find(what + std::to_string(silent.port()) + " within 0.2 s"), std::string::npos) << run.err();

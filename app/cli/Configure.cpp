@@ -89,7 +89,8 @@ StatusSnapshot snapshotFromSensor(std::uint16_t port, double seconds) {
     }
   }
   if (stopRequested) throw Refusal(interruptedText() + " before a status packet arrived");
-  throw NothingArrived(nothingArrivedText("status packet", port, seconds) + " (see --status-port, --timeout, --snapshot)");
+  throw NothingArrived(nothingArrivedText("status packet", port, seconds) +
+                       " (see --status-port, --timeout, --snapshot)");
 }
 
 void note(const std::string& text) { std::fprintf(stderr, "z540k-tool configure: %s\n", text.c_str()); }

@@ -458,8 +458,7 @@ int listenCommand(const std::vector<std::string>& args) {
   if (!(written && !missing && !cutShort && !othersRefused)) return 1;
   const auto counts = receiver.datagramCounts();
   if (counts.data + counts.compact + counts.anotherSensor == 0) {
-    std::fprintf(stderr, "z540k-tool listen: %s\n",
-                 nothingArrivedText("data packet", o.port, o.seconds).c_str());
+    std::fprintf(stderr, "z540k-tool listen: %s\n", nothingArrivedText("data packet", o.port, o.seconds).c_str());
     return kExitNothingReceived;
   }
   return 0;
