@@ -305,6 +305,7 @@ TEST(CloudExportTest, RefusalsNeverLoseAFile) {
       {{capture.path, folder}, "not empty"},
       {{capture.path, merged}, "--merge"},
       {{capture.path, merged, "--merge", "--format", "ply"}, "does not end in .ply"},
+      {{capture.path, tempPath("kept.xyz"), "--merge"}, "written as .pcd or .ply, not as .xyz"},
       {{capture.path, folder, "--format", "ply", "--compressed"}, "--compressed is for PCD"},
   };
   for (const auto& [args, says] : refused) {

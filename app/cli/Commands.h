@@ -45,6 +45,9 @@ struct DecodeSettings {
 };
 DecodeSettings decodeSettings(const CommandLine& line);
 
+// UsageError when OUT is the capture itself (under any name).
+void refuseWritingOverCapture(const std::string& capturePath, const std::string& outPath);
+
 // export-csv's and export-cloud's run: refuses an output that is the capture
 // itself (UsageError), shows the progress on a terminal, prints the message
 // and the summary; returns the exit code.

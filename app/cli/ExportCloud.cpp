@@ -52,6 +52,7 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   const std::string& capturePath = line.positional()[0];
   const std::string& outPath = line.positional()[1];
 
+  refuseWritingOverCapture(capturePath, outPath);
   CloudFileOptions cloud;
   cloud.merged = line.has("--merge");
   const std::optional<CloudFormat> named = cloudFormatOfName(outPath);
@@ -64,6 +65,16 @@ int exportCloudCommand(const std::vector<std::string>& args) {
                        cloudExtension(cloud.format) + " asks");
   } else if (named) {
     cloud.format = *named;
+  }
+  // A merged cloud is a .pcd or .ply file: another extension (scan.xyz) would
+  // name a format the file is not.
+  if (cloud.merged && !named) {
+    const std::string name = outPath.substr(outPath.find_last_of('/') + 1);
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+      throw UsageError(outPath + ": a merged cloud is written as .pcd or .ply, not as ." + name.substr(dot + 1) +
+                       "; name it so");
+    if (!line.has("--format")) throw UsageError(outPath + " has no extension: name it .pcd or .ply, or give --format");
   }
   const int encodings = line.has("--binary") + line.has("--ascii") + line.has("--compressed");
   if (encodings > 1) throw UsageError("--binary, --ascii and --compressed exclude each other");

@@ -55,8 +55,7 @@ class Progress {
 
 }  // namespace
 
-int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings) {
+void refuseWritingOverCapture(const std::string& capturePath, const std::string& outPath) {
   // Writing over the capture would destroy it while it is read. Caught under
   // any name (another path, a link).
   struct stat in {
@@ -64,6 +63,11 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
   if (::stat(capturePath.c_str(), &in) == 0 && ::stat(outPath.c_str(), &target) == 0 && in.st_dev == target.st_dev &&
       in.st_ino == target.st_ino)
     throw UsageError(outPath + " is the capture " + capturePath + " itself; choose another output file");
+}
+
+int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
+                     const DecodeSettings& settings) {
+  refuseWritingOverCapture(capturePath, outPath);
 
   CaptureExportHooks hooks;
   Progress progress;
