@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <set>
 
@@ -30,25 +31,32 @@ const char* const kHelp =
     "\n"
     "options:\n";
 
-// Shows how far a long read has come, on a terminal only.
+// Shows how far a long read has come, with its rate and the time left, on a
+// terminal only.
 class Progress {
  public:
-  Progress() : terminal_(isatty(STDERR_FILENO)) {}
+  Progress() : terminal_(isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()) {}
   void update(std::uint64_t done, std::uint64_t total) {
     show_ = terminal_ && total > (64u << 20);
     if (!show_) return;
     const int percent = static_cast<int>(done * 100 / total);
-    if (percent != shown_) {
-      shown_ = percent;
+    if (percent == shown_) return;
+    shown_ = percent;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;  // bytes a second
+    if (rate > 0)
+      std::fprintf(stderr, "\r  reading: %3d%% at %.0f MB/s, %.0f s left   ", percent, rate / 1e6,
+                   static_cast<double>(total - done) / rate);
+    else
       std::fprintf(stderr, "\r  reading: %3d%%", percent);
-    }
   }
   void finish() {
-    if (show_) std::fputs("\r               \r", stderr);
+    if (show_) std::fputs("\r                                                \r", stderr);
   }
 
  private:
   bool terminal_;
+  std::chrono::steady_clock::time_point start_;
   bool show_ = false;
   int shown_ = -1;
 };
