@@ -14,8 +14,8 @@ namespace z540k::sim {
 
 namespace {
 
-constexpr std::uint16_t kRecordedDataPort = 2368;
-constexpr std::uint16_t kRecordedStatusPort = 2369;
+constexpr std::uint16_t kRecordedDataPort = kDefaultDataPort;
+constexpr std::uint16_t kRecordedStatusPort = kDefaultStatusPort;
 // The longest wait between two looks at the stop flag during a replay.
 constexpr std::int64_t kLongestWaitUs = 50000;
 

@@ -48,8 +48,8 @@ constexpr std::uint16_t kRunStateUnknown = 2;
 constexpr std::uint16_t kRestoreMotorSpeed = kMotorSpeed5Hz;
 constexpr Ipv4Address kRestoreSensorIp = {192, 168, 1, 222};
 constexpr Ipv4Address kRestoreDestIp = {192, 168, 1, 125};
-constexpr std::uint16_t kRestoreDataPort = 2368;
-constexpr std::uint16_t kRestoreStatusPort = 2369;
+constexpr std::uint16_t kRestoreDataPort = kDefaultDataPort;
+constexpr std::uint16_t kRestoreStatusPort = kDefaultStatusPort;
 
 // ---- Requests -----------------------------------------------------------------
 enum class ConfigurationKind {

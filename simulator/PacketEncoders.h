@@ -73,8 +73,8 @@ struct SensorStatus {
   std::array<std::uint8_t, 4> sensorIp{127, 0, 0, 2};
   std::array<std::uint8_t, 4> destIp{127, 0, 0, 1};
   std::array<std::uint8_t, 6> mac{0x60, 0x76, 0x88, 0x00, 0x00, 0x01};
-  std::uint16_t dataPort = 2368;
-  std::uint16_t statusPort = 2369;
+  std::uint16_t dataPort = kDefaultDataPort;
+  std::uint16_t statusPort = kDefaultStatusPort;
   std::array<std::uint8_t, 4> ntpIp{0, 0, 0, 0};
   std::array<std::uint8_t, 4> gateway{127, 0, 0, 1};
   std::array<std::uint8_t, 4> subnetMask{255, 0, 0, 0};

@@ -37,8 +37,8 @@ struct SensorState {
   Ipv4Address sensorIp{127, 0, 0, 2};
   Ipv4Address destIp{127, 0, 0, 1};  // the host that receives data and status
   MacAddress mac{0x60, 0x76, 0x88, 0x00, 0x00, 0x01};
-  std::uint16_t dataPort = 2368;
-  std::uint16_t statusPort = 2369;
+  std::uint16_t dataPort = kDefaultDataPort;
+  std::uint16_t statusPort = kDefaultStatusPort;
   Ipv4Address ntpIp{0, 0, 0, 0};
   Ipv4Address gateway{127, 0, 0, 1};
   Ipv4Address subnetMask{255, 0, 0, 0};

@@ -16,8 +16,8 @@ struct SimulatorOptions {
   std::string bindAddress = "127.0.0.2";
   std::uint16_t sensorPort = kSensorPort;
   std::string target = "127.0.0.1";
-  std::uint16_t dataPort = 2368;
-  std::uint16_t statusPort = 2369;
+  std::uint16_t dataPort = kDefaultDataPort;
+  std::uint16_t statusPort = kDefaultStatusPort;
   bool statusToDataPort = false;
   bool shortStatus = false;
   Layout layout = Layout::Protocol17;
