@@ -97,16 +97,17 @@ void GetlidarData_1::run() {
     }
     // A datagram too long for the buffer is no packet whatever its stored
     // prefix holds; an empty one is unrecognised too, and both are counted.
-    if (!read.fits(buffer.size()))
+    if (!read.fits(buffer.size())) {
       ++countOther_;
-    else if (fromChosenSensor(buffer.data(), read.length, from))
-      handleDatagram(buffer.data(), read.length);
+      continue;
+    }
+    const DatagramKind kind = classifyDatagram(buffer.data(), read.length);
+    if (fromChosenSensor(kind, from)) handleDatagram(kind, buffer.data(), read.length);
   }
   runEnds();
 }
 
-bool GetlidarData_1::fromChosenSensor(const std::uint8_t* data, std::size_t size, const SensorAddress& from) {
-  const DatagramKind kind = classifyDatagram(data, size);
+bool GetlidarData_1::fromChosenSensor(DatagramKind kind, const SensorAddress& from) {
   if (kind == DatagramKind::Other) return true;
   bool chosen = true;
   {
@@ -135,8 +136,8 @@ void GetlidarData_1::decodeCountingLoss(Decode decode) {
   if (const quint64 lost = decoder_.lostPackets() - before) lostOnWire_ += lost;
 }
 
-void GetlidarData_1::handleDatagram(const std::uint8_t* data, std::size_t size) {
-  switch (classifyDatagram(data, size)) {
+void GetlidarData_1::handleDatagram(DatagramKind kind, const std::uint8_t* data, std::size_t size) {
+  switch (kind) {
     case DatagramKind::DataPacket:
       ++countData_;
       prepareReturnMode();
@@ -178,7 +179,7 @@ void GetlidarData_1::publishSensorView() {
   const ReturnModeChoice& mode = feed_.mode();
   returnMode = mode.mode();
   modeBasis_ = static_cast<int>(mode.basis());
-  disagreeing_ = static_cast<int>(mode.dataDisagree() ? mode.dataArrangement() : ReturnArrangement::Unknown);
+  disagreeing_ = static_cast<int>(mode.disagreeing());
   const std::optional<Layout> look = feed_.traits().layoutLook();
   layoutLook_ = look ? static_cast<int>(*look) : -1;
 }

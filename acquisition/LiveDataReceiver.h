@@ -141,10 +141,10 @@ class GetlidarData_1 : public z540k::ReceiverThread {
   void run() override;
 
  private:
-  void handleDatagram(const std::uint8_t* data, std::size_t size);
+  void handleDatagram(z540k::DatagramKind kind, const std::uint8_t* data, std::size_t size);
   // Whether a datagram from `from` is the decoded sensor's; the others are
   // counted in countAnotherSensor_.
-  bool fromChosenSensor(const std::uint8_t* data, std::size_t size, const z540k::SensorAddress& from);
+  bool fromChosenSensor(z540k::DatagramKind kind, const z540k::SensorAddress& from);
   // Runs one decoding and adds the packets it found lost to lostOnWire_.
   template <typename Decode>
   void decodeCountingLoss(Decode decode);

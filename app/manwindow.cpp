@@ -597,14 +597,8 @@ void manwindow::resetPointTable() {
 std::string manwindow::sensorNote() const {
   const std::string advice = "choose \u534f\u8bae";  // the protocol list's entry, "协议1.7"
   if (player_->isRunning() && playerPackets) {
-    const DataPacketTraits& traits = playerPackets->revolutions().traits();
-    const ReturnMode mode = captureReturnMode(*playerPackets);
-    const bool agree = traits.arrangement() == ReturnArrangement::Unknown ||
-                       isDualReturn(mode) == (traits.arrangement() == ReturnArrangement::Dual);
-    std::string note =
-        returnModeText(mode, returnModeFixed_ ? ReturnModeChoice::Basis::Fixed : ReturnModeChoice::Basis::Data,
-                       agree ? ReturnArrangement::Unknown : traits.arrangement());
-    const std::string layout = layoutWarning(traits, chosenLayout(), advice);
+    const std::string note = returnModeText(captureModeChoice(*playerPackets));
+    const std::string layout = layoutWarning(playerPackets->revolutions().traits(), chosenLayout(), advice);
     return layout.empty() ? note : note + "; " + layout;
   }
   if (!liveRunning) return {};

@@ -22,6 +22,7 @@
 #include "PlaybackControl.h"
 #include "PointComputation.h"
 #include "RegionPicking.h"
+#include "SensorTraits.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
 #include "ui_manwindow.h"
@@ -151,6 +152,7 @@ class manwindow : public QMainWindow {
   // here.
   z540k::Layout chosenLayout() const;
   z540k::ReturnMode chosenReturnMode() const;
+  z540k::ReturnModeChoice captureModeChoice(const z540k::DataPacketList& packets) const;
   z540k::ReturnMode captureReturnMode(const z540k::DataPacketList& packets) const;
   // What the status line says of the sensor: the return mode in use and on
   // what it rests, and a layout the data look like other than the chosen one.

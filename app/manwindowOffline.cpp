@@ -234,8 +234,14 @@ int manwindow::framesIn(const DataPacketList& packets) const {
 
 // A capture plays in the return mode the operator fixed, else in the one its
 // data packets show (block pairs of one firing: both returns).
+ReturnModeChoice manwindow::captureModeChoice(const DataPacketList& packets) const {
+  ReturnModeChoice choice(returnModeFixed_ ? std::optional<ReturnMode>(chosenReturnMode()) : std::nullopt);
+  choice.dataShown(packets.revolutions().traits().arrangement());
+  return choice;
+}
+
 ReturnMode manwindow::captureReturnMode(const DataPacketList& packets) const {
-  return returnModeFixed_ ? chosenReturnMode() : returnModeOf(packets.revolutions().traits().arrangement());
+  return captureModeChoice(packets).mode();
 }
 
 // Ends a playback that runs or waits paused, so its packets can go; the next

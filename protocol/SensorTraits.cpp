@@ -78,9 +78,8 @@ const char* returnModeName(ReturnMode mode) {
 
 // ---- DataPacketTraits ----------------------------------------------------------
 
-void DataPacketTraits::addPacket(const std::uint8_t* packet) {
+void DataPacketTraits::addPacket(const std::uint8_t* packet, ReturnArrangement arrangement) {
   ++packets_;
-  const ReturnArrangement arrangement = returnArrangementOf(packet);
   if (arrangement == ReturnArrangement::Dual) ++dual_;
   if (arrangement == ReturnArrangement::Single) ++single_;
   // The slots of every eighth packet are enough to tell the layout (after
@@ -147,8 +146,7 @@ void ReturnModeChoice::sensorStatus(std::uint8_t echoMode) {
   settle();
 }
 
-bool ReturnModeChoice::dataPacket(const std::uint8_t* packet) {
-  const ReturnArrangement shown = returnArrangementOf(packet);
+bool ReturnModeChoice::dataShown(ReturnArrangement shown) {
   if (shown != ReturnArrangement::Unknown) {
     if (shown == candidate_) {
       ++candidateRun_;
@@ -186,8 +184,9 @@ bool ReturnModeChoice::dataDisagree() const {
 
 void DataPacketFeed::decode(const std::uint8_t* packet, std::size_t size) {
   const ReturnMode before = decoder_.returnMode();
-  mode_.dataPacket(packet);
-  traits_.addPacket(packet);
+  const ReturnArrangement shown = returnArrangementOf(packet);
+  mode_.dataShown(shown);
+  traits_.addPacket(packet, shown);
   if (mode_.mode() != before && mode_.followsSensor()) {
     decoder_.clear();
     decoder_.forgetPreviousPacket();

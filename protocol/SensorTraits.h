@@ -58,7 +58,9 @@ class DataPacketTraits {
   // packets (a live sensor may be reconfigured); 0 keeps all.
   explicit DataPacketTraits(std::uint64_t recentPackets = 0) : recent_(recentPackets) {}
 
-  void addPacket(const std::uint8_t* packet);
+  void addPacket(const std::uint8_t* packet) { addPacket(packet, returnArrangementOf(packet)); }
+  // The same, with the arrangement the packet shows already known.
+  void addPacket(const std::uint8_t* packet, ReturnArrangement shown);
 
   std::uint64_t packets() const { return packets_; }
   std::uint64_t recentPackets() const { return recent_; }
@@ -105,7 +107,9 @@ class ReturnModeChoice {
   void sensorStatus(std::uint8_t echoMode);
   // The next data packet: true when the mode to decode it in changed
   // (the receiver then starts its revolutions afresh).
-  bool dataPacket(const std::uint8_t* packet);
+  bool dataPacket(const std::uint8_t* packet) { return dataShown(returnArrangementOf(packet)); }
+  // The same, for data known to show `shown` (a packet, or a whole capture).
+  bool dataShown(ReturnArrangement shown);
 
   ReturnMode mode() const { return mode_; }
   Basis basis() const { return basis_; }
@@ -114,6 +118,8 @@ class ReturnModeChoice {
   ReturnArrangement dataArrangement() const { return seen_; }
   // The data show the other family than the mode in use.
   bool dataDisagree() const;
+  // The arrangement the data show when it disagrees with the mode, else Unknown.
+  ReturnArrangement disagreeing() const { return dataDisagree() ? seen_ : ReturnArrangement::Unknown; }
 
  private:
   void settle();
@@ -162,5 +168,8 @@ class DataPacketFeed {
 // "... (fixed)"; with a fixed mode the data disagree with, "; the data look
 // like dual return".
 std::string returnModeText(ReturnMode mode, ReturnModeChoice::Basis basis, ReturnArrangement disagreeing);
+inline std::string returnModeText(const ReturnModeChoice& choice) {
+  return returnModeText(choice.mode(), choice.basis(), choice.disagreeing());
+}
 
 }  // namespace z540k

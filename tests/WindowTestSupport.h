@@ -24,6 +24,22 @@ W* child(QObject& window, const char* name) {
   return w;
 }
 
+// Each "FIELD=TEXT" of `edits` typed into lineEdit_FIELD as a person types
+// (everything selected and deleted, then key by key), no keystroke dropped;
+// the tool's option for FIELD (`options`) and TEXT appended to `args`.
+template <typename Options, typename Args>
+void typeFieldEdits(QWidget& window, const QStringList& edits, const Options& options, Args& args) {
+  for (const QString& edit : edits) {
+    const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);
+    auto* line = child<QLineEdit>(window, qPrintable("lineEdit_" + field));
+    QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(line, Qt::Key_Backspace);
+    QTest::keyClicks(line, typed);
+    QCOMPARE(line->text(), typed);
+    args.insert(args.end(), {options.value(field), typed.toStdString()});
+  }
+}
+
 // A receiver thread started on `port` as "Lidar" starts it: the socket
 // opened on the GUI thread first (a failure ends the test), then the loop.
 template <typename Receiver>

@@ -588,15 +588,8 @@ class AdvancedWindowTest : public QObject {
                                                 {"tw", "--trail-threshold"},
                                                 {"twjl", "--trail-distance"}};
     std::vector<std::string> args = {kTool, "advanced", "--dry-run"};
-    for (const QString& edit : edits) {
-      const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);
-      auto* line = child<QLineEdit>(window, qPrintable("lineEdit_" + field));
-      QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
-      QTest::keyClick(line, Qt::Key_Backspace);
-      QTest::keyClicks(line, typed);
-      QCOMPARE(line->text(), typed);  // no keystroke dropped
-      args.insert(args.end(), {options.value(field), typed.toStdString()});
-    }
+    typeFieldEdits(window, edits, options, args);
+    if (QTest::currentTestFailed()) return;
     messages.messages.clear();
     click(window, "pushButton_OK");
 

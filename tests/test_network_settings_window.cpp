@@ -438,16 +438,8 @@ class NetworkSettingsWindowTest : public QObject {
                                                 {"destPort", "--device-port"},
                                                 {"SetPPS_Angle", "--pps-angle"}};
     std::vector<std::string> args = {kTool, "configure", "--dry-run"};
-    for (const QString& edit : edits) {
-      const QString field = edit.section('=', 0, 0), typed = edit.section('=', 1);
-      auto* line = child<QLineEdit>(window, qPrintable("lineEdit_" + field));
-      // As a person types: everything selected and deleted, then key by key.
-      QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
-      QTest::keyClick(line, Qt::Key_Backspace);
-      QTest::keyClicks(line, typed);
-      QCOMPARE(line->text(), typed);  // no keystroke dropped
-      args.insert(args.end(), {options.value(field), typed.toStdString()});
-    }
+    typeFieldEdits(window, edits, options, args);
+    if (QTest::currentTestFailed()) return;
     messages.messages.clear();
     click(window, "pushButton_OK");
     const std::vector<std::uint8_t> sent = sensor.take();

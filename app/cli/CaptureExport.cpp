@@ -137,9 +137,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   result.summary = "read " + std::to_string(dataPackets + compactPackets) + " packets (" + std::to_string(dataPackets) +
                    " data, " + std::to_string(compactPackets) + " compact), wrote " + std::to_string(out.frames()) +
                    " frames, " + out.rowsText() + " to " + outPath + ", " + std::to_string(result.lostOnWire) +
-                   " lost on the wire, " +
-                   returnModeText(mode.mode(), mode.basis(),
-                                  mode.dataDisagree() ? mode.dataArrangement() : ReturnArrangement::Unknown);
+                   " lost on the wire, " + returnModeText(mode);
   if (sources.others() > 0)
     result.summary += ", " + std::to_string(sources.others()) + " packets of other sensors passed over as asked";
   result.exitCode = whole ? 0 : 1;
