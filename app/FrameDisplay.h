@@ -58,7 +58,7 @@ class FrameDisplay {
 // table is hidden).
 class TableRefresh {
  public:
-  static constexpr std::int64_t kIntervalMs = 250;
+  static constexpr std::int64_t kIntervalMs = 500;
 
   // The rows of a frame drawn at `nowMs` (milliseconds of any steady clock).
   // True when they are due now: take() them.

@@ -63,19 +63,20 @@ TEST(FrameDisplayTest, NewestWinsAndMergedAreCounted) {
 // rows offered meanwhile wait, the newest replacing older ones.
 TEST(TableRefreshTest, NewestRowsAtAReadersPace) {
   const auto rows = [](const char* id) { return std::vector<PointTableRow>{PointTableRow{id}}; };
+  constexpr std::int64_t step = TableRefresh::kIntervalMs;
   TableRefresh table;
   EXPECT_TRUE(table.offer(rows("1"), 1000));  // the first at once
   EXPECT_EQ(table.take(1000)[0][0], "1");
-  EXPECT_FALSE(table.offer(rows("2"), 1100));
-  EXPECT_FALSE(table.offer(rows("3"), 1200));
-  EXPECT_EQ(table.dueInMs(1200), 50);
+  EXPECT_FALSE(table.offer(rows("2"), 1000 + step / 4));
+  EXPECT_FALSE(table.offer(rows("3"), 1000 + step / 2));
+  EXPECT_EQ(table.dueInMs(1000 + step / 2), step - step / 2);
   EXPECT_TRUE(table.pending());
-  EXPECT_EQ(table.take(1250)[0][0], "3");
+  EXPECT_EQ(table.take(1000 + step)[0][0], "3");
   EXPECT_FALSE(table.pending());
-  EXPECT_FALSE(table.offer(rows("4"), 1300));
+  EXPECT_FALSE(table.offer(rows("4"), 1000 + step + 1));
   table.drop();  // a region marked: the frame's rows are not shown
   EXPECT_FALSE(table.pending());
-  EXPECT_TRUE(table.offer(rows("5"), 1500));
+  EXPECT_TRUE(table.offer(rows("5"), 1000 + 2 * step));
 }
 
 TEST(RegionPickingTest, PickMeasureAndClear) {
