@@ -22,6 +22,21 @@ void ReceiverThread::closeSocket() {
   socket_.close();
 }
 
+bool ReceiverThread::start(const ReceiverSettings& settings) {
+  endRun();
+  port = settings.port;
+  multicastAddress = settings.multicastAddress;
+  running = true;
+  openSocket();
+  start(QThread::InheritPriority);
+  return socket_.error().empty();
+}
+
+void ReceiverThread::stop() {
+  running = false;
+  closeSocket();
+}
+
 QString ReceiverThread::socketError() const { return QString::fromStdString(socket_.error()); }
 
 void ReceiverThread::finish() {

@@ -1,13 +1,13 @@
 // What the live receiver and the status receiver share: a worker thread
 // reading one UDP port, and the delicate stop-and-restart around its socket.
-// The window stops a receiver (running = false, closeSocket) and starts it
-// again (running = true, openSocket, start) at once: a loop that has not yet
-// seen the stop is ended first, never left running on a replaced socket.
+// The window stops a receiver (stop()) and starts it again (start(settings))
+// at once: a loop that has not yet seen the stop is ended first, never left
+// running on a replaced socket.
 //
-// Threads: the object lives in the GUI thread, which writes port,
-// multicastAddress and running and calls openSocket()/closeSocket(); run()
-// of the derived receiver is the worker. The socket is opened, replaced and
-// closed only while no loop runs on it.
+// Threads: the object lives in the GUI thread, which calls start()/stop()
+// (or, step by step, writes port, multicastAddress and running and calls
+// openSocket()/closeSocket()); run() of the derived receiver is the worker.
+// The socket is opened, replaced and closed only while no loop runs on it.
 #pragma once
 
 #include <QString>
@@ -20,8 +20,22 @@
 
 namespace z540k {
 
+// Where a receiver listens.
+struct ReceiverSettings {
+  int port = 0;
+  std::string multicastAddress;  // empty: no group joined
+};
+
 class ReceiverThread : public QThread {
  public:
+  using QThread::start;
+  // Begins receiving as the settings say: a run still going is ended, the
+  // socket opened and the loop started. False when the socket could not be
+  // opened (socketError() says why); the loop then waits idle until stop().
+  bool start(const ReceiverSettings& settings);
+  // Ends the run and closes the socket: on return the port is free.
+  void stop();
+
   std::atomic<int> port{0};
   std::string multicastAddress;  // written before openSocket() only
   std::atomic<bool> running{true};

@@ -225,10 +225,8 @@ manwindow::~manwindow() {
   }
   csvExport_.abandon();
   player_->stop();
-  liveReceiver_->running = false;
-  liveReceiver_->closeSocket();
-  statusReceiver_->running = false;
-  statusReceiver_->closeSocket();
+  liveReceiver_->stop();
+  statusReceiver_->stop();
   view_.reset();
   delete player_;
   delete liveReceiver_;
@@ -369,10 +367,8 @@ void manwindow::connectWorkers() {
 
 void manwindow::onLidarClicked() {
   if (liveRunning) {
-    liveReceiver_->running = false;
-    liveReceiver_->closeSocket();
-    statusReceiver_->running = false;
-    statusReceiver_->closeSocket();
+    liveReceiver_->stop();
+    statusReceiver_->stop();
     // A capture that plays (or waits, paused) would never end by itself:
     // stop it rather than wait for its end.
     if (player_->isRunning()) {
@@ -388,20 +384,13 @@ void manwindow::onLidarClicked() {
   ensurePointTable();
   liveRunning = true;
   liveStartedOnce = true;
-  liveReceiver_->port = ui.lineEdit_portNumber->text().toInt();
-  statusReceiver_->port = ui.lineEdit->text().toInt();
-  liveReceiver_->multicastAddress = ui.lineEdit_2->text().toStdString();
-  statusReceiver_->multicastAddress = ui.lineEdit_2->text().toStdString();
-  liveReceiver_->running = true;
-  statusReceiver_->running = true;
   liveReceiver_->pendingLayout = chosenLayout();
   // One sensor drawn, and the settings window shows its status.
   liveReceiver_->chooseSensor(sensorPin_);
   statusReceiver_->sensorIp = sensorPin_ ? sensorPin_->ip : 0;
-  liveReceiver_->openSocket();
-  statusReceiver_->openSocket();
-  liveReceiver_->start(QThread::InheritPriority);
-  statusReceiver_->start(QThread::InheritPriority);
+  const std::string group = ui.lineEdit_2->text().toStdString();
+  liveReceiver_->start(ReceiverSettings{ui.lineEdit_portNumber->text().toInt(), group});
+  statusReceiver_->start(ReceiverSettings{ui.lineEdit->text().toInt(), group});
   const QString dataError = liveReceiver_->socketError();
   const QString statusError = statusReceiver_->socketError();
   setupError_ = !dataError.isEmpty() ? "data port: " + dataError
