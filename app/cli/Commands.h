@@ -26,6 +26,8 @@ int advancedCommand(const std::vector<std::string>& args);
 int restoreDefaultsCommand(const std::vector<std::string>& args);
 int infoCommand(const std::vector<std::string>& args);
 int sliceCommand(const std::vector<std::string>& args);
+int recordCommand(const std::vector<std::string>& args);
+int discoverCommand(const std::vector<std::string>& args);
 
 // --source: whose datagrams are decoded when several sensors send. Neither
 // set: the first sensor's, and a second one is refused (export) or reported

@@ -88,6 +88,8 @@ const char* const kUsage =
     "  restore-defaults --to IP:PORT          restore the sensor's default network settings\n"
     "  info CAPTURE [--json]                  what a capture holds, sensor by sensor\n"
     "  slice CAPTURE OUT --frames A:B         copy some revolutions' records to a capture of their own\n"
+    "  record OUT.pcap [--seconds S]          record the data port's traffic as the window's Record does\n"
+    "  discover [--seconds S] [--json]        list every sensor whose status packets reach this host\n"
     "\n"
     "z540k-tool COMMAND --help (or -h) shows the options of a command; z540k-tool --version the version.\n"
     "\n"
@@ -123,6 +125,8 @@ int main(int argc, char** argv) {
     if (command == "restore-defaults") return restoreDefaultsCommand(args);
     if (command == "info") return infoCommand(args);
     if (command == "slice") return sliceCommand(args);
+    if (command == "record") return recordCommand(args);
+    if (command == "discover") return discoverCommand(args);
     std::fprintf(stderr, "z540k-tool: unknown command \"%s\" (see z540k-tool --help)\n", command.c_str());
     return 2;
   } catch (const UsageError& e) {
