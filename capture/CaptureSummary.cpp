@@ -15,8 +15,8 @@ double SourceSummary::durationSeconds() const {
 }
 
 double SourceSummary::rpm() const {
-  const double seconds = durationSeconds();
-  return revolutions >= 2 && seconds > 0 ? static_cast<double>(revolutions) * 60.0 / seconds : 0.0;
+  const double seconds = lastCloseSeconds - firstCloseSeconds;
+  return revolutions >= 2 && seconds > 0 ? static_cast<double>(revolutions - 1) * 60.0 / seconds : 0.0;
 }
 
 namespace {
@@ -24,8 +24,21 @@ namespace {
 // A source being tallied: its revolution index and a decoder that only
 // counts (data packets in no return mode are not decoded, their gaps are
 // still counted; compact scan revolutions are counted as they close).
+// When revolutions closed: the first and the last time, and how many.
+struct Closes {
+  std::uint64_t count = 0;
+  double first = 0, last = 0;
+  void note(std::uint64_t now, double seconds) {
+    if (now == count) return;
+    if (count == 0) first = seconds;
+    count = now;
+    last = seconds;
+  }
+};
+
 struct Tally {
   SourceSummary summary;
+  Closes strongest, dual, compact;
   RevolutionIndex index;
   std::uint64_t compactRevolutions = 0;
   DataPacketDecoder counter;
@@ -73,15 +86,19 @@ bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::str
     SourceSummary& s = t.summary;
     s.lastSeconds = d.seconds;
     s.lastMicroseconds = d.microseconds;
+    const double now = static_cast<double>(d.seconds) + d.microseconds / 1e6;
     switch (classifyDatagram(d.payload, d.size)) {
       case DatagramKind::DataPacket:
         ++s.dataPackets;
         t.index.addPacket(d.payload);
         t.counter.decodeDataPacket(d.payload, d.size);
+        t.strongest.note(t.index.frameCount(ReturnFamily::Strongest), now);
+        t.dual.note(t.index.frameCount(ReturnFamily::Dual), now);
         break;
       case DatagramKind::CompactScanPacket:
         ++s.compactPackets;
         t.counter.decodeCompactScanPacket(d.payload, d.size);
+        t.compact.note(t.compactRevolutions, now);
         break;
       case DatagramKind::StatusPacket:
         ++s.statusPackets;
@@ -99,6 +116,12 @@ bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::str
     s.layoutLook = t->index.traits().layoutLook();
     const ReturnFamily family = returnFamilyOf(returnModeOf(s.arrangement));
     s.revolutions = t->index.frameCount(family) + t->compactRevolutions;
+    // The rpm of the kind of revolutions the sender sent most of.
+    const Closes& c = t->compactRevolutions > t->index.frameCount(family)
+                          ? t->compact
+                          : (family == ReturnFamily::Dual ? t->dual : t->strongest);
+    s.firstCloseSeconds = c.first;
+    s.lastCloseSeconds = c.last;
     s.lostOnWire = t->counter.lostPackets();
   }
   std::stable_sort(tallies.begin(), tallies.end(), [](const auto& a, const auto& b) {

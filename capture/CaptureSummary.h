@@ -26,8 +26,12 @@ struct SourceSummary {
   std::int64_t firstSeconds = 0, lastSeconds = 0;
   std::uint32_t firstMicroseconds = 0, lastMicroseconds = 0;
 
+  // When the first and the last revolution closed (seconds since 1970).
+  double firstCloseSeconds = 0, lastCloseSeconds = 0;
+
   double durationSeconds() const;
-  // Revolutions a minute over the duration (0 without two revolutions' time).
+  // Revolutions a minute between the first and the last close (0 with
+  // fewer than two revolutions).
   double rpm() const;
 };
 
