@@ -2,7 +2,9 @@
 // decoding. Commands: export-csv (capture file to CSV), export-cloud (to
 // point cloud files), listen (live revolutions), status (live status
 // packets), configure (the network settings packet), advanced (the factory
-// values), restore-defaults (the sensor's default network settings).
+// values), restore-defaults (the sensor's default network settings), info
+// (a capture per sender), slice (some revolutions' records), record (the
+// window's recorder), discover (the sensors whose status arrives).
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -94,7 +96,7 @@ const char* const kUsage =
     "z540k-tool COMMAND --help (or -h) shows the options of a command; z540k-tool --version the version.\n"
     "\n"
     "exit codes: 0 done; 1 failed (the message says why); 2 wrong usage; 3 nothing arrived from the\n"
-    "sensor in the time given (status, listen, configure, advanced).\n";
+    "sensor in the time given (status, listen, configure, advanced, record, discover).\n";
 
 }  // namespace
 
