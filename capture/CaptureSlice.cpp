@@ -1,7 +1,6 @@
 #include "CaptureSlice.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +25,8 @@ struct KeptRecord {
 // Packets of frame A - 1 read before the one where frame A begins, so that
 // the decoder's revolution closing there carries into frame A as in the
 // whole capture.
+constexpr std::size_t kSectionLengthOffset = 16;  // in a pcapng section header block
+
 constexpr std::uint64_t kLeadInPackets = 10;  // over 100 measurements in every layout
 
 struct FileCloser {
@@ -35,22 +36,29 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-bool copyBytes(std::FILE* in, std::FILE* out, std::uint64_t from, std::uint64_t to, std::string& error) {
+// Copies bytes [from, to) of the capture to `write`. A pcapng file's section
+// header, at the start, gets the section length -1 ("not given", in either
+// byte order): the slice's section is shorter.
+bool copyBytes(std::FILE* in, const SliceWrite& write, std::uint64_t from, std::uint64_t to, bool pcapng,
+               const std::atomic<bool>* stop, std::string& error) {
   if (fseeko(in, static_cast<off_t>(from), SEEK_SET) != 0) {
     error = std::string("cannot seek in the capture: ") + std::strerror(errno);
     return false;
   }
-  std::vector<char> buffer(1 << 20);
+  std::vector<std::uint8_t> buffer(1 << 20);
   while (from < to) {
+    if (stop && *stop) {
+      error = "interrupted";
+      return false;
+    }
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - from));
     if (std::fread(buffer.data(), 1, n, in) != n) {
       error = "the capture changed on disk after it was read";
       return false;
     }
-    if (std::fwrite(buffer.data(), 1, n, out) != n) {
-      error = std::string("cannot write: ") + std::strerror(errno);
-      return false;
-    }
+    if (pcapng && from == 0 && n >= kSectionLengthOffset + 8)
+      std::memset(buffer.data() + kSectionLengthOffset, 0xFF, 8);
+    if (!write(buffer.data(), n, error)) return false;
     from += n;
   }
   return true;
@@ -58,8 +66,8 @@ bool copyBytes(std::FILE* in, std::FILE* out, std::uint64_t from, std::uint64_t 
 
 }  // namespace
 
-bool sliceCapture(const std::string& inPath, const std::string& outPath, const SliceRequest& request,
-                  SliceResult& result, std::string& error) {
+bool sliceCapture(const std::string& inPath, const SliceRequest& request, const SliceWrite& write,
+                  SliceResult& result, std::string& error, const std::atomic<bool>* stop) {
   result = SliceResult{};
   CaptureReader reader;
   if (!reader.open(inPath)) {
@@ -74,6 +82,10 @@ bool sliceCapture(const std::string& inPath, const std::string& outPath, const S
   bool any = false;
   CapturedDatagram d;
   while (reader.next(d)) {
+    if (stop && *stop) {
+      error = "interrupted";
+      return false;
+    }
     if (!any) {
       firstRecord = d.recordStart;
       any = true;
@@ -160,39 +172,10 @@ bool sliceCapture(const std::string& inPath, const std::string& outPath, const S
     error = inPath + " changed on disk after it was read";
     return false;
   }
-  const std::string temporary = outPath + ".part";
-  File out(std::fopen(temporary.c_str(), "wb"));
-  if (!out) {
-    error = "cannot write " + temporary + ": " + std::strerror(errno);
-    return false;
-  }
   const std::uint64_t headerEnd = std::min(firstRecord, startByte);
-  bool ok = copyBytes(in.get(), out.get(), 0, headerEnd, error) &&
-            copyBytes(in.get(), out.get(), startByte, endByte, error);
-  if (ok && reader.isPcapng()) {
-    // The section length of the section header no longer holds: -1 is
-    // "not given" in either byte order.
-    static const std::uint8_t unknown[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    ok = fseeko(out.get(), 16, SEEK_SET) == 0 && std::fwrite(unknown, 1, 8, out.get()) == 8;
-    if (!ok) error = std::string("cannot write: ") + std::strerror(errno);
-  }
-  if (ok && (std::fflush(out.get()) != 0 || ::fsync(fileno(out.get())) != 0)) {
-    error = std::string("cannot write: ") + std::strerror(errno);
-    ok = false;
-  }
-  if (std::fclose(out.release()) != 0 && ok) {
-    error = std::string("cannot write: ") + std::strerror(errno);
-    ok = false;
-  }
-  if (ok && std::rename(temporary.c_str(), outPath.c_str()) != 0) {
-    error = "cannot put " + outPath + " in place: " + std::strerror(errno);
-    ok = false;
-  }
-  if (!ok) {
-    std::remove(temporary.c_str());
-    error = outPath + " was not written: " + error;
+  if (!copyBytes(in.get(), write, 0, headerEnd, reader.isPcapng(), stop, error) ||
+      !copyBytes(in.get(), write, startByte, endByte, false, stop, error))
     return false;
-  }
   result.firstFrame = first;
   result.lastFrame = last;
   result.dataPackets = endPacket - startPacket + 1;

@@ -4,7 +4,9 @@
 // stamps, copied byte for byte.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,13 +36,19 @@ struct SliceResult {
   std::uint64_t bytes = 0;
 };
 
-// Writes the slice to `outPath` (through a file beside it, renamed into place
-// when complete: a failure leaves an existing file as it was). A slice from
+// Where the slice's bytes go, in order: false with a one-line reason when
+// they cannot be written.
+using SliceWrite = std::function<bool(const std::uint8_t* bytes, std::size_t size, std::string& error)>;
+
+// Reads the capture once to find the revolutions, then hands the bytes of
+// the slice to `write` (the caller puts them in place when all went well). A
+// slice from
 // frame A > 1 starts with a few packets of frame A - 1 and the packet where
 // frame A begins, so that frame A decodes as in the whole: the export of the
 // slice gives that part revolution first, then frames A..B exactly. False
-// with a one-line reason in `error`.
-bool sliceCapture(const std::string& inPath, const std::string& outPath, const SliceRequest& request,
-                  SliceResult& result, std::string& error);
+// with a one-line reason in `error`; `stop` set ends it at once (false,
+// error "interrupted").
+bool sliceCapture(const std::string& inPath, const SliceRequest& request, const SliceWrite& write,
+                  SliceResult& result, std::string& error, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace z540k

@@ -51,7 +51,8 @@ struct Tally {
 
 }  // namespace
 
-bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::string& error) {
+bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::string& error,
+                      const std::atomic<bool>* stop) {
   summary = CaptureSummary{};
   CaptureReader reader;
   if (!reader.open(path)) {
@@ -64,6 +65,10 @@ bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::str
   std::size_t last = 0;
   CapturedDatagram d;
   while (reader.next(d)) {
+    if (stop && *stop) {
+      error = "interrupted";
+      return false;
+    }
     ++summary.datagrams;
     const SensorAddress from{d.sourceIp, d.sourcePort};
     if (last >= tallies.size() || tallies[last]->summary.source != from) {

@@ -4,6 +4,7 @@
 // data packets show, the packets lost on the wire, the first and last time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,7 +49,9 @@ struct CaptureSummary {
 };
 
 // False with a one-line reason in `error` when the file cannot be read at
-// all; damage part way keeps what came before (summary.damage).
-bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::string& error);
+// all; damage part way keeps what came before (summary.damage). `stop` set
+// ends the reading: false, error "interrupted".
+bool summarizeCapture(const std::string& path, CaptureSummary& summary, std::string& error,
+                      const std::atomic<bool>* stop = nullptr);
 
 }  // namespace z540k

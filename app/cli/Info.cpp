@@ -108,8 +108,8 @@ int infoCommand(const std::vector<std::string>& args) {
   const std::string& path = line.positional()[0];
   CaptureSummary summary;
   std::string error;
-  if (!summarizeCapture(path, summary, error)) {
-    std::fprintf(stderr, "z540k-tool info: %s\n", error.c_str());
+  if (!summarizeCapture(path, summary, error, &stopRequested)) {
+    std::fprintf(stderr, "z540k-tool info: %s\n", stopRequested ? interruptedText().c_str() : error.c_str());
     return 1;
   }
   if (line.has("--json"))

@@ -1,10 +1,15 @@
 // slice: some revolutions of a capture as a capture of their own (the work
 // itself is in CaptureSlice). The summary goes to stderr.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "CaptureSlice.h"
 #include "Commands.h"
+#include "FileBeside.h"
 
 namespace z540k::cli {
 
@@ -65,10 +70,35 @@ int sliceCommand(const std::vector<std::string>& args) {
   const std::string& inPath = line.positional()[0];
   const std::string& outPath = line.positional()[1];
   refuseWritingOverCapture(inPath, outPath);
-  SliceResult result;
+  // Written beside OUT and put in its place when complete, as every file the
+  // tool writes.
+  FileBeside target;
   std::string error;
-  if (!sliceCapture(inPath, outPath, request, result, error)) {
+  const int fd = target.create(outPath, true, error);
+  if (fd < 0) {
     std::fprintf(stderr, "z540k-tool slice: %s\n", error.c_str());
+    return 1;
+  }
+  const SliceWrite write = [fd](const std::uint8_t* bytes, std::size_t size, std::string& reason) {
+    const int failed = writeWhole(fd, reinterpret_cast<const char*>(bytes), size);
+    if (failed != 0) reason = std::string("cannot write: ") + std::strerror(failed);
+    return failed == 0;
+  };
+  SliceResult result;
+  bool ok = sliceCapture(inPath, request, write, result, error, &stopRequested);
+  if (stopRequested) error = interruptedText();
+  if (ok && !target.inPlace() && ::fsync(fd) != 0) {
+    error = std::string("cannot write: ") + std::strerror(errno);
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    error = std::string("cannot write: ") + std::strerror(errno);
+    ok = false;
+  }
+  if (!ok || !target.commit(error)) {
+    const std::string note = target.unchangedNote();
+    target.abandon();
+    std::fprintf(stderr, "z540k-tool slice: %s%s\n", error.c_str(), note.c_str());
     return 1;
   }
   std::fprintf(stderr, "frames %lld to %lld of %lld (%llu data packets%s, %llu bytes) written to %s\n",
