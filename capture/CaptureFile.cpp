@@ -260,6 +260,8 @@ struct CaptureReader::Record {
   std::uint32_t microseconds = 0;
   std::uint64_t index = 0;
   std::uint64_t offset = 0;  // of bytes[0] in the file
+  std::uint64_t start = 0;   // the record's (or block's) first byte in the file
+  std::uint64_t end = 0;     // the byte after it
   LinkType linkType = LinkType::Ethernet;
   // pcapng: the time stamp in its interface's units, turned into seconds
   // only for a datagram handed out (null for a classic record or a simple
@@ -563,6 +565,8 @@ bool CaptureReader::nextClassicRecord(Record& record) {
   record.microseconds = fraction;
   record.index = records_;
   record.linkType = linkType_;
+  record.start = offset_;
+  record.end = offset_ + kRecordHeaderSize + captured;
   offset_ += kRecordHeaderSize + captured;
   ++records_;
   return true;
@@ -653,8 +657,10 @@ bool CaptureReader::nextPcapngRecord(Record& record, bool header) {
     if (type == kBlockSectionHeader) {
       swapped_ = swapped;
       if (!sectionHeader(length)) return false;
+      ++describingBlocks_;
     } else if (type == kBlockInterface) {
       if (!interfaceDescription(length)) return false;
+      ++describingBlocks_;
     } else if (isPacketBlock(type)) {
       if (!packetBlock(type, length, record)) return false;
       deliver = record.bytes != nullptr;
@@ -755,6 +761,8 @@ bool CaptureReader::packetBlock(std::uint32_t type, std::uint32_t length, Record
   }
   record.index = records_;
   record.linkType = i.linkType;
+  record.start = offset_;
+  record.end = offset_ + length;
   return true;
 }
 
@@ -840,6 +848,8 @@ bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
   setTime(record, out);
   out.recordIndex = record.index;
   out.payloadOffset = record.offset + static_cast<std::uint64_t>(out.payload - record.bytes);
+  out.recordStart = record.start;
+  out.recordEnd = record.end;
   return true;
 }
 

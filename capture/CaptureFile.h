@@ -38,6 +38,10 @@ struct CapturedDatagram {
   std::uint32_t microseconds = 0;   // (finer time stamps are rounded down to µs)
   std::uint64_t recordIndex = 0;    // 0-based position among all records (packet blocks) of the file
   std::uint64_t payloadOffset = 0;  // byte offset of the payload in the file
+  // The whole record (classic record header and data, or pcapng block):
+  // its first byte in the file and the byte after it (next() fills them).
+  std::uint64_t recordStart = 0;
+  std::uint64_t recordEnd = 0;
 };
 
 // Link types the reader understands (the values of the pcap header and of
@@ -71,6 +75,9 @@ class CaptureReader {
   const std::string& error() const { return error_; }
   // The file's link type; in a pcapng file, that of its first interface.
   LinkType linkType() const { return linkType_; }
+  bool isPcapng() const { return pcapng_; }
+  // pcapng section headers and interface descriptions read so far.
+  std::uint64_t describingBlocks() const { return describingBlocks_; }
 
   // The next UDP-over-IPv4 datagram in file order; records that are not
   // (other protocols, fragments, IPv6, ARP, packets of an interface of
@@ -152,6 +159,7 @@ class CaptureReader {
   std::uint64_t offset_ = 0;
   std::uint64_t records_ = 0;
   std::uint64_t blocks_ = 0;
+  std::uint64_t describingBlocks_ = 0;
   bool pcapng_ = false;
   bool swapped_ = false;
   bool nanoseconds_ = false;

@@ -57,7 +57,12 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
     return result;
   }
 
-  DataPacketDecoder decoder([&out](const LidarDataSingleLine& record) { out.writeFrame(record); });
+  // Frames before settings.firstFrame are decoded (they carry the state the
+  // next ones start from) and passed over.
+  long long decoded = 0;
+  DataPacketDecoder decoder([&out, &decoded, &settings](const LidarDataSingleLine& record) {
+    if (++decoded >= settings.firstFrame) out.writeFrame(record);
+  });
   decoder.setLayout(settings.layout);
   // Without a mode given, the data packets decide, as they decide for the
   // window's player: status packets in a capture are not consulted.
@@ -126,6 +131,12 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   if (!whole && out.frames() == 0) {
     out.discard();
     result.message = reader.damage() + "; no frame before it, " + outPath + " was left unchanged";
+    return result;
+  }
+  if (whole && settings.firstFrame > decoded) {
+    out.discard();
+    result.message = capturePath + " holds " + std::to_string(decoded) + " frames, none from frame " +
+                     std::to_string(settings.firstFrame) + " on; " + outPath + " was left unchanged";
     return result;
   }
   if (!out.close(error)) {

@@ -24,6 +24,10 @@ int statusCommand(const std::vector<std::string>& args);
 int configureCommand(const std::vector<std::string>& args);
 int advancedCommand(const std::vector<std::string>& args);
 int restoreDefaultsCommand(const std::vector<std::string>& args);
+int infoCommand(const std::vector<std::string>& args);
+int sliceCommand(const std::vector<std::string>& args);
+int recordCommand(const std::vector<std::string>& args);
+int discoverCommand(const std::vector<std::string>& args);
 
 // --source: whose datagrams are decoded when several sensors send. Neither
 // set: the first sensor's, and a second one is refused (export) or reported
@@ -40,10 +44,14 @@ struct DecodeSettings {
   Layout layout = Layout::Protocol16;
   std::optional<ReturnMode> returnMode;  // none: as the data show
   CsvExportOptions csv;
-  long long frames = 0;  // 0: every frame
+  long long frames = 0;      // frames written at most; 0: every frame
+  long long firstFrame = 1;  // the first frame written, counted from 1 (--frames A:B)
   SourceChoice source;   // set by the commands that take --source
 };
 DecodeSettings decodeSettings(const CommandLine& line);
+// --frames N (first 1, count N), A:B (first A, count B - A + 1) or A: (first
+// A, count 0: to the end); frames count from 1. UsageError otherwise.
+void takeFrameRange(const std::string& text, long long& first, long long& count);
 
 // UsageError when OUT is the capture itself (under any name).
 void refuseWritingOverCapture(const std::string& capturePath, const std::string& outPath);
@@ -57,5 +65,7 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
 // Option names of DecodeSettings, for the parsers.
 extern const char* const kDecodeOptionNames[6];
 extern const char* const kDecodeOptionsHelp;
+// --frames on the exports (frame ranges).
+extern const char* const kFrameRangeHelp;
 
 }  // namespace z540k::cli

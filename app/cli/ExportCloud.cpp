@@ -32,8 +32,7 @@ const char* const kHelp =
     "  --compressed           PCD binary compressed (the default for PCD)\n"
     "  --binary               binary (the default for PLY)\n"
     "  --ascii                text: every bit of the values in PCD; PCL's PLY writer keeps 6 digits\n"
-    "  --merge                one file of all revolutions instead of a folder\n"
-    "  --frames N             stop after N frames (default 0: every frame)\n";
+    "  --merge                one file of all revolutions instead of a folder\n";
 
 }  // namespace
 
@@ -43,7 +42,7 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   valueOptions.insert("--format");
   const CommandLine line(args, valueOptions, {"--help", "--binary", "--ascii", "--compressed", "--merge"});
   if (line.has("--help")) {
-    std::printf("%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp);
+    std::printf("%s%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp, kFrameRangeHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT (see --help)");

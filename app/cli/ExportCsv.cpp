@@ -93,8 +93,7 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   valueOptions.insert("--source");
   const CommandLine line(args, valueOptions, {"--help"});
   if (line.has("--help")) {
-    std::printf("%s%s%s  --frames N             stop after N frames (default 0: every frame)\n", kHelp,
-                kDecodeOptionsHelp, kSourceOptionHelp);
+    std::printf("%s%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp, kFrameRangeHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT.csv (see --help)");

@@ -181,6 +181,7 @@ struct ListenOptions {
 ListenOptions listenOptions(const CommandLine& line) {
   ListenOptions o;
   o.settings = decodeSettings(line);
+  if (o.settings.firstFrame != 1) throw UsageError("--frames: live revolutions are counted as N, not A:B");
   o.settings.source = sourceChoice(line);
   o.port = line.port("--port", 2368);
   if (line.has("--status-port")) o.statusPort = line.port("--status-port", 2369);
