@@ -217,12 +217,9 @@ void manwindow::applyStartupOptions(const StartupOptions& options) {
 }
 
 manwindow::~manwindow() {
-  // The workers end before the window's members go; a recording keeps what
-  // it captured, an unfinished CSV export leaves an existing file as it was.
-  if (recorder_) {
-    recorder_->postStop();
-    recorder_->wait(5000);
-  }
+  // The workers end before the window's members go (a recording, ended
+  // with its session, keeps what it captured); an unfinished CSV export
+  // leaves an existing file as it was.
   csvExport_.abandon();
   player_->stop();
   liveReceiver_->stop();

@@ -21,6 +21,7 @@
 #include "LidarRecords.h"
 #include "PlaybackControl.h"
 #include "PointComputation.h"
+#include "RecordingSession.h"
 #include "RegionPicking.h"
 #include "SensorTraits.h"
 #include "StartupOptions.h"
@@ -74,7 +75,7 @@ class manwindow : public QMainWindow {
   Form_QLaserSelection& laserSelection() { return *laserSelection_; }
   ACWPSettingWidget& advancedSettings() { return *advancedSettings_; }
   About& about() { return *about_; }
-  bool isRecording() const { return recording; }
+  bool isRecording() const { return recording_.recording(); }
   // What playback of the loaded capture is doing.
   const z540k::PlaybackControl& playback() const { return playback_; }
   // The frames that arrive for display, the newest kept.
@@ -84,7 +85,7 @@ class manwindow : public QMainWindow {
   // The marked region and its statistics.
   const z540k::RegionPicking& regionPicking() const { return picking_; }
   // The recorder of the present (or last) recording; null before the first.
-  const z540k::CaptureRecorder* captureRecorder() const { return recorder_.get(); }
+  const z540k::CaptureRecorder* captureRecorder() const { return recording_.recorder(); }
   std::size_t loadedPacketCount() const;
   // The whole status line (the bar shows it elided when it does not fit,
   // the whole of it in its tooltip).
@@ -222,7 +223,6 @@ class manwindow : public QMainWindow {
   bool liveStartedOnce = false;
   bool axesShown = false;
   bool gridHidden = true;
-  bool recording = false;
 
   // Numbers.
   int pointSize = 1;
@@ -233,11 +233,9 @@ class manwindow : public QMainWindow {
 
   // Recording and playback.
   QToolButton* stopButton_ = nullptr;
-  std::unique_ptr<z540k::CaptureRecorder> recorder_;
+  z540k::RecordingSession recording_;
   QTimer* recorderWatch_ = nullptr;
-  QString recordPath;
   std::string captureDevice_;  // the operator's adapter for recording, if named
-  QString captureFilter;
   QString capturePath;
   std::shared_ptr<const z540k::DataPacketList> playerPackets;
   z540k::PlaybackControl playback_;

@@ -180,19 +180,10 @@ void manwindow::finishForExitSignal(int signalNumber) {
       whole = false;
     }
   }
-  if (recording) {
+  if (recording_.recording()) {
     stopRecording();
-    const std::string error = recorder_->error();
-    if (!error.empty()) {
-      say("the recording " + recordPath + " failed: " + QString::fromStdString(error));
-      whole = false;
-    } else {
-      say(QString("the recording %1 kept %2 packets, %3 dropped by the capture")
-              .arg(recordPath)
-              .arg(recorder_->packetsWritten())
-              .arg(recorder_->packetsDropped()));
-      whole = whole && recorder_->packetsDropped() == 0;
-    }
+    say(QString::fromStdString(recording_.summary()));
+    whole = whole && recording_.whole();
   }
   QCoreApplication::exit(whole ? 0 : 1);
 }

@@ -42,61 +42,48 @@ std::size_t manwindow::loadedPacketCount() const { return playerPackets ? player
 
 void manwindow::onRecordClicked() {
   // A recording can always be stopped, also after "Lidar" was stopped.
-  if (!liveRunning && !recording) {
+  if (!liveRunning && !recording_.recording()) {
     showMessage(this, MessageKind::Information, kTipsTitle, kConnectFirst);
-  } else if (recording) {
+  } else if (recording_.recording()) {
     stopRecording();
-    const QString error = QString::fromStdString(recorder_->error());
+    const QString error = QString::fromStdString(recording_.error());
     if (!error.isEmpty()) {
       showMessage(this, MessageKind::Critical, "error", "The recording failed: " + error);
     } else {
       showMessage(this, MessageKind::Information, kTipsTitle, kRecordingDone);
-      if (recorder_->packetsDropped() > 0)
+      if (recording_.packetsDropped() > 0)
         showMessage(this, MessageKind::Warning, "Warning",
                     QString("%1 packets were dropped by the capture and are missing from %2.")
-                        .arg(recorder_->packetsDropped())
-                        .arg(recordPath));
+                        .arg(recording_.packetsDropped())
+                        .arg(QString::fromStdString(recording_.path())));
     }
   } else {
     const QString proposed = QDateTime::currentDateTime().toString("yyyy-MM-dd-hh-mm") + ".pcap";
     const QString path = askSaveFileName(this, "Save PCAP", proposed, "WireSharkCaptureFile (*.pcap)");
-    captureFilter = "port " + ui.lineEdit_portNumber->text();
     // The loaded capture is read in place from its file: writing over it would
     // pull the packets from under the player.
     const QFileInfo target(path), loaded(capturePath);
+    std::string reason;
     if (!path.isEmpty() && playerPackets && loaded.exists() && target.exists() &&
         target.canonicalFilePath() == loaded.canonicalFilePath()) {
       showMessage(
           this, MessageKind::Warning, "Warning",
           "The capture " + capturePath + " is open for playback and cannot be recorded over: choose another file.");
+    } else if (!path.isEmpty() && recording_.start(path.toLocal8Bit().toStdString(),
+                                                   ui.lineEdit_portNumber->text().toInt(), captureDevice_, reason)) {
+      recorderWatch_->start();
     } else if (!path.isEmpty()) {
-      std::string reason, listError;
-      const std::string device = chooseCaptureAdapter(captureDevice_, listCaptureAdapters(listError), reason);
-      if (device.empty()) {
-        showMessage(this, MessageKind::Critical, "error",
-                    "No network adapter to record on: " + QString::fromStdString(reason.empty() ? listError : reason));
-      } else {
-        recordPath = path;
-        if (!recorder_) recorder_ = std::make_unique<CaptureRecorder>();
-        if (recorder_->start({path.toLocal8Bit().toStdString(), captureFilter.toStdString(), device})) {
-          recording = true;
-          recorderWatch_->start();
-        } else {
-          showMessage(this, MessageKind::Critical, "error",
-                      "The previous recording is still ending: try again in a moment.");
-        }
-      }
+      showMessage(this, MessageKind::Critical, "error", QString::fromStdString(reason));
     }
   }
-  ui.toolButton_SavePcapData->setChecked(recording);
+  ui.toolButton_SavePcapData->setChecked(recording_.recording());
   updateStatusLine();
 }
 
 // The stop takes effect at once; everything captured until now is in the
 // file.
 void manwindow::stopRecording() {
-  recorder_->postStop();
-  if (!recorder_->wait(5000)) {
+  if (!recording_.stop(5000)) {
     // A write that hangs (a network drive): the recording ends when it
     // returns, and checkRecorder() then reports how it ended.
     lastError_ = "The recording did not end within 5 s; it ends when its last write returns";
@@ -104,19 +91,16 @@ void manwindow::stopRecording() {
     return;
   }
   recorderWatch_->stop();
-  recording = false;
   ui.toolButton_SavePcapData->setChecked(false);
 }
 
 // While recording: a recorder that ended on its own (a file that cannot be
 // written, an adapter that went away) is reported at once.
 void manwindow::checkRecorder() {
-  if (!recording || !recorder_ || recorder_->isRunning()) return;
-  recorder_->wait(1000);
+  if (!recording_.endedByItself()) return;
   recorderWatch_->stop();
-  recording = false;
   ui.toolButton_SavePcapData->setChecked(false);
-  lastError_ = "The recording ended: " + QString::fromStdString(recorder_->error());
+  lastError_ = "The recording ended: " + QString::fromStdString(recording_.error());
   showMessage(this, MessageKind::Critical, "error", lastError_);
   updateStatusLine();
 }

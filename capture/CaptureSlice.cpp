@@ -66,8 +66,8 @@ bool copyBytes(std::FILE* in, const SliceWrite& write, std::uint64_t from, std::
 
 }  // namespace
 
-bool sliceCapture(const std::string& inPath, const SliceRequest& request, const SliceWrite& write,
-                  SliceResult& result, std::string& error, const std::atomic<bool>* stop) {
+bool sliceCapture(const std::string& inPath, const SliceRequest& request, const SliceWrite& write, SliceResult& result,
+                  std::string& error, const std::atomic<bool>* stop) {
   result = SliceResult{};
   CaptureReader reader;
   if (!reader.open(inPath)) {
@@ -93,13 +93,13 @@ bool sliceCapture(const std::string& inPath, const SliceRequest& request, const 
     if (classifyDatagram(d.payload, d.size) != DatagramKind::DataPacket) continue;
     if (!sources.note({d.sourceIp, d.sourcePort})) {
       if (sources.pinned()) continue;
-      error = inPath + " holds the data packets of several sensors: " +
-              sourceListText(sources.sources(), "packets") + "; choose one with --source IP[:PORT]";
+      error = inPath + " holds the data packets of several sensors: " + sourceListText(sources.sources(), "packets") +
+              "; choose one with --source IP[:PORT]";
       return false;
     }
     index.addPacket(d.payload);
-    packets.push_back({d.recordStart, d.recordEnd, reader.describingBlocks(),
-                       static_cast<double>(d.seconds) + d.microseconds / 1e6});
+    packets.push_back(
+        {d.recordStart, d.recordEnd, reader.describingBlocks(), static_cast<double>(d.seconds) + d.microseconds / 1e6});
   }
   if (!reader.damage().empty()) {
     error = reader.damage() + "; slicing needs a whole capture";

@@ -31,7 +31,7 @@ struct SliceRequest {
 struct SliceResult {
   long long firstFrame = 0, lastFrame = 0;  // the frames of the whole that the slice holds
   long long framesInCapture = 0;
-  bool leadIn = false;          // the slice starts with the packets leading into firstFrame
+  bool leadIn = false;            // the slice starts with the packets leading into firstFrame
   std::uint64_t dataPackets = 0;  // the sensor's data packets written (the records between them too)
   std::uint64_t bytes = 0;
 };
@@ -48,7 +48,7 @@ using SliceWrite = std::function<bool(const std::uint8_t* bytes, std::size_t siz
 // slice gives that part revolution first, then frames A..B exactly. False
 // with a one-line reason in `error`; `stop` set ends it at once (false,
 // error "interrupted").
-bool sliceCapture(const std::string& inPath, const SliceRequest& request, const SliceWrite& write,
-                  SliceResult& result, std::string& error, const std::atomic<bool>* stop = nullptr);
+bool sliceCapture(const std::string& inPath, const SliceRequest& request, const SliceWrite& write, SliceResult& result,
+                  std::string& error, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace z540k

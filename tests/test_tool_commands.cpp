@@ -70,7 +70,8 @@ TEST(ToolSlice, ExportsExactlyTheFramesOfTheWhole) {
   for (const Case c : {Case{"1.7", false}, Case{"1.6", false}, Case{"1.7", true}}) {
     SCOPED_TRACE(std::string(c.layout) + (c.dual ? " dual" : " single"));
     std::vector<std::string> captures = {tempPath("whole.pcap")};
-    std::vector<std::string> sim = {kSim, "--quiet", "--write-pcap", captures[0], "--seconds", "2", "--layout", c.layout};
+    std::vector<std::string> sim = {kSim,        "--quiet", "--write-pcap", captures[0],
+                                    "--seconds", "2",       "--layout",     c.layout};
     if (c.dual) sim.push_back("--dual-return");
     ASSERT_EQ(run(sim), 0);
     if (pcapng) {
@@ -86,9 +87,8 @@ TEST(ToolSlice, ExportsExactlyTheFramesOfTheWhole) {
         ASSERT_EQ(run({kTool, "slice", whole, slice, "--frames", range}, &err), 0) << err;
         ASSERT_EQ(run({kTool, "export-csv", whole, wholeCsv, "--layout", c.layout, "--frames", range}, &err), 0) << err;
         const bool leadIn = range.rfind("1:", 0) != 0;  // from a frame after the first
-        ASSERT_EQ(run({kTool, "export-csv", slice, sliceCsv, "--layout", c.layout, "--frames", leadIn ? "2:" : "0"},
-                      &err),
-                  0)
+        ASSERT_EQ(
+            run({kTool, "export-csv", slice, sliceCsv, "--layout", c.layout, "--frames", leadIn ? "2:" : "0"}, &err), 0)
             << err;
         const std::string expected = readFile(wholeCsv);
         EXPECT_GT(expected.size(), 1000u);
@@ -139,10 +139,12 @@ TEST(ToolInfo, NamesEachSensorOfACapture) {
     EXPECT_EQ(run({"/usr/bin/env", "python3", "-m", "json.tool", tempPath("info.json")}), 0) << out;
     ::unlink(tempPath("info.json").c_str());
   }
-  for (const auto& [address, returns] : {std::pair<std::string, std::string>{"127.0.0.2", "single return"},
-                                          {"127.0.0.3", "dual return"}}) {
-    const std::regex sender("\"address\": \"" + address + ":2368\", \"dataPackets\": (\\d+), [^}]*\"statusPackets\": "
-                            "(\\d+), [^}]*\"revolutions\": (\\d+), [^}]*\"returns\": \"" + returns + "\"");
+  for (const auto& [address, returns] :
+       {std::pair<std::string, std::string>{"127.0.0.2", "single return"}, {"127.0.0.3", "dual return"}}) {
+    const std::regex sender("\"address\": \"" + address +
+                            ":2368\", \"dataPackets\": (\\d+), [^}]*\"statusPackets\": "
+                            "(\\d+), [^}]*\"revolutions\": (\\d+), [^}]*\"returns\": \"" +
+                            returns + "\"");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(out, m, sender)) << address << "\n" << out;
     EXPECT_EQ(std::stoull(m[1]) + std::stoull(m[2]), datagramsFrom(both, address));
@@ -163,9 +165,9 @@ TEST(ToolDiscover, FindsTwoSensors) {
   Process sim3({kSim, "--quiet", "--bind", "127.0.0.3", "--sensor-port", std::to_string(own3.localPort()),
                 "--data-port", dataPort, "--status-port", statusPort, "--status-to-data-port", "--seconds", "20"});
   std::string out, err;
-  EXPECT_EQ(run({kTool, "discover", "--seconds", "3", "--port", dataPort, "--status-port", statusPort, "--json"}, &err,
-                &out),
-            0)
+  EXPECT_EQ(
+      run({kTool, "discover", "--seconds", "3", "--port", dataPort, "--status-port", statusPort, "--json"}, &err, &out),
+      0)
       << err;
   EXPECT_NE(out.find("{\"address\":\"127.0.0.2\""), std::string::npos) << out;
   EXPECT_NE(out.find("{\"address\":\"127.0.0.3\""), std::string::npos) << out;

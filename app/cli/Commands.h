@@ -46,7 +46,7 @@ struct DecodeSettings {
   CsvExportOptions csv;
   long long frames = 0;      // frames written at most; 0: every frame
   long long firstFrame = 1;  // the first frame written, counted from 1 (--frames A:B)
-  SourceChoice source;   // set by the commands that take --source
+  SourceChoice source;       // set by the commands that take --source
 };
 DecodeSettings decodeSettings(const CommandLine& line);
 // --frames N (first 1, count N), A:B (first A, count B - A + 1) or A: (first

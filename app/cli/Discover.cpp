@@ -34,10 +34,22 @@ const char* const kHelp =
     "  --json                 one JSON object per sensor, one a line\n";
 
 // The status texts discover shows, in this order, when the packet has them.
-const char* const kShown[] = {"layout",           "sensorIp",         "dataPort",           "devicePort",
-                              "mac",              "motorSpeedRead",   "versionText",        "fpga2Version",
-                              "fpga3Version",     "hardware2Version", "hardware3Version",   "emissionBoardVersion",
-                              "receiveBoardVersion", "structureVersion", "board2Version",    "board3Version"};
+const char* const kShown[] = {"layout",
+                              "sensorIp",
+                              "dataPort",
+                              "devicePort",
+                              "mac",
+                              "motorSpeedRead",
+                              "versionText",
+                              "fpga2Version",
+                              "fpga3Version",
+                              "hardware2Version",
+                              "hardware3Version",
+                              "emissionBoardVersion",
+                              "receiveBoardVersion",
+                              "structureVersion",
+                              "board2Version",
+                              "board3Version"};
 
 struct Heard {
   std::set<std::string> statusRoutes;  // "2368 -> 2369"
@@ -90,9 +102,9 @@ void printSensor(std::uint32_t ip, const Heard& h, bool json) {
   std::string routes;
   for (const std::string& r : h.statusRoutes) routes += (routes.empty() ? "" : ", ") + r;
   if (json) {
-    std::string line = "{\"address\":" + jsonString(formatIpv4(ip)) + ",\"statusPackets\":" +
-                       std::to_string(h.statusPackets) + ",\"dataPackets\":" + std::to_string(h.dataPackets) +
-                       ",\"statusRoutes\":[";
+    std::string line = "{\"address\":" + jsonString(formatIpv4(ip)) +
+                       ",\"statusPackets\":" + std::to_string(h.statusPackets) +
+                       ",\"dataPackets\":" + std::to_string(h.dataPackets) + ",\"statusRoutes\":[";
     const char* separator = "";
     for (const std::string& r : h.statusRoutes) {
       line += separator + jsonString(r);
@@ -107,8 +119,8 @@ void printSensor(std::uint32_t ip, const Heard& h, bool json) {
     std::printf("%s}\n", line.c_str());
     return;
   }
-  std::printf("sensor %s: %llu status packets (from port -> to port: %s), %llu data packets\n",
-              formatIpv4(ip).c_str(), h.statusPackets, routes.c_str(), h.dataPackets);
+  std::printf("sensor %s: %llu status packets (from port -> to port: %s), %llu data packets\n", formatIpv4(ip).c_str(),
+              h.statusPackets, routes.c_str(), h.dataPackets);
   for (const char* name : kShown) {
     bool found = false;
     const std::string value = shownValue(h.latest, name, found);
@@ -134,7 +146,8 @@ int discoverCommand(const std::vector<std::string>& args) {
   UdpSocket sockets[2];
   const int ports[2] = {statusPort, dataPort};
   for (int i = 0; i < 2; ++i)
-    if (!(sockets[i].create() && sockets[i].setReuseAddress() && sockets[i].bind(static_cast<std::uint16_t>(ports[i])))) {
+    if (!(sockets[i].create() && sockets[i].setReuseAddress() &&
+          sockets[i].bind(static_cast<std::uint16_t>(ports[i])))) {
       std::fprintf(stderr, "z540k-tool discover: port %d: %s\n", ports[i], sockets[i].lastError().c_str());
       return 1;
     }
@@ -145,7 +158,8 @@ int discoverCommand(const std::vector<std::string>& args) {
   static std::uint8_t buffer[65536];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!stopRequested) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd fds[2] = {{sockets[0].fd(), POLLIN, 0}, {sockets[1].fd(), POLLIN, 0}};
     if (::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 100))) <= 0) continue;
@@ -182,8 +196,7 @@ int discoverCommand(const std::vector<std::string>& args) {
                sensors.size(), seconds, statusPort, dataPort, other,
                stopRequested ? (", " + interruptedText()).c_str() : "");
   if (sensors.empty()) {
-    std::fprintf(stderr, "z540k-tool discover: %s\n",
-                 nothingArrivedText("status packet", statusPort, seconds).c_str());
+    std::fprintf(stderr, "z540k-tool discover: %s\n", nothingArrivedText("status packet", statusPort, seconds).c_str());
     return kExitNothingReceived;
   }
   return 0;

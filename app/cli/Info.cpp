@@ -68,29 +68,29 @@ void printText(const std::string& path, const CaptureSummary& c) {
     std::printf("  time: %s to %s (%s s)\n", timeText(s.firstSeconds, s.firstMicroseconds).c_str(),
                 timeText(s.lastSeconds, s.lastMicroseconds).c_str(), number(s.durationSeconds()).c_str());
   }
-  if (c.unlisted > 0)
-    std::printf("further senders: %llu datagrams\n", static_cast<unsigned long long>(c.unlisted));
+  if (c.unlisted > 0) std::printf("further senders: %llu datagrams\n", static_cast<unsigned long long>(c.unlisted));
 }
 
 void printJson(const std::string& path, const CaptureSummary& c) {
-  std::printf("{\"file\": %s, \"format\": \"%s\", \"linkType\": %u, \"records\": %llu, \"datagrams\": %llu, "
-              "\"unlistedDatagrams\": %llu, \"damage\": %s, \"senders\": [",
-              jsonText(path).c_str(), c.pcapng ? "pcapng" : "pcap", static_cast<unsigned>(c.linkType),
-              static_cast<unsigned long long>(c.records), static_cast<unsigned long long>(c.datagrams),
-              static_cast<unsigned long long>(c.unlisted), c.damage.empty() ? "null" : jsonText(c.damage).c_str());
+  std::printf(
+      "{\"file\": %s, \"format\": \"%s\", \"linkType\": %u, \"records\": %llu, \"datagrams\": %llu, "
+      "\"unlistedDatagrams\": %llu, \"damage\": %s, \"senders\": [",
+      jsonText(path).c_str(), c.pcapng ? "pcapng" : "pcap", static_cast<unsigned>(c.linkType),
+      static_cast<unsigned long long>(c.records), static_cast<unsigned long long>(c.datagrams),
+      static_cast<unsigned long long>(c.unlisted), c.damage.empty() ? "null" : jsonText(c.damage).c_str());
   const char* separator = "";
   for (const SourceSummary& s : c.sources) {
-    std::printf("%s\n  {\"address\": %s, \"dataPackets\": %llu, \"compactScanPackets\": %llu, "
-                "\"statusPackets\": %llu, \"otherDatagrams\": %llu, \"revolutions\": %llu, \"rpm\": %s, "
-                "\"returns\": \"%s\", \"layout\": \"%s\", \"lostOnWire\": %llu, \"first\": %s, \"last\": %s, "
-                "\"durationSeconds\": %s}",
-                separator, jsonText(sensorAddressText(s.source)).c_str(),
-                static_cast<unsigned long long>(s.dataPackets), static_cast<unsigned long long>(s.compactPackets),
-                static_cast<unsigned long long>(s.statusPackets), static_cast<unsigned long long>(s.otherDatagrams),
-                static_cast<unsigned long long>(s.revolutions), number(s.rpm()).c_str(),
-                arrangementText(s.arrangement), layoutOf(s).c_str(), static_cast<unsigned long long>(s.lostOnWire),
-                timeText(s.firstSeconds, s.firstMicroseconds).c_str(),
-                timeText(s.lastSeconds, s.lastMicroseconds).c_str(), number(s.durationSeconds()).c_str());
+    std::printf(
+        "%s\n  {\"address\": %s, \"dataPackets\": %llu, \"compactScanPackets\": %llu, "
+        "\"statusPackets\": %llu, \"otherDatagrams\": %llu, \"revolutions\": %llu, \"rpm\": %s, "
+        "\"returns\": \"%s\", \"layout\": \"%s\", \"lostOnWire\": %llu, \"first\": %s, \"last\": %s, "
+        "\"durationSeconds\": %s}",
+        separator, jsonText(sensorAddressText(s.source)).c_str(), static_cast<unsigned long long>(s.dataPackets),
+        static_cast<unsigned long long>(s.compactPackets), static_cast<unsigned long long>(s.statusPackets),
+        static_cast<unsigned long long>(s.otherDatagrams), static_cast<unsigned long long>(s.revolutions),
+        number(s.rpm()).c_str(), arrangementText(s.arrangement), layoutOf(s).c_str(),
+        static_cast<unsigned long long>(s.lostOnWire), timeText(s.firstSeconds, s.firstMicroseconds).c_str(),
+        timeText(s.lastSeconds, s.lastMicroseconds).c_str(), number(s.durationSeconds()).c_str());
     separator = ",";
   }
   std::printf("\n]}\n");

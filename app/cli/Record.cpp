@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "CaptureFile.h"
-#include "CaptureRecorder.h"
 #include "Commands.h"
+#include "RecordingSession.h"
 #include "RevolutionIndex.h"
 
 namespace z540k::cli {
@@ -78,9 +78,7 @@ class RecordedRevolutions {
     }
     return count();
   }
-  std::size_t count() const {
-    return index_.frameCount(returnFamilyOf(returnModeOf(index_.traits().arrangement())));
-  }
+  std::size_t count() const { return index_.frameCount(returnFamilyOf(returnModeOf(index_.traits().arrangement()))); }
 
  private:
   std::string path_;
@@ -109,26 +107,13 @@ int recordCommand(const std::vector<std::string>& args) {
     const char* const argv[] = {"z540k-tool"};
     device = namedCaptureDevice(1, argv);  // the environment's choice
   }
+  RecordingSession recording;
   std::string reason;
-  if (device.empty()) {
-    const std::vector<CaptureAdapter> adapters = listCaptureAdapters(reason);
-    device = chooseCaptureAdapter("", adapters, reason);
-    if (device.empty()) {
-      std::fprintf(stderr, "z540k-tool record: no adapter to record on: %s\n", reason.c_str());
-      return 1;
-    }
-  }
-
-  CaptureRecorder recorder;
-  CaptureRecorder::Settings settings;
-  settings.dumpPath = path;
-  settings.filter = "udp port " + std::to_string(port);
-  settings.device = device;
-  if (!recorder.start(settings)) {
-    std::fprintf(stderr, "z540k-tool record: the recorder could not start\n");
+  if (!recording.start(path, port, device, reason)) {
+    std::fprintf(stderr, "z540k-tool record: %s\n", reason.c_str());
     return 1;
   }
-  // Waits for the end the operator asked for, watching the recorder.
+  const CaptureRecorder& recorder = *recording.recorder();
   RecordedRevolutions revolutions(path);
   const auto start = std::chrono::steady_clock::now();
   std::size_t counted = 0;
@@ -138,16 +123,18 @@ int recordCommand(const std::vector<std::string>& args) {
       interrupted = true;
       break;
     }
-    if (seconds > 0 &&
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds)
+    if (seconds > 0 && std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds)
       break;
     if (frames > 0 && recorder.isCapturing() && recorder.error().empty() &&
         (counted = revolutions.update()) >= static_cast<std::size_t>(frames))
       break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  recorder.postStop();
-  recorder.wait(10000);
+  if (!recording.stop(10000)) {
+    std::fprintf(stderr, "z540k-tool record: the recording did not end within 10 s; %s holds what was written\n",
+                 path.c_str());
+    return 1;
+  }
   counted = revolutions.update();
   const std::string error = recorder.error();
   if (!error.empty()) {
@@ -157,8 +144,8 @@ int recordCommand(const std::vector<std::string>& args) {
   std::fprintf(stderr,
                "recorded %llu packets (%zu revolutions) on %s to %s, %llu dropped by the capture buffer, %llu "
                "dropped by the adapter%s\n",
-               static_cast<unsigned long long>(recorder.packetsWritten()), counted, device.c_str(), path.c_str(),
-               static_cast<unsigned long long>(recorder.packetsDropped()),
+               static_cast<unsigned long long>(recorder.packetsWritten()), counted, recording.device().c_str(),
+               path.c_str(), static_cast<unsigned long long>(recorder.packetsDropped()),
                static_cast<unsigned long long>(recorder.adapterDrops()),
                interrupted ? (", " + interruptedText()).c_str() : "");
   if (recorder.packetsWritten() == 0) {

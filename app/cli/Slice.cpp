@@ -64,8 +64,7 @@ int sliceCommand(const std::vector<std::string>& args) {
   SliceRequest request;
   if (line.has("--frames")) takeFrameRange(line.text("--frames", ""), request.firstFrame, request.frames);
   if (line.has("--seconds")) takeSecondsRange(line.text("--seconds", ""), request);
-  if (line.has("--return-mode"))
-    request.returnMode = static_cast<ReturnMode>(line.integer("--return-mode", 0, 0, 3));
+  if (line.has("--return-mode")) request.returnMode = static_cast<ReturnMode>(line.integer("--return-mode", 0, 0, 3));
   request.source = sourceChoice(line).sensor;
   const std::string& inPath = line.positional()[0];
   const std::string& outPath = line.positional()[1];
