@@ -217,6 +217,36 @@ class WindowExportAndPickingTest : public QObject {
     QCOMPARE(readAll(file.path.toStdString()), expectedFile(frames, CsvFrameKind::Arriving, options));
   }
 
+  // The export holds still while the stop question is open: frames arriving
+  // meanwhile are counted, not written, whether the answer is "No" (the
+  // export goes on after them) or "Yes" (exactly the frames asked about are
+  // kept), and the closing message says how many.
+  void theStopQuestionKeepsTheCountAsked() {
+    MessageRecorder messages(QMessageBox::No);
+    SavePath file;
+    LiveWindow w;
+    w.exportWith("1000", "0", "360");
+    std::vector<LidarDataSingleLine> written;
+    int arriving = 0;
+    messages.whileOpen = [&](const RecordedMessage& m) {
+      if (m.title != "Question") return;
+      for (int i = 0; i < 3; ++i) w->CalculateCoordinates(knownFrame(7000 + ++arriving));
+    };
+    for (int i = 0; i < 4; ++i) {
+      written.push_back(knownFrame(100 * (i + 1)));
+      w->CalculateCoordinates(written.back());
+      if (i == 1) child<QToolButton>(*w, "Btn_SaveCSV")->click();  // "No"
+    }
+    messages.answerWith(QMessageBox::Yes);
+    child<QToolButton>(*w, "Btn_SaveCSV")->click();
+    QCOMPARE(messages.messages[messages.messages.size() - 2].text,
+             QString("Stop the export and keep the 4 frames written?"));
+    QVERIFY(!w->csvExport().active());
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n4 of 1000 frames were written.\n6 frames arriving while "
+                                           "the stop question was open were not written."));
+    QCOMPARE(readAll(file.path.toStdString()), expectedFile(written, CsvFrameKind::Arriving, CsvExportOptions{}));
+  }
+
   // The dialog offers the point cloud formats after the CSV; a name ending
   // in .pcd or .ply gets the same points as a cloud: the frozen frame, or
   // the frames written as they arrive merged into one file.
