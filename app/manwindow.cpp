@@ -167,6 +167,8 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   }
 
   makeConnections();
+  addShortcuts();
+  setAcceptDrops(true);
   applyStartupOptions(options);
   // Shown once whole: a window laid out again after its view first drew
   // makes the view draw everything a second time at its new size.
@@ -447,6 +449,7 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   noteRevolution(lidardata);
   if (!display_.running()) return;
   const LidarDataSingleLine& frame = display_.keep(std::move(lidardata));
+  arrivedAtNs_ = hostClock_.nsecsElapsed();  // the delay to the screen starts here
   about_->setDataSeen(true);
   ui.comboBox_4->setEnabled(true);
   // A frame for the CSV file is written, not drawn: the view shows empty
@@ -514,6 +517,8 @@ void manwindow::drawLatestFrame() {
     tableTimer_->start(static_cast<int>(tableRefresh_.dueInMs(hostClock_.elapsed())));
   view_->setNotice(exportNotice());
   view_->showFrame(framePoints_, pointSize);
+  if (arrivedAtNs_ >= 0) counters_.drawnAfter((hostClock_.nsecsElapsed() - arrivedAtNs_) / 1e6);
+  arrivedAtNs_ = -1;
   if (!picking_.selecting()) refreshReadout();
   display_.drawn();
 }

@@ -102,6 +102,9 @@ class manwindow : public QMainWindow {
   // what was kept; the exit code is 1 when an export had not written all its
   // frames or something could not be written, else 0.
   void endOnExitSignals();
+  // A capture file dropped onto the window: opened as Open opens it, when
+  // Open is available.
+  void openDroppedFile(const QString& path);
   // The area-picking callback: the indices of the display cloud's points
   // inside the rectangle the operator dragged.
   void onAreaPicked(const std::vector<int>& indices);
@@ -132,6 +135,8 @@ class manwindow : public QMainWindow {
   // Quitting during a frame-by-frame export asks whether to stop it and keep
   // the frames written.
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void setUpView();
@@ -164,6 +169,9 @@ class manwindow : public QMainWindow {
   void updateStatusLine();
   void onStatusTick();
   void onViewKey(const std::string& keySym, char key);
+  // The keyboard's shortcuts, and their keys in the buttons' tooltips.
+  void addShortcuts();
+  void showFirstOrLastFrame(bool last);
 
   // The Offline tab.
   void onRecordClicked();
@@ -264,6 +272,7 @@ class manwindow : public QMainWindow {
   QTimer* statusTimer_ = nullptr;
   z540k::ReceptionCounters counters_;
   QElapsedTimer hostClock_;
+  qint64 arrivedAtNs_ = -1;  // when the newest revolution not yet drawn reached the window
   QString lastError_;  // the last error told to the operator, for the status line
   QString setupError_;
   std::optional<z540k::SensorAddress> sensorPin_;  // --sensor: the one sensor drawn

@@ -1,0 +1,76 @@
+// manwindow's aids for the operator: the keyboard, and a capture file dropped
+// onto the window.
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QShortcut>
+#include <QUrl>
+
+#include "manwindow.h"
+
+namespace {
+// The one local file a drag carries, or nothing.
+QString droppedFile(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1) return {};
+  const QUrl url = mime->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+}  // namespace
+
+// Each key does what its button does, through the button, so a disabled
+// button's key does nothing either. The plain keys give way to a field being
+// typed in: a line edit or spin box with the focus takes them itself.
+void manwindow::addShortcuts() {
+  auto add = [this](const QKeySequence& keys, QAbstractButton* button, auto action) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, action);
+    if (button != nullptr)
+      button->setToolTip((button->toolTip().isEmpty() ? button->text() : button->toolTip()) + " (" +
+                         keys.toString(QKeySequence::NativeText) + ")");
+  };
+  // Space: Play/Pause of a capture loaded, else the live view's Pause.
+  add(QKeySequence(Qt::Key_Space), ui.toolButton_Play, [this] {
+    if (playback_.loaded())
+      ui.toolButton_Play->click();
+    else
+      ui.tolbtn_offdata->click();
+  });
+  ui.tolbtn_offdata->setToolTip(ui.tolbtn_offdata->text().trimmed() + " (Space)");
+  add(QKeySequence(Qt::Key_Left), ui.toolButton_GoToStart, [this] { ui.toolButton_GoToStart->click(); });
+  add(QKeySequence(Qt::Key_Right), ui.toolButton_GoToEnd, [this] { ui.toolButton_GoToEnd->click(); });
+  add(QKeySequence(Qt::Key_Home), nullptr, [this] { showFirstOrLastFrame(false); });
+  add(QKeySequence(Qt::Key_End), nullptr, [this] { showFirstOrLastFrame(true); });
+  ui.Spbox_Frame->setToolTip("Frame (Home: first, End: last)");
+  add(QKeySequence::Open, ui.toolButton_Open, [this] { ui.toolButton_Open->click(); });
+  add(QKeySequence::Save, ui.Btn_SaveCSV, [this] { ui.Btn_SaveCSV->click(); });
+  add(QKeySequence(Qt::Key_F), nullptr, [this] { view(); });
+  ui.comboBox_View->setToolTip("Camera preset (F: this preset again)");
+}
+
+void manwindow::showFirstOrLastFrame(bool last) {
+  if (!playback_.loaded() || !ui.Spbox_Frame->isEnabled()) return;
+  ui.Spbox_Frame->setValue(last ? ui.Spbox_Frame->maximum() : 1);
+}
+
+void manwindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!droppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+// A capture file dropped onto the window opens as Open opens it; while Open
+// is not available the drop is refused with a word in the status line.
+void manwindow::dropEvent(QDropEvent* event) {
+  const QString path = droppedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  openDroppedFile(path);
+}
+
+void manwindow::openDroppedFile(const QString& path) {
+  if (captureLoad_ || !ui.toolButton_Open->isEnabled()) {
+    lastError_ = "Cannot open " + QFileInfo(path).fileName() + " now: stop the playback or recording first.";
+    updateStatusLine();
+    return;
+  }
+  startCaptureLoad(path);
+}
