@@ -37,6 +37,7 @@ std::string statusLineText(const ReceptionFigures& f) {
   // The sensors and what they show early in the line, where a narrow window
   // still shows them.
   if (!f.sensorNote.empty()) state += "   |   " + f.sensorNote;
+  if (!f.ruler.empty()) state += "   |   ruler: " + f.ruler;
   std::string line = state + (f.sensors.empty() ? std::string() : "   |   " + f.sensors) + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
   return line;

@@ -36,6 +36,7 @@ struct ReceptionFigures {
   std::uint64_t statusDatagrams = 0, statusUnrecognised = 0, statusKernelDrops = 0;
   std::uint64_t displayMerged = 0;  // revolutions that arrived but were not drawn (a newer one was)
   std::string sensorNote;           // what the data show of the sensor (return mode, layout), empty when nothing
+  std::string ruler;                // the ruler's ends and length, empty when it has none
   std::string sensors;              // the sensors heard when more than one (sensorsText), else empty
   std::string setupError;           // the last failure to set up reception, empty when none
   std::string lastError;            // the last error reported to the operator, empty when none

@@ -168,6 +168,7 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
 
   makeConnections();
   addShortcuts();
+  addRulerButton();
   setAcceptDrops(true);
   applyStartupOptions(options);
   // Shown once whole: a window laid out again after its view first drew
@@ -558,6 +559,9 @@ void manwindow::toggleGrid() {
 
 void manwindow::clearView() {
   picking_.clear();
+  ruler_.clear();
+  rulerMissed_ = false;
+  updateStatusLine();
   resetPointTable();
   view_->clear();
 }
@@ -685,6 +689,7 @@ void manwindow::updateStatusLine() {
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
   f.sensorNote = sensorNote();
+  f.ruler = rulerText().toStdString();
   statusLabel_->setFullText(QString::fromStdString(statusLineText(f)));
   if (view_->setNotice(exportNotice())) view_->repaint();
   const QString error = lastErrorText();

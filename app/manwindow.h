@@ -22,6 +22,7 @@
 #include "PlaybackControl.h"
 #include "PointComputation.h"
 #include "RegionPicking.h"
+#include "Ruler.h"
 #include "SensorTraits.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
@@ -105,6 +106,10 @@ class manwindow : public QMainWindow {
   // A capture file dropped onto the window: opened as Open opens it, when
   // Open is available.
   void openDroppedFile(const QString& path);
+  // The ruler's click (with the Ruler button down): the scan-plane position
+  // clicked, in centimetres; the drawn point nearest to it becomes an end.
+  void onRulerClick(double x, double y);
+  const z540k::Ruler& ruler() const { return ruler_; }
   // The area-picking callback: the indices of the display cloud's points
   // inside the rectangle the operator dragged.
   void onAreaPicked(const std::vector<int>& indices);
@@ -172,6 +177,9 @@ class manwindow : public QMainWindow {
   // The keyboard's shortcuts, and their keys in the buttons' tooltips.
   void addShortcuts();
   void showFirstOrLastFrame(bool last);
+  void addRulerButton();
+  void showRuler();
+  QString rulerText() const;
 
   // The Offline tab.
   void onRecordClicked();
@@ -262,6 +270,9 @@ class manwindow : public QMainWindow {
   QTimer* tableTimer_ = nullptr;
   z540k::FramePoints framePoints_;
   z540k::RegionPicking picking_;
+  z540k::Ruler ruler_;
+  QToolButton* rulerButton_ = nullptr;
+  bool rulerMissed_ = false;  // the last click found no point near it
   QStandardItemModel* pointTable = nullptr;
 
   // The status line.

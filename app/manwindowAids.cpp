@@ -4,10 +4,16 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QBoxLayout>
 #include <QShortcut>
+#include <QStyle>
+#include <QToolButton>
 #include <QUrl>
 
+#include "PointCloudView.h"
 #include "manwindow.h"
+
+using namespace z540k;
 
 namespace {
 // The one local file a drag carries, or nothing.
@@ -73,4 +79,47 @@ void manwindow::openDroppedFile(const QString& path) {
     return;
   }
   startCaptureLoad(path);
+}
+
+// The Ruler button beside Clear: while it is down, clicks in the view pick
+// the ruler's ends (a drag still turns the view); Clear removes the ruler.
+void manwindow::addRulerButton() {
+  rulerButton_ = new QToolButton(ui.toolButton_clear->parentWidget());
+  rulerButton_->setObjectName("toolButton_Ruler");
+  rulerButton_->setText("Ruler");
+  rulerButton_->setCheckable(true);
+  rulerButton_->setIcon(style()->standardIcon(QStyle::SP_ArrowRight));
+  rulerButton_->setIconSize(ui.toolButton_clear->iconSize());
+  rulerButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  rulerButton_->setAutoRaise(true);
+  rulerButton_->setToolTip("Ruler: click two points for the distance between them and from the sensor");
+  if (auto* row = qobject_cast<QBoxLayout*>(ui.toolButton_clear->parentWidget()->layout()))
+    row->insertWidget(row->indexOf(ui.toolButton_clear) + 1, rulerButton_);
+  view_->onClick([this] {
+    double x = 0, y = 0, z = 0;
+    if (rulerButton_->isChecked() && view_->pickAtCursor(x, y, z)) onRulerClick(x, y);
+  });
+}
+
+// Within this many centimetres of a drawn point a click takes that point.
+constexpr float kRulerReachCm = 30.0f;
+
+void manwindow::onRulerClick(double x, double y) {
+  const auto point = nearestPoint(framePoints_.display, float(x), float(y), kRulerReachCm);
+  rulerMissed_ = !point;
+  if (point) ruler_.click(*point);
+  showRuler();
+}
+
+void manwindow::showRuler() {
+  view_->setRuler(ruler_.ends(), rulerText().toStdString());
+  view_->repaint();
+  updateStatusLine();
+}
+
+QString manwindow::rulerText() const {
+  QString text = QString::fromStdString(ruler_.text());
+  if (rulerMissed_)
+    text += (text.isEmpty() ? "" : " ") + QString("(no point within %1 cm of the click)").arg(kRulerReachCm);
+  return text;
 }

@@ -247,6 +247,32 @@ class WindowExportAndPickingTest : public QObject {
     QCOMPARE(readAll(file.path.toStdString()), expectedFile(written, CsvFrameKind::Arriving, CsvExportOptions{}));
   }
 
+  // The ruler (with its button down) takes the drawn points nearest two
+  // clicks: the view draws it and the status line gives its ends and length;
+  // a click far from every point says so; Clear removes it.
+  void rulerOnDrawnPoints() {
+    LiveWindow w;
+    w->CalculateCoordinates(knownFrame(500));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
+    const std::vector<ColouredPoint> drawn = w->cloudView().displayedPoints();
+    QVERIFY(drawn.size() > 20);
+    const ScenePoint a = drawn[2].p, b = drawn[20].p;
+    child<QToolButton>(*w, "toolButton_Ruler")->click();
+    w->onRulerClick(a.x + 4, a.y - 3);
+    w->onRulerClick(b.x - 5, b.y);
+    QCOMPARE(w->ruler().ends().size(), std::size_t(2));
+    QCOMPARE(w->ruler().ends()[1].x, b.x);
+    QVERIFY(w->cloudView().contains(PointCloudView::kRulerLineId));
+    QVERIFY2(w->statusLine().contains(QString("ruler: A ") + QString::fromStdString(w->ruler().text()).mid(2)),
+             qPrintable(w->statusLine()));
+    QVERIFY(w->statusLine().contains(QString(": A-B %1 m").arg(std::hypot(a.x - b.x, a.y - b.y) / 100, 0, 'f', 3)));
+    w->onRulerClick(-9000, 9000);
+    QVERIFY(w->statusLine().contains("(no point within 30 cm of the click)"));
+    child<QToolButton>(*w, "toolButton_clear")->click();
+    QVERIFY(w->ruler().ends().empty() && !w->statusLine().contains("ruler:"));
+    QVERIFY(!w->cloudView().contains(PointCloudView::kRulerLineId));
+  }
+
   // The dialog offers the point cloud formats after the CSV; a name ending
   // in .pcd or .ply gets the same points as a cloud: the frozen frame, or
   // the frames written as they arrive merged into one file.

@@ -99,6 +99,9 @@ struct PointCloudView::Impl {
   std::string text;    // the text line's content
   std::string notice;  // the notice's content
   std::function<void()> cursorHandler;
+  std::function<void()> clickHandler;
+  vtkSmartPointer<vtkCallbackCommand> clickObserver;
+  int pressedAt[2] = {-1, -1};
   vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver, keyFilter;
   bool forwardingKey = false;  // the view's own key press passes the filter
   // A text changed by a cursor move is shown by one render once the pending
@@ -291,6 +294,22 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
   });
   // Before the interaction's own handling, which may draw the view.
   screen->interactor()->AddObserver(vtkCommand::MouseMoveEvent, v.cursorObserver, 1.0f);
+  // A click is a press and a release at the same pixel (a drag turns the
+  // view); it passes on to the interaction as before.
+  v.clickObserver = vtkSmartPointer<vtkCallbackCommand>::New();
+  v.clickObserver->SetClientData(this);
+  v.clickObserver->SetCallback([](vtkObject* caller, unsigned long event, void* self, void*) {
+    Impl& impl = *static_cast<PointCloudView*>(self)->impl_;
+    const int* at = static_cast<vtkRenderWindowInteractor*>(caller)->GetEventPosition();
+    if (event == vtkCommand::LeftButtonPressEvent) {
+      impl.pressedAt[0] = at[0];
+      impl.pressedAt[1] = at[1];
+    } else if (impl.clickHandler && at[0] == impl.pressedAt[0] && at[1] == impl.pressedAt[1]) {
+      impl.clickHandler();
+    }
+  });
+  for (const unsigned long event : {vtkCommand::LeftButtonPressEvent, vtkCommand::LeftButtonReleaseEvent})
+    screen->interactor()->AddObserver(event, v.clickObserver, 1.0f);
   v.renderObserver = vtkSmartPointer<vtkCallbackCommand>::New();
   v.renderObserver->SetClientData(v.textRender.get());
   v.renderObserver->SetCallback(
@@ -316,6 +335,7 @@ PointCloudView::~PointCloudView() {
   if (vtkRenderWindowInteractor* interactor = v.screen->interactor()) {
     interactor->RemoveObserver(v.cursorObserver);
     interactor->RemoveObserver(v.keyFilter);
+    interactor->RemoveObserver(v.clickObserver);
     interactor->SetInteractorStyle(nullptr);
   }
   v.window->RemoveObserver(v.renderObserver);
@@ -513,6 +533,22 @@ std::string PointCloudView::notice() const {
 }
 
 void PointCloudView::onCursorMoved(std::function<void()> handler) { impl_->cursorHandler = std::move(handler); }
+
+void PointCloudView::onClick(std::function<void()> handler) { impl_->clickHandler = std::move(handler); }
+
+void PointCloudView::setRuler(const std::vector<ScenePoint>& ends, const std::string& text) {
+  auto& viewer = *impl_->viewer;
+  viewer.removeShape(kRulerLineId);
+  viewer.removeShape(kRulerTextId);
+  if (ends.empty()) return;
+  const ScenePoint& a = ends.front();
+  const ScenePoint& b = ends.back();
+  // One end alone shows as a short upright mark.
+  const pcl::PointXYZ from(a.x, a.y, a.z), to(b.x, b.y, ends.size() == 1 ? b.z + 30.0f : b.z);
+  viewer.addLine(from, to, 0.0, 1.0, 1.0, kRulerLineId);
+  viewer.setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_LINE_WIDTH, 2, kRulerLineId);
+  viewer.addText(text, 150, 26, 18, 0.0, 1.0, 1.0, kRulerTextId);
+}
 
 double PointCloudView::fractionInView(const std::vector<ScenePoint>& points) const {
   if (points.empty()) return 0.0;
