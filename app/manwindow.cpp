@@ -169,6 +169,7 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   makeConnections();
   addShortcuts();
   addRulerButton();
+  addTrailsBox();
   setAcceptDrops(true);
   applyStartupOptions(options);
   // Shown once whole: a window laid out again after its view first drew
@@ -517,7 +518,13 @@ void manwindow::drawLatestFrame() {
   else if (!tableTimer_->isActive())
     tableTimer_->start(static_cast<int>(tableRefresh_.dueInMs(hostClock_.elapsed())));
   view_->setNotice(exportNotice());
-  view_->showFrame(framePoints_, pointSize);
+  if (trails_.length() == 1)
+    view_->showFrame(framePoints_, pointSize);
+  else
+    // A frame drawn again (the display paused) is not a new revolution.
+    view_->showFrame(arrivedAtNs_ >= 0 || trails_.revolutions() == 0 ? trails_.add(framePoints_.display)
+                                                                      : trails_.points(),
+                     framePoints_.selection, pointSize);
   if (arrivedAtNs_ >= 0) counters_.drawnAfter((hostClock_.nsecsElapsed() - arrivedAtNs_) / 1e6);
   arrivedAtNs_ = -1;
   if (!picking_.selecting()) refreshReadout();
@@ -561,6 +568,7 @@ void manwindow::clearView() {
   picking_.clear();
   ruler_.clear();
   rulerMissed_ = false;
+  trails_.clear();
   updateStatusLine();
   resetPointTable();
   view_->clear();

@@ -23,6 +23,7 @@
 #include "PointComputation.h"
 #include "RegionPicking.h"
 #include "Ruler.h"
+#include "Trails.h"
 #include "SensorTraits.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
@@ -110,6 +111,8 @@ class manwindow : public QMainWindow {
   // clicked, in centimetres; the drawn point nearest to it becomes an end.
   void onRulerClick(double x, double y);
   const z540k::Ruler& ruler() const { return ruler_; }
+  // The revolutions kept on screen (the Trails box, 1..50).
+  const z540k::Trails& trails() const { return trails_; }
   // The area-picking callback: the indices of the display cloud's points
   // inside the rectangle the operator dragged.
   void onAreaPicked(const std::vector<int>& indices);
@@ -178,6 +181,9 @@ class manwindow : public QMainWindow {
   void addShortcuts();
   void showFirstOrLastFrame(bool last);
   void addRulerButton();
+  void addTrailsBox();
+  // The display cloud's points as drawn: the newest frame's, or the trails'.
+  const std::vector<z540k::ColouredPoint>& shownPoints() const;
   void showRuler();
   QString rulerText() const;
 
@@ -273,6 +279,7 @@ class manwindow : public QMainWindow {
   z540k::Ruler ruler_;
   QToolButton* rulerButton_ = nullptr;
   bool rulerMissed_ = false;  // the last click found no point near it
+  z540k::Trails trails_;
   QStandardItemModel* pointTable = nullptr;
 
   // The status line.

@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QBoxLayout>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStyle>
 #include <QToolButton>
 #include <QUrl>
@@ -122,4 +123,23 @@ QString manwindow::rulerText() const {
   if (rulerMissed_)
     text += (text.isEmpty() ? "" : " ") + QString("(no point within %1 cm of the click)").arg(kRulerReachCm);
   return text;
+}
+
+// The Trails box beside the Ruler: the revolutions kept on screen, the
+// older ones fading; 1 is the plain view.
+void manwindow::addTrailsBox() {
+  auto* box = new QSpinBox(ui.toolButton_clear->parentWidget());
+  box->setObjectName("spinBox_Trails");
+  box->setRange(Trails::kMinLength, Trails::kMaxLength);
+  box->setPrefix("Trails ");
+  box->setToolTip("Revolutions kept on screen, the older fading (1: the newest only)");
+  if (auto* row = qobject_cast<QBoxLayout*>(ui.toolButton_clear->parentWidget()->layout()))
+    row->insertWidget(row->indexOf(rulerButton_) + 1, box);
+  connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int revolutions) {
+    trails_.setLength(revolutions);
+  });
+}
+
+const std::vector<ColouredPoint>& manwindow::shownPoints() const {
+  return trails_.length() == 1 ? framePoints_.display : trails_.points();
 }

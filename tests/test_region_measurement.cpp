@@ -4,6 +4,7 @@
 
 #include "RegionMeasurement.h"
 #include "Ruler.h"
+#include "Trails.h"
 #include "SensorScene.h"
 
 using namespace z540k;
@@ -164,4 +165,33 @@ TEST(RulerTest, MeasuresTheSimulatedRoom) {
   EXPECT_EQ(ruler.ends().size(), 1u);
   EXPECT_EQ(ruler.lengthMetres(), 0.0);
   EXPECT_FALSE(nearestPoint(frame, 0.0f, 0.0f, 5.0f));  // the sensor's own place: no point
+}
+
+// Trails hold exactly the last N revolutions, the newest drawn last at its
+// own colour and each older one fainter; a shorter length drops the oldest,
+// length 1 holds nothing (the plain view draws its frame itself).
+TEST(TrailsTest, HoldTheLastRevolutionsFading) {
+  auto revolution = [](int k) {
+    std::vector<ColouredPoint> points(k, ColouredPoint{{float(k), 0, 0}, {200, 100, 50}});
+    return points;
+  };
+  Trails trails;
+  trails.setLength(3);
+  for (int k = 1; k <= 5; ++k) trails.add(revolution(k));
+  EXPECT_EQ(trails.revolutions(), 3u);
+  const auto& drawn = trails.points();
+  ASSERT_EQ(drawn.size(), 3u + 4u + 5u);
+  EXPECT_EQ(drawn.front().p.x, 3.0f);  // the oldest first, at a third of its colour
+  EXPECT_TRUE((drawn.front().colour == Rgb{66, 33, 16}));
+  EXPECT_TRUE((drawn[3].colour == Rgb{133, 66, 33}));
+  EXPECT_EQ(drawn.back().p.x, 5.0f);
+  EXPECT_TRUE((drawn.back().colour == Rgb{200, 100, 50}));
+  trails.setLength(2);
+  EXPECT_EQ(trails.revolutions(), 2u);
+  EXPECT_EQ(trails.points().size(), 4u + 5u);
+  trails.setLength(99);
+  EXPECT_EQ(trails.length(), Trails::kMaxLength);
+  trails.setLength(0);
+  EXPECT_EQ(trails.length(), 1);
+  EXPECT_EQ(trails.revolutions(), 0u);
 }

@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QToolButton>
@@ -271,6 +272,32 @@ class WindowExportAndPickingTest : public QObject {
     child<QToolButton>(*w, "toolButton_clear")->click();
     QVERIFY(w->ruler().ends().empty() && !w->statusLine().contains("ruler:"));
     QVERIFY(!w->cloudView().contains(PointCloudView::kRulerLineId));
+  }
+
+  // Trails typed into their box keep exactly that many revolutions in the
+  // display cloud; back at 1 the view draws the newest alone.
+  void trailsKeepTheLastRevolutions() {
+    LiveWindow w;
+    auto* box = child<QSpinBox>(*w, "spinBox_Trails");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "4");
+    QCOMPARE(w->trails().length(), 4);
+    std::uint64_t drawn = 0;
+    auto draw = [&] {
+      w->CalculateCoordinates(knownFrame(100 * ++drawn));
+      QTRY_COMPARE(w->frameDisplay().framesDrawn(), drawn);
+    };
+    draw();
+    const std::size_t perRevolution = w->cloudView().cloudSize(PointCloudView::kDisplayCloudId);
+    QVERIFY(perRevolution > 0);
+    for (int i = 0; i < 5; ++i) draw();
+    QCOMPARE(w->trails().revolutions(), std::size_t(4));
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), 4 * perRevolution);
+    box->selectAll();
+    QTest::keyClicks(box, "1");
+    draw();
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), perRevolution);
   }
 
   // The dialog offers the point cloud formats after the CSV; a name ending

@@ -342,12 +342,17 @@ PointCloudView::~PointCloudView() {
 }
 
 void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
+  showFrame(frame.display, frame.selection, pointSize);
+}
+
+void PointCloudView::showFrame(const std::vector<ColouredPoint>& shown,
+                               const std::vector<RegionMeasurement>& selected, int pointSize) {
   Impl& v = *impl_;
   const auto start = std::chrono::steady_clock::now();
   Cloud& display = *v.displayCloud;
-  display.resize(frame.display.size());
-  for (std::size_t i = 0; i < frame.display.size(); ++i) {
-    const ColouredPoint& c = frame.display[i];
+  display.resize(shown.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const ColouredPoint& c = shown[i];
     pcl::PointXYZRGB& p = display.points[i];
     p.x = c.p.x;
     p.y = c.p.y;
@@ -357,12 +362,12 @@ void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
     p.b = c.colour.b;
   }
   Cloud& selection = *v.selectionCloud;
-  selection.resize(frame.selection.size());
-  for (std::size_t i = 0; i < frame.selection.size(); ++i) {
+  selection.resize(selected.size());
+  for (std::size_t i = 0; i < selected.size(); ++i) {
     pcl::PointXYZRGB& p = selection.points[i];
-    p.x = frame.selection[i].p.x;
-    p.y = frame.selection[i].p.y;
-    p.z = frame.selection[i].p.z;
+    p.x = selected[i].p.x;
+    p.y = selected[i].p.y;
+    p.z = selected[i].p.z;
     p.r = 0;
     p.g = 255;
     p.b = 0;

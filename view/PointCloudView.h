@@ -50,6 +50,9 @@ class PointCloudView {
   // Replaces both clouds with a frame's points and repaints: the display
   // cloud with its colours at `pointSize`, the selection cloud in green at 5.
   void showFrame(const FramePoints& frame, int pointSize);
+  // The same with the display cloud's points given apart (the trails).
+  void showFrame(const std::vector<ColouredPoint>& shown, const std::vector<RegionMeasurement>& selected,
+                 int pointSize);
   // The same for points already picked out of a cloud (the marked region).
   void showSelection(const std::vector<ScenePoint>& points);
 
