@@ -82,20 +82,21 @@ void manwindow::openDroppedFile(const QString& path) {
   startCaptureLoad(path);
 }
 
-// The Ruler button beside Clear: while it is down, clicks in the view pick
+// The Ruler button on the Z540-K tab, with the colours: while it is down, clicks in the view pick
 // the ruler's ends (a drag still turns the view); Clear removes the ruler.
 void manwindow::addRulerButton() {
-  rulerButton_ = new QToolButton(ui.toolButton_clear->parentWidget());
+  // The Lidar tab's row has no room left on a screen 1280 pixels wide.
+  rulerButton_ = new QToolButton(ui.Btn_SaveCSV->parentWidget());
   rulerButton_->setObjectName("toolButton_Ruler");
   rulerButton_->setText("Ruler");
   rulerButton_->setCheckable(true);
   rulerButton_->setIcon(style()->standardIcon(QStyle::SP_ArrowRight));
-  rulerButton_->setIconSize(ui.toolButton_clear->iconSize());
+  rulerButton_->setIconSize(ui.Btn_SaveCSV->iconSize());
   rulerButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   rulerButton_->setAutoRaise(true);
   rulerButton_->setToolTip("Ruler: click two points for the distance between them and from the sensor");
-  if (auto* row = qobject_cast<QBoxLayout*>(ui.toolButton_clear->parentWidget()->layout()))
-    row->insertWidget(row->indexOf(ui.toolButton_clear) + 1, rulerButton_);
+  if (auto* row = qobject_cast<QBoxLayout*>(ui.Btn_SaveCSV->parentWidget()->layout()))
+    row->insertWidget(row->indexOf(ui.Btn_SaveCSV) + 1, rulerButton_);
   view_->onClick([this] {
     double x = 0, y = 0, z = 0;
     if (rulerButton_->isChecked() && view_->pickAtCursor(x, y, z)) onRulerClick(x, y);
@@ -128,12 +129,12 @@ QString manwindow::rulerText() const {
 // The Trails box beside the Ruler: the revolutions kept on screen, the
 // older ones fading; 1 is the plain view.
 void manwindow::addTrailsBox() {
-  auto* box = new QSpinBox(ui.toolButton_clear->parentWidget());
+  auto* box = new QSpinBox(ui.Btn_SaveCSV->parentWidget());
   box->setObjectName("spinBox_Trails");
   box->setRange(Trails::kMinLength, Trails::kMaxLength);
   box->setPrefix("Trails ");
   box->setToolTip("Revolutions kept on screen, the older fading (1: the newest only)");
-  if (auto* row = qobject_cast<QBoxLayout*>(ui.toolButton_clear->parentWidget()->layout()))
+  if (auto* row = qobject_cast<QBoxLayout*>(ui.Btn_SaveCSV->parentWidget()->layout()))
     row->insertWidget(row->indexOf(rulerButton_) + 1, box);
   connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int revolutions) {
     trails_.setLength(revolutions);
