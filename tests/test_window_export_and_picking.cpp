@@ -259,7 +259,14 @@ class WindowExportAndPickingTest : public QObject {
     QVERIFY(drawn.size() > 20);
     const ScenePoint a = drawn[2].p, b = drawn[20].p;
     child<QToolButton>(*w, "toolButton_Ruler")->click();
-    w->onRulerClick(a.x + 4, a.y - 3);
+    // A click on the view where `a` is drawn (a press and release at one
+    // pixel); then a click near `b`, as the view hands it on.
+    auto* screen = child<QVTKOpenGLStereoWidget>(*w, "screen");
+    double px = 0, py = 0;
+    QVERIFY(w->cloudView().sceneToWidget(a.x, a.y, a.z, px, py));
+    dragOver(*screen, QPoint(int(px), int(py)), QPoint(int(px), int(py)));
+    QCOMPARE(w->ruler().ends().size(), std::size_t(1));
+    QCOMPARE(w->ruler().ends()[0].x, a.x);
     w->onRulerClick(b.x - 5, b.y);
     QCOMPARE(w->ruler().ends().size(), std::size_t(2));
     QCOMPARE(w->ruler().ends()[1].x, b.x);

@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QSurfaceFormat>
 #include <QTimer>
@@ -79,6 +80,28 @@ Vec vec(const double* v) { return {v[0], v[1], v[2]}; }
 
 }  // namespace
 
+// Left clicks on the view's widget: press and release at the same place.
+class ClickFilter : public QObject {
+ public:
+  explicit ClickFilter(std::function<void()> clicked) : clicked_(std::move(clicked)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() == Qt::LeftButton) {
+        if (event->type() == QEvent::MouseButtonPress)
+          pressedAt_ = mouse->pos();
+        else if (mouse->pos() == pressedAt_)
+          clicked_();
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> clicked_;
+  QPoint pressedAt_{-1, -1};
+};
+
 struct PointCloudView::Impl {
   QVTKOpenGLStereoWidget* screen = nullptr;
   vtkSmartPointer<vtkRenderer> renderer;
@@ -100,8 +123,7 @@ struct PointCloudView::Impl {
   std::string notice;  // the notice's content
   std::function<void()> cursorHandler;
   std::function<void()> clickHandler;
-  vtkSmartPointer<vtkCallbackCommand> clickObserver;
-  int pressedAt[2] = {-1, -1};
+  std::unique_ptr<ClickFilter> clickFilter;
   vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver, keyFilter;
   bool forwardingKey = false;  // the view's own key press passes the filter
   // A text changed by a cursor move is shown by one render once the pending
@@ -294,22 +316,12 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
   });
   // Before the interaction's own handling, which may draw the view.
   screen->interactor()->AddObserver(vtkCommand::MouseMoveEvent, v.cursorObserver, 1.0f);
-  // A click is a press and a release at the same pixel (a drag turns the
-  // view); it passes on to the interaction as before.
-  v.clickObserver = vtkSmartPointer<vtkCallbackCommand>::New();
-  v.clickObserver->SetClientData(this);
-  v.clickObserver->SetCallback([](vtkObject* caller, unsigned long event, void* self, void*) {
-    Impl& impl = *static_cast<PointCloudView*>(self)->impl_;
-    const int* at = static_cast<vtkRenderWindowInteractor*>(caller)->GetEventPosition();
-    if (event == vtkCommand::LeftButtonPressEvent) {
-      impl.pressedAt[0] = at[0];
-      impl.pressedAt[1] = at[1];
-    } else if (impl.clickHandler && at[0] == impl.pressedAt[0] && at[1] == impl.pressedAt[1]) {
-      impl.clickHandler();
-    }
+  // A click is a press and a release of the left button at the same pixel
+  // (a drag turns the view); the widget goes on to handle both as before.
+  v.clickFilter = std::make_unique<ClickFilter>([this] {
+    if (impl_->clickHandler) impl_->clickHandler();
   });
-  for (const unsigned long event : {vtkCommand::LeftButtonPressEvent, vtkCommand::LeftButtonReleaseEvent})
-    screen->interactor()->AddObserver(event, v.clickObserver, 1.0f);
+  screen->installEventFilter(v.clickFilter.get());
   v.renderObserver = vtkSmartPointer<vtkCallbackCommand>::New();
   v.renderObserver->SetClientData(v.textRender.get());
   v.renderObserver->SetCallback(
@@ -335,7 +347,6 @@ PointCloudView::~PointCloudView() {
   if (vtkRenderWindowInteractor* interactor = v.screen->interactor()) {
     interactor->RemoveObserver(v.cursorObserver);
     interactor->RemoveObserver(v.keyFilter);
-    interactor->RemoveObserver(v.clickObserver);
     interactor->SetInteractorStyle(nullptr);
   }
   v.window->RemoveObserver(v.renderObserver);
