@@ -19,12 +19,18 @@ bool CsvExportSession::begin(std::unique_ptr<FrameFile> file, const std::string&
   path_ = path;
   frames_ = 0;
   missed_ = 0;
+  notWritten_ = 0;
+  paused_ = false;
   wanted_ = choices_.frames;
   return true;
 }
 
 bool CsvExportSession::add(const LidarDataSingleLine& record) {
   if (!file_) return false;
+  if (paused_) {
+    ++notWritten_;
+    return false;
+  }
   ++frames_;
   file_->writeFrame(record, CsvFrameKind::Arriving);
   // A file that cannot be written ends the export at once: finish() says why.
@@ -37,6 +43,9 @@ bool CsvExportSession::finish(std::string& error) {
   frames_ = 0;
   missedLast_ = missed_;
   missed_ = 0;
+  notWrittenLast_ = notWritten_;
+  notWritten_ = 0;
+  paused_ = false;
   const bool written = file_->close(error);
   file_.reset();
   return written;

@@ -42,7 +42,19 @@ class CsvExportSession {
   // Ends the export, keeping the frames written: false with a reason.
   bool finish(std::string& error);
   // Drops the export under way: the target stays as it was.
-  void abandon() { file_.reset(); }
+  void abandon() {
+    file_.reset();
+    paused_ = false;
+  }
+
+  // While the operator is asked whether to stop, the export holds still, so
+  // the count asked is the count kept: frames arriving meanwhile are not
+  // written, only counted (for the one that finished last too).
+  void pause() { paused_ = active(); }
+  void resume() { paused_ = false; }
+  bool paused() const { return paused_; }
+  int framesNotWritten() const { return notWritten_; }
+  int framesNotWrittenLast() const { return notWrittenLast_; }
 
   // Frames written by the export under way, of the frames it writes...
   int framesWritten() const { return frames_; }
@@ -67,6 +79,8 @@ class CsvExportSession {
   int frames_ = 0;
   int wanted_ = 0;
   int framesLast_ = 0;
+  bool paused_ = false;
+  int notWritten_ = 0, notWrittenLast_ = 0;
   unsigned long long missed_ = 0, missedLast_ = 0;
   std::string path_;
 };

@@ -22,12 +22,14 @@ std::string statusLineText(const ReceptionFigures& f) {
     state += ", " + std::to_string(f.playbackLate) + (f.playbackLate == 1 ? " frame" : " frames") +
              " behind the capture's pace (the host cannot keep it)";
   using ull = unsigned long long;
-  char figures[600];
+  char delay[64] = "";
+  if (f.screenDelayMs >= 0) std::snprintf(delay, sizeof delay, ", up to %.0f ms to screen", f.screenDelayMs);
+  char figures[700];
   std::snprintf(figures, sizeof figures,
-                "   |   %.1f rev/s, %.1f drawn/s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
+                "   |   %.1f rev/s, %.1f drawn/s%s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
                 "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   status port: %llu "
                 "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frame%s merged for display",
-                f.revolutionsPerSecond, f.framesDrawnPerSecond, f.pointsPerRevolution, static_cast<ull>(f.datagrams),
+                f.revolutionsPerSecond, f.framesDrawnPerSecond, delay, f.pointsPerRevolution, static_cast<ull>(f.datagrams),
                 static_cast<ull>(f.unrecognised), static_cast<ull>(f.kernelDrops), static_cast<ull>(f.lostOnWire),
                 static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
                 static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
@@ -35,6 +37,7 @@ std::string statusLineText(const ReceptionFigures& f) {
   // The sensors and what they show early in the line, where a narrow window
   // still shows them.
   if (!f.sensorNote.empty()) state += "   |   " + f.sensorNote;
+  if (!f.ruler.empty()) state += "   |   ruler: " + f.ruler;
   std::string line = state + (f.sensors.empty() ? std::string() : "   |   " + f.sensors) + figures;
   if (!f.lastError.empty()) line += "   |   last error: " + f.lastError;
   return line;
@@ -92,6 +95,8 @@ void ReceptionCounters::tick(std::uint64_t framesDrawn, std::uint64_t datagrams,
   revolutionsAtTick_ = revolutions_;
   datagramsLastSecond_ = datagrams - datagramsAtTick_;
   datagramsAtTick_ = datagrams;
+  delayLastSecondMs_ = worstDelayMs_;
+  worstDelayMs_ = -1;
 }
 
 void ReceptionCounters::fill(ReceptionFigures& f) const {
@@ -99,6 +104,7 @@ void ReceptionCounters::fill(ReceptionFigures& f) const {
   f.framesDrawnPerSecond = framesDrawnPerSecond_;
   f.datagramsLastSecond = datagramsLastSecond_;
   f.pointsPerRevolution = points_;
+  f.screenDelayMs = delayLastSecondMs_;
 }
 
 }  // namespace z540k

@@ -22,6 +22,7 @@ struct ReceptionFigures {
   int dataPort = 0;
   double revolutionsPerSecond = 0;  // the sensor's, from its decoded revolutions, drawn or not
   double framesDrawnPerSecond = 0;  // what the window drew in the last second
+  double screenDelayMs = -1;        // the longest revolution-to-screen delay of the last second; < 0: none drawn
   std::uint64_t datagramsLastSecond = 0;
   std::size_t pointsPerRevolution = 0;  // measurements of the newest revolution
   std::uint64_t datagrams = 0;          // read on the data port since the program started
@@ -35,6 +36,7 @@ struct ReceptionFigures {
   std::uint64_t statusDatagrams = 0, statusUnrecognised = 0, statusKernelDrops = 0;
   std::uint64_t displayMerged = 0;  // revolutions that arrived but were not drawn (a newer one was)
   std::string sensorNote;           // what the data show of the sensor (return mode, layout), empty when nothing
+  std::string ruler;                // the ruler's ends and length, empty when it has none
   std::string sensors;              // the sensors heard when more than one (sensorsText), else empty
   std::string setupError;           // the last failure to set up reception, empty when none
   std::string lastError;            // the last error reported to the operator, empty when none
@@ -90,6 +92,9 @@ class ReceptionCounters {
   // no revolution since the last tick the sensor is silent (or the capture
   // paused): its rate is unknown.
   void tick(std::uint64_t framesDrawn, std::uint64_t datagrams, double seconds);
+  // A revolution was drawn `ms` after it reached the window: the longest of
+  // a second is shown for the second after it.
+  void drawnAfter(double ms) { worstDelayMs_ = ms > worstDelayMs_ ? ms : worstDelayMs_; }
   // The rates and the points into the line's figures.
   void fill(ReceptionFigures& f) const;
 
@@ -103,6 +108,7 @@ class ReceptionCounters {
   std::uint64_t datagramsAtTick_ = 0;
   double framesDrawnPerSecond_ = 0;
   std::uint64_t datagramsLastSecond_ = 0;
+  double worstDelayMs_ = -1, delayLastSecondMs_ = -1;
 };
 
 // The newest time stamp of a revolution's measurements (0 when it has none).

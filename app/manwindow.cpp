@@ -190,6 +190,10 @@ manwindow::manwindow(const StartupOptions& options, QWidget* parent) : QMainWind
   }
 
   makeConnections();
+  addShortcuts();
+  addRulerButton();
+  addTrailsBox();
+  setAcceptDrops(true);
   applyStartupOptions(options);
   // Shown once whole: a window laid out again after its view first drew
   // makes the view draw everything a second time at its new size.
@@ -458,6 +462,7 @@ void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   noteRevolution(lidardata);
   if (!display_.running()) return;
   const LidarDataSingleLine& frame = display_.keep(std::move(lidardata));
+  arrivedAtNs_ = hostClock_.nsecsElapsed();  // the delay to the screen starts here
   about_->setDataSeen(true);
   ui.comboBox_4->setEnabled(true);
   // A frame for the CSV file is written, not drawn: the view shows empty
@@ -524,7 +529,15 @@ void manwindow::drawLatestFrame() {
   else if (!tableTimer_->isActive())
     tableTimer_->start(static_cast<int>(tableRefresh_.dueInMs(hostClock_.elapsed())));
   view_->setNotice(exportNotice());
-  view_->showFrame(framePoints_, pointSize);
+  if (trails_.length() == 1)
+    view_->showFrame(framePoints_, pointSize);
+  else
+    // A frame drawn again (the display paused) is not a new revolution.
+    view_->showFrame(arrivedAtNs_ >= 0 || trails_.revolutions() == 0 ? trails_.add(framePoints_.display)
+                                                                      : trails_.points(),
+                     framePoints_.selection, pointSize);
+  if (arrivedAtNs_ >= 0) counters_.drawnAfter((hostClock_.nsecsElapsed() - arrivedAtNs_) / 1e6);
+  arrivedAtNs_ = -1;
   if (!picking_.selecting()) refreshReadout();
   display_.drawn();
 }
@@ -564,6 +577,10 @@ void manwindow::toggleGrid() {
 
 void manwindow::clearView() {
   picking_.clear();
+  ruler_.clear();
+  rulerMissed_ = false;
+  trails_.clear();
+  updateStatusLine();
   resetPointTable();
   view_->clear();
 }
@@ -692,6 +709,7 @@ void manwindow::updateStatusLine() {
   f.setupError = setupError_.toStdString();
   f.lastError = lastError_.toStdString();
   f.sensorNote = sensorNote();
+  f.ruler = rulerText().toStdString();
   statusLabel_->setFullText(QString::fromStdString(statusLineText(f)));
   if (view_->setNotice(exportNotice())) view_->repaint();
   const QString error = lastErrorText();

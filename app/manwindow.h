@@ -23,6 +23,8 @@
 #include "PointComputation.h"
 #include "RecordingSession.h"
 #include "RegionPicking.h"
+#include "Ruler.h"
+#include "Trails.h"
 #include "SensorTraits.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
@@ -103,6 +105,15 @@ class manwindow : public QMainWindow {
   // what was kept; the exit code is 1 when an export had not written all its
   // frames or something could not be written, else 0.
   void endOnExitSignals();
+  // A capture file dropped onto the window: opened as Open opens it, when
+  // Open is available.
+  void openDroppedFile(const QString& path);
+  // The ruler's click (with the Ruler button down): the scan-plane position
+  // clicked, in centimetres; the drawn point nearest to it becomes an end.
+  void onRulerClick(double x, double y);
+  const z540k::Ruler& ruler() const { return ruler_; }
+  // The revolutions kept on screen (the Trails box, 1..50).
+  const z540k::Trails& trails() const { return trails_; }
   // The area-picking callback: the indices of the display cloud's points
   // inside the rectangle the operator dragged.
   void onAreaPicked(const std::vector<int>& indices);
@@ -133,6 +144,8 @@ class manwindow : public QMainWindow {
   // Quitting during a frame-by-frame export asks whether to stop it and keep
   // the frames written.
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void setUpView();
@@ -165,6 +178,15 @@ class manwindow : public QMainWindow {
   void updateStatusLine();
   void onStatusTick();
   void onViewKey(const std::string& keySym, char key);
+  // The keyboard's shortcuts, and their keys in the buttons' tooltips.
+  void addShortcuts();
+  void showFirstOrLastFrame(bool last);
+  void addRulerButton();
+  void addTrailsBox();
+  // The display cloud's points as drawn: the newest frame's, or the trails'.
+  const std::vector<z540k::ColouredPoint>& shownPoints() const;
+  void showRuler();
+  QString rulerText() const;
 
   // The Offline tab.
   void onRecordClicked();
@@ -252,6 +274,10 @@ class manwindow : public QMainWindow {
   QTimer* tableTimer_ = nullptr;
   z540k::FramePoints framePoints_;
   z540k::RegionPicking picking_;
+  z540k::Ruler ruler_;
+  QToolButton* rulerButton_ = nullptr;
+  bool rulerMissed_ = false;  // the last click found no point near it
+  z540k::Trails trails_;
   QStandardItemModel* pointTable = nullptr;
 
   // The status line.
@@ -262,6 +288,7 @@ class manwindow : public QMainWindow {
   QTimer* statusTimer_ = nullptr;
   z540k::ReceptionCounters counters_;
   QElapsedTimer hostClock_;
+  qint64 arrivedAtNs_ = -1;  // when the newest revolution not yet drawn reached the window
   QString lastError_;  // the last error told to the operator, for the status line
   QString setupError_;
   std::optional<z540k::SensorAddress> sensorPin_;  // --sensor: the one sensor drawn

@@ -44,6 +44,16 @@ QString missedText(unsigned long long missed) {
       .arg(missed);
 }
 
+// "\n3 frames arriving while the stop question was open were not written.",
+// or nothing.
+QString notWrittenText(int frames) {
+  if (frames == 0) return {};
+  return QString("\n%1 %2 arriving while the stop question was open %3 not written.")
+      .arg(frames)
+      .arg(frames == 1 ? "frame" : "frames")
+      .arg(frames == 1 ? "was" : "were");
+}
+
 // The export the chosen name asks for.
 std::unique_ptr<FrameFile> frameFileFor(const std::string& path, const CsvExportOptions& options, long long frames) {
   if (const auto format = cloudFormatOfName(path)) {
@@ -115,11 +125,15 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   updateStatusLine();
 }
 
+// The export holds still while the question is open: "Yes" keeps exactly
+// the frames asked about.
 bool manwindow::askToStopCsvExport() {
+  csvExport_.pause();
   const auto answer =
       showMessage(this, MessageKind::Question, "Question",
                   QString("Stop the export and keep the %1 frames written?").arg(csvExport_.framesWritten()),
                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  csvExport_.resume();
   if (answer != QMessageBox::Yes || !csvExport_.active()) return false;
   finishCsvExport();
   return true;
@@ -173,8 +187,9 @@ void manwindow::finishForExitSignal(int signalNumber) {
               .arg(csvExport_.framesWrittenLast())
               .arg(csvExport_.framesWanted())
               .arg(path) +
-          missedText(csvExport_.missedLast()).replace('\n', "; "));
-      whole = csvExport_.framesWrittenLast() >= csvExport_.framesWanted() && csvExport_.missedLast() == 0;
+          QString(missedText(csvExport_.missedLast()) + notWrittenText(csvExport_.framesNotWrittenLast())).replace('\n', "; "));
+      whole = csvExport_.framesWrittenLast() >= csvExport_.framesWanted() && csvExport_.missedLast() == 0 &&
+              csvExport_.framesNotWrittenLast() == 0;
     } else {
       say("the export " + path + " could not be written: " + QString::fromStdString(error));
       whole = false;
@@ -194,6 +209,6 @@ void manwindow::On_SaveCSV() {
   if (csvExport_.framesWrittenLast() < csvExport_.framesWanted())
     text +=
         QString("\n%1 of %2 frames were written.").arg(csvExport_.framesWrittenLast()).arg(csvExport_.framesWanted());
-  text += missedText(csvExport_.missedLast());
+  text += missedText(csvExport_.missedLast()) + notWrittenText(csvExport_.framesNotWrittenLast());
   showMessage(this, MessageKind::Information, kTipsTitle, text);
 }

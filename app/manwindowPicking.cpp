@@ -21,10 +21,10 @@ void manwindow::SelectPoints() {
 }
 
 void manwindow::onAreaPicked(const std::vector<int>& indices) {
-  // The picked points of the display cloud: the frame drawn last, in the
-  // order the cloud holds them.
+  // The picked points of the display cloud: the frame drawn last (with its
+  // trails), in the order the cloud holds them.
   const bool selecting = picking_.selecting();
-  const std::vector<ScenePoint> picked = picking_.pick(indices, framePoints_.display);
+  const std::vector<ScenePoint> picked = picking_.pick(indices, shownPoints());
   if (picked.empty()) return;
 
   ensurePointTable();

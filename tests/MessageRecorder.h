@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 #include "MessageBoxes.h"
@@ -20,6 +21,7 @@ class MessageRecorder {
   explicit MessageRecorder(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer_(answer) {
     previous_ = setMessageResponder([this](MessageKind kind, const QString& title, const QString& text) {
       messages.push_back({kind, title, text});
+      if (whileOpen) whileOpen(messages.back());
       return answer_;
     });
     previousChoice_ = setChoiceResponder([this](const QString& title, const QString& text, const QStringList& items) {
@@ -40,6 +42,9 @@ class MessageRecorder {
   const RecordedMessage& last() const { return messages.back(); }
 
   std::vector<RecordedMessage> messages;
+  // Runs while a message is open, before it is answered (what happens
+  // meanwhile, e.g. frames arriving).
+  std::function<void(const RecordedMessage&)> whileOpen;
   struct RecordedChoice {
     QString title, text;
     QStringList items;

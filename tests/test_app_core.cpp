@@ -75,6 +75,18 @@ TEST(StatusLineTest, StatesAndFigures) {
     EXPECT_NE(line.find(part), std::string::npos) << part;
   f.displayMerged = 1;
   EXPECT_NE(statusLineText(f).find(" 1 frame merged"), std::string::npos);
+  EXPECT_EQ(line.find("to screen"), std::string::npos);  // nothing drawn: no delay
+  // The longest delay of a second shows through the next second.
+  ReceptionCounters counters;
+  for (double ms : {12.4, 47.6, 20.0}) counters.drawnAfter(ms);
+  counters.tick(3, 0, 1.0);
+  counters.drawnAfter(5);
+  counters.fill(f);
+  EXPECT_NE(statusLineText(f).find("3.0 drawn/s, up to 48 ms to screen   |"), std::string::npos);
+  counters.tick(4, 0, 1.0);
+  counters.tick(4, 0, 1.0);
+  counters.fill(f);
+  EXPECT_EQ(statusLineText(f).find("to screen"), std::string::npos);
   f.setupError = "port 2368 is already in use by another program";
   EXPECT_EQ(statusLineText(f).rfind("Not receiving: port 2368 is already in use by another program", 0), 0u);
   f.playing = f.paused = true;

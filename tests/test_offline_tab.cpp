@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -372,6 +373,54 @@ class OfflineTabTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(watch.records.size(), std::size_t(1), kLong);
     QCOMPARE(w.playback().frame(), 1);
     tab.play->click();
+  }
+
+  // A capture file dropped onto the window opens as Open opens it; the keys
+  // act through the buttons (Space play/pause, Right/Left single steps,
+  // Home/End the first/last frame, Ctrl+O Open) and say so in the tooltips;
+  // typed into a field they stay with the field.
+  void dropAndKeys() {
+    const QString capture = writeCapture(dir_, "keys.pcap", 95);
+    manwindow w;
+    Tab tab(w);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(capture)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    QTRY_VERIFY2_WITH_TIMEOUT(!w.isLoadingCapture() && w.loadedPacketCount() == 95, "the dropped file is not open", kLong);
+    const int total = w.playback().frameTotal();
+    QVERIFY(tab.play->toolTip().endsWith("(Space)") && tab.toEnd->toolTip().endsWith("(Right)"));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    w.player().pauseOverrideMs = 600000;
+    QTest::keyClick(&w, Qt::Key_Space);
+    QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), 1, kLong);
+    QTest::keyClick(&w, Qt::Key_Space);
+    QVERIFY(w.playback().paused());
+    w.player().pauseOverrideMs = 0;
+    const struct {
+      Qt::Key key;
+      int frame;
+    } steps[] = {{Qt::Key_Right, 2}, {Qt::Key_Right, 3}, {Qt::Key_Left, 2}, {Qt::Key_End, total}, {Qt::Key_Home, 1}};
+    for (const auto& step : steps) {
+      QTest::keyClick(&w, step.key);
+      QTRY_COMPARE_WITH_TIMEOUT(w.playback().frame(), step.frame, kLong);
+      QVERIFY(w.playback().paused());
+    }
+    tab.frame->setFocus();
+    QTest::keyClicks(tab.frame, " f");
+    QTest::keyClick(tab.frame, Qt::Key_End);
+    QVERIFY(w.playback().paused());
+    QCOMPARE(w.playback().frame(), 1);
+
+    tab.w.findChild<QToolButton*>("toolButton_Stop")->click();
+    tab.files.answer = writeCapture(dir_, "keys2.pcap", 40);
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isLoadingCapture() && w.loadedPacketCount() == 40, kLong);
   }
 
   // Each press of Seek forward while playing steps the speed (2x, 3x, 0.5x,

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "RegionMeasurement.h"
+#include "Ruler.h"
+#include "Trails.h"
+#include "SensorScene.h"
 
 using namespace z540k;
 
@@ -128,4 +131,67 @@ TEST(RegionStatisticsTest, RowsShownFromTheScrollPositionToThirtyBelow) {
   EXPECT_FALSE(statisticsRowShown(4, 5));
   EXPECT_TRUE(statisticsRowShown(35, 5));
   EXPECT_FALSE(statisticsRowShown(-1, 0));
+}
+
+// The ruler on a revolution of the simulated room (every 0.1 degree, with
+// the sensor's distance noise): clicks near two points of the back wall give
+// the true distance between them within 1 cm, and each end's range and
+// azimuth; a third click starts over; far from every point nothing is hit.
+TEST(RulerTest, MeasuresTheSimulatedRoom) {
+  std::vector<ColouredPoint> frame;
+  for (int tenth = 0; tenth < 3600; ++tenth) {
+    const sim::SceneReturns r = sim::SensorScene::returns(tenth / 10.0, 0.0, tenth, 1e6);
+    if (r.first.distanceMm > 0)
+      frame.push_back({scenePoint(r.first.distanceMm, tenth / 10.0, ViewMode::FractionsKept), {}});
+  }
+  auto exact = [](double azimuth) {
+    return scenePoint(sim::SensorScene::exactReturns(azimuth, 0.0).first.distanceMm, azimuth, ViewMode::FractionsKept);
+  };
+  const ScenePoint a = exact(200.0), b = exact(160.0);  // both on the back wall
+  ASSERT_NEAR(a.y, sim::SensorScene::kBackWallY / 10, 0.01);
+  Ruler ruler;
+  for (const ScenePoint& end : {a, b}) {
+    const auto hit = nearestPoint(frame, end.x, end.y, 5.0f);
+    ASSERT_TRUE(hit);
+    ruler.click(*hit);
+  }
+  EXPECT_NEAR(ruler.lengthMetres(), (b.x - a.x) / 100.0, 0.01);
+  EXPECT_NEAR(rulerRangeMetres(ruler.ends()[0]), rulerRangeMetres(a), 0.01);
+  EXPECT_NEAR(rulerAzimuthDegrees(ruler.ends()[0]), 200.0, 0.15);
+  EXPECT_NEAR(rulerAzimuthDegrees(ruler.ends()[1]), 160.0, 0.15);
+  EXPECT_EQ(ruler.text().rfind("A 2.66", 0), 0u) << ruler.text();
+  EXPECT_NE(ruler.text().find(": A-B 1.8"), std::string::npos) << ruler.text();
+  ruler.click(a);
+  EXPECT_EQ(ruler.ends().size(), 1u);
+  EXPECT_EQ(ruler.lengthMetres(), 0.0);
+  EXPECT_FALSE(nearestPoint(frame, 0.0f, 0.0f, 5.0f));  // the sensor's own place: no point
+}
+
+// Trails hold exactly the last N revolutions, the newest drawn last at its
+// own colour and each older one fainter; a shorter length drops the oldest,
+// length 1 holds nothing (the plain view draws its frame itself).
+TEST(TrailsTest, HoldTheLastRevolutionsFading) {
+  auto revolution = [](int k) {
+    std::vector<ColouredPoint> points(k, ColouredPoint{{float(k), 0, 0}, {200, 100, 50}});
+    return points;
+  };
+  Trails trails;
+  trails.setLength(3);
+  for (int k = 1; k <= 5; ++k) trails.add(revolution(k));
+  EXPECT_EQ(trails.revolutions(), 3u);
+  const auto& drawn = trails.points();
+  ASSERT_EQ(drawn.size(), 3u + 4u + 5u);
+  EXPECT_EQ(drawn.front().p.x, 3.0f);  // the oldest first, at a third of its colour
+  EXPECT_TRUE((drawn.front().colour == Rgb{66, 33, 16}));
+  EXPECT_TRUE((drawn[3].colour == Rgb{133, 66, 33}));
+  EXPECT_EQ(drawn.back().p.x, 5.0f);
+  EXPECT_TRUE((drawn.back().colour == Rgb{200, 100, 50}));
+  trails.setLength(2);
+  EXPECT_EQ(trails.revolutions(), 2u);
+  EXPECT_EQ(trails.points().size(), 4u + 5u);
+  trails.setLength(99);
+  EXPECT_EQ(trails.length(), Trails::kMaxLength);
+  trails.setLength(0);
+  EXPECT_EQ(trails.length(), 1);
+  EXPECT_EQ(trails.revolutions(), 0u);
 }

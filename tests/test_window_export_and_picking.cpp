@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QToolButton>
@@ -215,6 +216,95 @@ class WindowExportAndPickingTest : public QObject {
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n7 of 1000 frames were written."));
     CsvExportOptions options;
     QCOMPARE(readAll(file.path.toStdString()), expectedFile(frames, CsvFrameKind::Arriving, options));
+  }
+
+  // The export holds still while the stop question is open: frames arriving
+  // meanwhile are counted, not written, whether the answer is "No" (the
+  // export goes on after them) or "Yes" (exactly the frames asked about are
+  // kept), and the closing message says how many.
+  void theStopQuestionKeepsTheCountAsked() {
+    MessageRecorder messages(QMessageBox::No);
+    SavePath file;
+    LiveWindow w;
+    w.exportWith("1000", "0", "360");
+    std::vector<LidarDataSingleLine> written;
+    int arriving = 0;
+    messages.whileOpen = [&](const RecordedMessage& m) {
+      if (m.title != "Question") return;
+      for (int i = 0; i < 3; ++i) w->CalculateCoordinates(knownFrame(7000 + ++arriving));
+    };
+    for (int i = 0; i < 4; ++i) {
+      written.push_back(knownFrame(100 * (i + 1)));
+      w->CalculateCoordinates(written.back());
+      if (i == 1) child<QToolButton>(*w, "Btn_SaveCSV")->click();  // "No"
+    }
+    messages.answerWith(QMessageBox::Yes);
+    child<QToolButton>(*w, "Btn_SaveCSV")->click();
+    QCOMPARE(messages.messages[messages.messages.size() - 2].text,
+             QString("Stop the export and keep the 4 frames written?"));
+    QVERIFY(!w->csvExport().active());
+    QCOMPARE(messages.last().text, QString("保存CSV文件完成！\n4 of 1000 frames were written.\n6 frames arriving while "
+                                           "the stop question was open were not written."));
+    QCOMPARE(readAll(file.path.toStdString()), expectedFile(written, CsvFrameKind::Arriving, CsvExportOptions{}));
+  }
+
+  // The ruler (with its button down) takes the drawn points nearest two
+  // clicks: the view draws it and the status line gives its ends and length;
+  // a click far from every point says so; Clear removes it.
+  void rulerOnDrawnPoints() {
+    LiveWindow w;
+    w->CalculateCoordinates(knownFrame(500));
+    QTRY_COMPARE(w->frameDisplay().framesDrawn(), std::uint64_t(1));
+    const std::vector<ColouredPoint> drawn = w->cloudView().displayedPoints();
+    QVERIFY(drawn.size() > 20);
+    const ScenePoint a = drawn[2].p, b = drawn[20].p;
+    child<QToolButton>(*w, "toolButton_Ruler")->click();
+    // A click on the view where `a` is drawn (a press and release at one
+    // pixel); then a click near `b`, as the view hands it on.
+    auto* screen = child<QVTKOpenGLStereoWidget>(*w, "screen");
+    double px = 0, py = 0;
+    QVERIFY(w->cloudView().sceneToWidget(a.x, a.y, a.z, px, py));
+    dragOver(*screen, QPoint(int(px), int(py)), QPoint(int(px), int(py)));
+    QCOMPARE(w->ruler().ends().size(), std::size_t(1));
+    QCOMPARE(w->ruler().ends()[0].x, a.x);
+    w->onRulerClick(b.x - 5, b.y);
+    QCOMPARE(w->ruler().ends().size(), std::size_t(2));
+    QCOMPARE(w->ruler().ends()[1].x, b.x);
+    QVERIFY(w->cloudView().contains(PointCloudView::kRulerLineId));
+    QVERIFY2(w->statusLine().contains(QString("ruler: A ") + QString::fromStdString(w->ruler().text()).mid(2)),
+             qPrintable(w->statusLine()));
+    QVERIFY(w->statusLine().contains(QString(": A-B %1 m").arg(std::hypot(a.x - b.x, a.y - b.y) / 100, 0, 'f', 3)));
+    w->onRulerClick(-9000, 9000);
+    QVERIFY(w->statusLine().contains("(no point within 30 cm of the click)"));
+    child<QToolButton>(*w, "toolButton_clear")->click();
+    QVERIFY(w->ruler().ends().empty() && !w->statusLine().contains("ruler:"));
+    QVERIFY(!w->cloudView().contains(PointCloudView::kRulerLineId));
+  }
+
+  // Trails typed into their box keep exactly that many revolutions in the
+  // display cloud; back at 1 the view draws the newest alone.
+  void trailsKeepTheLastRevolutions() {
+    LiveWindow w;
+    auto* box = child<QSpinBox>(*w, "spinBox_Trails");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "4");
+    QCOMPARE(w->trails().length(), 4);
+    std::uint64_t drawn = 0;
+    auto draw = [&] {
+      w->CalculateCoordinates(knownFrame(100 * ++drawn));
+      QTRY_COMPARE(w->frameDisplay().framesDrawn(), drawn);
+    };
+    draw();
+    const std::size_t perRevolution = w->cloudView().cloudSize(PointCloudView::kDisplayCloudId);
+    QVERIFY(perRevolution > 0);
+    for (int i = 0; i < 5; ++i) draw();
+    QCOMPARE(w->trails().revolutions(), std::size_t(4));
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), 4 * perRevolution);
+    box->selectAll();
+    QTest::keyClicks(box, "1");
+    draw();
+    QCOMPARE(w->cloudView().cloudSize(PointCloudView::kDisplayCloudId), perRevolution);
   }
 
   // The dialog offers the point cloud formats after the CSV; a name ending

@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QSurfaceFormat>
 #include <QTimer>
@@ -79,6 +80,28 @@ Vec vec(const double* v) { return {v[0], v[1], v[2]}; }
 
 }  // namespace
 
+// Left clicks on the view's widget: press and release at the same place.
+class ClickFilter : public QObject {
+ public:
+  explicit ClickFilter(std::function<void()> clicked) : clicked_(std::move(clicked)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() == Qt::LeftButton) {
+        if (event->type() == QEvent::MouseButtonPress)
+          pressedAt_ = mouse->pos();
+        else if (mouse->pos() == pressedAt_)
+          clicked_();
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> clicked_;
+  QPoint pressedAt_{-1, -1};
+};
+
 struct PointCloudView::Impl {
   QVTKOpenGLStereoWidget* screen = nullptr;
   vtkSmartPointer<vtkRenderer> renderer;
@@ -99,6 +122,8 @@ struct PointCloudView::Impl {
   std::string text;    // the text line's content
   std::string notice;  // the notice's content
   std::function<void()> cursorHandler;
+  std::function<void()> clickHandler;
+  std::unique_ptr<ClickFilter> clickFilter;
   vtkSmartPointer<vtkCallbackCommand> cursorObserver, renderObserver, keyFilter;
   bool forwardingKey = false;  // the view's own key press passes the filter
   // A text changed by a cursor move is shown by one render once the pending
@@ -291,6 +316,12 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
   });
   // Before the interaction's own handling, which may draw the view.
   screen->interactor()->AddObserver(vtkCommand::MouseMoveEvent, v.cursorObserver, 1.0f);
+  // A click is a press and a release of the left button at the same pixel
+  // (a drag turns the view); the widget goes on to handle both as before.
+  v.clickFilter = std::make_unique<ClickFilter>([this] {
+    if (impl_->clickHandler) impl_->clickHandler();
+  });
+  screen->installEventFilter(v.clickFilter.get());
   v.renderObserver = vtkSmartPointer<vtkCallbackCommand>::New();
   v.renderObserver->SetClientData(v.textRender.get());
   v.renderObserver->SetCallback(
@@ -322,12 +353,17 @@ PointCloudView::~PointCloudView() {
 }
 
 void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
+  showFrame(frame.display, frame.selection, pointSize);
+}
+
+void PointCloudView::showFrame(const std::vector<ColouredPoint>& shown,
+                               const std::vector<RegionMeasurement>& selected, int pointSize) {
   Impl& v = *impl_;
   const auto start = std::chrono::steady_clock::now();
   Cloud& display = *v.displayCloud;
-  display.resize(frame.display.size());
-  for (std::size_t i = 0; i < frame.display.size(); ++i) {
-    const ColouredPoint& c = frame.display[i];
+  display.resize(shown.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const ColouredPoint& c = shown[i];
     pcl::PointXYZRGB& p = display.points[i];
     p.x = c.p.x;
     p.y = c.p.y;
@@ -337,12 +373,12 @@ void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
     p.b = c.colour.b;
   }
   Cloud& selection = *v.selectionCloud;
-  selection.resize(frame.selection.size());
-  for (std::size_t i = 0; i < frame.selection.size(); ++i) {
+  selection.resize(selected.size());
+  for (std::size_t i = 0; i < selected.size(); ++i) {
     pcl::PointXYZRGB& p = selection.points[i];
-    p.x = frame.selection[i].p.x;
-    p.y = frame.selection[i].p.y;
-    p.z = frame.selection[i].p.z;
+    p.x = selected[i].p.x;
+    p.y = selected[i].p.y;
+    p.z = selected[i].p.z;
     p.r = 0;
     p.g = 255;
     p.b = 0;
@@ -513,6 +549,22 @@ std::string PointCloudView::notice() const {
 }
 
 void PointCloudView::onCursorMoved(std::function<void()> handler) { impl_->cursorHandler = std::move(handler); }
+
+void PointCloudView::onClick(std::function<void()> handler) { impl_->clickHandler = std::move(handler); }
+
+void PointCloudView::setRuler(const std::vector<ScenePoint>& ends, const std::string& text) {
+  auto& viewer = *impl_->viewer;
+  viewer.removeShape(kRulerLineId);
+  viewer.removeShape(kRulerTextId);
+  if (ends.empty()) return;
+  const ScenePoint& a = ends.front();
+  const ScenePoint& b = ends.back();
+  // One end alone shows as a short upright mark.
+  const pcl::PointXYZ from(a.x, a.y, a.z), to(b.x, b.y, ends.size() == 1 ? b.z + 30.0f : b.z);
+  viewer.addLine(from, to, 0.0, 1.0, 1.0, kRulerLineId);
+  viewer.setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_LINE_WIDTH, 2, kRulerLineId);
+  viewer.addText(text, 150, 26, 18, 0.0, 1.0, 1.0, kRulerTextId);
+}
 
 double PointCloudView::fractionInView(const std::vector<ScenePoint>& points) const {
   if (points.empty()) return 0.0;

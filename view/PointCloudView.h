@@ -50,6 +50,9 @@ class PointCloudView {
   // Replaces both clouds with a frame's points and repaints: the display
   // cloud with its colours at `pointSize`, the selection cloud in green at 5.
   void showFrame(const FramePoints& frame, int pointSize);
+  // The same with the display cloud's points given apart (the trails).
+  void showFrame(const std::vector<ColouredPoint>& shown, const std::vector<RegionMeasurement>& selected,
+                 int pointSize);
   // The same for points already picked out of a cloud (the marked region).
   void showSelection(const std::vector<ScenePoint>& points);
 
@@ -78,6 +81,15 @@ class PointCloudView {
   // Called on every cursor move over the view (drawn frames or not); a text
   // line it changes is shown without waiting for the next frame.
   void onCursorMoved(std::function<void()> handler);
+  // Called on a left click in the view (pressed and released without the
+  // cursor moving); the cursor's position is then where it was clicked.
+  void onClick(std::function<void()> handler);
+  // The ruler: a line between its two ends (or a mark at its one end) and
+  // its text under the text line; no ends removes it. Shown with the next
+  // repaint.
+  static constexpr const char* kRulerLineId = "ruler_line";
+  static constexpr const char* kRulerTextId = "ruler_text";
+  void setRuler(const std::vector<ScenePoint>& ends, const std::string& text);
   // The text line (the readout or the region statistics): id "0" at (150, 0)
   // pixels, size 20, light yellow.
   void setTextLine(const std::string& text);
