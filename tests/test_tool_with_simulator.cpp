@@ -61,6 +61,14 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+// The summary line on stderr that holds `start`, from `start` on (empty when
+// there is none): stdout holds only the data.
+std::string summaryIn(const std::string& err, const std::string& start) {
+  for (const std::string& l : lines(err))
+    if (const auto at = l.find(start); at != std::string::npos) return l.substr(at);
+  return "";
+}
+
 std::string tempPath(const std::string& name) { return "/tmp/z540k-" + std::to_string(::getpid()) + "-" + name; }
 
 // Files the CSV writer left beside `path` (its temporary files).
@@ -112,9 +120,10 @@ TEST(ToolWithSimulatorTest, ListenReceivesEveryRevolution) {
     EXPECT_LT(std::stoull(m[3]), std::stoull(m[4]));
   }
   EXPECT_EQ(revolutions, 10) << listen.out();
-  ASSERT_FALSE(out.empty());
-  EXPECT_NE(out.back().find("datagrams: 101 data,"), std::string::npos) << out.back();
-  EXPECT_NE(out.back().find("10 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
+  EXPECT_EQ(out.size(), 10u) << listen.out();  // the revolutions alone
+  const std::string summary = summaryIn(listen.err(), "datagrams: ");
+  EXPECT_NE(summary.find("datagrams: 101 data,"), std::string::npos) << listen.err();
+  EXPECT_NE(summary.find("10 revolutions; 0 dropped by the kernel"), std::string::npos) << summary;
 }
 
 // listen into a regular file: a burst of 200 revolutions, far more than the
@@ -138,9 +147,9 @@ TEST(ToolWithSimulatorTest, ListenWritesEveryRevolutionOfABurst) {
     EXPECT_EQ(l.rfind("revolution " + std::to_string(++revolutions) + ": ", 0), 0u) << l;
   }
   EXPECT_EQ(revolutions, 200);
-  ASSERT_FALSE(out.empty());
-  EXPECT_NE(out.back().find("; 200 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
-  EXPECT_NE(out.back().find(", 0 revolutions dropped while the output was behind"), std::string::npos) << out.back();
+  const std::string summary = summaryIn(listen.err(), "datagrams: ");
+  EXPECT_NE(summary.find("; 200 revolutions; 0 dropped by the kernel"), std::string::npos) << listen.err();
+  EXPECT_NE(summary.find(", 0 revolutions dropped while the output was behind"), std::string::npos) << summary;
 }
 
 // listen --csv on a disk that fills up (a 64 KB file size limit) ends at the
@@ -162,10 +171,10 @@ TEST(ToolWithSimulatorTest, ListenEndsWhenItsCsvCannotBeWritten) {
                "50000", "--count", "2001"});
   ASSERT_EQ(sim.wait(), 0) << sim.err();
   EXPECT_EQ(listen->wait(20000), 1) << listen->err();
-  EXPECT_EQ(listen->err(), "z540k-tool listen: writing " + csv + " failed: " + std::strerror(EFBIG) + "; " + csv +
-                               " was left unchanged\n");
+  EXPECT_EQ(lines(listen->err()).at(0), "z540k-tool listen: writing " + csv + " failed: " + std::strerror(EFBIG) +
+                                           "; " + csv + " was left unchanged");
   std::smatch taken;
-  const std::string out = listen->out();
+  const std::string out = summaryIn(listen->err(), "datagrams: ");
   ASSERT_TRUE(std::regex_search(out, taken, std::regex("; (\\d+) revolutions;"))) << out;
   EXPECT_LT(std::stoi(taken[1]), 100);
   EXPECT_EQ(readFile(csv), "an earlier export\n");
@@ -275,7 +284,7 @@ TEST(ToolWithSimulatorTest, ListenWritesItsCsvBacklogAndCountsTheRest) {
     ASSERT_EQ(id, frames) << row;
   }
   std::smatch m;
-  const std::string out = listen.out();
+  const std::string out = summaryIn(listen.err(), "datagrams: ");
   ASSERT_TRUE(
       std::regex_search(out, m,
                         std::regex("\\((\\d+) received\\); (\\d+) revolutions; 0 dropped by the kernel, 0 lost on "
@@ -380,14 +389,13 @@ TEST(ToolWithSimulatorTest, StatusReportsKernelDrops) {
   })) << status.err();
   status.interrupt();
   ASSERT_EQ(status.wait(), 0) << status.err();
-  const auto out = lines(status.out());
-  ASSERT_FALSE(out.empty());
+  const std::string summary = summaryIn(status.err(), "status packets: ");
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(out.back(), m,
+  ASSERT_TRUE(std::regex_match(summary, m,
                                std::regex("status packets: (\\d+) \\(\\1 short layout\\), other "
                                           "datagrams: 0 \\(\\1 received\\); (\\d+) dropped by the kernel")))
-      << out.back();
-  EXPECT_GT(std::stoul(m[2]), 0u) << out.back();
+      << status.err();
+  EXPECT_GT(std::stoul(m[2]), 0u) << summary;
 }
 
 // Empty datagrams and the largest a UDP datagram can be, sent from the
@@ -418,14 +426,14 @@ TEST(ToolWithSimulatorTest, ListenAndStatusCountEveryDatagram) {
 
   ASSERT_EQ(listen.wait(), 0) << listen.err();
   ASSERT_EQ(status.wait(), 0) << status.err();
-  const auto listened = lines(listen.out()), statusOut = lines(status.out());
-  ASSERT_FALSE(listened.empty() || statusOut.empty());
-  EXPECT_EQ(listened.back().rfind("datagrams: 31 data, 0 status, 0 compact, 6 other (37 received); 1 revolutions; 0 "
+  const std::string listened = summaryIn(listen.err(), "datagrams: "),
+                    statusSummary = summaryIn(status.err(), "status packets: ");
+  EXPECT_EQ(listened.rfind("datagrams: 31 data, 0 status, 0 compact, 6 other (37 received); 1 revolutions; 0 "
                                   "dropped by the kernel",
                                   0),
             0u)
-      << listened.back();
-  EXPECT_EQ(statusOut.back(),
+      << listen.err();
+  EXPECT_EQ(statusSummary,
             "status packets: 3 (3 short layout), other datagrams: 4 (7 received); 0 dropped by the kernel");
 }
 
@@ -481,7 +489,8 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
   ASSERT_EQ(write.wait(), 0) << write.err();
   Process exportCsv({kTool, "export-csv", capture, csv, "--layout", "1.7", "--view-mode", "2"});
   ASSERT_EQ(exportCsv.wait(), 0) << exportCsv.err();
-  EXPECT_NE(exportCsv.out().find("wrote 9 frames"), std::string::npos) << exportCsv.out();
+  EXPECT_NE(exportCsv.err().find("wrote 9 frames"), std::string::npos) << exportCsv.err();
+  EXPECT_EQ(exportCsv.out(), "");
 
   const auto rows = lines(readFile(csv));
   ASSERT_GT(rows.size(), 1u);
@@ -552,7 +561,7 @@ TEST(ToolWithSimulatorTest, ExportKeepsEachSensorApart) {
     Process picked(
         {kTool, "export-csv", both, csv, "--layout", s.layout, "--source", std::string(s.address) + ":2368"});
     EXPECT_EQ(picked.wait(), 0) << picked.err();
-    EXPECT_NE(picked.out().find("packets of other sensors passed over"), std::string::npos) << picked.out();
+    EXPECT_NE(picked.err().find("packets of other sensors passed over"), std::string::npos) << picked.err();
     EXPECT_TRUE(readFile(csv) == readFile(s.alone)) << s.address;
   }
   Process together({kTool, "export-csv", both, csv, "--source", "all"});
@@ -575,13 +584,14 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   const std::string bytes = readFile(good);
   ASSERT_GT(bytes.size(), 100000u);
   auto writeBad = [&](const std::string& content) { std::ofstream(bad, std::ios::binary) << content; };
-  auto exportBad = [&](const std::string& says) {
+  // The message, and the summary when frames were written: stderr's lines.
+  auto exportBad = [&](const std::string& says, std::size_t errLines = 1) {
     Process run({kTool, "export-csv", bad, csv, "--layout", "1.7"});
     EXPECT_EQ(run.wait(), 1) << says;
-    const auto errLines = lines(run.err());
-    EXPECT_EQ(errLines.size(), 1u) << run.err();
+    EXPECT_EQ(lines(run.err()).size(), errLines) << run.err();
     EXPECT_NE(run.err().find(says), std::string::npos) << run.err();
-    return run.out();
+    EXPECT_EQ(run.out(), "");
+    return run.err();
   };
   const std::string kept = "an earlier export\n";
   std::ofstream(csv) << kept;
@@ -596,7 +606,7 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   EXPECT_EQ(readFile(csv), kept);
   // Cut in the middle of a record: the frames before it are written.
   writeBad(bytes.substr(0, bytes.size() / 2 + 7));
-  const std::string summary = exportBad("record");
+  const std::string summary = exportBad("record", 2);
   EXPECT_NE(summary.find("wrote 4 frames"), std::string::npos) << summary;
   EXPECT_GT(lines(readFile(csv)).size(), 4u * 3600u);
   // An absurd record length in the second record.
@@ -613,6 +623,36 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   std::remove(good.c_str());
   std::remove(bad.c_str());
   std::remove(csv.c_str());
+}
+
+// "-" reads the capture from stdin and writes the data to stdout: the same
+// bytes as a named output, piped or redirected, and nothing else on stdout
+// (the summary is on stderr).
+TEST(ToolWithSimulatorTest, DashesAreStdinAndStdout) {
+  const std::string capture = tempPath("dash.pcap"), named = tempPath("dash-named"), piped = tempPath("dash-piped");
+  Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "0.5", "--layout", "1.7"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string tool = kTool;
+  for (const std::string command : {"export-csv", "export-cloud"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> options = {"--layout", "1.7"};
+    if (command == "export-cloud") options = {"--layout", "1.7", "--merge", "--format", "ply", "--ascii"};
+    std::vector<std::string> args = {kTool, command, capture, named};
+    args.insert(args.end(), options.begin(), options.end());
+    Process byName(args);
+    ASSERT_EQ(byName.wait(), 0) << byName.err();
+    std::string joined;
+    for (const std::string& o : options) joined += " " + o;
+    for (const std::string& shell : {tool + " " + command + " - -" + joined + " < " + capture + " > " + piped,
+                                     "cat " + capture + " | " + tool + " " + command + " - -" + joined + " | cat > " +
+                                         piped}) {
+      Process run({"/bin/sh", "-c", shell});
+      ASSERT_EQ(run.wait(), 0) << run.err();
+      EXPECT_NE(run.err().find(" to -, 0 lost on the wire"), std::string::npos) << run.err();
+      EXPECT_TRUE(readFile(piped) == readFile(named)) << shell;
+    }
+  }
+  for (const std::string& f : {capture, named, piped}) std::remove(f.c_str());
 }
 
 // export-csv never loses a file: it refuses to write over its capture under
@@ -898,8 +938,9 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
     Process configure({kTool, "configure", "--status-port", p.status, "--timeout", "60", "--sensor-port", p.sensor,
                        "--rpm", "1200", "--ntp", "127.0.0.9", "--gateway", "127.0.0.254"});
     ASSERT_EQ(configure.wait(), 0) << configure.err();
-    EXPECT_EQ(configure.out(), "sent the 1206-byte long network settings packet to 127.0.0.2:" + p.sensor + "\n");
-    EXPECT_EQ(configure.err(), "");
+    EXPECT_EQ(configure.out(), "");
+    EXPECT_EQ(configure.err(),
+              "z540k-tool configure: sent the 1206-byte long network settings packet to 127.0.0.2:" + p.sensor + "\n");
     UdpSocket statusSocket;
     ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(p.statusPort));
     EXPECT_TRUE(nextStatusWhere(statusSocket, [](const std::uint8_t* s) {
@@ -925,7 +966,11 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
     Process configure({kTool, "configure", "--snapshot", file, "--sensor-port", p.sensor, "--rpm", "300",
                        "--device-port", std::to_string(newStatusPort.port())});
     ASSERT_EQ(configure.wait(), 0) << configure.err();
-    EXPECT_EQ(configure.out(), "sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor + "\n");
+    EXPECT_EQ(configure.out(), "");
+    EXPECT_NE(configure.err().find("configure: sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor +
+                                   "\n"),
+              std::string::npos)
+        << configure.err();
     UdpSocket statusSocket;
     ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(newStatusPort));
     ShortStatus status;
@@ -1102,10 +1147,17 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreAreAppliedBySimulator) {
     GTEST_SKIP() << advanced.err();
   }
   ASSERT_EQ(code, 0) << advanced.err();
-  EXPECT_EQ(advanced.out(), "sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n");
+  EXPECT_EQ(advanced.out(), "");
+  EXPECT_NE(advanced.err().find("advanced: sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n"),
+            std::string::npos)
+      << advanced.err();
   Process restore({kTool, "restore-defaults", "--to", "127.0.0.2:" + p.sensor});
   ASSERT_EQ(restore.wait(), 0) << restore.err();
-  EXPECT_EQ(restore.out(), "sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor + "\n");
+  EXPECT_EQ(restore.out(), "");
+  EXPECT_NE(restore.err().find("restore-defaults: sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor +
+                               "\n"),
+            std::string::npos)
+      << restore.err();
   sim.interrupt();
   EXPECT_EQ(sim.wait(), 0);
   const std::string log = sim.err();

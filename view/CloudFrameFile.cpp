@@ -134,33 +134,43 @@ class FileOutput {
   std::uint64_t written_ = 0, writebackStarted_ = 0;
 };
 
-// Numbers as text, as PCL's ASCII writers put them through a stream: `%.17g`
-// (PCD, precision 17) and `%g` (PLY, the stream's default precision 6). Whole
-// numbers below the precision's reach (intensities, frame numbers, time
-// stamps, whole centimetres) are plain integers in that format and take the
-// short way; -0 stays "-0".
-template <int Precision>
-char* formatGeneral(char* out, double v) {
+// Numbers as text in an ASCII PCD file, as PCL's writer puts them through a
+// stream with precision 17: `%.17g`. Whole numbers below the precision's
+// reach (intensities, frame numbers, time stamps, whole centimetres) are
+// plain integers in that format and take the short way; -0 stays "-0".
+char* formatGeneral17(char* out, double v) {
   if (std::isnan(v)) {
     // A stream prints the sign of a NaN as printf does.
     if (std::signbit(v)) *out++ = '-';
     std::memcpy(out, "nan", 3);
     return out + 3;
   }
-  constexpr double kWholeBelow = Precision >= 17 ? 1e17 : 1e6;
-  if (v > -kWholeBelow && v < kWholeBelow) {
+  if (v > -1e17 && v < 1e17) {
     const auto whole = static_cast<long long>(v);
     if (static_cast<double>(whole) == v) {
       if (whole == 0 && std::signbit(v)) *out++ = '-';
       return std::to_chars(out, out + 24, whole).ptr;
     }
   }
-  return std::to_chars(out, out + 32, v, std::chars_format::general, Precision).ptr;
+  return std::to_chars(out, out + 32, v, std::chars_format::general, 17).ptr;
 }
 
-// One point as a line of an ASCII PCD (Precision 17) or PLY (6) file: its
-// fields in order, separated by a space.
-template <int Precision>
+// In an ASCII PLY file: the shortest text that reads back as the same value
+// of the field's own type (float or double). A fixed number of digits (six,
+// as PCL's PLY writer keeps) would cut time stamps and azimuths.
+template <typename T>
+char* formatShortest(char* out, T v) {
+  if (std::isnan(v)) {
+    if (std::signbit(v)) *out++ = '-';
+    std::memcpy(out, "nan", 3);
+    return out + 3;
+  }
+  return std::to_chars(out, out + 32, v).ptr;
+}
+
+// One point as a line of an ASCII PCD (Pcd true) or PLY file: its fields in
+// order, separated by a space.
+template <bool Pcd>
 char* formatPoint(char* out, const std::uint8_t* point) {
   float singles[4];
   double doubles[3];
@@ -169,11 +179,11 @@ char* formatPoint(char* out, const std::uint8_t* point) {
   std::memcpy(doubles, point + 16, sizeof doubles);
   std::memcpy(numbers, point + 40, sizeof numbers);
   for (const float v : singles) {
-    out = formatGeneral<Precision>(out, v);
+    out = Pcd ? formatGeneral17(out, v) : formatShortest(out, v);
     *out++ = ' ';
   }
   for (const double v : doubles) {
-    out = formatGeneral<Precision>(out, v);
+    out = Pcd ? formatGeneral17(out, v) : formatShortest(out, v);
     *out++ = ' ';
   }
   out = std::to_chars(out, out + 12, numbers[0]).ptr;
@@ -186,11 +196,11 @@ char* formatPoint(char* out, const std::uint8_t* point) {
 constexpr std::size_t kLongestLine = 7 * 25 + 2 * 10 + 9;
 
 // Formats `count` points at `points` as lines into `text`.
-template <int Precision>
+template <bool Pcd>
 void formatPoints(const std::uint8_t* points, std::size_t count, std::string& text) {
   text.resize(count * kLongestLine);
   char* out = text.data();
-  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Precision>(out, points + i * kPointStep);
+  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Pcd>(out, points + i * kPointStep);
   text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
@@ -298,15 +308,15 @@ std::string cloudHeader(CloudFormat format, CloudEncoding encoding, std::uint64_
   return writer.generateHeaderBinaryCompressed(cloud, origin, orientation) + "DATA binary_compressed\n";
 }
 
-// The points as PCL's ASCII writers put them (PCD with every bit, PLY with
-// six digits), formatted by two threads in turn, written in order.
+// The points as text (PCD as PCL's writer puts them, PLY in the shortest
+// exact form), formatted by two threads in turn, written in order.
 void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
   constexpr std::size_t kBatch = 1 << 15;
   auto format = [pcd](const std::uint8_t* at, std::size_t count, std::string& text) {
     if (pcd)
-      formatPoints<17>(at, count, text);
+      formatPoints<true>(at, count, text);
     else
-      formatPoints<6>(at, count, text);
+      formatPoints<false>(at, count, text);
   };
   std::string mine, helpers;
   for (std::size_t b = 0; b < points.blocks() && !file.failed(); ++b) {
@@ -382,7 +392,9 @@ int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveB
 int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format, CloudEncoding encoding,
                 bool giveBack) {
   const std::string header = cloudHeader(format, encoding, points.size());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // "-": standard output.
+  const int fd = path == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                             : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
   int result = 0;
   int error = 0;
@@ -461,9 +473,9 @@ bool CloudFrameFile::open(const std::string& path, std::string& error) {
   files_ = 0;
   cloudData_->clear();
   if (cloud_.merged) {
-    const int fd = file_.create(path, false, error);
+    const int fd = file_.create(path, path == "-", error);
     if (fd < 0) return false;
-    ::close(fd);  // written by its name at close()
+    ::close(fd);  // written by its name at close() ("-": standard output)
     open_ = true;
     return true;
   }
@@ -591,7 +603,7 @@ bool CloudFrameFile::close(std::string& error) {
       error = "no point to write (none in the angle range)" + unchanged;
     } else if (!writeCloud(file_.writtenPath(), target_, error)) {
       error += unchanged;
-    } else if (!syncFile(file_.writtenPath(), false)) {
+    } else if (!file_.inPlace() && !syncFile(file_.writtenPath(), false)) {
       error = "writing " + target_ + " failed: " + std::strerror(errno) + unchanged;
     } else {
       cloudData_->clear();

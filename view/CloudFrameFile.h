@@ -1,7 +1,7 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
 // the files byte for byte as PCL's own PCD and PLY writers make them (PCL's
-// headers and compression; the points written here, every write checked,
+// headers and compression; ASCII PLY numbers exact where PCL's keep 6 digits; the points written here, every write checked,
 // where PCL's writers crash on a full disk or report a short file as
 // written, and format text a character at a time).
 //
@@ -36,7 +36,8 @@ namespace z540k {
 
 enum class CloudFormat { Pcd, Ply };
 // PCD knows all three; PLY binary and ASCII. ASCII PCD keeps every bit (17
-// significant digits); PCL's ASCII PLY writer keeps six.
+// significant digits, as PCL's writer); ASCII PLY the shortest text that
+// reads back exactly.
 enum class CloudEncoding { Binary, Ascii, BinaryCompressed };
 
 struct CloudFileOptions {

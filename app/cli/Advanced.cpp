@@ -81,7 +81,7 @@ void addressAndPort(const std::string& name, const std::string& text, std::strin
                      (reason.empty() ? ")" : "; " + reason + ")"));
 }
 
-void printOrSend(const CommandLine& line, const char* what, const std::uint8_t* packet, std::size_t size,
+void printOrSend(const CommandLine& line, const char* command, const char* what, const std::uint8_t* packet, std::size_t size,
                  const std::string& ip, std::uint16_t port) {
   if (line.has("--dry-run")) {
     std::printf("%s\ndestination %s:%u\n", statusDumpText(packet, size).c_str(), ip.c_str(), port);
@@ -89,7 +89,7 @@ void printOrSend(const CommandLine& line, const char* what, const std::uint8_t* 
   }
   std::string error;
   if (!sendDatagram(ip, port, packet, size, error)) throw Refusal(error);
-  std::printf("sent the %zu-byte %s packet to %s:%u\n", size, what, ip.c_str(), port);
+  std::fprintf(stderr, "z540k-tool %s: sent the %zu-byte %s packet to %s:%u\n", command, size, what, ip.c_str(), port);
 }
 
 // What a Refresh shows, one field per line.
@@ -251,7 +251,7 @@ int advancedCommand(const std::vector<std::string>& args) {
     if (trailingRemovalSendsZero(o.in, snapshot))
       std::fprintf(stderr, "z540k-tool advanced: warning: the trailing-removal threshold or distance is 0\n");
     const auto packet = buildAdvancedSettingsPacket(o.in, snapshot, frame, o.now);
-    printOrSend(line, "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
+    printOrSend(line, "advanced", "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
                 frame.sensorPort);
     return 0;
   } catch (const Refusal& e) {
@@ -273,7 +273,7 @@ int restoreDefaultsCommand(const std::vector<std::string>& args) {
   addressAndPort("--to", line.text("--to", ""), ip, port);
   const auto packet = buildDefaultRestorePacket(localTimeOption(line));
   try {
-    printOrSend(line, "default-restore", packet.data(), packet.size(), ip, port);
+    printOrSend(line, "restore-defaults", "default-restore", packet.data(), packet.size(), ip, port);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool restore-defaults: %s\n", e.what());

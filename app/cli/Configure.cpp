@@ -227,7 +227,7 @@ void printOrSend(const CommandLine& line, const std::vector<std::uint8_t>& packe
   }
   std::string error;
   if (!sendDatagram(destination, sensorPort, packet.data(), packet.size(), error)) throw Refusal(error);
-  std::printf("sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(), shortFormat ? "short" : "long",
+  std::fprintf(stderr, "z540k-tool configure: sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(), shortFormat ? "short" : "long",
               destination.c_str(), sensorPort);
 }
 

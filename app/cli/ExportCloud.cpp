@@ -25,13 +25,15 @@ const char* const kHelp =
     "file of all revolutions. Either is written beside OUT and put in its place only when complete: a\n"
     "failed export leaves OUT as it was. A capture damaged part way, or changed on disk while it is\n"
     "read, is exported up to that point (exit code 1). The summary counts the packets lost on the\n"
-    "wire, as export-csv's.\n"
+    "wire, as export-csv's. CAPTURE - reads the capture from standard input; OUT - with --merge and\n"
+    "--format writes the cloud to standard output. Data alone go to stdout; the summary, warnings and\n"
+    "progress to stderr.\n"
     "\n"
     "options:\n"
     "  --format pcd|ply       file format (default: OUT's extension with --merge, else pcd)\n"
     "  --compressed           PCD binary compressed (the default for PCD)\n"
     "  --binary               binary (the default for PLY)\n"
-    "  --ascii                text: every bit of the values in PCD; PCL's PLY writer keeps 6 digits\n"
+    "  --ascii                text, every value exact\n"
     "  --merge                one file of all revolutions instead of a folder\n"
     "  --frames N             stop after N frames (default 0: every frame)\n";
 
@@ -56,6 +58,8 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   CloudFileOptions cloud;
   cloud.merged = line.has("--merge");
   const std::optional<CloudFormat> named = cloudFormatOfName(outPath);
+  if (outPath == "-" && !(cloud.merged && line.has("--format")))
+    throw UsageError("- (standard output) takes one merged cloud: add --merge and --format pcd|ply");
   if (!cloud.merged && named)
     throw UsageError(outPath + " names a file: add --merge for one file of all revolutions, or give a folder");
   if (line.has("--format")) {
@@ -68,7 +72,7 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   }
   // A merged cloud is a .pcd or .ply file: another extension (scan.xyz) would
   // name a format the file is not.
-  if (cloud.merged && !named) {
+  if (cloud.merged && !named && outPath != "-") {
     const std::string name = outPath.substr(outPath.find_last_of('/') + 1);
     const auto dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0)

@@ -27,7 +27,9 @@ const char* const kHelp =
     "frame before it OUT.csv is left as it was. The summary counts the packets lost on the wire: those\n"
     "missing from the capture, told by the gaps in the sensor's azimuths. The packets of one sensor (its\n"
     "source address and port) are decoded: a capture of several is refused, listing them with their\n"
-    "packets, unless --source picks one.\n"
+    "packets, unless --source picks one. CAPTURE - reads the capture from standard input (held in\n"
+    "memory); OUT - writes the CSV to standard output. Data alone go to stdout; the summary, warnings\n"
+    "and progress to stderr.\n"
     "\n"
     "options:\n";
 
@@ -84,7 +86,8 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
   progress.finish();
   if (!result.warning.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.warning.c_str());
   if (!result.message.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.message.c_str());
-  if (!result.summary.empty()) std::printf("%s\n", result.summary.c_str());
+  // Only the data go to stdout (an output of "-"): the summary is a diagnostic.
+  if (!result.summary.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.summary.c_str());
   return result.exitCode;
 }
 

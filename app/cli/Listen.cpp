@@ -344,16 +344,14 @@ std::string summaryLine(const GetlidarData_1& receiver, const Revolutions& revol
   return summary;
 }
 
-// The summary last on stdout; the lines dropped there said on stderr, with
-// the summary when it was one of them.
+// The revolution lines written out, then the summary on stderr (stdout holds
+// the revolutions only), with the count of lines dropped there.
 void writeSummary(StdoutLines& output, const std::string& summary) {
-  output.add(summary);
-  const bool summaryWritten = output.flush();
-  if (output.dropped() > 0) {
+  output.flush();
+  if (output.dropped() > 0)
     std::fprintf(stderr, "z540k-tool listen: %llu lines found no room on stdout in time and were dropped\n",
                  output.dropped());
-    if (!summaryWritten) std::fprintf(stderr, "z540k-tool listen: %s", summary.c_str());
-  }
+  std::fprintf(stderr, "z540k-tool listen: %s", summary.c_str());
 }
 
 // The datagrams of sensors that were not decoded, on stderr. True when a
@@ -394,6 +392,8 @@ int listenCommand(const std::vector<std::string>& args) {
   std::unique_ptr<CsvFrameFile> csv;
   std::string error;
   if (line.has("--csv")) {
+    if (line.text("--csv", "") == "-")
+      throw UsageError("--csv -: stdout holds the revolution lines; name a file for the CSV");
     csv = std::make_unique<CsvFrameFile>(o.settings.csv, 0);
     if (!csv->open(line.text("--csv", ""), error)) {
       std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());

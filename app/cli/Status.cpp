@@ -178,17 +178,14 @@ bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFil
 }
 
 // As listen reports them: the datagrams the kernel dropped because they
-// were not read in time. With --json stdout keeps one object per line.
-void printStatusSummary(const StatusOptions& o, const StatusTally& tally, std::uint32_t kernelDrops) {
+// were not read in time. On stderr: stdout holds the packets only.
+void printStatusSummary(const StatusTally& tally, std::uint32_t kernelDrops) {
   char summary[240];
   std::snprintf(summary, sizeof summary,
                 "status packets: %lld (%lld short layout), other datagrams: %lld (%lld received); %u dropped by the "
                 "kernel\n",
                 tally.statusPackets, tally.shortLayout, tally.others, tally.statusPackets + tally.others, kernelDrops);
-  if (o.json)
-    std::fprintf(stderr, "z540k-tool status: %s", summary);
-  else
-    std::printf("%s", summary);
+  std::fprintf(stderr, "z540k-tool status: %s", summary);
 }
 
 }  // namespace
@@ -217,7 +214,7 @@ int statusCommand(const std::vector<std::string>& args) {
   }
   StatusTally tally;
   if (!receiveStatusPackets(socket, o, snapshotFile, tally)) return 1;
-  printStatusSummary(o, tally, socket.kernelDrops());
+  printStatusSummary(tally, socket.kernelDrops());
   if (o.saving && !tally.saved) {
     std::fprintf(stderr, "z540k-tool status: no status packet arrived: %s was not written\n",
                  line.text("--save-snapshot", "").c_str());
