@@ -13,6 +13,10 @@
 //   timestamp   float64, the measurement's time stamp (exact below 2^53)
 //   frame       uint32, the frame's number from 1, as the CSV's FreamID
 //   point       uint32, the measurement's place in its revolution, from 0
+//   return      uint8, in dual return only: 1 first return, 2 second
+// (x y z and distance in metres instead when asked). Measurements without a
+// return (distance 0) would be points at the sensor: they are left out and
+// counted unless asked for.
 //
 // Merged, all frames go into one cloud, kept in memory (48 bytes a point, in
 // blocks that never move) and written at close() to a file beside the target that is then renamed over it. One file
@@ -44,6 +48,8 @@ struct CloudFileOptions {
   CloudFormat format = CloudFormat::Pcd;
   CloudEncoding encoding = CloudEncoding::BinaryCompressed;
   bool merged = true;  // one file of all frames, else a folder of one file per frame
+  bool keepEmpty = false;  // keep the measurements without a return (points at the origin)
+  bool metres = false;     // x y z and distance in metres, else centimetres
 };
 
 // ".pcd" or ".ply" (any case) at the end of `path`: its format.
@@ -71,6 +77,8 @@ class CloudFrameFile : public FrameFile {
   // Files written so far (one per frame with points; the merged file counts
   // once it is written).
   long long files() const { return files_; }
+  // Measurements without a return left out so far.
+  std::uint64_t emptyLeftOut() const { return emptyLeftOut_; }
 
   // Merged clouds are held in memory until close(): at most this many bytes
   // of points (48 a point; a third of the machine's memory). A merged export that would need more fails with
@@ -96,6 +104,7 @@ class CloudFrameFile : public FrameFile {
   bool failed_ = false;
   std::string failure_;
   std::uint64_t points_ = 0;
+  std::uint64_t emptyLeftOut_ = 0;  // measurements without a return not written
   long long files_ = 0;
 };
 

@@ -45,6 +45,10 @@ struct DecodeSettings {
 };
 DecodeSettings decodeSettings(const CommandLine& line);
 
+// UsageError when a CSV's name has the extension of another format
+// (.pcd, .ply, .pcap, .pcapng, .json).
+void refuseOtherFormatName(const std::string& csvPath);
+
 // UsageError when OUT is the capture itself (under any name).
 void refuseWritingOverCapture(const std::string& capturePath, const std::string& outPath);
 

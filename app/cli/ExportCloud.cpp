@@ -18,7 +18,9 @@ const char* const kHelp =
     "Decodes a capture (pcap or pcapng) as export-csv does and writes the points of its CSV rows (same\n"
     "measurements, x y z in centimetres) as point clouds through PCL's writers, for PCL, CloudCompare\n"
     "or a mapping tool. Fields: x y z intensity azimuth distance timestamp frame point (frame counts\n"
-    "from 1 as the CSV's FreamID; point is the measurement's place in its revolution, from 0).\n"
+    "from 1 as the CSV's FreamID; point is the measurement's place in its revolution, from 0), and in\n"
+    "dual return `return` (1 first, 2 second). Measurements without a return (distance 0, points at\n"
+    "the sensor) are left out and counted in the summary unless --keep-empty.\n"
     "\n"
     "OUT is a folder that gets one file per revolution (frame_000001.pcd, ...; a revolution without a\n"
     "point in the angle range gets none); it must not exist yet or be empty. With --merge OUT is one\n"
@@ -35,6 +37,8 @@ const char* const kHelp =
     "  --binary               binary (the default for PLY)\n"
     "  --ascii                text, every value exact\n"
     "  --merge                one file of all revolutions instead of a folder\n"
+    "  --units cm|m           x y z and distance in centimetres (default, as the CSV) or metres\n"
+    "  --keep-empty           keep the measurements without a return, as points at the origin\n"
     "  --frames N             stop after N frames (default 0: every frame)\n";
 
 }  // namespace
@@ -42,8 +46,9 @@ const char* const kHelp =
 int exportCloudCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   valueOptions.insert("--source");
-  valueOptions.insert("--format");
-  const CommandLine line(args, valueOptions, {"--help", "--binary", "--ascii", "--compressed", "--merge"});
+  valueOptions.insert({"--format", "--units"});
+  const CommandLine line(args, valueOptions,
+                         {"--help", "--binary", "--ascii", "--compressed", "--merge", "--keep-empty"});
   if (line.has("--help")) {
     std::printf("%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp);
     return 0;
@@ -57,6 +62,8 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   refuseWritingOverCapture(capturePath, outPath);
   CloudFileOptions cloud;
   cloud.merged = line.has("--merge");
+  cloud.keepEmpty = line.has("--keep-empty");
+  cloud.metres = line.choice("--units", {"cm", "m"}, 0) == 1;
   const std::optional<CloudFormat> named = cloudFormatOfName(outPath);
   if (outPath == "-" && !(cloud.merged && line.has("--format")))
     throw UsageError("- (standard output) takes one merged cloud: add --merge and --format pcd|ply");

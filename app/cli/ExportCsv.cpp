@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -75,6 +76,18 @@ void refuseWritingOverCapture(const std::string& capturePath, const std::string&
     throw UsageError(outPath + " is the capture " + capturePath + " itself; choose another output file");
 }
 
+void refuseOtherFormatName(const std::string& csvPath) {
+  // A CSV under the name of another format would pass for that format.
+  const auto dot = csvPath.find_last_of('.');
+  if (dot == std::string::npos || csvPath.find('/', dot) != std::string::npos) return;
+  std::string ext = csvPath.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* other : {"pcd", "ply", "pcap", "pcapng", "json"})
+    if (ext == other)
+      throw UsageError(csvPath + " names a ." + ext + " file, but CSV is written; name it .csv (export-cloud writes " +
+                       "PCD and PLY)");
+}
+
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
                      const DecodeSettings& settings) {
   refuseWritingOverCapture(capturePath, outPath);
@@ -105,6 +118,8 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   settings.source = sourceChoice(line);
   const std::string& capturePath = line.positional()[0];
   const std::string& csvPath = line.positional()[1];
+  refuseWritingOverCapture(capturePath, csvPath);
+  refuseOtherFormatName(csvPath);
   CsvFrameFile csv(settings.csv, settings.frames);
   return runCaptureExport("export-csv", capturePath, csvPath, csv, settings);
 }

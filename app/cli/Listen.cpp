@@ -394,6 +394,7 @@ int listenCommand(const std::vector<std::string>& args) {
   if (line.has("--csv")) {
     if (line.text("--csv", "") == "-")
       throw UsageError("--csv -: stdout holds the revolution lines; name a file for the CSV");
+    refuseOtherFormatName(line.text("--csv", ""));
     csv = std::make_unique<CsvFrameFile>(o.settings.csv, 0);
     if (!csv->open(line.text("--csv", ""), error)) {
       std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());
