@@ -69,6 +69,17 @@ std::string summaryIn(const std::string& err, const std::string& start) {
   return "";
 }
 
+// Whether `json` is one JSON value, as python3 -m json.tool reads it.
+bool validJson(const std::string& json) {
+  static int serial = 0;
+  const std::string file = "/tmp/z540k-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".json";
+  std::ofstream(file) << json;
+  Process check({"/usr/bin/python3", "-m", "json.tool", file});
+  const bool valid = check.wait() == 0;
+  std::remove(file.c_str());
+  return valid;
+}
+
 std::string tempPath(const std::string& name) { return "/tmp/z540k-" + std::to_string(::getpid()) + "-" + name; }
 
 // Files the CSV writer left beside `path` (its temporary files).
@@ -325,18 +336,20 @@ TEST(ToolWithSimulatorTest, StatusAsJson) {
     EXPECT_NE(status.err().find("status packets: 1 (" + std::string(shortLayout ? "1" : "0") + " short layout)"),
               std::string::npos)
         << status.err();
+    EXPECT_TRUE(validJson(json)) << json;
+    const std::string sender = "{\"sourceIp\":\"127.0.0.2\",\"sourcePort\":";
+    ASSERT_EQ(json.rfind(sender, 0), 0u) << json;
+    const std::string fields = json.substr(json.find(',', sender.size()) + 1);
     if (shortLayout) {
-      EXPECT_EQ(json, "{\"layout\":\"short\",\"sensorIp\":[127,0,0,2],\"dataPort\":" + p.data +
-                          ",\"destIp\":[127,0,0,1],\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
+      EXPECT_EQ(fields, "\"layout\":\"short\",\"sensorIp\":\"127.0.0.2\",\"dataPort\":" + p.data +
+                          ",\"destIp\":\"127.0.0.1\",\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
       continue;
     }
     EXPECT_EQ(json.find("layout"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"destIp\":[127,0,0,1]"), std::string::npos) << json;
-    const int data = std::stoi(p.data);
-    EXPECT_NE(json.find("\"dataPort\":[" + std::to_string(data >> 8) + "," + std::to_string(data & 0xFF) + "]"),
-              std::string::npos);
+    EXPECT_EQ(fields.rfind("\"destIp\":\"127.0.0.1\",\"dataPort\":" + p.data + ",", 0), 0u) << json;
     EXPECT_NE(json.find("\"motorSpeed\":1200,\"runState\":0"), std::string::npos) << json;
-    EXPECT_NE(json.find("," + p.data + "," + p.status + ","), std::string::npos) << json;  // values 7 and 8
+    EXPECT_NE(json.find("\"dataPort\":" + p.data + ",\"statusPort\":" + p.status + ","), std::string::npos)
+        << json;  // the values
   }
 }
 
@@ -358,11 +371,12 @@ TEST(ToolWithSimulatorTest, StatusValuesAsTheWindowsShowThem) {
   const auto out = lines(status.out());
   ASSERT_EQ(out.size(), 2u) << status.out();
   for (const char* value :
-       {"\"horizontalOffset\":\"-0.01\"", "\"encoderZero\":\"-1.5\"", "\"range\":\"123.45\"",
-        "\"ppsDeviation\":\"-0.01\"", "\"ppsAngleLocked\":\"0\"", "\"board2HighVoltageAdjust\":\"-2\"",
-        "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
+       {"\"horizontalOffset\":-0.01", "\"encoderZero\":-1.5", "\"range\":123.45", "\"ppsDeviation\":-0.01",
+        "\"ppsAngleLocked\":0", "\"board2HighVoltageAdjust\":-2", "\"sensorIp\":\"127.0.0.2\"",
+        "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
     EXPECT_NE(out[0].find(value), std::string::npos) << value << " in " << out[0];
-  EXPECT_EQ(out[1].rfind("{\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\",", 0), 0u) << out[1];
+  EXPECT_TRUE(validJson(out[0]) && validJson(out[1])) << status.out();
+  EXPECT_NE(out[1].find(",\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\","), std::string::npos) << out[1];
   EXPECT_NE(out[1].find("\"motorSpeedChoice\":\" 20 HZ\"}"), std::string::npos) << out[1];
 }
 

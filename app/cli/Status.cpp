@@ -121,14 +121,19 @@ bool decodeStatus(const std::uint8_t* buffer, std::size_t size, DecodedStatus& d
 void printStatusPacket(const StatusOptions& o, const std::uint8_t* buffer, long long number, std::uint32_t from,
                        std::uint16_t fromPort, const DecodedStatus& d) {
   if (o.windowTexts) {
-    const NamedTexts shown = windowValues(buffer);
-    if (o.json)
+    NamedTexts shown = windowValues(buffer);
+    if (o.json) {
+      shown.insert(shown.begin(), {{"sourceIp", formatIpv4(from)}, {"sourcePort", std::to_string(fromPort)}});
       std::printf("%s\n", namedTextsAsJson(shown).c_str());
-    else
+    } else {
       std::printf("status packet %lld from %s:%u\n%s\n", number, formatIpv4(from).c_str(), fromPort,
                   namedTextsAsText(shown).c_str());
+    }
   } else if (o.json) {
-    std::printf("%s\n", (d.isShort ? shortStatusAsJson(d.shortStatus) : statusAsJson(d.status, d.values)).c_str());
+    const std::string sender = formatIpv4(from);
+    std::printf("%s\n", (d.isShort ? shortStatusAsJson(d.shortStatus, sender, fromPort)
+                                   : statusAsJson(d.status, d.values, sender, fromPort))
+                            .c_str());
   } else {
     std::printf("status packet %lld from %s:%u\n%s\n", number, formatIpv4(from).c_str(), fromPort,
                 (d.isShort ? shortStatusAsText(d.shortStatus) : statusAsText(d.status, d.values)).c_str());

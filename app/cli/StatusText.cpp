@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 
 #include "AdvancedSettingsPacket.h"
 #include "NetworkSettingsRules.h"
@@ -89,44 +90,87 @@ std::string statusAsText(const SettingData& status, const std::vector<int>& valu
   return out;
 }
 
-std::string statusAsJson(const SettingData& status, const std::vector<int>& values) {
-  std::string out = "{";
-  bool first = true;
-  for (const StatusField& f : kSettingDataFields) {
-    if (!first) out += ',';
-    first = false;
-    out += '"';
-    out += f.name;
-    out += "\":";
-    const unsigned char* p = fieldBytes(status, f);
-    if (f.kind == StatusFieldKind::BigEndian16) {
-      out += std::to_string(int32Field(status, f));
-    } else if (f.size == 1) {
-      out += std::to_string(p[0]);
+namespace {
+
+// A JSON string of Latin-1 bytes (a character field's trailing zeros left
+// out): printable ASCII as is, anything else as \u00XX.
+std::string jsonString(const unsigned char* p, std::size_t n) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
+      out += static_cast<char>(p[i]);
     } else {
-      out += '[';
-      for (std::size_t i = 0; i < f.size; ++i) {
-        if (i) out += ',';
-        out += std::to_string(p[i]);
-      }
-      out += ']';
+      out += "\\u00" + hexBytes(p + i, 1);
     }
   }
-  out += ",\"values\":[";
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i) out += ',';
-    out += std::to_string(values[i]);
+  return out + "\"";
+}
+
+std::string jsonString(const std::string& text) {
+  return jsonString(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+std::string characters(const unsigned char* p, std::size_t n) {
+  while (n > 0 && p[n - 1] == 0) --n;
+  return jsonString(p, n);
+}
+
+// The sender's address and port, when known, as the first keys.
+std::string sourceJson(const std::string& sourceIp, std::uint16_t sourcePort) {
+  if (sourceIp.empty()) return "";
+  return "\"sourceIp\":\"" + sourceIp + "\",\"sourcePort\":" + std::to_string(sourcePort) + ",";
+}
+
+// A field's value: numbers as numbers (two bytes big-endian), characters and
+// the address and time as text, other byte runs as arrays of numbers.
+std::string fieldAsJson(const SettingData& status, const StatusField& f, const NetworkStatusDisplay& shown) {
+  const unsigned char* p = fieldBytes(status, f);
+  if (f.kind == StatusFieldKind::BigEndian16) return std::to_string(int32Field(status, f));
+  if (f.kind == StatusFieldKind::Characters) return characters(p, f.size);
+  if (std::strcmp(f.name, "destIp") == 0) return "\"" + dottedIpv4(p) + "\"";
+  if (std::strcmp(f.name, "utcTime") == 0) return jsonString(shown.utcTime);
+  if (f.size == 1) return std::to_string(p[0]);
+  if (f.size == 2) return std::to_string(p[0] * 256 + p[1]);
+  std::string out = "[";
+  for (std::size_t i = 0; i < f.size; ++i) out += (i ? "," : "") + std::to_string(p[i]);
+  return out + "]";
+}
+
+}  // namespace
+
+std::string statusAsJson(const SettingData& status, const std::vector<int>& values, const std::string& sourceIp,
+                         std::uint16_t sourcePort) {
+  const NetworkStatusDisplay shown = networkStatusDisplay(status, values);
+  std::string out = "{" + sourceJson(sourceIp, sourcePort);
+  bool first = true;
+  for (const StatusField& f : kSettingDataFields) {
+    out += first ? "\"" : ",\"";
+    first = false;
+    out += f.name;
+    out += "\":" + fieldAsJson(status, f, shown);
   }
-  out += "]}";
+  // The version texts as the About dialog shows them.
+  static const char* const kVersionNames[] = {"fpga2",        "fpga3",        "text",     "hardware2",
+                                              "hardware3",    "emissionBoard", "receiveBoard", "structure"};
+  out += ",\"versions\":{";
+  for (std::size_t i = 0; i < shown.versions.size() && i < 8; ++i) {
+    if (i) out += ',';
+    out += "\"" + std::string(kVersionNames[i]) + "\":" +
+           (i == 2 ? characters(reinterpret_cast<const unsigned char*>(shown.versions[i].data()),
+                                shown.versions[i].size())
+                   : jsonString(shown.versions[i]));
+  }
+  out += "},\"values\":{";
+  if (values.size() == kStatusValueCount) out += "\"mac\":\"" + shown.mac + "\"";
+  for (std::size_t i = 6; i < values.size() && i < kStatusValueCount; ++i)
+    out += ",\"" + std::string(kStatusValueNames[i]) + "\":" + std::to_string(values[i]);
+  out += "}}";
   return out;
 }
 
 namespace {
 
-std::string jsonArray(const std::array<std::uint8_t, 4>& ip) {
-  return "[" + std::to_string(ip[0]) + "," + std::to_string(ip[1]) + "," + std::to_string(ip[2]) + "," +
-         std::to_string(ip[3]) + "]";
-}
+std::string jsonAddress(const std::array<std::uint8_t, 4>& ip) { return "\"" + dottedIpv4(ip.data()) + "\""; }
 
 }  // namespace
 
@@ -148,9 +192,9 @@ std::string shortStatusAsText(const ShortStatus& status) {
   return out;
 }
 
-std::string shortStatusAsJson(const ShortStatus& status) {
-  return "{\"layout\":\"short\",\"sensorIp\":" + jsonArray(status.sensorIp) +
-         ",\"dataPort\":" + std::to_string(status.dataPort) + ",\"destIp\":" + jsonArray(status.destIp) +
+std::string shortStatusAsJson(const ShortStatus& status, const std::string& sourceIp, std::uint16_t sourcePort) {
+  return "{" + sourceJson(sourceIp, sourcePort) + "\"layout\":\"short\",\"sensorIp\":" + jsonAddress(status.sensorIp) +
+         ",\"dataPort\":" + std::to_string(status.dataPort) + ",\"destIp\":" + jsonAddress(status.destIp) +
          ",\"devicePort\":" + std::to_string(status.devicePort) +
          ",\"motorSpeed\":" + std::to_string(status.motorSpeed) + "}";
 }
@@ -266,19 +310,14 @@ std::string namedTextsAsText(const NamedTexts& values) {
 }
 
 std::string namedTextsAsJson(const NamedTexts& values) {
+  // A text that is a number in JSON's own form ("1200", "-0.01") is that
+  // number; an unchanged choice (no text) is null; anything else a string,
+  // each byte one Latin-1 character as the windows read them.
+  static const std::regex number("-?(0|[1-9][0-9]*)(\\.[0-9]+)?");
   std::string out = "{";
   for (const auto& [name, text] : values) {
-    out += (out.size() > 1 ? ",\"" : "\"") + name + "\":\"";
-    // Each byte is one Latin-1 character, as the windows read them.
-    for (const char c : text) {
-      const auto b = static_cast<unsigned char>(c);
-      if (b >= 0x20 && b < 0x7F && c != '"' && c != '\\') {
-        out += c;
-      } else {
-        out += "\\u00" + hexBytes(&b, 1);
-      }
-    }
-    out += '"';
+    out += (out.size() > 1 ? ",\"" : "\"") + name + "\":";
+    out += text.empty() ? "null" : std::regex_match(text, number) ? text : jsonString(text);
   }
   return out + "}";
 }
