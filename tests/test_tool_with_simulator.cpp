@@ -940,6 +940,59 @@ TEST(ToolWithSimulatorTest, ConfigureDryRunBuildsTheWindowsPacket) {
   std::remove(shortFile.c_str());
 }
 
+// configure --dry-run --json and advanced --dry-run --json: valid JSON
+// naming the destination and each field before and after; exactly the
+// fields asked for change, to the values asked for.
+TEST(ToolWithSimulatorTest, DryRunsAsJson) {
+  const std::string longFile = writeSnapshot("json-long.snapshot", longSnapshot());
+  const std::string shortFile = writeSnapshot("json-short.snapshot", shortSnapshot());
+  const auto changed = [](const std::string& json) {
+    std::string names;
+    const std::regex field("\\{\"name\":\"([A-Za-z]+)\"[^}]*\"changed\":true\\}");
+    for (std::sregex_iterator i(json.begin(), json.end(), field), end; i != end; ++i) names += (*i)[1].str() + " ";
+    return names;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string destination, changes;
+    std::vector<std::string> holds;
+  };
+  const std::vector<Case> cases = {
+      {{"configure", "--snapshot", longFile, "--time", "no", "--rpm", "1200", "--dest-ip", "10.1.2.200"},
+       "192.168.1.200:2368",
+       "motorSpeed destIp motorSpeedChoice ",
+       {"{\"name\":\"motorSpeed\",\"before\":600,\"after\":1200,\"changed\":true}",
+        "\"after\":\"10.1.2.200\",\"changed\":true}"}},
+      {{"configure", "--snapshot", longFile, "--time", "no"}, "192.168.1.200:2368", "", {}},
+      {{"configure", "--snapshot", shortFile, "--rpm", "300", "--data-port", "2370"},
+       "192.168.1.200:2368",
+       "dataPort motorSpeed ",
+       {"\"after\":2370,\"changed\":true}", "\"after\":300,\"changed\":true}"}},
+      {{"advanced", "--snapshot", longFile, "--sensor", "10.0.0.7:2369", "--host-ip", "10.0.0.1", "--range", "150",
+        "--deviation-angle", "-1.5"},
+       "10.0.0.7:2369",
+       "range horizontalOffset ",
+       {"{\"name\":\"range\",\"before\":", "\"after\":150,\"changed\":true}", "\"after\":-1.5,\"changed\":true}"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {kTool};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--dry-run", "--json"});
+    Process run(args);
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const std::string json = run.out();
+    EXPECT_TRUE(validJson(json)) << json;
+    EXPECT_EQ(json.rfind("{\"destination\":\"" + c.destination + "\",\"fields\":[", 0), 0u) << json;
+    EXPECT_EQ(changed(json), c.changes) << json;
+    for (const std::string& h : c.holds) EXPECT_NE(json.find(h), std::string::npos) << h << " in " << json;
+  }
+  Process sending({kTool, "configure", "--snapshot", longFile, "--json"});
+  EXPECT_EQ(sending.wait(), 2);
+  EXPECT_NE(sending.err().find("--json goes with --dry-run"), std::string::npos) << sending.err();
+  std::remove(longFile.c_str());
+  std::remove(shortFile.c_str());
+}
+
 // configure against the simulated sensor changes only what it names: the
 // sensor's log lists exactly those changes and its next status shows them.
 // A short-layout sensor, configured from a snapshot status --save-snapshot

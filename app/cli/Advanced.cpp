@@ -19,6 +19,7 @@
 #include "PacketFormat.h"
 #include "StatusFrameCapture.h"
 #include "StatusPacket.h"
+#include "StatusText.h"
 #include "UdpSocket.h"
 
 namespace z540k::cli {
@@ -55,7 +56,9 @@ const char* const kAdvancedHelp =
     "  --encoder-zero DEG     encoder zero calibration, -327.68 to 327.67 (empty: kept)\n"
     "  --local-time \"yyyy-MM-dd hh:mm:ss\"  the time written (default: now)\n"
     "\n"
-    "  --dry-run              print the packet in the status dump format and its destination; send nothing\n";
+    "  --dry-run              print the packet in the status dump format and its destination; send nothing\n"
+    "  --json                 with --dry-run: one JSON object of each value before and after, and the\n"
+    "                         destination, instead of the packet\n";
 
 const char* const kRestoreHelp =
     "usage: z540k-tool restore-defaults --to IP:PORT [options]\n"
@@ -82,7 +85,13 @@ void addressAndPort(const std::string& name, const std::string& text, std::strin
 }
 
 void printOrSend(const CommandLine& line, const char* command, const char* what, const std::uint8_t* packet, std::size_t size,
-                 const std::string& ip, std::uint16_t port) {
+                 const std::string& ip, std::uint16_t port, const StatusSnapshot* before = nullptr) {
+  if (line.has("--json") && before) {
+    std::printf("%s\n", settingsChangeJson(advancedSettingsTexts(before->data()), advancedSettingsTexts(packet),
+                                           ip + ":" + std::to_string(port))
+                            .c_str());
+    return;
+  }
   if (line.has("--dry-run")) {
     std::printf("%s\ndestination %s:%u\n", statusDumpText(packet, size).c_str(), ip.c_str(), port);
     return;
@@ -232,12 +241,13 @@ int advancedCommand(const std::vector<std::string>& args) {
                          {"--snapshot", "--sensor", "--host-ip", "--capture-device", "--status-port", "--timeout",
                           "--rpm", "--high-reflect", "--zero-degree", "--echo", "--deviation-angle", "--range",
                           "--trail-threshold", "--trail-distance", "--encoder-zero", "--local-time"},
-                         {"--dry-run", "--help"});
+                         {"--dry-run", "--json", "--help"});
   if (line.has("--help")) {
     std::fputs(kAdvancedHelp, stdout);
     return 0;
   }
   line.refusePositional();
+  if (line.has("--json") && !line.has("--dry-run")) throw UsageError("--json goes with --dry-run");
   const AdvancedOptions o = advancedOptions(line);
 
   try {
@@ -252,7 +262,7 @@ int advancedCommand(const std::vector<std::string>& args) {
       std::fprintf(stderr, "z540k-tool advanced: warning: the trailing-removal threshold or distance is 0\n");
     const auto packet = buildAdvancedSettingsPacket(o.in, snapshot, frame, o.now);
     printOrSend(line, "advanced", "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
-                frame.sensorPort);
+                frame.sensorPort, &snapshot);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool advanced: %s\n", e.what());

@@ -1,5 +1,6 @@
 #include "StatusText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -108,6 +109,14 @@ std::string jsonString(const unsigned char* p, std::size_t n) {
 
 std::string jsonString(const std::string& text) {
   return jsonString(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+// A text that is a number in JSON's own form ("1200", "-0.01") is that
+// number; no text (a choice left unchanged) is null; anything else a string,
+// each byte one Latin-1 character as the windows read them.
+std::string typedJson(const std::string& text) {
+  static const std::regex number("-?(0|[1-9][0-9]*)(\\.[0-9]+)?");
+  return text.empty() ? "null" : std::regex_match(text, number) ? text : jsonString(text);
 }
 
 std::string characters(const unsigned char* p, std::size_t n) {
@@ -258,10 +267,10 @@ void appendRefreshTexts(const NetworkSettingsRefresh& r, NamedTexts& v) {
                                                           : "Sleep"}});
 }
 
-// The advanced window's Refresh texts, appended to `v`.
-void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
+// The factory values an advanced settings packet sets, as the advanced
+// window's Refresh shows them, appended to `v`.
+void appendAdvancedValueTexts(const AdvancedSettingsView& a, NamedTexts& v) {
   const auto index = [](int i) { return i < 0 ? std::string() : std::to_string(i); };
-  const AdvancedSettingsView a = advancedSettingsView(snapshot);
   v.insert(v.end(), {{"range", a.range},
                      {"trailingThreshold", a.trailThreshold},
                      {"trailingDistance", a.trailDistance},
@@ -269,8 +278,14 @@ void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
                      {"zeroDegreePosition", index(a.zeroDegreeIndex)},
                      {"echoMode", index(a.echoIndex)},
                      {"horizontalOffset", a.deviationAngle},
-                     {"encoderZero", a.encoderZero},
-                     {"board2Version", a.board2Version},
+                     {"encoderZero", a.encoderZero}});
+}
+
+// The advanced window's Refresh texts, appended to `v`.
+void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
+  const AdvancedSettingsView a = advancedSettingsView(snapshot);
+  appendAdvancedValueTexts(a, v);
+  v.insert(v.end(), {{"board2Version", a.board2Version},
                      {"board3Version", a.board3Version},
                      {"board2HighVoltage", a.board2HighVoltage},
                      {"board2HighVoltageAdjust", a.board2HighVoltageAdjust},
@@ -310,16 +325,59 @@ std::string namedTextsAsText(const NamedTexts& values) {
 }
 
 std::string namedTextsAsJson(const NamedTexts& values) {
-  // A text that is a number in JSON's own form ("1200", "-0.01") is that
-  // number; an unchanged choice (no text) is null; anything else a string,
-  // each byte one Latin-1 character as the windows read them.
-  static const std::regex number("-?(0|[1-9][0-9]*)(\\.[0-9]+)?");
   std::string out = "{";
   for (const auto& [name, text] : values) {
     out += (out.size() > 1 ? ",\"" : "\"") + name + "\":";
-    out += text.empty() ? "null" : std::regex_match(text, number) ? text : jsonString(text);
+    out += typedJson(text);
   }
   return out + "}";
+}
+
+NamedTexts networkSettingsTexts(const std::uint8_t* packet, std::size_t size) {
+  if (size == kNetworkSettingsShortSize) {
+    namespace at = network_settings_offset;
+    return {{"sensorIp", dottedIpv4(packet + at::kShortSensorIp)},
+            {"destIp", dottedIpv4(packet + at::kShortDestIp)},
+            {"dataPort", std::to_string(loadBE16(packet + at::kShortDataPort))},
+            {"devicePort", std::to_string(loadBE16(packet + at::kShortDevicePort))},
+            {"motorSpeed", std::to_string(loadBE16(packet + at::kShortMotorSpeed))}};
+  }
+  StatusSnapshot snapshot{};
+  std::copy(packet, packet + std::min(size, snapshot.size()), snapshot.begin());
+  // A long network settings packet holds the fields at the status's places:
+  // read under the status's header, as a Refresh reads them.
+  if (size == snapshot.size() && std::equal(kNetworkSettingsHeader.begin(), kNetworkSettingsHeader.end(), packet))
+    std::copy(kStatusHeader.begin(), kStatusHeader.end(), snapshot.begin());
+  const bool shortStatus = size == snapshot.size() && isShortStatusFormat(snapshot);
+  const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortStatus);
+  if (shortStatus)
+    return {{"sensorIp", r.sensorIp},
+            {"destIp", r.destIp},
+            {"dataPort", r.dataPort},
+            {"devicePort", r.devicePort},
+            {"motorSpeed", std::to_string(r.motorSpeed)}};
+  NamedTexts v = {{"mac", r.mac}, {"motorSpeed", std::to_string(r.motorSpeed)}};
+  appendRefreshTexts(r, v);
+  return v;
+}
+
+NamedTexts advancedSettingsTexts(const std::uint8_t* packet) {
+  StatusSnapshot snapshot{};
+  std::copy(packet, packet + snapshot.size(), snapshot.begin());
+  NamedTexts v = {{"motorSpeed", std::to_string(loadBE16(packet + advanced_settings_offset::kMotorSpeed))}};
+  appendAdvancedValueTexts(advancedSettingsView(snapshot), v);
+  return v;
+}
+
+std::string settingsChangeJson(const NamedTexts& before, const NamedTexts& after, const std::string& destination) {
+  std::string out = "{\"destination\":\"" + destination + "\",\"fields\":[";
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const std::string& was = i < before.size() && before[i].first == after[i].first ? before[i].second : "";
+    out += (i ? ",{\"name\":\"" : "{\"name\":\"") + after[i].first + "\",\"before\":" + typedJson(was) +
+           ",\"after\":" + typedJson(after[i].second) + ",\"changed\":" + (was != after[i].second ? "true" : "false") +
+           "}";
+  }
+  return out + "]}";
 }
 
 }  // namespace z540k::cli

@@ -50,4 +50,15 @@ NamedTexts windowValues(const std::uint8_t* packet);
 std::string namedTextsAsText(const NamedTexts& values);
 std::string namedTextsAsJson(const NamedTexts& values);
 
+// The network settings a status packet or a network settings packet (long,
+// or the 36-byte short one) holds, as a Refresh reads them; the short forms
+// only the fields they carry.
+NamedTexts networkSettingsTexts(const std::uint8_t* packet, std::size_t size);
+// The factory values a status packet or an advanced settings packet holds.
+NamedTexts advancedSettingsTexts(const std::uint8_t* packet);
+// What a packet changes, as one JSON object: {"destination":"IP:PORT",
+// "fields":[{"name":..,"before":..,"after":..,"changed":true|false},...]},
+// the values typed as namedTextsAsJson types them.
+std::string settingsChangeJson(const NamedTexts& before, const NamedTexts& after, const std::string& destination);
+
 }  // namespace z540k::cli
