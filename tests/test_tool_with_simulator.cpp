@@ -669,6 +669,29 @@ TEST(ToolWithSimulatorTest, DashesAreStdinAndStdout) {
   for (const std::string& f : {capture, named, piped}) std::remove(f.c_str());
 }
 
+// The progress of a large export shows on a terminal only (through
+// script(1)'s pseudo-terminal), with its rate and the time left; --quiet
+// and a stderr that is a file leave it out; the summary comes every time.
+TEST(ToolWithSimulatorTest, ProgressOnlyOnATerminal) {
+  if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  const std::string capture = tempPath("progress.pcap");  // over the 64 MiB from which progress shows
+  Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "400", "--layout", "1.7", "--rpm", "1200"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string command =
+      std::string(kTool) + " export-csv " + capture + " /dev/null --layout 1.7 --angle-max 1";
+  for (const auto& [args, shown] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"/usr/bin/script", "-qec", command, "/dev/null"}, true},
+           {{"/usr/bin/script", "-qec", command + " --quiet", "/dev/null"}, false},
+           {{"/bin/sh", "-c", command}, false}}) {
+    Process run(args);
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const std::string all = run.out() + run.err();
+    EXPECT_EQ(std::regex_search(all, std::regex("reading: +\\d+% at \\d+ MB/s, \\d+ s left")), shown) << args[2];
+    EXPECT_NE(all.find("wrote 7999 frames"), std::string::npos) << all;
+  }
+  std::remove(capture.c_str());
+}
+
 // export-csv never loses a file: it refuses to write over its capture under
 // any name, and a failed write leaves the target as it was, with no summary
 // and no temporary file.

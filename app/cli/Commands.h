@@ -53,10 +53,13 @@ void refuseOtherFormatName(const std::string& csvPath);
 void refuseWritingOverCapture(const std::string& capturePath, const std::string& outPath);
 
 // export-csv's and export-cloud's run: refuses an output that is the capture
-// itself (UsageError), shows the progress on a terminal, prints the message
-// and the summary; returns the exit code.
+// itself (UsageError), shows the progress when stderr is a terminal (unless
+// `quiet`), prints the message and the summary; returns the exit code.
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings);
+                     const DecodeSettings& settings, bool quiet);
+
+// --quiet's line in the export commands' help.
+extern const char* const kQuietOptionHelp;
 
 // Option names of DecodeSettings, for the parsers.
 extern const char* const kDecodeOptionNames[6];

@@ -48,9 +48,9 @@ int exportCloudCommand(const std::vector<std::string>& args) {
   valueOptions.insert("--source");
   valueOptions.insert({"--format", "--units"});
   const CommandLine line(args, valueOptions,
-                         {"--help", "--binary", "--ascii", "--compressed", "--merge", "--keep-empty"});
+                         {"--help", "--binary", "--ascii", "--compressed", "--merge", "--keep-empty", "--quiet"});
   if (line.has("--help")) {
-    std::printf("%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp);
+    std::printf("%s%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp, kQuietOptionHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT (see --help)");
@@ -97,7 +97,7 @@ int exportCloudCommand(const std::vector<std::string>& args) {
                                                       : CloudEncoding::Binary;
 
   CloudFrameFile out(settings.csv, settings.frames, cloud);
-  return runCaptureExport("export-cloud", capturePath, outPath, out, settings);
+  return runCaptureExport("export-cloud", capturePath, outPath, out, settings, line.has("--quiet"));
 }
 
 }  // namespace z540k::cli

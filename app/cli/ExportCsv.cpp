@@ -88,13 +88,16 @@ void refuseOtherFormatName(const std::string& csvPath) {
                        "PCD and PLY)");
 }
 
+const char* const kQuietOptionHelp =
+    "  --quiet                no progress line (shown only when stderr is a terminal, for large captures)\n";
+
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings) {
+                     const DecodeSettings& settings, bool quiet) {
   refuseWritingOverCapture(capturePath, outPath);
 
   CaptureExportHooks hooks;
   Progress progress;
-  hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
+  if (!quiet) hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
   const CaptureExportResult result = exportCapture(capturePath, outPath, out, settings, stopRequested, hooks);
   progress.finish();
   if (!result.warning.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.warning.c_str());
@@ -107,10 +110,10 @@ int runCaptureExport(const char* command, const std::string& capturePath, const 
 int exportCsvCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   valueOptions.insert("--source");
-  const CommandLine line(args, valueOptions, {"--help"});
+  const CommandLine line(args, valueOptions, {"--help", "--quiet"});
   if (line.has("--help")) {
-    std::printf("%s%s%s  --frames N             stop after N frames (default 0: every frame)\n", kHelp,
-                kDecodeOptionsHelp, kSourceOptionHelp);
+    std::printf("%s%s%s%s  --frames N             stop after N frames (default 0: every frame)\n", kHelp,
+                kDecodeOptionsHelp, kSourceOptionHelp, kQuietOptionHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT.csv (see --help)");
@@ -121,7 +124,7 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   refuseWritingOverCapture(capturePath, csvPath);
   refuseOtherFormatName(csvPath);
   CsvFrameFile csv(settings.csv, settings.frames);
-  return runCaptureExport("export-csv", capturePath, csvPath, csv, settings);
+  return runCaptureExport("export-csv", capturePath, csvPath, csv, settings, line.has("--quiet"));
 }
 
 }  // namespace z540k::cli
