@@ -15,8 +15,8 @@
 //   point       uint32, the measurement's place in its revolution, from 0
 //   return      uint8, in dual return only: 1 first return, 2 second
 // (x y z and distance in metres instead when asked). Measurements without a
-// return (distance 0) would be points at the sensor: they are left out and
-// counted unless asked for.
+// return (distance 0) are points at the sensor: left out and counted when
+// asked (keepEmpty false).
 //
 // Merged, all frames go into one cloud, kept in memory (48 bytes a point, in
 // blocks that never move) and written at close() to a file beside the target that is then renamed over it. One file
@@ -48,7 +48,9 @@ struct CloudFileOptions {
   CloudFormat format = CloudFormat::Pcd;
   CloudEncoding encoding = CloudEncoding::BinaryCompressed;
   bool merged = true;  // one file of all frames, else a folder of one file per frame
-  bool keepEmpty = false;  // keep the measurements without a return (points at the origin)
+  // Keep the measurements without a return (points at the origin), as the
+  // window's export does; the tool leaves them out unless asked.
+  bool keepEmpty = true;
   bool metres = false;     // x y z and distance in metres, else centimetres
 };
 
