@@ -567,6 +567,10 @@ TEST(ToolWithSimulatorTest, ExportKeepsEachSensorApart) {
       << mixed.err();
   EXPECT_NE(mixed.err().find("--source"), std::string::npos);
   EXPECT_TRUE(mixed.out().empty());
+  // To stdout the refusal cannot keep the output as it was, and says so.
+  Process piped({kTool, "export-csv", both, "-", "--layout", "1.7"});
+  EXPECT_EQ(piped.wait(), 1);
+  EXPECT_NE(piped.err().find("; what standard output received is incomplete"), std::string::npos) << piped.err();
   struct stat none {};
   EXPECT_NE(::stat(csv.c_str(), &none), 0);
   EXPECT_TRUE(leftoversBeside(csv).empty());
