@@ -381,6 +381,10 @@ namespace {
 // read from there. False with a reason when nothing came or it cannot be read.
 bool readStandardInput(std::vector<std::uint8_t>& bytes, std::string& reason) {
   bytes.clear();
+  if (::isatty(STDIN_FILENO)) {
+    reason = "a terminal, not a capture: pipe one into it (tcpdump -w - ... |) or name the file";
+    return false;
+  }
   try {
     std::size_t used = 0;
     for (;;) {
@@ -388,7 +392,7 @@ bool readStandardInput(std::vector<std::uint8_t>& bytes, std::string& reason) {
       const ssize_t n = ::read(STDIN_FILENO, bytes.data() + used, bytes.size() - used);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        reason = std::string("cannot read standard input: ") + std::strerror(errno);
+        reason = std::string("cannot read it: ") + std::strerror(errno);
         return false;
       }
       if (n == 0) break;
@@ -397,11 +401,11 @@ bool readStandardInput(std::vector<std::uint8_t>& bytes, std::string& reason) {
     bytes.resize(used);
   } catch (const std::bad_alloc&) {
     bytes = {};
-    reason = "not enough memory to hold the capture read from standard input";
+    reason = "not enough memory to hold the capture read from it";
     return false;
   }
   if (bytes.empty()) {
-    reason = "the capture is empty (nothing came on standard input)";
+    reason = "the capture is empty (nothing came)";
     return false;
   }
   return true;

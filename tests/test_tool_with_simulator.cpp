@@ -670,7 +670,12 @@ TEST(ToolWithSimulatorTest, DashesAreStdinAndStdout) {
       EXPECT_TRUE(readFile(piped) == readFile(named)) << shell;
     }
   }
-  for (const std::string& f : {capture, named, piped}) std::remove(f.c_str());
+  std::remove(piped.c_str());
+  Process empty({"/bin/sh", "-c", tool + " export-csv - " + piped + " < /dev/null"});
+  EXPECT_EQ(empty.wait(), 1);
+  EXPECT_EQ(empty.err(), "z540k-tool export-csv: standard input: the capture is empty (nothing came)\n");
+  EXPECT_NE(::access(piped.c_str(), F_OK), 0);
+  for (const std::string& f : {capture, named}) std::remove(f.c_str());
 }
 
 // The progress of a large export shows on a terminal only (through
