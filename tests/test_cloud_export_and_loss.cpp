@@ -419,11 +419,25 @@ double fieldOf(const pcl::PCLPointCloud2& cloud, std::size_t i, const std::strin
     if (f.name != name) continue;
     const std::uint8_t* at = cloud.data.data() + i * cloud.point_step + f.offset;
     switch (f.datatype) {
-      case pcl::PCLPointField::FLOAT32: { float v; std::memcpy(&v, at, 4); return v; }
-      case pcl::PCLPointField::FLOAT64: { double v; std::memcpy(&v, at, 8); return v; }
-      case pcl::PCLPointField::UINT32: { std::uint32_t v; std::memcpy(&v, at, 4); return v; }
-      case pcl::PCLPointField::UINT8: return *at;
-      default: break;
+      case pcl::PCLPointField::FLOAT32: {
+        float v;
+        std::memcpy(&v, at, 4);
+        return v;
+      }
+      case pcl::PCLPointField::FLOAT64: {
+        double v;
+        std::memcpy(&v, at, 8);
+        return v;
+      }
+      case pcl::PCLPointField::UINT32: {
+        std::uint32_t v;
+        std::memcpy(&v, at, 4);
+        return v;
+      }
+      case pcl::PCLPointField::UINT8:
+        return *at;
+      default:
+        break;
     }
   }
   ADD_FAILURE() << "no field " << name;
@@ -480,11 +494,15 @@ TEST(CloudExportTest, EveryFieldReadsBackAsDecoded) {
           if (i >= cloud.width) return void(++i);
           const CsvPoint p = csvPoint(d, a, settings.csv.viewMode, CsvFrameKind::Arriving);
           const std::vector<std::pair<const char*, double>> expected = {
-              {"x", static_cast<float>(p.x * scale)}, {"y", static_cast<float>(p.y * scale)},
-              {"z", static_cast<float>(p.z * scale)}, {"intensity", record.intensity[j]},
-              {"azimuth", a},                          {"distance", d / 10 * scale},
+              {"x", static_cast<float>(p.x * scale)},
+              {"y", static_cast<float>(p.y * scale)},
+              {"z", static_cast<float>(p.z * scale)},
+              {"intensity", record.intensity[j]},
+              {"azimuth", a},
+              {"distance", d / 10 * scale},
               {"timestamp", static_cast<double>(record.timestamp[j])},
-              {"frame", static_cast<double>(f + 1)},   {"point", static_cast<double>(j)}};
+              {"frame", static_cast<double>(f + 1)},
+              {"point", static_cast<double>(j)}};
           for (const auto& [name, value] : expected)
             if (fieldOf(cloud, i, name) != value) {
               ADD_FAILURE() << name << " of point " << i << ": " << fieldOf(cloud, i, name) << " for " << value;

@@ -45,8 +45,9 @@ TEST(StatusTextTest, JsonFieldsInRecordOrder) {
             0u)
       << json;
   EXPECT_NE(json.find("\"latitude\":\"3958.1\",\"latitudeHemisphere\":\"N\","), std::string::npos) << json;
-  EXPECT_NE(json.find(",\"values\":{\"mac\":\"60-76-88-00-00-01\",\"ppsDeviation\":0,\"dataPort\":2368,\"statusPort\":2369,"),
-            std::string::npos)
+  EXPECT_NE(
+      json.find(",\"values\":{\"mac\":\"60-76-88-00-00-01\",\"ppsDeviation\":0,\"dataPort\":2368,\"statusPort\":2369,"),
+      std::string::npos)
       << json;
   EXPECT_NE(json.find(",\"versions\":{\"fpga2\":\""), std::string::npos) << json;
   std::size_t last = 0;

@@ -183,7 +183,7 @@ TEST(ToolWithSimulatorTest, ListenEndsWhenItsCsvCannotBeWritten) {
   ASSERT_EQ(sim.wait(), 0) << sim.err();
   EXPECT_EQ(listen->wait(20000), 1) << listen->err();
   EXPECT_EQ(lines(listen->err()).at(0), "z540k-tool listen: writing " + csv + " failed: " + std::strerror(EFBIG) +
-                                           "; " + csv + " was left unchanged");
+                                            "; " + csv + " was left unchanged");
   std::smatch taken;
   const std::string out = summaryIn(listen->err(), "datagrams: ");
   ASSERT_TRUE(std::regex_search(out, taken, std::regex("; (\\d+) revolutions;"))) << out;
@@ -342,7 +342,7 @@ TEST(ToolWithSimulatorTest, StatusAsJson) {
     const std::string fields = json.substr(json.find(',', sender.size()) + 1);
     if (shortLayout) {
       EXPECT_EQ(fields, "\"layout\":\"short\",\"sensorIp\":\"127.0.0.2\",\"dataPort\":" + p.data +
-                          ",\"destIp\":\"127.0.0.1\",\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
+                            ",\"destIp\":\"127.0.0.1\",\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
       continue;
     }
     EXPECT_EQ(json.find("layout"), std::string::npos) << json;
@@ -370,10 +370,9 @@ TEST(ToolWithSimulatorTest, StatusValuesAsTheWindowsShowThem) {
   ASSERT_EQ(status.wait(), 0) << status.err();
   const auto out = lines(status.out());
   ASSERT_EQ(out.size(), 2u) << status.out();
-  for (const char* value :
-       {"\"horizontalOffset\":-0.01", "\"encoderZero\":-1.5", "\"range\":123.45", "\"ppsDeviation\":-0.01",
-        "\"ppsAngleLocked\":0", "\"board2HighVoltageAdjust\":-2", "\"sensorIp\":\"127.0.0.2\"",
-        "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
+  for (const char* value : {"\"horizontalOffset\":-0.01", "\"encoderZero\":-1.5", "\"range\":123.45",
+                            "\"ppsDeviation\":-0.01", "\"ppsAngleLocked\":0", "\"board2HighVoltageAdjust\":-2",
+                            "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
     EXPECT_NE(out[0].find(value), std::string::npos) << value << " in " << out[0];
   EXPECT_TRUE(validJson(out[0]) && validJson(out[1])) << status.out();
   EXPECT_NE(out[1].find(",\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\","), std::string::npos) << out[1];
@@ -443,8 +442,8 @@ TEST(ToolWithSimulatorTest, ListenAndStatusCountEveryDatagram) {
   const std::string listened = summaryIn(listen.err(), "datagrams: "),
                     statusSummary = summaryIn(status.err(), "status packets: ");
   EXPECT_EQ(listened.rfind("datagrams: 31 data, 0 status, 0 compact, 6 other (37 received); 1 revolutions; 0 "
-                                  "dropped by the kernel",
-                                  0),
+                           "dropped by the kernel",
+                           0),
             0u)
       << listen.err();
   EXPECT_EQ(statusSummary,
@@ -661,9 +660,9 @@ TEST(ToolWithSimulatorTest, DashesAreStdinAndStdout) {
     ASSERT_EQ(byName.wait(), 0) << byName.err();
     std::string joined;
     for (const std::string& o : options) joined += " " + o;
-    for (const std::string& shell : {tool + " " + command + " - -" + joined + " < " + capture + " > " + piped,
-                                     "cat " + capture + " | " + tool + " " + command + " - -" + joined + " | cat > " +
-                                         piped}) {
+    for (const std::string& shell :
+         {tool + " " + command + " - -" + joined + " < " + capture + " > " + piped,
+          "cat " + capture + " | " + tool + " " + command + " - -" + joined + " | cat > " + piped}) {
       Process run({"/bin/sh", "-c", shell});
       ASSERT_EQ(run.wait(), 0) << run.err();
       EXPECT_NE(run.err().find(" to -, 0 lost on the wire"), std::string::npos) << run.err();
@@ -686,8 +685,7 @@ TEST(ToolWithSimulatorTest, ProgressOnlyOnATerminal) {
   const std::string capture = tempPath("progress.pcap");  // over the 64 MiB from which progress shows
   Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "400", "--layout", "1.7", "--rpm", "1200"});
   ASSERT_EQ(write.wait(), 0) << write.err();
-  const std::string command =
-      std::string(kTool) + " export-csv " + capture + " /dev/null --layout 1.7 --angle-max 1";
+  const std::string command = std::string(kTool) + " export-csv " + capture + " /dev/null --layout 1.7 --angle-max 1";
   for (const auto& [args, shown] : std::vector<std::pair<std::vector<std::string>, bool>>{
            {{"/usr/bin/script", "-qec", command, "/dev/null"}, true},
            {{"/usr/bin/script", "-qec", command + " --quiet", "/dev/null"}, false},
@@ -1066,8 +1064,8 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
                        "--device-port", std::to_string(newStatusPort.port())});
     ASSERT_EQ(configure.wait(), 0) << configure.err();
     EXPECT_EQ(configure.out(), "");
-    EXPECT_NE(configure.err().find("configure: sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor +
-                                   "\n"),
+    EXPECT_NE(configure.err().find(
+                  "configure: sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor + "\n"),
               std::string::npos)
         << configure.err();
     UdpSocket statusSocket;
@@ -1247,15 +1245,16 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreAreAppliedBySimulator) {
   }
   ASSERT_EQ(code, 0) << advanced.err();
   EXPECT_EQ(advanced.out(), "");
-  EXPECT_NE(advanced.err().find("advanced: sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      advanced.err().find("advanced: sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n"),
+      std::string::npos)
       << advanced.err();
   Process restore({kTool, "restore-defaults", "--to", "127.0.0.2:" + p.sensor});
   ASSERT_EQ(restore.wait(), 0) << restore.err();
   EXPECT_EQ(restore.out(), "");
-  EXPECT_NE(restore.err().find("restore-defaults: sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor +
-                               "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      restore.err().find("restore-defaults: sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor + "\n"),
+      std::string::npos)
       << restore.err();
   sim.interrupt();
   EXPECT_EQ(sim.wait(), 0);

@@ -560,10 +560,9 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
       return;
     }
     const CsvPoint p = csvPoint(d, a, options_.viewMode, kind);
-    const float singles[4] = {cloud_.metres ? static_cast<float>(p.x * scale) : p.x,
-                              cloud_.metres ? static_cast<float>(p.y * scale) : p.y,
-                              cloud_.metres ? static_cast<float>(p.z * scale) : p.z,
-                              static_cast<float>(record.intensity[j])};
+    const float singles[4] = {
+        cloud_.metres ? static_cast<float>(p.x * scale) : p.x, cloud_.metres ? static_cast<float>(p.y * scale) : p.y,
+        cloud_.metres ? static_cast<float>(p.z * scale) : p.z, static_cast<float>(record.intensity[j])};
     const double doubles[3] = {a, d / 10 * scale, static_cast<double>(record.timestamp[j])};
     const std::uint32_t numbers[2] = {frame, static_cast<std::uint32_t>(j)};
     std::memcpy(out, singles, sizeof singles);

@@ -1,9 +1,9 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
 // the files byte for byte as PCL's own PCD and PLY writers make them (PCL's
-// headers and compression; ASCII PLY numbers exact where PCL's keep 6 digits; the points written here, every write checked,
-// where PCL's writers crash on a full disk or report a short file as
-// written, and format text a character at a time).
+// headers and compression; ASCII PLY numbers exact where PCL's keep 6 digits; the points written here, every write
+// checked, where PCL's writers crash on a full disk or report a short file as written, and format text a character at a
+// time).
 //
 // Every point has the fields
 //   x y z       float32, centimetres, as the CSV's Points_X/Y/Z
@@ -51,7 +51,7 @@ struct CloudFileOptions {
   // Keep the measurements without a return (points at the origin), as the
   // window's export does; the tool leaves them out unless asked.
   bool keepEmpty = true;
-  bool metres = false;     // x y z and distance in metres, else centimetres
+  bool metres = false;  // x y z and distance in metres, else centimetres
 };
 
 // ".pcd" or ".ply" (any case) at the end of `path`: its format.

@@ -84,8 +84,8 @@ void addressAndPort(const std::string& name, const std::string& text, std::strin
                      (reason.empty() ? ")" : "; " + reason + ")"));
 }
 
-void printOrSend(const CommandLine& line, const char* command, const char* what, const std::uint8_t* packet, std::size_t size,
-                 const std::string& ip, std::uint16_t port, const StatusSnapshot* before = nullptr) {
+void printOrSend(const CommandLine& line, const char* command, const char* what, const std::uint8_t* packet,
+                 std::size_t size, const std::string& ip, std::uint16_t port, const StatusSnapshot* before = nullptr) {
   if (line.has("--json") && before) {
     std::printf("%s\n", settingsChangeJson(advancedSettingsTexts(before->data()), advancedSettingsTexts(packet),
                                            ip + ":" + std::to_string(port))

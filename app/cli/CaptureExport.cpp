@@ -33,8 +33,7 @@ namespace {
 // What became of the output of an export that did not finish: a file stays
 // as it was; standard output ("-") may hold a part already written.
 std::string leftAsItWas(const std::string& outPath) {
-  return outPath == "-" ? std::string("what standard output received is incomplete")
-                        : outPath + " was left unchanged";
+  return outPath == "-" ? std::string("what standard output received is incomplete") : outPath + " was left unchanged";
 }
 
 // The sources to decode as `choice` asks.

@@ -237,8 +237,8 @@ void printOrSend(const CommandLine& line, const StatusSnapshot& snapshot, const 
   }
   std::string error;
   if (!sendDatagram(destination, sensorPort, packet.data(), packet.size(), error)) throw Refusal(error);
-  std::fprintf(stderr, "z540k-tool configure: sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(), shortFormat ? "short" : "long",
-              destination.c_str(), sensorPort);
+  std::fprintf(stderr, "z540k-tool configure: sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(),
+               shortFormat ? "short" : "long", destination.c_str(), sensorPort);
 }
 
 }  // namespace

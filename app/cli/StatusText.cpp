@@ -159,15 +159,15 @@ std::string statusAsJson(const SettingData& status, const std::vector<int>& valu
     out += "\":" + fieldAsJson(status, f, shown);
   }
   // The version texts as the About dialog shows them.
-  static const char* const kVersionNames[] = {"fpga2",        "fpga3",        "text",     "hardware2",
-                                              "hardware3",    "emissionBoard", "receiveBoard", "structure"};
+  static const char* const kVersionNames[] = {"fpga2",     "fpga3",         "text",         "hardware2",
+                                              "hardware3", "emissionBoard", "receiveBoard", "structure"};
   out += ",\"versions\":{";
   for (std::size_t i = 0; i < shown.versions.size() && i < 8; ++i) {
     if (i) out += ',';
-    out += "\"" + std::string(kVersionNames[i]) + "\":" +
-           (i == 2 ? characters(reinterpret_cast<const unsigned char*>(shown.versions[i].data()),
-                                shown.versions[i].size())
-                   : jsonString(shown.versions[i]));
+    out +=
+        "\"" + std::string(kVersionNames[i]) + "\":" +
+        (i == 2 ? characters(reinterpret_cast<const unsigned char*>(shown.versions[i].data()), shown.versions[i].size())
+                : jsonString(shown.versions[i]));
   }
   out += "},\"values\":{";
   if (values.size() == kStatusValueCount) out += "\"mac\":\"" + shown.mac + "\"";
