@@ -334,6 +334,7 @@ CaptureReader::~CaptureReader() = default;
 
 void CaptureReader::release() {
   file_.reset();
+  stdinBytes_ = {};
   window_ = nullptr;
   windowOffset_ = 0;
   windowSize_ = 0;
@@ -375,10 +376,57 @@ bool CaptureReader::endChanged() {
   return false;
 }
 
+namespace {
+
+// The whole of standard input, for a capture piped in ("-"): a pipe cannot
+// be read twice or checked for changes, so its bytes are kept in memory and
+// read from there. False with a reason when nothing came or it cannot be read.
+bool readStandardInput(std::vector<std::uint8_t>& bytes, std::string& reason) {
+  bytes.clear();
+  if (::isatty(STDIN_FILENO)) {
+    reason = "a terminal, not a capture: pipe one into it (tcpdump -w - ... |) or name the file";
+    return false;
+  }
+  try {
+    std::size_t used = 0;
+    for (;;) {
+      if (bytes.size() - used < (1u << 20)) bytes.resize(std::max<std::size_t>(bytes.size() * 2, 4u << 20));
+      const ssize_t n = ::read(STDIN_FILENO, bytes.data() + used, bytes.size() - used);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        reason = std::string("cannot read it: ") + std::strerror(errno);
+        return false;
+      }
+      if (n == 0) break;
+      used += static_cast<std::size_t>(n);
+    }
+    bytes.resize(used);
+  } catch (const std::bad_alloc&) {
+    bytes = {};
+    reason = "not enough memory to hold the capture read from it";
+    return false;
+  }
+  if (bytes.empty()) {
+    reason = "the capture is empty (nothing came)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CaptureReader::open(const std::string& path) {
   release();
   name_ = path;
   std::string reason;
+  if (path == "-") {
+    name_ = "standard input";
+    if (!readStandardInput(stdinBytes_, reason)) return fail(reason);
+    window_ = stdinBytes_.data();
+    windowSize_ = stdinBytes_.size();
+    size_ = stdinBytes_.size();
+    return checkFileHeader();
+  }
   std::shared_ptr<const PacketSource> file = PacketSource::openFile(path, reason);
   if (!file) return fail(reason);
   if (!buffer_) {

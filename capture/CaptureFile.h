@@ -67,7 +67,8 @@ class CaptureReader {
   // header and the interface descriptions after it (pcapng). On failure
   // returns false and `error()` says why in one line: missing or unreadable,
   // not a regular file, empty, not a capture, an unknown link type, an
-  // absurd snapshot length.
+  // absurd snapshot length. "-" reads the capture from standard input to
+  // its end first, held in memory (a pipe cannot be read twice).
   bool open(const std::string& path);
   // The same over bytes already in memory (tests, fuzzing); they must outlive
   // the reader, and payloads point into them.
@@ -142,6 +143,7 @@ class CaptureReader {
 
   std::string name_;                          // the path, or a stand-in for bytes in memory, for messages
   std::shared_ptr<const PacketSource> file_;  // null for bytes in memory
+  std::vector<std::uint8_t> stdinBytes_;      // a capture read from standard input
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::function<void()> refillObserver_;
   bool ended_ = true;  // nothing open, end of file reached, or damage found

@@ -231,6 +231,7 @@ void DataPacketDecoder::closeDualRevolution() {
 
   switch (returnMode_) {
     case ReturnMode::Dual:
+      main_.secondReturnsFrom = main_.distance.size();
       appendList(main_.distance, second_.distance);
       appendList(main_.intensity, second_.intensity);
       appendList(main_.azimuth, second_.azimuth);
@@ -238,9 +239,11 @@ void DataPacketDecoder::closeDualRevolution() {
       emitRecord(main_);
       break;
     case ReturnMode::DualFirst:
+      main_.secondReturnsFrom = main_.distance.size();
       emitRecord(main_);
       break;
     case ReturnMode::DualSecond:
+      second_.secondReturnsFrom = 0;
       emitRecord(second_);
       break;
     default:

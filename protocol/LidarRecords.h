@@ -29,8 +29,14 @@ struct LidarDataSingleLine {
   // Packet time stamp plus the measurement's firing offset, truncated;
   // 0 for compact scan records.
   std::vector<unsigned long long> timestamp;
+  // Dual return: the measurements before this index are first returns, the
+  // rest second returns (0: all second, the size or more: all first).
+  // kNotDual for the strongest return and compact scan packets.
+  static constexpr std::size_t kNotDual = static_cast<std::size_t>(-1);
+  std::size_t secondReturnsFrom = kNotDual;
 
   void clear() {
+    secondReturnsFrom = kNotDual;
     blockAzimuth.clear();
     distance.clear();
     intensity.clear();

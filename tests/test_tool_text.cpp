@@ -26,7 +26,8 @@ DecodedStatus decoded(const sim::SensorStatus& s) {
 }  // namespace
 
 // The JSON object lists the record's fields in record order with their
-// values, byte arrays as arrays of numbers, then the 19 values.
+// values typed (numbers, addresses and texts as text), the decoded versions,
+// then the named values.
 TEST(StatusTextTest, JsonFieldsInRecordOrder) {
   sim::SensorStatus s;
   s.motorSpeed = 1200;
@@ -34,13 +35,21 @@ TEST(StatusTextTest, JsonFieldsInRecordOrder) {
   s.latitude = "3958.1";
   s.latitudeHemisphere = 'N';
   const DecodedStatus d = decoded(s);
-  const std::string json = statusAsJson(d.record, d.values);
+  const std::string json = statusAsJson(d.record, d.values, "127.0.0.2", 2369);
   EXPECT_EQ(json.front(), '{');
   EXPECT_EQ(json.back(), '}');
   EXPECT_EQ(json.find('\n'), std::string::npos);
-  EXPECT_EQ(json.rfind("{\"destIp\":[192,168,1,102],\"dataPort\":[9,64],\"motorSpeed\":1200,", 0), 0u);
-  EXPECT_NE(json.find("\"latitude\":[51,57,53,56,46,49,0,0,0,0],\"latitudeHemisphere\":78,"), std::string::npos);
-  EXPECT_NE(json.find(",\"values\":[96,118,136,0,0,1,0,2368,2369,"), std::string::npos);
+  EXPECT_EQ(json.rfind("{\"sourceIp\":\"127.0.0.2\",\"sourcePort\":2369,\"destIp\":\"192.168.1.102\",\"dataPort\":"
+                       "2368,\"motorSpeed\":1200,",
+                       0),
+            0u)
+      << json;
+  EXPECT_NE(json.find("\"latitude\":\"3958.1\",\"latitudeHemisphere\":\"N\","), std::string::npos) << json;
+  EXPECT_NE(
+      json.find(",\"values\":{\"mac\":\"60-76-88-00-00-01\",\"ppsDeviation\":0,\"dataPort\":2368,\"statusPort\":2369,"),
+      std::string::npos)
+      << json;
+  EXPECT_NE(json.find(",\"versions\":{\"fpga2\":\""), std::string::npos) << json;
   std::size_t last = 0;
   for (const StatusField& f : kSettingDataFields) {
     const std::size_t at = json.find(std::string("\"") + f.name + "\":");
@@ -73,7 +82,7 @@ TEST(StatusTextTest, ShortLayout) {
   ShortStatus st;
   ASSERT_TRUE(decodeShortStatus(p.data(), p.size(), st));
   EXPECT_EQ(shortStatusAsJson(st),
-            "{\"layout\":\"short\",\"sensorIp\":[10,0,0,7],\"dataPort\":6699,\"destIp\":[10,0,0,1],"
+            "{\"layout\":\"short\",\"sensorIp\":\"10.0.0.7\",\"dataPort\":6699,\"destIp\":\"10.0.0.1\","
             "\"devicePort\":7788,\"motorSpeed\":1200}");
   const std::string text = shortStatusAsText(st);
   for (const char* line :
@@ -96,6 +105,8 @@ TEST(StatusTextTest, WindowValues) {
   EXPECT_NE(text.find("  motorSpeedChoice         (unchanged)\n"), std::string::npos) << text;
   const std::string json = namedTextsAsJson(values);
   EXPECT_NE(json.find("\"latitude\":\"39\\u002258\\u0000"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"motorSpeedChoice\":null"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"motorSpeedRead\":700,"), std::string::npos) << json;
   EXPECT_NE(json.find("\\u00b0\",\"mac\":\"60-76-88-00-00-01\""), std::string::npos) << json;
   EXPECT_EQ(json.find('\n'), std::string::npos);
 }

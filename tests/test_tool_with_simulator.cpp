@@ -61,6 +61,25 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+// The summary line on stderr that holds `start`, from `start` on (empty when
+// there is none): stdout holds only the data.
+std::string summaryIn(const std::string& err, const std::string& start) {
+  for (const std::string& l : lines(err))
+    if (const auto at = l.find(start); at != std::string::npos) return l.substr(at);
+  return "";
+}
+
+// Whether `json` is one JSON value, as python3 -m json.tool reads it.
+bool validJson(const std::string& json) {
+  static int serial = 0;
+  const std::string file = "/tmp/z540k-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".json";
+  std::ofstream(file) << json;
+  Process check({"/usr/bin/python3", "-m", "json.tool", file});
+  const bool valid = check.wait() == 0;
+  std::remove(file.c_str());
+  return valid;
+}
+
 std::string tempPath(const std::string& name) { return "/tmp/z540k-" + std::to_string(::getpid()) + "-" + name; }
 
 // Files the CSV writer left beside `path` (its temporary files).
@@ -112,9 +131,10 @@ TEST(ToolWithSimulatorTest, ListenReceivesEveryRevolution) {
     EXPECT_LT(std::stoull(m[3]), std::stoull(m[4]));
   }
   EXPECT_EQ(revolutions, 10) << listen.out();
-  ASSERT_FALSE(out.empty());
-  EXPECT_NE(out.back().find("datagrams: 101 data,"), std::string::npos) << out.back();
-  EXPECT_NE(out.back().find("10 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
+  EXPECT_EQ(out.size(), 10u) << listen.out();  // the revolutions alone
+  const std::string summary = summaryIn(listen.err(), "datagrams: ");
+  EXPECT_NE(summary.find("datagrams: 101 data,"), std::string::npos) << listen.err();
+  EXPECT_NE(summary.find("10 revolutions; 0 dropped by the kernel"), std::string::npos) << summary;
 }
 
 // listen into a regular file: a burst of 200 revolutions, far more than the
@@ -138,9 +158,9 @@ TEST(ToolWithSimulatorTest, ListenWritesEveryRevolutionOfABurst) {
     EXPECT_EQ(l.rfind("revolution " + std::to_string(++revolutions) + ": ", 0), 0u) << l;
   }
   EXPECT_EQ(revolutions, 200);
-  ASSERT_FALSE(out.empty());
-  EXPECT_NE(out.back().find("; 200 revolutions; 0 dropped by the kernel"), std::string::npos) << out.back();
-  EXPECT_NE(out.back().find(", 0 revolutions dropped while the output was behind"), std::string::npos) << out.back();
+  const std::string summary = summaryIn(listen.err(), "datagrams: ");
+  EXPECT_NE(summary.find("; 200 revolutions; 0 dropped by the kernel"), std::string::npos) << listen.err();
+  EXPECT_NE(summary.find(", 0 revolutions dropped while the output was behind"), std::string::npos) << summary;
 }
 
 // listen --csv on a disk that fills up (a 64 KB file size limit) ends at the
@@ -162,10 +182,10 @@ TEST(ToolWithSimulatorTest, ListenEndsWhenItsCsvCannotBeWritten) {
                "50000", "--count", "2001"});
   ASSERT_EQ(sim.wait(), 0) << sim.err();
   EXPECT_EQ(listen->wait(20000), 1) << listen->err();
-  EXPECT_EQ(listen->err(), "z540k-tool listen: writing " + csv + " failed: " + std::strerror(EFBIG) + "; " + csv +
-                               " was left unchanged\n");
+  EXPECT_EQ(lines(listen->err()).at(0), "z540k-tool listen: writing " + csv + " failed: " + std::strerror(EFBIG) +
+                                            "; " + csv + " was left unchanged");
   std::smatch taken;
-  const std::string out = listen->out();
+  const std::string out = summaryIn(listen->err(), "datagrams: ");
   ASSERT_TRUE(std::regex_search(out, taken, std::regex("; (\\d+) revolutions;"))) << out;
   EXPECT_LT(std::stoi(taken[1]), 100);
   EXPECT_EQ(readFile(csv), "an earlier export\n");
@@ -275,7 +295,7 @@ TEST(ToolWithSimulatorTest, ListenWritesItsCsvBacklogAndCountsTheRest) {
     ASSERT_EQ(id, frames) << row;
   }
   std::smatch m;
-  const std::string out = listen.out();
+  const std::string out = summaryIn(listen.err(), "datagrams: ");
   ASSERT_TRUE(
       std::regex_search(out, m,
                         std::regex("\\((\\d+) received\\); (\\d+) revolutions; 0 dropped by the kernel, 0 lost on "
@@ -316,18 +336,20 @@ TEST(ToolWithSimulatorTest, StatusAsJson) {
     EXPECT_NE(status.err().find("status packets: 1 (" + std::string(shortLayout ? "1" : "0") + " short layout)"),
               std::string::npos)
         << status.err();
+    EXPECT_TRUE(validJson(json)) << json;
+    const std::string sender = "{\"sourceIp\":\"127.0.0.2\",\"sourcePort\":";
+    ASSERT_EQ(json.rfind(sender, 0), 0u) << json;
+    const std::string fields = json.substr(json.find(',', sender.size()) + 1);
     if (shortLayout) {
-      EXPECT_EQ(json, "{\"layout\":\"short\",\"sensorIp\":[127,0,0,2],\"dataPort\":" + p.data +
-                          ",\"destIp\":[127,0,0,1],\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
+      EXPECT_EQ(fields, "\"layout\":\"short\",\"sensorIp\":\"127.0.0.2\",\"dataPort\":" + p.data +
+                            ",\"destIp\":\"127.0.0.1\",\"devicePort\":" + p.status + ",\"motorSpeed\":1200}");
       continue;
     }
     EXPECT_EQ(json.find("layout"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"destIp\":[127,0,0,1]"), std::string::npos) << json;
-    const int data = std::stoi(p.data);
-    EXPECT_NE(json.find("\"dataPort\":[" + std::to_string(data >> 8) + "," + std::to_string(data & 0xFF) + "]"),
-              std::string::npos);
+    EXPECT_EQ(fields.rfind("\"destIp\":\"127.0.0.1\",\"dataPort\":" + p.data + ",", 0), 0u) << json;
     EXPECT_NE(json.find("\"motorSpeed\":1200,\"runState\":0"), std::string::npos) << json;
-    EXPECT_NE(json.find("," + p.data + "," + p.status + ","), std::string::npos) << json;  // values 7 and 8
+    EXPECT_NE(json.find("\"dataPort\":" + p.data + ",\"statusPort\":" + p.status + ","), std::string::npos)
+        << json;  // the values
   }
 }
 
@@ -348,12 +370,12 @@ TEST(ToolWithSimulatorTest, StatusValuesAsTheWindowsShowThem) {
   ASSERT_EQ(status.wait(), 0) << status.err();
   const auto out = lines(status.out());
   ASSERT_EQ(out.size(), 2u) << status.out();
-  for (const char* value :
-       {"\"horizontalOffset\":\"-0.01\"", "\"encoderZero\":\"-1.5\"", "\"range\":\"123.45\"",
-        "\"ppsDeviation\":\"-0.01\"", "\"ppsAngleLocked\":\"0\"", "\"board2HighVoltageAdjust\":\"-2\"",
-        "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
+  for (const char* value : {"\"horizontalOffset\":-0.01", "\"encoderZero\":-1.5", "\"range\":123.45",
+                            "\"ppsDeviation\":-0.01", "\"ppsAngleLocked\":0", "\"board2HighVoltageAdjust\":-2",
+                            "\"sensorIp\":\"127.0.0.2\"", "\"motorSpeedChoice\":\" 10 HZ\"", "\"motorState\":\"Run\""})
     EXPECT_NE(out[0].find(value), std::string::npos) << value << " in " << out[0];
-  EXPECT_EQ(out[1].rfind("{\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\",", 0), 0u) << out[1];
+  EXPECT_TRUE(validJson(out[0]) && validJson(out[1])) << status.out();
+  EXPECT_NE(out[1].find(",\"layout\":\"short\",\"sensorIp\":\"0.0.0.0\","), std::string::npos) << out[1];
   EXPECT_NE(out[1].find("\"motorSpeedChoice\":\" 20 HZ\"}"), std::string::npos) << out[1];
 }
 
@@ -380,14 +402,13 @@ TEST(ToolWithSimulatorTest, StatusReportsKernelDrops) {
   })) << status.err();
   status.interrupt();
   ASSERT_EQ(status.wait(), 0) << status.err();
-  const auto out = lines(status.out());
-  ASSERT_FALSE(out.empty());
+  const std::string summary = summaryIn(status.err(), "status packets: ");
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(out.back(), m,
+  ASSERT_TRUE(std::regex_match(summary, m,
                                std::regex("status packets: (\\d+) \\(\\1 short layout\\), other "
                                           "datagrams: 0 \\(\\1 received\\); (\\d+) dropped by the kernel")))
-      << out.back();
-  EXPECT_GT(std::stoul(m[2]), 0u) << out.back();
+      << status.err();
+  EXPECT_GT(std::stoul(m[2]), 0u) << summary;
 }
 
 // Empty datagrams and the largest a UDP datagram can be, sent from the
@@ -418,14 +439,14 @@ TEST(ToolWithSimulatorTest, ListenAndStatusCountEveryDatagram) {
 
   ASSERT_EQ(listen.wait(), 0) << listen.err();
   ASSERT_EQ(status.wait(), 0) << status.err();
-  const auto listened = lines(listen.out()), statusOut = lines(status.out());
-  ASSERT_FALSE(listened.empty() || statusOut.empty());
-  EXPECT_EQ(listened.back().rfind("datagrams: 31 data, 0 status, 0 compact, 6 other (37 received); 1 revolutions; 0 "
-                                  "dropped by the kernel",
-                                  0),
+  const std::string listened = summaryIn(listen.err(), "datagrams: "),
+                    statusSummary = summaryIn(status.err(), "status packets: ");
+  EXPECT_EQ(listened.rfind("datagrams: 31 data, 0 status, 0 compact, 6 other (37 received); 1 revolutions; 0 "
+                           "dropped by the kernel",
+                           0),
             0u)
-      << listened.back();
-  EXPECT_EQ(statusOut.back(),
+      << listen.err();
+  EXPECT_EQ(statusSummary,
             "status packets: 3 (3 short layout), other datagrams: 4 (7 received); 0 dropped by the kernel");
 }
 
@@ -481,7 +502,8 @@ TEST(ToolWithSimulatorTest, WrittenCaptureExportsTheScene) {
   ASSERT_EQ(write.wait(), 0) << write.err();
   Process exportCsv({kTool, "export-csv", capture, csv, "--layout", "1.7", "--view-mode", "2"});
   ASSERT_EQ(exportCsv.wait(), 0) << exportCsv.err();
-  EXPECT_NE(exportCsv.out().find("wrote 9 frames"), std::string::npos) << exportCsv.out();
+  EXPECT_NE(exportCsv.err().find("wrote 9 frames"), std::string::npos) << exportCsv.err();
+  EXPECT_EQ(exportCsv.out(), "");
 
   const auto rows = lines(readFile(csv));
   ASSERT_GT(rows.size(), 1u);
@@ -544,6 +566,10 @@ TEST(ToolWithSimulatorTest, ExportKeepsEachSensorApart) {
       << mixed.err();
   EXPECT_NE(mixed.err().find("--source"), std::string::npos);
   EXPECT_TRUE(mixed.out().empty());
+  // To stdout the refusal cannot keep the output as it was, and says so.
+  Process piped({kTool, "export-csv", both, "-", "--layout", "1.7"});
+  EXPECT_EQ(piped.wait(), 1);
+  EXPECT_NE(piped.err().find("; what standard output received is incomplete"), std::string::npos) << piped.err();
   struct stat none {};
   EXPECT_NE(::stat(csv.c_str(), &none), 0);
   EXPECT_TRUE(leftoversBeside(csv).empty());
@@ -552,7 +578,7 @@ TEST(ToolWithSimulatorTest, ExportKeepsEachSensorApart) {
     Process picked(
         {kTool, "export-csv", both, csv, "--layout", s.layout, "--source", std::string(s.address) + ":2368"});
     EXPECT_EQ(picked.wait(), 0) << picked.err();
-    EXPECT_NE(picked.out().find("packets of other sensors passed over"), std::string::npos) << picked.out();
+    EXPECT_NE(picked.err().find("packets of other sensors passed over"), std::string::npos) << picked.err();
     EXPECT_TRUE(readFile(csv) == readFile(s.alone)) << s.address;
   }
   Process together({kTool, "export-csv", both, csv, "--source", "all"});
@@ -575,13 +601,14 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   const std::string bytes = readFile(good);
   ASSERT_GT(bytes.size(), 100000u);
   auto writeBad = [&](const std::string& content) { std::ofstream(bad, std::ios::binary) << content; };
-  auto exportBad = [&](const std::string& says) {
+  // The message, and the summary when frames were written: stderr's lines.
+  auto exportBad = [&](const std::string& says, std::size_t errLines = 1) {
     Process run({kTool, "export-csv", bad, csv, "--layout", "1.7"});
     EXPECT_EQ(run.wait(), 1) << says;
-    const auto errLines = lines(run.err());
-    EXPECT_EQ(errLines.size(), 1u) << run.err();
+    EXPECT_EQ(lines(run.err()).size(), errLines) << run.err();
     EXPECT_NE(run.err().find(says), std::string::npos) << run.err();
-    return run.out();
+    EXPECT_EQ(run.out(), "");
+    return run.err();
   };
   const std::string kept = "an earlier export\n";
   std::ofstream(csv) << kept;
@@ -596,7 +623,7 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   EXPECT_EQ(readFile(csv), kept);
   // Cut in the middle of a record: the frames before it are written.
   writeBad(bytes.substr(0, bytes.size() / 2 + 7));
-  const std::string summary = exportBad("record");
+  const std::string summary = exportBad("record", 2);
   EXPECT_NE(summary.find("wrote 4 frames"), std::string::npos) << summary;
   EXPECT_GT(lines(readFile(csv)).size(), 4u * 3600u);
   // An absurd record length in the second record.
@@ -613,6 +640,63 @@ TEST(ToolWithSimulatorTest, BadCapturesAreRefusedClearly) {
   std::remove(good.c_str());
   std::remove(bad.c_str());
   std::remove(csv.c_str());
+}
+
+// "-" reads the capture from stdin and writes the data to stdout: the same
+// bytes as a named output, piped or redirected, and nothing else on stdout
+// (the summary is on stderr).
+TEST(ToolWithSimulatorTest, DashesAreStdinAndStdout) {
+  const std::string capture = tempPath("dash.pcap"), named = tempPath("dash-named"), piped = tempPath("dash-piped");
+  Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "0.5", "--layout", "1.7"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string tool = kTool;
+  for (const std::string command : {"export-csv", "export-cloud"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> options = {"--layout", "1.7"};
+    if (command == "export-cloud") options = {"--layout", "1.7", "--merge", "--format", "ply", "--ascii"};
+    std::vector<std::string> args = {kTool, command, capture, named};
+    args.insert(args.end(), options.begin(), options.end());
+    Process byName(args);
+    ASSERT_EQ(byName.wait(), 0) << byName.err();
+    std::string joined;
+    for (const std::string& o : options) joined += " " + o;
+    for (const std::string& shell :
+         {tool + " " + command + " - -" + joined + " < " + capture + " > " + piped,
+          "cat " + capture + " | " + tool + " " + command + " - -" + joined + " | cat > " + piped}) {
+      Process run({"/bin/sh", "-c", shell});
+      ASSERT_EQ(run.wait(), 0) << run.err();
+      EXPECT_NE(run.err().find(" to -, 0 lost on the wire"), std::string::npos) << run.err();
+      EXPECT_TRUE(readFile(piped) == readFile(named)) << shell;
+    }
+  }
+  std::remove(piped.c_str());
+  Process empty({"/bin/sh", "-c", tool + " export-csv - " + piped + " < /dev/null"});
+  EXPECT_EQ(empty.wait(), 1);
+  EXPECT_EQ(empty.err(), "z540k-tool export-csv: standard input: the capture is empty (nothing came)\n");
+  EXPECT_NE(::access(piped.c_str(), F_OK), 0);
+  for (const std::string& f : {capture, named}) std::remove(f.c_str());
+}
+
+// The progress of a large export shows on a terminal only (through
+// script(1)'s pseudo-terminal), with its rate and the time left; --quiet
+// and a stderr that is a file leave it out; the summary comes every time.
+TEST(ToolWithSimulatorTest, ProgressOnlyOnATerminal) {
+  if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  const std::string capture = tempPath("progress.pcap");  // over the 64 MiB from which progress shows
+  Process write({kSim, "--quiet", "--write-pcap", capture, "--seconds", "400", "--layout", "1.7", "--rpm", "1200"});
+  ASSERT_EQ(write.wait(), 0) << write.err();
+  const std::string command = std::string(kTool) + " export-csv " + capture + " /dev/null --layout 1.7 --angle-max 1";
+  for (const auto& [args, shown] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"/usr/bin/script", "-qec", command, "/dev/null"}, true},
+           {{"/usr/bin/script", "-qec", command + " --quiet", "/dev/null"}, false},
+           {{"/bin/sh", "-c", command}, false}}) {
+    Process run(args);
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const std::string all = run.out() + run.err();
+    EXPECT_EQ(std::regex_search(all, std::regex("reading: +\\d+% at \\d+ MB/s, \\d+ s left")), shown) << args[2];
+    EXPECT_NE(all.find("wrote 7999 frames"), std::string::npos) << all;
+  }
+  std::remove(capture.c_str());
 }
 
 // export-csv never loses a file: it refuses to write over its capture under
@@ -886,6 +970,59 @@ TEST(ToolWithSimulatorTest, ConfigureDryRunBuildsTheWindowsPacket) {
   std::remove(shortFile.c_str());
 }
 
+// configure --dry-run --json and advanced --dry-run --json: valid JSON
+// naming the destination and each field before and after; exactly the
+// fields asked for change, to the values asked for.
+TEST(ToolWithSimulatorTest, DryRunsAsJson) {
+  const std::string longFile = writeSnapshot("json-long.snapshot", longSnapshot());
+  const std::string shortFile = writeSnapshot("json-short.snapshot", shortSnapshot());
+  const auto changed = [](const std::string& json) {
+    std::string names;
+    const std::regex field("\\{\"name\":\"([A-Za-z]+)\"[^}]*\"changed\":true\\}");
+    for (std::sregex_iterator i(json.begin(), json.end(), field), end; i != end; ++i) names += (*i)[1].str() + " ";
+    return names;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string destination, changes;
+    std::vector<std::string> holds;
+  };
+  const std::vector<Case> cases = {
+      {{"configure", "--snapshot", longFile, "--time", "no", "--rpm", "1200", "--dest-ip", "10.1.2.200"},
+       "192.168.1.200:2368",
+       "motorSpeed destIp motorSpeedChoice ",
+       {"{\"name\":\"motorSpeed\",\"before\":600,\"after\":1200,\"changed\":true}",
+        "\"after\":\"10.1.2.200\",\"changed\":true}"}},
+      {{"configure", "--snapshot", longFile, "--time", "no"}, "192.168.1.200:2368", "", {}},
+      {{"configure", "--snapshot", shortFile, "--rpm", "300", "--data-port", "2370"},
+       "192.168.1.200:2368",
+       "dataPort motorSpeed ",
+       {"\"after\":2370,\"changed\":true}", "\"after\":300,\"changed\":true}"}},
+      {{"advanced", "--snapshot", longFile, "--sensor", "10.0.0.7:2369", "--host-ip", "10.0.0.1", "--range", "150",
+        "--deviation-angle", "-1.5"},
+       "10.0.0.7:2369",
+       "range horizontalOffset ",
+       {"{\"name\":\"range\",\"before\":", "\"after\":150,\"changed\":true}", "\"after\":-1.5,\"changed\":true}"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {kTool};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--dry-run", "--json"});
+    Process run(args);
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const std::string json = run.out();
+    EXPECT_TRUE(validJson(json)) << json;
+    EXPECT_EQ(json.rfind("{\"destination\":\"" + c.destination + "\",\"fields\":[", 0), 0u) << json;
+    EXPECT_EQ(changed(json), c.changes) << json;
+    for (const std::string& h : c.holds) EXPECT_NE(json.find(h), std::string::npos) << h << " in " << json;
+  }
+  Process sending({kTool, "configure", "--snapshot", longFile, "--json"});
+  EXPECT_EQ(sending.wait(), 2);
+  EXPECT_NE(sending.err().find("--json goes with --dry-run"), std::string::npos) << sending.err();
+  std::remove(longFile.c_str());
+  std::remove(shortFile.c_str());
+}
+
 // configure against the simulated sensor changes only what it names: the
 // sensor's log lists exactly those changes and its next status shows them.
 // A short-layout sensor, configured from a snapshot status --save-snapshot
@@ -898,8 +1035,9 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
     Process configure({kTool, "configure", "--status-port", p.status, "--timeout", "60", "--sensor-port", p.sensor,
                        "--rpm", "1200", "--ntp", "127.0.0.9", "--gateway", "127.0.0.254"});
     ASSERT_EQ(configure.wait(), 0) << configure.err();
-    EXPECT_EQ(configure.out(), "sent the 1206-byte long network settings packet to 127.0.0.2:" + p.sensor + "\n");
-    EXPECT_EQ(configure.err(), "");
+    EXPECT_EQ(configure.out(), "");
+    EXPECT_EQ(configure.err(),
+              "z540k-tool configure: sent the 1206-byte long network settings packet to 127.0.0.2:" + p.sensor + "\n");
     UdpSocket statusSocket;
     ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(p.statusPort));
     EXPECT_TRUE(nextStatusWhere(statusSocket, [](const std::uint8_t* s) {
@@ -925,7 +1063,11 @@ TEST(ToolWithSimulatorTest, ConfigureChangesTheSimulatorsStatus) {
     Process configure({kTool, "configure", "--snapshot", file, "--sensor-port", p.sensor, "--rpm", "300",
                        "--device-port", std::to_string(newStatusPort.port())});
     ASSERT_EQ(configure.wait(), 0) << configure.err();
-    EXPECT_EQ(configure.out(), "sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor + "\n");
+    EXPECT_EQ(configure.out(), "");
+    EXPECT_NE(configure.err().find(
+                  "configure: sent the 36-byte short network settings packet to 127.0.0.2:" + p.sensor + "\n"),
+              std::string::npos)
+        << configure.err();
     UdpSocket statusSocket;
     ASSERT_TRUE(statusSocket.create() && statusSocket.setReuseAddress() && statusSocket.bind(newStatusPort));
     ShortStatus status;
@@ -1102,10 +1244,18 @@ TEST(ToolWithSimulatorTest, AdvancedAndRestoreAreAppliedBySimulator) {
     GTEST_SKIP() << advanced.err();
   }
   ASSERT_EQ(code, 0) << advanced.err();
-  EXPECT_EQ(advanced.out(), "sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n");
+  EXPECT_EQ(advanced.out(), "");
+  EXPECT_NE(
+      advanced.err().find("advanced: sent the 1206-byte advanced settings packet to 127.0.0.2:" + p.sensor + "\n"),
+      std::string::npos)
+      << advanced.err();
   Process restore({kTool, "restore-defaults", "--to", "127.0.0.2:" + p.sensor});
   ASSERT_EQ(restore.wait(), 0) << restore.err();
-  EXPECT_EQ(restore.out(), "sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor + "\n");
+  EXPECT_EQ(restore.out(), "");
+  EXPECT_NE(
+      restore.err().find("restore-defaults: sent the 1206-byte default-restore packet to 127.0.0.2:" + p.sensor + "\n"),
+      std::string::npos)
+      << restore.err();
   sim.interrupt();
   EXPECT_EQ(sim.wait(), 0);
   const std::string log = sim.err();

@@ -28,8 +28,10 @@ namespace z540k {
 namespace {
 
 // The point's bytes: x y z intensity (float32), azimuth distance timestamp
-// (float64), frame point (uint32), in the machine's (little-endian) order.
+// (float64), frame point (uint32), in the machine's (little-endian) order;
+// in dual return then return (uint8: 1 first, 2 second).
 constexpr std::uint32_t kPointStep = 48;
+constexpr std::uint32_t kDualPointStep = 49;
 
 pcl::PCLPointField field(const char* name, std::uint32_t offset, std::uint8_t type) {
   pcl::PCLPointField f;
@@ -40,11 +42,14 @@ pcl::PCLPointField field(const char* name, std::uint32_t offset, std::uint8_t ty
   return f;
 }
 
-std::vector<pcl::PCLPointField> pointFields() {
+std::vector<pcl::PCLPointField> pointFields(std::uint32_t step) {
   using F = pcl::PCLPointField;
-  return {field("x", 0, F::FLOAT32),          field("y", 4, F::FLOAT32),        field("z", 8, F::FLOAT32),
-          field("intensity", 12, F::FLOAT32), field("azimuth", 16, F::FLOAT64), field("distance", 24, F::FLOAT64),
-          field("timestamp", 32, F::FLOAT64), field("frame", 40, F::UINT32),    field("point", 44, F::UINT32)};
+  std::vector<pcl::PCLPointField> fields = {
+      field("x", 0, F::FLOAT32),          field("y", 4, F::FLOAT32),        field("z", 8, F::FLOAT32),
+      field("intensity", 12, F::FLOAT32), field("azimuth", 16, F::FLOAT64), field("distance", 24, F::FLOAT64),
+      field("timestamp", 32, F::FLOAT64), field("frame", 40, F::UINT32),    field("point", 44, F::UINT32)};
+  if (step == kDualPointStep) fields.push_back(field("return", 48, F::UINT8));
+  return fields;
 }
 
 // PCL reports on its console; the export reports failures itself.
@@ -134,34 +139,44 @@ class FileOutput {
   std::uint64_t written_ = 0, writebackStarted_ = 0;
 };
 
-// Numbers as text, as PCL's ASCII writers put them through a stream: `%.17g`
-// (PCD, precision 17) and `%g` (PLY, the stream's default precision 6). Whole
-// numbers below the precision's reach (intensities, frame numbers, time
-// stamps, whole centimetres) are plain integers in that format and take the
-// short way; -0 stays "-0".
-template <int Precision>
-char* formatGeneral(char* out, double v) {
+// Numbers as text in an ASCII PCD file, as PCL's writer puts them through a
+// stream with precision 17: `%.17g`. Whole numbers below the precision's
+// reach (intensities, frame numbers, time stamps, whole centimetres) are
+// plain integers in that format and take the short way; -0 stays "-0".
+char* formatGeneral17(char* out, double v) {
   if (std::isnan(v)) {
     // A stream prints the sign of a NaN as printf does.
     if (std::signbit(v)) *out++ = '-';
     std::memcpy(out, "nan", 3);
     return out + 3;
   }
-  constexpr double kWholeBelow = Precision >= 17 ? 1e17 : 1e6;
-  if (v > -kWholeBelow && v < kWholeBelow) {
+  if (v > -1e17 && v < 1e17) {
     const auto whole = static_cast<long long>(v);
     if (static_cast<double>(whole) == v) {
       if (whole == 0 && std::signbit(v)) *out++ = '-';
       return std::to_chars(out, out + 24, whole).ptr;
     }
   }
-  return std::to_chars(out, out + 32, v, std::chars_format::general, Precision).ptr;
+  return std::to_chars(out, out + 32, v, std::chars_format::general, 17).ptr;
 }
 
-// One point as a line of an ASCII PCD (Precision 17) or PLY (6) file: its
-// fields in order, separated by a space.
-template <int Precision>
-char* formatPoint(char* out, const std::uint8_t* point) {
+// In an ASCII PLY file: the shortest text that reads back as the same value
+// of the field's own type (float or double). A fixed number of digits (six,
+// as PCL's PLY writer keeps) would cut time stamps and azimuths.
+template <typename T>
+char* formatShortest(char* out, T v) {
+  if (std::isnan(v)) {
+    if (std::signbit(v)) *out++ = '-';
+    std::memcpy(out, "nan", 3);
+    return out + 3;
+  }
+  return std::to_chars(out, out + 32, v).ptr;
+}
+
+// One point as a line of an ASCII PCD (Pcd true) or PLY file: its fields in
+// order, separated by a space.
+template <bool Pcd>
+char* formatPoint(char* out, const std::uint8_t* point, std::uint32_t step) {
   float singles[4];
   double doubles[3];
   std::uint32_t numbers[2];
@@ -169,28 +184,32 @@ char* formatPoint(char* out, const std::uint8_t* point) {
   std::memcpy(doubles, point + 16, sizeof doubles);
   std::memcpy(numbers, point + 40, sizeof numbers);
   for (const float v : singles) {
-    out = formatGeneral<Precision>(out, v);
+    out = Pcd ? formatGeneral17(out, v) : formatShortest(out, v);
     *out++ = ' ';
   }
   for (const double v : doubles) {
-    out = formatGeneral<Precision>(out, v);
+    out = Pcd ? formatGeneral17(out, v) : formatShortest(out, v);
     *out++ = ' ';
   }
   out = std::to_chars(out, out + 12, numbers[0]).ptr;
   *out++ = ' ';
   out = std::to_chars(out, out + 12, numbers[1]).ptr;
+  if (step == kDualPointStep) {
+    *out++ = ' ';
+    out = std::to_chars(out, out + 4, unsigned{point[48]}).ptr;
+  }
   *out++ = '\n';
   return out;
 }
-// The longest line: 7 numbers of at most 25 characters, 2 of 10, spaces.
-constexpr std::size_t kLongestLine = 7 * 25 + 2 * 10 + 9;
+// The longest line: 7 numbers of at most 25 characters, 2 of 10, one of 3, spaces.
+constexpr std::size_t kLongestLine = 7 * 25 + 2 * 10 + 3 + 10;
 
 // Formats `count` points at `points` as lines into `text`.
-template <int Precision>
-void formatPoints(const std::uint8_t* points, std::size_t count, std::string& text) {
+template <bool Pcd>
+void formatPoints(const std::uint8_t* points, std::size_t count, std::uint32_t step, std::string& text) {
   text.resize(count * kLongestLine);
   char* out = text.data();
-  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Precision>(out, points + i * kPointStep);
+  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Pcd>(out, points + i * step, step);
   text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
@@ -203,10 +222,13 @@ struct CloudFrameFile::Points {
   static constexpr std::size_t kBlockPoints = std::size_t{1} << 19;  // 24 MiB
   ~Points() { clear(); }
   std::uint64_t size() const { return size_; }
+  // The bytes of a point (kPointStep, or kDualPointStep with the return);
+  // set while no point is held.
+  std::uint32_t step = kPointStep;
   // The next point's bytes, to be filled.
   std::uint8_t* add() {
     if (size_ == blocks_.size() * kBlockPoints && !grow()) return nullptr;
-    std::uint8_t* at = blocks_[size_ / kBlockPoints] + (size_ % kBlockPoints) * kPointStep;
+    std::uint8_t* at = blocks_[size_ / kBlockPoints] + (size_ % kBlockPoints) * step;
     ++size_;
     return at;
   }
@@ -240,7 +262,7 @@ struct CloudFrameFile::Points {
   bool grow() {
     // Plain pages: on this kind of machine (a virtual one) huge pages come
     // cold from the host and cost more to clear than the small ones.
-    auto* block = static_cast<std::uint8_t*>(std::malloc(kBlockPoints * kPointStep));
+    auto* block = static_cast<std::uint8_t*>(std::malloc(kBlockPoints * kDualPointStep));
     if (!block) return false;
     try {
       blocks_.push_back(block);
@@ -262,21 +284,21 @@ struct CloudFrameFile::Points {
 namespace {
 
 // The cloud's description as PCL's header writers take it.
-pcl::PCLPointCloud2 describedCloud(std::uint64_t points) {
+pcl::PCLPointCloud2 describedCloud(std::uint64_t points, std::uint32_t step) {
   pcl::PCLPointCloud2 cloud;
-  cloud.fields = pointFields();
-  cloud.point_step = kPointStep;
+  cloud.fields = pointFields(step);
+  cloud.point_step = step;
   cloud.height = 1;
   cloud.width = static_cast<std::uint32_t>(points);
-  cloud.row_step = cloud.width * kPointStep;
+  cloud.row_step = cloud.width * step;
   cloud.is_bigendian = false;
   cloud.is_dense = true;
   return cloud;
 }
 
 // The header PCL's writers give the file, through PCL itself.
-std::string cloudHeader(CloudFormat format, CloudEncoding encoding, std::uint64_t points) {
-  const pcl::PCLPointCloud2 cloud = describedCloud(points);
+std::string cloudHeader(CloudFormat format, CloudEncoding encoding, std::uint64_t points, std::uint32_t step) {
+  const pcl::PCLPointCloud2 cloud = describedCloud(points, step);
   const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
   const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
   const int count = static_cast<int>(cloud.width);
@@ -298,15 +320,16 @@ std::string cloudHeader(CloudFormat format, CloudEncoding encoding, std::uint64_
   return writer.generateHeaderBinaryCompressed(cloud, origin, orientation) + "DATA binary_compressed\n";
 }
 
-// The points as PCL's ASCII writers put them (PCD with every bit, PLY with
-// six digits), formatted by two threads in turn, written in order.
+// The points as text (PCD as PCL's writer puts them, PLY in the shortest
+// exact form), formatted by two threads in turn, written in order.
 void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
   constexpr std::size_t kBatch = 1 << 15;
-  auto format = [pcd](const std::uint8_t* at, std::size_t count, std::string& text) {
+  const std::uint32_t step = points.step;
+  auto format = [pcd, step](const std::uint8_t* at, std::size_t count, std::string& text) {
     if (pcd)
-      formatPoints<17>(at, count, text);
+      formatPoints<true>(at, count, step, text);
     else
-      formatPoints<6>(at, count, text);
+      formatPoints<false>(at, count, step, text);
   };
   std::string mine, helpers;
   for (std::size_t b = 0; b < points.blocks() && !file.failed(); ++b) {
@@ -316,12 +339,12 @@ void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
       const std::size_t first = std::min(kBatch, size - i);
       const std::size_t second = std::min(kBatch, size - i - first);
       if (second == 0) {
-        format(data + i * kPointStep, first, mine);
+        format(data + i * step, first, mine);
         file.append(mine.data(), mine.size());
         continue;
       }
-      std::thread helper(format, data + (i + first) * kPointStep, second, std::ref(helpers));
-      format(data + i * kPointStep, first, mine);
+      std::thread helper(format, data + (i + first) * step, second, std::ref(helpers));
+      format(data + i * step, first, mine);
       helper.join();
       file.append(mine.data(), mine.size());
       file.append(helpers.data(), helpers.size());
@@ -337,9 +360,10 @@ void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
 // gone).
 int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveBack) {
   const std::uint64_t count = points.size();
-  const std::uint64_t size = count * kPointStep;
+  const std::uint32_t step = points.step;
+  const std::uint64_t size = count * step;
   if (size * 3 / 2 > std::numeric_limits<std::uint32_t>::max()) return -2;
-  const std::vector<pcl::PCLPointField> fields = pointFields();
+  const std::vector<pcl::PCLPointField> fields = pointFields(step);
   std::unique_ptr<char[]> fieldwise(new char[size]);
   std::vector<char*> planes;
   std::uint64_t start = 0;
@@ -349,7 +373,7 @@ int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveB
   }
   for (std::size_t b = 0; b < points.blocks(); ++b) {
     const std::uint8_t* point = points.block(b);
-    for (std::size_t i = 0, n = points.blockSize(b); i < n; ++i, point += kPointStep) {
+    for (std::size_t i = 0, n = points.blockSize(b); i < n; ++i, point += step) {
       for (std::size_t f = 0; f < fields.size(); ++f) {
         const std::size_t bytes = pcl::getFieldSize(fields[f].datatype);
         std::memcpy(planes[f], point + fields[f].offset, bytes);
@@ -381,8 +405,10 @@ int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveB
 // a compressed file may free the points as it goes.
 int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format, CloudEncoding encoding,
                 bool giveBack) {
-  const std::string header = cloudHeader(format, encoding, points.size());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const std::string header = cloudHeader(format, encoding, points.size(), points.step);
+  // "-": standard output.
+  const int fd = path == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                             : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
   int result = 0;
   int error = 0;
@@ -395,7 +421,7 @@ int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFo
       result = writeCompressed(file, points, giveBack);
     } else {
       for (std::size_t b = 0; b < points.blocks(); ++b)
-        file.append(reinterpret_cast<const char*>(points.block(b)), points.blockSize(b) * kPointStep);
+        file.append(reinterpret_cast<const char*>(points.block(b)), points.blockSize(b) * points.step);
     }
     error = file.finish();
   } catch (const std::bad_alloc&) {
@@ -459,11 +485,12 @@ bool CloudFrameFile::open(const std::string& path, std::string& error) {
   frames_ = 0;
   points_ = 0;
   files_ = 0;
+  emptyLeftOut_ = 0;
   cloudData_->clear();
   if (cloud_.merged) {
-    const int fd = file_.create(path, false, error);
+    const int fd = file_.create(path, path == "-", error);
     if (fd < 0) return false;
-    ::close(fd);  // written by its name at close()
+    ::close(fd);  // written by its name at close() ("-": standard output)
     open_ = true;
     return true;
   }
@@ -512,27 +539,41 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   ++frames_;
   Points& points = *cloudData_;
   if (!cloud_.merged) points.reset();
+  // The return field comes with the first frame of dual return (a merged
+  // cloud keeps the fields of its first frame).
+  const bool dual = record.secondReturnsFrom != LidarDataSingleLine::kNotDual;
+  if (points.size() == 0) points.step = dual ? kDualPointStep : kPointStep;
   const std::uint64_t before = points.size();
   const std::uint32_t frame = static_cast<std::uint32_t>(frames_);
+  // Centimetres, as the CSV; or metres.
+  const double scale = cloud_.metres ? 0.01 : 1.0;
   bool held = true;
   forEachExportedMeasurement(record, options_, [&](std::size_t j, double a, double d) {
+    // No return: a point at the sensor, left out unless asked for.
+    if (record.distance[j] == 0 && !cloud_.keepEmpty) {
+      ++emptyLeftOut_;
+      return;
+    }
     std::uint8_t* out = held ? points.add() : nullptr;
     if (!out) {
       held = false;
       return;
     }
     const CsvPoint p = csvPoint(d, a, options_.viewMode, kind);
-    const float singles[4] = {p.x, p.y, p.z, static_cast<float>(record.intensity[j])};
-    const double doubles[3] = {a, d / 10, static_cast<double>(record.timestamp[j])};
+    const float singles[4] = {
+        cloud_.metres ? static_cast<float>(p.x * scale) : p.x, cloud_.metres ? static_cast<float>(p.y * scale) : p.y,
+        cloud_.metres ? static_cast<float>(p.z * scale) : p.z, static_cast<float>(record.intensity[j])};
+    const double doubles[3] = {a, d / 10 * scale, static_cast<double>(record.timestamp[j])};
     const std::uint32_t numbers[2] = {frame, static_cast<std::uint32_t>(j)};
     std::memcpy(out, singles, sizeof singles);
     std::memcpy(out + 16, doubles, sizeof doubles);
     std::memcpy(out + 40, numbers, sizeof numbers);
+    if (points.step == kDualPointStep) out[48] = !dual ? 0 : j < record.secondReturnsFrom ? 1 : 2;
   });
   const std::uint64_t added = points.size() - before;
   points_ += added;
   if (cloud_.merged) {
-    if (points.size() * kPointStep > mergedLimitBytes()) {
+    if (points.size() * points.step > mergedLimitBytes()) {
       fail("the merged cloud would take more than " + std::to_string(mergedLimitBytes() >> 20) +
            " MB of memory; write one file per frame instead");
     } else if (!held) {
@@ -561,6 +602,7 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
 std::string CloudFrameFile::rowsText() const {
   std::string text = std::to_string(points_) + " points";
   if (!cloud_.merged) text += " in " + std::to_string(files_) + (files_ == 1 ? " file" : " files");
+  if (emptyLeftOut_ > 0) text += " (" + std::to_string(emptyLeftOut_) + " measurements without a return left out)";
   return text;
 }
 
@@ -591,7 +633,7 @@ bool CloudFrameFile::close(std::string& error) {
       error = "no point to write (none in the angle range)" + unchanged;
     } else if (!writeCloud(file_.writtenPath(), target_, error)) {
       error += unchanged;
-    } else if (!syncFile(file_.writtenPath(), false)) {
+    } else if (!file_.inPlace() && !syncFile(file_.writtenPath(), false)) {
       error = "writing " + target_ + " failed: " + std::strerror(errno) + unchanged;
     } else {
       cloudData_->clear();

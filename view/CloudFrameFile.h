@@ -1,9 +1,9 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
 // the files byte for byte as PCL's own PCD and PLY writers make them (PCL's
-// headers and compression; the points written here, every write checked,
-// where PCL's writers crash on a full disk or report a short file as
-// written, and format text a character at a time).
+// headers and compression; ASCII PLY numbers exact where PCL's keep 6 digits; the points written here, every write
+// checked, where PCL's writers crash on a full disk or report a short file as written, and format text a character at a
+// time).
 //
 // Every point has the fields
 //   x y z       float32, centimetres, as the CSV's Points_X/Y/Z
@@ -13,6 +13,10 @@
 //   timestamp   float64, the measurement's time stamp (exact below 2^53)
 //   frame       uint32, the frame's number from 1, as the CSV's FreamID
 //   point       uint32, the measurement's place in its revolution, from 0
+//   return      uint8, in dual return only: 1 first return, 2 second
+// (x y z and distance in metres instead when asked). Measurements without a
+// return (distance 0) are points at the sensor: left out and counted when
+// asked (keepEmpty false).
 //
 // Merged, all frames go into one cloud, kept in memory (48 bytes a point, in
 // blocks that never move) and written at close() to a file beside the target that is then renamed over it. One file
@@ -36,13 +40,18 @@ namespace z540k {
 
 enum class CloudFormat { Pcd, Ply };
 // PCD knows all three; PLY binary and ASCII. ASCII PCD keeps every bit (17
-// significant digits); PCL's ASCII PLY writer keeps six.
+// significant digits, as PCL's writer); ASCII PLY the shortest text that
+// reads back exactly.
 enum class CloudEncoding { Binary, Ascii, BinaryCompressed };
 
 struct CloudFileOptions {
   CloudFormat format = CloudFormat::Pcd;
   CloudEncoding encoding = CloudEncoding::BinaryCompressed;
   bool merged = true;  // one file of all frames, else a folder of one file per frame
+  // Keep the measurements without a return (points at the origin), as the
+  // window's export does; the tool leaves them out unless asked.
+  bool keepEmpty = true;
+  bool metres = false;  // x y z and distance in metres, else centimetres
 };
 
 // ".pcd" or ".ply" (any case) at the end of `path`: its format.
@@ -70,6 +79,8 @@ class CloudFrameFile : public FrameFile {
   // Files written so far (one per frame with points; the merged file counts
   // once it is written).
   long long files() const { return files_; }
+  // Measurements without a return left out so far.
+  std::uint64_t emptyLeftOut() const { return emptyLeftOut_; }
 
   // Merged clouds are held in memory until close(): at most this many bytes
   // of points (48 a point; a third of the machine's memory). A merged export that would need more fails with
@@ -95,6 +106,7 @@ class CloudFrameFile : public FrameFile {
   bool failed_ = false;
   std::string failure_;
   std::uint64_t points_ = 0;
+  std::uint64_t emptyLeftOut_ = 0;  // measurements without a return not written
   long long files_ = 0;
 };
 

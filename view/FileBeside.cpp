@@ -37,6 +37,14 @@ int FileBeside::create(const std::string& path, bool inPlaceAllowed, std::string
   abandon();
   path_ = path;
   finalPath_ = path;
+  // "-": the process's standard output, written in place.
+  if (path == "-") {
+    const int fd = inPlaceAllowed ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd < 0)
+      error = inPlaceAllowed ? std::string("cannot write to standard output: ") + std::strerror(errno)
+                             : std::string("cannot write to standard output: this file is written as a whole");
+    return fd;
+  }
   struct stat target {};
   const bool exists = ::stat(path.c_str(), &target) == 0;
   if (exists && S_ISDIR(target.st_mode)) {

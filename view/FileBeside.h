@@ -19,7 +19,8 @@ class FileBeside {
   ~FileBeside() { abandon(); }
   // Checks the target and creates the temporary file; returns its descriptor
   // (the caller closes it), or -1 with a reason. A target that is a device or
-  // a pipe is opened in place when `inPlaceAllowed`, else refused.
+  // a pipe, or "-" (standard output), is opened in place when
+  // `inPlaceAllowed`, else refused.
   int create(const std::string& path, bool inPlaceAllowed, std::string& error);
   const std::string& path() const { return path_; }
   // The file to write: the temporary one, or the target when in place.

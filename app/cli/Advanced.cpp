@@ -19,6 +19,7 @@
 #include "PacketFormat.h"
 #include "StatusFrameCapture.h"
 #include "StatusPacket.h"
+#include "StatusText.h"
 #include "UdpSocket.h"
 
 namespace z540k::cli {
@@ -55,7 +56,9 @@ const char* const kAdvancedHelp =
     "  --encoder-zero DEG     encoder zero calibration, -327.68 to 327.67 (empty: kept)\n"
     "  --local-time \"yyyy-MM-dd hh:mm:ss\"  the time written (default: now)\n"
     "\n"
-    "  --dry-run              print the packet in the status dump format and its destination; send nothing\n";
+    "  --dry-run              print the packet in the status dump format and its destination; send nothing\n"
+    "  --json                 with --dry-run: one JSON object of each value before and after, and the\n"
+    "                         destination, instead of the packet\n";
 
 const char* const kRestoreHelp =
     "usage: z540k-tool restore-defaults --to IP:PORT [options]\n"
@@ -81,15 +84,21 @@ void addressAndPort(const std::string& name, const std::string& text, std::strin
                      (reason.empty() ? ")" : "; " + reason + ")"));
 }
 
-void printOrSend(const CommandLine& line, const char* what, const std::uint8_t* packet, std::size_t size,
-                 const std::string& ip, std::uint16_t port) {
+void printOrSend(const CommandLine& line, const char* command, const char* what, const std::uint8_t* packet,
+                 std::size_t size, const std::string& ip, std::uint16_t port, const StatusSnapshot* before = nullptr) {
+  if (line.has("--json") && before) {
+    std::printf("%s\n", settingsChangeJson(advancedSettingsTexts(before->data()), advancedSettingsTexts(packet),
+                                           ip + ":" + std::to_string(port))
+                            .c_str());
+    return;
+  }
   if (line.has("--dry-run")) {
     std::printf("%s\ndestination %s:%u\n", statusDumpText(packet, size).c_str(), ip.c_str(), port);
     return;
   }
   std::string error;
   if (!sendDatagram(ip, port, packet, size, error)) throw Refusal(error);
-  std::printf("sent the %zu-byte %s packet to %s:%u\n", size, what, ip.c_str(), port);
+  std::fprintf(stderr, "z540k-tool %s: sent the %zu-byte %s packet to %s:%u\n", command, size, what, ip.c_str(), port);
 }
 
 // What a Refresh shows, one field per line.
@@ -232,12 +241,13 @@ int advancedCommand(const std::vector<std::string>& args) {
                          {"--snapshot", "--sensor", "--host-ip", "--capture-device", "--status-port", "--timeout",
                           "--rpm", "--high-reflect", "--zero-degree", "--echo", "--deviation-angle", "--range",
                           "--trail-threshold", "--trail-distance", "--encoder-zero", "--local-time"},
-                         {"--dry-run", "--help"});
+                         {"--dry-run", "--json", "--help"});
   if (line.has("--help")) {
     std::fputs(kAdvancedHelp, stdout);
     return 0;
   }
   line.refusePositional();
+  if (line.has("--json") && !line.has("--dry-run")) throw UsageError("--json goes with --dry-run");
   const AdvancedOptions o = advancedOptions(line);
 
   try {
@@ -251,8 +261,8 @@ int advancedCommand(const std::vector<std::string>& args) {
     if (trailingRemovalSendsZero(o.in, snapshot))
       std::fprintf(stderr, "z540k-tool advanced: warning: the trailing-removal threshold or distance is 0\n");
     const auto packet = buildAdvancedSettingsPacket(o.in, snapshot, frame, o.now);
-    printOrSend(line, "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
-                frame.sensorPort);
+    printOrSend(line, "advanced", "advanced settings", packet.data(), packet.size(), dottedIpv4(frame.sensorIp.data()),
+                frame.sensorPort, &snapshot);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool advanced: %s\n", e.what());
@@ -273,7 +283,7 @@ int restoreDefaultsCommand(const std::vector<std::string>& args) {
   addressAndPort("--to", line.text("--to", ""), ip, port);
   const auto packet = buildDefaultRestorePacket(localTimeOption(line));
   try {
-    printOrSend(line, "default-restore", packet.data(), packet.size(), ip, port);
+    printOrSend(line, "restore-defaults", "default-restore", packet.data(), packet.size(), ip, port);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool restore-defaults: %s\n", e.what());

@@ -30,6 +30,12 @@ SourceChoice sourceChoice(const CommandLine& line) {
 
 namespace {
 
+// What became of the output of an export that did not finish: a file stays
+// as it was; standard output ("-") may hold a part already written.
+std::string leftAsItWas(const std::string& outPath) {
+  return outPath == "-" ? std::string("what standard output received is incomplete") : outPath + " was left unchanged";
+}
+
 // The sources to decode as `choice` asks.
 SensorSources sourcesFor(const SourceChoice& choice) {
   SensorSources sources;
@@ -104,14 +110,14 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
 
   if (stop) {
     if (!mixed) out.discard();
-    result.message = interruptedText() + "; " + outPath + " was left unchanged";
+    result.message = interruptedText() + "; " + leftAsItWas(outPath);
     return result;
   }
   if (mixed) {
     result.message = capturePath + " holds the packets of " + std::to_string(sources.sources().size()) +
                      " sensors: " + sourceListText(sources.sources(), "packets") +
-                     "; choose one with --source IP[:PORT], or --source all to decode them together; " + outPath +
-                     " was left unchanged";
+                     "; choose one with --source IP[:PORT], or --source all to decode them together; " +
+                     leftAsItWas(outPath);
     if (!reader.damage().empty()) result.message += " (" + reader.damage() + ")";
     return result;
   }
@@ -120,7 +126,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
     result.message = capturePath + " holds no packets of the sensor " + sensorAddressText(*sources.chosen()) +
                      (sources.sources().empty() ? std::string(" (nor of any other)")
                                                 : "; its sensors: " + sourceListText(sources.sources(), "packets")) +
-                     "; " + outPath + " was left unchanged";
+                     "; " + leftAsItWas(outPath);
     return result;
   }
   // A damaged capture, or one changed on disk while it was read, still gives
@@ -130,7 +136,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   const bool whole = reader.damage().empty();
   if (!whole && out.frames() == 0) {
     out.discard();
-    result.message = reader.damage() + "; no frame before it, " + outPath + " was left unchanged";
+    result.message = reader.damage() + "; no frame before it, " + leftAsItWas(outPath);
     return result;
   }
   if (whole && settings.firstFrame > decoded) {

@@ -53,14 +53,21 @@ DecodeSettings decodeSettings(const CommandLine& line);
 // A, count 0: to the end); frames count from 1. UsageError otherwise.
 void takeFrameRange(const std::string& text, long long& first, long long& count);
 
+// UsageError when a CSV's name has the extension of another format
+// (.pcd, .ply, .pcap, .pcapng, .json).
+void refuseOtherFormatName(const std::string& csvPath);
+
 // UsageError when OUT is the capture itself (under any name).
 void refuseWritingOverCapture(const std::string& capturePath, const std::string& outPath);
 
 // export-csv's and export-cloud's run: refuses an output that is the capture
-// itself (UsageError), shows the progress on a terminal, prints the message
-// and the summary; returns the exit code.
+// itself (UsageError), shows the progress when stderr is a terminal (unless
+// `quiet`), prints the message and the summary; returns the exit code.
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings);
+                     const DecodeSettings& settings, bool quiet);
+
+// --quiet's line in the export commands' help.
+extern const char* const kQuietOptionHelp;
 
 // Option names of DecodeSettings, for the parsers.
 extern const char* const kDecodeOptionNames[6];

@@ -13,6 +13,7 @@
 #include "NetworkSettingsSession.h"
 #include "PacketFormat.h"
 #include "StatusPacket.h"
+#include "StatusText.h"
 #include "UdpSocket.h"
 
 namespace z540k::cli {
@@ -53,6 +54,8 @@ const char* const kHelp =
     "\n"
     "sending:\n"
     "  --dry-run              print the packet in the status dump format and its destination; send nothing\n"
+    "  --json                 with --dry-run: one JSON object of each field's value before and after, and\n"
+    "                         the destination, instead of the packet\n"
     "  --sensor-port P        the port the packet goes to (default 2368)\n";
 
 // The motor speed entries, in the order of --rpm 300, 600, 1200.
@@ -218,8 +221,15 @@ void noteSilentChanges(const CommandLine& line, const ConfigureOptions& o, const
 }
 
 // Prints the packet (--dry-run) or sends it; a failed send is a Refusal.
-void printOrSend(const CommandLine& line, const std::vector<std::uint8_t>& packet, bool shortFormat,
-                 const std::string& destination, std::uint16_t sensorPort) {
+void printOrSend(const CommandLine& line, const StatusSnapshot& snapshot, const std::vector<std::uint8_t>& packet,
+                 bool shortFormat, const std::string& destination, std::uint16_t sensorPort) {
+  if (line.has("--json")) {
+    std::printf("%s\n", settingsChangeJson(networkSettingsTexts(snapshot.data(), snapshot.size()),
+                                           networkSettingsTexts(packet.data(), packet.size()),
+                                           destination + ":" + std::to_string(sensorPort))
+                            .c_str());
+    return;
+  }
   if (line.has("--dry-run")) {
     std::printf("%s\ndestination %s:%u\n", statusDumpText(packet.data(), packet.size()).c_str(), destination.c_str(),
                 sensorPort);
@@ -227,8 +237,8 @@ void printOrSend(const CommandLine& line, const std::vector<std::uint8_t>& packe
   }
   std::string error;
   if (!sendDatagram(destination, sensorPort, packet.data(), packet.size(), error)) throw Refusal(error);
-  std::printf("sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(), shortFormat ? "short" : "long",
-              destination.c_str(), sensorPort);
+  std::fprintf(stderr, "z540k-tool configure: sent the %zu-byte %s network settings packet to %s:%u\n", packet.size(),
+               shortFormat ? "short" : "long", destination.c_str(), sensorPort);
 }
 
 }  // namespace
@@ -238,12 +248,13 @@ int configureCommand(const std::vector<std::string>& args) {
                          {"--snapshot", "--status-port", "--timeout", "--sensor-ip", "--dest-ip", "--subnet",
                           "--gateway", "--ntp", "--mac", "--data-port", "--device-port", "--interval", "--pps-angle",
                           "--rpm", "--motor", "--state", "--time", "--local-time", "--sensor-port"},
-                         {"--dry-run", "--help"});
+                         {"--dry-run", "--json", "--help"});
   if (line.has("--help")) {
     std::fputs(kHelp, stdout);
     return 0;
   }
   line.refusePositional();
+  if (line.has("--json") && !line.has("--dry-run")) throw UsageError("--json goes with --dry-run");
   const ConfigureOptions o = configureOptions(line);
 
   try {
@@ -258,7 +269,7 @@ int configureCommand(const std::vector<std::string>& args) {
     const NetworkSettingsSession::SetPlan plan = session.set(in, o.now);
     if (plan.refused != NetworkSettingsSession::SetRefusal::None) throw Refusal(plan.refusal);
     noteSilentChanges(line, o, r, in, shortFormat, plan.destination);
-    printOrSend(line, plan.packet, shortFormat, plan.destination, o.sensorPort);
+    printOrSend(line, snapshot, plan.packet, shortFormat, plan.destination, o.sensorPort);
     return 0;
   } catch (const Refusal& e) {
     std::fprintf(stderr, "z540k-tool configure: %s\n", e.what());

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -27,7 +28,9 @@ const char* const kHelp =
     "frame before it OUT.csv is left as it was. The summary counts the packets lost on the wire: those\n"
     "missing from the capture, told by the gaps in the sensor's azimuths. The packets of one sensor (its\n"
     "source address and port) are decoded: a capture of several is refused, listing them with their\n"
-    "packets, unless --source picks one.\n"
+    "packets, unless --source picks one. CAPTURE - reads the capture from standard input (held in\n"
+    "memory); OUT - writes the CSV to standard output. Data alone go to stdout; the summary, warnings\n"
+    "and progress to stderr.\n"
     "\n"
     "options:\n";
 
@@ -73,27 +76,43 @@ void refuseWritingOverCapture(const std::string& capturePath, const std::string&
     throw UsageError(outPath + " is the capture " + capturePath + " itself; choose another output file");
 }
 
+void refuseOtherFormatName(const std::string& csvPath) {
+  // A CSV under the name of another format would pass for that format.
+  const auto dot = csvPath.find_last_of('.');
+  if (dot == std::string::npos || csvPath.find('/', dot) != std::string::npos) return;
+  std::string ext = csvPath.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* other : {"pcd", "ply", "pcap", "pcapng", "json"})
+    if (ext == other)
+      throw UsageError(csvPath + " names a ." + ext + " file, but CSV is written; name it .csv (export-cloud writes " +
+                       "PCD and PLY)");
+}
+
+const char* const kQuietOptionHelp =
+    "  --quiet                no progress line (shown only when stderr is a terminal, for large captures)\n";
+
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings) {
+                     const DecodeSettings& settings, bool quiet) {
   refuseWritingOverCapture(capturePath, outPath);
 
   CaptureExportHooks hooks;
   Progress progress;
-  hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
+  if (!quiet) hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
   const CaptureExportResult result = exportCapture(capturePath, outPath, out, settings, stopRequested, hooks);
   progress.finish();
   if (!result.warning.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.warning.c_str());
   if (!result.message.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.message.c_str());
-  if (!result.summary.empty()) std::printf("%s\n", result.summary.c_str());
+  // Only the data go to stdout (an output of "-"): the summary is a diagnostic.
+  if (!result.summary.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.summary.c_str());
   return result.exitCode;
 }
 
 int exportCsvCommand(const std::vector<std::string>& args) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   valueOptions.insert("--source");
-  const CommandLine line(args, valueOptions, {"--help"});
+  const CommandLine line(args, valueOptions, {"--help", "--quiet"});
   if (line.has("--help")) {
-    std::printf("%s%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp, kFrameRangeHelp);
+    std::printf("%s%s%s%s%s", kHelp, kDecodeOptionsHelp, kSourceOptionHelp, kFrameRangeHelp, kQuietOptionHelp);
     return 0;
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT.csv (see --help)");
@@ -101,8 +120,10 @@ int exportCsvCommand(const std::vector<std::string>& args) {
   settings.source = sourceChoice(line);
   const std::string& capturePath = line.positional()[0];
   const std::string& csvPath = line.positional()[1];
+  refuseWritingOverCapture(capturePath, csvPath);
+  refuseOtherFormatName(csvPath);
   CsvFrameFile csv(settings.csv, settings.frames);
-  return runCaptureExport("export-csv", capturePath, csvPath, csv, settings);
+  return runCaptureExport("export-csv", capturePath, csvPath, csv, settings, line.has("--quiet"));
 }
 
 }  // namespace z540k::cli

@@ -43,8 +43,9 @@ const char* const kHelp =
     "usage: z540k-tool listen [options]\n"
     "\n"
     "Receives the sensor's datagrams on the data port, decodes them and prints one line per revolution\n"
-    "(points, azimuth span, first and last time stamp, datagrams lost on the wire); at the end the\n"
-    "datagrams by kind (other: everything else, empty and over-long datagrams included) and in all.\n"
+    "(points, azimuth span, first and last time stamp, datagrams lost on the wire); at the end, on\n"
+    "stderr, the datagrams by kind (other: everything else, empty and over-long datagrams included)\n"
+    "and in all.\n"
     "Lost on the wire are the packets that never reached this host, told by the gaps in the sensor's\n"
     "azimuths (those the kernel dropped are counted apart). One sensor is decoded (its source address\n"
     "and port name it): the first whose packets arrive, unless --source picks one; the datagrams of\n"
@@ -58,10 +59,11 @@ const char* const kHelp =
     "  --multicast GROUP      join this IPv4 multicast group (default: none)\n"
     "  --frames N             stop after N revolutions (default: until Ctrl+C)\n"
     "  --seconds S            stop after S seconds (default: until Ctrl+C)\n"
-    "  --csv OUT.csv          also write the revolutions as export-csv writes them; the file gets every\n"
-    "                         revolution received until the end (written before the tool ends); those it\n"
-    "                         could not keep up with are counted and make the exit code 1; the lines on\n"
-    "                         stdout that find no room at once are skipped\n";
+    "  --csv OUT.csv          also write the revolutions as export-csv writes them (a file: stdout holds\n"
+    "                         the revolution lines); the file gets every revolution received until the\n"
+    "                         end (written before the tool ends); those it could not keep up with are\n"
+    "                         counted and make the exit code 1; the lines on stdout that find no room at\n"
+    "                         once are skipped\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -345,16 +347,14 @@ std::string summaryLine(const GetlidarData_1& receiver, const Revolutions& revol
   return summary;
 }
 
-// The summary last on stdout; the lines dropped there said on stderr, with
-// the summary when it was one of them.
+// The revolution lines written out, then the summary on stderr (stdout holds
+// the revolutions only), with the count of lines dropped there.
 void writeSummary(StdoutLines& output, const std::string& summary) {
-  output.add(summary);
-  const bool summaryWritten = output.flush();
-  if (output.dropped() > 0) {
+  output.flush();
+  if (output.dropped() > 0)
     std::fprintf(stderr, "z540k-tool listen: %llu lines found no room on stdout in time and were dropped\n",
                  output.dropped());
-    if (!summaryWritten) std::fprintf(stderr, "z540k-tool listen: %s", summary.c_str());
-  }
+  std::fprintf(stderr, "z540k-tool listen: %s", summary.c_str());
 }
 
 // The datagrams of sensors that were not decoded, on stderr. True when a
@@ -395,6 +395,9 @@ int listenCommand(const std::vector<std::string>& args) {
   std::unique_ptr<CsvFrameFile> csv;
   std::string error;
   if (line.has("--csv")) {
+    if (line.text("--csv", "") == "-")
+      throw UsageError("--csv -: stdout holds the revolution lines; name a file for the CSV");
+    refuseOtherFormatName(line.text("--csv", ""));
     csv = std::make_unique<CsvFrameFile>(o.settings.csv, 0);
     if (!csv->open(line.text("--csv", ""), error)) {
       std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());

@@ -28,18 +28,20 @@ const char* const kHelp =
     "\n"
     "Receives the sensor's status packets and prints every field of each. A packet in the short layout\n"
     "(byte 1202 = 3) shows the fields that layout carries: sensor IP, data port, destination IP, device\n"
-    "port and motor speed. At the end: the status packets, the other datagrams (empty and over-long\n"
-    "ones included), all datagrams received, and those the kernel dropped.\n"
+    "port and motor speed. At the end, on stderr: the status packets, the other datagrams (empty and\n"
+    "over-long ones included), all datagrams received, and those the kernel dropped.\n"
     "\n"
     "options:\n"
     "  --port P               UDP port to receive on (default 2369)\n"
     "  --seconds S            stop after S seconds (default 0: until Ctrl+C)\n"
     "  --count N              stop after N status packets (default 0: until Ctrl+C)\n"
-    "  --json                 one JSON object per line: the fields in record order and \"values\";\n"
-    "                         {\"layout\":\"short\",...} for the short layout; the summary goes to stderr\n"
+    "  --json                 one JSON object per line: the sender, the fields by name in record order\n"
+    "                         (numbers as numbers; addresses, MAC, texts and time as text), \"versions\"\n"
+    "                         decoded and the named \"values\"; {\"layout\":\"short\",...} for the short layout\n"
     "  --values               the values as the settings windows show them instead: the live values and\n"
     "                         the Refresh texts of the settings window, the advanced window's Refresh\n"
-    "                         (with --json: one object of texts per packet)\n"
+    "                         (with --json: one object per packet, numbers as numbers, a choice the\n"
+    "                         status leaves unchanged as null)\n"
     "  --save-snapshot FILE   write the first status packet to FILE in the status dump format (what\n"
     "                         \"configure --snapshot\" reads); stops after it unless --count says more\n";
 
@@ -121,14 +123,19 @@ bool decodeStatus(const std::uint8_t* buffer, std::size_t size, DecodedStatus& d
 void printStatusPacket(const StatusOptions& o, const std::uint8_t* buffer, long long number, std::uint32_t from,
                        std::uint16_t fromPort, const DecodedStatus& d) {
   if (o.windowTexts) {
-    const NamedTexts shown = windowValues(buffer);
-    if (o.json)
+    NamedTexts shown = windowValues(buffer);
+    if (o.json) {
+      shown.insert(shown.begin(), {{"sourceIp", formatIpv4(from)}, {"sourcePort", std::to_string(fromPort)}});
       std::printf("%s\n", namedTextsAsJson(shown).c_str());
-    else
+    } else {
       std::printf("status packet %lld from %s:%u\n%s\n", number, formatIpv4(from).c_str(), fromPort,
                   namedTextsAsText(shown).c_str());
+    }
   } else if (o.json) {
-    std::printf("%s\n", (d.isShort ? shortStatusAsJson(d.shortStatus) : statusAsJson(d.status, d.values)).c_str());
+    const std::string sender = formatIpv4(from);
+    std::printf("%s\n", (d.isShort ? shortStatusAsJson(d.shortStatus, sender, fromPort)
+                                   : statusAsJson(d.status, d.values, sender, fromPort))
+                            .c_str());
   } else {
     std::printf("status packet %lld from %s:%u\n%s\n", number, formatIpv4(from).c_str(), fromPort,
                 (d.isShort ? shortStatusAsText(d.shortStatus) : statusAsText(d.status, d.values)).c_str());
@@ -178,17 +185,14 @@ bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFil
 }
 
 // As listen reports them: the datagrams the kernel dropped because they
-// were not read in time. With --json stdout keeps one object per line.
-void printStatusSummary(const StatusOptions& o, const StatusTally& tally, std::uint32_t kernelDrops) {
+// were not read in time. On stderr: stdout holds the packets only.
+void printStatusSummary(const StatusTally& tally, std::uint32_t kernelDrops) {
   char summary[240];
   std::snprintf(summary, sizeof summary,
                 "status packets: %lld (%lld short layout), other datagrams: %lld (%lld received); %u dropped by the "
                 "kernel\n",
                 tally.statusPackets, tally.shortLayout, tally.others, tally.statusPackets + tally.others, kernelDrops);
-  if (o.json)
-    std::fprintf(stderr, "z540k-tool status: %s", summary);
-  else
-    std::printf("%s", summary);
+  std::fprintf(stderr, "z540k-tool status: %s", summary);
 }
 
 }  // namespace
@@ -217,7 +221,7 @@ int statusCommand(const std::vector<std::string>& args) {
   }
   StatusTally tally;
   if (!receiveStatusPackets(socket, o, snapshotFile, tally)) return 1;
-  printStatusSummary(o, tally, socket.kernelDrops());
+  printStatusSummary(tally, socket.kernelDrops());
   if (o.saving && !tally.saved) {
     std::fprintf(stderr, "z540k-tool status: no status packet arrived: %s was not written\n",
                  line.text("--save-snapshot", "").c_str());

@@ -1,8 +1,10 @@
 #include "StatusText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 
 #include "AdvancedSettingsPacket.h"
 #include "NetworkSettingsRules.h"
@@ -89,44 +91,95 @@ std::string statusAsText(const SettingData& status, const std::vector<int>& valu
   return out;
 }
 
-std::string statusAsJson(const SettingData& status, const std::vector<int>& values) {
-  std::string out = "{";
-  bool first = true;
-  for (const StatusField& f : kSettingDataFields) {
-    if (!first) out += ',';
-    first = false;
-    out += '"';
-    out += f.name;
-    out += "\":";
-    const unsigned char* p = fieldBytes(status, f);
-    if (f.kind == StatusFieldKind::BigEndian16) {
-      out += std::to_string(int32Field(status, f));
-    } else if (f.size == 1) {
-      out += std::to_string(p[0]);
+namespace {
+
+// A JSON string of Latin-1 bytes (a character field's trailing zeros left
+// out): printable ASCII as is, anything else as \u00XX.
+std::string jsonString(const unsigned char* p, std::size_t n) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
+      out += static_cast<char>(p[i]);
     } else {
-      out += '[';
-      for (std::size_t i = 0; i < f.size; ++i) {
-        if (i) out += ',';
-        out += std::to_string(p[i]);
-      }
-      out += ']';
+      out += "\\u00" + hexBytes(p + i, 1);
     }
   }
-  out += ",\"values\":[";
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i) out += ',';
-    out += std::to_string(values[i]);
+  return out + "\"";
+}
+
+std::string jsonString(const std::string& text) {
+  return jsonString(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+// A text that is a number in JSON's own form ("1200", "-0.01") is that
+// number; no text (a choice left unchanged) is null; anything else a string,
+// each byte one Latin-1 character as the windows read them.
+std::string typedJson(const std::string& text) {
+  static const std::regex number("-?(0|[1-9][0-9]*)(\\.[0-9]+)?");
+  return text.empty() ? "null" : std::regex_match(text, number) ? text : jsonString(text);
+}
+
+std::string characters(const unsigned char* p, std::size_t n) {
+  while (n > 0 && p[n - 1] == 0) --n;
+  return jsonString(p, n);
+}
+
+// The sender's address and port, when known, as the first keys.
+std::string sourceJson(const std::string& sourceIp, std::uint16_t sourcePort) {
+  if (sourceIp.empty()) return "";
+  return "\"sourceIp\":\"" + sourceIp + "\",\"sourcePort\":" + std::to_string(sourcePort) + ",";
+}
+
+// A field's value: numbers as numbers (two bytes big-endian), characters and
+// the address and time as text, other byte runs as arrays of numbers.
+std::string fieldAsJson(const SettingData& status, const StatusField& f, const NetworkStatusDisplay& shown) {
+  const unsigned char* p = fieldBytes(status, f);
+  if (f.kind == StatusFieldKind::BigEndian16) return std::to_string(int32Field(status, f));
+  if (f.kind == StatusFieldKind::Characters) return characters(p, f.size);
+  if (std::strcmp(f.name, "destIp") == 0) return "\"" + dottedIpv4(p) + "\"";
+  if (std::strcmp(f.name, "utcTime") == 0) return jsonString(shown.utcTime);
+  if (f.size == 1) return std::to_string(p[0]);
+  if (f.size == 2) return std::to_string(p[0] * 256 + p[1]);
+  std::string out = "[";
+  for (std::size_t i = 0; i < f.size; ++i) out += (i ? "," : "") + std::to_string(p[i]);
+  return out + "]";
+}
+
+}  // namespace
+
+std::string statusAsJson(const SettingData& status, const std::vector<int>& values, const std::string& sourceIp,
+                         std::uint16_t sourcePort) {
+  const NetworkStatusDisplay shown = networkStatusDisplay(status, values);
+  std::string out = "{" + sourceJson(sourceIp, sourcePort);
+  bool first = true;
+  for (const StatusField& f : kSettingDataFields) {
+    out += first ? "\"" : ",\"";
+    first = false;
+    out += f.name;
+    out += "\":" + fieldAsJson(status, f, shown);
   }
-  out += "]}";
+  // The version texts as the About dialog shows them.
+  static const char* const kVersionNames[] = {"fpga2",     "fpga3",         "text",         "hardware2",
+                                              "hardware3", "emissionBoard", "receiveBoard", "structure"};
+  out += ",\"versions\":{";
+  for (std::size_t i = 0; i < shown.versions.size() && i < 8; ++i) {
+    if (i) out += ',';
+    out +=
+        "\"" + std::string(kVersionNames[i]) + "\":" +
+        (i == 2 ? characters(reinterpret_cast<const unsigned char*>(shown.versions[i].data()), shown.versions[i].size())
+                : jsonString(shown.versions[i]));
+  }
+  out += "},\"values\":{";
+  if (values.size() == kStatusValueCount) out += "\"mac\":\"" + shown.mac + "\"";
+  for (std::size_t i = 6; i < values.size() && i < kStatusValueCount; ++i)
+    out += ",\"" + std::string(kStatusValueNames[i]) + "\":" + std::to_string(values[i]);
+  out += "}}";
   return out;
 }
 
 namespace {
 
-std::string jsonArray(const std::array<std::uint8_t, 4>& ip) {
-  return "[" + std::to_string(ip[0]) + "," + std::to_string(ip[1]) + "," + std::to_string(ip[2]) + "," +
-         std::to_string(ip[3]) + "]";
-}
+std::string jsonAddress(const std::array<std::uint8_t, 4>& ip) { return "\"" + dottedIpv4(ip.data()) + "\""; }
 
 }  // namespace
 
@@ -148,9 +201,9 @@ std::string shortStatusAsText(const ShortStatus& status) {
   return out;
 }
 
-std::string shortStatusAsJson(const ShortStatus& status) {
-  return "{\"layout\":\"short\",\"sensorIp\":" + jsonArray(status.sensorIp) +
-         ",\"dataPort\":" + std::to_string(status.dataPort) + ",\"destIp\":" + jsonArray(status.destIp) +
+std::string shortStatusAsJson(const ShortStatus& status, const std::string& sourceIp, std::uint16_t sourcePort) {
+  return "{" + sourceJson(sourceIp, sourcePort) + "\"layout\":\"short\",\"sensorIp\":" + jsonAddress(status.sensorIp) +
+         ",\"dataPort\":" + std::to_string(status.dataPort) + ",\"destIp\":" + jsonAddress(status.destIp) +
          ",\"devicePort\":" + std::to_string(status.devicePort) +
          ",\"motorSpeed\":" + std::to_string(status.motorSpeed) + "}";
 }
@@ -214,10 +267,10 @@ void appendRefreshTexts(const NetworkSettingsRefresh& r, NamedTexts& v) {
                                                           : "Sleep"}});
 }
 
-// The advanced window's Refresh texts, appended to `v`.
-void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
+// The factory values an advanced settings packet sets, as the advanced
+// window's Refresh shows them, appended to `v`.
+void appendAdvancedValueTexts(const AdvancedSettingsView& a, NamedTexts& v) {
   const auto index = [](int i) { return i < 0 ? std::string() : std::to_string(i); };
-  const AdvancedSettingsView a = advancedSettingsView(snapshot);
   v.insert(v.end(), {{"range", a.range},
                      {"trailingThreshold", a.trailThreshold},
                      {"trailingDistance", a.trailDistance},
@@ -225,8 +278,14 @@ void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
                      {"zeroDegreePosition", index(a.zeroDegreeIndex)},
                      {"echoMode", index(a.echoIndex)},
                      {"horizontalOffset", a.deviationAngle},
-                     {"encoderZero", a.encoderZero},
-                     {"board2Version", a.board2Version},
+                     {"encoderZero", a.encoderZero}});
+}
+
+// The advanced window's Refresh texts, appended to `v`.
+void appendAdvancedTexts(const StatusSnapshot& snapshot, NamedTexts& v) {
+  const AdvancedSettingsView a = advancedSettingsView(snapshot);
+  appendAdvancedValueTexts(a, v);
+  v.insert(v.end(), {{"board2Version", a.board2Version},
                      {"board3Version", a.board3Version},
                      {"board2HighVoltage", a.board2HighVoltage},
                      {"board2HighVoltageAdjust", a.board2HighVoltageAdjust},
@@ -268,19 +327,57 @@ std::string namedTextsAsText(const NamedTexts& values) {
 std::string namedTextsAsJson(const NamedTexts& values) {
   std::string out = "{";
   for (const auto& [name, text] : values) {
-    out += (out.size() > 1 ? ",\"" : "\"") + name + "\":\"";
-    // Each byte is one Latin-1 character, as the windows read them.
-    for (const char c : text) {
-      const auto b = static_cast<unsigned char>(c);
-      if (b >= 0x20 && b < 0x7F && c != '"' && c != '\\') {
-        out += c;
-      } else {
-        out += "\\u00" + hexBytes(&b, 1);
-      }
-    }
-    out += '"';
+    out += (out.size() > 1 ? ",\"" : "\"") + name + "\":";
+    out += typedJson(text);
   }
   return out + "}";
+}
+
+NamedTexts networkSettingsTexts(const std::uint8_t* packet, std::size_t size) {
+  if (size == kNetworkSettingsShortSize) {
+    namespace at = network_settings_offset;
+    return {{"sensorIp", dottedIpv4(packet + at::kShortSensorIp)},
+            {"destIp", dottedIpv4(packet + at::kShortDestIp)},
+            {"dataPort", std::to_string(loadBE16(packet + at::kShortDataPort))},
+            {"devicePort", std::to_string(loadBE16(packet + at::kShortDevicePort))},
+            {"motorSpeed", std::to_string(loadBE16(packet + at::kShortMotorSpeed))}};
+  }
+  StatusSnapshot snapshot{};
+  std::copy(packet, packet + std::min(size, snapshot.size()), snapshot.begin());
+  // A long network settings packet holds the fields at the status's places:
+  // read under the status's header, as a Refresh reads them.
+  if (size == snapshot.size() && std::equal(kNetworkSettingsHeader.begin(), kNetworkSettingsHeader.end(), packet))
+    std::copy(kStatusHeader.begin(), kStatusHeader.end(), snapshot.begin());
+  const bool shortStatus = size == snapshot.size() && isShortStatusFormat(snapshot);
+  const NetworkSettingsRefresh r = refreshedSettings(snapshot, shortStatus);
+  if (shortStatus)
+    return {{"sensorIp", r.sensorIp},
+            {"destIp", r.destIp},
+            {"dataPort", r.dataPort},
+            {"devicePort", r.devicePort},
+            {"motorSpeed", std::to_string(r.motorSpeed)}};
+  NamedTexts v = {{"mac", r.mac}, {"motorSpeed", std::to_string(r.motorSpeed)}};
+  appendRefreshTexts(r, v);
+  return v;
+}
+
+NamedTexts advancedSettingsTexts(const std::uint8_t* packet) {
+  StatusSnapshot snapshot{};
+  std::copy(packet, packet + snapshot.size(), snapshot.begin());
+  NamedTexts v = {{"motorSpeed", std::to_string(loadBE16(packet + advanced_settings_offset::kMotorSpeed))}};
+  appendAdvancedValueTexts(advancedSettingsView(snapshot), v);
+  return v;
+}
+
+std::string settingsChangeJson(const NamedTexts& before, const NamedTexts& after, const std::string& destination) {
+  std::string out = "{\"destination\":\"" + destination + "\",\"fields\":[";
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const std::string& was = i < before.size() && before[i].first == after[i].first ? before[i].second : "";
+    out += (i ? ",{\"name\":\"" : "{\"name\":\"") + after[i].first + "\",\"before\":" + typedJson(was) +
+           ",\"after\":" + typedJson(after[i].second) + ",\"changed\":" + (was != after[i].second ? "true" : "false") +
+           "}";
+  }
+  return out + "]}";
 }
 
 }  // namespace z540k::cli
