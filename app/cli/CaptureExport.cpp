@@ -86,6 +86,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
       out.discard();
     }
     if (!chosen || mixed) continue;
+    if (hooks.arrival) hooks.arrival(d.seconds, d.microseconds);
     if (kind == DatagramKind::DataPacket) {
       feed.decode(d.payload, d.size);
       ++dataPackets;

@@ -26,6 +26,8 @@ struct CaptureExportHooks {
   std::function<void(std::uint64_t bytesRead, std::uint64_t fileSize)> progress;
   // After every refill of the capture reader's buffer (tests change the file from it).
   std::function<void()> afterRefill;
+  // Before each of the chosen sensor's packets is decoded, with its capture time.
+  std::function<void(std::int64_t seconds, std::uint32_t microseconds)> arrival;
 };
 
 // Decodes every data and compact scan packet of the capture in file order
