@@ -13,7 +13,7 @@ constexpr double kSecondsPerTick = 1e-6;  // the sensor's time stamps count micr
 
 bool taken(const LidarDataSingleLine& r, std::size_t j, const ScanSelection& s) {
   const double a = r.azimuth[j];
-  return !r.isPlaceholder(j) && a >= s.angleMin && a <= s.angleMax;
+  return a >= s.angleMin && a <= s.angleMax && !r.isPlaceholder(j);
 }
 
 }  // namespace
@@ -23,19 +23,23 @@ std::size_t secondReturnStart(const LidarDataSingleLine& record) {
   bool any = false;
   double previous = 0;
   for (std::size_t j = 0; j < n; ++j) {
-    if (record.isPlaceholder(j)) continue;
-    if (any && record.azimuth[j] < previous - 180.0) return j;
-    previous = record.azimuth[j];
+    const double a = record.azimuth[j];
+    if (any && a < previous - 180.0) {
+      if (record.isPlaceholder(j)) continue;
+      return j;
+    }
+    if (a == 0.0 && record.isPlaceholder(j)) continue;
+    previous = a;
     any = true;
   }
   return n;
 }
 
 std::uint64_t lastMeasurementTime(const LidarDataSingleLine& record) {
+  // A placeholder's time is 0: it never is the largest.
   std::uint64_t last = 0;
   const std::size_t n = record.pairedSize();
-  for (std::size_t j = 0; j < n; ++j)
-    if (!record.isPlaceholder(j)) last = std::max<std::uint64_t>(last, record.timestamp[j]);
+  for (std::size_t j = 0; j < n; ++j) last = std::max<std::uint64_t>(last, record.timestamp[j]);
   return last;
 }
 

@@ -4,13 +4,107 @@
 #include <rosbag/exceptions.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 #include "RosMessages.h"
 
 namespace z540k {
 
+// The bag and the thread that writes the messages of the revolutions: the
+// caller goes on decoding meanwhile. A bounded queue: a caller ahead of the
+// writer waits for room, so nothing is dropped.
 class BagFrameFile::Bag {
  public:
+  Bag(const RosScanOptions& options) : options_(options) {}
+  ~Bag() { stop(); }
+
   rosbag::Bag bag;
+
+  void start() { thread_ = std::thread([this] { run(); }); }
+  // False once a write failed (then the revolution is not taken).
+  bool put(const LidarDataSingleLine& record, const ros::Time& stamp) {
+    // Converted here, the small messages handed over: copying the record
+    // would cost more than converting it.
+    Item item{revolutionMessages(record, options_, stamp), stamp};
+    std::unique_lock<std::mutex> lock(mutex_);
+    roomOrFailure_.wait(lock, [this] { return queue_.size() < kQueued || !error_.empty(); });
+    if (!error_.empty()) return false;
+    queue_.push_back(std::move(item));
+    work_.notify_one();
+    return true;
+  }
+  // Waits until everything queued is written (or a write failed); the
+  // thread ends. The first failure's text, or empty.
+  std::string stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ending_ = true;
+    }
+    work_.notify_one();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+  }
+  bool failed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !error_.empty();
+  }
+  std::uint64_t messages() const { return messages_; }
+  std::uint64_t overlapping() const { return overlapping_; }
+
+ private:
+  static constexpr std::size_t kQueued = 8;
+  struct Item {
+    RevolutionMessages messages;
+    ros::Time stamp;
+  };
+
+  void run() {
+    for (;;) {
+      Item item;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        work_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        if (queue_.empty()) return;
+        item = std::move(queue_.front());
+        queue_.pop_front();
+        roomOrFailure_.notify_one();
+      }
+      const RevolutionMessages& m = item.messages;
+      try {
+        bag.write(options_.topic, item.stamp, m.scan);
+        ++messages_;
+        if (m.hasSecond) {
+          bag.write(options_.secondTopic, item.stamp, m.second);
+          ++messages_;
+        }
+        if (!options_.cloudTopic.empty()) {
+          bag.write(options_.cloudTopic, item.stamp, m.cloud);
+          ++messages_;
+        }
+        overlapping_ += m.overlapping;
+      } catch (const rosbag::BagException& e) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = std::string("writing the bag failed: ") + e.what();
+        queue_.clear();
+        roomOrFailure_.notify_all();
+        return;
+      }
+    }
+  }
+
+  const RosScanOptions options_;
+  mutable std::mutex mutex_;
+  std::condition_variable work_, roomOrFailure_;
+  std::deque<Item> queue_;
+  bool ending_ = false;
+  std::string error_;
+  std::atomic<std::uint64_t> messages_{0}, overlapping_{0};
+  std::thread thread_;
 };
 
 BagFrameFile::BagFrameFile(RosScanOptions options, BagCompression compression, long long maxFrames)
@@ -24,11 +118,12 @@ bool BagFrameFile::open(const std::string& path, std::string& error) {
   if (fd < 0) return false;
   ::close(fd);
   try {
-    bag_ = std::make_unique<Bag>();
+    bag_ = std::make_unique<Bag>(options_);
     bag_->bag.open(target_.writtenPath(), rosbag::bagmode::Write);
     bag_->bag.setCompression(compression_ == BagCompression::Bz2   ? rosbag::compression::BZ2
                              : compression_ == BagCompression::Lz4 ? rosbag::compression::LZ4
                                                                    : rosbag::compression::Uncompressed);
+    bag_->start();
   } catch (const rosbag::BagException& e) {
     error = path + ": the bag cannot be written: " + e.what();
     bag_.reset();
@@ -41,31 +136,20 @@ bool BagFrameFile::open(const std::string& path, std::string& error) {
 void BagFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind) {
   if (!bag_ || complete() || failed()) return;
   const ros::Time stamp(static_cast<std::uint32_t>(seconds_), microseconds_ * 1000u);
-  const RevolutionMessages m = revolutionMessages(record, options_, stamp);
-  try {
-    bag_->bag.write(options_.topic, stamp, m.scan);
-    ++messages_;
-    if (m.hasSecond) {
-      bag_->bag.write(options_.secondTopic, stamp, m.second);
-      ++messages_;
-    }
-    if (!options_.cloudTopic.empty()) {
-      bag_->bag.write(options_.cloudTopic, stamp, m.cloud);
-      ++messages_;
-    }
-  } catch (const rosbag::BagException& e) {
-    error_ = target_.path() + ": writing the bag failed: " + e.what();
-    return;
-  }
-  overlapping_ += m.overlapping;
-  ++frames_;
+  if (bag_->put(record, stamp)) ++frames_;
 }
+
+bool BagFrameFile::failed() const { return !error_.empty() || (bag_ && bag_->failed()); }
 
 bool BagFrameFile::close(std::string& error) {
   if (!bag_) {
     error = "no bag is open";
     return false;
   }
+  const std::string failure = bag_->stop();
+  if (!failure.empty()) error_ = target_.path() + ": " + failure;
+  messages_ = bag_->messages();
+  overlapping_ = bag_->overlapping();
   if (!failed()) {
     try {
       bag_->bag.close();  // writes the index
@@ -74,7 +158,7 @@ bool BagFrameFile::close(std::string& error) {
     }
   }
   bag_.reset();
-  if (failed()) {
+  if (!error_.empty()) {
     error = error_ + target_.unchangedNote();
     target_.abandon();
     return false;
@@ -84,6 +168,7 @@ bool BagFrameFile::close(std::string& error) {
 
 void BagFrameFile::discard() {
   if (bag_) {
+    bag_->stop();
     try {
       bag_->bag.close();
     } catch (const rosbag::BagException&) {

@@ -4,6 +4,9 @@
 // sensor_msgs/PointCloud2 when a cloud topic is named. Written beside the
 // target and put in its place only when complete, as every export is.
 //
+// The messages are written by a thread of the file's own while the caller
+// goes on decoding.
+//
 // The messages' stamp is the capture time of the datagram that completed
 // the revolution (noteArrival before each datagram is decoded): about the
 // time of the revolution's last measurement, which the LaserScan's ranges
@@ -30,7 +33,7 @@ class BagFrameFile : public FrameFile {
   void writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind = CsvFrameKind::Arriving) override;
   bool close(std::string& error) override;
   void discard() override;
-  bool failed() const override { return !error_.empty(); }
+  bool failed() const override;
   std::uint64_t rows() const override { return messages_; }
   std::string rowsText() const override;
 
@@ -40,7 +43,8 @@ class BagFrameFile : public FrameFile {
     microseconds_ = microseconds;
   }
   // Measurements two of which fell on one angle of a LaserScan: the nearer
-  // is in the scan, both are in the point cloud.
+  // is in the scan, both are in the point cloud. Known once closed, as the
+  // messages are.
   std::uint64_t overlapping() const { return overlapping_; }
 
  private:
