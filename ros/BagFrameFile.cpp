@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -135,7 +136,10 @@ bool BagFrameFile::open(const std::string& path, std::string& error) {
 
 void BagFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind) {
   if (!bag_ || complete() || failed()) return;
-  const ros::Time stamp(static_cast<std::uint32_t>(seconds_), microseconds_ * 1000u);
+  ros::Time stamp(static_cast<std::uint32_t>(seconds_), microseconds_ * 1000u);
+  if (stampAtWriting_) stamp.fromNSec(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count()));
   if (bag_->put(record, stamp)) ++frames_;
 }
 

@@ -37,6 +37,9 @@ class BagFrameFile : public FrameFile {
   std::uint64_t rows() const override { return messages_; }
   std::string rowsText() const override;
 
+  // Stamps each revolution with the time it is written instead (the
+  // window's export, whose frames carry no capture time).
+  void stampAtWriting() { stampAtWriting_ = true; }
   // The capture time of the datagram about to be decoded.
   void noteArrival(std::int64_t seconds, std::uint32_t microseconds) {
     seconds_ = seconds;
@@ -55,6 +58,7 @@ class BagFrameFile : public FrameFile {
   FileBeside target_;
   std::unique_ptr<Bag> bag_;  // null while no file is open
   std::string error_;         // the first write that failed
+  bool stampAtWriting_ = false;
   std::int64_t seconds_ = 0;
   std::uint32_t microseconds_ = 0;
   std::uint64_t messages_ = 0;

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "CsvExport.h"
+#include "PointComputation.h"
 #include "ScanMessages.h"
 
 namespace z540k {
@@ -16,5 +18,15 @@ struct RosScanOptions {
   std::string frameId = "laser";
   ScanSelection selection;
 };
+
+// The measurements an export with `options` takes, in metres: the same as
+// its CSV rows.
+inline ScanSelection scanSelectionOf(const CsvExportOptions& options) {
+  ScanSelection s;
+  s.metresPerCount = scaledDistance(1.0, options.layout) / 1000.0;  // millimetres per count
+  s.angleMin = options.angleMin;
+  s.angleMax = options.angleMax;
+  return s;
+}
 
 }  // namespace z540k

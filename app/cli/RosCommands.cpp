@@ -7,7 +7,6 @@
 
 #include "BagFrameFile.h"
 #include "Commands.h"
-#include "PointComputation.h"
 #include "RosNode.h"
 #include "StatusText.h"
 
@@ -72,13 +71,7 @@ RosScanOptions takeRosOptions(std::vector<std::string>& args, const std::set<std
   return options;
 }
 
-ScanSelection selectionOf(const DecodeSettings& settings) {
-  ScanSelection s;
-  s.metresPerCount = scaledDistance(1.0, settings.layout) / 1000.0;  // millimetres per count
-  s.angleMin = settings.csv.angleMin;
-  s.angleMax = settings.csv.angleMax;
-  return s;
-}
+ScanSelection selectionOf(const DecodeSettings& settings) { return scanSelectionOf(settings.csv); }
 
 }  // namespace
 
