@@ -21,9 +21,29 @@ namespace z540k {
 class BagFrameFile::Bag {
  public:
   Bag(const RosScanOptions& options) : options_(options) {}
-  ~Bag() { stop(); }
+  ~Bag() {
+    stop();
+    finish();
+  }
 
-  rosbag::Bag bag;
+  rosbag::Bag& bag() { return *file_; }
+
+  // Closes the bag, writing its index; the reason when that failed. A bag
+  // that could not be closed is let go without its destructor: rosbag's
+  // would write again, fail again and throw out of a destructor, ending
+  // the program. Its descriptor stays open until the program ends; the file
+  // itself is removed by the caller.
+  std::string finish() {
+    if (!file_) return {};
+    try {
+      file_->close();
+      file_.reset();
+      return {};
+    } catch (const rosbag::BagException& e) {
+      (void)file_.release();
+      return e.what();
+    }
+  }
 
   void start() { thread_ = std::thread([this] { run(); }); }
   // False once a write failed (then the revolution is not taken).
@@ -77,14 +97,14 @@ class BagFrameFile::Bag {
       }
       const RevolutionMessages& m = item.messages;
       try {
-        bag.write(options_.topic, item.stamp, m.scan);
+        file_->write(options_.topic, item.stamp, m.scan);
         ++messages_;
         if (m.hasSecond) {
-          bag.write(options_.secondTopic, item.stamp, m.second);
+          file_->write(options_.secondTopic, item.stamp, m.second);
           ++messages_;
         }
         if (!options_.cloudTopic.empty()) {
-          bag.write(options_.cloudTopic, item.stamp, m.cloud);
+          file_->write(options_.cloudTopic, item.stamp, m.cloud);
           ++messages_;
         }
         overlapping_ += m.overlapping;
@@ -105,6 +125,7 @@ class BagFrameFile::Bag {
   bool ending_ = false;
   std::string error_;
   std::atomic<std::uint64_t> messages_{0}, overlapping_{0};
+  std::unique_ptr<rosbag::Bag> file_ = std::make_unique<rosbag::Bag>();
   std::thread thread_;
 };
 
@@ -120,8 +141,8 @@ bool BagFrameFile::open(const std::string& path, std::string& error) {
   ::close(fd);
   try {
     bag_ = std::make_unique<Bag>(options_);
-    bag_->bag.open(target_.writtenPath(), rosbag::bagmode::Write);
-    bag_->bag.setCompression(compression_ == BagCompression::Bz2   ? rosbag::compression::BZ2
+    bag_->bag().open(target_.writtenPath(), rosbag::bagmode::Write);
+    bag_->bag().setCompression(compression_ == BagCompression::Bz2   ? rosbag::compression::BZ2
                              : compression_ == BagCompression::Lz4 ? rosbag::compression::LZ4
                                                                    : rosbag::compression::Uncompressed);
     bag_->start();
@@ -154,13 +175,9 @@ bool BagFrameFile::close(std::string& error) {
   if (!failure.empty()) error_ = target_.path() + ": " + failure;
   messages_ = bag_->messages();
   overlapping_ = bag_->overlapping();
-  if (!failed()) {
-    try {
-      bag_->bag.close();  // writes the index
-    } catch (const rosbag::BagException& e) {
-      error_ = target_.path() + ": finishing the bag failed: " + e.what();
-    }
-  }
+  // Written or not, the bag is closed before the file is renamed or removed.
+  const std::string unfinished = bag_->finish();
+  if (!unfinished.empty() && error_.empty()) error_ = target_.path() + ": finishing the bag failed: " + unfinished;
   bag_.reset();
   if (!error_.empty()) {
     error = error_ + target_.unchangedNote();
@@ -173,11 +190,7 @@ bool BagFrameFile::close(std::string& error) {
 void BagFrameFile::discard() {
   if (bag_) {
     bag_->stop();
-    try {
-      bag_->bag.close();
-    } catch (const rosbag::BagException&) {
-      // Dropped anyway.
-    }
+    bag_->finish();  // dropped anyway
     bag_.reset();
   }
   target_.abandon();

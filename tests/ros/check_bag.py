@@ -4,13 +4,16 @@ and dual return, 300 and 1200 rpm), the bags read back through rosbag:
 a LaserScan per CSV frame (a second one in dual return), the point cloud's
 points are the CSV rows in metres on the robot axes, each LaserScan angle
 within half an increment of its measurement, no return +Inf, stamps
-increasing and equal to capture record times.
+increasing and equal to capture record times; a full disk fails clearly,
+the target as it was.
 
     check_bag.py TOOL SIM   (exit 77: skipped, the tool has no ROS)
 """
 import csv
 import math
 import os
+import resource
+import signal
 import struct
 import subprocess
 import sys
@@ -152,6 +155,21 @@ with tempfile.TemporaryDirectory() as work:
             for rpm in (300, 1200):
                 no_returns += run(layout, dual, rpm, work)
     check(no_returns > 0, "the captures held no measurement without a return: +Inf untested")
+
+    # A disk that fills up (a file size limit) while the bag is written: a
+    # clear failure, the target as it was, nothing left beside it.
+    def small_disk():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (300000, 300000))
+    target = os.path.join(work, "full.bag")
+    with open(target, "w") as f:
+        f.write("kept")
+    before = set(os.listdir(work))
+    r = subprocess.run([tool, "export-bag", os.path.join(work, "1.7-single-1200.pcap"), target, "--layout", "1.7",
+                        "--cloud-topic", "cloud"], preexec_fn=small_disk, capture_output=True, timeout=60)
+    check(r.returncode == 1 and b"writing the bag failed" in r.stderr and b"left unchanged" in r.stderr,
+          f"a full disk: exit {r.returncode}, {r.stderr!r}")
+    check(open(target).read() == "kept" and set(os.listdir(work)) == before, "a full disk left files behind")
 
 for f in failures[:20]:
     print("FAIL:", f)
