@@ -129,4 +129,23 @@ std::vector<ScanPointValues> scanPointsOf(const LidarDataSingleLine& record, con
   return points;
 }
 
+std::int64_t sensorClockMicroseconds(const GpsDateTime& gps, std::uint64_t packetTime) {
+  const auto time = static_cast<std::int64_t>(packetTime);
+  if (gps.year == 0 && gps.month == 0 && gps.day == 0) return time;
+  // Days since 1970-01-01 of the civil date (proleptic Gregorian).
+  const int y = 2000 + gps.year - (gps.month <= 2 ? 1 : 0);
+  const int m = gps.month;
+  const int era = y / 400;
+  const int yearOfEra = y - era * 400;
+  const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + gps.day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
+  constexpr std::int64_t kHour = 3600LL * 1000000;
+  std::int64_t hourStart = (days * 24 + gps.hour) * kHour;
+  const std::int64_t gpsInHour = (gps.minute * 60LL + gps.second) * 1000000;
+  if (time - gpsInHour > kHour / 2) hourStart -= kHour;
+  if (gpsInHour - time > kHour / 2) hourStart += kHour;
+  return hourStart + time;
+}
+
 }  // namespace z540k

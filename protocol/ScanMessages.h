@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "LidarRecords.h"
+#include "PacketFormat.h"
 
 namespace z540k {
 
@@ -68,5 +69,13 @@ std::vector<ScanPointValues> scanPointsOf(const LidarDataSingleLine& record, con
 // The time stamp of the revolution's last measurement, in the sensor's unit
 // (microseconds); the times above are relative to it.
 std::uint64_t lastMeasurementTime(const LidarDataSingleLine& record);
+
+// The sensor's clock as UTC microseconds since 1970: the date and hour of
+// its GPS time with the packet time (microseconds since the top of the UTC
+// hour). A packet time more than half an hour away from the GPS minute and
+// second belongs to the hour before or after (the hour turned between the
+// two). Without a GPS date (all zero: the sensor sends none) the packet
+// time alone, from 1970-01-01 00:00.
+std::int64_t sensorClockMicroseconds(const GpsDateTime& gps, std::uint64_t packetTime);
 
 }  // namespace z540k

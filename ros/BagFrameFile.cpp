@@ -4,6 +4,7 @@
 #include <rosbag/exceptions.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -158,6 +159,10 @@ bool BagFrameFile::open(const std::string& path, std::string& error) {
 void BagFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind) {
   if (!bag_ || complete() || failed()) return;
   ros::Time stamp(static_cast<std::uint32_t>(seconds_), microseconds_ * 1000u);
+  if (stampBySensor_) {
+    const std::int64_t us = sensorClockMicroseconds(gps_, lastMeasurementTime(record));
+    stamp.fromNSec(static_cast<std::uint64_t>(std::max<std::int64_t>(us, 0)) * 1000u);
+  }
   if (stampAtWriting_) stamp.fromNSec(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::system_clock::now().time_since_epoch())
                                           .count()));

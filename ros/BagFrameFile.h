@@ -40,6 +40,10 @@ class BagFrameFile : public FrameFile {
   // Stamps each revolution with the time it is written instead (the
   // window's export, whose frames carry no capture time).
   void stampAtWriting() { stampAtWriting_ = true; }
+  // Stamps each revolution with the sensor's clock: the GPS time noted by
+  // noteSensorClock with the time of the revolution's last measurement.
+  void stampBySensor() { stampBySensor_ = true; }
+  void noteSensorClock(const GpsDateTime& gps) { gps_ = gps; }
   // The capture time of the datagram about to be decoded.
   void noteArrival(std::int64_t seconds, std::uint32_t microseconds) {
     seconds_ = seconds;
@@ -59,6 +63,8 @@ class BagFrameFile : public FrameFile {
   std::unique_ptr<Bag> bag_;  // null while no file is open
   std::string error_;         // the first write that failed
   bool stampAtWriting_ = false;
+  bool stampBySensor_ = false;
+  GpsDateTime gps_;
   std::int64_t seconds_ = 0;
   std::uint32_t microseconds_ = 0;
   std::uint64_t messages_ = 0;

@@ -89,3 +89,18 @@ TEST(ScanMessages, SecondReturnStartsWhereAzimuthsFallBack) {
   add(r, 359, 1, 4);
   EXPECT_EQ(secondReturnStart(r), 3u);
 }
+
+// The sensor's clock: GPS date and hour with the microseconds of the hour,
+// the hour taken from the side of a turn the packet time is on; no GPS
+// date leaves the packet time alone.
+TEST(ScanMessages, SensorClockJoinsGpsHourAndPacketTime) {
+  const GpsDateTime gps{26, 12, 8, 8, 2, 25};  // 2026-12-08 08:02:25 UTC
+  const std::int64_t hour = 1796716800LL * 1000000;  // 2026-12-08 08:00:00 UTC
+  EXPECT_EQ(sensorClockMicroseconds(gps, 145205680), hour + 145205680);
+  const GpsDateTime beforeTurn{26, 12, 8, 8, 59, 59};
+  EXPECT_EQ(sensorClockMicroseconds(beforeTurn, 1500), hour + 3600LL * 1000000 + 1500);
+  const GpsDateTime afterTurn{26, 12, 8, 9, 0, 0};
+  EXPECT_EQ(sensorClockMicroseconds(afterTurn, 3599999000ULL), hour + 3599999000LL);
+  EXPECT_EQ(sensorClockMicroseconds(GpsDateTime{}, 1234), 1234);
+  EXPECT_EQ(sensorClockMicroseconds(GpsDateTime{24, 2, 29, 0, 0, 0}, 0), 1709164800LL * 1000000);  // a leap day
+}

@@ -57,8 +57,12 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
     return result;
   }
 
-  DataPacketDecoder decoder([&out](const LidarDataSingleLine& record) { out.writeFrame(record); });
+  DataPacketDecoder decoder([&](const LidarDataSingleLine& record) {
+    if (hooks.beforeFrame) hooks.beforeFrame(decoder.lastGpsDateTime());
+    out.writeFrame(record);
+  });
   decoder.setLayout(settings.layout);
+  decoder.setGpsReadingsEnabled(static_cast<bool>(hooks.beforeFrame));
   // Without a mode given, the data packets decide, as they decide for the
   // window's player: status packets in a capture are not consulted.
   DataPacketFeed feed(decoder);

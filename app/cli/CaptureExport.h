@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "PacketFormat.h"
 #include "CsvFrameFile.h"
 
 namespace z540k::cli {
@@ -28,6 +29,9 @@ struct CaptureExportHooks {
   std::function<void()> afterRefill;
   // Before each of the chosen sensor's packets is decoded, with its capture time.
   std::function<void(std::int64_t seconds, std::uint32_t microseconds)> arrival;
+  // Read the GPS date and time the data packets carry, and give the latest
+  // before each revolution is written.
+  std::function<void(const GpsDateTime& gps)> beforeFrame;
 };
 
 // Decodes every data and compact scan packet of the capture in file order

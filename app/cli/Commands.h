@@ -20,6 +20,7 @@ class FrameFile;
 
 namespace z540k::cli {
 
+struct CaptureExportHooks;
 int exportCsvCommand(const std::vector<std::string>& args);
 int exportCloudCommand(const std::vector<std::string>& args);
 // Where a listening command hands its revolutions and status packets
@@ -67,8 +68,7 @@ void refuseWritingOverCapture(const std::string& capturePath, const std::string&
 // itself (UsageError), shows the progress on a terminal, prints the message
 // and the summary; returns the exit code.
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings,
-                     std::function<void(std::int64_t seconds, std::uint32_t microseconds)> arrival = {});
+                     const DecodeSettings& settings, const CaptureExportHooks* extra = nullptr);
 
 // Option names of DecodeSettings, for the parsers.
 extern const char* const kDecodeOptionNames[6];

@@ -74,14 +74,12 @@ void refuseWritingOverCapture(const std::string& capturePath, const std::string&
 }
 
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings,
-                     std::function<void(std::int64_t seconds, std::uint32_t microseconds)> arrival) {
+                     const DecodeSettings& settings, const CaptureExportHooks* extra) {
   refuseWritingOverCapture(capturePath, outPath);
 
-  CaptureExportHooks hooks;
+  CaptureExportHooks hooks = extra ? *extra : CaptureExportHooks{};
   Progress progress;
   hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
-  hooks.arrival = std::move(arrival);
   const CaptureExportResult result = exportCapture(capturePath, outPath, out, settings, stopRequested, hooks);
   progress.finish();
   if (!result.warning.empty()) std::fprintf(stderr, "z540k-tool %s: %s\n", command, result.warning.c_str());

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "BagFrameFile.h"
+#include "CaptureExport.h"
 #include "Commands.h"
 #include "RosNode.h"
 #include "StatusText.h"
@@ -33,6 +34,9 @@ const char* const kExportBagHelp =
     "\n"
     "options:\n"
     "  --compression none|bz2|lz4   the bag's chunks (default none)\n"
+    "  --stamp capture|sensor the messages' stamp: the capture time of the packet that completed the\n"
+    "                         revolution (default), or the sensor's clock at its last measurement (the\n"
+    "                         GPS date and hour the data packets carry, with the packet time)\n"
     "  --frames N             stop after N revolutions (default 0: every one)\n";
 
 const char* const kRosHelp =
@@ -59,7 +63,7 @@ RosScanOptions takeRosOptions(std::vector<std::string>& args, const std::set<std
     }
     if (i + 1 >= args.size()) throw UsageError(args[i] + " needs a value");
     const std::string& value = args[++i];
-    if (args[i - 1] != "--compression" && args[i - 1] != "--master-wait" && value.empty())
+    if (args[i - 1] != "--compression" && args[i - 1] != "--master-wait" && args[i - 1] != "--stamp" && value.empty())
       throw UsageError(args[i - 1] + " needs a name");
     taken.emplace_back(args[i - 1], value);
     if (args[i - 1] == "--topic") options.topic = value;
@@ -79,7 +83,7 @@ int exportBagCommand(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::vector<std::pair<std::string, std::string>> taken;
   RosScanOptions ros =
-      takeRosOptions(args, {"--topic", "--second-topic", "--cloud-topic", "--frame-id", "--compression"}, taken);
+      takeRosOptions(args, {"--topic", "--second-topic", "--cloud-topic", "--frame-id", "--compression", "--stamp"}, taken);
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   valueOptions.insert("--source");
   const CommandLine line(args, valueOptions, {"--help"});
@@ -89,7 +93,12 @@ int exportBagCommand(const std::vector<std::string>& argsIn) {
   }
   if (line.positional().size() != 2) throw UsageError("needs CAPTURE and OUT.bag (see --help)");
   BagCompression compression = BagCompression::None;
+  bool sensorClock = false;
   for (const auto& [name, value] : taken) {
+    if (name == "--stamp") {
+      if (value != "capture" && value != "sensor") throw UsageError("--stamp: capture or sensor, not \"" + value + "\"");
+      sensorClock = value == "sensor";
+    }
     if (name != "--compression") continue;
     if (value == "none") compression = BagCompression::None;
     else if (value == "bz2") compression = BagCompression::Bz2;
@@ -100,10 +109,13 @@ int exportBagCommand(const std::vector<std::string>& argsIn) {
   settings.source = sourceChoice(line);
   ros.selection = selectionOf(settings);
   BagFrameFile bag(ros, compression, settings.frames);
-  return runCaptureExport("export-bag", line.positional()[0], line.positional()[1], bag, settings,
-                          [&bag](std::int64_t seconds, std::uint32_t microseconds) {
-                            bag.noteArrival(seconds, microseconds);
-                          });
+  CaptureExportHooks hooks;
+  hooks.arrival = [&bag](std::int64_t seconds, std::uint32_t microseconds) { bag.noteArrival(seconds, microseconds); };
+  if (sensorClock) {
+    bag.stampBySensor();
+    hooks.beforeFrame = [&bag](const GpsDateTime& gps) { bag.noteSensorClock(gps); };
+  }
+  return runCaptureExport("export-bag", line.positional()[0], line.positional()[1], bag, settings, &hooks);
 }
 
 int rosCommand(const std::vector<std::string>& argsIn) {

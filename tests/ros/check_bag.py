@@ -156,6 +156,19 @@ with tempfile.TemporaryDirectory() as work:
                 no_returns += run(layout, dual, rpm, work)
     check(no_returns > 0, "the captures held no measurement without a return: +Inf untested")
 
+    # The sensor's clock (GPS date and hour, packet time) stamps each scan at
+    # its last measurement: just before the capture time of the packet that
+    # completed it.
+    capture = os.path.join(work, "1.6-single-300.pcap")
+    clocked = os.path.join(work, "clock.bag")
+    subprocess.run([tool, "export-bag", capture, clocked, "--stamp", "sensor"], check=True, capture_output=True,
+                   timeout=60)
+    by_capture = rosbag.Bag(os.path.join(work, "1.6-single-300.bag"))
+    by_sensor = rosbag.Bag(clocked)
+    pairs = list(zip(by_capture.read_messages(topics=["scan"]), by_sensor.read_messages(topics=["scan"])))
+    check(len(pairs) > 2 and all(0 <= (a.message.header.stamp - b.message.header.stamp).to_sec() < 0.05
+                                 for a, b in pairs), "sensor clock stamps away from the capture times")
+
     # A disk that fills up (a file size limit) while the bag is written: a
     # clear failure, the target as it was, nothing left beside it.
     def small_disk():
