@@ -33,8 +33,7 @@ const QString kCsvDone = QStringLiteral("保存CSV文件完成！");
 // CSV first: the proposed name and a name without a known extension stay CSV.
 // A ROS bag too when the program is built with ROS (export-bag's file).
 #ifdef Z540K_WITH_ROS
-const QString kSaveFilters =
-    QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply);;ROS bag (*.bag)");
+const QString kSaveFilters = QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply);;ROS bag (*.bag)");
 #else
 const QString kSaveFilters = QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply)");
 #endif

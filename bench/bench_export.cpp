@@ -403,7 +403,8 @@ int main(int argc, char** argv) {
     } else if (std::atoi(argv[i]) > 0) {
       rounds = std::atoi(argv[i]);
     } else {
-      std::fprintf(stderr, "usage: bench_export [rounds] [--capture FILE] [--cloud | --bag [--angle-max DEG] [--tool PATH]]\n");
+      std::fprintf(stderr,
+                   "usage: bench_export [rounds] [--capture FILE] [--cloud | --bag [--angle-max DEG] [--tool PATH]]\n");
       return 2;
     }
   }

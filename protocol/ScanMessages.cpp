@@ -81,7 +81,8 @@ LaserScanValues laserScanOf(const LidarDataSingleLine& record, std::size_t begin
   const double span = static_cast<double>(lastTime - firstTime) * kSecondsPerTick;
   if (chosen.size() > 1) {
     scan.timeIncrement = static_cast<float>(-span / static_cast<double>(chosen.size() - 1));
-    scan.scanTime = static_cast<float>(span * static_cast<double>(chosen.size()) / static_cast<double>(chosen.size() - 1));
+    scan.scanTime =
+        static_cast<float>(span * static_cast<double>(chosen.size()) / static_cast<double>(chosen.size() - 1));
   }
 
   scan.ranges.assign(count, std::numeric_limits<float>::quiet_NaN());

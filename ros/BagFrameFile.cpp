@@ -46,7 +46,9 @@ class BagFrameFile::Bag {
     }
   }
 
-  void start() { thread_ = std::thread([this] { run(); }); }
+  void start() {
+    thread_ = std::thread([this] { run(); });
+  }
   // False once a write failed (then the revolution is not taken).
   bool put(const LidarDataSingleLine& record, const ros::Time& stamp) {
     // Converted here, the small messages handed over: copying the record
@@ -144,8 +146,8 @@ bool BagFrameFile::open(const std::string& path, std::string& error) {
     bag_ = std::make_unique<Bag>(options_);
     bag_->bag().open(target_.writtenPath(), rosbag::bagmode::Write);
     bag_->bag().setCompression(compression_ == BagCompression::Bz2   ? rosbag::compression::BZ2
-                             : compression_ == BagCompression::Lz4 ? rosbag::compression::LZ4
-                                                                   : rosbag::compression::Uncompressed);
+                               : compression_ == BagCompression::Lz4 ? rosbag::compression::LZ4
+                                                                     : rosbag::compression::Uncompressed);
     bag_->start();
   } catch (const rosbag::BagException& e) {
     error = path + ": the bag cannot be written: " + e.what();
@@ -163,9 +165,10 @@ void BagFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind) {
     const std::int64_t us = sensorClockMicroseconds(gps_, lastMeasurementTime(record));
     stamp.fromNSec(static_cast<std::uint64_t>(std::max<std::int64_t>(us, 0)) * 1000u);
   }
-  if (stampAtWriting_) stamp.fromNSec(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count()));
+  if (stampAtWriting_)
+    stamp.fromNSec(static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count()));
   if (bag_->put(record, stamp)) ++frames_;
 }
 

@@ -57,8 +57,7 @@ RevolutionMessages revolutionMessages(const LidarDataSingleLine& record, const R
   // The fields above are six packed floats in ScanPointValues' order: the
   // points go in as they are.
   static_assert(sizeof(ScanPointValues) == 6 * sizeof(float), "ScanPointValues is the point's six fields");
-  if (!points.empty())
-    std::memcpy(cloud.data.data(), points.data(), points.size() * sizeof(ScanPointValues));
+  if (!points.empty()) std::memcpy(cloud.data.data(), points.data(), points.size() * sizeof(ScanPointValues));
   return m;
 }
 

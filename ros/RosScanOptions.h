@@ -12,9 +12,9 @@
 namespace z540k {
 
 struct RosScanOptions {
-  std::string topic = "scan";                // LaserScan of the (first) return
-  std::string secondTopic = "scan_second";   // LaserScan of the second return in a record of both
-  std::string cloudTopic;                    // PointCloud2 of every measurement; empty: none
+  std::string topic = "scan";               // LaserScan of the (first) return
+  std::string secondTopic = "scan_second";  // LaserScan of the second return in a record of both
+  std::string cloudTopic;                   // PointCloud2 of every measurement; empty: none
   std::string frameId = "laser";
   ScanSelection selection;
 };

@@ -26,7 +26,7 @@ TEST(ScanMessages, PointsFollowTheRobotAxes) {
   LidarDataSingleLine r;
   add(r, 0.0, 500, 1000);
   add(r, 90.0, 1000, 1100);
-  add(r, 0.0, 0, 0, 0);  // carried to the next revolution
+  add(r, 0.0, 0, 0, 0);    // carried to the next revolution
   add(r, 200.0, 0, 1200);  // no return
   ScanSelection s;
   s.metresPerCount = 0.004;
@@ -94,7 +94,7 @@ TEST(ScanMessages, SecondReturnStartsWhereAzimuthsFallBack) {
 // the hour taken from the side of a turn the packet time is on; no GPS
 // date leaves the packet time alone.
 TEST(ScanMessages, SensorClockJoinsGpsHourAndPacketTime) {
-  const GpsDateTime gps{26, 12, 8, 8, 2, 25};  // 2026-12-08 08:02:25 UTC
+  const GpsDateTime gps{26, 12, 8, 8, 2, 25};        // 2026-12-08 08:02:25 UTC
   const std::int64_t hour = 1796716800LL * 1000000;  // 2026-12-08 08:00:00 UTC
   EXPECT_EQ(sensorClockMicroseconds(gps, 145205680), hour + 145205680);
   const GpsDateTime beforeTurn{26, 12, 8, 8, 59, 59};

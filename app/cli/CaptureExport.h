@@ -9,8 +9,8 @@
 #include <string>
 
 #include "Commands.h"
-#include "PacketFormat.h"
 #include "CsvFrameFile.h"
+#include "PacketFormat.h"
 
 namespace z540k::cli {
 

@@ -82,8 +82,8 @@ ScanSelection selectionOf(const DecodeSettings& settings) { return scanSelection
 int exportBagCommand(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::vector<std::pair<std::string, std::string>> taken;
-  RosScanOptions ros =
-      takeRosOptions(args, {"--topic", "--second-topic", "--cloud-topic", "--frame-id", "--compression", "--stamp"}, taken);
+  RosScanOptions ros = takeRosOptions(
+      args, {"--topic", "--second-topic", "--cloud-topic", "--frame-id", "--compression", "--stamp"}, taken);
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   valueOptions.insert("--source");
   const CommandLine line(args, valueOptions, {"--help"});
@@ -96,14 +96,19 @@ int exportBagCommand(const std::vector<std::string>& argsIn) {
   bool sensorClock = false;
   for (const auto& [name, value] : taken) {
     if (name == "--stamp") {
-      if (value != "capture" && value != "sensor") throw UsageError("--stamp: capture or sensor, not \"" + value + "\"");
+      if (value != "capture" && value != "sensor")
+        throw UsageError("--stamp: capture or sensor, not \"" + value + "\"");
       sensorClock = value == "sensor";
     }
     if (name != "--compression") continue;
-    if (value == "none") compression = BagCompression::None;
-    else if (value == "bz2") compression = BagCompression::Bz2;
-    else if (value == "lz4") compression = BagCompression::Lz4;
-    else throw UsageError("--compression: none, bz2 or lz4, not \"" + value + "\"");
+    if (value == "none")
+      compression = BagCompression::None;
+    else if (value == "bz2")
+      compression = BagCompression::Bz2;
+    else if (value == "lz4")
+      compression = BagCompression::Lz4;
+    else
+      throw UsageError("--compression: none, bz2 or lz4, not \"" + value + "\"");
   }
   DecodeSettings settings = decodeSettings(line);
   settings.source = sourceChoice(line);
