@@ -3,7 +3,7 @@
 # any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps.sh
+./scripts/install-deps.sh --with-ros
 ./scripts/build.sh
 cd build
 # GUI tests need a display: every test runs under a virtual X server.

@@ -12,6 +12,9 @@
 
 #include "CaptureRecorder.h"
 #include "CloudFrameFile.h"
+#ifdef Z540K_WITH_ROS
+#include "BagFrameFile.h"
+#endif
 #include "CsvFrameFile.h"
 #include "ExitSignals.h"
 #include "FileDialogs.h"
@@ -28,7 +31,12 @@ const QString kTipsTitle = QStringLiteral("提示");
 const QString kConnectFirst = QStringLiteral("请先连接雷达！");
 const QString kCsvDone = QStringLiteral("保存CSV文件完成！");
 // CSV first: the proposed name and a name without a known extension stay CSV.
+// A ROS bag too when the program is built with ROS (export-bag's file).
+#ifdef Z540K_WITH_ROS
+const QString kSaveFilters = QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply);;ROS bag (*.bag)");
+#else
 const QString kSaveFilters = QStringLiteral("CSV (*.csv);;Point cloud (*.pcd);;Point cloud (*.ply)");
+#endif
 // Revolutions on their way to the window at most while frames are exported:
 // a file written more slowly for a moment loses none, and the queue still
 // has a bound (what finds no room is counted and reported as missing).
@@ -56,6 +64,16 @@ QString notWrittenText(int frames) {
 
 // The export the chosen name asks for.
 std::unique_ptr<FrameFile> frameFileFor(const std::string& path, const CsvExportOptions& options, long long frames) {
+#ifdef Z540K_WITH_ROS
+  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bag") == 0) {
+    RosScanOptions ros;
+    ros.cloudTopic = "cloud";
+    ros.selection = scanSelectionOf(options);
+    auto bag = std::make_unique<BagFrameFile>(ros, BagCompression::None, frames);
+    bag->stampAtWriting();  // the window's frames carry no capture time
+    return bag;
+  }
+#endif
   if (const auto format = cloudFormatOfName(path)) {
     CloudFileOptions cloud;
     cloud.format = *format;

@@ -33,7 +33,8 @@
 // 100000 --seconds 2`).
 //
 // Run by hand: build/bench/bench_export [rounds, default 5] [--capture FILE]
-// [--cloud [--angle-max DEG] [--tool PATH]]. The outputs go beside the capture and are removed (and the
+// [--cloud | --bag [--angle-max DEG] [--tool PATH]] (--bag: export-bag alone, which --cloud adds to its
+// forms when the tool has ROS). The outputs go beside the capture and are removed (and the
 // removal synced) after each round.
 #include <dirent.h>
 #include <fcntl.h>
@@ -285,11 +286,12 @@ struct CloudForm {
   std::vector<std::string> options;
   const char* output;  // beside the capture
   bool merged;
+  const char* command = "export-cloud";
 };
 
 // export-csv against export-cloud in every form, each pair of runs side by
 // side (csv, form, csv, form ...), the tool run as the operator runs it.
-int csvAgainstCloud(const std::string& capture, int rounds, const std::string& tool, double angleMax) {
+int csvAgainstCloud(const std::string& capture, int rounds, const std::string& tool, double angleMax, bool bagOnly) {
   const CaptureLook look = lookAt(capture);
   const std::string layout = look.layout == Layout::Protocol17 ? "1.7" : "1.6";
   char range[32];
@@ -297,7 +299,7 @@ int csvAgainstCloud(const std::string& capture, int rounds, const std::string& t
   const std::vector<std::string> decode = {"--layout", layout, "--angle-max", range};
   std::printf("the capture's data: layout %s, %s; decoded with --layout %s --angle-max %s\n", layout.c_str(),
               look.arrangement.c_str(), layout.c_str(), range);
-  const std::vector<CloudForm> forms = {
+  std::vector<CloudForm> forms = {
       {"merged PCD binary", {"--merge", "--binary"}, ".bench.pcd", true},
       {"merged PCD compressed", {"--merge", "--compressed"}, ".bench.pcd", true},
       {"merged PCD ASCII", {"--merge", "--ascii"}, ".bench.pcd", true},
@@ -309,6 +311,16 @@ int csvAgainstCloud(const std::string& capture, int rounds, const std::string& t
       {"per frame PLY binary", {"--format", "ply", "--binary"}, ".bench.frames", false},
       {"per frame PLY ASCII", {"--format", "ply", "--ascii"}, ".bench.frames", false},
   };
+  // export-bag (LaserScans and point clouds) when the tool has ROS; with
+  // --bag alone.
+  const CloudForm bag = {"ROS bag, scans and clouds", {"--cloud-topic", "cloud"}, ".bench.bag", true, "export-bag"};
+  const bool withRos = std::system((tool + " export-bag --help >/dev/null 2>&1").c_str()) == 0;
+  if (bagOnly && !withRos) {
+    std::fprintf(stderr, "%s was built without ROS: no export-bag to measure\n", tool.c_str());
+    return 1;
+  }
+  if (bagOnly) forms.clear();
+  if (withRos) forms.push_back(bag);
   struct Figures {
     std::vector<double> csvMs, cloudMs, ratio, csvPeak, cloudPeak, output, load;
   };
@@ -319,7 +331,7 @@ int csvAgainstCloud(const std::string& capture, int rounds, const std::string& t
       std::vector<std::string> csvArgs = {tool, "export-csv", capture, capture + ".bench.csv"};
       csvArgs.insert(csvArgs.end(), decode.begin(), decode.end());
       const std::string out = capture + forms[f].output;
-      std::vector<std::string> cloudArgs = {tool, "export-cloud", capture, out};
+      std::vector<std::string> cloudArgs = {tool, forms[f].command, capture, out};
       cloudArgs.insert(cloudArgs.end(), forms[f].options.begin(), forms[f].options.end());
       cloudArgs.insert(cloudArgs.end(), decode.begin(), decode.end());
       const double loadBefore = load1();
@@ -371,7 +383,7 @@ int main(int argc, char** argv) {
   // A line at a time, also into a file: a long run shows its rounds as they end.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int rounds = 5;
-  bool cloud = false;
+  bool cloud = false, bagOnly = false;
   std::string tool = toolBesideUs();
   double angleMax = 30;
   std::string capture = defaultCapture();
@@ -379,6 +391,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--cloud") == 0) {
       cloud = true;
+    } else if (std::strcmp(argv[i], "--bag") == 0) {
+      cloud = bagOnly = true;
     } else if (std::strcmp(argv[i], "--tool") == 0 && i + 1 < argc) {
       tool = argv[++i];
     } else if (std::strcmp(argv[i], "--angle-max") == 0 && i + 1 < argc) {
@@ -389,7 +403,8 @@ int main(int argc, char** argv) {
     } else if (std::atoi(argv[i]) > 0) {
       rounds = std::atoi(argv[i]);
     } else {
-      std::fprintf(stderr, "usage: bench_export [rounds] [--capture FILE] [--cloud [--angle-max DEG] [--tool PATH]]\n");
+      std::fprintf(stderr,
+                   "usage: bench_export [rounds] [--capture FILE] [--cloud | --bag [--angle-max DEG] [--tool PATH]]\n");
       return 2;
     }
   }
@@ -402,7 +417,7 @@ int main(int argc, char** argv) {
   warmPageCache(capture);
   std::printf("%s, %.2f GB; load average before: %s\n", capture.c_str(), static_cast<double>(s.st_size) / 1e9,
               loadAverage().c_str());
-  const int code = cloud ? csvAgainstCloud(capture, rounds, tool, angleMax) : csvAgainstDd(capture, rounds);
+  const int code = cloud ? csvAgainstCloud(capture, rounds, tool, angleMax, bagOnly) : csvAgainstDd(capture, rounds);
   std::printf("load average after: %s\n", loadAverage().c_str());
   return code;
 }

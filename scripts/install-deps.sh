@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need.
 # Idempotent and quiet: prints nothing when everything is already there.
+#   scripts/install-deps.sh [--with-ros]
+# --with-ros (./test.sh) adds Debian's ROS 1 for the tool's ROS commands and
+# their tests; the program and the demo do without it.
 set -euo pipefail
 
 packages=(
@@ -17,6 +20,12 @@ packages=(
   # The style check (scripts/format-check.sh).
   clang-format
 )
+if [[ "${1:-}" == "--with-ros" ]]; then
+  # The tool's ROS commands (export-bag, ros; built only when these are
+  # there) and their tests.
+  packages+=(librosbag-dev libroscpp-dev libsensor-msgs-dev libdiagnostic-msgs-dev
+             ros-core python3-rosbag python3-rospy python3-sensor-msgs python3-diagnostic-msgs)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

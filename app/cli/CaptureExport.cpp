@@ -66,10 +66,13 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   // Frames before settings.firstFrame are decoded (they carry the state the
   // next ones start from) and passed over.
   long long decoded = 0;
-  DataPacketDecoder decoder([&out, &decoded, &settings](const LidarDataSingleLine& record) {
-    if (++decoded >= settings.firstFrame) out.writeFrame(record);
+  DataPacketDecoder decoder([&](const LidarDataSingleLine& record) {
+    if (++decoded < settings.firstFrame) return;
+    if (hooks.beforeFrame) hooks.beforeFrame(decoder.lastGpsDateTime());
+    out.writeFrame(record);
   });
   decoder.setLayout(settings.layout);
+  decoder.setGpsReadingsEnabled(static_cast<bool>(hooks.beforeFrame));
   // Without a mode given, the data packets decide, as they decide for the
   // window's player: status packets in a capture are not consulted.
   DataPacketFeed feed(decoder);
@@ -97,6 +100,7 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
       out.discard();
     }
     if (!chosen || mixed) continue;
+    if (hooks.arrival) hooks.arrival(d.seconds, d.microseconds);
     if (kind == DatagramKind::DataPacket) {
       feed.decode(d.payload, d.size);
       ++dataPackets;

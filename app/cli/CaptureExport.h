@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "CsvFrameFile.h"
+#include "PacketFormat.h"
 
 namespace z540k::cli {
 
@@ -26,6 +27,11 @@ struct CaptureExportHooks {
   std::function<void(std::uint64_t bytesRead, std::uint64_t fileSize)> progress;
   // After every refill of the capture reader's buffer (tests change the file from it).
   std::function<void()> afterRefill;
+  // Before each of the chosen sensor's packets is decoded, with its capture time.
+  std::function<void(std::int64_t seconds, std::uint32_t microseconds)> arrival;
+  // Read the GPS date and time the data packets carry, and give the latest
+  // before each revolution is written.
+  std::function<void(const GpsDateTime& gps)> beforeFrame;
 };
 
 // Decodes every data and compact scan packet of the capture in file order

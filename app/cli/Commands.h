@@ -2,12 +2,15 @@
 // returns the process exit code; usage errors are thrown as UsageError.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "CsvExport.h"
+#include "LidarRecords.h"
 #include "SensorSources.h"
 #include "StopSignals.h"
 
@@ -17,9 +20,19 @@ class FrameFile;
 
 namespace z540k::cli {
 
+struct CaptureExportHooks;
 int exportCsvCommand(const std::vector<std::string>& args);
 int exportCloudCommand(const std::vector<std::string>& args);
-int listenCommand(const std::vector<std::string>& args);
+// Where a listening command hands its revolutions and status packets
+// besides stdout (the ros command's publishers); called on the tool's
+// thread.
+struct DecodeSettings;
+struct LiveSinks {
+  std::function<void(const DecodeSettings&)> settings;  // once, before the reception
+  std::function<void(const LidarDataSingleLine&)> revolution;
+  std::function<void(const std::uint8_t* statusPacket)> status;  // 1206 bytes, valid during the call
+};
+int listenCommand(const std::vector<std::string>& args, const LiveSinks* sinks = nullptr);
 int statusCommand(const std::vector<std::string>& args);
 int configureCommand(const std::vector<std::string>& args);
 int advancedCommand(const std::vector<std::string>& args);
@@ -28,6 +41,9 @@ int infoCommand(const std::vector<std::string>& args);
 int sliceCommand(const std::vector<std::string>& args);
 int recordCommand(const std::vector<std::string>& args);
 int discoverCommand(const std::vector<std::string>& args);
+// Built without ROS: both say so and return 1.
+int exportBagCommand(const std::vector<std::string>& args);
+int rosCommand(const std::vector<std::string>& args);
 
 // --source: whose datagrams are decoded when several sensors send. Neither
 // set: the first sensor's, and a second one is refused (export) or reported
@@ -64,7 +80,7 @@ void refuseWritingOverCapture(const std::string& capturePath, const std::string&
 // itself (UsageError), shows the progress when stderr is a terminal (unless
 // `quiet`), prints the message and the summary; returns the exit code.
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings, bool quiet);
+                     const DecodeSettings& settings, bool quiet, const CaptureExportHooks* extra = nullptr);
 
 // --quiet's line in the export commands' help.
 extern const char* const kQuietOptionHelp;

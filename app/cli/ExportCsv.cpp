@@ -92,10 +92,10 @@ const char* const kQuietOptionHelp =
     "  --quiet                no progress line (shown only when stderr is a terminal, for large captures)\n";
 
 int runCaptureExport(const char* command, const std::string& capturePath, const std::string& outPath, FrameFile& out,
-                     const DecodeSettings& settings, bool quiet) {
+                     const DecodeSettings& settings, bool quiet, const CaptureExportHooks* extra) {
   refuseWritingOverCapture(capturePath, outPath);
 
-  CaptureExportHooks hooks;
+  CaptureExportHooks hooks = extra ? *extra : CaptureExportHooks{};
   Progress progress;
   if (!quiet) hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
   const CaptureExportResult result = exportCapture(capturePath, outPath, out, settings, stopRequested, hooks);

@@ -282,7 +282,7 @@ struct Revolutions {
 // revolution it handed over has been taken (up to `frames`).
 Revolutions receiveRevolutions(QCoreApplication& app, GetlidarData_1& receiver, long long frames,
                                std::optional<Clock::time_point> deadline, StdoutLines& output, CsvFrameFile* csv,
-                               const std::string& csvPath) {
+                               const std::string& csvPath, const LiveSinks* sinks) {
   auto pastDeadline = [&] { return deadline && Clock::now() >= *deadline; };
   Revolutions r;
   unsigned long long droppedAnnounced = 0;
@@ -307,6 +307,7 @@ Revolutions receiveRevolutions(QCoreApplication& app, GetlidarData_1& receiver, 
     output.add(revolutionLine(r.taken, record, lostBeforeRevolution));
     lostBeforeRevolution = 0;
     if (csv) csv->writeFrame(record);
+    if (sinks && sinks->revolution) sinks->revolution(record);
     if (enough() || (csv && csv->failed())) app.quit();
   });
   QTimer watch;
@@ -381,7 +382,7 @@ bool reportOtherSensors(const GetlidarData_1& receiver, const SourceChoice& choi
 
 }  // namespace
 
-int listenCommand(const std::vector<std::string>& args) {
+int listenCommand(const std::vector<std::string>& args, const LiveSinks* sinks) {
   std::set<std::string> valueOptions(std::begin(kDecodeOptionNames), std::end(kDecodeOptionNames));
   valueOptions.insert({"--port", "--status-port", "--multicast", "--seconds", "--csv", "--source"});
   const CommandLine line(args, valueOptions, {"--help"});
@@ -433,13 +434,17 @@ int listenCommand(const std::vector<std::string>& args) {
                      [&receiver](SettingData* record, const std::vector<int>& values) {
                        if (const auto echo = statusEchoMode(*record, values)) receiver.sensorEchoMode = *echo;
                      });
+    if (sinks && sinks->status)
+      QObject::connect(&statusReceiver, &GetSet::SendDataDifo, &app,
+                       [sinks](const u_char* packet) { sinks->status(packet); });
     statusReceiver.start();
   }
+  if (sinks && sinks->settings) sinks->settings(o.settings);
   const std::optional<Clock::time_point> deadline = deadlineAfter(o.seconds);
   StdoutLines output(deadline, csv != nullptr);
   const std::string csvPath = line.text("--csv", "");
   const Revolutions revolutions =
-      receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get(), csvPath);
+      receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get(), csvPath, sinks);
   statusReceiver.running = false;
   statusReceiver.closeSocket();
 

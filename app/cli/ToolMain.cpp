@@ -83,7 +83,9 @@ const char* const kUsage =
     "commands:\n"
     "  export-csv CAPTURE OUT.csv [options]   write the revolutions of a capture file as CSV\n"
     "  export-cloud CAPTURE OUT [options]     write them as point cloud files (PCD, PLY)\n"
+    "  export-bag CAPTURE OUT.bag [options]   write them as a ROS bag (LaserScan, PointCloud2)\n"
     "  listen [options]                       receive live data packets and report each revolution\n"
+    "  ros [options]                          publish the live revolutions and status as a ROS node\n"
     "  status [options]                       receive live status packets and print them\n"
     "  configure [options]                    write the sensor's network and motor settings\n"
     "  advanced [options]                     show or write the sensor's factory values\n"
@@ -120,7 +122,9 @@ int main(int argc, char** argv) {
   try {
     if (command == "export-csv") return exportCsvCommand(args);
     if (command == "export-cloud") return exportCloudCommand(args);
+    if (command == "export-bag") return exportBagCommand(args);
     if (command == "listen") return listenCommand(args);
+    if (command == "ros") return rosCommand(args);
     if (command == "status") return statusCommand(args);
     if (command == "configure") return configureCommand(args);
     if (command == "advanced") return advancedCommand(args);
