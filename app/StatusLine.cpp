@@ -29,9 +29,9 @@ std::string statusLineText(const ReceptionFigures& f) {
                 "   |   %.1f rev/s, %.1f drawn/s%s   |   %zu points/rev   |   %llu datagrams, %llu unrecognised, %llu "
                 "dropped by the kernel, %llu lost on the wire, %llu dropped at the hand-over   |   status port: %llu "
                 "datagrams, %llu unrecognised, %llu dropped by the kernel   |   %llu frame%s merged for display",
-                f.revolutionsPerSecond, f.framesDrawnPerSecond, delay, f.pointsPerRevolution, static_cast<ull>(f.datagrams),
-                static_cast<ull>(f.unrecognised), static_cast<ull>(f.kernelDrops), static_cast<ull>(f.lostOnWire),
-                static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
+                f.revolutionsPerSecond, f.framesDrawnPerSecond, delay, f.pointsPerRevolution,
+                static_cast<ull>(f.datagrams), static_cast<ull>(f.unrecognised), static_cast<ull>(f.kernelDrops),
+                static_cast<ull>(f.lostOnWire), static_cast<ull>(f.handOverDrops), static_cast<ull>(f.statusDatagrams),
                 static_cast<ull>(f.statusUnrecognised), static_cast<ull>(f.statusKernelDrops),
                 static_cast<ull>(f.displayMerged), f.displayMerged == 1 ? "" : "s");
   // The sensors and what they show early in the line, where a narrow window

@@ -533,9 +533,9 @@ void manwindow::drawLatestFrame() {
     view_->showFrame(framePoints_, pointSize);
   else
     // A frame drawn again (the display paused) is not a new revolution.
-    view_->showFrame(arrivedAtNs_ >= 0 || trails_.revolutions() == 0 ? trails_.add(framePoints_.display)
-                                                                      : trails_.points(),
-                     framePoints_.selection, pointSize);
+    view_->showFrame(
+        arrivedAtNs_ >= 0 || trails_.revolutions() == 0 ? trails_.add(framePoints_.display) : trails_.points(),
+        framePoints_.selection, pointSize);
   if (arrivedAtNs_ >= 0) counters_.drawnAfter((hostClock_.nsecsElapsed() - arrivedAtNs_) / 1e6);
   arrivedAtNs_ = -1;
   if (!picking_.selecting()) refreshReadout();

@@ -24,10 +24,10 @@
 #include "RecordingSession.h"
 #include "RegionPicking.h"
 #include "Ruler.h"
-#include "Trails.h"
 #include "SensorTraits.h"
 #include "StartupOptions.h"
 #include "StatusLine.h"
+#include "Trails.h"
 #include "ui_manwindow.h"
 
 class QLabel;
@@ -289,7 +289,7 @@ class manwindow : public QMainWindow {
   z540k::ReceptionCounters counters_;
   QElapsedTimer hostClock_;
   qint64 arrivedAtNs_ = -1;  // when the newest revolution not yet drawn reached the window
-  QString lastError_;  // the last error told to the operator, for the status line
+  QString lastError_;        // the last error told to the operator, for the status line
   QString setupError_;
   std::optional<z540k::SensorAddress> sensorPin_;  // --sensor: the one sensor drawn
 

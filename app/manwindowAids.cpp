@@ -1,10 +1,10 @@
 // manwindow's aids for the operator: the keyboard, and a capture file dropped
 // onto the window.
+#include <QBoxLayout>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QBoxLayout>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStyle>
@@ -136,9 +136,8 @@ void manwindow::addTrailsBox() {
   box->setToolTip("Revolutions kept on screen, the older fading (1: the newest only)");
   if (auto* row = qobject_cast<QBoxLayout*>(ui.Btn_SaveCSV->parentWidget()->layout()))
     row->insertWidget(row->indexOf(rulerButton_) + 1, box);
-  connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int revolutions) {
-    trails_.setLength(revolutions);
-  });
+  connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
+          [this](int revolutions) { trails_.setLength(revolutions); });
 }
 
 const std::vector<ColouredPoint>& manwindow::shownPoints() const {

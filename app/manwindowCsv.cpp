@@ -205,7 +205,8 @@ void manwindow::finishForExitSignal(int signalNumber) {
               .arg(csvExport_.framesWrittenLast())
               .arg(csvExport_.framesWanted())
               .arg(path) +
-          QString(missedText(csvExport_.missedLast()) + notWrittenText(csvExport_.framesNotWrittenLast())).replace('\n', "; "));
+          QString(missedText(csvExport_.missedLast()) + notWrittenText(csvExport_.framesNotWrittenLast()))
+              .replace('\n', "; "));
       whole = csvExport_.framesWrittenLast() >= csvExport_.framesWanted() && csvExport_.missedLast() == 0 &&
               csvExport_.framesNotWrittenLast() == 0;
     } else {

@@ -390,7 +390,8 @@ class OfflineTabTest : public QObject {
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &drop);
-    QTRY_VERIFY2_WITH_TIMEOUT(!w.isLoadingCapture() && w.loadedPacketCount() == 95, "the dropped file is not open", kLong);
+    QTRY_VERIFY2_WITH_TIMEOUT(!w.isLoadingCapture() && w.loadedPacketCount() == 95, "the dropped file is not open",
+                              kLong);
     const int total = w.playback().frameTotal();
     QVERIFY(tab.play->toolTip().endsWith("(Space)") && tab.toEnd->toolTip().endsWith("(Right)"));
     w.activateWindow();

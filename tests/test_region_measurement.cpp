@@ -4,8 +4,8 @@
 
 #include "RegionMeasurement.h"
 #include "Ruler.h"
-#include "Trails.h"
 #include "SensorScene.h"
+#include "Trails.h"
 
 using namespace z540k;
 

@@ -356,8 +356,8 @@ void PointCloudView::showFrame(const FramePoints& frame, int pointSize) {
   showFrame(frame.display, frame.selection, pointSize);
 }
 
-void PointCloudView::showFrame(const std::vector<ColouredPoint>& shown,
-                               const std::vector<RegionMeasurement>& selected, int pointSize) {
+void PointCloudView::showFrame(const std::vector<ColouredPoint>& shown, const std::vector<RegionMeasurement>& selected,
+                               int pointSize) {
   Impl& v = *impl_;
   const auto start = std::chrono::steady_clock::now();
   Cloud& display = *v.displayCloud;

@@ -120,8 +120,8 @@ int exportBagCommand(const std::vector<std::string>& argsIn) {
     bag.stampBySensor();
     hooks.beforeFrame = [&bag](const GpsDateTime& gps) { bag.noteSensorClock(gps); };
   }
-  return runCaptureExport("export-bag", line.positional()[0], line.positional()[1], bag, settings,
-                          line.has("--quiet"), &hooks);
+  return runCaptureExport("export-bag", line.positional()[0], line.positional()[1], bag, settings, line.has("--quiet"),
+                          &hooks);
 }
 
 int rosCommand(const std::vector<std::string>& argsIn) {
