@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QIcon>
 #include <QPointer>
-#include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -16,6 +15,7 @@
 
 #include "AdvancedSettingsPacket.h"
 #include "CaptureRecorder.h"
+#include "FileBeside.h"
 #include "FileDialogs.h"
 #include "MessageBoxes.h"
 #include "PacketFormat.h"
@@ -366,11 +366,13 @@ void ACWPSettingWidget::finishSave(CaptureOutcome outcome, const z540k::Captured
   if (path.isEmpty()) return;
   // Written beside the target and renamed when complete: a failed write
   // leaves an earlier file of that name as it was.
-  QSaveFile file(path);
-  const std::string dump = z540k::statusDumpText(frame.payload.data(), frame.payload.size());
-  if (!file.open(QIODevice::WriteOnly) ||
-      file.write(dump.data(), static_cast<qint64>(dump.size())) != static_cast<qint64>(dump.size()) || !file.commit())
+  z540k::TextFileBeside file;
+  std::string error;
+  if (!file.open(path.toLocal8Bit().toStdString(), error) ||
+      !file.commit(z540k::statusDumpText(frame.payload.data(), frame.payload.size()), error)) {
+    qWarning("%s", error.c_str());
     showMessage(this, MessageKind::Information, tr("error"), tr("打开文件失败,请检查!"));
+  }
 }
 
 // ---- Restore Laser set --------------------------------------------------------

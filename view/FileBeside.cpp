@@ -129,4 +129,27 @@ int writeWhole(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
+TextFileBeside::~TextFileBeside() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool TextFileBeside::open(const std::string& path, std::string& error) {
+  fd_ = file_.create(path, true, error);
+  return fd_ >= 0;
+}
+
+bool TextFileBeside::commit(const std::string& text, std::string& error) {
+  const std::string& path = file_.path();
+  int e = writeWhole(fd_, text.data(), text.size());
+  if (e == 0 && !file_.inPlace() && ::fsync(fd_) != 0) e = errno;
+  if (::close(fd_) != 0 && e == 0) e = errno;
+  fd_ = -1;
+  if (e != 0) {
+    error = "writing " + path + " failed: " + std::strerror(e) + file_.unchangedNote();
+    file_.abandon();
+    return false;
+  }
+  return file_.commit(error);
+}
+
 }  // namespace z540k

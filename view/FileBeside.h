@@ -1,7 +1,7 @@
 // Writing a file as a whole: beside its target, put in its place only when
 // complete, with the permissions the target has or a new file would get.
 // Every file the program and the tool write goes this way (CSV, point
-// clouds, status snapshots).
+// clouds, status snapshots and dumps).
 #pragma once
 
 #include <sys/types.h>
@@ -39,6 +39,21 @@ class FileBeside {
   std::string path_;       // the target as given
   std::string finalPath_;  // the file the rename replaces (a symbolic link's target)
   std::string tempPath_;   // empty when the target is written in place
+};
+
+// A text file written whole: created beside its target at once (so a path
+// that cannot be written fails before any waiting), written and put in place
+// of the target by commit(); removed, the target untouched, otherwise. The
+// status snapshots and dumps.
+class TextFileBeside {
+ public:
+  ~TextFileBeside();
+  bool open(const std::string& path, std::string& error);
+  bool commit(const std::string& text, std::string& error);
+
+ private:
+  FileBeside file_;
+  int fd_ = -1;
 };
 
 // Writes all `size` bytes to `fd`, again after an interruption or a short

@@ -321,8 +321,7 @@ Revolutions receiveRevolutions(QCoreApplication& app, GetlidarData_1& receiver, 
     const ReceptionEnd end(receiver, deadline, csvPath);
     app.exec();
   }
-  receiver.running = false;
-  receiver.closeSocket();
+  receiver.stop();
   // The loop has ended: what it handed over is all posted, and is taken now.
   while (receiver.recordsInFlight() > 0) QCoreApplication::sendPostedEvents();
   // Dropped after the last one handed over: missing unless enough were taken.
@@ -422,14 +421,7 @@ int listenCommand(const std::vector<std::string>& args, const LiveSinks* sinks) 
   // The sensor's status on its own port: the echo mode it states.
   GetSet statusReceiver;
   if (o.statusPort) {
-    statusReceiver.port = o.statusPort;
-    statusReceiver.multicastAddress = o.group;
-    statusReceiver.openSocket();
-    if (!statusReceiver.socketError().isEmpty()) {
-      std::fprintf(stderr, "z540k-tool listen: status port: %s\n",
-                   statusReceiver.socketError().toLocal8Bit().constData());
-      return 1;
-    }
+    // Connected before the start: its first packet is seen too.
     QObject::connect(&statusReceiver, &GetSet::SendLidarStatusToSettingUI, &app,
                      [&receiver](SettingData* record, const std::vector<int>& values) {
                        if (const auto echo = statusEchoMode(*record, values)) receiver.sensorEchoMode = *echo;
@@ -437,7 +429,11 @@ int listenCommand(const std::vector<std::string>& args, const LiveSinks* sinks) 
     if (sinks && sinks->status)
       QObject::connect(&statusReceiver, &GetSet::SendDataDifo, &app,
                        [sinks](const u_char* packet) { sinks->status(packet); });
-    statusReceiver.start();
+    if (!statusReceiver.start(ReceiverSettings{o.statusPort, o.group})) {
+      std::fprintf(stderr, "z540k-tool listen: status port: %s\n",
+                   statusReceiver.socketError().toLocal8Bit().constData());
+      return 1;
+    }
   }
   if (sinks && sinks->settings) sinks->settings(o.settings);
   const std::optional<Clock::time_point> deadline = deadlineAfter(o.seconds);
@@ -445,8 +441,7 @@ int listenCommand(const std::vector<std::string>& args, const LiveSinks* sinks) 
   const std::string csvPath = line.text("--csv", "");
   const Revolutions revolutions =
       receiveRevolutions(app, receiver, o.settings.frames, deadline, output, csv.get(), csvPath, sinks);
-  statusReceiver.running = false;
-  statusReceiver.closeSocket();
+  statusReceiver.stop();
 
   bool written = true;
   if (csv && !(written = csv->close(error))) std::fprintf(stderr, "z540k-tool listen: %s\n", error.c_str());

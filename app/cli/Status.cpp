@@ -45,40 +45,6 @@ const char* const kHelp =
     "  --save-snapshot FILE   write the first status packet to FILE in the status dump format (what\n"
     "                         \"configure --snapshot\" reads); stops after it unless --count says more\n";
 
-// The snapshot file: created beside the target at once (so a path that
-// cannot be written fails before any waiting), written and put in place of
-// the target when the packet is there; removed, the target untouched,
-// otherwise.
-class SnapshotFile {
- public:
-  ~SnapshotFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool open(const std::string& path, std::string& error) {
-    fd_ = file_.create(path, true, error);
-    return fd_ >= 0;
-  }
-
-  bool commit(const std::string& text, std::string& error) {
-    const std::string& path = file_.path();
-    int e = writeWhole(fd_, text.data(), text.size());
-    if (e == 0 && !file_.inPlace() && ::fsync(fd_) != 0) e = errno;
-    if (::close(fd_) != 0 && e == 0) e = errno;
-    fd_ = -1;
-    if (e != 0) {
-      error = "writing " + path + " failed: " + std::strerror(e) + file_.unchangedNote();
-      file_.abandon();
-      return false;
-    }
-    return file_.commit(error);
-  }
-
- private:
-  FileBeside file_;
-  int fd_ = -1;
-};
-
 struct StatusOptions {
   std::uint16_t port = kDefaultStatusPort;
   double seconds = 0;
@@ -146,7 +112,7 @@ void printStatusPacket(const StatusOptions& o, const std::uint8_t* buffer, long 
 // Receives, saves the first packet when asked and prints each, until the
 // count, the time or a stop; false, with the message printed, when receiving
 // or saving failed.
-bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, SnapshotFile& snapshotFile, StatusTally& tally) {
+bool receiveStatusPackets(UdpSocket& socket, const StatusOptions& o, TextFileBeside& snapshotFile, StatusTally& tally) {
   std::uint8_t buffer[2048];
   DecodedStatus decoded;
   const auto deadline =
@@ -205,7 +171,7 @@ int statusCommand(const std::vector<std::string>& args) {
   }
   line.refusePositional();
   const StatusOptions o = statusOptions(line);
-  SnapshotFile snapshotFile;
+  TextFileBeside snapshotFile;
   if (o.saving) {
     std::string error;
     if (!snapshotFile.open(line.text("--save-snapshot", ""), error)) {
