@@ -35,7 +35,8 @@ env = dict(os.environ, ROS_MASTER_URI=f"http://127.0.0.1:{free_port(socket.SOCK_
            ROS_HOME=work, ROS_LOG_DIR=work)
 os.environ.update(env)
 master_port = env["ROS_MASTER_URI"].rsplit(":", 1)[1]
-data_port, status_port = free_port(socket.SOCK_DGRAM), free_port(socket.SOCK_DGRAM)
+# The sensor's own port too: other tests' simulated sensors may run meanwhile.
+data_port, status_port, sensor_port = (free_port(socket.SOCK_DGRAM) for _ in range(3))
 out_csv = os.path.join(work, "live.csv")
 started = []
 
@@ -52,8 +53,8 @@ try:
     node = start([tool, "ros", "--layout", "1.7", "--view-mode", "2", "--port", str(data_port), "--status-port", str(status_port),
                   "--cloud-topic", "cloud", "--frame-id", "z540k", "--master-wait", "60", "--seconds", "90",
                   "--csv", out_csv], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    start([sim, "--layout", "1.7", "--data-port", str(data_port), "--status-port", str(status_port), "--seconds",
-           "90", "--quiet"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    start([sim, "--layout", "1.7", "--data-port", str(data_port), "--status-port", str(status_port),
+           "--sensor-port", str(sensor_port), "--seconds", "90", "--quiet"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     import rospy  # noqa: E402
     from diagnostic_msgs.msg import DiagnosticArray  # noqa: E402
