@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -141,6 +142,10 @@ void GetlidarData_1::handleDatagram(DatagramKind kind, const std::uint8_t* data,
     case DatagramKind::DataPacket:
       ++countData_;
       prepareReturnMode();
+      // A revolution's delay to the screen counts from here.
+      decoder_.setReceivedAt(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count());
       decoder_.setPendingLayout(pendingLayout);
       decoder_.setGpsReadingsEnabled(gpsTestActive);
       decodeCountingLoss([&] { feed_.decode(data, size); });

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <chrono>
 #include <cstdlib>
 
 #include "ACWPSettingWidget.h"
@@ -47,6 +48,12 @@ using namespace z540k;
 namespace {
 
 constexpr int kMaxPointSize = 10;
+
+// The steady clock the receivers stamp revolutions with, in nanoseconds.
+std::int64_t steadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 constexpr int kStatusLineMilliseconds = 1000;
 
 // The program's colours: light grey windows, dark grey buttons.
@@ -461,8 +468,10 @@ void manwindow::keyPressEvent(QKeyEvent* event) {
 void manwindow::CalculateCoordinates(LidarDataSingleLine lidardata) {
   noteRevolution(lidardata);
   if (!display_.running()) return;
+  // The delay to the screen counts from the revolution's last datagram (live),
+  // or from its arrival here (captures).
+  arrivedAtNs_ = lidardata.receivedAtNs > 0 ? lidardata.receivedAtNs : steadyNowNs();
   const LidarDataSingleLine& frame = display_.keep(std::move(lidardata));
-  arrivedAtNs_ = hostClock_.nsecsElapsed();  // the delay to the screen starts here
   about_->setDataSeen(true);
   ui.comboBox_4->setEnabled(true);
   // A frame for the CSV file is written, not drawn: the view shows empty
@@ -536,7 +545,7 @@ void manwindow::drawLatestFrame() {
     view_->showFrame(
         arrivedAtNs_ >= 0 || trails_.revolutions() == 0 ? trails_.add(framePoints_.display) : trails_.points(),
         framePoints_.selection, pointSize);
-  if (arrivedAtNs_ >= 0) counters_.drawnAfter((hostClock_.nsecsElapsed() - arrivedAtNs_) / 1e6);
+  if (arrivedAtNs_ >= 0) counters_.drawnAfter((steadyNowNs() - arrivedAtNs_) / 1e6);
   arrivedAtNs_ = -1;
   if (!picking_.selecting()) refreshReadout();
   display_.drawn();

@@ -288,8 +288,9 @@ class manwindow : public QMainWindow {
   QTimer* statusTimer_ = nullptr;
   z540k::ReceptionCounters counters_;
   QElapsedTimer hostClock_;
-  qint64 arrivedAtNs_ = -1;  // when the newest revolution not yet drawn reached the window
-  QString lastError_;        // the last error told to the operator, for the status line
+  // When the newest revolution not yet drawn was received (steady clock).
+  qint64 arrivedAtNs_ = -1;
+  QString lastError_;  // the last error told to the operator, for the status line
   QString setupError_;
   std::optional<z540k::SensorAddress> sensorPin_;  // --sensor: the one sensor drawn
 

@@ -55,7 +55,8 @@ void DataPacketDecoder::reset() {
   gpsPrevious_ = GpsDateTime{};
 }
 
-void DataPacketDecoder::emitRecord(const LidarDataSingleLine& record) {
+void DataPacketDecoder::emitRecord(LidarDataSingleLine& record) {
+  record.receivedAtNs = receivedAtNs_;
   if (sink_) sink_(record);
   lostInRevolution_ = 0;
 }

@@ -44,6 +44,9 @@ class DataPacketDecoder {
   // Receives every completed record. The reference is valid only during the
   // call: the sink copies what it keeps.
   void setRecordSink(RecordSink sink) { sink_ = std::move(sink); }
+  // The host's clock when the datagram about to be decoded was read, passed
+  // on in the records it completes (LidarDataSingleLine::receivedAtNs).
+  void setReceivedAt(std::int64_t ns) { receivedAtNs_ = ns; }
 
   // Decodes a data packet (1206 bytes starting FF EE). Returns false, and
   // changes nothing, for anything else. From `firstBlock` on (0..11): a
@@ -125,12 +128,13 @@ class DataPacketDecoder {
   void takeGpsReading(const std::uint8_t* block, int b);
   void closeStrongestRevolution(int measurementsPerBlock);
   void closeDualRevolution();
-  void emitRecord(const LidarDataSingleLine& record);
+  void emitRecord(LidarDataSingleLine& record);
   void countLostDataPackets(const std::uint8_t* packet);
   void countLostCompactPackets(std::uint32_t start);
   void countLost(std::uint64_t missing);
 
   RecordSink sink_;
+  std::int64_t receivedAtNs_ = 0;
   GpsSink gpsSink_;
 
   LidarDataSingleLine main_;     // strongest return, or first return

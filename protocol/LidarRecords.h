@@ -34,9 +34,13 @@ struct LidarDataSingleLine {
   // kNotDual for the strongest return and compact scan packets.
   static constexpr std::size_t kNotDual = static_cast<std::size_t>(-1);
   std::size_t secondReturnsFrom = kNotDual;
+  // Live: the host's steady clock (nanoseconds) when the datagram that
+  // completed the revolution was read; 0 for records of captures.
+  std::int64_t receivedAtNs = 0;
 
   void clear() {
     secondReturnsFrom = kNotDual;
+    receivedAtNs = 0;
     blockAzimuth.clear();
     distance.clear();
     intensity.clear();

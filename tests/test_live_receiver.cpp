@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "LiveDataReceiver.h"
@@ -118,10 +119,17 @@ class LiveReceiverTest : public QObject {
     pattern.firingsPerRevolution = 360;  // 30 packets per turn
     sim::ScanPacketStream stream(pattern);
     LoopbackSender sender;
+    const auto steadyNs = [] { return std::chrono::steady_clock::now().time_since_epoch().count(); };
+    const std::int64_t sentFrom = steadyNs();
     // The first revolution is read in the 1.6 layout (the request applies
     // after the first emission); the next three in 1.7.
     for (int i = 0; i < 4 * 30 + 1; ++i) QVERIFY(sender.send(port, stream.next()));
     QTRY_COMPARE_WITH_TIMEOUT(records.recordCount(), 4, 10000);
+    // Each stamped when the datagram that completed it was read, in order.
+    for (int r = 0; r < 4; ++r) {
+      QVERIFY(records.records[r].receivedAtNs >= (r == 0 ? sentFrom : records.records[r - 1].receivedAtNs));
+      QVERIFY(records.records[r].receivedAtNs <= steadyNs());
+    }
     QCOMPARE(receiver.layout.load(), Layout::Protocol17);
     const auto first = records.records[0];
     QCOMPARE(first.distance.size(), std::size_t(361 * 2));
