@@ -84,6 +84,7 @@ CaptureFrames::Result CaptureFrames::frame(std::size_t k, LidarDataSingleLine& o
       positioned_ = false;
       return Result::Failed;
     }
+    decoder_.setCapturedAt(packets_->captureTimeUs(nextPacket_));
     decoder_.decodeDataPacket(packet.data(), packet.size(), nextBlock_);
     nextBlock_ = 0;
     ++nextPacket_;

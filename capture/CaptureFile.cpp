@@ -933,7 +933,7 @@ bool CaptureReader::nextDataPacket(CapturedDatagram& out, bool full) {
     out = found;
     out.payload = payload;
     out.size = kDataPacketSize;
-    if (full) setTime(record, out);
+    setTime(record, out);
     out.recordIndex = record.index;
     out.payloadOffset = record.offset + kDataPacketPayloadOffset;
     return true;
@@ -952,6 +952,7 @@ class DataPacketLoad {
   struct Building {
     SensorAddress source;
     std::vector<std::uint64_t> offsets;
+    std::vector<std::int64_t> times;
     RevolutionIndex revolutions;
   };
 };
@@ -974,6 +975,7 @@ bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<Sen
   std::vector<Building> building(1);
   try {
     building[0].offsets.reserve(static_cast<std::size_t>(mostPackets));
+    building[0].times.reserve(static_cast<std::size_t>(mostPackets));
   } catch (const std::exception&) {
     error = path + ": not enough memory to list up to " + std::to_string(mostPackets) + " data packets";
     return false;
@@ -997,6 +999,7 @@ bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<Sen
       }
     }
     building[current].offsets.push_back(packet.payloadOffset);
+    building[current].times.push_back(packet.seconds * 1000000 + packet.microseconds);
     building[current].revolutions.addPacket(packet.payload);
     if (progress && reader.bytesRead() >= nextProgress) {
       if (!progress(reader.bytesRead(), reader.fileSize())) return cancelled();
@@ -1017,10 +1020,12 @@ bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<Sen
     if (b.offsets.capacity() / 2 > b.offsets.size()) {
       try {
         b.offsets.shrink_to_fit();
+        b.times.shrink_to_fit();
       } catch (const std::exception&) {
       }
     }
-    lists.push_back({b.source, DataPacketList(reader.file_, std::move(b.offsets), std::move(b.revolutions))});
+    lists.push_back(
+        {b.source, DataPacketList(reader.file_, std::move(b.offsets), std::move(b.revolutions), std::move(b.times))});
   }
   std::stable_sort(lists.begin(), lists.end(), [](const SensorPackets& a, const SensorPackets& b) {
     return a.packets.count() > b.packets.count();

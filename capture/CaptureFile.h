@@ -119,8 +119,9 @@ class CaptureReader {
   friend class DataPacketLoad;
 
   // `full` false: of an Ethernet data packet only the payload, its offset,
-  // the record index and the source address and port (from their fixed
-  // places in the frame) are filled (all that the load needs).
+  // the record index, the capture time and the source address and port
+  // (from their fixed places in the frame) are filled (all that the load
+  // needs).
   bool nextDataPacket(CapturedDatagram& out, bool full);
   bool nextRecord(Record& record);
   bool nextClassicRecord(Record& record);
@@ -171,7 +172,7 @@ class CaptureReader {
 
 // Loads a capture's sensor data packets for the player, in file order, by
 // nextDataPacket()'s rule, in one pass over the file: the list keeps the file
-// open and the offset of each packet (8 bytes a packet, not the file), and
+// open and the offset and capture time of each packet (16 bytes a packet, not the file), and
 // the revolutions found over the packets. `progress` (may be empty) is called
 // now and then, and once at the end, with the bytes read so far and the file
 // size; when it returns false the load stops. Returns false with a one-line

@@ -11,8 +11,11 @@ namespace z540k {
 DataPacketList::DataPacketList() = default;
 
 DataPacketList::DataPacketList(std::shared_ptr<const PacketSource> source, std::vector<std::uint64_t> offsets,
-                               RevolutionIndex revolutions)
-    : source_(std::move(source)), offsets_(std::move(offsets)), revolutions_(std::move(revolutions)) {}
+                               RevolutionIndex revolutions, std::vector<std::int64_t> times)
+    : source_(std::move(source)),
+      offsets_(std::move(offsets)),
+      revolutions_(std::move(revolutions)),
+      times_(std::move(times)) {}
 
 DataPacketList DataPacketList::fromBytes(std::vector<std::uint8_t> bytes) {
   const std::size_t packets = bytes.size() / kDataPacketSize;

@@ -2,7 +2,8 @@
 // capture, in file order, and where its revolutions close.
 //
 // A list loaded from a file holds the file open and the byte offset of each
-// packet's payload (8 bytes a packet, whatever the size of the file); a
+// packet's payload and its capture time (16 bytes a packet, whatever the size
+// of the file); a
 // packet is read from the file when it is played. Nothing is mapped, so a
 // file that another program shortens, rewrites or replaces cannot fault the
 // program: the read that notices it fails with "FILE changed on disk after
@@ -27,8 +28,10 @@ class DataPacketList {
   DataPacketList();  // empty
   // A list over a source: the payload offsets of its data packets, in
   // capture order, and the revolutions found over them.
+  // `times`: each packet's capture time in microseconds since 1970 (empty:
+  // not known).
   DataPacketList(std::shared_ptr<const PacketSource> source, std::vector<std::uint64_t> offsets,
-                 RevolutionIndex revolutions);
+                 RevolutionIndex revolutions, std::vector<std::int64_t> times = {});
 
   // A list over bytes of its own: `bytes` holds whole 1206-byte packets one
   // after the other (bytes short of a last whole packet are not part of it);
@@ -36,6 +39,8 @@ class DataPacketList {
   static DataPacketList fromBytes(std::vector<std::uint8_t> bytes);
 
   std::size_t count() const { return offsets_.size(); }
+  // Packet i's capture time (microseconds since 1970); 0 when not known.
+  std::int64_t captureTimeUs(std::size_t i) const { return i < times_.size() ? times_[i] : 0; }
 
   // Copies packet i (i < count(), 1206 bytes) into `out`. False, with a
   // one-line reason naming the file, when the file changed on disk since it
@@ -52,6 +57,7 @@ class DataPacketList {
   std::shared_ptr<const PacketSource> source_;
   std::vector<std::uint64_t> offsets_;
   RevolutionIndex revolutions_;
+  std::vector<std::int64_t> times_;
 };
 
 }  // namespace z540k

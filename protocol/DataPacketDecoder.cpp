@@ -57,6 +57,7 @@ void DataPacketDecoder::reset() {
 
 void DataPacketDecoder::emitRecord(LidarDataSingleLine& record) {
   record.receivedAtNs = receivedAtNs_;
+  record.capturedAtUs = capturedAtUs_;
   if (sink_) sink_(record);
   lostInRevolution_ = 0;
 }

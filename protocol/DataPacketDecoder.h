@@ -47,6 +47,9 @@ class DataPacketDecoder {
   // The host's clock when the datagram about to be decoded was read, passed
   // on in the records it completes (LidarDataSingleLine::receivedAtNs).
   void setReceivedAt(std::int64_t ns) { receivedAtNs_ = ns; }
+  // Likewise the capture time of a packet played from a capture
+  // (LidarDataSingleLine::capturedAtUs).
+  void setCapturedAt(std::int64_t us) { capturedAtUs_ = us; }
 
   // Decodes a data packet (1206 bytes starting FF EE). Returns false, and
   // changes nothing, for anything else. From `firstBlock` on (0..11): a
@@ -135,6 +138,7 @@ class DataPacketDecoder {
 
   RecordSink sink_;
   std::int64_t receivedAtNs_ = 0;
+  std::int64_t capturedAtUs_ = 0;
   GpsSink gpsSink_;
 
   LidarDataSingleLine main_;     // strongest return, or first return

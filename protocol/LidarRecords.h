@@ -37,10 +37,14 @@ struct LidarDataSingleLine {
   // Live: the host's steady clock (nanoseconds) when the datagram that
   // completed the revolution was read; 0 for records of captures.
   std::int64_t receivedAtNs = 0;
+  // Played from a capture: the capture time (microseconds since 1970) of
+  // the packet that completed the revolution; 0 otherwise.
+  std::int64_t capturedAtUs = 0;
 
   void clear() {
     secondReturnsFrom = kNotDual;
     receivedAtNs = 0;
+    capturedAtUs = 0;
     blockAzimuth.clear();
     distance.clear();
     intensity.clear();

@@ -165,7 +165,9 @@ void BagFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind) {
     const std::int64_t us = sensorClockMicroseconds(gps_, lastMeasurementTime(record));
     stamp.fromNSec(static_cast<std::uint64_t>(std::max<std::int64_t>(us, 0)) * 1000u);
   }
-  if (stampAtWriting_)
+  if (stampAtWriting_ && record.capturedAtUs > 0)
+    stamp.fromNSec(static_cast<std::uint64_t>(record.capturedAtUs) * 1000u);
+  else if (stampAtWriting_)
     stamp.fromNSec(static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count()));

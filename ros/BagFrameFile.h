@@ -37,8 +37,9 @@ class BagFrameFile : public FrameFile {
   std::uint64_t rows() const override { return messages_; }
   std::string rowsText() const override;
 
-  // Stamps each revolution with the time it is written instead (the
-  // window's export, whose frames carry no capture time).
+  // The window's export: a revolution played from a capture is stamped with
+  // its capture time (LidarDataSingleLine::capturedAtUs), as the tool stamps
+  // it; a live one with the time it is written.
   void stampAtWriting() { stampAtWriting_ = true; }
   // Stamps each revolution with the sensor's clock: the GPS time noted by
   // noteSensorClock with the time of the revolution's last measurement.
