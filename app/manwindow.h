@@ -49,7 +49,6 @@ class About;
 
 namespace z540k {
 class PointCloudView;
-class CaptureRecorder;
 class FrameFile;
 class DataPacketList;
 struct SensorPackets;
@@ -77,7 +76,6 @@ class manwindow : public QMainWindow {
   Form_QLaserSelection& laserSelection() { return *laserSelection_; }
   ACWPSettingWidget& advancedSettings() { return *advancedSettings_; }
   About& about() { return *about_; }
-  bool isRecording() const { return recording_.recording(); }
   // What playback of the loaded capture is doing.
   const z540k::PlaybackControl& playback() const { return playback_; }
   // The frames that arrive for display, the newest kept.
@@ -86,8 +84,8 @@ class manwindow : public QMainWindow {
   const z540k::CsvExportSession& csvExport() const { return csvExport_; }
   // The marked region and its statistics.
   const z540k::RegionPicking& regionPicking() const { return picking_; }
-  // The recorder of the present (or last) recording; null before the first.
-  const z540k::CaptureRecorder* captureRecorder() const { return recording_.recorder(); }
+  // The recording of the data port's traffic (Record).
+  const z540k::RecordingSession& recording() const { return recording_; }
   std::size_t loadedPacketCount() const;
   // The whole status line (the bar shows it elided when it does not fit,
   // the whole of it in its tooltip).

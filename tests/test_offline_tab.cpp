@@ -821,7 +821,7 @@ class OfflineTabTest : public QObject {
     tab.record->click();
     QCOMPARE(messages.last().title, QString("提示"));
     QCOMPARE(messages.last().text, QString("请先连接雷达！"));
-    QVERIFY(!w.isRecording() && !tab.record->isChecked());
+    QVERIFY(!w.recording().recording() && !tab.record->isChecked());
     QVERIFY(tab.files.asked.empty());
 
     lidar->click();
@@ -835,7 +835,7 @@ class OfflineTabTest : public QObject {
     tab.record->click();
     QTRY_VERIFY_WITH_TIMEOUT(!messages.messages.empty(), kLong);
     QCOMPARE(messages.last().title, QString("error"));
-    QVERIFY(!w.isRecording() && !tab.record->isChecked());
+    QVERIFY(!w.recording().recording() && !tab.record->isChecked());
 
     const QString recorded = dir_.filePath("recorded.pcap");
     tab.files.answer = recorded;
@@ -847,12 +847,12 @@ class OfflineTabTest : public QObject {
     QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d-\\d\\d-\\d\\d\\.pcap$")
                 .match(tab.files.asked.back().proposed)
                 .hasMatch());
-    const CaptureRecorder* recorder = w.captureRecorder();
+    const CaptureRecorder* recorder = w.recording().recorder();
     QVERIFY(recorder);
     QTRY_VERIFY_WITH_TIMEOUT(recorder->isCapturing() || !recorder->isRunning(), kLong);
-    if (!recorder->isCapturing() || !w.isRecording())
+    if (!recorder->isCapturing() || !w.recording().recording())
       QSKIP(qPrintable("cannot capture on lo here: " + QString::fromStdString(recorder->error())));
-    QVERIFY(w.isRecording() && tab.record->isChecked());
+    QVERIFY(w.recording().recording() && tab.record->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(recorder->packetsWritten() >= 40, kLong);
 
     // The sensor falls silent and "Lidar" is stopped: the recording still
@@ -860,10 +860,10 @@ class OfflineTabTest : public QObject {
     sim.signal(SIGSTOP);
     QTRY_VERIFY_WITH_TIMEOUT(sim.stopped(), kLong);
     lidar->click();
-    QVERIFY(!w.isLiveRunning() && w.isRecording());
+    QVERIFY(!w.isLiveRunning() && w.recording().recording());
     tab.record->click();
     QVERIFY(!recorder->isRunning());
-    QVERIFY(!w.isRecording() && !tab.record->isChecked());
+    QVERIFY(!w.recording().recording() && !tab.record->isChecked());
     QCOMPARE(int(messages.messages.size()), 1);
     QCOMPARE(messages.last().title, QString("提示"));
     QCOMPARE(messages.last().text, QString("录制pcap文件完成！"));
@@ -917,10 +917,10 @@ class OfflineTabTest : public QObject {
     tab.button("toolButton_Lidar")->click();
     tab.files.answer = recorded;
     tab.record->click();
-    const CaptureRecorder* recorder = w->captureRecorder();
+    const CaptureRecorder* recorder = w->recording().recorder();
     QVERIFY(recorder);
     QTRY_VERIFY_WITH_TIMEOUT(recorder->isCapturing() || !recorder->isRunning(), kLong);
-    if (!recorder->isCapturing() || !w->isRecording())
+    if (!recorder->isCapturing() || !w->recording().recording())
       QSKIP(qPrintable("cannot capture on lo here: " + QString::fromStdString(recorder->error())));
     tab.files.answer = exported;
     startExport(*w, "1000", "0", "360");
@@ -934,7 +934,7 @@ class OfflineTabTest : public QObject {
     guard.start(kLong);
     QCOMPARE(QApplication::exec(), 1);  // as main runs the window
     QVERIFY(messages.messages.empty());
-    QVERIFY(!w->csvExport().active() && !w->isRecording() && !recorder->isRunning());
+    QVERIFY(!w->csvExport().active() && !w->recording().recording() && !recorder->isRunning());
 
     QFile csv(exported);
     QVERIFY(csv.open(QIODevice::ReadOnly));
