@@ -35,7 +35,8 @@
 // Run by hand: build/bench/bench_export [rounds, default 5] [--capture FILE]
 // [--cloud | --bag [--angle-max DEG] [--tool PATH]] (--bag: export-bag alone, which --cloud adds to its
 // forms when the tool has ROS). The outputs go beside the capture and are removed (and the
-// removal synced) after each round.
+// removal synced) after each round; folders of one file per frame are set aside and removed at
+// the end.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -233,12 +234,39 @@ double outputBytes(const std::string& path) {
   return total;
 }
 
-void removeOutput(const std::string& path) {
+void removeFolder(const std::string& path) {
   if (DIR* dir = ::opendir(path.c_str())) {
     while (const dirent* e = ::readdir(dir))
       if (e->d_name[0] != '.') std::remove((path + "/" + e->d_name).c_str());
     ::closedir(dir);
-    ::rmdir(path.c_str());
+  }
+  ::rmdir(path.c_str());
+}
+
+// Folders of one file per frame are kept aside until the run ends: ext4
+// scans past the inodes of files deleted in the last half minute when it
+// creates new ones, so deleting one round's 26,000 files made the next
+// round's export spend seconds in the kernel (recently_deleted), a cost of
+// the benchmark, not of the export.
+std::vector<std::string>& keptFolders() {
+  static std::vector<std::string> kept;
+  return kept;
+}
+
+void removeKeptFolders() {
+  for (const std::string& path : keptFolders()) removeFolder(path);
+  keptFolders().clear();
+  ::sync();
+}
+
+void removeOutput(const std::string& path) {
+  struct stat s {};
+  if (::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode)) {
+    const std::string aside = path + ".kept" + std::to_string(keptFolders().size());
+    if (::rename(path.c_str(), aside.c_str()) == 0)
+      keptFolders().push_back(aside);
+    else
+      removeFolder(path);
   } else {
     std::remove(path.c_str());
   }
@@ -418,6 +446,7 @@ int main(int argc, char** argv) {
   std::printf("%s, %.2f GB; load average before: %s\n", capture.c_str(), static_cast<double>(s.st_size) / 1e9,
               loadAverage().c_str());
   const int code = cloud ? csvAgainstCloud(capture, rounds, tool, angleMax, bagOnly) : csvAgainstDd(capture, rounds);
+  removeKeptFolders();
   std::printf("load average after: %s\n", loadAverage().c_str());
   return code;
 }
