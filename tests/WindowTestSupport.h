@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QObject>
+#include <QProcess>
 #include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
@@ -14,6 +15,15 @@
 #include <utility>
 
 namespace z540k::test {
+
+// Debian's Python run with `args`, without the sanitizers' runtime that
+// sanitized builds preload into the tests that draw.
+inline void startPython(QProcess& python, const QStringList& args) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove("LD_PRELOAD");
+  python.setProcessEnvironment(environment);
+  python.start("/usr/bin/python3", args);
+}
 
 // The child of `window` named `name` (the form's object names); a missing
 // one ends the test at once with its name.

@@ -652,16 +652,15 @@ class OfflineTabTest : public QObject {
     tab.play->click();
     QTRY_VERIFY_WITH_TIMEOUT(w.playback().endReached() && !w.csvExport().active(), kLong);
     QProcess python;
-    python.start("/usr/bin/python3",
-                 {"-c",
-                  "import sys, rosbag\n"
-                  "def messages(path):\n"
-                  "    return [(t, m.header.stamp, str(m)) for t, m, _ in rosbag.Bag(path).read_messages()]\n"
-                  "a, b = messages(sys.argv[1]), messages(sys.argv[2])\n"
-                  "print(len(a), len({t for t, _, _ in a}), a == b)\n"
-                  "d = [(x[:2], y[:2], x[2][:300], y[2][:300]) for x, y in zip(a, b) if x != y]\n"
-                  "print(len(b), d[:1], file=sys.stderr)\n",
-                  byTool, byWindow});
+    startPython(python, {"-c",
+                         "import sys, rosbag\n"
+                         "def messages(path):\n"
+                         "    return [(t, m.header.stamp, str(m)) for t, m, _ in rosbag.Bag(path).read_messages()]\n"
+                         "a, b = messages(sys.argv[1]), messages(sys.argv[2])\n"
+                         "print(len(a), len({t for t, _, _ in a}), a == b)\n"
+                         "d = [(x[:2], y[:2], x[2][:300], y[2][:300]) for x, y in zip(a, b) if x != y]\n"
+                         "print(len(b), d[:1], file=sys.stderr)\n",
+                         byTool, byWindow});
     QVERIFY(python.waitForFinished(60000));
     QCOMPARE(python.exitCode(), 0);
     const QStringList out = QString(python.readAllStandardOutput()).trimmed().split(' ');

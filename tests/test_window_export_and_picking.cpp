@@ -352,15 +352,15 @@ class WindowExportAndPickingTest : public QObject {
     QVERIFY(!w->csvExport().active());
     QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
     QProcess python;
-    python.start("/usr/bin/python3",
-                 {"-c",
-                  "import sys, rosbag\n"
-                  "from sensor_msgs import point_cloud2\n"
-                  "b = rosbag.Bag(sys.argv[1])\n"
-                  "scans = [m for _, m, _ in b.read_messages(topics=['scan'])]\n"
-                  "clouds = [list(point_cloud2.read_points(m)) for _, m, _ in b.read_messages(topics=['cloud'])]\n"
-                  "print(len(scans), len(clouds), sum(map(len, clouds)), round(clouds[0][0][1], 4))\n",
-                  file.path});
+    startPython(python,
+                {"-c",
+                 "import sys, rosbag\n"
+                 "from sensor_msgs import point_cloud2\n"
+                 "b = rosbag.Bag(sys.argv[1])\n"
+                 "scans = [m for _, m, _ in b.read_messages(topics=['scan'])]\n"
+                 "clouds = [list(point_cloud2.read_points(m)) for _, m, _ in b.read_messages(topics=['cloud'])]\n"
+                 "print(len(scans), len(clouds), sum(map(len, clouds)), round(clouds[0][0][1], 4))\n",
+                 file.path});
     QVERIFY(python.waitForFinished(60000));
     QCOMPARE(python.exitCode(), 0);
     // 38 points a frame; the first at azimuth 90 (13.5 counts of 2 mm) lies on the robot's right.
