@@ -542,12 +542,8 @@ class OfflineTabTest : public QObject {
   // forward play showed under those numbers.
   void playbackCsvEqualsExportCsv() {
     HeldUdpPort data, status;
-    StartupOptions options;
-    options.dataPort = data.port();
-    options.telemetryPort = status.port();
-    options.multicast = "";
     MessageRecorder messages;
-    manwindow w(options);
+    manwindow w(loopbackWindowOptions(data.port(), status.port()));
     Tab tab(w);
     PlayerWatch watch(w.player());
     tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
@@ -625,12 +621,8 @@ class OfflineTabTest : public QObject {
   // packets that completed the revolutions), the second returns included.
   void playbackBagEqualsExportBag() {
     HeldUdpPort data, status;
-    StartupOptions options;
-    options.dataPort = data.port();
-    options.telemetryPort = status.port();
-    options.multicast = "";
     MessageRecorder messages;
-    manwindow w(options);
+    manwindow w(loopbackWindowOptions(data.port(), status.port()));
     Tab tab(w);
     tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
     w.player().pauseOverrideMs = 0;
