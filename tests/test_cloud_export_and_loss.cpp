@@ -300,6 +300,40 @@ TEST(CloudExportTest, EveryFormIsWhatPclWrites) {
   }
 }
 
+// A merged compressed cloud of many blocks is compressed block by block as
+// it grows (memory about the file's size): PCL reads back the points of the
+// binary file, dual return's odd point size included.
+TEST(CloudExportTest, CompressedInBlocksReadsBackWhole) {
+  LidarDataSingleLine record;
+  unsigned seed = 7;
+  for (int i = 0; i < 6000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    record.azimuth.push_back(i * 0.06);
+    record.distance.push_back(seed % 65536);
+    record.intensity.push_back(static_cast<int>(seed >> 24));
+    record.timestamp.push_back(1700000000000000ULL + seed);
+  }
+  record.secondReturnsFrom = 3000;
+  CsvExportOptions options;
+  options.layout = Layout::Protocol17;
+  auto written = [&](CloudEncoding encoding) {
+    const std::string path = tempPath(encoding == CloudEncoding::Binary ? "blocks-binary.pcd" : "blocks.pcd");
+    CloudFrameFile out(options, 0, CloudFileOptions{CloudFormat::Pcd, encoding, true, true});
+    std::string error;
+    EXPECT_TRUE(out.open(path, error)) << error;
+    for (int frame = 0; frame < 50; ++frame) out.writeFrame(record);  // 300,000 points
+    EXPECT_TRUE(out.close(error)) << error;
+    return path;
+  };
+  const std::string binary = written(CloudEncoding::Binary), compressed = written(CloudEncoding::BinaryCompressed);
+  const pcl::PCLPointCloud2 expected = readCloud(binary), cloud = readCloud(compressed);
+  EXPECT_EQ(cloud.width, 300000u);
+  EXPECT_EQ(cloud.point_step, 49u);
+  EXPECT_TRUE(cloud.data == expected.data);
+  std::remove(binary.c_str());
+  std::remove(compressed.c_str());
+}
+
 // What export-cloud refuses, and what it never replaces: the capture
 // itself, a folder holding files, a file name without --merge, a PLY
 // compressed; an existing file stays as it was when the new one cannot be

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -213,13 +214,45 @@ void formatPoints(const std::uint8_t* points, std::size_t count, std::uint32_t s
   text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
+// The points' fields one after the other (all x, all y, ...), each field
+// compressed on its own with PCL's LZF, appended to `out` (one text per
+// field). LZF streams joined end to end decompress to their data joined, so
+// a cloud's blocks compressed one after the other give, field by field, the
+// stream PCL's reader takes. A field LZF cannot shrink is written as LZF's
+// literal runs (32 bytes after a count), which it reads all the same.
+void compressFields(const std::uint8_t* points, std::size_t count, std::uint32_t step, std::vector<std::string>& out) {
+  const std::vector<pcl::PCLPointField> fields = pointFields(step);
+  out.resize(fields.size());
+  std::string plane, compressed;
+  for (std::size_t f = 0; f < fields.size(); ++f) {
+    const std::size_t bytes = pcl::getFieldSize(fields[f].datatype);
+    plane.resize(count * bytes);
+    for (std::size_t i = 0; i < count; ++i) std::memcpy(&plane[i * bytes], points + i * step + fields[f].offset, bytes);
+    compressed.resize(plane.size() + plane.size() / 16 + 64);
+    const unsigned int size = plane.empty()
+                                  ? 0
+                                  : pcl::lzfCompress(plane.data(), static_cast<unsigned int>(plane.size()),
+                                                     compressed.data(), static_cast<unsigned int>(compressed.size()));
+    if (size > 0 || plane.empty()) {
+      out[f].assign(compressed.data(), size);
+      continue;
+    }
+    out[f].clear();
+    for (std::size_t i = 0; i < plane.size(); i += 32) {
+      const std::size_t run = std::min<std::size_t>(32, plane.size() - i);
+      out[f].push_back(static_cast<char>(run - 1));
+      out[f].append(plane, i, run);
+    }
+  }
+}
+
 }  // namespace
 
 // The points held, in blocks that never move as more arrive (a growing
 // vector would copy them, and hold both copies for a moment). A merged
 // export holds every point until close(); one file per frame, a frame's.
 struct CloudFrameFile::Points {
-  static constexpr std::size_t kBlockPoints = std::size_t{1} << 19;  // 24 MiB
+  static constexpr std::size_t kBlockPoints = std::size_t{1} << 17;  // 6 MiB
   ~Points() { clear(); }
   std::uint64_t size() const { return size_; }
   // The bytes of a point (kPointStep, or kDualPointStep with the return);
@@ -240,8 +273,9 @@ struct CloudFrameFile::Points {
     }
     size_ = 0;
   }
-  // Forgets the points and gives their memory back.
+  // Forgets the points (compressed ones too) and gives their memory back.
   void clear() {
+    forgetCompressed();
     for (std::uint8_t* block : blocks_) std::free(block);
     blocks_.clear();
     size_ = 0;
@@ -251,6 +285,14 @@ struct CloudFrameFile::Points {
   const std::uint8_t* block(std::size_t i) const { return blocks_[i]; }
   std::size_t blockSize(std::size_t i) const {
     return i + 1 < blocks_.size() ? kBlockPoints : static_cast<std::size_t>(size_ - i * kBlockPoints);
+  }
+  // Takes the first block, which is full, out of the points held: the
+  // caller owns it (std::free) and the points after it move up.
+  std::uint8_t* takeFirstBlock() {
+    std::uint8_t* first = blocks_.front();
+    blocks_.erase(blocks_.begin());
+    size_ -= kBlockPoints;
+    return first;
   }
   // Gives block `i`'s memory back while the blocks after it stay.
   void release(std::size_t i) {
@@ -279,6 +321,57 @@ struct CloudFrameFile::Points {
  public:
   // Where a file's writes are gathered, kept from file to file.
   std::unique_ptr<char[]> output{new char[FileOutput::kLeastWrite]};
+
+  // A merged compressed cloud of more than a block: its full blocks are
+  // compressed field by field as they fill, by a thread of their own while
+  // the next block fills, so memory holds about the file's size instead of
+  // every point. A cloud of one block is compressed whole at the end, as PCL
+  // compresses it.
+  struct Compressed {
+    std::vector<std::vector<std::string>> blocks;  // per block, per field
+    std::uint64_t bytes = 0;                       // of the blocks compressed
+    std::uint64_t points = 0;                      // in them
+    std::thread worker;                            // compressing `pending`
+    std::uint8_t* pending = nullptr;
+    std::vector<std::string> result;
+    std::atomic<bool> failed{false};  // out of memory
+  } compressed;
+
+  // Hands the first (full) block to the compressing thread, after the block
+  // before it is done.
+  void compressFirstBlock() {
+    finishCompressing();
+    Compressed& c = compressed;
+    c.pending = takeFirstBlock();
+    const std::uint32_t pointStep = step;
+    c.worker = std::thread([&c, pointStep] {
+      try {
+        compressFields(c.pending, kBlockPoints, pointStep, c.result);
+      } catch (const std::bad_alloc&) {
+        c.failed = true;
+      }
+    });
+  }
+  // Waits for the block being compressed and keeps its result.
+  void finishCompressing() {
+    Compressed& c = compressed;
+    if (!c.worker.joinable()) return;
+    c.worker.join();
+    std::free(c.pending);
+    c.pending = nullptr;
+    if (c.failed) return;
+    for (const std::string& field : c.result) c.bytes += field.size();
+    c.points += kBlockPoints;
+    c.blocks.push_back(std::move(c.result));
+    c.result.clear();
+  }
+  void forgetCompressed() {
+    finishCompressing();
+    compressed.blocks.clear();
+    compressed.bytes = 0;
+    compressed.points = 0;
+    compressed.failed = false;
+  }
 };
 
 namespace {
@@ -399,13 +492,39 @@ int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveB
   return 0;
 }
 
+// A binary compressed PCD's data from the blocks compressed as they filled
+// and the points still held (compressed now): the compressed and the plain
+// size, then each field's streams block after block. 0, or -2 when the
+// format's sizes cannot hold the cloud (PCL's own limit).
+int writeCompressedBlocks(FileOutput& file, CloudFrameFile::Points& points) {
+  CloudFrameFile::Points::Compressed& c = points.compressed;
+  if (c.failed) throw std::bad_alloc();
+  const std::uint64_t size = (c.points + points.size()) * points.step;
+  if (size * 3 / 2 > std::numeric_limits<std::uint32_t>::max()) return -2;
+  for (std::size_t b = 0; b < points.blocks(); ++b) {
+    std::vector<std::string> fields;
+    compressFields(points.block(b), points.blockSize(b), points.step, fields);
+    for (const std::string& field : fields) c.bytes += field.size();
+    c.blocks.push_back(std::move(fields));
+    points.release(b);
+  }
+  if (c.bytes > std::numeric_limits<std::uint32_t>::max()) return -2;
+  const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(c.bytes), static_cast<std::uint32_t>(size)};
+  file.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
+  for (std::size_t f = 0; f < c.blocks.front().size(); ++f)
+    for (const std::vector<std::string>& block : c.blocks) file.append(block[f].data(), block[f].size());
+  return 0;
+}
+
 // Writes the points held to `path` in the form asked, the file as PCL's
 // writers make it, through checked writes. 0, or -1 with errno set when the
 // system gave a reason (0 when the format refused the cloud). `giveBack`:
 // a compressed file may free the points as it goes.
 int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format, CloudEncoding encoding,
                 bool giveBack) {
-  const std::string header = cloudHeader(format, encoding, points.size(), points.step);
+  points.finishCompressing();
+  const bool inBlocks = points.compressed.points > 0;
+  const std::string header = cloudHeader(format, encoding, points.compressed.points + points.size(), points.step);
   // "-": standard output.
   const int fd = path == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
                              : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -418,7 +537,7 @@ int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFo
     if (encoding == CloudEncoding::Ascii) {
       writeText(file, points, format == CloudFormat::Pcd);
     } else if (encoding == CloudEncoding::BinaryCompressed) {
-      result = writeCompressed(file, points, giveBack);
+      result = inBlocks ? writeCompressedBlocks(file, points) : writeCompressed(file, points, giveBack);
     } else {
       for (std::size_t b = 0; b < points.blocks(); ++b)
         file.append(reinterpret_cast<const char*>(points.block(b)), points.blockSize(b) * points.step);
@@ -542,7 +661,7 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   // The return field comes with the first frame of dual return (a merged
   // cloud keeps the fields of its first frame).
   const bool dual = record.secondReturnsFrom != LidarDataSingleLine::kNotDual;
-  if (points.size() == 0) points.step = dual ? kDualPointStep : kPointStep;
+  if (points.size() == 0 && (!cloud_.merged || points_ == 0)) points.step = dual ? kDualPointStep : kPointStep;
   const std::uint64_t before = points.size();
   const std::uint32_t frame = static_cast<std::uint32_t>(frames_);
   // Centimetres, as the CSV; or metres.
@@ -573,10 +692,12 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   const std::uint64_t added = points.size() - before;
   points_ += added;
   if (cloud_.merged) {
-    if (points.size() * points.step > mergedLimitBytes()) {
+    if (cloud_.encoding == CloudEncoding::BinaryCompressed)
+      while (points.blocks() > 1) points.compressFirstBlock();
+    if (points.size() * points.step + points.compressed.bytes > mergedLimitBytes()) {
       fail("the merged cloud would take more than " + std::to_string(mergedLimitBytes() >> 20) +
            " MB of memory; write one file per frame instead");
-    } else if (!held) {
+    } else if (!held || points.compressed.failed) {
       fail("not enough memory for the merged cloud; write one file per frame instead");
     }
     return;

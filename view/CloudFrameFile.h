@@ -1,9 +1,10 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
 // the files byte for byte as PCL's own PCD and PLY writers make them (PCL's
-// headers and compression; ASCII PLY numbers exact where PCL's keep 6 digits; the points written here, every write
-// checked, where PCL's writers crash on a full disk or report a short file as written, and format text a character at a
-// time).
+// headers and compression, a compressed cloud of more than 131,072 points
+// compressed in blocks that PCL reads back to the same points; ASCII PLY numbers exact where PCL's keep 6 digits; the
+// points written here, every write checked, where PCL's writers crash on a full disk or report a short file as written,
+// and format text a character at a time).
 //
 // Every point has the fields
 //   x y z       float32, centimetres, as the CSV's Points_X/Y/Z
@@ -19,7 +20,9 @@
 // asked (keepEmpty false).
 //
 // Merged, all frames go into one cloud, kept in memory (48 bytes a point, in
-// blocks that never move) and written at close() to a file beside the target that is then renamed over it. One file
+// blocks that never move; a compressed cloud keeps its full blocks compressed,
+// about the file's size) and written at close() to a file beside the target
+// that is then renamed over it. One file
 // per frame (frame_000001.pcd, ...) goes into a new folder beside the target
 // folder, renamed to it at close(); the target folder must not exist yet or
 // be empty, so no file of the operator's is ever replaced. A frame without a
