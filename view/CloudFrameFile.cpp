@@ -171,13 +171,82 @@ char* formatShortest(char* out, T v) {
     std::memcpy(out, "nan", 3);
     return out + 3;
   }
+  // Whole numbers the type holds exactly (intensities, whole centimetres,
+  // time stamps) take the short way: their shortest digits are their own
+  // without trailing zeros, written plainly unless the exponent form is
+  // shorter (ties go to the plain form).
+  constexpr T kExact = sizeof(T) == 4 ? T(1 << 24) : T(1LL << 53);
+  if (v > -kExact && v < kExact) {
+    const auto whole = static_cast<long long>(v);
+    if (static_cast<T>(whole) == v) {
+      const unsigned long long magnitude = whole < 0 ? 0 - static_cast<unsigned long long>(whole) : whole;
+      int digits = 1, zeros = 0;
+      for (unsigned long long m = magnitude; m >= 10; m /= 10) ++digits;
+      if (magnitude != 0)
+        for (unsigned long long m = magnitude; m % 10 == 0; m /= 10) ++zeros;
+      const int significant = digits - zeros;
+      if (digits <= significant + (significant > 1 ? 1 : 0) + 4) {
+        if (std::signbit(v)) *out++ = '-';
+        return std::to_chars(out, out + 24, magnitude).ptr;
+      }
+    }
+  }
   return std::to_chars(out, out + 32, v).ptr;
 }
+
+// The texts of the values a scan repeats revolution after revolution (its
+// azimuths), by their bits: a two-way memo whose every entry holds what
+// `Format` gives for its value, small enough to stay in a core's cache
+// (distances vary too much for a memo to pay).
+template <char* (*Format)(char*, double), int SetBits>
+class TextMemo {
+ public:
+  TextMemo() : sets_(std::size_t{1} << SetBits) {
+    Entry zero{};
+    zero.length = static_cast<std::uint8_t>(Format(zero.text, 0.0) - zero.text);
+    for (Set& set : sets_) set.way[0] = set.way[1] = zero;
+  }
+  char* put(char* out, double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    Set& set = sets_[(bits * 0x9E3779B97F4A7C15u) >> (64 - SetBits)];
+    const Entry* e = &set.way[0];
+    if (e->bits != bits) {
+      e = &set.way[1];
+      if (e->bits != bits) {
+        set.way[1] = set.way[0];
+        set.way[0].bits = bits;
+        set.way[0].length = static_cast<std::uint8_t>(Format(set.way[0].text, v) - set.way[0].text);
+        e = &set.way[0];
+      }
+    }
+    std::memcpy(out, e->text, e->length);
+    return out + e->length;
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t bits = 0;  // +0, whose text every entry starts with
+    char text[31];           // at most 25 characters
+    std::uint8_t length;
+  };
+  struct Set {
+    Entry way[2];
+  };
+  std::vector<Set> sets_;
+};
+
+// What one formatting thread keeps from batch to batch and file to file.
+template <bool Pcd>
+struct PointTextMemos {
+  static constexpr auto kFormat = Pcd ? &formatGeneral17 : &formatShortest<double>;
+  TextMemo<kFormat, 13> azimuth;
+};
 
 // One point as a line of an ASCII PCD (Pcd true) or PLY file: its fields in
 // order, separated by a space.
 template <bool Pcd>
-char* formatPoint(char* out, const std::uint8_t* point, std::uint32_t step) {
+char* formatPoint(char* out, const std::uint8_t* point, std::uint32_t step, PointTextMemos<Pcd>& memos) {
   float singles[4];
   double doubles[3];
   std::uint32_t numbers[2];
@@ -188,10 +257,12 @@ char* formatPoint(char* out, const std::uint8_t* point, std::uint32_t step) {
     out = Pcd ? formatGeneral17(out, v) : formatShortest(out, v);
     *out++ = ' ';
   }
-  for (const double v : doubles) {
-    out = Pcd ? formatGeneral17(out, v) : formatShortest(out, v);
-    *out++ = ' ';
-  }
+  out = memos.azimuth.put(out, doubles[0]);
+  *out++ = ' ';
+  out = Pcd ? formatGeneral17(out, doubles[1]) : formatShortest(out, doubles[1]);
+  *out++ = ' ';
+  out = Pcd ? formatGeneral17(out, doubles[2]) : formatShortest(out, doubles[2]);
+  *out++ = ' ';
   out = std::to_chars(out, out + 12, numbers[0]).ptr;
   *out++ = ' ';
   out = std::to_chars(out, out + 12, numbers[1]).ptr;
@@ -206,12 +277,22 @@ char* formatPoint(char* out, const std::uint8_t* point, std::uint32_t step) {
 constexpr std::size_t kLongestLine = 7 * 25 + 2 * 10 + 3 + 10;
 
 // Formats `count` points at `points` as lines into `text`.
+// Lines of text, in a buffer that is not cleared before it is written.
+struct Lines {
+  std::unique_ptr<char[]> data;
+  std::size_t room = 0, size = 0;
+};
+
 template <bool Pcd>
-void formatPoints(const std::uint8_t* points, std::size_t count, std::uint32_t step, std::string& text) {
-  text.resize(count * kLongestLine);
-  char* out = text.data();
-  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Pcd>(out, points + i * step, step);
-  text.resize(static_cast<std::size_t>(out - text.data()));
+void formatPoints(const std::uint8_t* points, std::size_t count, std::uint32_t step, Lines& text,
+                  PointTextMemos<Pcd>& memos) {
+  if (text.room < count * kLongestLine) {
+    text.data.reset(new char[count * kLongestLine]);
+    text.room = count * kLongestLine;
+  }
+  char* out = text.data.get();
+  for (std::size_t i = 0; i < count; ++i) out = formatPoint<Pcd>(out, points + i * step, step, memos);
+  text.size = static_cast<std::size_t>(out - text.data.get());
 }
 
 // The points' fields one after the other (all x, all y, ...), each field
@@ -321,6 +402,17 @@ struct CloudFrameFile::Points {
  public:
   // Where a file's writes are gathered, kept from file to file.
   std::unique_ptr<char[]> output{new char[FileOutput::kLeastWrite]};
+  // The texts of ASCII files' values, per formatting thread, kept from file
+  // to file (made at the first ASCII file).
+  struct TextMemos {
+    PointTextMemos<true> pcd[2];
+    PointTextMemos<false> ply[2];
+  };
+  TextMemos& textMemos() {
+    if (!memos_) memos_ = std::make_unique<TextMemos>();
+    return *memos_;
+  }
+  std::unique_ptr<TextMemos> memos_;
 
   // A merged compressed cloud of more than a block: its full blocks are
   // compressed field by field as they fill, by a thread of their own while
@@ -418,13 +510,14 @@ std::string cloudHeader(CloudFormat format, CloudEncoding encoding, std::uint64_
 void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
   constexpr std::size_t kBatch = 1 << 15;
   const std::uint32_t step = points.step;
-  auto format = [pcd, step](const std::uint8_t* at, std::size_t count, std::string& text) {
+  CloudFrameFile::Points::TextMemos& memos = points.textMemos();
+  auto format = [pcd, step, &memos](const std::uint8_t* at, std::size_t count, Lines& text, int thread) {
     if (pcd)
-      formatPoints<true>(at, count, step, text);
+      formatPoints<true>(at, count, step, text, memos.pcd[thread]);
     else
-      formatPoints<false>(at, count, step, text);
+      formatPoints<false>(at, count, step, text, memos.ply[thread]);
   };
-  std::string mine, helpers;
+  Lines mine, helpers;
   for (std::size_t b = 0; b < points.blocks() && !file.failed(); ++b) {
     const std::uint8_t* data = points.block(b);
     const std::size_t size = points.blockSize(b);
@@ -432,15 +525,15 @@ void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
       const std::size_t first = std::min(kBatch, size - i);
       const std::size_t second = std::min(kBatch, size - i - first);
       if (second == 0) {
-        format(data + i * step, first, mine);
-        file.append(mine.data(), mine.size());
+        format(data + i * step, first, mine, 0);
+        file.append(mine.data.get(), mine.size);
         continue;
       }
-      std::thread helper(format, data + (i + first) * step, second, std::ref(helpers));
-      format(data + i * step, first, mine);
+      std::thread helper(format, data + (i + first) * step, second, std::ref(helpers), 1);
+      format(data + i * step, first, mine, 0);
       helper.join();
-      file.append(mine.data(), mine.size());
-      file.append(helpers.data(), helpers.size());
+      file.append(mine.data.get(), mine.size);
+      file.append(helpers.data.get(), helpers.size);
     }
   }
 }
