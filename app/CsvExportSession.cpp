@@ -46,6 +46,7 @@ bool CsvExportSession::finish(std::string& error) {
   notWrittenLast_ = notWritten_;
   notWritten_ = 0;
   paused_ = false;
+  leftOutLast_ = file_->leftOut();
   const bool written = file_->close(error);
   file_.reset();
   return written;

@@ -72,6 +72,8 @@ class CsvExportSession {
     if (active() && frames_ > 0) missed_ += revolutions;
   }
   unsigned long long missedLast() const { return missedLast_; }
+  // Measurements the export that finished last left out as no points.
+  std::uint64_t leftOutLast() const { return leftOutLast_; }
 
  private:
   Choices choices_;
@@ -82,6 +84,7 @@ class CsvExportSession {
   bool paused_ = false;
   int notWritten_ = 0, notWrittenLast_ = 0;
   unsigned long long missed_ = 0, missedLast_ = 0;
+  std::uint64_t leftOutLast_ = 0;
   std::string path_;
 };
 

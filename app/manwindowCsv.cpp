@@ -62,6 +62,16 @@ QString notWrittenText(int frames) {
       .arg(frames == 1 ? "was" : "were");
 }
 
+// "\n120 measurements without a return were left out of the cloud.", or
+// nothing.
+QString leftOutText(std::uint64_t measurements) {
+  if (measurements == 0) return {};
+  return QString("\n%1 %2 without a return %3 left out of the cloud.")
+      .arg(measurements)
+      .arg(measurements == 1 ? "measurement" : "measurements")
+      .arg(measurements == 1 ? "was" : "were");
+}
+
 // The export the chosen name asks for.
 std::unique_ptr<FrameFile> frameFileFor(const std::string& path, const CsvExportOptions& options, long long frames) {
 #ifdef Z540K_WITH_ROS
@@ -128,6 +138,8 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
     const std::unique_ptr<FrameFile> file = frameFileFor(target, options, 1);
     if (!CsvExportSession::exportFrozen(*file, target, display_.latest(), error))
       showMessage(this, MessageKind::Critical, "error", "Cannot write the file: " + QString::fromStdString(error));
+    else if (file->leftOut() > 0)
+      showMessage(this, MessageKind::Information, kTipsTitle, leftOutText(file->leftOut()).mid(1));
     return;
   }
   if (!csvExport_.begin(frameFileFor(target, options, freams), target, error)) {
@@ -228,6 +240,7 @@ void manwindow::On_SaveCSV() {
   if (csvExport_.framesWrittenLast() < csvExport_.framesWanted())
     text +=
         QString("\n%1 of %2 frames were written.").arg(csvExport_.framesWrittenLast()).arg(csvExport_.framesWanted());
-  text += missedText(csvExport_.missedLast()) + notWrittenText(csvExport_.framesNotWrittenLast());
+  text += missedText(csvExport_.missedLast()) + notWrittenText(csvExport_.framesNotWrittenLast()) +
+          leftOutText(csvExport_.leftOutLast());
   showMessage(this, MessageKind::Information, kTipsTitle, text);
 }

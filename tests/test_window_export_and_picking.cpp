@@ -331,10 +331,17 @@ class WindowExportAndPickingTest : public QObject {
     child<QToolButton>(*w, "tolbtn_offdata")->click();
     file.path = file.dir.filePath("arriving.ply");
     w.exportWith("3", "0", "360");
-    for (int i = 0; i < 3; ++i) w->CalculateCoordinates(knownFrame(1000 * (i + 1)));
+    // A measurement without a return is no point: left out, as the tool
+    // leaves it out, and said.
+    for (int i = 0; i < 3; ++i) {
+      LidarDataSingleLine arriving = knownFrame(1000 * (i + 1));
+      if (i == 1) arriving.distance[5] = 0;
+      w->CalculateCoordinates(arriving);
+    }
     QVERIFY(!w->csvExport().active());
-    QCOMPARE(messages.last().text, QString("保存CSV文件完成！"));
-    QVERIFY(readAll(file.path.toStdString()).find("\nelement vertex 114\n") != std::string::npos);
+    QCOMPARE(messages.last().text,
+             QString("保存CSV文件完成！\n1 measurement without a return was left out of the cloud."));
+    QVERIFY(readAll(file.path.toStdString()).find("\nelement vertex 113\n") != std::string::npos);
   }
 
 #ifdef Z540K_WITH_ROS

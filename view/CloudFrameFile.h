@@ -51,9 +51,9 @@ struct CloudFileOptions {
   CloudFormat format = CloudFormat::Pcd;
   CloudEncoding encoding = CloudEncoding::BinaryCompressed;
   bool merged = true;  // one file of all frames, else a folder of one file per frame
-  // Keep the measurements without a return (points at the origin), as the
-  // window's export does; the tool leaves them out unless asked.
-  bool keepEmpty = true;
+  // Keep the measurements without a return (points at the sensor, which
+  // every viewer shows as a spike); left out and counted unless asked.
+  bool keepEmpty = false;
   bool metres = false;  // x y z and distance in metres, else centimetres
 };
 
@@ -83,7 +83,7 @@ class CloudFrameFile : public FrameFile {
   // once it is written).
   long long files() const { return files_; }
   // Measurements without a return left out so far.
-  std::uint64_t emptyLeftOut() const { return emptyLeftOut_; }
+  std::uint64_t leftOut() const override { return emptyLeftOut_; }
 
   // Merged clouds are held in memory until close(): at most this many bytes
   // of points (48 a point; a third of the machine's memory). A merged export that would need more fails with

@@ -50,6 +50,9 @@ class FrameFile {
   virtual std::uint64_t rows() const = 0;
   // ...as a summary says it ("1200 lines", "1200 points in 3 files").
   virtual std::string rowsText() const = 0;
+  // Measurements left out because they are no point (a cloud's measurements
+  // without a return), counted.
+  virtual std::uint64_t leftOut() const { return 0; }
 
   // True once maxFrames frames are written (never with maxFrames 0).
   bool complete() const { return maxFrames_ > 0 && frames_ >= maxFrames_; }
