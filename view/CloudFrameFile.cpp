@@ -333,7 +333,7 @@ void compressFields(const std::uint8_t* points, std::size_t count, std::uint32_t
 // vector would copy them, and hold both copies for a moment). A merged
 // export holds every point until close(); one file per frame, a frame's.
 struct CloudFrameFile::Points {
-  static constexpr std::size_t kBlockPoints = std::size_t{1} << 17;  // 6 MiB
+  static constexpr std::size_t kBlockPoints = std::size_t{1} << 16;  // 3 MiB
   ~Points() { clear(); }
   std::uint64_t size() const { return size_; }
   // The bytes of a point (kPointStep, or kDualPointStep with the return);

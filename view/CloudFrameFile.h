@@ -1,7 +1,7 @@
 // Point cloud files of frames, for PCL, CloudCompare and mapping tools: the
 // points of the CSV rows (same measurements, same x, y, z in centimetres),
 // the files byte for byte as PCL's own PCD and PLY writers make them (PCL's
-// headers and compression, a compressed cloud of more than 131,072 points
+// headers and compression, a compressed cloud of more than 65,536 points
 // compressed in blocks that PCL reads back to the same points; ASCII PLY numbers exact where PCL's keep 6 digits; the
 // points written here, every write checked, where PCL's writers crash on a full disk or report a short file as written,
 // and format text a character at a time).
