@@ -97,6 +97,12 @@ bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<Sen
     error = reader.error();
     return false;
   }
+  // The list reads each packet from the file again when it is played; a
+  // capture piped in is gone once read.
+  if (!reader.source()) {
+    error = "standard input: a capture to play must be a file; name it";
+    return false;
+  }
   // No data packet takes fewer file bytes than kMinDataPacketFootprint, so
   // this bounds the list: it never grows while loading, and pages of it
   // that no packet fills are never touched. The first source gets the

@@ -30,7 +30,8 @@ bool nextDataPacket(CaptureReader& reader, CapturedDatagram& out);
 // size; when it returns false the load stops. Returns false with a one-line
 // reason in `error` (and an empty list) when the file cannot be read, changed
 // on disk during the load ("PATH changed on disk after it was opened") or the
-// load was stopped; damage after some records keeps the packets before it
+// load was stopped, and for standard input ("-"), which leaves no file to play
+// from; damage after some records keeps the packets before it
 // and is described in `damage`. Any thread may load, into a list that no
 // other thread reads meanwhile.
 using LoadProgress = std::function<bool(std::uint64_t bytesRead, std::uint64_t fileSize)>;

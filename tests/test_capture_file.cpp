@@ -693,6 +693,20 @@ TEST(LoadDataPacketsTest, LoadsTheDataPacketsInFileOrderWithProgress) {
   EXPECT_FALSE(loadDataPackets(dir.file("missing.pcap"), list, error, damage));
   EXPECT_NE(error.find("missing.pcap"), std::string::npos) << error;
   EXPECT_EQ(list.count(), 0u);
+
+  // A capture piped in ("-") leaves the list no file to play from: refused.
+  ASSERT_TRUE(loadDataPackets(path, list, error, damage));
+  const int savedStdin = dup(STDIN_FILENO);
+  const int piped = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(piped, 0);
+  ASSERT_EQ(dup2(piped, STDIN_FILENO), STDIN_FILENO);
+  close(piped);
+  const bool loaded = loadDataPackets("-", list, error, damage);
+  dup2(savedStdin, STDIN_FILENO);
+  close(savedStdin);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(error.find("standard input"), std::string::npos) << error;
+  EXPECT_EQ(list.count(), 0u);
 }
 
 // The list reads from the file it keeps open, after the loader is gone;
