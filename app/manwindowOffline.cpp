@@ -11,9 +11,9 @@
 #include <QToolButton>
 #include <atomic>
 
-#include "CaptureFile.h"
 #include "CapturePlayer.h"
 #include "CaptureRecorder.h"
+#include "DataPacketLoad.h"
 #include "FileDialogs.h"
 #include "LiveDataReceiver.h"
 #include "MessageBoxes.h"

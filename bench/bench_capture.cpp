@@ -28,6 +28,7 @@
 
 #include "BenchSupport.h"
 #include "CaptureFile.h"
+#include "DataPacketLoad.h"
 #include "PacketEncoders.h"
 #include "ScanPacketStream.h"
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "CaptureFile.h"
 #include "CaptureFrames.h"
+#include "DataPacketLoad.h"
 
 using namespace z540k;
 using namespace z540k::bench;

@@ -1,5 +1,5 @@
 // Capture files: the reader (classic pcap and pcapng, read through a buffer
-// of its own), the player's loading rule, and the writer.
+// of its own) and the writer.
 //
 // Classic pcap (every field in the writer's byte order, told by the magic):
 //   file header, 24 bytes: magic, version 2.4, time zone, accuracy, snapshot
@@ -22,7 +22,7 @@
 #include <limits>
 #include <new>
 
-#include "PacketFormat.h"
+#include "ByteOrder.h"
 #include "PacketSource.h"
 
 namespace z540k {
@@ -112,23 +112,6 @@ constexpr std::size_t kUdpLengthOffset = 4;
 constexpr std::size_t kUdpChecksumOffset = 6;
 constexpr std::size_t kMaxUdpPayload = 65507;  // 65535 - IPv4 20 - UDP 8
 
-// ---- The capture player's loading rule ---------------------------------------
-// A data packet of the sensor in an Ethernet capture: Ethernet 14 + IPv4 20 +
-// UDP 8 + 1206 captured bytes, the payload at byte 42.
-constexpr std::size_t kDataPacketPayloadOffset = kEthernetHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize;
-constexpr std::size_t kDataPacketRecordLength = kDataPacketPayloadOffset + kDataPacketSize;
-// Its sender: the IPv4 source address (bytes 26..29) and UDP source port (34..35).
-constexpr std::size_t kDataPacketSourceIpOffset = kEthernetHeaderSize + kIpv4SourceOffset;
-constexpr std::size_t kDataPacketSourcePortOffset = kEthernetHeaderSize + kIpv4MinHeaderSize + kUdpSourcePortOffset;
-// The fewest file bytes one data packet can take, whatever the link type (raw
-// IPv4 without options) and format (a classic record header and a pcapng
-// simple packet block's framing are both 16 bytes); loadDataPackets reserves
-// by it.
-constexpr std::size_t kMinDataPacketFootprint =
-    kRecordHeaderSize + kIpv4MinHeaderSize + kUdpHeaderSize + kDataPacketSize;
-// How often a load reports its progress, and so how soon it notices a cancel.
-constexpr std::uint64_t kProgressEveryBytes = 4u * 1024 * 1024;
-
 // ---- pcapng -----------------------------------------------------------------
 constexpr std::uint32_t kBlockSectionHeader = 0x0A0D0D0A;  // the same in both byte orders
 constexpr std::uint32_t kBlockInterface = 1;
@@ -171,6 +154,8 @@ constexpr std::size_t kPacketDataOffset = 28;
 constexpr std::size_t kSimplePacketMinLength = 16;
 constexpr std::size_t kSimplePacketOriginalOffset = 8;
 constexpr std::size_t kSimplePacketDataOffset = 12;
+// The fewest framing bytes of a record, as the header promises.
+static_assert(kMinRecordFraming == kRecordHeaderSize && kMinRecordFraming == kSimplePacketMinLength);
 
 // The reader's buffer: records and the blocks the reader looks into must fit
 // in it; a longer block is damage. Blocks of other types are passed over
@@ -183,7 +168,7 @@ constexpr std::size_t kBufferSize = 512u << 10;
 // ---- Writer ------------------------------------------------------------------
 constexpr std::uint32_t kWriterSnapLength = 65535;
 constexpr std::size_t kWriterBufferSize = 1 << 20;
-// Made-up, locally administered addresses: the sensor, and the host it sends to.
+// Made-up, locally administered addresses: the sender, and the host it sends to.
 constexpr std::uint8_t kWriterSourceMac[6] = {0x02, 0x5A, 0x54, 0x00, 0x00, 0x02};
 constexpr std::uint8_t kWriterDestMac[6] = {0x02, 0x5A, 0x54, 0x00, 0x00, 0x01};
 
@@ -253,23 +238,6 @@ std::string unsupportedLinkType(std::uint32_t type) {
 // ============================================================================
 // Reader
 
-struct CaptureReader::Record {
-  const std::uint8_t* bytes = nullptr;
-  std::uint32_t capturedLength = 0;
-  std::int64_t seconds = 0;
-  std::uint32_t microseconds = 0;
-  std::uint64_t index = 0;
-  std::uint64_t offset = 0;  // of bytes[0] in the file
-  std::uint64_t start = 0;   // the record's (or block's) first byte in the file
-  std::uint64_t end = 0;     // the byte after it
-  LinkType linkType = LinkType::Ethernet;
-  // pcapng: the time stamp in its interface's units, turned into seconds
-  // only for a datagram handed out (null for a classic record or a simple
-  // packet block, whose time is in seconds and microseconds).
-  std::uint64_t stamp = 0;
-  const Interface* interface = nullptr;
-};
-
 // A pcapng interface: how to read its packets, or that they are passed over.
 struct CaptureReader::Interface {
   std::uint32_t type = 0;  // as described
@@ -317,17 +285,16 @@ void pcapngTime(std::uint64_t stamp, const Interface& i, std::int64_t& seconds, 
   seconds = total > kMost ? kMost : total < kLeast ? kLeast : static_cast<std::int64_t>(total);
 }
 
-template <typename Record>
-void setTime(const Record& record, CapturedDatagram& out) {
+}  // namespace
+
+void CaptureReader::timeOf(const Record& record, std::int64_t& seconds, std::uint32_t& microseconds) {
   if (record.interface) {
-    pcapngTime(record.stamp, *record.interface, out.seconds, out.microseconds);
+    pcapngTime(record.stamp, *record.interface, seconds, microseconds);
   } else {
-    out.seconds = record.seconds;
-    out.microseconds = record.microseconds;
+    seconds = record.seconds;
+    microseconds = record.microseconds;
   }
 }
-
-}  // namespace
 
 CaptureReader::CaptureReader() = default;
 CaptureReader::~CaptureReader() = default;
@@ -893,7 +860,7 @@ bool CaptureReader::udpOf(const Record& record, CapturedDatagram& out) const {
   const std::uint8_t* p = record.bytes;
   std::size_t n = record.capturedLength;
   if (!stepOverLinkLayer(record.linkType, p, n) || !udpOfIpv4(p, n, out)) return false;
-  setTime(record, out);
+  timeOf(record, out.seconds, out.microseconds);
   out.recordIndex = record.index;
   out.payloadOffset = record.offset + static_cast<std::uint64_t>(out.payload - record.bytes);
   out.recordStart = record.start;
@@ -906,144 +873,6 @@ bool CaptureReader::next(CapturedDatagram& out) {
   while (nextRecord(record))
     if (udpOf(record, out)) return true;
   return false;
-}
-
-bool CaptureReader::nextDataPacket(CapturedDatagram& out) { return nextDataPacket(out, true); }
-
-bool CaptureReader::nextDataPacket(CapturedDatagram& out, bool full) {
-  Record record;
-  while (nextRecord(record)) {
-    if (record.linkType != LinkType::Ethernet) {
-      if (udpOf(record, out) && isDataPacket(out.payload, out.size)) return true;
-      continue;
-    }
-    // The player's rule looks at fixed places of an Ethernet record, whatever
-    // its headers say: the addresses and ports are filled when the headers
-    // are plain Ethernet/IPv4/UDP, left 0 otherwise.
-    if (record.capturedLength != kDataPacketRecordLength) continue;
-    const std::uint8_t* payload = record.bytes + kDataPacketPayloadOffset;
-    if (!isDataPacket(payload, kDataPacketSize)) continue;
-    CapturedDatagram found;
-    if (!full || !udpOf(record, found)) {
-      // The sensor that sent it, at its fixed places in the frame.
-      found = CapturedDatagram{};
-      found.sourceIp = loadBE32(record.bytes + kDataPacketSourceIpOffset);
-      found.sourcePort = loadBE16(record.bytes + kDataPacketSourcePortOffset);
-    }
-    out = found;
-    out.payload = payload;
-    out.size = kDataPacketSize;
-    setTime(record, out);
-    out.recordIndex = record.index;
-    out.payloadOffset = record.offset + kDataPacketPayloadOffset;
-    return true;
-  }
-  return false;
-}
-
-// One pass over a capture that lists its data packets, all in one list or one
-// list per source.
-class DataPacketLoad {
- public:
-  static bool run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
-                  std::string& damage, const LoadProgress& progress);
-
- private:
-  struct Building {
-    SensorAddress source;
-    std::vector<std::uint64_t> offsets;
-    std::vector<std::int64_t> times;
-    RevolutionIndex revolutions;
-  };
-};
-
-bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
-                         std::string& damage, const LoadProgress& progress) {
-  lists.clear();
-  error.clear();
-  damage.clear();
-  CaptureReader reader;
-  if (!reader.open(path)) {
-    error = reader.error();
-    return false;
-  }
-  // No data packet takes fewer file bytes than kMinDataPacketFootprint, so
-  // this bounds the list: it never grows while loading, and pages of it
-  // that no packet fills are never touched. The first source gets the
-  // bound; the lists of further sources (rare) grow as they go.
-  const std::uint64_t mostPackets = reader.fileSize() / kMinDataPacketFootprint;
-  std::vector<Building> building(1);
-  try {
-    building[0].offsets.reserve(static_cast<std::size_t>(mostPackets));
-    building[0].times.reserve(static_cast<std::size_t>(mostPackets));
-  } catch (const std::exception&) {
-    error = path + ": not enough memory to list up to " + std::to_string(mostPackets) + " data packets";
-    return false;
-  }
-  const auto cancelled = [&] {
-    error = path + ": loading was cancelled";
-    return false;
-  };
-  std::size_t sources = 0, current = 0;
-  std::uint64_t nextProgress = kProgressEveryBytes;
-  CapturedDatagram packet;
-  while (reader.nextDataPacket(packet, false)) {
-    const SensorAddress from{bySource ? packet.sourceIp : 0, bySource ? packet.sourcePort : std::uint16_t{0}};
-    if (sources == 0 || building[current].source != from) {
-      current = 0;
-      while (current < sources && building[current].source != from) ++current;
-      if (current == sources) {
-        if (sources == building.size()) building.emplace_back();
-        building[current].source = from;
-        ++sources;
-      }
-    }
-    building[current].offsets.push_back(packet.payloadOffset);
-    building[current].times.push_back(packet.seconds * 1000000 + packet.microseconds);
-    building[current].revolutions.addPacket(packet.payload);
-    if (progress && reader.bytesRead() >= nextProgress) {
-      if (!progress(reader.bytesRead(), reader.fileSize())) return cancelled();
-      nextProgress = reader.bytesRead() + kProgressEveryBytes;
-    }
-  }
-  if (progress && !progress(reader.bytesRead(), reader.fileSize())) return cancelled();
-  // Offsets into a file that changed would play another file's bytes.
-  if (reader.changedOnDisk() || !reader.file_->unchanged()) {
-    error = reader.file_->changedMessage();
-    return false;
-  }
-  damage = reader.damage();
-  // With no packet there is nothing to keep the file open for.
-  for (std::size_t i = 0; i < sources; ++i) {
-    Building& b = building[i];
-    // A capture mostly of other traffic: give back what the bound overshot.
-    if (b.offsets.capacity() / 2 > b.offsets.size()) {
-      try {
-        b.offsets.shrink_to_fit();
-        b.times.shrink_to_fit();
-      } catch (const std::exception&) {
-      }
-    }
-    lists.push_back(
-        {b.source, DataPacketList(reader.file_, std::move(b.offsets), std::move(b.revolutions), std::move(b.times))});
-  }
-  std::stable_sort(lists.begin(), lists.end(), [](const SensorPackets& a, const SensorPackets& b) {
-    return a.packets.count() > b.packets.count();
-  });
-  return true;
-}
-
-bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
-                     const LoadProgress& progress) {
-  std::vector<SensorPackets> lists;
-  const bool loaded = DataPacketLoad::run(path, false, lists, error, damage, progress);
-  list = lists.empty() ? DataPacketList() : std::move(lists.front().packets);
-  return loaded;
-}
-
-bool loadSensorPackets(const std::string& path, std::vector<SensorPackets>& lists, std::string& error,
-                       std::string& damage, const LoadProgress& progress) {
-  return DataPacketLoad::run(path, true, lists, error, damage, progress);
 }
 
 // ============================================================================
@@ -1065,7 +894,7 @@ bool CaptureWriter::open(const std::string& path) {
   ipIdentification_ = 0;
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) return fail(std::string("cannot create: ") + std::strerror(errno));
-  // A large buffer: the sensor's 1248-byte records go out in few writes.
+  // A large buffer: records of a datagram each go out in few writes.
   buffer_.reset(new (std::nothrow) char[kWriterBufferSize]);
   if (buffer_) std::setvbuf(file_, buffer_.get(), _IOFBF, kWriterBufferSize);
 

@@ -1,14 +1,14 @@
-// Capture files, classic pcap and pcapng: reading the UDP datagrams they
-// hold, and writing datagrams as a capture of the sensor would have them.
+// Capture files, classic pcap and pcapng: reading the records and UDP
+// datagrams they hold, and writing datagrams as a network capture has them.
 //
-// The reader knows nothing of the sensor's formats: it yields UDP payloads
-// with their addresses, ports and capture time, found through the link type
-// (Ethernet, Linux cooked v1 and v2, BSD loopback/null, raw IPv4) of the file
-// or, in a pcapng file, of the interface that captured the packet. A file is
-// read in one forward pass through a buffer of the reader's own; nothing is
-// mapped, so another program shortening or rewriting the file while it is
-// read is reported, never a fault. The one sensor rule it carries is the
-// loading rule of the capture player, for Ethernet captures.
+// The reader knows nothing of what the datagrams carry: it yields each
+// record's frame with its link type, capture time and place in the file, and
+// the UDP payloads with their addresses and ports, found through the link
+// type (Ethernet, Linux cooked v1 and v2, BSD loopback/null, raw IPv4) of the
+// file or, in a pcapng file, of the interface that captured the packet. A
+// file is read in one forward pass through a buffer of the reader's own;
+// nothing is mapped, so another program shortening or rewriting the file
+// while it is read is reported, never a fault.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +18,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "DataPacketList.h"
-#include "SensorSources.h"
 
 namespace z540k {
 
@@ -54,10 +51,38 @@ enum class LinkType : std::uint32_t {
   LinuxCooked2 = 276,  // SLL2, 20-byte header (tcpdump -i any, libpcap 1.10+)
 };
 
+// The fewest bytes of the file a record takes besides its captured bytes,
+// whatever the format: a classic record header and a pcapng simple packet
+// block's framing are both 16 bytes.
+constexpr std::size_t kMinRecordFraming = 16;
+
 class PacketSource;
 
 class CaptureReader {
+  struct Interface;  // a pcapng interface description, as the reader keeps it
+
  public:
+  // One record (packet block) of a readable link type, as the file holds it.
+  struct Record {
+    // The captured bytes of the frame, from its link-layer header on; they
+    // point into the reader's buffer as a datagram's payload does.
+    const std::uint8_t* bytes = nullptr;
+    std::uint32_t capturedLength = 0;
+    LinkType linkType = LinkType::Ethernet;
+    std::uint64_t index = 0;   // 0-based position among all records (packet blocks) of the file
+    std::uint64_t offset = 0;  // of bytes[0] in the file
+    std::uint64_t start = 0;   // the record's (or block's) first byte in the file
+    std::uint64_t end = 0;     // the byte after it
+    // The capture time, read through timeOf(): seconds and microseconds of a
+    // classic record or a simple packet block; of other pcapng packets the
+    // time stamp in its interface's units, turned into seconds only when
+    // asked for (`interface` set).
+    std::int64_t seconds = 0;
+    std::uint32_t microseconds = 0;
+    std::uint64_t stamp = 0;
+    const Interface* interface = nullptr;
+  };
+
   CaptureReader();
   ~CaptureReader();
   CaptureReader(const CaptureReader&) = delete;
@@ -105,28 +130,24 @@ class CaptureReader {
   std::uint64_t fileSize() const { return size_; }
   std::uint64_t recordsRead() const { return records_; }
 
-  // The capture player's loading rule, for Ethernet captures (and Ethernet
-  // interfaces of pcapng files): the next record whose captured length is
-  // 1248 (Ethernet 14 + IPv4 20 + UDP 8 + 1206) and whose bytes 42 and 43
-  // are FF EE, whatever its port; `payload` points at its byte 42 and `size`
-  // is 1206. For the other link types: the next UDP payload of exactly 1206
-  // bytes starting FF EE. Ends like next().
-  bool nextDataPacket(CapturedDatagram& out);
+  // The next record of a readable link type in file order, whatever it
+  // carries (records of a pcapng interface of another link type are passed
+  // over). Ends like next().
+  bool nextRecord(Record& record);
+  // The record's capture time (finer time stamps rounded down to µs).
+  static void timeOf(const Record& record, std::int64_t& seconds, std::uint32_t& microseconds);
+  // The UDP-over-IPv4 datagram the record carries, with its capture time and
+  // places in the file, into `out`; false (and `out` left alone) when it
+  // carries none.
+  bool udpOf(const Record& record, CapturedDatagram& out) const;
+
+  // The file being read, for whoever reads its bytes again later (null for
+  // bytes in memory and standard input).
+  const std::shared_ptr<const PacketSource>& source() const { return file_; }
 
  private:
-  struct Record;
-  struct Interface;
-  friend class DataPacketLoad;
-
-  // `full` false: of an Ethernet data packet only the payload, its offset,
-  // the record index, the capture time and the source address and port
-  // (from their fixed places in the frame) are filled (all that the load
-  // needs).
-  bool nextDataPacket(CapturedDatagram& out, bool full);
-  bool nextRecord(Record& record);
   bool nextClassicRecord(Record& record);
   bool nextPcapngRecord(Record& record, bool header = false);
-  bool udpOf(const Record& record, CapturedDatagram& out) const;
   bool fail(const std::string& reason);
   bool endWithDamage(const std::string& what);
   bool endWithBlockDamage(const std::string& what);
@@ -170,39 +191,9 @@ class CaptureReader {
   std::vector<Interface> interfaces_;
 };
 
-// Loads a capture's sensor data packets for the player, in file order, by
-// nextDataPacket()'s rule, in one pass over the file: the list keeps the file
-// open and the offset and capture time of each packet (16 bytes a packet, not the file), and
-// the revolutions found over the packets. `progress` (may be empty) is called
-// now and then, and once at the end, with the bytes read so far and the file
-// size; when it returns false the load stops. Returns false with a one-line
-// reason in `error` (and an empty list) when the file cannot be read, changed
-// on disk during the load ("PATH changed on disk after it was opened") or the
-// load was stopped; damage after some records keeps the packets before it
-// and is described in `damage`. Any thread may load, into a list that no
-// other thread reads meanwhile.
-using LoadProgress = std::function<bool(std::uint64_t bytesRead, std::uint64_t fileSize)>;
-bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
-                     const LoadProgress& progress = {});
-
-// The data packets of one sensor of a capture: its source address and port,
-// and its packets as loadDataPackets() lists them.
-struct SensorPackets {
-  SensorAddress source;
-  DataPacketList packets;
-};
-
-// The same load, one list per source (most packets first; equal counts in
-// the order the sources first appear), still in one pass: a capture of one
-// sensor gives one list equal to loadDataPackets()'s. Results as loadDataPackets();
-// `lists` is empty when the load fails or the capture holds no data packet.
-bool loadSensorPackets(const std::string& path, std::vector<SensorPackets>& lists, std::string& error,
-                       std::string& damage, const LoadProgress& progress = {});
-
 // Writes datagrams into a classic pcap file (microsecond time stamps,
 // Ethernet link type) with Ethernet, IPv4 (valid header checksum) and UDP
-// headers as a capture of the sensor would have them; Wireshark and tcpdump
-// open it.
+// headers as a network capture has them; Wireshark and tcpdump open it.
 class CaptureWriter {
  public:
   CaptureWriter();

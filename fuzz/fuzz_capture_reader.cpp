@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CaptureFile.h"
+#include "DataPacketLoad.h"
 
 using namespace z540k;
 
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkOneLine(reader.error());
     CapturedDatagram d;
     check(!reader.next(d));
-    check(!reader.nextDataPacket(d));
+    check(!nextDataPacket(reader, d));
     return 0;
   }
   check(reader.fileSize() == size);
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // same end.
   check(reader.openMemory(data, size));
   std::uint64_t packets = 0;
-  while (reader.nextDataPacket(d)) {
+  while (nextDataPacket(reader, d)) {
     checkInside(d, data, size);
     check(d.size == 1206);
     check(d.payload[0] == 0xFF && d.payload[1] == 0xEE);

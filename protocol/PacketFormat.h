@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ByteOrder.h"
+
 namespace z540k {
 
 // The ports the sensor sends to unless configured otherwise: data packets,
@@ -91,32 +93,6 @@ constexpr double kCompactAngleStep = 0.36;
 // ---- Status packet ---------------------------------------------------------
 constexpr std::size_t kStatusPacketSize = 1206;
 constexpr std::array<std::uint8_t, 8> kStatusHeader = {0xA5, 0xFF, 0x00, 0x5A, 0x11, 0x11, 0x55, 0x55};
-
-// ---- Loads -----------------------------------------------------------------
-inline std::uint16_t loadLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t loadLE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint16_t loadBE16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-inline std::uint32_t loadBE32(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-// ---- Stores ----------------------------------------------------------------
-inline void storeLE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void storeLE32(std::uint8_t* p, std::uint32_t v) {
-  storeLE16(p, static_cast<std::uint16_t>(v));
-  storeLE16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
-inline void storeBE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
 
 // Four address bytes in packet order as dotted text ("192.168.1.200").
 inline std::string dottedIpv4(const std::uint8_t* bytes) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "CaptureFile.h"
+#include "DataPacketLoad.h"
 #include "PacketEncoders.h"
 #include "ScanPacketStream.h"
 
@@ -172,7 +173,7 @@ Bytes bytesOf(const ReadDatagram& d) { return d.bytes; }
 std::vector<ReadDatagram> readAll(CaptureReader& reader, bool dataPackets = false) {
   std::vector<ReadDatagram> all;
   CapturedDatagram d;
-  while (dataPackets ? reader.nextDataPacket(d) : reader.next(d)) {
+  while (dataPackets ? nextDataPacket(reader, d) : reader.next(d)) {
     all.push_back({d, bytesOf(d)});
     all.back().payload = nullptr;
   }
@@ -635,10 +636,10 @@ TEST(CaptureReaderTest, DataPacketsOfOtherLinkTypesByTheirUdpPayload) {
   CaptureReader reader;
   ASSERT_TRUE(reader.openMemory(pcap.bytes.data(), pcap.bytes.size()));
   CapturedDatagram d;
-  ASSERT_TRUE(reader.nextDataPacket(d));
+  ASSERT_TRUE(nextDataPacket(reader, d));
   EXPECT_EQ(bytesOf(d), data.payload);
   EXPECT_EQ(d.recordIndex, 2u);
-  EXPECT_FALSE(reader.nextDataPacket(d));
+  EXPECT_FALSE(nextDataPacket(reader, d));
 }
 
 TEST(LoadDataPacketsTest, LoadsTheDataPacketsInFileOrderWithProgress) {
@@ -691,6 +692,20 @@ TEST(LoadDataPacketsTest, LoadsTheDataPacketsInFileOrderWithProgress) {
   ASSERT_TRUE(loadDataPackets(path, list, error, damage));
   EXPECT_FALSE(loadDataPackets(dir.file("missing.pcap"), list, error, damage));
   EXPECT_NE(error.find("missing.pcap"), std::string::npos) << error;
+  EXPECT_EQ(list.count(), 0u);
+
+  // A capture piped in ("-") leaves the list no file to play from: refused.
+  ASSERT_TRUE(loadDataPackets(path, list, error, damage));
+  const int savedStdin = dup(STDIN_FILENO);
+  const int piped = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(piped, 0);
+  ASSERT_EQ(dup2(piped, STDIN_FILENO), STDIN_FILENO);
+  close(piped);
+  const bool loaded = loadDataPackets("-", list, error, damage);
+  dup2(savedStdin, STDIN_FILENO);
+  close(savedStdin);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(error.find("standard input"), std::string::npos) << error;
   EXPECT_EQ(list.count(), 0u);
 }
 

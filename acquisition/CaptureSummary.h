@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CaptureFile.h"
+#include "SensorSources.h"
 #include "SensorTraits.h"
 
 namespace z540k {
