@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "CaptureFile.h"
 #include "LiveCapture.h"
 
 namespace z540k {
@@ -170,6 +171,10 @@ struct CaptureRecorder::DumpTarget {
   std::vector<std::uint64_t> pendingEnds;
   // The bytes the system had taken when the first write failed.
   std::uint64_t takenWhenFailed = 0;
+  // With an observer: a file header of the capture's link type, and a copy
+  // of the records handed over since that flush, as the file has them.
+  std::vector<std::uint8_t> fileHeader;
+  std::vector<std::uint8_t> pendingRecords;
 };
 
 namespace {
@@ -192,6 +197,13 @@ void dumpPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto* target = reinterpret_cast<DumpTarget*>(user);
   if (target->writeError) return;
   pcap_dump(reinterpret_cast<u_char*>(target->dumper), header, bytes);
+  if (!target->fileHeader.empty()) {
+    const std::uint32_t fields[] = {static_cast<std::uint32_t>(header->ts.tv_sec),
+                                    static_cast<std::uint32_t>(header->ts.tv_usec), header->caplen, header->len};
+    const auto* at = reinterpret_cast<const std::uint8_t*>(fields);
+    target->pendingRecords.insert(target->pendingRecords.end(), at, at + sizeof fields);
+    target->pendingRecords.insert(target->pendingRecords.end(), bytes, bytes + header->caplen);
+  }
   target->handedEnd += kRecordHeaderBytes + header->caplen;
   target->pendingEnds.push_back(target->handedEnd);
   if (std::ferror(pcap_dump_file(target->dumper))) noteWriteError(*target, errno);
@@ -264,6 +276,17 @@ void CaptureRecorder::run(Settings settings) {
   } else if (!(target.dumper = pcap_dump_open(handle.get(), settings.dumpPath.c_str()))) {
     fail("cannot write " + settings.dumpPath + ": " + pcap_geterr(handle.get()));
   } else if (flushRecording(target, settings.dumpPath)) {
+    if (observer_.written) {
+      pcap_file_header header{0xa1b2c3d4,
+                              PCAP_VERSION_MAJOR,
+                              PCAP_VERSION_MINOR,
+                              0,
+                              0,
+                              static_cast<bpf_u_int32>(pcap_snapshot(handle.get())),
+                              static_cast<bpf_u_int32>(pcap_datalink(handle.get()))};
+      const auto* at = reinterpret_cast<const std::uint8_t*>(&header);
+      target.fileHeader.assign(at, at + sizeof header);
+    }
     // The file header went out: a file that cannot be written is known
     // before the recording counts as started.
     capturing_ = true;
@@ -285,6 +308,7 @@ void CaptureRecorder::run(Settings settings) {
     running_ = false;
   }
   ended_.notify_all();
+  if (observer_.ended) observer_.ended();
 }
 
 bool CaptureRecorder::flushRecording(DumpTarget& target, const std::string& path) {
@@ -295,7 +319,19 @@ bool CaptureRecorder::flushRecording(DumpTarget& target, const std::string& path
   packets_ += target.pendingEnds.size();
   target.pendingEnds.clear();
   target.wholeEnd = target.handedEnd;
+  tellWritten(target);
   return true;
+}
+
+void CaptureRecorder::tellWritten(DumpTarget& target) {
+  if (target.pendingRecords.empty()) return;
+  std::vector<std::uint8_t> bytes = target.fileHeader;
+  bytes.insert(bytes.end(), target.pendingRecords.begin(), target.pendingRecords.end());
+  target.pendingRecords.clear();
+  CaptureReader reader;
+  if (!reader.openMemory(bytes.data(), bytes.size())) return;
+  CapturedDatagram datagram;
+  while (reader.next(datagram)) observer_.written(datagram.payload, datagram.size);
 }
 
 void CaptureRecorder::recordUntilStopped(void* handle, DumpTarget& target, const std::string& path) {

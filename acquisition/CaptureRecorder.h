@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -58,6 +59,14 @@ class CaptureRecorder {
     int bufferBytes = 16 << 20;
   };
 
+  // What the recorder tells as it writes, on its own thread: each UDP
+  // payload once it is known to be in the file, in file order (`written`),
+  // and the end of the run, after isRunning() turned false (`ended`).
+  struct WriteObserver {
+    std::function<void(const std::uint8_t* payload, std::size_t size)> written;
+    std::function<void()> ended;
+  };
+
   CaptureRecorder() = default;
   ~CaptureRecorder();
   CaptureRecorder(const CaptureRecorder&) = delete;
@@ -69,6 +78,8 @@ class CaptureRecorder {
   // The stop message: the recorder writes what it has captured, closes the
   // file and ends, without waiting for a further packet.
   void postStop();
+  // Set while no recording runs; kept for the following ones.
+  void setWriteObserver(WriteObserver observer) { observer_ = std::move(observer); }
   // Waits for the thread to end (after postStop); false on time-out.
   bool wait(int timeoutMs);
   bool isRunning() const { return running_; }
@@ -104,7 +115,11 @@ class CaptureRecorder {
   // the file fails.
   void recordUntilStopped(void* capture, DumpTarget& target, const std::string& path);
   void fail(const std::string& reason);
+  // Hands the UDP payloads of the records just known to be in the file to
+  // the observer.
+  void tellWritten(DumpTarget& target);
 
+  WriteObserver observer_;
   std::thread thread_;
   int stopEvent_ = -1;
   std::atomic<bool> running_{false};

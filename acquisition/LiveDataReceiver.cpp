@@ -6,13 +6,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <optional>
 
 #include "GpsTimeLog.h"
 #include "PacketFormat.h"
 #include "StatusPacket.h"
+#include "SteadyClock.h"
 
 using namespace z540k;
 
@@ -143,9 +143,7 @@ void GetlidarData_1::handleDatagram(DatagramKind kind, const std::uint8_t* data,
       ++countData_;
       prepareReturnMode();
       // A revolution's delay to the screen counts from here.
-      decoder_.setReceivedAt(
-          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-              .count());
+      decoder_.setReceivedAt(steadyNowNs());
       decoder_.setPendingLayout(pendingLayout);
       decoder_.setGpsReadingsEnabled(gpsTestActive);
       decodeCountingLoss([&] { feed_.decode(data, size); });

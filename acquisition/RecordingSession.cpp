@@ -1,8 +1,43 @@
 #include "RecordingSession.h"
 
+#include <condition_variable>
+#include <mutex>
+
+#include "PacketFormat.h"
+#include "RevolutionIndex.h"
+
 namespace z540k {
 
-RecordingSession::RecordingSession() = default;
+struct RecordingSession::Written {
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  RevolutionIndex index;
+  std::size_t revolutions = 0;
+  bool ended = false;
+
+  void add(const std::uint8_t* payload, std::size_t size) {
+    if (!isDataPacket(payload, size)) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    index.addPacket(payload);
+    const std::size_t closed = index.frameCount(returnFamilyOf(returnModeOf(index.traits().arrangement())));
+    if (closed == revolutions) return;
+    revolutions = closed;
+    changed.notify_all();
+  }
+  void end() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+    changed.notify_all();
+  }
+  void restart() {
+    std::lock_guard<std::mutex> lock(mutex);
+    index = RevolutionIndex();
+    revolutions = 0;
+    ended = false;
+  }
+};
+
+RecordingSession::RecordingSession() : written_(std::make_unique<Written>()) {}
 
 // A recording still going keeps what it captured.
 RecordingSession::~RecordingSession() {
@@ -21,8 +56,18 @@ bool RecordingSession::start(const std::string& path, int port, const std::strin
     reason = "No network adapter to record on: " + (reason.empty() ? listError : reason);
     return false;
   }
-  if (!recorder_) recorder_ = std::make_unique<CaptureRecorder>();
-  if (!recorder_->start({path, portFilter(port), device})) {
+  if (!recorder_) {
+    recorder_ = std::make_unique<CaptureRecorder>();
+    Written* written = written_.get();
+    recorder_->setWriteObserver(
+        {[written](const std::uint8_t* payload, std::size_t size) { written->add(payload, size); },
+         [written] { written->end(); }});
+  }
+  // The last recording's thread, which has told its end, is joined before
+  // the count starts afresh.
+  const bool idle = recorder_->wait(0);
+  if (idle) written_->restart();
+  if (!idle || !recorder_->start({path, portFilter(port), device})) {
     reason = "The previous recording is still ending: try again in a moment.";
     return false;
   }
@@ -52,6 +97,18 @@ std::string RecordingSession::error() const { return recorder_ ? recorder_->erro
 std::uint64_t RecordingSession::packetsWritten() const { return recorder_ ? recorder_->packetsWritten() : 0; }
 
 std::uint64_t RecordingSession::packetsDropped() const { return recorder_ ? recorder_->packetsDropped() : 0; }
+
+std::size_t RecordingSession::revolutionsWritten() const {
+  std::lock_guard<std::mutex> lock(written_->mutex);
+  return written_->revolutions;
+}
+
+bool RecordingSession::waitForRevolutions(std::size_t count, std::chrono::steady_clock::time_point until) const {
+  std::unique_lock<std::mutex> lock(written_->mutex);
+  const auto done = [&] { return (count > 0 && written_->revolutions >= count) || written_->ended; };
+  written_->changed.wait_until(lock, until, done);
+  return count > 0 && written_->revolutions >= count;
+}
 
 std::string RecordingSession::summary() const {
   const std::string error = this->error();

@@ -7,6 +7,8 @@
 // thread, or the tool's main thread); the capture runs on the recorder's.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +46,13 @@ class RecordingSession {
   std::string error() const;
   std::uint64_t packetsWritten() const;
   std::uint64_t packetsDropped() const;
+  // The whole revolutions of the sensor's data packets known to be in the
+  // file of the present (or last) recording, counted as they are written,
+  // by the rule export-csv counts a capture's revolutions with.
+  std::size_t revolutionsWritten() const;
+  // Waits until `count` revolutions are in the file (0: none awaited), the
+  // recording ended, or `until` came; true when they are in the file.
+  bool waitForRevolutions(std::size_t count, std::chrono::steady_clock::time_point until) const;
   // The recorder of the present (or last) recording; null before the first.
   const CaptureRecorder* recorder() const { return recorder_.get(); }
   // "the recording PATH kept N packets, M dropped by the capture", or
@@ -53,6 +62,10 @@ class RecordingSession {
   bool whole() const;
 
  private:
+  // What the recorder's thread has written, counted (kept beyond the
+  // recorder, which tells it until its thread ends).
+  struct Written;
+  std::unique_ptr<Written> written_;
   std::unique_ptr<CaptureRecorder> recorder_;
   std::string path_;
   std::string device_;

@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <chrono>
 #include <cstdlib>
 
 #include "ACWPSettingWidget.h"
@@ -42,6 +41,7 @@
 #include "StatusLine.h"
 #include "StatusPacket.h"
 #include "StatusReceiver.h"
+#include "SteadyClock.h"
 
 using namespace z540k;
 
@@ -49,11 +49,6 @@ namespace {
 
 constexpr int kMaxPointSize = 10;
 
-// The steady clock the receivers stamp revolutions with, in nanoseconds.
-std::int64_t steadyNowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 constexpr int kStatusLineMilliseconds = 1000;
 
 // The program's colours: light grey windows, dark grey buttons.

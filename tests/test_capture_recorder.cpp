@@ -138,6 +138,11 @@ class CaptureRecorderTest : public ::testing::Test {
 TEST_F(CaptureRecorderTest, RecordsLoopbackTrafficPacketForPacket) {
   const HeldUdpPort port;
   CaptureRecorder recorder;
+  // What the recorder tells as it writes: every payload in file order, then the end.
+  std::vector<std::vector<std::uint8_t>> told;
+  int ends = 0;
+  recorder.setWriteObserver(
+      {[&](const std::uint8_t* p, std::size_t n) { told.emplace_back(p, p + n); }, [&] { ++ends; }});
   if (!startCapturing(recorder, {path_, "udp port " + std::to_string(port), "lo"}))
     GTEST_SKIP() << "cannot capture on lo here: " << recorder.error();
   sim::ScanPacketStream stream(sim::ScanPattern{});
@@ -167,6 +172,10 @@ TEST_F(CaptureRecorderTest, RecordsLoopbackTrafficPacketForPacket) {
   }
   EXPECT_EQ(n, sent.size());
   EXPECT_EQ(reader.damage(), "");
+  EXPECT_EQ(ends, 1);
+  ASSERT_EQ(told.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i)
+    EXPECT_TRUE(std::equal(sent[i].begin(), sent[i].end(), told[i].begin(), told[i].end())) << "packet " << i;
 }
 
 // The adapter this machine's list gives with nothing named records the

@@ -1,20 +1,14 @@
 // record: the window's recorder without the window. The data port's traffic
 // is captured with libpcap on one adapter into a pcap file until the time or
 // the revolutions asked for, or a stop signal. The summary goes to stderr.
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "CaptureFile.h"
 #include "Commands.h"
 #include "RecordingSession.h"
-#include "RevolutionIndex.h"
 
 namespace z540k::cli {
 
@@ -35,58 +29,6 @@ const char* const kHelp =
     "  --frames N             record until N revolutions are in the file\n"
     "  --port P               the data port recorded (default 2368)\n"
     "  --capture-device NAME  the adapter (default: $Z540K_CAPTURE_DEVICE, else as the window chooses)\n";
-
-// Counts the revolutions in the growing pcap file the recorder writes: reads
-// the whole records added since the last look.
-class RecordedRevolutions {
- public:
-  explicit RecordedRevolutions(std::string path) : path_(std::move(path)) {}
-
-  std::size_t update() {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return count();
-    if (header_.empty()) {
-      header_.resize(24);
-      if (!in.read(reinterpret_cast<char*>(header_.data()), 24)) {
-        header_.clear();
-        return count();
-      }
-      offset_ = 24;
-      // The magic a1b2c3d4 (or a1b23c4d) in little-endian order starts D4 (4D).
-      swapped_ = !(header_[0] == 0xD4 || header_[0] == 0x4D);
-    }
-    in.seekg(static_cast<std::streamoff>(offset_));
-    std::vector<std::uint8_t> bytes(header_);
-    for (;;) {
-      std::uint8_t h[16];
-      if (!in.read(reinterpret_cast<char*>(h), 16)) break;
-      const std::uint32_t captured =
-          swapped_ ? (std::uint32_t{h[8]} << 24 | std::uint32_t{h[9]} << 16 | std::uint32_t{h[10]} << 8 | h[11])
-                   : (std::uint32_t{h[11]} << 24 | std::uint32_t{h[10]} << 16 | std::uint32_t{h[9]} << 8 | h[8]);
-      if (captured > (1u << 18)) break;
-      std::vector<std::uint8_t> data(captured);
-      if (!in.read(reinterpret_cast<char*>(data.data()), captured)) break;
-      bytes.insert(bytes.end(), h, h + 16);
-      bytes.insert(bytes.end(), data.begin(), data.end());
-      offset_ += 16 + captured;
-    }
-    CaptureReader reader;
-    if (bytes.size() > header_.size() && reader.openMemory(bytes.data(), bytes.size())) {
-      CapturedDatagram d;
-      while (reader.next(d))
-        if (isDataPacket(d.payload, d.size)) index_.addPacket(d.payload);
-    }
-    return count();
-  }
-  std::size_t count() const { return index_.frameCount(returnFamilyOf(returnModeOf(index_.traits().arrangement()))); }
-
- private:
-  std::string path_;
-  std::vector<std::uint8_t> header_;
-  std::uint64_t offset_ = 0;
-  bool swapped_ = false;
-  RevolutionIndex index_;
-};
 
 }  // namespace
 
@@ -114,28 +56,31 @@ int recordCommand(const std::vector<std::string>& args) {
     return 1;
   }
   const CaptureRecorder& recorder = *recording.recorder();
-  RecordedRevolutions revolutions(path);
   const auto start = std::chrono::steady_clock::now();
-  std::size_t counted = 0;
+  const auto end =
+      start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+  const std::size_t wanted = frames > 0 ? static_cast<std::size_t>(frames) : 0;
   bool interrupted = false;
+  // The wait ends as soon as the revolutions are in the file or the
+  // recording ends; a stop signal cannot wake it, so it is looked at this
+  // often.
+  constexpr auto kStopCheck = std::chrono::milliseconds(100);
   while (recorder.isRunning()) {
     if (stopRequested) {
       interrupted = true;
       break;
     }
-    if (seconds > 0 && std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds)
-      break;
-    if (frames > 0 && recorder.isCapturing() && recorder.error().empty() &&
-        (counted = revolutions.update()) >= static_cast<std::size_t>(frames))
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto now = std::chrono::steady_clock::now();
+    if (seconds > 0 && now >= end) break;
+    const auto until = seconds > 0 ? std::min(now + kStopCheck, end) : now + kStopCheck;
+    if (recording.waitForRevolutions(wanted, until)) break;
   }
   if (!recording.stop(10000)) {
     std::fprintf(stderr, "z540k-tool record: the recording did not end within 10 s; %s holds what was written\n",
                  path.c_str());
     return 1;
   }
-  counted = revolutions.update();
+  const std::size_t counted = recording.revolutionsWritten();
   const std::string error = recorder.error();
   if (!error.empty()) {
     std::fprintf(stderr, "z540k-tool record: %s\n", error.c_str());
