@@ -178,9 +178,6 @@ std::uint64_t loadLE64Or(bool swapped, const std::uint8_t* p) {
   const std::uint64_t first = loadLE32Or(swapped, p), second = loadLE32Or(swapped, p + 4);
   return swapped ? first << 32 | second : second << 32 | first;
 }
-void storeBE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
 
 std::string hexWord(std::uint32_t v) {
   char text[16];

@@ -3,6 +3,9 @@
 // never cast to structs.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace z540k {
@@ -31,6 +34,15 @@ inline void storeLE32(std::uint8_t* p, std::uint32_t v) {
 inline void storeBE16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 8);
   p[1] = static_cast<std::uint8_t>(v);
+}
+inline void storeBE32(std::uint8_t* p, std::uint32_t v) {
+  storeBE16(p, static_cast<std::uint16_t>(v >> 16));
+  storeBE16(p + 2, static_cast<std::uint16_t>(v));
+}
+// A fixed run of bytes (a header, a marker, an address) at `p`.
+template <std::size_t N>
+void storeBytes(std::uint8_t* p, const std::array<std::uint8_t, N>& bytes) {
+  std::copy(bytes.begin(), bytes.end(), p);
 }
 
 }  // namespace z540k

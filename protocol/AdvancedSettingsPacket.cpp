@@ -28,16 +28,6 @@ std::string trimmed(const std::string& text) {
   return text.substr(b, e - b);
 }
 
-void store16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v & 0xFF);
-}
-
-template <std::size_t N>
-void storeBytes(std::uint8_t* p, const std::array<std::uint8_t, N>& bytes) {
-  std::copy(bytes.begin(), bytes.end(), p);
-}
-
 void storeTime(std::uint8_t* p, const LocalDateTime& now) {
   const int parts[6] = {now.year - 2000, now.month, now.day, now.hour, now.minute, now.second};
   for (int i = 0; i < 6; ++i) p[i] = static_cast<std::uint8_t>(parts[i]);
@@ -124,7 +114,7 @@ std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(cons
   std::uint8_t* p = packet.data();
 
   storeBytes(p, kAdvancedSettingsHeader);
-  if (in.motorSpeed) store16(p + at::kMotorSpeed, advancedMotorSpeed(*in.motorSpeed));
+  if (in.motorSpeed) storeBE16(p + at::kMotorSpeed, advancedMotorSpeed(*in.motorSpeed));
   storeBytes(p + at::kSensorIp, frame.sensorIp);
   storeBytes(p + at::kHostIp, frame.hostIp);
   const unsigned runState = in.runState ? *in.runState : loadBE16(&status[at::kRunState]);
@@ -136,17 +126,17 @@ std::array<std::uint8_t, kAdvancedSettingsSize> buildAdvancedSettingsPacket(cons
   // status bytes.
   const auto write = [&](AdvancedField field, const std::optional<std::string>& text, std::size_t offset) {
     if (!text) return;
-    if (const auto v = advancedFieldValue(field, *text)) store16(p + offset, *v);
+    if (const auto v = advancedFieldValue(field, *text)) storeBE16(p + offset, *v);
   };
   write(AdvancedField::HighReflect, in.highReflect, at::kHighReflect);
   if (in.zeroDegreeIndex) p[at::kZeroDegree] = *in.zeroDegreeIndex == 0 ? 0 : 1;
   if (in.echoIndex) p[at::kEcho] = *in.echoIndex == 0 ? 0 : 1;
   write(AdvancedField::DeviationAngle, in.deviationAngle, at::kDeviationAngle);
   write(AdvancedField::Range, in.range, at::kRange);
-  store16(p + at::kTrailThreshold,
-          trailValue(AdvancedField::TrailThreshold, in.trailThreshold, status, at::kTrailThreshold));
-  store16(p + at::kTrailDistance,
-          trailValue(AdvancedField::TrailDistance, in.trailDistance, status, at::kTrailDistance));
+  storeBE16(p + at::kTrailThreshold,
+            trailValue(AdvancedField::TrailThreshold, in.trailThreshold, status, at::kTrailThreshold));
+  storeBE16(p + at::kTrailDistance,
+            trailValue(AdvancedField::TrailDistance, in.trailDistance, status, at::kTrailDistance));
   write(AdvancedField::EncoderZero, in.encoderZero, at::kEncoderZero);
 
   storeBytes(p + at::kMarker, kAdvancedSettingsMarker);
@@ -159,11 +149,11 @@ std::array<std::uint8_t, kDefaultRestoreSize> buildDefaultRestorePacket(const Lo
   std::array<std::uint8_t, kDefaultRestoreSize> packet{};
   std::uint8_t* p = packet.data();
   storeBytes(p, kNetworkSettingsHeader);
-  store16(p + net::kMotorSpeed, kRestoreMotorSpeed);
+  storeBE16(p + net::kMotorSpeed, kRestoreMotorSpeed);
   storeBytes(p + net::kSensorIp, kRestoreSensorIp);
   storeBytes(p + net::kDestIp, kRestoreHostIp);
-  store16(p + net::kDataPort, kRestoreDataPort);
-  store16(p + net::kDevicePort, kRestoreStatusPort);
+  storeBE16(p + net::kDataPort, kRestoreDataPort);
+  storeBE16(p + net::kDevicePort, kRestoreStatusPort);
   storeTime(p + net::kTime, now);
   storeBytes(p + net::kTail, kConfigurationTail);
   return packet;

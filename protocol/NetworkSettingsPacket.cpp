@@ -57,16 +57,6 @@ std::vector<std::string> splitAtDots(const std::string& text) {
   }
 }
 
-void store16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v & 0xFF);
-}
-
-template <std::size_t N>
-void storeBytes(std::uint8_t* p, const std::array<std::uint8_t, N>& bytes) {
-  std::copy(bytes.begin(), bytes.end(), p);
-}
-
 // An address field: the typed address, or `fallback` (4 bytes) when empty.
 void storeAddress(std::uint8_t* p, const std::string& text, const std::uint8_t* fallback) {
   if (text.empty())
@@ -80,7 +70,7 @@ void storeAddress(std::uint8_t* p, const std::string& text, const std::uint8_t* 
 void storePort(std::uint8_t* p, const std::string& text, const std::uint8_t* fallback) {
   std::uint16_t port = 0;
   if (portTextValue(text, port))
-    store16(p, port);
+    storeBE16(p, port);
   else
     std::copy(fallback, fallback + 2, p);
 }
@@ -149,7 +139,7 @@ std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacke
   const std::uint8_t* s = snapshot.data();
 
   storeBytes(p, kNetworkSettingsHeader);
-  store16(p + at::kMotorSpeed, motorSpeedRpm(in.motorSpeed));
+  storeBE16(p + at::kMotorSpeed, motorSpeedRpm(in.motorSpeed));
   if (std::equal(kUnsetSensorIp.begin(), kUnsetSensorIp.end(), s + at::kSensorIp))
     storeBytes(snapshot.data() + at::kSensorIp, kFactorySensorIp);
   storeAddress(p + at::kSensorIp, in.sensorIp, s + at::kSensorIp);
@@ -171,17 +161,17 @@ std::array<std::uint8_t, kNetworkSettingsLongSize> buildLongNetworkSettingsPacke
   storeAddress(p + at::kGateway, in.gateway, s + at::kGateway);
   storeAddress(p + at::kSubnetMask, in.subnet, s + at::kSubnetMask);
 
-  store16(p + at::kMotorState, in.motorState == "Stop" ? 1 : 0);
+  storeBE16(p + at::kMotorState, in.motorState == "Stop" ? 1 : 0);
   // A text the callers refuse keeps the snapshot's value: never a wrong one.
   const auto interval = in.interval.empty() ? std::optional<std::uint16_t>(0) : intervalValue(in.interval);
   if (interval)
-    store16(p + at::kInterval, *interval);
+    storeBE16(p + at::kInterval, *interval);
   else
     std::copy(s + at::kInterval, s + at::kInterval + 2, p + at::kInterval);
-  store16(p + at::kSensorState, in.sensorState == 1 ? 1 : 0);
+  storeBE16(p + at::kSensorState, in.sensorState == 1 ? 1 : 0);
   const auto ppsAngle = ppsAngleValue(in.ppsAngle);
   if (ppsAngle)
-    store16(p + at::kPpsAngle, *ppsAngle);
+    storeBE16(p + at::kPpsAngle, *ppsAngle);
   else  // empty
     std::copy(s + at::kPpsAngle, s + at::kPpsAngle + 2, p + at::kPpsAngle);
 
@@ -205,7 +195,7 @@ std::array<std::uint8_t, kNetworkSettingsShortSize> buildShortNetworkSettingsPac
   storeAddress(p + at::kShortDestIp, in.destIp, s + status_offset::kShortDestIp);
   storePort(p + at::kShortDataPort, in.dataPort, s + status_offset::kShortDataPort);
   storePort(p + at::kShortDevicePort, in.devicePort, s + status_offset::kShortStatusPort);
-  store16(p + at::kShortMotorSpeed, motorSpeedRpm(in.motorSpeed));
+  storeBE16(p + at::kShortMotorSpeed, motorSpeedRpm(in.motorSpeed));
   storeBytes(p + at::kShortTail, kShortNetworkSettingsTail);
   return packet;
 }

@@ -9,15 +9,6 @@ namespace z540k::sim {
 
 namespace {
 
-void storeBE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
-}
-
-template <std::size_t N>
-void storeBytes(std::uint8_t* p, const std::array<std::uint8_t, N>& bytes) {
-  std::memcpy(p, bytes.data(), N);
-}
-
 // Text into a fixed-width field, cut to the width, the rest zero.
 void storeText(std::uint8_t* p, std::size_t width, const std::string& text) {
   std::memcpy(p, text.data(), std::min(width, text.size()));

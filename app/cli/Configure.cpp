@@ -12,6 +12,7 @@
 #include "NetworkSettingsRules.h"
 #include "NetworkSettingsSession.h"
 #include "PacketFormat.h"
+#include "SettingsFieldValues.h"
 #include "StatusPacket.h"
 #include "StatusText.h"
 #include "UdpSocket.h"
@@ -57,9 +58,6 @@ const char* const kHelp =
     "  --json                 with --dry-run: one JSON object of each field's value before and after, and\n"
     "                         the destination, instead of the packet\n"
     "  --sensor-port P        the port the packet goes to (default 2368)\n";
-
-// The motor speed entries, in the order of --rpm 300, 600, 1200.
-const std::vector<std::string> kMotorSpeedChoices = {" 5 HZ", " 10 HZ", " 20 HZ"};
 
 // The options that name a field, checked as the window checks that field
 // before Set.
@@ -152,7 +150,7 @@ NetworkSettingsInput configuredFields(const CommandLine& line, const ConfigureOp
   set("--dest-ip", in.destIp);
   set("--data-port", in.dataPort);
   set("--device-port", in.devicePort);
-  if (o.rpm >= 0) in.motorSpeed = kMotorSpeedChoices[static_cast<std::size_t>(o.rpm)];
+  if (o.rpm >= 0) in.motorSpeed = z540k::kMotorSpeedChoices[static_cast<std::size_t>(o.rpm)].text;
   if (r.motorSpeedChoice.empty() && o.rpm < 0)
     throw Refusal("the sensor reports a motor speed of " + std::to_string(r.motorSpeed) +
                   " rpm, none of 300, 600, 1200: give --rpm");

@@ -186,7 +186,7 @@ ListenOptions listenOptions(const CommandLine& line) {
   if (o.settings.firstFrame != 1) throw UsageError("--frames: live revolutions are counted as N, not A:B");
   o.settings.source = sourceChoice(line);
   o.port = line.port("--port", 2368);
-  if (line.has("--status-port")) o.statusPort = line.port("--status-port", 2369);
+  if (line.has("--status-port")) o.statusPort = line.port("--status-port", kDefaultStatusPort);
   o.group = line.text("--multicast", "");
   o.seconds = line.seconds("--seconds");
   return o;

@@ -139,7 +139,7 @@ int rosCommand(const std::vector<std::string>& argsIn) {
     if (name == "--master-wait") wait = CommandLine({"--master-wait", value}, {"--master-wait"}, {}).seconds(name);
   bool statusPort = false;
   for (const std::string& a : args) statusPort = statusPort || a == "--status-port";
-  if (!statusPort) args.insert(args.end(), {"--status-port", "2369"});
+  if (!statusPort) args.insert(args.end(), {"--status-port", std::to_string(kDefaultStatusPort)});
 
   std::string error;
   std::unique_ptr<RosNode> node = RosNode::start("z540k", ros, wait, error);
