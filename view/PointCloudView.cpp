@@ -110,6 +110,11 @@ struct PointCloudView::Impl {
   vtkSmartPointer<vtkOrientationMarkerWidget> marker;
   Cloud::Ptr displayCloud{new Cloud};
   Cloud::Ptr selectionCloud{new Cloud};
+  // The points the selection cloud shows; none known before it is first
+  // drawn and after the clouds are cleared. An empty selection shown again
+  // is left as it is: most frames have none.
+  static constexpr std::size_t kSelectionUnknown = static_cast<std::size_t>(-1);
+  std::size_t selectionShown = kSelectionUnknown;
   std::function<void(const std::string&, char)> keyHandler;
   std::function<void(const std::vector<int>&)> areaHandler;
   // The first frames with points are fitted into the view (the first record
@@ -383,7 +388,9 @@ void PointCloudView::showFrame(const std::vector<ColouredPoint>& shown, const st
     p.g = 255;
     p.b = 0;
   }
-  v.replaceCloud(v.selectionCloud, kSelectionCloudId, kSelectionPointSize, true);
+  if (!(selection.empty() && v.selectionShown == 0))
+    v.replaceCloud(v.selectionCloud, kSelectionCloudId, kSelectionPointSize, true);
+  v.selectionShown = selection.size();
   v.replaceCloud(v.displayCloud, kDisplayCloudId, pointSize, false);
   if (v.automaticFits < Impl::kAutomaticFits && !(display.empty() && selection.empty())) {
     ++v.automaticFits;
@@ -410,6 +417,7 @@ void PointCloudView::showSelection(const std::vector<ScenePoint>& points) {
     picked->points[i].z = points[i].z;
   }
   v.replaceCloud(picked, kSelectionCloudId, kSelectionPointSize, true);
+  v.selectionShown = picked->size();
   repaint();
 }
 
@@ -480,6 +488,7 @@ void PointCloudView::removeAllShapes() {
 
 void PointCloudView::clear() {
   impl_->viewer->removeAllPointClouds();
+  impl_->selectionShown = Impl::kSelectionUnknown;
   impl_->viewer->removeAllShapes();
   impl_->viewer->resetCamera();
   repaint();
