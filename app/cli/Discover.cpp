@@ -139,7 +139,7 @@ int discoverCommand(const std::vector<std::string>& args) {
   if (!line.positional().empty()) throw UsageError("takes no file names (see --help)");
   const double seconds = line.has("--seconds") ? line.seconds("--seconds") : 3.0;
   if (seconds <= 0) throw UsageError("--seconds: discover listens for a time; give more than 0");
-  const int dataPort = line.port("--port", 2368);
+  const int dataPort = line.port("--port", kDefaultDataPort);
   const int statusPort = line.port("--status-port", kDefaultStatusPort);
   if (dataPort == statusPort) throw UsageError("--port and --status-port are the same port");
 

@@ -174,7 +174,7 @@ std::string revolutionLine(unsigned long long number, const LidarDataSingleLine&
 
 struct ListenOptions {
   DecodeSettings settings;
-  int port = 2368;
+  int port = kDefaultDataPort;
   int statusPort = 0;  // 0: the status port is not read
   std::string group;   // empty: no multicast group
   double seconds = 0;
@@ -185,7 +185,7 @@ ListenOptions listenOptions(const CommandLine& line) {
   o.settings = decodeSettings(line);
   if (o.settings.firstFrame != 1) throw UsageError("--frames: live revolutions are counted as N, not A:B");
   o.settings.source = sourceChoice(line);
-  o.port = line.port("--port", 2368);
+  o.port = line.port("--port", kDefaultDataPort);
   if (line.has("--status-port")) o.statusPort = line.port("--status-port", kDefaultStatusPort);
   o.group = line.text("--multicast", "");
   o.seconds = line.seconds("--seconds");

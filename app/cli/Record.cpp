@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "PacketFormat.h"
 #include "RecordingSession.h"
 
 namespace z540k::cli {
@@ -42,7 +43,7 @@ int recordCommand(const std::vector<std::string>& args) {
   const std::string& path = line.positional()[0];
   const double seconds = line.seconds("--seconds");
   const long long frames = line.count("--frames");
-  const int port = line.port("--port", 2368);
+  const int port = line.port("--port", kDefaultDataPort);
 
   std::string device = line.text("--capture-device", "");
   if (device.empty()) {
