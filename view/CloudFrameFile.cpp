@@ -22,6 +22,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace z540k {
@@ -436,19 +437,26 @@ struct CloudFrameFile::Points {
     Compressed& c = compressed;
     c.pending = takeFirstBlock();
     const std::uint32_t pointStep = step;
-    c.worker = std::thread([&c, pointStep] {
+    auto compress = [&c, pointStep] {
       try {
         compressFields(c.pending, kBlockPoints, pointStep, c.result);
       } catch (const std::bad_alloc&) {
         c.failed = true;
       }
-    });
+    };
+    try {
+      c.worker = std::thread(compress);
+    } catch (const std::system_error&) {
+      // No thread to be had: compressed here, and kept as the thread's
+      // result would be.
+      compress();
+    }
   }
   // Waits for the block being compressed and keeps its result.
   void finishCompressing() {
     Compressed& c = compressed;
-    if (!c.worker.joinable()) return;
-    c.worker.join();
+    if (!c.pending) return;
+    if (c.worker.joinable()) c.worker.join();
     std::free(c.pending);
     c.pending = nullptr;
     if (c.failed) return;
