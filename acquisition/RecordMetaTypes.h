@@ -36,7 +36,12 @@ namespace z540k {
 void* queuedCallOrder();
 template <typename T>
 struct QueuedCopy {
-  static void Destruct(void* t) { std::destroy_at(static_cast<T*>(t)); }
+  // A call may also be dropped undelivered (its receiver gone, its events
+  // removed): the copy is then destroyed where no delivery acquired first.
+  static void Destruct(void* t) {
+    __tsan_acquire(queuedCallOrder());
+    std::destroy_at(static_cast<T*>(t));
+  }
   static void* Construct(void* where, const void* t) {
     void* made = t ? new (where) T(*static_cast<const T*>(t)) : new (where) T();
     __tsan_release(queuedCallOrder());
