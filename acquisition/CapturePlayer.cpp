@@ -160,7 +160,7 @@ bool ReadLiveOffData::setPackets(std::shared_ptr<const DataPacketList> packets) 
 
 void ReadLiveOffData::stop() {
   gate_.requestStop();
-  wait();
+  waitForRunEnd(*this, "the capture player");
   runCompletion_.joined();
   gate_.clearStop();
 }

@@ -6,7 +6,7 @@ void ReceiverThread::endRun() {
   if (isRunning()) {
     stopRequested_ = true;
     socket_.wake();
-    wait();
+    waitForRunEnd(*this, "a receiver");
   }
   runCompletion_.joined();
 }

@@ -4,7 +4,9 @@
 // ordering in the C++ memory model.
 #pragma once
 
+#include <QThread>
 #include <atomic>
+#include <cstdio>
 
 namespace z540k {
 
@@ -18,5 +20,16 @@ class RunCompletion {
  private:
   std::atomic<unsigned> ended_{0};
 };
+
+// Waits for `thread`, told to end, to end. Its own loop ends it within a
+// moment (a receive woken, a gate opened); one that has not ended after
+// `boundMs` is reported on stderr, naming `what`, and then waited for, since
+// a running thread cannot safely be left behind. False when the bound passed.
+inline bool waitForRunEnd(QThread& thread, const char* what, unsigned long boundMs = 5000) {
+  if (thread.wait(boundMs)) return true;
+  std::fprintf(stderr, "z540k: %s had not ended %lu ms after it was told to; waiting for it\n", what, boundMs);
+  thread.wait();
+  return false;
+}
 
 }  // namespace z540k

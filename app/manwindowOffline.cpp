@@ -267,7 +267,7 @@ void manwindow::carryOut(const PlayerOrder& order) {
   if (order.seekFrame > 0) player_->seekTo(order.seekFrame);
   if (order.start) {
     // A run that signalled its end is ending: wait for it, then start anew.
-    player_->wait();
+    waitForRunEnd(*player_, "the capture player");
     player_->setPackets(playerPackets);
     player_->layout = chosenLayout();
     player_->returnMode = captureReturnMode(*playerPackets);
