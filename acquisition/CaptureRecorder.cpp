@@ -171,9 +171,9 @@ struct CaptureRecorder::DumpTarget {
   std::vector<std::uint64_t> pendingEnds;
   // The bytes the system had taken when the first write failed.
   std::uint64_t takenWhenFailed = 0;
-  // With an observer: a file header of the capture's link type, and a copy
-  // of the records handed over since that flush, as the file has them.
-  std::vector<std::uint8_t> fileHeader;
+  // With an observer: a file header of the capture's link type, then a copy
+  // of the records handed over since the last flush, as the file has them.
+  std::size_t fileHeaderSize = 0;
   std::vector<std::uint8_t> pendingRecords;
 };
 
@@ -197,7 +197,7 @@ void dumpPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto* target = reinterpret_cast<DumpTarget*>(user);
   if (target->writeError) return;
   pcap_dump(reinterpret_cast<u_char*>(target->dumper), header, bytes);
-  if (!target->fileHeader.empty()) {
+  if (target->fileHeaderSize > 0) {
     const std::uint32_t fields[] = {static_cast<std::uint32_t>(header->ts.tv_sec),
                                     static_cast<std::uint32_t>(header->ts.tv_usec), header->caplen, header->len};
     const auto* at = reinterpret_cast<const std::uint8_t*>(fields);
@@ -285,7 +285,8 @@ void CaptureRecorder::run(Settings settings) {
                               static_cast<bpf_u_int32>(pcap_snapshot(handle.get())),
                               static_cast<bpf_u_int32>(pcap_datalink(handle.get()))};
       const auto* at = reinterpret_cast<const std::uint8_t*>(&header);
-      target.fileHeader.assign(at, at + sizeof header);
+      target.pendingRecords.assign(at, at + sizeof header);
+      target.fileHeaderSize = sizeof header;
     }
     // The file header went out: a file that cannot be written is known
     // before the recording counts as started.
@@ -324,14 +325,13 @@ bool CaptureRecorder::flushRecording(DumpTarget& target, const std::string& path
 }
 
 void CaptureRecorder::tellWritten(DumpTarget& target) {
-  if (target.pendingRecords.empty()) return;
-  std::vector<std::uint8_t> bytes = target.fileHeader;
-  bytes.insert(bytes.end(), target.pendingRecords.begin(), target.pendingRecords.end());
-  target.pendingRecords.clear();
+  if (target.pendingRecords.size() <= target.fileHeaderSize) return;
   CaptureReader reader;
-  if (!reader.openMemory(bytes.data(), bytes.size())) return;
-  CapturedDatagram datagram;
-  while (reader.next(datagram)) observer_.written(datagram.payload, datagram.size);
+  if (reader.openMemory(target.pendingRecords.data(), target.pendingRecords.size())) {
+    CapturedDatagram datagram;
+    while (reader.next(datagram)) observer_.written(datagram.payload, datagram.size);
+  }
+  target.pendingRecords.resize(target.fileHeaderSize);
 }
 
 void CaptureRecorder::recordUntilStopped(void* handle, DumpTarget& target, const std::string& path) {

@@ -67,28 +67,18 @@ bool nextDataPacket(CaptureReader& reader, CapturedDatagram& out, bool full) {
   return false;
 }
 
-}  // namespace
-
-bool nextDataPacket(CaptureReader& reader, CapturedDatagram& out) { return nextDataPacket(reader, out, true); }
+// A source's list as the load builds it.
+struct Building {
+  SensorAddress source;
+  std::vector<std::uint64_t> offsets;
+  std::vector<std::int64_t> times;
+  RevolutionIndex revolutions;
+};
 
 // One pass over a capture that lists its data packets, all in one list or one
 // list per source.
-class DataPacketLoad {
- public:
-  static bool run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
-                  std::string& damage, const LoadProgress& progress);
-
- private:
-  struct Building {
-    SensorAddress source;
-    std::vector<std::uint64_t> offsets;
-    std::vector<std::int64_t> times;
-    RevolutionIndex revolutions;
-  };
-};
-
-bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
-                         std::string& damage, const LoadProgress& progress) {
+bool loadPackets(const std::string& path, bool bySource, std::vector<SensorPackets>& lists, std::string& error,
+                 std::string& damage, const LoadProgress& progress) {
   lists.clear();
   error.clear();
   damage.clear();
@@ -169,17 +159,21 @@ bool DataPacketLoad::run(const std::string& path, bool bySource, std::vector<Sen
   return true;
 }
 
+}  // namespace
+
+bool nextDataPacket(CaptureReader& reader, CapturedDatagram& out) { return nextDataPacket(reader, out, true); }
+
 bool loadDataPackets(const std::string& path, DataPacketList& list, std::string& error, std::string& damage,
                      const LoadProgress& progress) {
   std::vector<SensorPackets> lists;
-  const bool loaded = DataPacketLoad::run(path, false, lists, error, damage, progress);
+  const bool loaded = loadPackets(path, false, lists, error, damage, progress);
   list = lists.empty() ? DataPacketList() : std::move(lists.front().packets);
   return loaded;
 }
 
 bool loadSensorPackets(const std::string& path, std::vector<SensorPackets>& lists, std::string& error,
                        std::string& damage, const LoadProgress& progress) {
-  return DataPacketLoad::run(path, true, lists, error, damage, progress);
+  return loadPackets(path, true, lists, error, damage, progress);
 }
 
 }  // namespace z540k

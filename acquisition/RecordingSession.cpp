@@ -37,7 +37,8 @@ struct RecordingSession::Written {
   }
 };
 
-RecordingSession::RecordingSession() : written_(std::make_unique<Written>()) {}
+RecordingSession::RecordingSession(bool countRevolutions)
+    : written_(std::make_unique<Written>()), countRevolutions_(countRevolutions) {}
 
 // A recording still going keeps what it captured.
 RecordingSession::~RecordingSession() {
@@ -59,9 +60,10 @@ bool RecordingSession::start(const std::string& path, int port, const std::strin
   if (!recorder_) {
     recorder_ = std::make_unique<CaptureRecorder>();
     Written* written = written_.get();
-    recorder_->setWriteObserver(
-        {[written](const std::uint8_t* payload, std::size_t size) { written->add(payload, size); },
-         [written] { written->end(); }});
+    if (countRevolutions_)
+      recorder_->setWriteObserver(
+          {[written](const std::uint8_t* payload, std::size_t size) { written->add(payload, size); },
+           [written] { written->end(); }});
   }
   // The last recording's thread, which has told its end, is joined before
   // the count starts afresh.

@@ -19,7 +19,10 @@ namespace z540k {
 
 class RecordingSession {
  public:
-  RecordingSession();
+  // `countRevolutions`: the revolutions written are counted as they are
+  // written (revolutionsWritten, waitForRevolutions), which copies and reads
+  // each packet again on the recorder's thread; the window does not need it.
+  explicit RecordingSession(bool countRevolutions = false);
   ~RecordingSession();
 
   // The filter that records the data port `port`.
@@ -48,7 +51,8 @@ class RecordingSession {
   std::uint64_t packetsDropped() const;
   // The whole revolutions of the sensor's data packets known to be in the
   // file of the present (or last) recording, counted as they are written,
-  // by the rule export-csv counts a capture's revolutions with.
+  // by the rule export-csv counts a capture's revolutions with (0 when the
+  // session does not count them).
   std::size_t revolutionsWritten() const;
   // Waits until `count` revolutions are in the file (0: none awaited), the
   // recording ended, or `until` came; true when they are in the file.
@@ -66,6 +70,7 @@ class RecordingSession {
   // recorder, which tells it until its thread ends).
   struct Written;
   std::unique_ptr<Written> written_;
+  bool countRevolutions_;
   std::unique_ptr<CaptureRecorder> recorder_;
   std::string path_;
   std::string device_;

@@ -142,6 +142,20 @@ struct Tab {
   }
 };
 
+// A window on held loopback ports with "Lidar" pressed (an export needs the
+// receivers running) and playback without its pauses: where a capture is
+// played into an export.
+struct ExportingWindow {
+  HeldUdpPort data, status;
+  MessageRecorder messages;
+  manwindow w{loopbackWindowOptions(data.port(), status.port())};
+  Tab tab{w};
+  ExportingWindow() {
+    tab.button("toolButton_Lidar")->click();
+    w.player().pauseOverrideMs = 0;
+  }
+};
+
 }  // namespace
 
 class OfflineTabTest : public QObject {
@@ -541,13 +555,10 @@ class OfflineTabTest : public QObject {
   // on the spin box, and the one stepped back to from it, are the frames
   // forward play showed under those numbers.
   void playbackCsvEqualsExportCsv() {
-    HeldUdpPort data, status;
-    MessageRecorder messages;
-    manwindow w(loopbackWindowOptions(data.port(), status.port()));
-    Tab tab(w);
+    ExportingWindow window;
+    manwindow& w = window.w;
+    Tab& tab = window.tab;
     PlayerWatch watch(w.player());
-    tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
-    w.player().pauseOverrideMs = 0;
     const struct {
       const char* layout;
       bool dual;
@@ -639,12 +650,9 @@ class OfflineTabTest : public QObject {
   // the same messages under the same stamps (the capture times of the
   // packets that completed the revolutions), the second returns included.
   void playbackBagEqualsExportBag() {
-    HeldUdpPort data, status;
-    MessageRecorder messages;
-    manwindow w(loopbackWindowOptions(data.port(), status.port()));
-    Tab tab(w);
-    tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
-    w.player().pauseOverrideMs = 0;
+    ExportingWindow window;
+    manwindow& w = window.w;
+    Tab& tab = window.tab;
     const QString capture = dir_.filePath("bag.pcap");
     QCOMPARE(Process({Z540K_SIM_PATH, "--quiet", "--count", "150", "--layout", "1.7", "--rpm", "1200", "--dual-return",
                       "--write-pcap", capture.toStdString()})
@@ -686,12 +694,10 @@ class OfflineTabTest : public QObject {
   // changes when the operator cancels; the one chosen plays alone, its
   // frame-by-frame CSV equal to export-csv --source.
   void openAsksWhichSensorToPlay() {
-    HeldUdpPort data, status;
-    MessageRecorder messages;
-    manwindow w(loopbackWindowOptions(data.port(), status.port()));
-    Tab tab(w);
-    tab.button("toolButton_Lidar")->click();  // an export needs the receivers running
-    w.player().pauseOverrideMs = 0;
+    ExportingWindow window;
+    manwindow& w = window.w;
+    Tab& tab = window.tab;
+    MessageRecorder& messages = window.messages;
     const QString a = dir_.filePath("sensor-a.pcap"), b = dir_.filePath("sensor-b.pcap");
     const QString both = dir_.filePath("two-sensors.pcap");
     QCOMPARE(Process({Z540K_SIM_PATH, "--quiet", "--count", "150", "--bind", "127.0.0.2", "--layout", "1.7",

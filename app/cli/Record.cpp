@@ -50,7 +50,7 @@ int recordCommand(const std::vector<std::string>& args) {
     const char* const argv[] = {"z540k-tool"};
     device = namedCaptureDevice(1, argv);  // the environment's choice
   }
-  RecordingSession recording;
+  RecordingSession recording(/*countRevolutions=*/true);
   std::string reason;
   if (!recording.start(path, port, device, reason)) {
     std::fprintf(stderr, "z540k-tool record: %s\n", reason.c_str());
