@@ -382,6 +382,14 @@ TEST(CloudExportTest, RefusalsNeverLoseAFile) {
   EXPECT_EQ(readFile(merged), "an earlier export\n");
   EXPECT_EQ(entries(folder), std::vector<std::string>{"mine.txt"});
   EXPECT_EQ(hiddenBeside(merged), 0) << "temporary files left";
+  // A file system mounted under /dev holds files like any other.
+  if (::access("/dev/shm", W_OK) == 0) {
+    const std::string shm = "/dev/shm/z540k-" + std::to_string(::getpid()) + ".pcd";
+    const ToolRun r = tool({"export-cloud", capture.path, shm, "--merge", "--layout", "1.7"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFile(shm).rfind("# .PCD", 0), 0u);
+    std::remove(shm.c_str());
+  }
 
   // Shortened while read (5 MB, more than the reader's buffer): the frames
   // before it go into the folder.
@@ -592,7 +600,8 @@ TEST(CloudExportTest, EveryFieldReadsBackAsDecoded) {
 // A disk that fills up (a 64 KB file size limit) ends export-csv's and
 // export-cloud's reading at the first failed write: of the capture's 300
 // frames none is handed to the file after it, only those on their way before
-// (the CSV writer's few batches of some 9 frames), and the message names the
+// (the CSV writer's few batches of some 9 frames, the frame writer's few
+// frames), and the message names the
 // file and the system's reason; the target stays as it was, nothing beside it.
 TEST(CloudExportTest, AFullDiskEndsTheExportAtOnce) {
   const Capture capture({"--quiet", "--seconds", "30", "--layout", "1.7"});
@@ -621,7 +630,7 @@ TEST(CloudExportTest, AFullDiskEndsTheExportAtOnce) {
   EXPECT_EQ(cloudResult.exitCode, 1);
   EXPECT_EQ(cloudResult.message, "writing " + cloudPath + "/frame_000001.pcd failed: " + tooLarge + "; " + cloudPath +
                                      " was left unchanged");
-  EXPECT_EQ(cloud.handed, 1);
+  EXPECT_LT(cloud.handed, 20);  // the frame writer's 16 point sets at most
   EXPECT_EQ(readFile(csvPath), "an earlier export\n");
   EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"export.csv"});
   std::remove(csvPath.c_str());

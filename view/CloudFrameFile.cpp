@@ -17,10 +17,12 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -410,10 +412,11 @@ struct CloudFrameFile::Points {
     PointTextMemos<false> ply[2];
   };
   TextMemos& textMemos() {
-    if (!memos_) memos_ = std::make_unique<TextMemos>();
+    if (!memos_) memos_ = std::make_shared<TextMemos>();
     return *memos_;
   }
-  std::unique_ptr<TextMemos> memos_;
+  // Shared by point sets that are formatted one after the other.
+  std::shared_ptr<TextMemos> memos_;
 
   // A merged compressed cloud of more than a block: its full blocks are
   // compressed field by field as they fill, by a thread of their own while
@@ -658,6 +661,152 @@ int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFo
 
 }  // namespace
 
+// One file per frame: frames' points are written by a thread of the
+// writer's own while the caller computes the next frames' into other point
+// sets. The thread is woken for a few frames at a time (a wake costs more
+// than a small frame's file). Where no thread can be had, files are written
+// by the caller.
+class CloudFrameFile::FrameWriter {
+ public:
+  explicit FrameWriter(const CloudFrameFile& file) : file_(file) {}
+  ~FrameWriter() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      ending_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  // Hands `points` over to be written to `path` (failures name `named`) and
+  // gives the caller an empty point set in their place. False with the
+  // reason once a file before failed; `files` counts those written.
+  bool write(std::unique_ptr<Points>& points, const std::string& path, const std::string& named, long long& files,
+             std::string& error) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!startThread()) {
+      lock.unlock();
+      Job job{std::move(points), path, named};
+      std::string failure;
+      const bool written = writeJob(job, failure);
+      points = std::move(job.points);
+      points->reset();
+      lock.lock();
+      keep(written ? 1 : 0, failure);
+      return taken(files, error);
+    }
+    const std::uint32_t step = points->step;
+    // Every set's text is formatted by this thread, with the memos of one.
+    if (file_.cloud_.encoding == CloudEncoding::Ascii) {
+      if (!memos_) memos_ = std::make_shared<Points::TextMemos>();
+      points->memos_ = memos_;
+    }
+    queue_.push_back(Job{std::move(points), path, named});
+    if (queue_.size() >= kFramesAWake) wake_.notify_one();
+    if (spare_.empty() && sets_ >= kSets) {
+      wake_.notify_one();
+      done_.wait(lock, [this] { return !spare_.empty(); });
+    }
+    if (spare_.empty()) {
+      points = std::make_unique<Points>();
+      ++sets_;
+    } else {
+      points = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    points->step = step;
+    return taken(files, error);
+  }
+  // Waits for the files on their way; false with the first failure.
+  bool finish(long long& files, std::string& error) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.notify_one();
+    done_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    return taken(files, error);
+  }
+  // True once a file failed (seen before write() or finish() say why).
+  bool failing() const { return failing_.load(std::memory_order_acquire); }
+
+ private:
+  static constexpr std::size_t kFramesAWake = 8;
+  static constexpr int kSets = 2 * kFramesAWake;
+  struct Job {
+    std::unique_ptr<Points> points;
+    std::string path, named;
+  };
+  // Counts the files written since and takes a failure; under the lock.
+  bool taken(long long& files, std::string& error) {
+    files += written_;
+    written_ = 0;
+    if (failure_.empty()) return true;
+    error = std::move(failure_);
+    failure_.clear();
+    failing_.store(false, std::memory_order_relaxed);
+    return false;
+  }
+  bool startThread() {
+    if (thread_.joinable()) return true;
+    try {
+      thread_ = std::thread([this] { run(); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<Job> jobs;
+    for (;;) {
+      wake_.wait(lock, [this] { return !queue_.empty() || ending_; });
+      if (queue_.empty()) return;
+      jobs.swap(queue_);
+      busy_ = true;
+      lock.unlock();
+      // After a failure the files still on their way are not written.
+      long long written = 0;
+      std::string failure;
+      for (Job& job : jobs) {
+        if (failure.empty() && writeJob(job, failure)) ++written;
+        job.points->reset();
+      }
+      lock.lock();
+      keep(written, failure);
+      for (Job& job : jobs) spare_.push_back(std::move(job.points));
+      jobs.clear();
+      busy_ = false;
+      done_.notify_all();
+    }
+  }
+  // Writes a job's file; false with the reason.
+  bool writeJob(Job& job, std::string& error) {
+    if (!file_.writeCloud(*job.points, job.path, job.named, error)) {
+      failing_.store(true, std::memory_order_release);
+      return false;
+    }
+    ::chmod(job.path.c_str(), newFileMode(0666));
+    return true;
+  }
+  // Keeps what a run of jobs did for the caller; under the lock.
+  void keep(long long written, std::string& failure) {
+    written_ += written;
+    if (!failure.empty() && failure_.empty()) failure_ = std::move(failure);
+  }
+
+  const CloudFrameFile& file_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::thread thread_;
+  bool busy_ = false, ending_ = false;
+  std::vector<Job> queue_;
+  std::vector<std::unique_ptr<Points>> spare_;
+  int sets_ = 1;  // the caller's
+  std::shared_ptr<Points::TextMemos> memos_;
+  long long written_ = 0;
+  std::string failure_;
+  std::atomic<bool> failing_{false};
+};
+
+bool CloudFrameFile::failed() const { return failed_ || frameWriter_->failing(); }
+
 std::optional<CloudFormat> cloudFormatOfName(const std::string& path) {
   if (path.size() < 4) return std::nullopt;
   std::string ext = path.substr(path.size() - 4);
@@ -689,7 +838,11 @@ std::uint64_t CloudFrameFile::mergedLimitBytes() {
 }
 
 CloudFrameFile::CloudFrameFile(CsvExportOptions options, long long maxFrames, CloudFileOptions cloud)
-    : FrameFile(maxFrames), options_(options), cloud_(cloud), cloudData_(std::make_unique<Points>()) {
+    : FrameFile(maxFrames),
+      options_(options),
+      cloud_(cloud),
+      cloudData_(std::make_unique<Points>()),
+      frameWriter_(std::make_unique<FrameWriter>(*this)) {
   // PLY has no compressed form: binary instead.
   if (cloud_.format == CloudFormat::Ply && cloud_.encoding == CloudEncoding::BinaryCompressed)
     cloud_.encoding = CloudEncoding::Binary;
@@ -755,7 +908,7 @@ void CloudFrameFile::fail(std::string reason) {
 
 void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind kind) {
   // After a failure the export is over: close() says why.
-  if (!open_ || complete() || failed_) return;
+  if (!open_ || complete() || failed()) return;
   ++frames_;
   Points& points = *cloudData_;
   if (!cloud_.merged) points.reset();
@@ -768,6 +921,8 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   // Centimetres, as the CSV; or metres.
   const double scale = cloud_.metres ? 0.01 : 1.0;
   bool held = true;
+  if (!azimuths_) azimuths_ = std::make_unique<CsvRowMemo>();
+  CsvRowMemo& azimuths = *azimuths_;
   forEachExportedMeasurement(record, options_, [&](std::size_t j, double a, double d) {
     // No return: a point at the sensor, left out unless asked for.
     if (record.distance[j] == 0 && !cloud_.keepEmpty) {
@@ -779,7 +934,8 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
       held = false;
       return;
     }
-    const CsvPoint p = csvPoint(d, a, options_.viewMode, kind);
+    const CsvRowMemo::Azimuth& azimuth = azimuths.of(a);
+    const CsvPoint p = csvPoint(d, azimuth.sine, azimuth.cosine, options_.viewMode, kind);
     const float singles[4] = {
         cloud_.metres ? static_cast<float>(p.x * scale) : p.x, cloud_.metres ? static_cast<float>(p.y * scale) : p.y,
         cloud_.metres ? static_cast<float>(p.z * scale) : p.z, static_cast<float>(record.intensity[j])};
@@ -809,16 +965,11 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   }
   if (added == 0) return;
 
-  // One file per frame, straight into the new folder.
+  // One file per frame, straight into the new folder, written by the frame
+  // writer's thread while the next frame's points are computed.
   const std::string name = cloudFrameFileName(frames_, cloud_.format);
-  const std::string path = tempFolder_ + "/" + name;
   std::string error;
-  if (!writeCloud(path, target_ + "/" + name, error)) {
-    fail(error);
-    return;
-  }
-  ::chmod(path.c_str(), newFileMode(0666));
-  ++files_;
+  if (!frameWriter_->write(cloudData_, tempFolder_ + "/" + name, target_ + "/" + name, files_, error)) fail(error);
 }
 
 std::string CloudFrameFile::rowsText() const {
@@ -828,11 +979,12 @@ std::string CloudFrameFile::rowsText() const {
   return text;
 }
 
-bool CloudFrameFile::writeCloud(const std::string& path, const std::string& named, std::string& error) {
+bool CloudFrameFile::writeCloud(Points& points, const std::string& path, const std::string& named,
+                                std::string& error) const {
   errno = 0;
   int result = -1;
   try {
-    result = writePoints(path, *cloudData_, cloud_.format, cloud_.encoding, cloud_.merged);
+    result = writePoints(path, points, cloud_.format, cloud_.encoding, cloud_.merged);
   } catch (const std::exception& e) {
     error = "writing " + named + " failed: " + e.what();
     return false;
@@ -853,7 +1005,7 @@ bool CloudFrameFile::close(std::string& error) {
       error = failure_ + unchanged;
     } else if (points_ == 0) {
       error = "no point to write (none in the angle range)" + unchanged;
-    } else if (!writeCloud(file_.writtenPath(), target_, error)) {
+    } else if (!writeCloud(*cloudData_, file_.writtenPath(), target_, error)) {
       error += unchanged;
     } else if (!file_.inPlace() && !syncFile(file_.writtenPath(), false)) {
       error = "writing " + target_ + " failed: " + std::strerror(errno) + unchanged;
@@ -869,7 +1021,9 @@ bool CloudFrameFile::close(std::string& error) {
   }
 
   const std::string unchanged = "; " + target_ + " was left unchanged";
-  if (failed_) {
+  std::string lastFile;
+  if (!frameWriter_->finish(files_, lastFile)) fail(lastFile);
+  if (failed()) {
     error = failure_ + unchanged;
   } else if (!syncFile(tempFolder_, true)) {
     error = "writing into " + target_ + " failed: " + std::strerror(errno) + unchanged;
@@ -884,6 +1038,9 @@ bool CloudFrameFile::close(std::string& error) {
 }
 
 void CloudFrameFile::discard() {
+  std::string ignored;
+  long long files = 0;
+  frameWriter_->finish(files, ignored);
   open_ = false;
   file_.abandon();
   removeFolder();

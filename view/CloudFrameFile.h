@@ -75,7 +75,7 @@ class CloudFrameFile : public FrameFile {
   void discard() override;
   // A frame file that could not be written, or a merged cloud over its
   // memory limit.
-  bool failed() const override { return failed_; }
+  bool failed() const override;
   std::uint64_t rows() const override { return points_; }
   std::string rowsText() const override;
 
@@ -93,18 +93,21 @@ class CloudFrameFile : public FrameFile {
   struct Points;  // the points held (defined where they are written)
 
  private:
-  // Writes the cloud held to `path`; failures name the file `named`.
-  bool writeCloud(const std::string& path, const std::string& named, std::string& error);
+  class FrameWriter;
+  // Writes `points` to `path`; failures name the file `named`.
+  bool writeCloud(Points& points, const std::string& path, const std::string& named, std::string& error) const;
   void fail(std::string reason);
   void removeFolder();
 
   CsvExportOptions options_;
   CloudFileOptions cloud_;
   std::unique_ptr<Points> cloudData_;
-  FileBeside file_;         // merged: the file beside the target
-  std::string target_;      // the target as given
-  std::string folderPath_;  // one file per frame: the target folder (a link resolved)
-  std::string tempFolder_;  // ...and the new folder beside it
+  std::unique_ptr<CsvRowMemo> azimuths_;      // sines and cosines of the azimuths met
+  std::unique_ptr<FrameWriter> frameWriter_;  // one file per frame
+  FileBeside file_;                           // merged: the file beside the target
+  std::string target_;                        // the target as given
+  std::string folderPath_;                    // one file per frame: the target folder (a link resolved)
+  std::string tempFolder_;                    // ...and the new folder beside it
   bool open_ = false;
   bool failed_ = false;
   std::string failure_;

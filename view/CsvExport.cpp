@@ -212,6 +212,11 @@ CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvF
   return frozenPoint(scaledDistance, std::sin(r), std::cos(r), viewMode);
 }
 
+CsvPoint csvPoint(double scaledDistance, double sine, double cosine, ViewMode viewMode, CsvFrameKind kind) {
+  if (kind == CsvFrameKind::Arriving) return arrivingPoint(placePoint(scaledDistance, sine, cosine, viewMode));
+  return frozenPoint(scaledDistance, sine, cosine, viewMode);
+}
+
 CsvRowMemo::CsvRowMemo() : sets_(std::size_t{1} << kSetBits) {
   // Every entry true from the start: all hold azimuth 0.
   fill(sets_[0], 0, 0.0);
@@ -251,9 +256,7 @@ std::size_t appendCsvFrame(CsvLineSink& out, const LidarDataSingleLine& record, 
   std::size_t lines = 0;
   forEachExportedMeasurement(record, options, [&](std::size_t j, double a, double d) {
     const CsvRowMemo::Azimuth& azimuth = memo.of(a);
-    const CsvPoint point = kind == CsvFrameKind::Arriving
-                               ? arrivingPoint(placePoint(d, azimuth.sine, azimuth.cosine, options.viewMode))
-                               : frozenPoint(d, azimuth.sine, azimuth.cosine, options.viewMode);
+    const CsvPoint point = csvPoint(d, azimuth.sine, azimuth.cosine, options.viewMode, kind);
     const float x = point.x, y = point.y, z = point.z;
 
     if (static_cast<std::size_t>(out.end - out.next) < room) out.makeRoom(room);

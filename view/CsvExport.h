@@ -46,6 +46,9 @@ struct CsvPoint {
   float x = 0, y = 0, z = 0;
 };
 CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvFrameKind kind);
+// The same from the azimuth's sine and cosine in the scene, as a CsvRowMemo
+// keeps them.
+CsvPoint csvPoint(double scaledDistance, double sine, double cosine, ViewMode viewMode, CsvFrameKind kind);
 
 // The measurements an export writes of `record`, in order: those paired up
 // to the shortest of the record's lists whose azimuth lies in the options'

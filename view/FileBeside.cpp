@@ -51,8 +51,12 @@ int FileBeside::create(const std::string& path, bool inPlaceAllowed, std::string
     error = "cannot write " + path + ": it is a directory";
     return -1;
   }
-  // Devices, pipes and the process's own streams are written in place.
-  const bool inPlace = (exists && !S_ISREG(target.st_mode)) || startsWith(path, "/dev/") || startsWith(path, "/proc/");
+  // Devices, pipes and the process's own streams (/dev/stdout, /dev/fd/N:
+  // links into /proc) are written in place. Files in a file system mounted
+  // under /dev (/dev/shm) are files like any other.
+  struct stat link {};
+  const bool streamLink = startsWith(path, "/dev/") && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  const bool inPlace = (exists && !S_ISREG(target.st_mode)) || streamLink || startsWith(path, "/proc/");
   if (inPlace) {
     if (!inPlaceAllowed) {
       error = "cannot write " + path + ": not a regular file";
