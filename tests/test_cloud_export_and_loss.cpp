@@ -300,10 +300,11 @@ TEST(CloudExportTest, EveryFormIsWhatPclWrites) {
   }
 }
 
-// A merged compressed cloud of many blocks is compressed block by block as
-// it grows (memory about the file's size): PCL reads back the points of the
-// binary file, dual return's odd point size included.
-TEST(CloudExportTest, CompressedInBlocksReadsBackWhole) {
+// A merged compressed or text cloud of many blocks is finished block by
+// block as it grows (memory about the file's size), by two threads: PCL
+// reads back the points of the binary file, in order, dual return's odd
+// point size included.
+TEST(CloudExportTest, MergedInBlocksReadsBackWhole) {
   LidarDataSingleLine record;
   unsigned seed = 7;
   for (int i = 0; i < 6000; ++i) {
@@ -317,7 +318,7 @@ TEST(CloudExportTest, CompressedInBlocksReadsBackWhole) {
   CsvExportOptions options;
   options.layout = Layout::Protocol17;
   auto written = [&](CloudEncoding encoding) {
-    const std::string path = tempPath(encoding == CloudEncoding::Binary ? "blocks-binary.pcd" : "blocks.pcd");
+    const std::string path = tempPath("blocks-" + std::to_string(static_cast<int>(encoding)) + ".pcd");
     CloudFrameFile out(options, 0, CloudFileOptions{CloudFormat::Pcd, encoding, true, true});
     std::string error;
     EXPECT_TRUE(out.open(path, error)) << error;
@@ -325,13 +326,17 @@ TEST(CloudExportTest, CompressedInBlocksReadsBackWhole) {
     EXPECT_TRUE(out.close(error)) << error;
     return path;
   };
-  const std::string binary = written(CloudEncoding::Binary), compressed = written(CloudEncoding::BinaryCompressed);
-  const pcl::PCLPointCloud2 expected = readCloud(binary), cloud = readCloud(compressed);
-  EXPECT_EQ(cloud.width, 150000u);
-  EXPECT_EQ(cloud.point_step, 49u);
-  EXPECT_TRUE(cloud.data == expected.data);
+  const std::string binary = written(CloudEncoding::Binary);
+  const pcl::PCLPointCloud2 expected = readCloud(binary);
+  for (const CloudEncoding encoding : {CloudEncoding::BinaryCompressed, CloudEncoding::Ascii}) {
+    const std::string path = written(encoding);
+    const pcl::PCLPointCloud2 cloud = readCloud(path);
+    EXPECT_EQ(cloud.width, 150000u);
+    EXPECT_EQ(cloud.point_step, 49u);
+    EXPECT_TRUE(cloud.data == expected.data);
+    std::remove(path.c_str());
+  }
   std::remove(binary.c_str());
-  std::remove(compressed.c_str());
 }
 
 // What export-cloud refuses, and what it never replaces: the capture

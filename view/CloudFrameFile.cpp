@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -337,7 +338,10 @@ void compressFields(const std::uint8_t* points, std::size_t count, std::uint32_t
 // export holds every point until close(); one file per frame, a frame's.
 struct CloudFrameFile::Points {
   static constexpr std::size_t kBlockPoints = std::size_t{1} << 16;  // 3 MiB
-  ~Points() { clear(); }
+  ~Points() {
+    clear();
+    endFinishing();
+  }
   std::uint64_t size() const { return size_; }
   // The bytes of a point (kPointStep, or kDualPointStep with the return);
   // set while no point is held.
@@ -359,7 +363,7 @@ struct CloudFrameFile::Points {
   }
   // Forgets the points (compressed ones too) and gives their memory back.
   void clear() {
-    forgetCompressed();
+    forgetFinished();
     for (std::uint8_t* block : blocks_) std::free(block);
     blocks_.clear();
     size_ = 0;
@@ -418,65 +422,124 @@ struct CloudFrameFile::Points {
   // Shared by point sets that are formatted one after the other.
   std::shared_ptr<TextMemos> memos_;
 
-  // A merged compressed cloud of more than a block: its full blocks are
-  // compressed field by field as they fill, by a thread of their own while
-  // the next block fills, so memory holds about the file's size instead of
-  // every point. A cloud of one block is compressed whole at the end, as PCL
-  // compresses it.
-  struct Compressed {
-    std::vector<std::vector<std::string>> blocks;  // per block, per field
-    std::uint64_t bytes = 0;                       // of the blocks compressed
-    std::uint64_t points = 0;                      // in them
-    std::thread worker;                            // compressing `pending`
-    std::uint8_t* pending = nullptr;
-    std::vector<std::string> result;
-    std::atomic<bool> failed{false};  // out of memory
-  } compressed;
-
-  // Hands the first (full) block to the compressing thread, after the block
-  // before it is done.
-  void compressFirstBlock() {
-    finishCompressing();
-    Compressed& c = compressed;
-    c.pending = takeFirstBlock();
-    const std::uint32_t pointStep = step;
-    auto compress = [&c, pointStep] {
-      try {
-        compressFields(c.pending, kBlockPoints, pointStep, c.result);
-      } catch (const std::bad_alloc&) {
-        c.failed = true;
-      }
+  // A merged cloud of more than a block, compressed or as text: its full
+  // blocks are turned into the file's bytes as they fill (each field
+  // compressed on its own, or the points' lines), by a thread of their own
+  // while the next blocks fill, or by the exporting thread itself when two
+  // blocks wait already. Memory then holds about the file's size instead of
+  // every point, and both cores work while the capture is decoded. A cloud
+  // of one block is finished whole at the end, as PCL writes it.
+  struct Finished {
+    struct ThreadTools {
+      PointTextMemos<true> pcd;
+      PointTextMemos<false> ply;
+      Lines lines;
     };
-    try {
-      c.worker = std::thread(compress);
-    } catch (const std::system_error&) {
-      // No thread to be had: compressed here, and kept as the thread's
-      // result would be.
-      compress();
+    struct Job {
+      std::uint8_t* block;
+      std::vector<std::string>* result;
+    };
+    bool text = false, pcd = true;                // the form: text (PCD or PLY) or compressed
+    std::deque<std::vector<std::string>> blocks;  // in order: per block its fields compressed, or its text
+    std::atomic<std::uint64_t> bytes{0};          // of the blocks finished
+    std::uint64_t points = 0;                     // in the blocks finished or on their way
+    std::deque<Job> queue;
+    std::mutex mutex;
+    std::condition_variable wake, done;
+    std::thread worker;
+    bool noThread = false, working = false, ending = false;
+    std::atomic<bool> failed{false};  // out of memory
+    std::unique_ptr<ThreadTools> workerTools, callerTools;
+  } finished;
+
+  // Hands the first (full) block over to be finished.
+  void finishFirstBlock(bool text, bool pcd) {
+    Finished& f = finished;
+    std::unique_lock<std::mutex> lock(f.mutex);
+    f.text = text;
+    f.pcd = pcd;
+    f.blocks.emplace_back();
+    f.queue.push_back(Finished::Job{takeFirstBlock(), &f.blocks.back()});
+    f.points += kBlockPoints;
+    if (!f.worker.joinable() && !f.noThread) {
+      try {
+        f.worker = std::thread([this] { finishingThread(); });
+      } catch (const std::system_error&) {
+        f.noThread = true;  // finished here instead
+      }
+    }
+    if (f.noThread || f.queue.size() > 2)
+      finishQueued(lock, f.callerTools);
+    else
+      f.wake.notify_one();
+  }
+  // Waits for every block handed over, finishing queued ones meanwhile.
+  void finishAll() {
+    Finished& f = finished;
+    std::unique_lock<std::mutex> lock(f.mutex);
+    while (!f.queue.empty()) finishQueued(lock, f.callerTools);
+    f.done.wait(lock, [&f] { return !f.working; });
+  }
+  void forgetFinished() {
+    finishAll();
+    finished.blocks.clear();
+    finished.bytes = 0;
+    finished.points = 0;
+    finished.failed = false;
+  }
+  void endFinishing() {
+    {
+      const std::lock_guard<std::mutex> lock(finished.mutex);
+      finished.ending = true;
+    }
+    finished.wake.notify_all();
+    if (finished.worker.joinable()) finished.worker.join();
+  }
+
+ private:
+  void finishingThread() {
+    Finished& f = finished;
+    std::unique_lock<std::mutex> lock(f.mutex);
+    for (;;) {
+      f.wake.wait(lock, [&f] { return !f.queue.empty() || f.ending; });
+      if (f.queue.empty()) return;
+      f.working = true;
+      while (!f.queue.empty()) finishQueued(lock, f.workerTools);
+      f.working = false;
+      f.done.notify_all();
     }
   }
-  // Waits for the block being compressed and keeps its result.
-  void finishCompressing() {
-    Compressed& c = compressed;
-    if (!c.pending) return;
-    if (c.worker.joinable()) c.worker.join();
-    std::free(c.pending);
-    c.pending = nullptr;
-    if (c.failed) return;
-    for (const std::string& field : c.result) c.bytes += field.size();
-    c.points += kBlockPoints;
-    c.blocks.push_back(std::move(c.result));
-    c.result.clear();
+  // Finishes the oldest block queued, the lock released meanwhile; each
+  // thread with its own text memos and buffer.
+  void finishQueued(std::unique_lock<std::mutex>& lock, std::unique_ptr<Finished::ThreadTools>& tools) {
+    Finished& f = finished;
+    const Finished::Job job = f.queue.front();
+    f.queue.pop_front();
+    const bool text = f.text, pcd = f.pcd;
+    lock.unlock();
+    std::uint64_t bytes = 0;
+    try {
+      if (!tools) tools = std::make_unique<Finished::ThreadTools>();
+      if (!text) {
+        compressFields(job.block, kBlockPoints, step, *job.result);
+      } else {
+        if (pcd)
+          formatPoints<true>(job.block, kBlockPoints, step, tools->lines, tools->pcd);
+        else
+          formatPoints<false>(job.block, kBlockPoints, step, tools->lines, tools->ply);
+        job.result->assign(1, std::string(tools->lines.data.get(), tools->lines.size));
+      }
+      for (const std::string& part : *job.result) bytes += part.size();
+    } catch (const std::bad_alloc&) {
+      f.failed = true;
+    }
+    std::free(job.block);
+    f.bytes += bytes;
+    lock.lock();
   }
-  void forgetCompressed() {
-    finishCompressing();
-    compressed.blocks.clear();
-    compressed.bytes = 0;
-    compressed.points = 0;
-    compressed.failed = false;
-  }
-};
 
+ public:
+};
 namespace {
 
 // The cloud's description as PCL's header writers take it.
@@ -528,6 +591,7 @@ void writeText(FileOutput& file, CloudFrameFile::Points& points, bool pcd) {
     else
       formatPoints<false>(at, count, step, text, memos.ply[thread]);
   };
+  for (const std::vector<std::string>& block : points.finished.blocks) file.append(block[0].data(), block[0].size());
   Lines mine, helpers;
   for (std::size_t b = 0; b < points.blocks() && !file.failed(); ++b) {
     const std::uint8_t* data = points.block(b);
@@ -601,22 +665,23 @@ int writeCompressed(FileOutput& file, CloudFrameFile::Points& points, bool giveB
 // size, then each field's streams block after block. 0, or -2 when the
 // format's sizes cannot hold the cloud (PCL's own limit).
 int writeCompressedBlocks(FileOutput& file, CloudFrameFile::Points& points) {
-  CloudFrameFile::Points::Compressed& c = points.compressed;
-  if (c.failed) throw std::bad_alloc();
-  const std::uint64_t size = (c.points + points.size()) * points.step;
+  CloudFrameFile::Points::Finished& f = points.finished;
+  if (f.failed) throw std::bad_alloc();
+  const std::uint64_t size = (f.points + points.size()) * points.step;
   if (size * 3 / 2 > std::numeric_limits<std::uint32_t>::max()) return -2;
+  std::uint64_t bytes = f.bytes;
   for (std::size_t b = 0; b < points.blocks(); ++b) {
     std::vector<std::string> fields;
     compressFields(points.block(b), points.blockSize(b), points.step, fields);
-    for (const std::string& field : fields) c.bytes += field.size();
-    c.blocks.push_back(std::move(fields));
+    for (const std::string& field : fields) bytes += field.size();
+    f.blocks.push_back(std::move(fields));
     points.release(b);
   }
-  if (c.bytes > std::numeric_limits<std::uint32_t>::max()) return -2;
-  const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(c.bytes), static_cast<std::uint32_t>(size)};
+  if (bytes > std::numeric_limits<std::uint32_t>::max()) return -2;
+  const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(bytes), static_cast<std::uint32_t>(size)};
   file.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
-  for (std::size_t f = 0; f < c.blocks.front().size(); ++f)
-    for (const std::vector<std::string>& block : c.blocks) file.append(block[f].data(), block[f].size());
+  for (std::size_t field = 0; field < f.blocks.front().size(); ++field)
+    for (const std::vector<std::string>& block : f.blocks) file.append(block[field].data(), block[field].size());
   return 0;
 }
 
@@ -626,9 +691,10 @@ int writeCompressedBlocks(FileOutput& file, CloudFrameFile::Points& points) {
 // a compressed file may free the points as it goes.
 int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFormat format, CloudEncoding encoding,
                 bool giveBack) {
-  points.finishCompressing();
-  const bool inBlocks = points.compressed.points > 0;
-  const std::string header = cloudHeader(format, encoding, points.compressed.points + points.size(), points.step);
+  points.finishAll();
+  if (points.finished.failed) throw std::bad_alloc();
+  const bool inBlocks = points.finished.points > 0;
+  const std::string header = cloudHeader(format, encoding, points.finished.points + points.size(), points.step);
   // "-": standard output.
   const int fd = path == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
                              : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -664,8 +730,10 @@ int writePoints(const std::string& path, CloudFrameFile::Points& points, CloudFo
 // One file per frame: frames' points are written by a thread of the
 // writer's own while the caller computes the next frames' into other point
 // sets. The thread is woken for a few frames at a time (a wake costs more
-// than a small frame's file). Where no thread can be had, files are written
-// by the caller.
+// than a small frame's file). A caller that finds every set taken writes
+// queued files itself instead of waiting, so slow forms (text, compression)
+// keep both cores busy. Where no thread can be had, the caller writes every
+// file.
 class CloudFrameFile::FrameWriter {
  public:
   explicit FrameWriter(const CloudFrameFile& file) : file_(file) {}
@@ -683,28 +751,20 @@ class CloudFrameFile::FrameWriter {
   bool write(std::unique_ptr<Points>& points, const std::string& path, const std::string& named, long long& files,
              std::string& error) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!startThread()) {
-      lock.unlock();
-      Job job{std::move(points), path, named};
-      std::string failure;
-      const bool written = writeJob(job, failure);
-      points = std::move(job.points);
-      points->reset();
-      lock.lock();
-      keep(written ? 1 : 0, failure);
-      return taken(files, error);
-    }
     const std::uint32_t step = points->step;
-    // Every set's text is formatted by this thread, with the memos of one.
-    if (file_.cloud_.encoding == CloudEncoding::Ascii) {
-      if (!memos_) memos_ = std::make_shared<Points::TextMemos>();
-      points->memos_ = memos_;
-    }
     queue_.push_back(Job{std::move(points), path, named});
-    if (queue_.size() >= kFramesAWake) wake_.notify_one();
-    if (spare_.empty() && sets_ >= kSets) {
+    if (!startThread()) {
+      writeQueued(lock, callerMemos_);
+    } else if (queue_.size() >= kFramesAWake) {
       wake_.notify_one();
-      done_.wait(lock, [this] { return !spare_.empty(); });
+    }
+    while (spare_.empty() && sets_ >= kSets) {
+      if (queue_.empty()) {
+        done_.wait(lock);
+      } else {
+        wake_.notify_one();
+        writeQueued(lock, callerMemos_);
+      }
     }
     if (spare_.empty()) {
       points = std::make_unique<Points>();
@@ -716,11 +776,13 @@ class CloudFrameFile::FrameWriter {
     points->step = step;
     return taken(files, error);
   }
-  // Waits for the files on their way; false with the first failure.
+  // Waits for the files on their way, writing queued ones meanwhile; false
+  // with the first failure.
   bool finish(long long& files, std::string& error) {
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.notify_one();
-    done_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    while (!queue_.empty()) writeQueued(lock, callerMemos_);
+    done_.wait(lock, [this] { return !writing_; });
     return taken(files, error);
   }
   // True once a file failed (seen before write() or finish() say why).
@@ -744,62 +806,63 @@ class CloudFrameFile::FrameWriter {
     return false;
   }
   bool startThread() {
-    if (thread_.joinable()) return true;
+    if (thread_.joinable() || noThread_) return thread_.joinable();
     try {
       thread_ = std::thread([this] { run(); });
-      return true;
     } catch (const std::system_error&) {
-      return false;
+      noThread_ = true;
     }
+    return thread_.joinable();
   }
   void run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    std::vector<Job> jobs;
     for (;;) {
       wake_.wait(lock, [this] { return !queue_.empty() || ending_; });
       if (queue_.empty()) return;
-      jobs.swap(queue_);
-      busy_ = true;
-      lock.unlock();
-      // After a failure the files still on their way are not written.
-      long long written = 0;
-      std::string failure;
-      for (Job& job : jobs) {
-        if (failure.empty() && writeJob(job, failure)) ++written;
-        job.points->reset();
-      }
-      lock.lock();
-      keep(written, failure);
-      for (Job& job : jobs) spare_.push_back(std::move(job.points));
-      jobs.clear();
-      busy_ = false;
+      writing_ = true;
+      while (!queue_.empty()) writeQueued(lock, writerMemos_);
+      writing_ = false;
       done_.notify_all();
     }
   }
-  // Writes a job's file; false with the reason.
-  bool writeJob(Job& job, std::string& error) {
-    if (!file_.writeCloud(*job.points, job.path, job.named, error)) {
-      failing_.store(true, std::memory_order_release);
-      return false;
+  // Takes the oldest queued file and writes it, the lock released
+  // meanwhile; after a failure files on their way are not written. Called
+  // with the lock held, by the writer thread or the caller, each with the
+  // text memos of its own.
+  void writeQueued(std::unique_lock<std::mutex>& lock, std::shared_ptr<Points::TextMemos>& memos) {
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    if (file_.cloud_.encoding == CloudEncoding::Ascii) {
+      if (!memos) memos = std::make_shared<Points::TextMemos>();
+      job.points->memos_ = memos;
     }
-    ::chmod(job.path.c_str(), newFileMode(0666));
-    return true;
-  }
-  // Keeps what a run of jobs did for the caller; under the lock.
-  void keep(long long written, std::string& failure) {
-    written_ += written;
-    if (!failure.empty() && failure_.empty()) failure_ = std::move(failure);
+    lock.unlock();
+    std::string error;
+    bool written = false;
+    if (!failing()) {
+      written = file_.writeCloud(*job.points, job.path, job.named, error);
+      if (written)
+        ::chmod(job.path.c_str(), newFileMode(0666));
+      else
+        failing_.store(true, std::memory_order_release);
+    }
+    job.points->reset();
+    lock.lock();
+    if (written) ++written_;
+    if (!error.empty() && failure_.empty()) failure_ = std::move(error);
+    spare_.push_back(std::move(job.points));
+    done_.notify_all();
   }
 
   const CloudFrameFile& file_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
   std::thread thread_;
-  bool busy_ = false, ending_ = false;
-  std::vector<Job> queue_;
+  bool noThread_ = false, writing_ = false, ending_ = false;
+  std::deque<Job> queue_;
   std::vector<std::unique_ptr<Points>> spare_;
   int sets_ = 1;  // the caller's
-  std::shared_ptr<Points::TextMemos> memos_;
+  std::shared_ptr<Points::TextMemos> writerMemos_, callerMemos_;
   long long written_ = 0;
   std::string failure_;
   std::atomic<bool> failing_{false};
@@ -950,11 +1013,13 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
   points_ += added;
   if (cloud_.merged) {
     if (cloud_.encoding == CloudEncoding::BinaryCompressed)
-      while (points.blocks() > 1) points.compressFirstBlock();
-    if (points.size() * points.step + points.compressed.bytes > mergedLimitBytes()) {
+      while (points.blocks() > 1) points.finishFirstBlock(false, true);
+    else if (cloud_.encoding == CloudEncoding::Ascii)
+      while (points.blocks() > 1) points.finishFirstBlock(true, cloud_.format == CloudFormat::Pcd);
+    if (points.size() * points.step + points.finished.bytes > mergedLimitBytes()) {
       fail("the merged cloud would take more than " + std::to_string(mergedLimitBytes() >> 20) +
            " MB of memory; write one file per frame instead");
-    } else if (!held || points.compressed.failed) {
+    } else if (!held || points.finished.failed) {
       fail("not enough memory for the merged cloud; write one file per frame instead");
     }
     return;
