@@ -288,6 +288,14 @@ int windowChild(double seconds) {
         std::fprintf(stderr, "window: first revolution arrived %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6);
       *firstRecord = false;
     });
+    auto firstEmit = std::make_shared<std::atomic<bool>>(true);
+    QObject::connect(
+        &window.liveReceiver(), &GetlidarData_1::SendData, &window.liveReceiver(),
+        [firstEmit] {
+          if (firstEmit->exchange(false))
+            std::fprintf(stderr, "window: first revolution emitted %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6);
+        },
+        Qt::DirectConnection);
     QTimer::singleShot(
         0, &window, [] { std::fprintf(stderr, "window: event loop %.0f ms\n", sinceStart().nsecsElapsed() * 1e-6); });
     auto* poll = new QTimer(&window);
@@ -360,6 +368,9 @@ int bareChild(const StreamKind& kind, double seconds, int width, int height) {
   std::atomic<unsigned long long> arrived{0};
   std::thread receiver([&] {
     DataPacketDecoder decoder([&](const LidarDataSingleLine& r) {
+      if (arrived == 0 && qEnvironmentVariableIsSet("BENCH_VIEW_STEPS"))
+        std::fprintf(stderr, "bare: first revolution %.0f ms, %zu points\n", sinceStart().nsecsElapsed() * 1e-6,
+                     r.distance.size());
       ++arrived;
       QMetaObject::invokeMethod(
           &widget, [&draw, r] { draw(r); }, Qt::QueuedConnection);
