@@ -135,7 +135,6 @@ struct PointCloudView::Impl {
   // events are handled, unless the view was drawn meanwhile (turning it with
   // the mouse draws it on every move anyway).
   std::unique_ptr<QTimer> textRender;
-  std::unique_ptr<QTimer> markerShown;  // the orientation marker's first drawing
 
   // The bounds of every point shown (both clouds); false when none is.
   bool shownBounds(double bounds[6]) const {
@@ -304,17 +303,8 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
   v.marker->SetOrientationMarker(axes);
   v.marker->SetInteractor(screen->interactor());
   v.marker->SetViewport(0.0, 0.0, 0.2, 0.2);
-  // The marker's first drawing costs a third of the view's first one (its
-  // shaders): it comes just after the first frame, so that frame reaches the
-  // screen sooner, or after a second when no frame comes.
-  v.markerShown = std::make_unique<QTimer>();
-  v.markerShown->setSingleShot(true);
-  QObject::connect(v.markerShown.get(), &QTimer::timeout, [this] {
-    impl_->marker->SetEnabled(1);
-    impl_->marker->InteractiveOff();
-    repaint();
-  });
-  v.markerShown->start(1000);
+  v.marker->SetEnabled(1);
+  v.marker->InteractiveOff();
 
   v.textRender = std::make_unique<QTimer>();
   v.textRender->setSingleShot(true);
@@ -355,7 +345,6 @@ PointCloudView::PointCloudView(QVTKOpenGLStereoWidget* screen) : impl_(new Impl)
 PointCloudView::~PointCloudView() {
   Impl& v = *impl_;
   v.textRender->stop();
-  v.markerShown->stop();
   if (v.marker) {
     v.marker->SetEnabled(1);
     v.marker->SetInteractor(nullptr);
@@ -411,7 +400,6 @@ void PointCloudView::showFrame(const std::vector<ColouredPoint>& shown, const st
   const auto updated = std::chrono::steady_clock::now();
   repaint();
   const auto rendered = std::chrono::steady_clock::now();
-  if (v.markerShown->isActive() && !display.empty()) v.markerShown->start(0);
   v.times.updateSeconds += std::chrono::duration<double>(updated - start).count();
   v.times.renderSeconds += std::chrono::duration<double>(rendered - updated).count();
   ++v.times.frames;
