@@ -161,31 +161,6 @@ inline char* putInteger(char* p, char* end, Int v) {
   return putDecimal(p, static_cast<std::uint64_t>(v));
 }
 
-// Whole centimetres through an integer, rounded half up: -0.7 becomes 0
-// (not -0).
-inline float wholeCentimetresHalfUp(float v) {
-  return static_cast<float>(static_cast<long long>(static_cast<double>(v) + 0.5));
-}
-
-// A frame written as it arrives holds the points the view draws; the frozen
-// frame divides by 10 where the view multiplies by 0.1, and rounds half up.
-inline CsvPoint arrivingPoint(const ScenePoint& s) { return CsvPoint{s.x, s.y, s.z}; }
-
-inline CsvPoint frozenPoint(double d, double sine, double cosine, ViewMode viewMode) {
-  // The vertical angle 0 (cos 0 = 1, sin 0 = 0), as for the points on
-  // screen.
-  CsvPoint p;
-  p.x = static_cast<float>(d * std::cos(0.0) * sine / 10);
-  p.y = static_cast<float>(d * std::cos(0.0) * cosine / 10);
-  p.z = static_cast<float>(d * std::sin(0.0) / 10);
-  if (viewMode == ViewMode::WholeCentimetres) {
-    p.x = wholeCentimetresHalfUp(p.x);
-    p.y = wholeCentimetresHalfUp(p.y);
-    p.z = wholeCentimetresHalfUp(p.z);
-  }
-  return p;
-}
-
 // d / 10 as putGeneral writes it. The scaled distances are whole numbers of
 // millimetres (the sensor's counts times 2 or 4): below 1e6, d / 10 then has
 // at most six significant digits, which %g writes as they are: d's digits
@@ -210,11 +185,6 @@ CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvF
   if (kind == CsvFrameKind::Arriving) return arrivingPoint(scenePoint(scaledDistance, azimuth, viewMode));
   const double r = sceneAngle(azimuth);
   return frozenPoint(scaledDistance, std::sin(r), std::cos(r), viewMode);
-}
-
-CsvPoint csvPoint(double scaledDistance, double sine, double cosine, ViewMode viewMode, CsvFrameKind kind) {
-  if (kind == CsvFrameKind::Arriving) return arrivingPoint(placePoint(scaledDistance, sine, cosine, viewMode));
-  return frozenPoint(scaledDistance, sine, cosine, viewMode);
 }
 
 CsvRowMemo::CsvRowMemo() : sets_(std::size_t{1} << kSetBits) {

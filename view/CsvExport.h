@@ -4,6 +4,7 @@
 // tool write what it produces.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -46,9 +47,37 @@ struct CsvPoint {
   float x = 0, y = 0, z = 0;
 };
 CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvFrameKind kind);
+// Whole centimetres through an integer, rounded half up: -0.7 becomes 0
+// (not -0).
+inline float wholeCentimetresHalfUp(float v) {
+  return static_cast<float>(static_cast<long long>(static_cast<double>(v) + 0.5));
+}
+
+// A frame written as it arrives holds the points the view draws; the frozen
+// frame divides by 10 where the view multiplies by 0.1, and rounds half up.
+inline CsvPoint arrivingPoint(const ScenePoint& s) { return CsvPoint{s.x, s.y, s.z}; }
+
+inline CsvPoint frozenPoint(double d, double sine, double cosine, ViewMode viewMode) {
+  // The vertical angle 0 (cos 0 = 1, sin 0 = 0), as for the points on
+  // screen.
+  CsvPoint p;
+  p.x = static_cast<float>(d * std::cos(0.0) * sine / 10);
+  p.y = static_cast<float>(d * std::cos(0.0) * cosine / 10);
+  p.z = static_cast<float>(d * std::sin(0.0) / 10);
+  if (viewMode == ViewMode::WholeCentimetres) {
+    p.x = wholeCentimetresHalfUp(p.x);
+    p.y = wholeCentimetresHalfUp(p.y);
+    p.z = wholeCentimetresHalfUp(p.z);
+  }
+  return p;
+}
+
 // The same from the azimuth's sine and cosine in the scene, as a CsvRowMemo
-// keeps them.
-CsvPoint csvPoint(double scaledDistance, double sine, double cosine, ViewMode viewMode, CsvFrameKind kind);
+// keeps them (inline: exports call it for every measurement).
+inline CsvPoint csvPoint(double scaledDistance, double sine, double cosine, ViewMode viewMode, CsvFrameKind kind) {
+  if (kind == CsvFrameKind::Arriving) return arrivingPoint(placePoint(scaledDistance, sine, cosine, viewMode));
+  return frozenPoint(scaledDistance, sine, cosine, viewMode);
+}
 
 // The measurements an export writes of `record`, in order: those paired up
 // to the shortest of the record's lists whose azimuth lies in the options'
