@@ -119,6 +119,7 @@ class FileOutput {
     return error_;
   }
   bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
 
  private:
   void drain() {
@@ -889,6 +890,97 @@ class CloudFrameFile::FrameWriter {
 
 bool CloudFrameFile::failed() const { return failed_ || frameWriter_->failing(); }
 
+// A merged binary cloud written as it grows: its full blocks go to the file
+// after room for the header of a count of `digits` digits.
+struct CloudFrameFile::Stream {
+  ~Stream() {
+    if (fd >= 0) ::close(fd);
+  }
+  int fd = -1;
+  int digits = 0;
+  std::size_t headerLength = 0;
+  std::size_t blocksWritten = 0;
+  std::unique_ptr<char[]> buffer{new char[FileOutput::kLeastWrite]};
+  std::unique_ptr<FileOutput> out;
+};
+
+namespace {
+
+int decimalDigits(std::uint64_t n) {
+  int digits = 1;
+  for (; n >= 10; n /= 10) ++digits;
+  return digits;
+}
+
+std::uint64_t powerOfTen(int exponent) {
+  std::uint64_t p = 1;
+  while (exponent-- > 0) p *= 10;
+  return p;
+}
+
+}  // namespace
+
+void CloudFrameFile::shareRead(std::uint64_t read, std::uint64_t total) {
+  if (streamJudged_ || !open_ || failed() || !cloud_.merged || cloud_.encoding != CloudEncoding::Binary ||
+      file_.inPlace() || total == 0 || read < total / 16 || cloudData_->blocks() < 2)
+    return;
+  streamJudged_ = true;
+  // The count the whole capture will give, judged from the share read; too
+  // near another number of digits, the cloud stays in memory until close.
+  const double estimate = static_cast<double>(points_) * static_cast<double>(total) / static_cast<double>(read);
+  const int digits = decimalDigits(static_cast<std::uint64_t>(estimate));
+  if (decimalDigits(static_cast<std::uint64_t>(estimate * 0.8)) != digits ||
+      decimalDigits(static_cast<std::uint64_t>(estimate * 1.25)) != digits)
+    return;
+  auto stream = std::make_unique<Stream>();
+  stream->digits = digits;
+  stream->headerLength = cloudHeader(cloud_.format, cloud_.encoding, powerOfTen(digits - 1), cloudData_->step).size();
+  stream->fd = ::open(file_.writtenPath().c_str(), O_WRONLY | O_CLOEXEC);
+  if (stream->fd < 0 || ::lseek(stream->fd, static_cast<off_t>(stream->headerLength), SEEK_SET) < 0) return;
+  stream->out = std::make_unique<FileOutput>(stream->fd, stream->buffer.get());
+  stream_ = std::move(stream);
+  streamFullBlocks();
+}
+
+// Writes the blocks that filled since, all but the last.
+void CloudFrameFile::streamFullBlocks() {
+  Points& points = *cloudData_;
+  Stream& s = *stream_;
+  for (; s.blocksWritten + 1 < points.blocks() && !s.out->failed(); ++s.blocksWritten)
+    s.out->append(reinterpret_cast<const char*>(points.block(s.blocksWritten)), Points::kBlockPoints * points.step);
+  if (s.out->failed()) fail("writing " + target_ + " failed: " + std::strerror(s.out->error()));
+}
+
+// Writes the rest and the header of a cloud streamed: true when the file is
+// complete; false with `error` when a write failed. A count of other digits
+// than judged leaves the file to be written again whole (`rewrite`).
+bool CloudFrameFile::finishStream(bool& rewrite, std::string& error) {
+  Points& points = *cloudData_;
+  Stream& s = *stream_;
+  rewrite = false;
+  for (; s.blocksWritten < points.blocks(); ++s.blocksWritten)
+    s.out->append(reinterpret_cast<const char*>(points.block(s.blocksWritten)),
+                  points.blockSize(s.blocksWritten) * points.step);
+  int e = s.out->finish();
+  const std::string header = cloudHeader(cloud_.format, cloud_.encoding, points_, points.step);
+  if (e == 0 && header.size() != s.headerLength) {
+    rewrite = true;
+    return false;
+  }
+  for (std::size_t done = 0; e == 0 && done < header.size();) {
+    const ssize_t n = ::pwrite(s.fd, header.data() + done, header.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      e = n < 0 ? errno : EIO;
+    else
+      done += static_cast<std::size_t>(n);
+  }
+  if (::close(s.fd) != 0 && e == 0) e = errno;
+  s.fd = -1;
+  if (e != 0) error = "writing " + target_ + " failed: " + std::strerror(e);
+  return e == 0;
+}
+
 std::optional<CloudFormat> cloudFormatOfName(const std::string& path) {
   if (path.size() < 4) return std::nullopt;
   std::string ext = path.substr(path.size() - 4);
@@ -1035,6 +1127,8 @@ void CloudFrameFile::writeFrame(const LidarDataSingleLine& record, CsvFrameKind 
       while (points.blocks() > 1) points.finishFirstBlock(false, true);
     else if (cloud_.encoding == CloudEncoding::Ascii)
       while (points.blocks() > 1) points.finishFirstBlock(true, cloud_.format == CloudFormat::Pcd);
+    if (stream_) streamFullBlocks();
+    if (failed()) return;
     if (points.size() * points.step + points.finished.bytes > mergedLimitBytes()) {
       fail("the merged cloud would take more than " + std::to_string(mergedLimitBytes() >> 20) +
            " MB of memory; write one file per frame instead");
@@ -1080,6 +1174,18 @@ bool CloudFrameFile::writeCloud(Points& points, const std::string& path, const s
   return true;
 }
 
+// The merged cloud into the file beside the target: streamed already, or
+// written now.
+bool CloudFrameFile::writeMerged(std::string& error) {
+  if (stream_) {
+    bool rewrite = false;
+    const bool written = finishStream(rewrite, error);
+    stream_.reset();
+    if (!rewrite) return written;
+  }
+  return writeCloud(*cloudData_, file_.writtenPath(), target_, error);
+}
+
 bool CloudFrameFile::close(std::string& error) {
   if (!open_) return true;
   open_ = false;
@@ -1089,7 +1195,7 @@ bool CloudFrameFile::close(std::string& error) {
       error = failure_ + unchanged;
     } else if (points_ == 0) {
       error = "no point to write (none in the angle range)" + unchanged;
-    } else if (!writeCloud(*cloudData_, file_.writtenPath(), target_, error)) {
+    } else if (!writeMerged(error)) {
       error += unchanged;
     } else if (!file_.inPlace() && !syncFile(file_.writtenPath(), false)) {
       error = "writing " + target_ + " failed: " + std::strerror(errno) + unchanged;
@@ -1099,6 +1205,7 @@ bool CloudFrameFile::close(std::string& error) {
       files_ = 1;
       return true;
     }
+    stream_.reset();
     cloudData_->clear();
     file_.abandon();
     return false;
@@ -1122,6 +1229,8 @@ bool CloudFrameFile::close(std::string& error) {
 }
 
 void CloudFrameFile::discard() {
+  stream_.reset();
+  streamJudged_ = false;
   std::string ignored;
   long long files = 0;
   frameWriter_->finish(files, ignored);

@@ -76,6 +76,12 @@ class CloudFrameFile : public FrameFile {
   // A frame file that could not be written, or a merged cloud over its
   // memory limit.
   bool failed() const override;
+  // A merged binary cloud of a capture read far enough for its point count
+  // to be judged starts writing its points at once, at the place its header
+  // will need: the disk then writes while the capture is decoded. Should the
+  // count end with another number of digits, the file is written again
+  // whole at close.
+  void shareRead(std::uint64_t read, std::uint64_t total) override;
   std::uint64_t rows() const override { return points_; }
   std::string rowsText() const override;
 
@@ -94,6 +100,10 @@ class CloudFrameFile : public FrameFile {
 
  private:
   class FrameWriter;
+  struct Stream;
+  void streamFullBlocks();
+  bool finishStream(bool& rewrite, std::string& error);
+  bool writeMerged(std::string& error);
   // Writes `points` to `path`; failures name the file `named`.
   bool writeCloud(Points& points, const std::string& path, const std::string& named, std::string& error) const;
   void fail(std::string reason);
@@ -104,10 +114,12 @@ class CloudFrameFile : public FrameFile {
   std::unique_ptr<Points> cloudData_;
   std::unique_ptr<CsvRowMemo> azimuths_;      // sines and cosines of the azimuths met
   std::unique_ptr<FrameWriter> frameWriter_;  // one file per frame
-  FileBeside file_;                           // merged: the file beside the target
-  std::string target_;                        // the target as given
-  std::string folderPath_;                    // one file per frame: the target folder (a link resolved)
-  std::string tempFolder_;                    // ...and the new folder beside it
+  std::unique_ptr<Stream> stream_;            // a merged binary cloud written as it grows
+  bool streamJudged_ = false;
+  FileBeside file_;         // merged: the file beside the target
+  std::string target_;      // the target as given
+  std::string folderPath_;  // one file per frame: the target folder (a link resolved)
+  std::string tempFolder_;  // ...and the new folder beside it
   bool open_ = false;
   bool failed_ = false;
   std::string failure_;

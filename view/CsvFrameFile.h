@@ -54,6 +54,10 @@ class FrameFile {
   // without a return), counted.
   virtual std::uint64_t leftOut() const { return 0; }
 
+  // How much of the input is read (`read` of `total` bytes), told now and
+  // then by an export of a capture file: a file whose header states its size
+  // first may start writing before it is complete.
+  virtual void shareRead(std::uint64_t /*read*/, std::uint64_t /*total*/) {}
   // True once maxFrames frames are written (never with maxFrames 0).
   bool complete() const { return maxFrames_ > 0 && frames_ >= maxFrames_; }
   long long frames() const { return frames_; }

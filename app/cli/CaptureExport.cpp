@@ -91,7 +91,10 @@ CaptureExportResult exportCapture(const std::string& capturePath, const std::str
   // close() below gives the reason.
   while ((mixed || (!out.complete() && !out.failed())) && !stop && reader.next(d)) {
     ++datagrams;
-    if ((datagrams & 0xFFF) == 0 && hooks.progress) hooks.progress(reader.bytesRead(), reader.fileSize());
+    if ((datagrams & 0xFFF) == 0) {
+      if (hooks.progress) hooks.progress(reader.bytesRead(), reader.fileSize());
+      out.shareRead(reader.bytesRead(), reader.fileSize());
+    }
     const DatagramKind kind = classifyDatagram(d.payload, d.size);
     if (kind != DatagramKind::DataPacket && kind != DatagramKind::CompactScanPacket) continue;
     const bool chosen = sources.note({d.sourceIp, d.sourcePort});
