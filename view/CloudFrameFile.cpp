@@ -927,7 +927,11 @@ void CloudFrameFile::shareRead(std::uint64_t read, std::uint64_t total) {
   streamJudged_ = true;
   // The count the whole capture will give, judged from the share read; too
   // near another number of digits, the cloud stays in memory until close.
-  const double estimate = static_cast<double>(points_) * static_cast<double>(total) / static_cast<double>(read);
+  double estimate = static_cast<double>(points_) * static_cast<double>(total) / static_cast<double>(read);
+  // An export of the first frames ends sooner than the capture.
+  if (maxFrames_ > 0 && frames_ > 0)
+    estimate = std::min(estimate,
+                        static_cast<double>(points_) / static_cast<double>(frames_) * static_cast<double>(maxFrames_));
   const int digits = decimalDigits(static_cast<std::uint64_t>(estimate));
   if (decimalDigits(static_cast<std::uint64_t>(estimate * 0.8)) != digits ||
       decimalDigits(static_cast<std::uint64_t>(estimate * 1.25)) != digits)
