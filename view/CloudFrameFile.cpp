@@ -767,12 +767,12 @@ class CloudFrameFile::FrameWriter {
   }
   // Hands `points` over to be written to `path` (failures name `named`) and
   // gives the caller an empty point set in their place. False with the
-  // reason once a file before failed; `files` counts those written.
+  // reason when a file written here failed; `files` counts those written.
   bool write(std::unique_ptr<Points>& points, const std::string& path, const std::string& named, long long& files,
              std::string& error) {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::uint32_t step = points->step;
-    queue_.push_back(Job{std::move(points), path, named});
+    queue_.push_back(Job{std::move(points), path, named, handed_++});
     if (!startThread()) {
       writeQueued(lock, callerMemos_);
     } else if (queue_.size() >= kFramesAWake) {
@@ -794,7 +794,12 @@ class CloudFrameFile::FrameWriter {
       spare_.pop_back();
     }
     points->step = step;
-    return taken(files, error);
+    // A failure of a file still on its way is told by finish(), once the
+    // files before it are written too (failing() says so meanwhile).
+    if (noThread_) return taken(files, error);
+    files += written_;
+    written_ = 0;
+    return true;
   }
   // Waits for the files on their way, writing queued ones meanwhile; false
   // with the first failure.
@@ -814,6 +819,7 @@ class CloudFrameFile::FrameWriter {
   struct Job {
     std::unique_ptr<Points> points;
     std::string path, named;
+    std::uint64_t order;  // jobs are handed over in frame order
   };
   // Counts the files written since and takes a failure; under the lock.
   bool taken(long long& files, std::string& error) {
@@ -869,7 +875,11 @@ class CloudFrameFile::FrameWriter {
     job.points->reset();
     lock.lock();
     if (written) ++written_;
-    if (!error.empty() && failure_.empty()) failure_ = std::move(error);
+    // Two threads write: the failure told is that of the earliest frame.
+    if (!error.empty() && (failure_.empty() || job.order < failureOrder_)) {
+      failure_ = std::move(error);
+      failureOrder_ = job.order;
+    }
     spare_.push_back(std::move(job.points));
     done_.notify_all();
   }
@@ -885,6 +895,7 @@ class CloudFrameFile::FrameWriter {
   std::shared_ptr<Points::TextMemos> writerMemos_, callerMemos_;
   long long written_ = 0;
   std::string failure_;
+  std::uint64_t failureOrder_ = 0, handed_ = 0;
   std::atomic<bool> failing_{false};
 };
 
@@ -900,8 +911,7 @@ struct CloudFrameFile::Stream {
   int digits = 0;
   std::size_t headerLength = 0;
   std::size_t blocksWritten = 0;
-  std::unique_ptr<char[]> buffer{new char[FileOutput::kLeastWrite]};
-  std::unique_ptr<FileOutput> out;
+  std::unique_ptr<FileOutput> out;  // through the points' own output buffer
 };
 
 namespace {
@@ -941,7 +951,7 @@ void CloudFrameFile::shareRead(std::uint64_t read, std::uint64_t total) {
   stream->headerLength = cloudHeader(cloud_.format, cloud_.encoding, powerOfTen(digits - 1), cloudData_->step).size();
   stream->fd = ::open(file_.writtenPath().c_str(), O_WRONLY | O_CLOEXEC);
   if (stream->fd < 0 || ::lseek(stream->fd, static_cast<off_t>(stream->headerLength), SEEK_SET) < 0) return;
-  stream->out = std::make_unique<FileOutput>(stream->fd, stream->buffer.get());
+  stream->out = std::make_unique<FileOutput>(stream->fd, cloudData_->output.get());
   stream_ = std::move(stream);
   streamFullBlocks();
 }

@@ -182,9 +182,8 @@ inline char* putTenth(char* p, char* end, double d) {
 }  // namespace
 
 CsvPoint csvPoint(double scaledDistance, double azimuth, ViewMode viewMode, CsvFrameKind kind) {
-  if (kind == CsvFrameKind::Arriving) return arrivingPoint(scenePoint(scaledDistance, azimuth, viewMode));
   const double r = sceneAngle(azimuth);
-  return frozenPoint(scaledDistance, std::sin(r), std::cos(r), viewMode);
+  return csvPoint(scaledDistance, std::sin(r), std::cos(r), viewMode, kind);
 }
 
 CsvRowMemo::CsvRowMemo() : sets_(std::size_t{1} << kSetBits) {
